@@ -1,0 +1,41 @@
+// Byte-string helpers shared by the front end, the parser, the handlers and
+// the record classes. They work on bytes; none of them knows a character set
+// beyond the two-byte rule of ToLower.
+#ifndef ZELVORA_UTIL_STRINGUTIL_H_
+#define ZELVORA_UTIL_STRINGUTIL_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Replaces every occurrence of `from` in `text` by `to`, searching on right
+// after each inserted replacement (so the replacement is never searched
+// again). Returns true when at least one occurrence was replaced.
+// REQUIRES: `from` is not empty (an empty `from` replaces nothing).
+bool ReplaceAll(std::string& text, const std::string& from, const std::string& to);
+
+// Splits `text` at every byte that occurs in `separators`. `pieces` is
+// emptied first; an empty text leaves it empty. Adjacent separators give an
+// empty piece between them; a leading or trailing separator gives an empty
+// first or last piece.
+void SplitAny(const char* text, const char* separators, std::vector<std::string>& pieces);
+
+// As SplitAny, but the separator is the whole text `separator`.
+// REQUIRES: `separator` is not empty (an empty one yields the text whole).
+void SplitText(const char* text, const char* separator, std::vector<std::string>& pieces);
+
+// printf "%d" of `value`.
+std::string IntToText(int32_t value);
+
+// printf "%lf" of `value`: fixed notation, six decimals, however long.
+std::string DoubleToText(double value);
+
+// Lower-cases "A" to "Z" in place, stepping over two-byte characters
+// (first byte 0x81-0x9F or 0xE0-0xFC with second 0x40-0x7E or 0x80-0xFC,
+// or both bytes 0xA1-0xFE) unchanged.
+void ToLower(std::string& text);
+
+// "[" + errno in decimal + "] " + strerror(errno), for the current errno.
+std::string LastErrorText();
+
+#endif  // ZELVORA_UTIL_STRINGUTIL_H_

@@ -1,0 +1,107 @@
+// The program as a web server runs it: exact environment, exact standard
+// input, and every byte of standard output and standard error.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "support/Process.h"
+
+namespace {
+
+const std::string kBannerAnswer =
+    "Content-Type: text/plain \n\nZelvora 1.0 - foreign-exchange desk service\n";
+
+ProcessResult RunCgi(std::vector<std::string> env, const std::string& input = "",
+                  std::vector<std::string> args = {}) {
+  ProcessSpec spec;
+  spec.program = ZELVORA_CGI;
+  spec.args = std::move(args);
+  spec.env = std::move(env);
+  spec.input = input;
+  return RunProcess(spec);
+}
+
+std::vector<std::string> CgiEnv(const std::string& body, const std::string& limit = "65536") {
+  return {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=" + limit};
+}
+
+void ExpectBanner(const ProcessResult& result, const std::string& what) {
+  EXPECT_EQ(result.out, kBannerAnswer) << what;
+  EXPECT_EQ(result.err, "") << what;
+  EXPECT_EQ(result.status, 0) << what;
+}
+
+TEST(VersionSwitch, AnswersTheBannerWithNoEnvironment) {
+  for (const char* arg : {"-v", "-vx", "-verbose"}) {
+    ExpectBanner(RunCgi({}, "", {arg}), arg);
+  }
+}
+
+TEST(VersionSwitch, IsOnlyTheSoleArgument) {
+  // With two arguments the switch is not looked at: the request is read.
+  const std::string body = "<zelvora><method>getOrder</method></zelvora>";
+  ExpectBanner(RunCgi(CgiEnv(body), body, {"-v", "x"}), "two arguments");
+  ExpectBanner(RunCgi(CgiEnv(body), body, {"v"}), "no dash");
+}
+
+TEST(BodyLength, RefusalsAnswerTheBanner) {
+  const std::string body = "<zelvora><method>getOffer</method></zelvora>";
+  const std::vector<std::vector<std::string>> envs = {
+      {},
+      {"CONTENT_LENGTH=0", "MAX_CONTENT_LENGTH=1000"},
+      {"CONTENT_LENGTH=-5", "MAX_CONTENT_LENGTH=1000"},
+      {"CONTENT_LENGTH=abc", "MAX_CONTENT_LENGTH=1000"},
+      {"CONTENT_LENGTH=44"},
+      {"CONTENT_LENGTH=44", "MAX_CONTENT_LENGTH=44"},
+      {"CONTENT_LENGTH=44", "MAX_CONTENT_LENGTH=-1"},
+  };
+  for (const auto& env : envs) {
+    std::string what;
+    for (const auto& var : env) what += var + " ";
+    ExpectBanner(RunCgi(env, body), what);
+  }
+}
+
+TEST(RequestBody, EveryUnservableRequestAnswersTheBannerOnce) {
+  const std::string bodies[] = {
+      "<zelvora><method>getOrder</method></zelvora>",
+      "<zelvora><method>noSuchMethod</method><params/></zelvora>",
+      "<zelvora><method>GETACCOUNT</method></zelvora>",
+      "<request><zelvora><method>getOffer</method></zelvora></request>",
+      "<zelvora><params><symbol>EURUSD</symbol></params></zelvora>",
+      "not markup at all",
+      std::string("\0\xff<\x81<>>\0<!--", 13),
+      "<zelvora><method>getOffer</method>",
+  };
+  for (const auto& body : bodies) {
+    ExpectBanner(RunCgi(CgiEnv(body), body), ::testing::PrintToString(body));
+  }
+}
+
+TEST(RequestBody, ShortOrLongInputIsTakenAsItComes) {
+  const std::string body = "<zelvora><method>getOffer</method></zelvora>";
+  // Announced longer than sent: parsed as far as it arrived.
+  ExpectBanner(RunCgi({"CONTENT_LENGTH=5000", "MAX_CONTENT_LENGTH=6000"}, body), "short");
+  // Nothing sent at all.
+  ExpectBanner(RunCgi({"CONTENT_LENGTH=10", "MAX_CONTENT_LENGTH=11"}, ""), "empty");
+  // Far more sent than announced: the rest is left unread.
+  ExpectBanner(RunCgi(CgiEnv(body), body + std::string(1 << 20, 'x')), "long");
+}
+
+TEST(RequestBody, AllocationFailureIsReportedOnStandardError) {
+#ifdef ZELVORA_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime cannot start under an address-space limit";
+#endif
+  ProcessSpec spec;
+  spec.program = ZELVORA_CGI;
+  spec.env = {"CONTENT_LENGTH=1500000000", "MAX_CONTENT_LENGTH=2000000000"};
+  spec.addressLimit = 256L << 20;
+  const ProcessResult result = RunProcess(spec);
+  EXPECT_EQ(result.out, kBannerAnswer);
+  EXPECT_EQ(result.err, std::string("filename[src/Main], line[90] malloc error. [") +
+                            std::to_string(ENOMEM) + "] " + std::strerror(ENOMEM) + "\n");
+  EXPECT_EQ(result.status, 0);
+}
+
+}  // namespace
