@@ -1,0 +1,88 @@
+/* Times whole-process runs: spawn-timer RUNS ARG PROGRAM...
+   Runs every PROGRAM with the single argument ARG, standard output to
+   /dev/null, interleaved round by round so that the machine's drift hits
+   all of them alike. Prints per program the median, 10th and 90th
+   percentile wall time in microseconds, and the median's ratio to the
+   second program's (the baseline). */
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+static double NowMicros(void) {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
+}
+
+static int Compare(const void* a, const void* b) {
+  const double x = *(const double*)a, y = *(const double*)b;
+  return (x > y) - (x < y);
+}
+
+/* Returns the run's wall time in microseconds, or -1 on failure. */
+static double RunOnce(const char* program, const char* arg, posix_spawn_file_actions_t* actions) {
+  char* argv[] = {(char*)program, (char*)arg, NULL};
+  pid_t pid;
+  int status;
+  const double start = NowMicros();
+  if (posix_spawn(&pid, program, actions, NULL, argv, environ) != 0) return -1;
+  if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return NowMicros() - start;
+}
+
+static const char* BaseName(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash ? slash + 1 : path;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 5) {
+    fprintf(stderr, "usage: %s RUNS ARG PROGRAM BASELINE [PROGRAM...]\n", argv[0]);
+    return 2;
+  }
+  const int runs = atoi(argv[1]);
+  const char* arg = argv[2];
+  const int programs = argc - 3;
+  if (runs < 1) {
+    fprintf(stderr, "RUNS must be at least 1\n");
+    return 2;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  double* times = calloc((size_t)runs * programs, sizeof(double));
+  for (int warm = 0; warm < 20; ++warm) {
+    for (int p = 0; p < programs; ++p) RunOnce(argv[3 + p], arg, &actions);
+  }
+  for (int r = 0; r < runs; ++r) {
+    for (int p = 0; p < programs; ++p) {
+      const double t = RunOnce(argv[3 + p], arg, &actions);
+      if (t < 0) {
+        fprintf(stderr, "%s failed\n", argv[3 + p]);
+        return 1;
+      }
+      times[(size_t)p * runs + r] = t;
+    }
+  }
+  double baseline = 0;
+  for (int p = 0; p < programs; ++p) {
+    double* own = times + (size_t)p * runs;
+    qsort(own, runs, sizeof(double), Compare);
+    if (p == 1) baseline = own[runs / 2];
+  }
+  printf("%-20s %10s %10s %10s %8s\n", "program", "median_us", "p10_us", "p90_us", "ratio");
+  for (int p = 0; p < programs; ++p) {
+    const double* own = times + (size_t)p * runs;
+    printf("%-20s %10.1f %10.1f %10.1f %8.3f\n", BaseName(argv[3 + p]), own[runs / 2], own[runs / 10],
+           own[runs * 9 / 10], own[runs / 2] / baseline);
+  }
+  free(times);
+  return 0;
+}
