@@ -39,7 +39,7 @@ TEST(Dispatch, WritesNothingWhenNoAnswerCameBack) {
   CDeskService service;
   for (const char* method : {"getOrder", "nope", "getAccount"}) {
     int result = 0;
-    const std::string out = CaptureStdout([&] { result = Dispatch(service, method, nullptr); });
+    const std::string out = CaptureStream(stdout, [&] { result = Dispatch(service, method, nullptr); });
     EXPECT_EQ(result, -1) << method;
     EXPECT_EQ(out, "") << method;
   }
@@ -50,7 +50,7 @@ TEST(WriteAnswer, WritesHeaderThenTheAnswerVerbatim) {
                                  std::string("a\0b\n", 4), "ok"};
   for (const auto& answer : answers) {
     int result = -1;
-    const std::string out = CaptureStdout([&] { result = WriteAnswer(answer); });
+    const std::string out = CaptureStream(stdout, [&] { result = WriteAnswer(answer); });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(out, "Content-Type: text/plain \n\n" + answer) << ::testing::PrintToString(answer);
   }
@@ -58,7 +58,7 @@ TEST(WriteAnswer, WritesHeaderThenTheAnswerVerbatim) {
 
 TEST(WriteAnswer, EmptyAnswerWritesNothing) {
   int result = 0;
-  const std::string out = CaptureStdout([&] { result = WriteAnswer(""); });
+  const std::string out = CaptureStream(stdout, [&] { result = WriteAnswer(""); });
   EXPECT_EQ(result, -1);
   EXPECT_EQ(out, "");
 }

@@ -1,7 +1,76 @@
 #include "desk/Zelvora.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+
+#include "shm/Board.h"
+#include "shm/ShareMemory.h"
+#include "util/StringUtil.h"
+
+namespace {
+
+// Diagnostics name this module and the place of the failing step.
+const char kModule[] = "src/desk/Zelvora";
+const char kMallocError[] = "filename[%s], line[%d] malloc error. %s\n";
+const char kReadError[] = "filename[%s], line[%d] read error. %s\n";
+const int kLineSegmentMalloc = 59;
+const int kLineSegmentRead = 63;
+const int kLineRecordMalloc = 92;
+const int kLineIndexMalloc = 104;
+const int kLineIndexParse = 115;
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<char, FreeDeleter>;
+
+// Opens board `key` and copies its first `size` bytes into `copy` under the
+// board's semaphore. 0, or -1 with the reason on standard error.
+int CopyBoard(const std::string& key, int32_t size, Buffer& copy) {
+  CShareMemory memory;
+  if (memory.Open(key, size, true, false) != 0) {
+    std::fprintf(stderr,
+                 memory.IsSemaphoreOpen() ? "ShareMemory[%s] open failed.\n%s\n"
+                                          : "Semaphore[%s] open failed.\n%s\n",
+                 key.c_str(), LastErrorText().c_str());
+    return -1;
+  }
+  copy.reset(static_cast<char*>(std::malloc(static_cast<size_t>(size))));
+  if (!copy) {
+    std::fprintf(stderr, kMallocError, kModule, kLineSegmentMalloc, LastErrorText().c_str());
+    return -1;
+  }
+  if (memory.Read(0, copy.get(), size, true) != 0) {
+    std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
+    return -1;
+  }
+  return 0;
+}
+
+// 0 for kOk; otherwise writes the reason for board `key` and answers -1.
+int ReportBoard(const std::string& key, BoardStatus status, const std::string& detail) {
+  switch (status) {
+    case BoardStatus::kOk:
+      return 0;
+    case BoardStatus::kRecordMemory:
+      std::fprintf(stderr, kMallocError, kModule, kLineRecordMalloc, LastErrorText().c_str());
+      break;
+    case BoardStatus::kIndexMemory:
+      std::fprintf(stderr, kMallocError, kModule, kLineIndexMalloc, LastErrorText().c_str());
+      break;
+    case BoardStatus::kBadIndex:
+      std::fprintf(stderr, kMallocError, kModule, kLineIndexParse, detail.c_str());
+      break;
+    case BoardStatus::kBroken:
+      std::fprintf(stderr, "ShareMemory[%s] broken board: %s\n", key.c_str(), detail.c_str());
+      break;
+  }
+  return -1;
+}
+
+}  // namespace
 
 CDeskService::CDeskService() {
   const char* selDb = std::getenv("SHM_SEL_DB");
@@ -9,6 +78,26 @@ CDeskService::CDeskService() {
 }
 
 const char* CDeskService::StatusText(int32_t code) { return code == -1 ? "1" : "0"; }
+
+int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,
+                            int32_t indexSize) {
+  Buffer copy;
+  if (CopyBoard(key, size, copy) != 0) return -1;
+  std::string detail;
+  return ReportBoard(key, TakeBoardRecords(copy.get(), size, indexSize, out, detail), detail);
+}
+
+int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::string& out,
+                                  int32_t indexSize, const std::vector<const CMarkupNode*>& keys) {
+  Buffer copy;
+  if (CopyBoard(key, size, copy) != 0) return -1;
+  std::vector<std::string> texts;
+  texts.reserve(keys.size());
+  for (const CMarkupNode* node : keys) texts.push_back(node->text);
+  std::string detail;
+  const BoardStatus status = TakeBoardRecordsByKeys(copy.get(), size, indexSize, texts, out, detail);
+  return ReportBoard(key, status, detail);
+}
 
 // The method handlers are filled in as their data sources arrive; until then
 // each leaves its answer empty, which the dispatcher reports as no answer.

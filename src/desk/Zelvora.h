@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "markup/MarkupNode.h"
 
@@ -27,6 +28,20 @@ class CDeskService {
   // True when SHM_SEL_DB held exactly "1" at construction: the database may
   // stand in for a board that cannot be read.
   bool ShmSelDb() const { return shmSelDb_; }
+
+  // Appends the records of board `key` (a segment of `size` bytes with an
+  // index area of `indexSize` bytes) to `out`, joined by ",". The segment is
+  // copied once under its semaphore and read from the copy. 0 when the board
+  // was read (also when it holds no record), -1 when it could not be opened,
+  // copied or understood (the reason goes to standard error); the board
+  // format and what a broken board gives are drawn in shm/Board.h.
+  int ReadBoard(const std::string& key, int32_t size, std::string& out, int32_t indexSize);
+
+  // As ReadBoard, but appends only the records that the board's index names
+  // for the texts of `keys`, in their order; a key missing from the index
+  // gives nothing. No keys: 0 and nothing appended, once the board was read.
+  int ReadBoardByKeys(const std::string& key, int32_t size, std::string& out, int32_t indexSize,
+                      const std::vector<const CMarkupNode*>& keys);
 
   void GetAccount(const CMarkupNode* params, std::string& answer);
   void GetOffer(const CMarkupNode* params, std::string& answer);

@@ -13,15 +13,17 @@
 
 namespace {
 
+void LimitAddressSpace(long bytes) {
+  if (bytes <= 0) return;
+  struct rlimit limit = {static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+  setrlimit(RLIMIT_AS, &limit);
+}
+
 void ChildExec(const ProcessSpec& spec, int in, int out, int err) {
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);
-  if (spec.addressLimit > 0) {
-    struct rlimit limit = {static_cast<rlim_t>(spec.addressLimit),
-                           static_cast<rlim_t>(spec.addressLimit)};
-    setrlimit(RLIMIT_AS, &limit);
-  }
+  LimitAddressSpace(spec.addressLimit);
   std::vector<char*> argv{const_cast<char*>(spec.program.c_str())};
   for (const auto& arg : spec.args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -67,21 +69,23 @@ void Pump(const std::string& input, int in, int out, int err, ProcessResult& res
   if (in >= 0) close(in);
 }
 
-}  // namespace
-
-ProcessResult RunProcess(const ProcessSpec& spec) {
+// Forks; the child runs `child` with its standard streams on fresh pipes,
+// the parent feeds `input` and collects the output and the exit status.
+template <typename Child>
+ProcessResult Spawn(const std::string& input, Child child) {
   signal(SIGPIPE, SIG_IGN);
   int in[2], out[2], err[2];
   ProcessResult result;
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     return result;
   }
+  std::fflush(nullptr);
   const pid_t pid = fork();
-  if (pid == 0) ChildExec(spec, in[0], out[1], err[1]);
+  if (pid == 0) child(in[0], out[1], err[1]);
   close(in[0]);
   close(out[1]);
   close(err[1]);
-  Pump(spec.input, in[1], out[0], err[0], result);
+  Pump(input, in[1], out[0], err[0], result);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -89,14 +93,33 @@ ProcessResult RunProcess(const ProcessSpec& spec) {
   return result;
 }
 
-std::string CaptureStdoutImpl(void (*call)(void*), void* context) {
-  std::fflush(stdout);
+}  // namespace
+
+ProcessResult RunProcess(const ProcessSpec& spec) {
+  return Spawn(spec.input, [&](int in, int out, int err) { ChildExec(spec, in, out, err); });
+}
+
+ProcessResult RunInChildImpl(int (*call)(void*), void* context, long addressLimit) {
+  return Spawn("", [&](int in, int out, int err) {
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    LimitAddressSpace(addressLimit);
+    const int status = call(context);
+    std::fflush(nullptr);
+    _exit(status);
+  });
+}
+
+std::string CaptureStreamImpl(FILE* stream, void (*call)(void*), void* context) {
+  const int fd = fileno(stream);
+  std::fflush(stream);
   FILE* sink = std::tmpfile();
-  const int saved = dup(1);
-  dup2(fileno(sink), 1);
+  const int saved = dup(fd);
+  dup2(fileno(sink), fd);
   call(context);
-  std::fflush(stdout);
-  dup2(saved, 1);
+  std::fflush(stream);
+  dup2(saved, fd);
   close(saved);
   std::string text;
   std::rewind(sink);

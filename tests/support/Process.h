@@ -3,6 +3,7 @@
 #ifndef ZELVORA_TESTS_SUPPORT_PROCESS_H_
 #define ZELVORA_TESTS_SUPPORT_PROCESS_H_
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,16 +25,25 @@ struct ProcessSpec {
 // unread is dropped without error.
 ProcessResult RunProcess(const ProcessSpec& spec);
 
-// Calls `body` with standard output redirected to a temporary file and
-// returns what was written to it.
-template <typename Body>
-std::string CaptureStdout(Body body);
-
-std::string CaptureStdoutImpl(void (*call)(void*), void* context);
+// Calls `body` with `stream` (stdout or stderr) redirected to a temporary
+// file and returns what was written to it.
+std::string CaptureStreamImpl(FILE* stream, void (*call)(void*), void* context);
 
 template <typename Body>
-std::string CaptureStdout(Body body) {
-  return CaptureStdoutImpl([](void* context) { (*static_cast<Body*>(context))(); }, &body);
+std::string CaptureStream(FILE* stream, Body body) {
+  return CaptureStreamImpl(stream, [](void* context) { (*static_cast<Body*>(context))(); },
+                           &body);
+}
+
+// Runs `body` in a forked child (after `addressLimit` bytes of RLIMIT_AS
+// when not 0) and collects its standard output and error; the child's exit
+// status is what `body` returns.
+ProcessResult RunInChildImpl(int (*call)(void*), void* context, long addressLimit);
+
+template <typename Body>
+ProcessResult RunInChild(Body body, long addressLimit = 0) {
+  return RunInChildImpl([](void* context) { return (*static_cast<Body*>(context))(); }, &body,
+                        addressLimit);
 }
 
 #endif  // ZELVORA_TESTS_SUPPORT_PROCESS_H_

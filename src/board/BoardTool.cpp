@@ -1,0 +1,293 @@
+#include "board/BoardTool.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "shm/Board.h"
+#include "shm/ShareMemory.h"
+#include "util/Json.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: zelvora-board write KEY [--record-size R] [--size S] [--index A]\n"
+    "       zelvora-board dump KEY [--size S] [--index A]\n"
+    "       zelvora-board remove KEY\n"
+    "\n"
+    "A board is the shared-memory object \"shm.KEY\" guarded by the semaphore \"KEY\".\n"
+    "Its size S and index area A follow from the key's first word:\n"
+    "  account.ID        1812 bytes          trade.ID   114012 bytes\n"
+    "  offer             64032 bytes, index 4000       pricebar.SYMBOLPERIOD  172812 bytes\n"
+    "(--size and --index set them for any other key.)\n"
+    "\n"
+    "write  reads one JSON object text per line from standard input (blank lines\n"
+    "       are skipped) and writes the whole segment at once under its semaphore:\n"
+    "       a 12-byte header (record count and record size, 6 digits each), the\n"
+    "       index area, then the records blank-padded to the record size. The\n"
+    "       record size is the longest record unless --record-size gives it. When\n"
+    "       the board has an index area it maps each record's \"Symbol\" text to the\n"
+    "       record's number. Records that do not fit are refused; nothing is written.\n"
+    "dump   prints the header, the index and each record's text.\n"
+    "remove removes the object and its semaphore.\n";
+
+struct Options {
+  std::string command;
+  std::string key;
+  int64_t recordSize = -1;
+  int64_t size = -1;
+  int64_t indexSize = -1;
+};
+
+struct Io {
+  FILE* in;
+  FILE* out;
+  FILE* err;
+};
+
+bool ParseNumber(const char* text, int64_t* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long long number = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || number < 0 || number > kBoardFieldMax * 4LL) {
+    return false;
+  }
+  *value = number;
+  return true;
+}
+
+// 0, or 2 with the reason written.
+int ParseOptions(int argc, char** argv, Options& options, FILE* err) {
+  if (argc < 3) {
+    std::fputs(kUsage, err);
+    return 2;
+  }
+  options.command = argv[1];
+  options.key = argv[2];
+  for (int i = 3; i < argc; i += 2) {
+    const std::string name = argv[i];
+    int64_t* target = name == "--record-size" ? &options.recordSize
+                      : name == "--size"      ? &options.size
+                      : name == "--index"     ? &options.indexSize
+                                              : nullptr;
+    if (target == nullptr || i + 1 >= argc || !ParseNumber(argv[i + 1], target)) {
+      std::fprintf(err, "zelvora-board: bad option %s\n%s", argv[i], kUsage);
+      return 2;
+    }
+  }
+  return 0;
+}
+
+// Fills the board's size and index area from the options or the key.
+int ResolveLayout(Options& options, FILE* err) {
+  const BoardLayout* layout = FindBoardLayout(options.key);
+  if (options.size < 0) {
+    if (layout == nullptr) {
+      std::fprintf(err, "zelvora-board: no known board for key %s; give --size\n",
+                   options.key.c_str());
+      return 1;
+    }
+    options.size = layout->size;
+  }
+  if (options.indexSize < 0) options.indexSize = layout != nullptr ? layout->indexSize : 0;
+  if (options.size < kBoardHeaderSize + options.indexSize) {
+    std::fprintf(err, "zelvora-board: a %lld-byte board cannot hold a %lld-byte index\n",
+                 static_cast<long long>(options.size), static_cast<long long>(options.indexSize));
+    return 1;
+  }
+  return 0;
+}
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+bool ReadLine(FILE* in, std::string& line) {
+  line.clear();
+  int c;
+  while ((c = std::getc(in)) != EOF) {
+    if (c == '\n') return true;
+    line += static_cast<char>(c);
+  }
+  return !line.empty();
+}
+
+// Reads the records; 0, or 1 with the reason written.
+int ReadRecords(const Io& io, std::vector<std::string>& records,
+                std::vector<picojson::value>& values) {
+  std::string line;
+  for (int number = 1; ReadLine(io.in, line); ++number) {
+    const std::string record = Trim(line);
+    if (record.empty()) continue;
+    picojson::value value;
+    std::string error;
+    const char* end = picojson::parse(value, record.data(), record.data() + record.size(), &error);
+    if (error.empty() && end != record.data() + record.size()) error = "text after the object";
+    if (error.empty() && !value.is<picojson::object>()) error = "not a JSON object";
+    if (!error.empty()) {
+      std::fprintf(io.err, "zelvora-board: line %d: %s\n", number, error.c_str());
+      return 1;
+    }
+    records.push_back(record);
+    values.push_back(value);
+  }
+  return 0;
+}
+
+// The index text mapping each record's "Symbol" to its number; 0 or 1.
+int BuildIndex(const std::vector<picojson::value>& values, std::string& index, FILE* err) {
+  picojson::object members;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const picojson::value& symbol = values[i].get("Symbol");
+    if (!symbol.is<std::string>()) {
+      std::fprintf(err, "zelvora-board: record %zu has no \"Symbol\" text for the index\n", i);
+      return 1;
+    }
+    const std::string& name = symbol.get<std::string>();
+    if (members.count(name) != 0) {
+      std::fprintf(err, "zelvora-board: symbol %s stands in two records\n", name.c_str());
+      return 1;
+    }
+    members[name] = picojson::value(static_cast<double>(i));
+  }
+  index = picojson::value(members).serialize();
+  return 0;
+}
+
+// Lays out the whole segment; 0, or 1 with the reason written.
+int BuildImage(const Options& options, const std::vector<std::string>& records,
+               const std::string& index, std::string& image, FILE* err) {
+  int64_t recordSize = options.recordSize;
+  if (recordSize < 0) {
+    recordSize = 1;
+    for (const auto& record : records) recordSize = std::max<int64_t>(recordSize, record.size());
+  }
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (static_cast<int64_t>(records[i].size()) > recordSize) {
+      std::fprintf(err, "zelvora-board: record %zu is %zu bytes, over the record size %lld\n", i,
+                   records[i].size(), static_cast<long long>(recordSize));
+      return 1;
+    }
+  }
+  const int64_t count = static_cast<int64_t>(records.size());
+  const int64_t needed = kBoardHeaderSize + options.indexSize + count * recordSize;
+  if (recordSize < 1 || recordSize > kBoardFieldMax || count > kBoardFieldMax ||
+      needed > options.size) {
+    std::fprintf(err,
+                 "zelvora-board: %lld records of %lld bytes need %lld bytes; board %s holds %lld\n",
+                 static_cast<long long>(count), static_cast<long long>(recordSize),
+                 static_cast<long long>(needed), options.key.c_str(),
+                 static_cast<long long>(options.size));
+    return 1;
+  }
+  if (static_cast<int64_t>(index.size()) > options.indexSize) {
+    std::fprintf(err, "zelvora-board: the index needs %zu bytes; the index area holds %lld\n",
+                 index.size(), static_cast<long long>(options.indexSize));
+    return 1;
+  }
+  image.assign(static_cast<size_t>(options.size), '\0');
+  image.replace(0, kBoardHeaderSize,
+                FormatBoardHeader(static_cast<int32_t>(count), static_cast<int32_t>(recordSize)));
+  if (options.indexSize > 0) {
+    image.replace(kBoardHeaderSize, static_cast<size_t>(options.indexSize),
+                  index + std::string(static_cast<size_t>(options.indexSize) - index.size(), ' '));
+  }
+  for (int64_t i = 0; i < count; ++i) {
+    const std::string& record = records[static_cast<size_t>(i)];
+    const size_t offset = static_cast<size_t>(kBoardHeaderSize + options.indexSize + i * recordSize);
+    image.replace(offset, static_cast<size_t>(recordSize),
+                  record + std::string(static_cast<size_t>(recordSize) - record.size(), ' '));
+  }
+  return 0;
+}
+
+int Write(Options& options, const Io& io) {
+  if (ResolveLayout(options, io.err) != 0) return 1;
+  std::vector<std::string> records;
+  std::vector<picojson::value> values;
+  if (ReadRecords(io, records, values) != 0) return 1;
+  std::string index;
+  if (options.indexSize > 0 && BuildIndex(values, index, io.err) != 0) return 1;
+  std::string image;
+  if (BuildImage(options, records, index, image, io.err) != 0) return 1;
+
+  CShareMemory memory;
+  if (memory.Open(options.key, options.size, false, false) != 0 || !memory.IsMapped()) {
+    std::fprintf(io.err, "zelvora-board: cannot open board %s: %s\n", options.key.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  const int64_t size = options.size;
+  if ((static_cast<int64_t>(memory.Available()) < size && memory.Resize(size, true) != 0) ||
+      memory.Write(0, image.data(), size, true) != 0) {
+    std::fprintf(io.err, "zelvora-board: cannot write board %s: %s\n", options.key.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  std::fprintf(io.out, "board %s: %zu records of %s bytes\n", options.key.c_str(), records.size(),
+               Trim(image.substr(kBoardFieldSize, kBoardFieldSize)).c_str());
+  return 0;
+}
+
+int Dump(Options& options, const Io& io) {
+  if (ResolveLayout(options, io.err) != 0) return 1;
+  CShareMemory memory;
+  const int32_t size = static_cast<int32_t>(options.size);
+  const int32_t indexSize = static_cast<int32_t>(options.indexSize);
+  std::string copy(static_cast<size_t>(size), '\0');
+  if (memory.Open(options.key, size, true, false) != 0 ||
+      memory.Read(0, &copy[0], size, true) != 0) {
+    std::fprintf(io.err, "zelvora-board: cannot read board %s: %s\n", options.key.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  const BoardHeader header = ReadBoardHeader(copy.data());
+  std::fprintf(io.out, "board %s: %d bytes, index area %d\n", options.key.c_str(), size,
+               indexSize);
+  std::fprintf(io.out, "count %d, record size %d\n", header.count, header.recordSize);
+  if (indexSize > 0) {
+    const std::string index(copy.data() + kBoardHeaderSize, static_cast<size_t>(indexSize));
+    std::fprintf(io.out, "index %s\n", Trim(index.substr(0, index.find('\0'))).c_str());
+  }
+  for (int32_t i = 0; i < header.count; ++i) {
+    const int64_t offset = BoardRecordOffset(size, indexSize, header.recordSize, i);
+    if (offset < 0) {
+      std::fprintf(io.err, "zelvora-board: record %d lies outside the board\n", i);
+      return 1;
+    }
+    std::string text;
+    AppendBoardRecord(copy.data() + offset, header.recordSize, text);
+    std::fprintf(io.out, "%d %s\n", i, text.c_str());
+  }
+  return header.count < 0 ? 1 : 0;
+}
+
+int Remove(const Options& options, const Io& io) {
+  if (CShareMemory::Unlink(options.key) != 0) {
+    std::fprintf(io.err, "zelvora-board: no board %s: %s\n", options.key.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunBoardTool(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, out);
+    return 0;
+  }
+  Options options;
+  if (ParseOptions(argc, argv, options, err) != 0) return 2;
+  const Io io{in, out, err};
+  if (options.command == "write") return Write(options, io);
+  if (options.command == "dump") return Dump(options, io);
+  if (options.command == "remove" && argc == 3) return Remove(options, io);
+  std::fprintf(err, "zelvora-board: unknown command %s\n%s", options.command.c_str(), kUsage);
+  return 2;
+}

@@ -1,0 +1,89 @@
+// The board segment format, and the readers' work on a private copy of a
+// segment (no locking or I/O here; the callers copy and report).
+//
+// A board of S bytes with an index area of A bytes:
+//
+//   offset        length  field
+//   0             6       record count N: ASCII decimal, read with strtol from
+//                         these 6 bytes alone (blanks, sign, digits; no digits
+//                         reads as 0)
+//   6             6       record size R: same form
+//   12            A       index area (only when A > 0): a JSON object mapping a
+//                         record's key to its record number (0 for the first),
+//                         followed by any bytes up to the end of the area
+//   12 + A + i*R  R       record i: its text, blank-padded to R bytes; a NUL
+//                         ends the text early
+//
+// Only records lying wholly inside the first S bytes are ever read. What a
+// header that breaks this gives:
+//   - all records: a count of 0 (or no digits) is an empty board; a negative
+//     count, a size below 1 with records, or a count whose records reach
+//     past S is a broken board: kBroken, nothing taken.
+//   - records by key: no keys takes nothing (the header is not looked at); a
+//     size below 1 is kBroken; an index area that is not JSON is kBadIndex,
+//     JSON that is not an object kBroken; a key that is absent, whose member is not a
+//     number, whose number is negative, or whose record reaches past S gets
+//     no record, and the other keys are still answered. A key named twice in
+//     the index takes its last number.
+#ifndef ZELVORA_SHM_BOARD_H_
+#define ZELVORA_SHM_BOARD_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int32_t kBoardHeaderSize = 12;
+constexpr int32_t kBoardFieldSize = 6;
+constexpr int32_t kBoardFieldMax = 999999;
+
+// Size and index area of the desk's boards, chosen by the key's first word.
+struct BoardLayout {
+  const char* tag;  // first word of the key: "account", "trade", "offer", "pricebar"
+  int32_t size;
+  int32_t indexSize;
+};
+
+// The layout whose tag is the text of `key` before its first "." (the whole
+// key when it has none); null when no board bears that word.
+const BoardLayout* FindBoardLayout(const std::string& key);
+
+struct BoardHeader {
+  int32_t count;
+  int32_t recordSize;
+};
+
+// REQUIRES: `segment` holds at least kBoardHeaderSize bytes.
+BoardHeader ReadBoardHeader(const char* segment);
+
+// The 12 header bytes: both fields right-aligned in 6 blanks-padded places.
+// REQUIRES: 0 <= count, recordSize <= kBoardFieldMax.
+std::string FormatBoardHeader(int32_t count, int32_t recordSize);
+
+// Where record `number` starts, or -1 when it does not lie wholly inside the
+// first `size` bytes (or recordSize is below 1).
+int64_t BoardRecordOffset(int32_t size, int32_t indexSize, int32_t recordSize, int64_t number);
+
+// Appends the text of one record of `recordSize` bytes at `record`: it ends at
+// the last non-blank byte or at the first NUL, whichever comes first. A ","
+// goes before it when `out` is not empty (also when the text is empty).
+void AppendBoardRecord(const char* record, int32_t recordSize, std::string& out);
+
+enum class BoardStatus {
+  kOk,
+  kBroken,        // the header or the index breaks the limits above; `detail` says how
+  kRecordMemory,  // the record buffer could not be allocated (errno set)
+  kIndexMemory,   // the index buffer could not be allocated (errno set)
+  kBadIndex,      // the index area is not JSON; `detail` has the parser's text
+};
+
+// Appends every record of the `size`-byte segment copy, in board order.
+BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSize,
+                             std::string& out, std::string& detail);
+
+// Appends the record of each key found in the index area, in the order of
+// `keys` (a key given twice is answered twice).
+BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t indexSize,
+                                   const std::vector<std::string>& keys, std::string& out,
+                                   std::string& detail);
+
+#endif  // ZELVORA_SHM_BOARD_H_

@@ -1,0 +1,76 @@
+// CSemaphore: a named POSIX semaphore used as a lock between processes.
+//
+// Owns the handle from Open until destruction, which closes it (the
+// semaphore itself stays in the system; nothing here removes it). Not
+// copyable. Names are handed to sem_open unchanged (no leading "/" added).
+#ifndef ZELVORA_SHM_SEMAPHORE_H_
+#define ZELVORA_SHM_SEMAPHORE_H_
+
+#include <semaphore.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+
+class CSemaphore {
+ public:
+  CSemaphore() = default;
+  ~CSemaphore();
+  CSemaphore(const CSemaphore&) = delete;
+  CSemaphore& operator=(const CSemaphore&) = delete;
+
+  // Opens or creates (value 1, mode 0666 whatever the umask) the semaphore
+  // `name` and stores `timeoutMillis` for TimedLock. 0 on success, -1 when
+  // sem_open failed (errno tells why).
+  int Open(const std::string& name, int64_t timeoutMillis);
+
+  // Seconds = ms / 1000 (truncating), nanoseconds = (ms % 1000) * 1000000.
+  void SetTimeout(int64_t timeoutMillis);
+
+  // Waits without bound. 0 when taken, -1 when not open or the wait failed.
+  int Lock();
+
+  // Waits at most the stored timeout from now (CLOCK_REALTIME deadline).
+  // True when taken.
+  bool TimedLock();
+
+  // Releases. 0, or -1 when not open or the post failed.
+  int Unlock();
+
+  bool IsOpen() const { return handle_ != nullptr; }
+  const std::string& Name() const { return name_; }
+
+ private:
+  std::string name_;
+  sem_t* handle_ = nullptr;
+  int64_t timeoutSeconds_ = 0;
+  int64_t timeoutNanos_ = 0;
+};
+
+// Holds a taken semaphore and releases it on every path out of the scope.
+class CSemaphoreGuard {
+ public:
+  // Takes `semaphore` with Lock when `take` is set; Taken() tells whether
+  // it is held.
+  CSemaphoreGuard(CSemaphore& semaphore, bool take)
+      : semaphore_(semaphore), taken_(take && semaphore.Lock() == 0) {}
+  // Keeps errno, so a failure reported inside the scope survives the release.
+  ~CSemaphoreGuard() {
+    if (!taken_) return;
+    const int error = errno;
+    semaphore_.Unlock();
+    errno = error;
+  }
+  CSemaphoreGuard(const CSemaphoreGuard&) = delete;
+  CSemaphoreGuard& operator=(const CSemaphoreGuard&) = delete;
+
+  // Marks an already taken semaphore as held by this guard.
+  void Adopt() { taken_ = true; }
+  bool Taken() const { return taken_; }
+
+ private:
+  CSemaphore& semaphore_;
+  bool taken_;
+};
+
+#endif  // ZELVORA_SHM_SEMAPHORE_H_

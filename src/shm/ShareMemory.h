@@ -1,0 +1,103 @@
+// CShareMemory: one named POSIX shared-memory segment and the named
+// semaphore that guards it.
+//
+// For key K the object is "shm." + K and the semaphore K, both handed to
+// the system unchanged (no leading "/"). The object owns its descriptor,
+// mapping and semaphore handle from Open until destruction, which unmaps,
+// closes and closes the semaphore; nothing is ever removed from the system
+// here (see Unlink). Not copyable; one request or one tool run long.
+//
+// Every access checks its range against the mapped length and against the
+// object's current size (taken under the lock when the lock is asked for),
+// so a segment that another process made shorter than asked is reported
+// as -1 instead of faulting.
+#ifndef ZELVORA_SHM_SHAREMEMORY_H_
+#define ZELVORA_SHM_SHAREMEMORY_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "shm/Semaphore.h"
+
+class CShareMemory {
+ public:
+  CShareMemory() = default;
+  ~CShareMemory();
+  CShareMemory(const CShareMemory&) = delete;
+  CShareMemory& operator=(const CShareMemory&) = delete;
+
+  // Opens the semaphore (60 s timeout), then the object, and maps
+  // PageSize(size) bytes. Read-only opens an existing object; read-write
+  // opens an existing one or else creates it and sizes it to the mapped
+  // length. With `lock` the object is opened under the semaphore.
+  // -1 when the semaphore or the object could not be opened (or created and
+  // sized); errno tells why and IsSemaphoreOpen tells which. A mapping that
+  // fails still answers 0, and every later access answers -1.
+  // REQUIRES: called once, on a fresh object.
+  int Open(const std::string& key, int64_t size, bool readOnly, bool lock);
+
+  // Copies `length` bytes at `offset` into `destination`, under Lock/Unlock
+  // when `lock` is set. -1 when not mapped (errno EBADF), the range does not
+  // fit (EINVAL) or the semaphore could not be taken.
+  int Read(int64_t offset, void* destination, int64_t length, bool lock);
+
+  // As Read, but takes the semaphore with TimedLock; -1 when it times out.
+  int TimedRead(int64_t offset, void* destination, int64_t length, bool lock);
+
+  // As Read, copying `source` into the segment. -1 as well when read-only.
+  int Write(int64_t offset, const void* source, int64_t length, bool lock);
+
+  // Copies the bytes in [start, end) to start - distance (the ranges may
+  // overlap). -1 when not mapped or read-only, end exceeds the mapped
+  // length, end - start is not positive, or distance is negative or exceeds
+  // start.
+  int Move(int64_t end, int64_t start, int64_t distance, bool lock);
+
+  // Sizes the object to PageSize(size) and maps it anew read-write. -1 when
+  // the object is not open, the resize fails, or the mapping fails (then
+  // the segment is no longer mapped).
+  int Resize(int64_t size, bool lock);
+
+  int Lock() { return semaphore_.Lock(); }
+  bool TimedLock() { return semaphore_.TimedLock(); }
+  int Unlock() { return semaphore_.Unlock(); }
+  void SetTimeout(int64_t timeoutMillis) { semaphore_.SetTimeout(timeoutMillis); }
+
+  // One page more than the whole pages in `size`: (size / page + 1) * page;
+  // `size` itself when the page size is 0.
+  static uint64_t PageSize(uint64_t size);
+
+  // The bytes that may be touched now: the mapped length, cut to the
+  // object's current size. 0 when not mapped.
+  uint64_t Available() const;
+
+  bool IsMapped() const { return address_ != nullptr; }
+  bool IsSemaphoreOpen() const { return semaphore_.IsOpen(); }
+  uint64_t Length() const { return length_; }
+  int32_t Created() const { return created_; }  // -1 not opened, 0 opened, 1 created
+  bool ReadOnly() const { return readOnly_; }
+  const std::string& Name() const { return name_; }
+
+  // Removes the object and the semaphore of `key` from the system. 0 when
+  // at least one existed, -1 when neither did (errno from the last try).
+  static int Unlink(const std::string& key);
+
+ private:
+  // Each sets errno when it answers false: EINVAL for a range that does not
+  // fit, EBADF for a segment not mapped (or read-only when `writing`).
+  bool Fits(int64_t offset, int64_t length) const;
+  bool CheckMapped(bool writing) const;
+  int Map();
+  void Unmap();
+
+  std::string name_;
+  int descriptor_ = -1;
+  void* address_ = nullptr;
+  uint64_t length_ = 0;
+  int32_t created_ = -1;
+  bool readOnly_ = true;
+  CSemaphore semaphore_;
+};
+
+#endif  // ZELVORA_SHM_SHAREMEMORY_H_
