@@ -125,8 +125,8 @@ int ReadRecords(const Io& io, std::vector<std::string>& records,
     if (record.empty()) continue;
     picojson::value value;
     std::string error;
-    const char* end = picojson::parse(value, record.data(), record.data() + record.size(), &error);
-    if (error.empty() && end != record.data() + record.size()) error = "text after the object";
+    const char* end = ParseJson(record.data(), record.data() + record.size(), value, error);
+    if (end != nullptr && end != record.data() + record.size()) error = "text after the object";
     if (error.empty() && !value.is<picojson::object>()) error = "not a JSON object";
     if (!error.empty()) {
       std::fprintf(io.err, "zelvora-board: line %d: %s\n", number, error.c_str());

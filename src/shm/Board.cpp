@@ -103,6 +103,8 @@ BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSiz
   }
   Buffer buffer(static_cast<char*>(std::malloc(static_cast<size_t>(header.recordSize) + 1)));
   if (!buffer) return BoardStatus::kRecordMemory;
+  // Texts and commas never outgrow the records: grow the answer once.
+  out.reserve(out.size() + static_cast<size_t>(header.count) * (header.recordSize + 1));
   for (int32_t i = 0; i < header.count; ++i) {
     const int64_t offset = BoardRecordOffset(size, indexSize, header.recordSize, i);
     AppendRecordAt(segment, offset, header.recordSize, buffer.get(), out);
@@ -130,9 +132,9 @@ BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t in
   std::memcpy(area.get(), segment + kBoardHeaderSize, static_cast<size_t>(indexSize));
 
   picojson::value index;
-  const char* first = area.get();
-  picojson::parse(index, first, first + indexSize, &detail);
-  if (!detail.empty()) return BoardStatus::kBadIndex;
+  if (ParseJson(area.get(), area.get() + indexSize, index, detail) == nullptr) {
+    return BoardStatus::kBadIndex;
+  }
   if (!index.is<picojson::object>()) {
     detail = "index is not a JSON object";
     return BoardStatus::kBroken;

@@ -17,4 +17,24 @@
 #undef ZELVORA_JSON_SKIPPED_IOSTREAM
 #endif
 
+#include <exception>
+#include <string>
+
+// Parses one JSON value from [first, last) into `value`. Returns the end of
+// the value, or null with the parser's text in `error`. Never throws: a
+// number beyond a double's range (which picojson signals by an exception)
+// is reported like any other syntax error.
+inline const char* ParseJson(const char* first, const char* last, picojson::value& value,
+                             std::string& error) {
+  error.clear();
+  try {
+    const char* end = picojson::parse(value, first, last, &error);
+    return error.empty() ? end : nullptr;
+  } catch (const std::exception& caught) {
+    error = std::string("syntax error: number out of range") +
+            (*caught.what() != '\0' ? ": " : "") + caught.what();
+    return nullptr;
+  }
+}
+
 #endif  // ZELVORA_UTIL_JSON_H_

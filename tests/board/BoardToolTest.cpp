@@ -84,6 +84,7 @@ TEST(BoardToolWrite, RefusesWhatDoesNotFitAndWritesNothing) {
        "zelvora-board: record 0 is 7 bytes, over the record size 5\n"},
       {{}, "{\"a\":1}\n[1,2]\n", "zelvora-board: line 2: not a JSON object\n"},
       {{}, "{\"a\":1} {}\n", "zelvora-board: line 1: text after the object\n"},
+      {{}, "{\"a\":-1e400}\n", "zelvora-board: line 1: syntax error: number out of range\n"},
       {{"--index", "10"}, "{\"a\":1}\n", "zelvora-board: record 0 has no \"Symbol\" text for the index\n"},
       {{"--index", "10"}, "{\"Symbol\":\"EURUSD\"}\n{\"Symbol\":\"EURUSD\"}\n",
        "zelvora-board: symbol EURUSD stands in two records\n"},

@@ -215,6 +215,7 @@ TEST(TakeBoardRecordsByKeys, BrokenIndexOrHeaderTakesNothing) {
       {"     3    40", "", BoardStatus::kBadIndex},
       {"     3    40", "{\"EURUSD\":", BoardStatus::kBadIndex},
       {"     3    40", "EURUSD=0", BoardStatus::kBadIndex},
+      {"     3    40", "{\"EURUSD\":2e999}", BoardStatus::kBadIndex},  // beyond a double
       {"     3    40", "[0,1]", BoardStatus::kBroken},
       {"     3    40", "7", BoardStatus::kBroken},
       {"     3     0", kIndex, BoardStatus::kBroken},

@@ -1,0 +1,64 @@
+// The reader's cost for the largest board: open, copy 172812 bytes under
+// the semaphore, close, and cut the copy into record texts.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "desk/Zelvora.h"
+#include "shm/Board.h"
+#include "shm/ShareMemory.h"
+
+namespace {
+
+const int32_t kSize = 172812;
+
+// A full price-bar board: as many 170-byte records as fit.
+std::string PriceBarImage() {
+  const int32_t recordSize = 170;
+  const int32_t count = (kSize - kBoardHeaderSize) / recordSize;
+  std::string image = FormatBoardHeader(count, recordSize);
+  for (int32_t i = 0; i < count; ++i) {
+    std::string record = "{\"Symbol\":\"EURUSD\",\"Period\":\"1\",\"Time\":\"2026/12/05 09:" +
+                         std::to_string(i % 60) + ":00\",\"Open\":1.08001,\"High\":1.08012," +
+                         "\"Low\":1.07990,\"Close\":1.08005,\"Volume\":" + std::to_string(i) + "}";
+    record.resize(static_cast<size_t>(recordSize), ' ');
+    image += record;
+  }
+  image.resize(static_cast<size_t>(kSize), '\0');
+  return image;
+}
+
+void BM_ReadPriceBarBoard(benchmark::State& state) {
+  const std::string key = "pricebar.BENCH" + std::to_string(getpid());
+  {
+    CShareMemory memory;
+    const std::string image = PriceBarImage();
+    if (memory.Open(key, kSize, false, false) != 0 ||
+        memory.Write(0, image.data(), kSize, true) != 0) {
+      state.SkipWithError("cannot write the board");
+      return;
+    }
+  }
+  CDeskService service;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    std::string out;
+    if (service.ReadBoard(key, kSize, out, 0) != 0) {
+      state.SkipWithError("read failed");
+      break;
+    }
+    bytes = out.size();
+    benchmark::DoNotOptimize(out.data());
+  }
+  CShareMemory::Unlink(key);
+  state.counters["reads_per_second"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["answer_bytes"] = static_cast<double>(bytes);
+}
+
+BENCHMARK(BM_ReadPriceBarBoard);
+
+}  // namespace

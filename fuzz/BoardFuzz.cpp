@@ -1,0 +1,24 @@
+// Feeds arbitrary bytes to the board readers as a segment copy: the first
+// byte picks the index-area size, the rest is the segment, held in a buffer
+// of exactly its size so that any read beyond it is caught.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "shm/Board.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1 || size > (1 << 20)) return 0;
+  const int32_t indexSize = data[0] * 16;
+  const std::vector<char> segment(data + 1, data + size);
+  const int32_t segmentSize = static_cast<int32_t>(segment.size());
+  std::string out, detail;
+  TakeBoardRecords(segment.data(), segmentSize, indexSize, out, detail);
+  static const std::vector<std::string> keys = {"EURUSD", "USDJPY", "0", "", "EURUSD", "a/b"};
+  out.clear();
+  detail.clear();
+  TakeBoardRecordsByKeys(segment.data(), segmentSize, indexSize, keys, out, detail);
+  return 0;
+}
