@@ -105,3 +105,21 @@ TEST(RequestBody, AllocationFailureIsReportedOnStandardError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ProgramLinkage, LoadsItsDatabaseLibraryOnlyAtRunTimeBesideItself) {
+  ProcessSpec spec;
+  spec.program = "/usr/bin/readelf";
+  spec.args = {"-d", ZELVORA_CGI};
+  const ProcessResult result = RunProcess(spec);
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("Library runpath: [$ORIGIN]"), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("libmysqlpp"), std::string::npos) << result.out;
+#ifndef ZELVORA_SANITIZED
+  // The C++ runtime is linked in: loading it would cost every request.
+  EXPECT_EQ(result.out.find("libstdc++"), std::string::npos) << result.out;
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+#include "db/MywClient.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+// Holds the client mutex for one library call when asked to.
+class CallGuard {
+ public:
+  CallGuard(std::mutex& mutex, bool lock) : mutex_(lock ? &mutex : nullptr) {
+    if (mutex_ != nullptr) mutex_->lock();
+  }
+  ~CallGuard() {
+    if (mutex_ != nullptr) mutex_->unlock();
+  }
+  CallGuard(const CallGuard&) = delete;
+  CallGuard& operator=(const CallGuard&) = delete;
+
+ private:
+  std::mutex* mutex_;
+};
+
+uint32_t StrictCount(const char* cell) {
+  const std::string text = cell;
+  size_t used = 0;
+  const unsigned long value = std::stoul(text, &used, 10);
+  if (used != text.size()) throw std::invalid_argument("stoul");
+  if (value > 0xFFFFFFFFul) throw std::out_of_range("stoul");
+  return static_cast<uint32_t>(value);
+}
+
+const char* LoaderText() {
+  const char* text = dlerror();
+  return text != nullptr ? text : "";
+}
+
+}  // namespace
+
+CMywClient::RecordSet::~RecordSet() { std::free(set.block); }
+
+CMywClient::~CMywClient() {
+  if (handle_ == nullptr) return;
+  auto close = reinterpret_cast<MywCloseFn>(Resolve("myw_close"));
+  if (close != nullptr && context_ != nullptr) close(context_);
+  dlclose(handle_);
+}
+
+void* CMywClient::Resolve(const char* name) {
+  dlerror();
+  void* entry = dlsym(handle_, name);
+  if (entry == nullptr) {
+    std::printf("%s\n", LoaderText());
+    std::fflush(stdout);
+  }
+  return entry;
+}
+
+int CMywClient::Connect(const char* database, const char* host, const char* user,
+                        const char* password) {
+  handle_ = dlopen(library_, RTLD_LAZY);
+  if (handle_ == nullptr) {
+    std::fprintf(stderr, "%s\n", LoaderText());
+    std::fputs("Library[mysqlpp] loading failed.\n", stderr);
+    return -1;
+  }
+  auto init = reinterpret_cast<MywInitFn>(Resolve("myw_init"));
+  if (init == nullptr) return -1;
+  context_ = init();
+  auto connect = reinterpret_cast<MywConnectFn>(Resolve("myw_connect"));
+  if (connect == nullptr) return -1;
+  const MywResult result = connect(context_, database, host, user, password);
+  if (result.code == -1) {
+    std::fprintf(stderr, "Connection failed: %s\n", result.message);
+    return result.code;
+  }
+  select_ = reinterpret_cast<MywSelectFn>(Resolve("myw_select"));
+  exec_ = reinterpret_cast<MywExecFn>(Resolve("myw_exec"));
+  execTrans_ = reinterpret_cast<MywExecTransFn>(Resolve("myw_exec_trans"));
+  isConnected_ = reinterpret_cast<MywIsConnectedFn>(Resolve("myw_isConnected"));
+  return result.code;
+}
+
+bool CMywClient::IsConnected(bool lock) {
+  if (isConnected_ == nullptr) return false;
+  CallGuard guard(mutex_, lock);
+  return isConnected_(context_) != 0;
+}
+
+int32_t CMywClient::SelectSet(const std::string& sql, RecordSet& rows, bool lock) {
+  if (select_ == nullptr) return -1;
+  if (sql.empty()) {
+    std::fputs(kRefusedSqlMessage, stderr);
+    return -1;
+  }
+  MywResult result;
+  {
+    CallGuard guard(mutex_, lock);
+    result = select_(context_, sql.c_str(), &rows.set);
+  }
+  if (result.code != 0) {
+    std::fprintf(stderr, "%s\n", result.message);
+    std::free(rows.set.block);
+    rows.set = MywRecordSet();
+  }
+  return static_cast<int32_t>(result.count);
+}
+
+int32_t CMywClient::SelectCounts(const std::string& sql, std::vector<uint32_t>& counts, bool lock) {
+  RecordSet rows;
+  const int32_t count = SelectSet(sql, rows, lock);
+  for (int64_t r = 0; r < rows.set.rowCount; ++r) {
+    counts.push_back(StrictCount(MywRow(rows.set, r).Cell("counts")));
+  }
+  return count;
+}
+
+int32_t CMywClient::ExecTrans(const std::vector<std::string>& statements, bool lock) {
+  if (execTrans_ == nullptr) return -1;
+  std::vector<const char*> texts;
+  texts.reserve(statements.size());
+  for (const std::string& statement : statements) {
+    if (statement.empty()) {
+      std::fputs(kRefusedSqlMessage, stderr);
+      return -1;
+    }
+    texts.push_back(statement.c_str());
+  }
+  MywResult result;
+  {
+    CallGuard guard(mutex_, lock);
+    result = execTrans_(context_, texts.data(), static_cast<int32_t>(texts.size()));
+  }
+  if (result.code == -1) std::fprintf(stderr, "%s\n", result.message);
+  return result.code;
+}
+
+int32_t CMywClient::Exec(const std::string& sql, bool lock) {
+  if (exec_ == nullptr) return -1;
+  if (sql.empty()) {
+    std::fputs(kRefusedSqlMessage, stderr);
+    return -1;
+  }
+  MywResult result;
+  {
+    CallGuard guard(mutex_, lock);
+    result = exec_(context_, sql.c_str());
+  }
+  if (result.code == -1) std::fprintf(stderr, "%s\n", result.message);
+  return result.code;
+}

@@ -1,0 +1,117 @@
+// CMywClient: the program's side of the database library, which it loads at
+// run time by name ("libmysqlpp.so", found beside the program through its
+// $ORIGIN run path or by the ordinary loader search).
+//
+// Owns the library handle and the library's connection context from Connect
+// until destruction, which closes the context and unloads the library. Not
+// copyable; one request long. Each call can run under the client's mutex
+// (the `lock` flags); destruction takes no lock.
+//
+// Where messages go: a library that cannot be loaded writes the loader's
+// text and "Library[mysqlpp] loading failed." to standard error; an entry
+// point that cannot be resolved writes the loader's text to standard
+// OUTPUT; a failed connect writes "Connection failed: " + the message, and a
+// failed select, exec or transaction the message, to standard error.
+#ifndef ZELVORA_DB_MYWCLIENT_H_
+#define ZELVORA_DB_MYWCLIENT_H_
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Myw.h"
+#include "db/SqlText.h"
+#include "db/TblBase.h"
+
+class CMywClient {
+ public:
+  // `library` is handed to dlopen as it stands.
+  explicit CMywClient(const char* library = "libmysqlpp.so") : library_(library) {}
+  ~CMywClient();
+  CMywClient(const CMywClient&) = delete;
+  CMywClient& operator=(const CMywClient&) = delete;
+
+  // Loads the library, makes its context and connects; null arguments are
+  // absent. Only when that did not answer -1 are the select, exec,
+  // transaction and liveness entry points resolved. Returns the connect
+  // code (0 connected), or -1 when the library or an entry point is missing.
+  // REQUIRES: called once.
+  int Connect(const char* database, const char* host, const char* user, const char* password);
+
+  // True when connected and the library says the connection is alive; false
+  // when the liveness entry point was never resolved.
+  bool IsConnected(bool lock = true);
+
+  void Lock() { mutex_.lock(); }
+  void Unlock() { mutex_.unlock(); }
+
+  // Runs `sql` and appends one new T per row, in row order, to `records`
+  // (not cleared first). Returns the library's row count; below 1 when the
+  // query failed (nothing appended) or found nothing.
+  // T needs a constructor from const MywRow&.
+  template <typename T>
+  int32_t Select(const std::string& sql, std::vector<std::unique_ptr<T>>& records, bool lock);
+
+  // As Select, taking each row's "counts" cell with a strict unsigned
+  // conversion. Throws std::invalid_argument("stoul") for an empty or
+  // non-numeric cell and std::out_of_range("stoul") beyond 32 bits.
+  int32_t SelectCounts(const std::string& sql, std::vector<uint32_t>& counts, bool lock);
+
+  // Runs `statements` as one transaction. Returns the code: 0 when all were
+  // committed, -1 otherwise (a refused, i.e. empty, statement fails the whole
+  // transaction before anything is sent).
+  int32_t ExecTrans(const std::vector<std::string>& statements, bool lock);
+
+  // Builds each record's statement with `builder` and runs them as one
+  // transaction.
+  template <typename T>
+  int32_t ExecTrans(const std::vector<T*>& records, std::string (T::*builder)() const, bool lock);
+
+  // Runs one statement; returns the code (an empty, refused statement: -1).
+  int32_t Exec(const std::string& sql, bool lock);
+
+ private:
+  // The selected rows as one library block, released with the set.
+  struct RecordSet {
+    MywRecordSet set{};
+    ~RecordSet();
+  };
+
+  // Runs a select into `rows`; returns the row count, below 1 on failure.
+  int32_t SelectSet(const std::string& sql, RecordSet& rows, bool lock);
+  // The entry point `name`, or null with the loader's text on standard output.
+  void* Resolve(const char* name);
+
+  const char* library_;
+  void* handle_ = nullptr;
+  void* context_ = nullptr;
+  MywSelectFn select_ = nullptr;
+  MywExecFn exec_ = nullptr;
+  MywExecTransFn execTrans_ = nullptr;
+  MywIsConnectedFn isConnected_ = nullptr;
+  std::mutex mutex_;
+};
+
+template <typename T>
+int32_t CMywClient::Select(const std::string& sql, std::vector<std::unique_ptr<T>>& records,
+                           bool lock) {
+  RecordSet rows;
+  const int32_t count = SelectSet(sql, rows, lock);
+  for (int64_t r = 0; r < rows.set.rowCount; ++r) {
+    records.push_back(std::make_unique<T>(MywRow(rows.set, r)));
+  }
+  return count;
+}
+
+template <typename T>
+int32_t CMywClient::ExecTrans(const std::vector<T*>& records, std::string (T::*builder)() const,
+                              bool lock) {
+  std::vector<std::string> statements;
+  statements.reserve(records.size());
+  for (const T* record : records) statements.push_back((record->*builder)());
+  return ExecTrans(statements, lock);
+}
+
+#endif  // ZELVORA_DB_MYWCLIENT_H_

@@ -1,0 +1,40 @@
+#include "db/TblBase.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "util/DateTime.h"
+
+const char* MywRow::Cell(const char* column) const {
+  for (int32_t c = 0; c < set_.columnCount; ++c) {
+    if (std::strcmp(set_.names[c], column) == 0) return cells_[c];
+  }
+  return "";
+}
+
+std::string ReadText(const MywRow& row, const char* column) { return row.Cell(column); }
+
+double ReadNumber(const MywRow& row, const char* column) {
+  return std::strtod(row.Cell(column), nullptr);
+}
+
+int32_t ReadInteger(const MywRow& row, const char* column) {
+  return static_cast<int32_t>(std::strtol(row.Cell(column), nullptr, 10));
+}
+
+int64_t ReadTime(const MywRow& row, const char* column, int local) {
+  return ParseTimeText(row.Cell(column), local);
+}
+
+int64_t CTblBase::Release() {
+  const int64_t left = --references_;
+  if (left == 0) delete this;
+  return left;
+}
+
+void CTblBase::Print(FILE* stream) const {
+  const std::string text = ToText();
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fputc('\n', stream);
+  std::fflush(stream);
+}

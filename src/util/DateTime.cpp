@@ -1,0 +1,87 @@
+#include "util/DateTime.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "util/StringUtil.h"
+
+const char kDateTimeFormat[] = "%Y/%m/%d %H:%M:%S";
+
+namespace {
+
+std::string Format(const struct tm& fields, const std::string& format) {
+  char text[128];
+  const size_t length =
+      std::strftime(text, sizeof text, format.empty() ? kDateTimeFormat : format.c_str(), &fields);
+  return std::string(text, length);
+}
+
+// The current offset of local time from UTC, in seconds.
+long LocalOffset() {
+  const time_t now = std::time(nullptr);
+  struct tm fields;
+  localtime_r(&now, &fields);
+  return fields.tm_gmtoff;
+}
+
+int ReadPiece(const std::string& piece) {
+  return static_cast<int>(std::strtol(piece.c_str(), nullptr, 10));
+}
+
+}  // namespace
+
+std::string NowText(const std::string& format) { return TimeText(std::time(nullptr), 1, format); }
+
+std::string TimeText(int64_t value, int local, const std::string& format) {
+  const time_t seconds = static_cast<time_t>(value);
+  struct tm fields;
+  if (local != 0) {
+    localtime_r(&seconds, &fields);
+  } else {
+    gmtime_r(&seconds, &fields);
+  }
+  return Format(fields, format);
+}
+
+int SplitTimeText(const std::string& text, struct tm& fields) {
+  std::vector<std::string> pieces;
+  SplitAny(text.c_str(), "-/: T.", pieces);
+  if (pieces.empty() || pieces.size() > 7) return -1;
+  fields = tm();
+  fields.tm_mday = 1;
+  int* const targets[] = {&fields.tm_year, &fields.tm_mon, &fields.tm_mday,
+                          &fields.tm_hour, &fields.tm_min, &fields.tm_sec};
+  for (size_t i = 0; i < pieces.size() && i < 6; ++i) *targets[i] = ReadPiece(pieces[i]);
+  fields.tm_year -= 1900;
+  if (pieces.size() >= 2) fields.tm_mon -= 1;
+  fields.tm_isdst = 0;
+  if (fields.tm_year < 70 || (fields.tm_min > 59 && fields.tm_mon < 0)) return -1;
+  return 0;
+}
+
+int64_t ParseTimeText(const std::string& text, int local) {
+  struct tm fields;
+  if (SplitTimeText(text, fields) != 0) return -1;
+  const int64_t value = static_cast<int64_t>(std::mktime(&fields));
+  return local != 0 ? value : value + LocalOffset();
+}
+
+CDateTime::CDateTime(int64_t value) { Set(value < 0 ? std::time(nullptr) : value); }
+
+void CDateTime::Set(int64_t value) {
+  value_ = value;
+  const time_t seconds = static_cast<time_t>(value_);
+  localtime_r(&seconds, &local_);
+}
+
+void CDateTime::AddSeconds(int64_t seconds) {
+  const int64_t moved = value_ + seconds;
+  Set(moved < 0 ? std::time(nullptr) : moved);
+}
+
+void CDateTime::UtcFields(struct tm& fields) const {
+  const time_t seconds = static_cast<time_t>(value_);
+  gmtime_r(&seconds, &fields);
+}
+
+int64_t CDateTime::Seconds(int mode) const { return mode == 1 ? value_ + LocalOffset() : value_; }

@@ -1,0 +1,58 @@
+// Date-time texts and values. A time value is seconds since 1970-01-01
+// 00:00:00 UTC; texts default to "%Y/%m/%d %H:%M:%S" (2020/01/02 03:04:05).
+// Everything rests on the process's time zone (TZ) and keeps no state.
+#ifndef ZELVORA_UTIL_DATETIME_H_
+#define ZELVORA_UTIL_DATETIME_H_
+
+#include <ctime>
+#include <cstdint>
+#include <string>
+
+extern const char kDateTimeFormat[];  // "%Y/%m/%d %H:%M:%S"
+
+// The current time as local time in `format` (strftime; the default format
+// when empty). A result that does not fit 127 characters gives "".
+std::string NowText(const std::string& format = "");
+
+// `value` as local time when `local` is non-zero, else as UTC, in `format`
+// (the default when empty). "" when the result does not fit 127 characters.
+std::string TimeText(int64_t value, int local = 1, const std::string& format = "");
+
+// Splits a date-time text at any of "-/: T." into year, month, day, hour,
+// minute and second (as many as there are pieces, up to six; a seventh is
+// ignored) into `fields` (time 00:00:00, day 1, January, no daylight saving
+// when absent). 0 when accepted; -1 for no piece, more than seven, a year
+// before 1970, or a minute above 59 with a month below 1. Out-of-range
+// values are left for mktime to carry over.
+int SplitTimeText(const std::string& text, struct tm& fields);
+
+// The text's time value, read as local time when `local` is non-zero and as
+// UTC otherwise; -1 when SplitTimeText refuses it.
+int64_t ParseTimeText(const std::string& text, int local = 1);
+
+// A time value with its local calendar fields, kept in step.
+class CDateTime {
+ public:
+  // The given value, or the current time when it is negative.
+  explicit CDateTime(int64_t value = -1);
+
+  int WeekDay() const { return local_.tm_wday; }  // 0 = Sunday
+  int Hour() const { return local_.tm_hour; }
+
+  // Moves the value; a result below 0 becomes the current time instead.
+  void AddSeconds(int64_t seconds);
+
+  // The UTC calendar fields of the value.
+  void UtcFields(struct tm& fields) const;
+
+  // The value; with mode 1 the current local offset from UTC is added.
+  int64_t Seconds(int mode = 0) const;
+
+ private:
+  void Set(int64_t value);
+
+  int64_t value_;
+  struct tm local_;
+};
+
+#endif  // ZELVORA_UTIL_DATETIME_H_
