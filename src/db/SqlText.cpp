@@ -78,3 +78,14 @@ CSqlText& CSqlText::Column(const char* name) {
   text_ += "`=";
   return *this;
 }
+
+CSqlText& CSqlText::Append(const CSqlText& part) {
+  text_ += part.text_;
+  refused_ = refused_ || part.refused_;
+  return *this;
+}
+
+CSqlText& CSqlText::Replace(const std::string& from, const std::string& to) {
+  ReplaceAll(text_, from, to);
+  return *this;
+}

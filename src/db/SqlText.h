@@ -54,6 +54,11 @@ class CSqlText {
   CSqlText& Item();
   CSqlText& Column(const char* name);
 
+  // Appends another statement part, refusal included.
+  CSqlText& Append(const CSqlText& part);
+  // Replaces every `from` in the text built so far (ReplaceAll).
+  CSqlText& Replace(const std::string& from, const std::string& to);
+
   bool Refused() const { return refused_; }
   // The statement, or "" when a value was refused.
   std::string Text() const { return refused_ ? std::string() : text_; }
