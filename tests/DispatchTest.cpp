@@ -37,7 +37,7 @@ TEST(FindMethod, ComparesWholeNamesExactly) {
 
 TEST(Dispatch, WritesNothingWhenNoAnswerCameBack) {
   CDeskService service;
-  for (const char* method : {"getOrder", "nope", "getAccount"}) {
+  for (const char* method : {"getOrder", "nope", "getPriceBar", "getOpenTradeA"}) {
     int result = 0;
     const std::string out = CaptureStream(stdout, [&] { result = Dispatch(service, method, nullptr); });
     EXPECT_EQ(result, -1) << method;

@@ -72,7 +72,8 @@ TEST(RequestBody, EveryUnservableRequestAnswersTheBannerOnce) {
       "<zelvora><params><symbol>EURUSD</symbol></params></zelvora>",
       "not markup at all",
       std::string("\0\xff<\x81<>>\0<!--", 13),
-      "<zelvora><method>getOffer</method>",
+      "<zelvora><method>getOrder</method>",
+      "<zelvora><method>getPriceBar</method></zelvora>",  // no params: no answer
   };
   for (const auto& body : bodies) {
     ExpectBanner(RunCgi(CgiEnv(body), body), ::testing::PrintToString(body));
@@ -80,13 +81,28 @@ TEST(RequestBody, EveryUnservableRequestAnswersTheBannerOnce) {
 }
 
 TEST(RequestBody, ShortOrLongInputIsTakenAsItComes) {
-  const std::string body = "<zelvora><method>getOffer</method></zelvora>";
+  // A price-bar request names its board in its answer's diagnostic, which
+  // shows how much of the body was read.
+  const std::string body =
+      "<zelvora><method>getPriceBar</method><params><symbol>Q</symbol><period>1</period>"
+      "</params></zelvora>";
+  const std::string served = "Content-Type: text/plain \n\n{\"status\":1, \"data\":[]}";
+  const std::string missing = "] open failed.\n[2] No such file or directory\n";
   // Announced longer than sent: parsed as far as it arrived.
-  ExpectBanner(RunCgi({"CONTENT_LENGTH=5000", "MAX_CONTENT_LENGTH=6000"}, body), "short");
+  ProcessResult result = RunCgi({"CONTENT_LENGTH=5000", "MAX_CONTENT_LENGTH=6000"}, body);
+  EXPECT_EQ(result.out, served);
+  EXPECT_EQ(result.err, "ShareMemory[pricebar.Q1" + missing);
+  // Far more sent than announced: the rest is left unread.
+  result = RunCgi(CgiEnv(body), body + std::string(1 << 20, 'x'));
+  EXPECT_EQ(result.out, served);
+  // Announced shorter than sent: the period's text is cut off.
+  const std::string cut = body.substr(0, body.find("</period>"));
+  result = RunCgi(CgiEnv(cut), body);
+  EXPECT_EQ(result.out, served);
+  EXPECT_EQ(result.err, "ShareMemory[pricebar.Q" + missing);
+  EXPECT_EQ(result.status, 0);
   // Nothing sent at all.
   ExpectBanner(RunCgi({"CONTENT_LENGTH=10", "MAX_CONTENT_LENGTH=11"}, ""), "empty");
-  // Far more sent than announced: the rest is left unread.
-  ExpectBanner(RunCgi(CgiEnv(body), body + std::string(1 << 20, 'x')), "long");
 }
 
 TEST(RequestBody, AllocationFailureIsReportedOnStandardError) {

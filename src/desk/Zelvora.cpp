@@ -77,7 +77,21 @@ CDeskService::CDeskService() {
   shmSelDb_ = selDb != nullptr && std::strcmp(selDb, "1") == 0;
 }
 
+CDeskService::~CDeskService() = default;
+
 const char* CDeskService::StatusText(int32_t code) { return code == -1 ? "1" : "0"; }
+
+std::string CDeskService::Envelope(const char* status, const std::string& data) {
+  return std::string("{\"status\":") + status + ", \"data\":" + data + "}";
+}
+
+bool CDeskService::ConnectDb() {
+  if (client_) return client_->IsConnected(true);
+  // Kept at once, so that whatever Connect does, the service closes it.
+  client_ = std::make_unique<CMywClient>();
+  return client_->Connect(std::getenv("MYSQL_DB"), std::getenv("MYSQL_HOST"),
+                          std::getenv("MYSQL_USER"), std::getenv("MYSQL_PWD")) == 0;
+}
 
 int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,
                             int32_t indexSize) {
@@ -99,14 +113,9 @@ int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::str
   return ReportBoard(key, status, detail);
 }
 
-// The method handlers are filled in as their data sources arrive; until then
+// The database-only methods are filled in with their records; until then
 // each leaves its answer empty, which the dispatcher reports as no answer.
-void CDeskService::GetAccount(const CMarkupNode*, std::string&) {}
-void CDeskService::GetOffer(const CMarkupNode*, std::string&) {}
-void CDeskService::GetOpenTrade(const CMarkupNode*, std::string&) {}
-void CDeskService::GetOpenTradeA(const CMarkupNode*, std::string&) {}
 void CDeskService::GetClosedTrade(const CMarkupNode*, std::string&) {}
 void CDeskService::GetReport(const CMarkupNode*, std::string&) {}
 void CDeskService::GetImplPlan(const CMarkupNode*, std::string&) {}
 void CDeskService::SetImplPlan(const CMarkupNode*, std::string&) {}
-void CDeskService::GetPriceBar(const CMarkupNode*, std::string&) {}

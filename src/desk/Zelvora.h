@@ -1,6 +1,8 @@
 // CDeskService answers one request: one handler per desk method, plus the
 // data-source choices they share. Created by the entry after the request
 // document was accepted, used by one Dispatch call, destroyed before exit.
+// It owns the database client from the first ConnectDb on; destroying the
+// service closes the connection and unloads the database library.
 //
 // Every handler has one shape: the "params" node (null when the request has
 // none; it must outlive the call) and the answer text, passed in empty. The
@@ -10,20 +12,32 @@
 #define ZELVORA_DESK_ZELVORA_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "db/MywClient.h"
 #include "markup/MarkupNode.h"
 
 class CDeskService {
  public:
   // Reads SHM_SEL_DB; opens nothing.
   CDeskService();
+  ~CDeskService();
   CDeskService(const CDeskService&) = delete;
   CDeskService& operator=(const CDeskService&) = delete;
 
   // "1" for -1, "0" for every other code.
   static const char* StatusText(int32_t code);
+
+  // {"status":S, "data":D}, assembled as text.
+  static std::string Envelope(const char* status, const std::string& data);
+
+  // True when a usable connection exists. The first call makes the client
+  // and connects with MYSQL_DB, MYSQL_HOST, MYSQL_USER and MYSQL_PWD (an
+  // unset one absent); later calls only ask whether that connection lives,
+  // so a failed connect is never retried within the request.
+  bool ConnectDb();
 
   // True when SHM_SEL_DB held exactly "1" at construction: the database may
   // stand in for a board that cannot be read.
@@ -54,7 +68,26 @@ class CDeskService {
   void GetPriceBar(const CMarkupNode* params, std::string& answer);
 
  private:
+  // Runs `sql` (with the client lock) and appends each record's JSON text to
+  // `text`, joined by ","; the records are released. REQUIRES: ConnectDb().
+  template <typename T>
+  void AppendJson(const std::string& sql, std::string& text);
+
+  // getAccount's answer for one account id.
+  void AppendAccount(const std::string& id, std::string& answer);
+
+  std::unique_ptr<CMywClient> client_;
   bool shmSelDb_;
 };
+
+template <typename T>
+void CDeskService::AppendJson(const std::string& sql, std::string& text) {
+  std::vector<std::unique_ptr<T>> records;
+  client_->Select(sql, records, true);
+  for (const auto& record : records) {
+    if (!text.empty()) text += ',';
+    text += record->ToJson();
+  }
+}
 
 #endif  // ZELVORA_DESK_ZELVORA_H_

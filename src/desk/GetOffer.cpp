@@ -1,0 +1,44 @@
+// getOffer: all offers, or those of the "symbol" children of params, from
+// the offer board's index, or from `Offer` when the board cannot be read and
+// the database may stand in.
+#include "db/SqlText.h"
+#include "db/TblOffer.h"
+#include "desk/Zelvora.h"
+
+namespace {
+
+const int32_t kOfferBoardSize = 64032;
+const int32_t kOfferIndexSize = 4000;
+
+// The database's whole statement. Every child of params, whatever its
+// name, stands in the symbol list.
+std::string OfferSql(const CMarkupNode* params) {
+  CSqlText sql("SELECT * FROM `Offer` ");
+  if (params != nullptr && !params->children.empty()) {
+    CSqlText where("where `Symbol` in (");
+    for (const auto& child : params->children) where.Quoted(child->text).Add(",");
+    sql.Append(where.Add(")").Replace(",)", ")"));
+  }
+  return sql.Add(" ORDER BY `OfferID`").Text();
+}
+
+}  // namespace
+
+void CDeskService::GetOffer(const CMarkupNode* params, std::string& answer) {
+  std::string offers;
+  int result;
+  if (params == nullptr || params->children.empty()) {
+    result = ReadBoard(CTblOffer::TagName(), kOfferBoardSize, offers, kOfferIndexSize);
+  } else {
+    std::vector<const CMarkupNode*> symbols;
+    params->FindChildren("symbol", symbols);
+    result = ReadBoardByKeys(CTblOffer::TagName(), kOfferBoardSize, offers, kOfferIndexSize, symbols);
+  }
+  const char* status = "0";
+  if (result == -1) {
+    offers.clear();
+    if (shmSelDb_ && ConnectDb()) AppendJson<CTblOffer>(OfferSql(params), offers);
+    status = offers.empty() ? "1" : "0";
+  }
+  answer = Envelope(status, "[" + offers + "]");
+}

@@ -1,0 +1,78 @@
+// getOpenTrade: an account's open trades from its board, or from `Trade`
+// when the board cannot be read and the database may stand in.
+// getOpenTradeA: the same, plus the trades' strategy context ("data2"),
+// which always comes from the database.
+#include "db/SqlText.h"
+#include "db/TblTrade.h"
+#include "db/TblTsContext.h"
+#include "desk/Zelvora.h"
+
+namespace {
+
+const int32_t kTradeBoardSize = 114012;
+
+// The account id of params, which must be its first child; null otherwise.
+const CMarkupNode* FirstAccountId(const CMarkupNode* params) {
+  if (params == nullptr || params->children.empty()) return nullptr;
+  const CMarkupNode* first = params->children.front().get();
+  return first->name == "accountid" ? first : nullptr;
+}
+
+// Adds `clause` + the quoted text of the first node of `name` when it has one.
+void AddBound(const CMarkupNode* params, const char* name, const char* clause, CSqlText& sql) {
+  const CMarkupNode* bound = params->FindNode(name);
+  if (bound != nullptr && !bound->text.empty()) sql.Add(clause).Quoted(bound->text);
+}
+
+std::string OpenTradeSql(const CMarkupNode* params, const std::string& id) {
+  CSqlText sql("SELECT * FROM `Trade`");
+  sql.Add(" WHERE `AccountId`=").Quoted(id).Add(" AND `CloseOrderID`=''");
+  AddBound(params, "startdate", " AND `OpenTime`>=", sql);
+  AddBound(params, "enddate", " AND `CloseTime`<=", sql);
+  return sql.Add(" ORDER BY `TradeID`").Text();
+}
+
+std::string StrategySql(const std::string& id) {
+  return CSqlText("SELECT Ts.*")
+      .Add("   FROM `Trade` T, `TsContext` Ts")
+      .Add("  WHERE T.AccountId=Ts.AccountId")
+      .Add("    AND T.TradeID=Ts.TradeID")
+      .Add("    AND T.AccountId=")
+      .Quoted(id)
+      .Add("    AND T.CloseOrderID=''")
+      .Add("    AND Ts.AccountId=")
+      .Quoted(id)
+      .Add("    AND Ts.TradeMethodName!=''")
+      .Text();
+}
+
+}  // namespace
+
+void CDeskService::GetOpenTrade(const CMarkupNode* params, std::string& answer) {
+  if (params == nullptr || params->children.empty()) return;
+  std::string trades;
+  const char* status = "1";
+  if (const CMarkupNode* account = FirstAccountId(params)) {
+    const std::string key = std::string(CTblTrade::TagName()) + "." + account->text;
+    if (ReadBoard(key, kTradeBoardSize, trades, 0) != -1) {
+      status = "0";
+    } else {
+      trades.clear();
+      if (shmSelDb_ && ConnectDb()) AppendJson<CTblTrade>(OpenTradeSql(params, account->text), trades);
+      status = trades.empty() ? "1" : "0";
+    }
+  }
+  answer = Envelope(status, "[" + trades + "]");
+}
+
+void CDeskService::GetOpenTradeA(const CMarkupNode* params, std::string& answer) {
+  const CMarkupNode* account = FirstAccountId(params);
+  if (account == nullptr) return;
+  GetOpenTrade(params, answer);
+  if (!ConnectDb()) return;
+  std::string contexts;
+  AppendJson<CTblTsContext>(StrategySql(account->text), contexts);
+  if (contexts.empty()) return;
+  answer.pop_back();  // the envelope's closing brace
+  answer += ", \"data2\":[" + contexts + "]}";
+}
