@@ -62,3 +62,47 @@ void BM_ReadPriceBarBoard(benchmark::State& state) {
 BENCHMARK(BM_ReadPriceBarBoard);
 
 }  // namespace
+
+namespace {
+
+// The offer board read through its index for two symbols, as getOffer does.
+void BM_ReadOfferBoardByKeys(benchmark::State& state) {
+  const std::string key = "offer.BENCH" + std::to_string(getpid());
+  const char* symbols[] = {"EURUSD", "USDJPY", "GBPUSD", "AUDUSD", "USDCHF", "USDCAD",
+                           "NZDUSD", "EURJPY", "GBPJPY", "EURGBP", "AUDJPY", "EURCHF"};
+  std::string index = "{", records;
+  for (int i = 0; i < 12; ++i) {
+    index += std::string(i ? "," : "") + "\"" + symbols[i] + "\":" + std::to_string(i);
+    std::string record = std::string("{\"Symbol\":\"") + symbols[i] + "\",\"Bid\":1.084200}";
+    record.resize(200, ' ');
+    records += record;
+  }
+  index += "}";
+  index.resize(4000, ' ');
+  std::string image = FormatBoardHeader(12, 200) + index + records;
+  image.resize(64032, '\0');
+  {
+    CShareMemory memory;
+    if (memory.Open(key, 64032, false, false) != 0 || memory.Write(0, image.data(), 64032, true) != 0) {
+      state.SkipWithError("cannot write the board");
+      return;
+    }
+  }
+  CMarkupNode first, second;
+  first.text = "USDJPY";
+  second.text = "EURUSD";
+  CDeskService service;
+  for (auto _ : state) {
+    std::string out;
+    if (service.ReadBoardByKeys(key, 64032, out, 4000, {&first, &second}) != 0) {
+      state.SkipWithError("read failed");
+      break;
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  CShareMemory::Unlink(key);
+}
+
+BENCHMARK(BM_ReadOfferBoardByKeys);
+
+}  // namespace

@@ -1,6 +1,7 @@
 /* Times whole-process runs: spawn-timer RUNS ARG PROGRAM...
    Runs every PROGRAM with the single argument ARG, standard output to
-   /dev/null, interleaved round by round so that the machine's drift hits
+   /dev/null and standard input from the file SPAWN_STDIN names (else
+   inherited), interleaved round by round so that the machine's drift hits
    all of them alike. Prints per program the median, 10th and 90th
    percentile wall time in microseconds, and the median's ratio to the
    second program's (the baseline). */
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const char* input = getenv("SPAWN_STDIN");
+  if (input != NULL) posix_spawn_file_actions_addopen(&actions, 0, input, O_RDONLY, 0);
   double* times = calloc((size_t)runs * programs, sizeof(double));
   for (int warm = 0; warm < 20; ++warm) {
     for (int p = 0; p < programs; ++p) RunOnce(argv[3 + p], arg, &actions);

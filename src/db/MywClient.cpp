@@ -1,9 +1,11 @@
 #include "db/MywClient.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -38,6 +40,17 @@ const char* LoaderText() {
   return text != nullptr ? text : "";
 }
 
+// `name` in the folder of the running program; "" when that is unknown.
+std::string BesideProgram(const char* name) {
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return std::string();
+  std::string folder(path, static_cast<size_t>(length));
+  const auto slash = folder.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return folder.substr(0, slash + 1) + name;
+}
+
 }  // namespace
 
 CMywClient::RecordSet::~RecordSet() { std::free(set.block); }
@@ -59,14 +72,28 @@ void* CMywClient::Resolve(const char* name) {
   return entry;
 }
 
+int CMywClient::Load() {
+  handle_ = dlopen(library_, RTLD_LAZY);
+  if (handle_ != nullptr) return 0;
+  std::string failure = LoaderText();
+  if (std::strchr(library_, '/') == nullptr) {
+    // A library beside the program counts only when it is there; otherwise
+    // the search by name tells what went wrong.
+    const std::string beside = BesideProgram(library_);
+    if (!beside.empty() && access(beside.c_str(), F_OK) == 0) {
+      handle_ = dlopen(beside.c_str(), RTLD_LAZY);
+      if (handle_ != nullptr) return 0;
+      failure = LoaderText();
+    }
+  }
+  std::fprintf(stderr, "%s\n", failure.c_str());
+  std::fputs("Library[mysqlpp] loading failed.\n", stderr);
+  return -1;
+}
+
 int CMywClient::Connect(const char* database, const char* host, const char* user,
                         const char* password) {
-  handle_ = dlopen(library_, RTLD_LAZY);
-  if (handle_ == nullptr) {
-    std::fprintf(stderr, "%s\n", LoaderText());
-    std::fputs("Library[mysqlpp] loading failed.\n", stderr);
-    return -1;
-  }
+  if (Load() != 0) return -1;
   auto init = reinterpret_cast<MywInitFn>(Resolve("myw_init"));
   if (init == nullptr) return -1;
   context_ = init();

@@ -1,6 +1,8 @@
 // CMywClient: the program's side of the database library, which it loads at
-// run time by name ("libmysqlpp.so", found beside the program through its
-// $ORIGIN run path or by the ordinary loader search).
+// run time by name ("libmysqlpp.so"): by the ordinary loader search
+// (LD_LIBRARY_PATH, ldconfig's folders) first, then beside the program. The
+// program carries no run path, which would make the loader look for every
+// system library in the program's folder on every start.
 //
 // Owns the library handle and the library's connection context from Connect
 // until destruction, which closes the context and unloads the library. Not
@@ -27,7 +29,8 @@
 
 class CMywClient {
  public:
-  // `library` is handed to dlopen as it stands.
+  // `library` is handed to dlopen as it stands (and looked for beside the
+  // program when it holds no "/").
   explicit CMywClient(const char* library = "libmysqlpp.so") : library_(library) {}
   ~CMywClient();
   CMywClient(const CMywClient&) = delete;
@@ -79,6 +82,8 @@ class CMywClient {
     ~RecordSet();
   };
 
+  // Opens the library; 0, or -1 with the loader's text on standard error.
+  int Load();
   // Runs a select into `rows`; returns the row count, below 1 on failure.
   int32_t SelectSet(const std::string& sql, RecordSet& rows, bool lock);
   // The entry point `name`, or null with the loader's text on standard output.
