@@ -5,6 +5,7 @@
 #include "db/SqlText.h"
 #include "db/TblTrade.h"
 #include "db/TblTsContext.h"
+#include "desk/Params.h"
 #include "desk/Zelvora.h"
 
 namespace {
@@ -18,17 +19,11 @@ const CMarkupNode* FirstAccountId(const CMarkupNode* params) {
   return first->name == "accountid" ? first : nullptr;
 }
 
-// Adds `clause` + the quoted text of the first node of `name` when it has one.
-void AddBound(const CMarkupNode* params, const char* name, const char* clause, CSqlText& sql) {
-  const CMarkupNode* bound = params->FindNode(name);
-  if (bound != nullptr && !bound->text.empty()) sql.Add(clause).Quoted(bound->text);
-}
-
 std::string OpenTradeSql(const CMarkupNode* params, const std::string& id) {
   CSqlText sql("SELECT * FROM `Trade`");
   sql.Add(" WHERE `AccountId`=").Quoted(id).Add(" AND `CloseOrderID`=''");
-  AddBound(params, "startdate", " AND `OpenTime`>=", sql);
-  AddBound(params, "enddate", " AND `CloseTime`<=", sql);
+  AddQuotedBound(*params, "startdate", " AND `OpenTime`>=", sql);
+  AddQuotedBound(*params, "enddate", " AND `CloseTime`<=", sql);
   return sql.Add(" ORDER BY `TradeID`").Text();
 }
 

@@ -113,9 +113,3 @@ int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::str
   return ReportBoard(key, status, detail);
 }
 
-// The database-only methods are filled in with their records; until then
-// each leaves its answer empty, which the dispatcher reports as no answer.
-void CDeskService::GetClosedTrade(const CMarkupNode*, std::string&) {}
-void CDeskService::GetReport(const CMarkupNode*, std::string&) {}
-void CDeskService::GetImplPlan(const CMarkupNode*, std::string&) {}
-void CDeskService::SetImplPlan(const CMarkupNode*, std::string&) {}

@@ -76,6 +76,11 @@ class CDeskService {
   // getAccount's answer for one account id.
   void AppendAccount(const std::string& id, std::string& answer);
 
+  // getReport's count: the rows of a grouped (type "1") report, else the
+  // "counts" of the first row; 0 when the query fails or finds nothing.
+  uint32_t CountReport(const CSqlText& join, const CSqlText& where, const std::string& groupBy,
+                       bool grouped);
+
   std::unique_ptr<CMywClient> client_;
   bool shmSelDb_;
 };

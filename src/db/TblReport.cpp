@@ -1,0 +1,55 @@
+#include "db/TblReport.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "util/StringUtil.h"
+
+const char kReportSymbol[] = "Symbol";
+const char kReportTradeMethodName[] = "TradeMethodName";
+const char kReportYear[] = "_year";
+const char kReportMonth[] = "_month";
+const char kReportWeek[] = "_week";
+
+namespace {
+
+uint32_t ReadCounts(const MywRow& row) {
+  const std::string text = row.Cell("Counts");
+  try {
+    size_t used = 0;
+    const unsigned long value = std::stoul(text, &used, 10);
+    if (used == text.size() && value <= 0xFFFFFFFFul) return static_cast<uint32_t>(value);
+  } catch (const std::logic_error&) {
+  }
+  return 0;
+}
+
+}  // namespace
+
+CTblReport::CTblReport(const MywRow& row)
+    : symbol_(ReadText(row, kReportSymbol)),
+      tradeMethodName_(ReadText(row, kReportTradeMethodName)),
+      year_(ReadInteger(row, kReportYear)),
+      month_(ReadInteger(row, kReportMonth)),
+      week_(ReadInteger(row, kReportWeek)),
+      pl_(ReadNumber(row, "PL")),
+      grossPl_(ReadNumber(row, "GrossPL")),
+      counts_(ReadCounts(row)) {}
+
+std::string CTblReport::ToJson(const std::vector<std::string>& columns) const {
+  std::string json = "{";
+  size_t next = 0;
+  for (; next < columns.size() && !columns[next].empty(); ++next) {
+    const std::string& name = columns[next];
+    if (name == kReportSymbol || name == kReportTradeMethodName) {
+      json += "\"" + name + "\":\"" + (name == kReportSymbol ? symbol_ : tradeMethodName_) + "\",";
+    } else if (name == kReportYear || name == kReportMonth || name == kReportWeek) {
+      const int32_t value = name == kReportYear ? year_ : name == kReportMonth ? month_ : week_;
+      json += "\"" + name + "\":" + IntToText(value) + ",";
+    }
+  }
+  json += "\"PL\":" + DoubleToText(pl_) + ",\"GrossPL\":" + DoubleToText(grossPl_) +
+          ",\"Counts\":" + IntToText(static_cast<int32_t>(counts_));
+  for (++next; next < columns.size(); ++next) json += ",\"" + columns[next] + "\":\"\"";
+  return json + "}";
+}
