@@ -35,6 +35,7 @@ class CTblImplPlan : public CTblBase {
   std::string InsertSql() const;
 
   void SetAccountId(const std::string& accountId) { accountId_ = accountId; }
+  void SetUpdateUser(const std::string& user) { updateUser_ = user; }
   const std::vector<std::string>& Values() const { return values_; }
 
  private:

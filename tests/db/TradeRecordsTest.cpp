@@ -10,15 +10,13 @@
 #include "db/TblTrade.h"
 #include "db/TblTsContext.h"
 #include "support/Rows.h"
+#include "support/Text.h"
 #include "util/DateTime.h"
 
 namespace {
 
 using Cells = std::vector<std::pair<std::string, std::string>>;
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 // Replaces every current local time text by "NOW" (retrying across a
 // second boundary).
