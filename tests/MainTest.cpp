@@ -2,9 +2,12 @@
 // input, and every byte of standard output and standard error.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
+#include "support/Boards.h"
 #include "support/Process.h"
 
 namespace {
@@ -84,14 +87,15 @@ TEST(RequestBody, ShortOrLongInputIsTakenAsItComes) {
   // A price-bar request names its board in its answer's diagnostic, which
   // shows how much of the body was read.
   const std::string body =
-      "<zelvora><method>getPriceBar</method><params><symbol>Q</symbol><period>1</period>"
-      "</params></zelvora>";
+      "<zelvora><method>getPriceBar</method><params><symbol>Q" + std::to_string(getpid()) +
+      "</symbol><period>1</period></params></zelvora>";
+  const std::string key = "pricebar.Q" + std::to_string(getpid());
   const std::string served = "Content-Type: text/plain \n\n{\"status\":1, \"data\":[]}";
   const std::string missing = "] open failed.\n[2] No such file or directory\n";
   // Announced longer than sent: parsed as far as it arrived.
   ProcessResult result = RunCgi({"CONTENT_LENGTH=5000", "MAX_CONTENT_LENGTH=6000"}, body);
   EXPECT_EQ(result.out, served);
-  EXPECT_EQ(result.err, "ShareMemory[pricebar.Q1" + missing);
+  EXPECT_EQ(result.err, "ShareMemory[" + key + "1" + missing);
   // Far more sent than announced: the rest is left unread.
   result = RunCgi(CgiEnv(body), body + std::string(1 << 20, 'x'));
   EXPECT_EQ(result.out, served);
@@ -99,10 +103,11 @@ TEST(RequestBody, ShortOrLongInputIsTakenAsItComes) {
   const std::string cut = body.substr(0, body.find("</period>"));
   result = RunCgi(CgiEnv(cut), body);
   EXPECT_EQ(result.out, served);
-  EXPECT_EQ(result.err, "ShareMemory[pricebar.Q" + missing);
+  EXPECT_EQ(result.err, "ShareMemory[" + key + missing);
   EXPECT_EQ(result.status, 0);
   // Nothing sent at all.
   ExpectBanner(RunCgi({"CONTENT_LENGTH=10", "MAX_CONTENT_LENGTH=11"}, ""), "empty");
+  RemoveBoardsMarked(key);
 }
 
 TEST(RequestBody, AllocationFailureIsReportedOnStandardError) {

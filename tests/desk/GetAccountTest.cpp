@@ -18,6 +18,7 @@ class GetAccountTest : public ::testing::Test {
                  "-2, 10.5, 40, 970.5, 'Y')"});
   }
   void TearDown() override {
+    RemoveBoardsMarked(id_);
     if (!db_.host.empty()) RunSql(db_, {"DELETE FROM `Account` WHERE AccountID LIKE '" + id_ + "%'"});
   }
 

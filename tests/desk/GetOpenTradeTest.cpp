@@ -29,6 +29,7 @@ class GetOpenTradeTest : public ::testing::Test {
                  "('o3', '3', '" + id_ + "', 'S', 'D1', 'Carry', '', '', '')"});
   }
   void TearDown() override {
+    RemoveBoardsMarked(id_);
     if (db_.host.empty()) return;
     RunSql(db_, {"DELETE FROM `Trade` WHERE AccountID='" + id_ + "'",
                  "DELETE FROM `TsContext` WHERE AccountId='" + id_ + "'"});

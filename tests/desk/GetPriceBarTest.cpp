@@ -10,6 +10,8 @@ namespace {
 
 class GetPriceBarTest : public ::testing::Test {
  protected:
+  void TearDown() override { RemoveBoardsMarked(symbol_); }
+
   std::string Ask(const std::string& params, const char* selDb = "1") {
     CgiOptions options;
     options.shmSelDb = selDb;

@@ -26,6 +26,7 @@ class HostileValuesTest : public ::testing::Test {
                  "INSERT INTO `Offer` (OfferID, Symbol) VALUES ('" + id_ + "', 'EURUSD')"});
   }
   void TearDown() override {
+    RemoveBoardsMarked(id_);
     if (db_.host.empty()) return;
     RunSql(db_, {"SET GLOBAL sql_mode='" + savedMode_ + "'",
                  "DELETE FROM `Account` WHERE AccountID LIKE '" + id_ + "%'",

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Boards.h"
 #include "support/Cgi.h"
 
 namespace {

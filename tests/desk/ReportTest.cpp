@@ -7,6 +7,7 @@
 #include <map>
 #include <tuple>
 
+#include "support/Boards.h"
 #include "support/Cgi.h"
 #include "util/StringUtil.h"
 

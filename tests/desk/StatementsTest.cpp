@@ -31,6 +31,12 @@ class StatementsTest : public ::testing::Test {
     // The offer board's key is fixed; this test holds its lock and keeps it away.
     CShareMemory::Unlink("offer");
   }
+  void TearDown() override {
+    RemoveBoardsMarked(id_);
+    RemoveBoardsMarked(".1001");  // the fixed ids of the statement tables
+    for (const char* marker : {".1'", ".1\\", ".a'", "pricebar.EURUSD1"}) RemoveBoardsMarked(marker);
+    CShareMemory::Unlink("offer");
+  }
 
   Recorded Run(const std::string& method, const char* params, const std::string& rows = "",
                const std::string& fail = "", const char* shmSelDb = "1") {

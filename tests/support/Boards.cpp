@@ -1,5 +1,6 @@
 #include "support/Boards.h"
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include "shm/Board.h"
@@ -42,4 +43,17 @@ int WriteBoard(const std::string& key, const std::string& image) {
 bool BoardGone(const std::string& key) {
   return access(("/dev/shm/shm." + key).c_str(), F_OK) != 0 &&
          access(("/dev/shm/sem." + key).c_str(), F_OK) != 0;
+}
+
+void RemoveBoardsMarked(const std::string& marker) {
+  DIR* dir = opendir("/dev/shm");
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if ((name.rfind("sem.", 0) == 0 || name.rfind("shm.", 0) == 0) &&
+        name.find(marker) != std::string::npos) {
+      unlink(("/dev/shm/" + name).c_str());
+    }
+  }
+  closedir(dir);
 }

@@ -36,6 +36,10 @@ std::string BoardImage(int32_t size, const std::string& header, int32_t indexSiz
 // PageSize(image.size()), written under the semaphore). 0 or -1.
 int WriteBoard(const std::string& key, const std::string& image);
 
+// Removes every board object and semaphore whose key holds `marker` (the
+// program creates a semaphore for every key it tries, found or not).
+void RemoveBoardsMarked(const std::string& marker);
+
 // True when neither "shm.KEY" nor "sem.KEY" exists in /dev/shm.
 bool BoardGone(const std::string& key);
 
