@@ -29,9 +29,9 @@ static int Compare(const void* a, const void* b) {
 }
 
 /* Splits "path|arg|arg..." into `argv` (at most 31 entries); without "|"
-   the program gets `arg`. The spec is copied into `storage`. */
-static void BuildArgv(const char* spec, const char* arg, char* storage, size_t size, char** argv) {
-  snprintf(storage, size, "%s", spec);
+   the program gets `arg`. The command is copied into `storage`. */
+static void BuildArgv(const char* command, const char* arg, char* storage, size_t size, char** argv) {
+  snprintf(storage, size, "%s", command);
   int count = 0;
   for (char* part = storage; part != NULL && count < 31;) {
     argv[count++] = part;
@@ -56,9 +56,9 @@ static double RunOnce(const char* program, const char* arg, posix_spawn_file_act
   return NowMicros() - start;
 }
 
-static const char* BaseName(const char* spec) {
+static const char* BaseName(const char* command) {
   static char path[4096];
-  snprintf(path, sizeof path, "%s", spec);
+  snprintf(path, sizeof path, "%s", command);
   char* bar = strchr(path, '|');
   if (bar != NULL) *bar = '\0';
   const char* slash = strrchr(path, '/');

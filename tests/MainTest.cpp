@@ -17,12 +17,12 @@ const std::string kBannerAnswer =
 
 ProcessResult RunCgi(std::vector<std::string> env, const std::string& input = "",
                   std::vector<std::string> args = {}) {
-  ProcessSpec spec;
-  spec.program = ZELVORA_CGI;
-  spec.args = std::move(args);
-  spec.env = std::move(env);
-  spec.input = input;
-  return RunProcess(spec);
+  ProcessLaunch launch;
+  launch.program = ZELVORA_CGI;
+  launch.args = std::move(args);
+  launch.env = std::move(env);
+  launch.input = input;
+  return RunProcess(launch);
 }
 
 std::vector<std::string> CgiEnv(const std::string& body, const std::string& limit = "65536") {
@@ -114,11 +114,11 @@ TEST(RequestBody, AllocationFailureIsReportedOnStandardError) {
 #ifdef ZELVORA_SANITIZED
   GTEST_SKIP() << "the sanitizer runtime cannot start under an address-space limit";
 #endif
-  ProcessSpec spec;
-  spec.program = ZELVORA_CGI;
-  spec.env = {"CONTENT_LENGTH=1500000000", "MAX_CONTENT_LENGTH=2000000000"};
-  spec.addressLimit = 256L << 20;
-  const ProcessResult result = RunProcess(spec);
+  ProcessLaunch launch;
+  launch.program = ZELVORA_CGI;
+  launch.env = {"CONTENT_LENGTH=1500000000", "MAX_CONTENT_LENGTH=2000000000"};
+  launch.addressLimit = 256L << 20;
+  const ProcessResult result = RunProcess(launch);
   EXPECT_EQ(result.out, kBannerAnswer);
   EXPECT_EQ(result.err, std::string("filename[src/Main], line[90] malloc error. [") +
                             std::to_string(ENOMEM) + "] " + std::strerror(ENOMEM) + "\n");
@@ -130,10 +130,10 @@ TEST(RequestBody, AllocationFailureIsReportedOnStandardError) {
 namespace {
 
 TEST(ProgramLinkage, LinksNothingItCanLoadLater) {
-  ProcessSpec spec;
-  spec.program = "/usr/bin/readelf";
-  spec.args = {"-d", ZELVORA_CGI};
-  const ProcessResult result = RunProcess(spec);
+  ProcessLaunch launch;
+  launch.program = "/usr/bin/readelf";
+  launch.args = {"-d", ZELVORA_CGI};
+  const ProcessResult result = RunProcess(launch);
   ASSERT_EQ(result.status, 0) << result.err;
   // A run path would send the loader through the program's folder for libc.
   EXPECT_EQ(result.out.find("runpath"), std::string::npos) << result.out;

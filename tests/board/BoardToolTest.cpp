@@ -9,11 +9,11 @@
 namespace {
 
 ProcessResult Tool(std::vector<std::string> args, const std::string& input = "") {
-  ProcessSpec spec;
-  spec.program = ZELVORA_BOARD;
-  spec.args = std::move(args);
-  spec.input = input;
-  return RunProcess(spec);
+  ProcessLaunch launch;
+  launch.program = ZELVORA_BOARD;
+  launch.args = std::move(args);
+  launch.input = input;
+  return RunProcess(launch);
 }
 
 std::string ReadAll(const std::string& key, int32_t size) {

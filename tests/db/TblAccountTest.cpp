@@ -8,6 +8,7 @@
 
 #include "support/Process.h"
 #include "support/Rows.h"
+#include "support/Text.h"
 #include "util/DateTime.h"
 
 namespace {
@@ -34,20 +35,6 @@ std::unique_ptr<CTestRows> FullRow() {
   }));
 }
 
-// Calls `build` until the clock did not turn a second during the call, and
-// gives its text with every current time text replaced by "NOW".
-template <typename Build>
-std::string WithNow(Build build) {
-  for (;;) {
-    const std::string before = NowText();
-    std::string text = build();
-    if (NowText() != before) continue;
-    for (auto at = text.find(before); at != std::string::npos; at = text.find(before, at)) {
-      text.replace(at, before.size(), "NOW");
-    }
-    return text;
-  }
-}
 
 TEST(TblAccount, JsonHasItsMembersInOrder) {
   auto rows = FullRow();

@@ -18,20 +18,6 @@ namespace {
 using Cells = std::vector<std::pair<std::string, std::string>>;
 
 
-// Replaces every current local time text by "NOW" (retrying across a
-// second boundary).
-template <typename Build>
-std::string WithNow(Build build) {
-  for (;;) {
-    const std::string before = NowText();
-    std::string text = build();
-    if (NowText() != before) continue;
-    for (auto at = text.find(before); at != std::string::npos; at = text.find(before, at)) {
-      text.replace(at, before.size(), "NOW");
-    }
-    return text;
-  }
-}
 
 const Cells kClosedTrade = {
     {"TradeID", "77"},        {"AccountID", "1001"},      {"OfferID", "1"},

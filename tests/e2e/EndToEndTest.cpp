@@ -42,15 +42,15 @@ std::string Request(const std::string& method, const std::string& params) {
 }
 
 ProcessResult Script(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
-  ProcessSpec spec;
-  spec.program = "/bin/bash";
-  spec.args = args;
-  spec.env = {std::string("PATH=") + kPath, "HOME=/root", "TZ=Asia/Tokyo",
+  ProcessLaunch launch;
+  launch.program = "/bin/bash";
+  launch.args = args;
+  launch.env = {std::string("PATH=") + kPath, "HOME=/root", "TZ=Asia/Tokyo",
               "PORT=" + std::to_string(desk.port), "ZELVORA_DEMO_DIR=" + desk.state,
               "ZELVORA_DB_DIR=" + desk.dbDir, "ZELVORA_DB_PORT=" + std::to_string(desk.dbPort),
               std::string("ZELVORA_BUILD_DIR=") + ZELVORA_BUILD_DIR};
-  spec.env.insert(spec.env.end(), env.begin(), env.end());
-  return RunProcess(spec);
+  launch.env.insert(launch.env.end(), env.begin(), env.end());
+  return RunProcess(launch);
 }
 
 // Starts a server in a process group of its own, its output in `log`.
@@ -124,22 +124,22 @@ class DeskEnvironment : public ::testing::Environment {
 
 // The answer the program gives when run directly with the servers' environment.
 std::string DirectAnswer(const std::string& body) {
-  ProcessSpec spec;
-  spec.program = std::string(ZELVORA_BUILD_DIR) + "/zelvora.cgi";
-  spec.env = desk.cgiEnv;
-  spec.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
-  spec.input = body;
-  const std::string out = RunProcess(spec).out;
+  ProcessLaunch launch;
+  launch.program = std::string(ZELVORA_BUILD_DIR) + "/zelvora.cgi";
+  launch.env = desk.cgiEnv;
+  launch.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
+  launch.input = body;
+  const std::string out = RunProcess(launch).out;
   const std::string header = "Content-Type: text/plain \n\n";
   return StartsWith(out, header) ? out.substr(header.size()) : "(unexpected) " + out;
 }
 
 // The records of a board, as zelvora-board shows them.
 std::vector<std::string> BoardRecords(const std::string& key) {
-  ProcessSpec spec;
-  spec.program = std::string(ZELVORA_BUILD_DIR) + "/zelvora-board";
-  spec.args = {"dump", key};
-  const ProcessResult dump = RunProcess(spec);
+  ProcessLaunch launch;
+  launch.program = std::string(ZELVORA_BUILD_DIR) + "/zelvora-board";
+  launch.args = {"dump", key};
+  const ProcessResult dump = RunProcess(launch);
   std::vector<std::string> records;
   size_t at = 0;
   for (auto next = dump.out.find('\n'); next != std::string::npos; next = dump.out.find('\n', at)) {
@@ -232,8 +232,13 @@ TEST(EndToEnd, RequestsThatCannotBeServedGetTheBanner) {
 TEST(EndToEnd, TheFeederMovesTheOffers) {
   const std::string body = Request("getOffer", "<symbol>EURUSD</symbol><symbol>USDJPY</symbol>");
   const HttpResponse before = HttpPost(desk.port, "/zelvora.cgi", body);
-  usleep(2200000);
-  const HttpResponse after = HttpPost(desk.port, "/zelvora.cgi", body);
+  // The feeder writes once a second; a busy machine may delay it a little.
+  HttpResponse after;
+  for (int wait = 0; wait < 10; ++wait) {
+    usleep(1000000);
+    after = HttpPost(desk.port, "/zelvora.cgi", body);
+    if (after.body != before.body) break;
+  }
   for (const HttpResponse* response : {&before, &after}) {
     EXPECT_TRUE(StartsWith(response->body, "{\"status\":0, \"data\":[{\"OfferID\":\"1\",\"Symbol\":\"EURUSD\","));
     EXPECT_NE(response->body.find("},{\"OfferID\":\"2\",\"Symbol\":\"USDJPY\","), std::string::npos);

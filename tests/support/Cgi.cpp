@@ -18,29 +18,29 @@ std::string RequestBody(const std::string& method, const char* params) {
 }
 
 ProcessResult RunCgi(const std::string& body, const CgiOptions& options) {
-  ProcessSpec spec;
-  spec.program = ZELVORA_CGI;
-  spec.input = body;
-  spec.env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536",
+  ProcessLaunch launch;
+  launch.program = ZELVORA_CGI;
+  launch.input = body;
+  launch.env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536",
               "TZ=Asia/Tokyo"};
-  if (options.shmSelDb != nullptr) spec.env.push_back(std::string("SHM_SEL_DB=") + options.shmSelDb);
+  if (options.shmSelDb != nullptr) launch.env.push_back(std::string("SHM_SEL_DB=") + options.shmSelDb);
   if (options.database != nullptr) {
     const DatabaseSettings& db = *options.database;
-    spec.env.push_back("MYSQL_HOST=" + (options.host.empty() ? db.host : options.host));
-    spec.env.push_back("MYSQL_USER=" + db.user);
-    spec.env.push_back("MYSQL_PWD=" + db.password);
-    spec.env.push_back("MYSQL_DB=" + db.database);
+    launch.env.push_back("MYSQL_HOST=" + (options.host.empty() ? db.host : options.host));
+    launch.env.push_back("MYSQL_USER=" + db.user);
+    launch.env.push_back("MYSQL_PWD=" + db.password);
+    launch.env.push_back("MYSQL_DB=" + db.database);
   }
   if (!options.fakeLog.empty()) {
-    spec.env.push_back(std::string("LD_LIBRARY_PATH=") + ZELVORA_FAKE_LIB_DIR);
-    spec.env.push_back("ZELVORA_FAKE_LOG=" + options.fakeLog);
-    if (!options.fakeRows.empty()) spec.env.push_back("ZELVORA_FAKE_ROWS=" + options.fakeRows);
-    if (!options.fakeFail.empty()) spec.env.push_back("ZELVORA_FAKE_FAIL=" + options.fakeFail);
+    launch.env.push_back(std::string("LD_LIBRARY_PATH=") + ZELVORA_FAKE_LIB_DIR);
+    launch.env.push_back("ZELVORA_FAKE_LOG=" + options.fakeLog);
+    if (!options.fakeRows.empty()) launch.env.push_back("ZELVORA_FAKE_ROWS=" + options.fakeRows);
+    if (!options.fakeFail.empty()) launch.env.push_back("ZELVORA_FAKE_FAIL=" + options.fakeFail);
   } else if (const char* path = std::getenv("LD_LIBRARY_PATH")) {
-    spec.env.push_back(std::string("LD_LIBRARY_PATH=") + path);  // the sanitized build's
+    launch.env.push_back(std::string("LD_LIBRARY_PATH=") + path);  // the sanitized build's
   }
-  spec.env.insert(spec.env.end(), options.env.begin(), options.env.end());
-  return RunProcess(spec);
+  launch.env.insert(launch.env.end(), options.env.begin(), options.env.end());
+  return RunProcess(launch);
 }
 
 std::vector<std::string> TakeFakeLog(const std::string& path) {

@@ -19,18 +19,18 @@ void LimitAddressSpace(long bytes) {
   setrlimit(RLIMIT_AS, &limit);
 }
 
-void ChildExec(const ProcessSpec& spec, int in, int out, int err) {
+void ChildExec(const ProcessLaunch& launch, int in, int out, int err) {
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);
-  LimitAddressSpace(spec.addressLimit);
-  std::vector<char*> argv{const_cast<char*>(spec.program.c_str())};
-  for (const auto& arg : spec.args) argv.push_back(const_cast<char*>(arg.c_str()));
+  LimitAddressSpace(launch.addressLimit);
+  std::vector<char*> argv{const_cast<char*>(launch.program.c_str())};
+  for (const auto& arg : launch.args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   std::vector<char*> envp;
-  for (const auto& var : spec.env) envp.push_back(const_cast<char*>(var.c_str()));
+  for (const auto& var : launch.env) envp.push_back(const_cast<char*>(var.c_str()));
   envp.push_back(nullptr);
-  execve(spec.program.c_str(), argv.data(), envp.data());
+  execve(launch.program.c_str(), argv.data(), envp.data());
   _exit(127);
 }
 
@@ -95,8 +95,8 @@ ProcessResult Spawn(const std::string& input, Child child) {
 
 }  // namespace
 
-ProcessResult RunProcess(const ProcessSpec& spec) {
-  return Spawn(spec.input, [&](int in, int out, int err) { ChildExec(spec, in, out, err); });
+ProcessResult RunProcess(const ProcessLaunch& launch) {
+  return Spawn(launch.input, [&](int in, int out, int err) { ChildExec(launch, in, out, err); });
 }
 
 ProcessResult RunInChildImpl(int (*call)(void*), void* context, long addressLimit) {

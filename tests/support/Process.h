@@ -13,7 +13,7 @@ struct ProcessResult {
   int status = -1;   // exit status, or 128 + signal when killed
 };
 
-struct ProcessSpec {
+struct ProcessLaunch {
   std::string program;
   std::vector<std::string> args;  // argv[1..]
   std::vector<std::string> env;   // "NAME=value", the whole environment
@@ -23,7 +23,7 @@ struct ProcessSpec {
 
 // Runs the program and waits for it. Standard input that the child leaves
 // unread is dropped without error.
-ProcessResult RunProcess(const ProcessSpec& spec);
+ProcessResult RunProcess(const ProcessLaunch& launch);
 
 // Calls `body` with `stream` (stdout or stderr) redirected to a temporary
 // file and returns what was written to it.
