@@ -239,7 +239,7 @@ TEST(EndToEnd, TheFeederMovesTheOffers) {
     after = HttpPost(desk.port, "/zelvora.cgi", body);
     if (after.body != before.body) break;
   }
-  for (const HttpResponse* response : {&before, &after}) {
+  for (const HttpResponse* response : {&before, const_cast<const HttpResponse*>(&after)}) {
     EXPECT_TRUE(StartsWith(response->body, "{\"status\":0, \"data\":[{\"OfferID\":\"1\",\"Symbol\":\"EURUSD\","));
     EXPECT_NE(response->body.find("},{\"OfferID\":\"2\",\"Symbol\":\"USDJPY\","), std::string::npos);
   }
