@@ -239,9 +239,9 @@ TEST(EndToEnd, TheFeederMovesTheOffers) {
     after = HttpPost(desk.port, "/zelvora.cgi", body);
     if (after.body != before.body) break;
   }
-  for (const HttpResponse* response : {&before, const_cast<const HttpResponse*>(&after)}) {
-    EXPECT_TRUE(StartsWith(response->body, "{\"status\":0, \"data\":[{\"OfferID\":\"1\",\"Symbol\":\"EURUSD\","));
-    EXPECT_NE(response->body.find("},{\"OfferID\":\"2\",\"Symbol\":\"USDJPY\","), std::string::npos);
+  for (const std::string& answer : {before.body, after.body}) {
+    EXPECT_TRUE(StartsWith(answer, "{\"status\":0, \"data\":[{\"OfferID\":\"1\",\"Symbol\":\"EURUSD\",")) << answer;
+    EXPECT_NE(answer.find("},{\"OfferID\":\"2\",\"Symbol\":\"USDJPY\","), std::string::npos) << answer;
   }
   EXPECT_NE(before.body, after.body);
 }
