@@ -15,6 +15,7 @@
 
 #include "shm/Board.h"
 #include "shm/ShareMemory.h"
+#include "support/Boards.h"
 #include "support/Http.h"
 #include "support/Process.h"
 #include "support/Text.h"
@@ -117,6 +118,7 @@ class DeskEnvironment : public ::testing::Environment {
       waitpid(pid, nullptr, 0);
     }
     Script({std::string(ZELVORA_SOURCE_DIR) + "/scripts/demo", "stop"});
+    RemoveBoardsMarked("account.9999");  // asked for, never a board
   }
 };
 
