@@ -69,4 +69,13 @@ class CSqlText {
   bool firstItem_ = true;
 };
 
+// `head` followed by the key condition that `record.KeyCondition` writes;
+// "" when a value is refused.
+template <typename Record>
+std::string KeyedSql(const char* head, const Record& record) {
+  CSqlText sql(head);
+  record.KeyCondition(sql);
+  return sql.Text();
+}
+
 #endif  // ZELVORA_DB_SQLTEXT_H_

@@ -49,17 +49,9 @@ void CTblImplPlan::KeyCondition(CSqlText& sql) const {
   sql.Add(" WHERE `AccountID`=").Quoted(accountId_).Add(" AND `Symbol`=").Quoted(symbol_);
 }
 
-std::string CTblImplPlan::SelectSql() const {
-  CSqlText sql("SELECT * FROM `ImplPlan`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblImplPlan::SelectSql() const { return KeyedSql("SELECT * FROM `ImplPlan`", *this); }
 
-std::string CTblImplPlan::DeleteSql() const {
-  CSqlText sql("DELETE FROM `ImplPlan`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblImplPlan::DeleteSql() const { return KeyedSql("DELETE FROM `ImplPlan`", *this); }
 
 std::string CTblImplPlan::UpdateSql() const {
   CSqlText sql("UPDATE `ImplPlan` SET ");

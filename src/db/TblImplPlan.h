@@ -29,6 +29,8 @@ class CTblImplPlan : public CTblBase {
 
   // Statements; "" when a value is refused (db/SqlText.h). UpdateSql numbers
   // the values by their position: the first present value goes to IP1.
+  // The condition that picks this record (" WHERE ..."), for KeyedSql.
+  void KeyCondition(class CSqlText& sql) const;
   std::string SelectSql() const;
   std::string UpdateSql() const;
   std::string DeleteSql() const;
@@ -40,7 +42,6 @@ class CTblImplPlan : public CTblBase {
 
  private:
   CTblImplPlan() = default;
-  void KeyCondition(class CSqlText& sql) const;
 
   std::vector<std::string> values_;
   std::string accountId_;

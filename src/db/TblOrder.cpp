@@ -90,17 +90,9 @@ void CTblOrder::KeyCondition(CSqlText& sql) const {
   sql.Add(" WHERE `OrderID`=").Quoted(orderId_).Add(" AND `AccountID`=").Quoted(accountId_);
 }
 
-std::string CTblOrder::SelectSql() const {
-  CSqlText sql("SELECT * FROM `Order`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblOrder::SelectSql() const { return KeyedSql("SELECT * FROM `Order`", *this); }
 
-std::string CTblOrder::DeleteSql() const {
-  CSqlText sql("DELETE FROM `Order`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblOrder::DeleteSql() const { return KeyedSql("DELETE FROM `Order`", *this); }
 
 std::string CTblOrder::InsertSql() const {
   CSqlText sql("INSERT INTO `Order` VALUES (");

@@ -26,6 +26,8 @@ class CTblOrder : public CTblBase {
   std::string NoticeText() const;
 
   // Statements; "" when a value is refused (db/SqlText.h).
+  // The condition that picks this record (" WHERE ..."), for KeyedSql.
+  void KeyCondition(class CSqlText& sql) const;
   std::string SelectSql() const;
   std::string DeleteSql() const;
   std::string InsertSql() const;
@@ -40,8 +42,6 @@ class CTblOrder : public CTblBase {
   void SetUpdateUser(const std::string& user) { updateUser_ = user; }
 
  private:
-  void KeyCondition(class CSqlText& sql) const;
-
   std::string orderId_, requestId_, accountId_, offerId_, symbol_, tradeId_;
   std::string bs_, stage_, orderType_, orderStatus_;
   double amount_, rate_, stop_, limit_;

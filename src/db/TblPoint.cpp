@@ -58,17 +58,9 @@ void CTblPoint::AddLevel(CSqlText& sql, int level) const {
   }
 }
 
-std::string CTblPoint::SelectSql() const {
-  CSqlText sql("SELECT * FROM `RsPoint`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblPoint::SelectSql() const { return KeyedSql("SELECT * FROM `RsPoint`", *this); }
 
-std::string CTblPoint::DeleteSql() const {
-  CSqlText sql("DELETE FROM `RsPoint`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblPoint::DeleteSql() const { return KeyedSql("DELETE FROM `RsPoint`", *this); }
 
 std::string CTblPoint::InsertSql() const {
   CSqlText sql("INSERT INTO `RsPoint` VALUES (");

@@ -24,6 +24,8 @@ class CTblPoint : public CTblBase {
 
   // Statements; "" when a value is refused (db/SqlText.h). A level without
   // a point is written as NULL.
+  // The condition that picks this record (" WHERE ..."), for KeyedSql.
+  void KeyCondition(class CSqlText& sql) const;
   std::string SelectSql() const;
   std::string DeleteSql() const;
   std::string InsertSql() const;
@@ -35,7 +37,6 @@ class CTblPoint : public CTblBase {
   void SetUpdateUser(const std::string& user) { updateUser_ = user; }
 
  private:
-  void KeyCondition(class CSqlText& sql) const;
   void AddLevel(class CSqlText& sql, int level) const;
 
   std::string symbol_;

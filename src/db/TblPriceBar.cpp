@@ -37,17 +37,9 @@ void CTblPriceBar::KeyCondition(CSqlText& sql) const {
   sql.Add(" AND `StartDate`=").QuotedTime(startDate_, 0);
 }
 
-std::string CTblPriceBar::SelectSql() const {
-  CSqlText sql("SELECT * FROM `PriceBar`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblPriceBar::SelectSql() const { return KeyedSql("SELECT * FROM `PriceBar`", *this); }
 
-std::string CTblPriceBar::DeleteSql() const {
-  CSqlText sql("DELETE FROM `PriceBar`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblPriceBar::DeleteSql() const { return KeyedSql("DELETE FROM `PriceBar`", *this); }
 
 std::string CTblPriceBar::InsertSql() const {
   CSqlText sql("INSERT INTO `PriceBar` VALUES (");

@@ -18,6 +18,8 @@ class CTblPriceBar : public CTblBase {
   std::string ToJson() const override;
 
   // Statements; "" when a value is refused (db/SqlText.h).
+  // The condition that picks this record (" WHERE ..."), for KeyedSql.
+  void KeyCondition(class CSqlText& sql) const;
   std::string SelectSql() const;
   std::string DeleteSql() const;
   std::string InsertSql() const;
@@ -26,8 +28,6 @@ class CTblPriceBar : public CTblBase {
   void SetUpdateUser(const std::string& user) { updateUser_ = user; }
 
  private:
-  void KeyCondition(class CSqlText& sql) const;
-
   std::string symbol_, period_;
   int64_t startDate_;
   double askOpen_, askHigh_, askLow_, askClose_, bidOpen_, bidHigh_, bidLow_, bidClose_;

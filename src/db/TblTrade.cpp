@@ -129,17 +129,9 @@ void CTblTrade::KeyCondition(CSqlText& sql) const {
   sql.Add(" WHERE `TradeID`=").Quoted(tradeId_).Add(" AND `AccountID`=").Quoted(accountId_);
 }
 
-std::string CTblTrade::SelectSql() const {
-  CSqlText sql("SELECT * FROM `Trade`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblTrade::SelectSql() const { return KeyedSql("SELECT * FROM `Trade`", *this); }
 
-std::string CTblTrade::DeleteSql() const {
-  CSqlText sql("DELETE FROM `Trade`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblTrade::DeleteSql() const { return KeyedSql("DELETE FROM `Trade`", *this); }
 
 std::string CTblTrade::InsertSql() const {
   CSqlText sql("INSERT INTO `Trade` VALUES (");

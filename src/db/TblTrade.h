@@ -34,6 +34,8 @@ class CTblTrade : public CTblBase {
 
   // Statements; "" when a value is refused (db/SqlText.h). Times are local
   // time text.
+  // The condition that picks this record (" WHERE ..."), for KeyedSql.
+  void KeyCondition(class CSqlText& sql) const;
   std::string SelectSql() const;
   std::string DeleteSql() const;
   std::string InsertSql() const;
@@ -47,8 +49,6 @@ class CTblTrade : public CTblBase {
   void SetUpdateUser(const std::string& user) { updateUser_ = user; }
 
  private:
-  void KeyCondition(class CSqlText& sql) const;
-
   std::string tradeId_, accountId_, offerId_, symbol_;
   double amount_;
   std::string bs_;

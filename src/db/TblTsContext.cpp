@@ -52,17 +52,9 @@ void CTblTsContext::KeyCondition(CSqlText& sql) const {
   sql.Add(" AND `Class`=").Quoted(class_);
 }
 
-std::string CTblTsContext::SelectSql() const {
-  CSqlText sql("SELECT * FROM `TsContext`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblTsContext::SelectSql() const { return KeyedSql("SELECT * FROM `TsContext`", *this); }
 
-std::string CTblTsContext::DeleteSql() const {
-  CSqlText sql("DELETE FROM `TsContext`");
-  KeyCondition(sql);
-  return sql.Text();
-}
+std::string CTblTsContext::DeleteSql() const { return KeyedSql("DELETE FROM `TsContext`", *this); }
 
 std::string CTblTsContext::InsertSql() const {
   CSqlText sql("INSERT INTO `TsContext` VALUES (");

@@ -22,6 +22,8 @@ class CTblTsContext : public CTblBase {
   std::string ToJson() const override;
 
   // Statements; "" when a value is refused (db/SqlText.h).
+  // The condition that picks this record (" WHERE ..."), for KeyedSql.
+  void KeyCondition(class CSqlText& sql) const;
   std::string SelectSql() const;
   std::string DeleteSql() const;
   std::string InsertSql() const;
@@ -31,8 +33,6 @@ class CTblTsContext : public CTblBase {
   void SetUpdateUser(const std::string& user) { updateUser_ = user; }
 
  private:
-  void KeyCondition(class CSqlText& sql) const;
-
   std::string orderId_, tradeId_, accountId_, class_;
   int32_t titleSeq_;
   std::vector<double> values_;

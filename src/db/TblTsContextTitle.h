@@ -23,6 +23,8 @@ class CTblTsContextTitle : public CTblBase {
   std::string TitleText() const;
 
   // Statements; "" when a value is refused (db/SqlText.h).
+  // The condition that picks this record (" WHERE ..."), for KeyedSql.
+  void KeyCondition(class CSqlText& sql) const;
   std::string SelectSql() const;
   std::string DeleteSql() const;
   std::string InsertSql() const;
@@ -34,8 +36,6 @@ class CTblTsContextTitle : public CTblBase {
   void SetUpdateUser(const std::string& user) { updateUser_ = user; }
 
  private:
-  void KeyCondition(class CSqlText& sql) const;
-
   int32_t titleSeq_;
   std::string titleMd5_;
   std::vector<std::string> titles_;
