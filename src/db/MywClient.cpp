@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 
 namespace {
 
@@ -25,15 +24,6 @@ class CallGuard {
  private:
   std::mutex* mutex_;
 };
-
-uint32_t StrictCount(const char* cell) {
-  const std::string text = cell;
-  size_t used = 0;
-  const unsigned long value = std::stoul(text, &used, 10);
-  if (used != text.size()) throw std::invalid_argument("stoul");
-  if (value > 0xFFFFFFFFul) throw std::out_of_range("stoul");
-  return static_cast<uint32_t>(value);
-}
 
 const char* LoaderText() {
   const char* text = dlerror();
@@ -140,7 +130,7 @@ int32_t CMywClient::SelectCounts(const std::string& sql, std::vector<uint32_t>& 
   RecordSet rows;
   const int32_t count = SelectSet(sql, rows, lock);
   for (int64_t r = 0; r < rows.set.rowCount; ++r) {
-    counts.push_back(StrictCount(MywRow(rows.set, r).Cell("counts")));
+    counts.push_back(ReadCount(MywRow(rows.set, r), "counts"));
   }
   return count;
 }

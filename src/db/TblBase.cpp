@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 #include "util/DateTime.h"
 
@@ -20,6 +21,15 @@ double ReadNumber(const MywRow& row, const char* column) {
 
 int32_t ReadInteger(const MywRow& row, const char* column) {
   return static_cast<int32_t>(std::strtol(row.Cell(column), nullptr, 10));
+}
+
+uint32_t ReadCount(const MywRow& row, const char* column) {
+  const std::string text = row.Cell(column);
+  size_t used = 0;
+  const unsigned long value = std::stoul(text, &used, 10);
+  if (used != text.size()) throw std::invalid_argument("stoul");
+  if (value > 0xFFFFFFFFul) throw std::out_of_range("stoul");
+  return static_cast<uint32_t>(value);
 }
 
 int64_t ReadTime(const MywRow& row, const char* column, int local) {

@@ -37,6 +37,10 @@ class MywRow {
 std::string ReadText(const MywRow& row, const char* column);
 double ReadNumber(const MywRow& row, const char* column);    // strtod; no number gives 0
 int32_t ReadInteger(const MywRow& row, const char* column);  // strtol, base 10
+// The cell as an unsigned 32-bit count, strictly: the whole text must be
+// decimal digits. Throws std::invalid_argument("stoul") for an empty or
+// non-numeric cell, std::out_of_range("stoul") beyond 32 bits.
+uint32_t ReadCount(const MywRow& row, const char* column);
 // ParseTimeText of the cell, as local time (or UTC when `local` is 0);
 // -1 for a refused text, an empty one among them.
 int64_t ReadTime(const MywRow& row, const char* column, int local = 1);

@@ -33,7 +33,6 @@ class CTblPoint : public CTblBase {
 
   const std::vector<double>& Values() const { return values_; }
   const std::vector<int32_t>& Types() const { return types_; }
-  const std::vector<std::string>& Comments() const { return comments_; }
   void SetUpdateUser(const std::string& user) { updateUser_ = user; }
 
  private:

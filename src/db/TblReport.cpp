@@ -14,14 +14,11 @@ const char kReportWeek[] = "_week";
 namespace {
 
 uint32_t ReadCounts(const MywRow& row) {
-  const std::string text = row.Cell("Counts");
   try {
-    size_t used = 0;
-    const unsigned long value = std::stoul(text, &used, 10);
-    if (used == text.size() && value <= 0xFFFFFFFFul) return static_cast<uint32_t>(value);
+    return ReadCount(row, "Counts");
   } catch (const std::logic_error&) {
+    return 0;
   }
-  return 0;
 }
 
 }  // namespace

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "shm/Board.h"
 #include "shm/ShareMemory.h"
+#include "util/MallocBuffer.h"
 #include "util/StringUtil.h"
 
 namespace {
@@ -21,14 +21,9 @@ const int kLineRecordMalloc = 92;
 const int kLineIndexMalloc = 104;
 const int kLineIndexParse = 115;
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<char, FreeDeleter>;
-
 // Opens board `key` and copies its first `size` bytes into `copy` under the
 // board's semaphore. 0, or -1 with the reason on standard error.
-int CopyBoard(const std::string& key, int32_t size, Buffer& copy) {
+int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
   CShareMemory memory;
   if (memory.Open(key, size, true, false) != 0) {
     std::fprintf(stderr,
@@ -37,7 +32,7 @@ int CopyBoard(const std::string& key, int32_t size, Buffer& copy) {
                  key.c_str(), LastErrorText().c_str());
     return -1;
   }
-  copy.reset(static_cast<char*>(std::malloc(static_cast<size_t>(size))));
+  copy = AllocateBuffer(static_cast<size_t>(size));
   if (!copy) {
     std::fprintf(stderr, kMallocError, kModule, kLineSegmentMalloc, LastErrorText().c_str());
     return -1;
@@ -95,7 +90,7 @@ bool CDeskService::ConnectDb() {
 
 int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,
                             int32_t indexSize) {
-  Buffer copy;
+  MallocBuffer copy;
   if (CopyBoard(key, size, copy) != 0) return -1;
   std::string detail;
   return ReportBoard(key, TakeBoardRecords(copy.get(), size, indexSize, out, detail), detail);
@@ -103,7 +98,7 @@ int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& o
 
 int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::string& out,
                                   int32_t indexSize, const std::vector<const CMarkupNode*>& keys) {
-  Buffer copy;
+  MallocBuffer copy;
   if (CopyBoard(key, size, copy) != 0) return -1;
   std::vector<std::string> texts;
   texts.reserve(keys.size());

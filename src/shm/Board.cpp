@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "util/Json.h"
+#include "util/MallocBuffer.h"
 
 namespace {
 
@@ -22,11 +22,6 @@ int32_t ReadField(const char* field) {
   text[kBoardFieldSize] = '\0';
   return static_cast<int32_t>(std::strtol(text, nullptr, 10));
 }
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<char, FreeDeleter>;
 
 bool AreaFits(int32_t size, int32_t indexSize) {
   return indexSize >= 0 && size >= kBoardHeaderSize &&
@@ -101,7 +96,7 @@ BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSiz
              std::to_string(header.recordSize) + " bytes does not fit " + std::to_string(size);
     return BoardStatus::kBroken;
   }
-  Buffer buffer(static_cast<char*>(std::malloc(static_cast<size_t>(header.recordSize) + 1)));
+  MallocBuffer buffer = AllocateBuffer(static_cast<size_t>(header.recordSize) + 1);
   if (!buffer) return BoardStatus::kRecordMemory;
   // Texts and commas never outgrow the records: grow the answer once.
   out.reserve(out.size() + static_cast<size_t>(header.count) * (header.recordSize + 1));
@@ -125,9 +120,9 @@ BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t in
     detail = "record size " + std::to_string(recordSize);
     return BoardStatus::kBroken;
   }
-  Buffer record(static_cast<char*>(std::malloc(static_cast<size_t>(recordSize) + 1)));
+  MallocBuffer record = AllocateBuffer(static_cast<size_t>(recordSize) + 1);
   if (!record) return BoardStatus::kRecordMemory;
-  Buffer area(static_cast<char*>(std::malloc(static_cast<size_t>(indexSize) + 1)));
+  MallocBuffer area = AllocateBuffer(static_cast<size_t>(indexSize) + 1);
   if (!area) return BoardStatus::kIndexMemory;
   std::memcpy(area.get(), segment + kBoardHeaderSize, static_cast<size_t>(indexSize));
 

@@ -98,13 +98,17 @@ bool CShareMemory::CheckMapped(bool writing) const {
   return false;
 }
 
+int CShareMemory::CopyOut(int64_t offset, void* destination, int64_t length) const {
+  if (!Fits(offset, length)) return -1;
+  std::memcpy(destination, static_cast<const char*>(address_) + offset, static_cast<size_t>(length));
+  return 0;
+}
+
 int CShareMemory::Read(int64_t offset, void* destination, int64_t length, bool lock) {
   if (!CheckMapped(false)) return -1;
   CSemaphoreGuard guard(semaphore_, lock);
   if (lock && !guard.Taken()) return -1;
-  if (!Fits(offset, length)) return -1;
-  std::memcpy(destination, static_cast<const char*>(address_) + offset, static_cast<size_t>(length));
-  return 0;
+  return CopyOut(offset, destination, length);
 }
 
 int CShareMemory::TimedRead(int64_t offset, void* destination, int64_t length, bool lock) {
@@ -114,9 +118,7 @@ int CShareMemory::TimedRead(int64_t offset, void* destination, int64_t length, b
     if (!semaphore_.TimedLock()) return -1;
     guard.Adopt();
   }
-  if (!Fits(offset, length)) return -1;
-  std::memcpy(destination, static_cast<const char*>(address_) + offset, static_cast<size_t>(length));
-  return 0;
+  return CopyOut(offset, destination, length);
 }
 
 int CShareMemory::Write(int64_t offset, const void* source, int64_t length, bool lock) {

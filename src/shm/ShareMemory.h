@@ -88,6 +88,8 @@ class CShareMemory {
   // fit, EBADF for a segment not mapped (or read-only when `writing`).
   bool Fits(int64_t offset, int64_t length) const;
   bool CheckMapped(bool writing) const;
+  // Copies a range that Fits out of the mapping; -1 when it does not fit.
+  int CopyOut(int64_t offset, void* destination, int64_t length) const;
   int Map();
   void Unmap();
 
