@@ -1,6 +1,6 @@
 /* A database library with entry points left out, for the client's failure
    paths: OMIT_INIT drops myw_init; OMIT_QUERIES drops myw_select,
-   myw_isConnected and myw_close. Its connect always succeeds. */
+   myw_exec, myw_isConnected and myw_close. Its connect always succeeds. */
 #include <string.h>
 
 #include "Myw.h"
@@ -25,17 +25,17 @@ MywResult myw_connect(void* context, const char* database, const char* host, con
   return Answer(0);
 }
 
-MywResult myw_exec(void* context, const char* sql) {
-  (void)context, (void)sql;
-  return Answer(0);
-}
-
 MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) {
   (void)context, (void)sqls, (void)count;
   return Answer(0);
 }
 
 #ifndef OMIT_QUERIES
+MywResult myw_exec(void* context, const char* sql) {
+  (void)context, (void)sql;
+  return Answer(0);
+}
+
 MywResult myw_select(void* context, const char* sql, MywRecordSet* set) {
   (void)context, (void)sql, (void)set;
   return Answer(0);

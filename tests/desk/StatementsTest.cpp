@@ -1,366 +1,158 @@
-// The exact statements the live methods hand to the database library, as
-// the recording stand-in library sees them. No board exists for these
-// requests, so every method that may fall back does.
+// The exact statements each method hands to the database library, as the
+// recording stand-in library sees them. No board exists for these requests,
+// so every method that may fall back does.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
-#include <fstream>
 
-#include "shm/ShareMemory.h"
-#include "support/Boards.h"
-#include "support/Cgi.h"
+#include "support/Desk.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-const DatabaseSettings kFakeDb = {"fakehost:1", "desk", "secret", "deskdb"};
 const std::string kConnect = "connect deskdb|fakehost:1|desk|secret";
+const std::string kNoRows = "{\"status\":1, \"data\":[]}";
+// The recording library's rows: a names line, then rows, tab-separated.
+const std::string kOneOffer = "OfferID\n1\n";
 
-struct Recorded {
-  ProcessResult result;
-  Lines log;
+struct StatementCase {
+  Call call;
+  Lines log;           // "{C}" stands for kConnect
+  std::string answer;  // "*" when any answer will do
 };
 
-class StatementsTest : public ::testing::Test {
+class Statements : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // The offer board's key is fixed; this test holds its lock and keeps it away.
-    CShareMemory::Unlink("offer");
-  }
   void TearDown() override {
     RemoveBoardsMarked(id_);
-    RemoveBoardsMarked(".1001");  // the fixed ids of the statement tables
-    for (const char* marker : {".1'", ".1\\", ".a'", "pricebar.EURUSD1"}) RemoveBoardsMarked(marker);
-    CShareMemory::Unlink("offer");
+    RemoveBoardsMarked("offer");
   }
-
-  Recorded Run(const std::string& method, const char* params, const std::string& rows = "",
-               const std::string& fail = "", const char* shmSelDb = "1") {
-    CgiOptions options;
-    options.shmSelDb = shmSelDb;
-    options.database = &kFakeDb;
-    options.fakeLog = TempPath("fake.log");
-    options.fakeFail = fail;
-    if (!rows.empty()) {
-      options.fakeRows = TempPath("rows.tsv");
-      std::ofstream(options.fakeRows) << rows;
+  void Expect(const std::vector<StatementCase>& cases) {
+    for (const StatementCase& c : cases) {
+      Call call = c.call;
+      call.db = Call::kFake;
+      const Reply reply = Ask(call);
+      Lines log;
+      for (const std::string& line : c.log) log.push_back(line == "{C}" ? kConnect : line);
+      Lines masked;
+      for (const std::string& line : reply.log) masked.push_back(MaskNow(line));
+      const std::string shown = c.call.method + " " + c.call.params.value_or("(no params)") + " rows " + c.call.rows;
+      EXPECT_EQ(masked, log) << shown;
+      EXPECT_EQ(c.answer == "*" ? c.answer : reply.answer, c.answer) << shown;
     }
-    Recorded recorded;
-    recorded.result = RunCgi(RequestBody(method, params), options);
-    recorded.log = TakeFakeLog(options.fakeLog);
-    if (!options.fakeRows.empty()) std::remove(options.fakeRows.c_str());
-    EXPECT_EQ(recorded.result.status, 0);
-    return recorded;
   }
 
   const std::string id_ = "zt" + std::to_string(getpid());
+  const std::string account_ = "<accountid>" + id_ + "</accountid>";
 };
 
-TEST_F(StatementsTest, GetAccountSelectsEachIdAndConnectsOnce) {
-  const std::string params = "<accountid>" + id_ + "a</accountid><accountid>" + id_ + "b</accountid>";
-  const Recorded run = Run("getAccount", params.c_str(), "AccountID\tBalance\nX1\t5\n");
-  EXPECT_EQ(run.log, (Lines{kConnect,
-                            "select SELECT * FROM `Account` WHERE `AccountId`='" + id_ + "a'",
-                            "isConnected",
-                            "select SELECT * FROM `Account` WHERE `AccountId`='" + id_ + "b'",
-                            "close"}));
-  const std::string account =
-      "{\"status\":0, \"data\":{\"AccountID\":\"X1\",\"Balance\":5.000000,\"Equity\":0.000000,"
-      "\"DayPL\":0.000000,\"UsedMargin\":0.000000,\"UsableMargin\":0.000000,"
-      "\"GrossPL\":0.000000,\"Hedging\":\"\"}}";
-  EXPECT_EQ(run.result.out, kAnswerHeader + std::string("[") + account + "," + account + "]");
+TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
+  const std::string trades = "select SELECT * FROM `Trade` WHERE `AccountId`='" + id_ + "' AND `CloseOrderID`=''";
+  const std::string offers = "select SELECT * FROM `Offer` where `Symbol` in (";
+  const std::string fromRow = "{\"AccountID\":\"X1\",\"Balance\":5.000000,\"Equity\":0.000000,\"DayPL\":0.000000,\"UsedMargin\":0.000000,\"UsableMargin\":0.000000,\"GrossPL\":0.000000,\"Hedging\":\"\"}";
+  Expect({
+      {{"getAccount", (account_ + "<accountid>" + id_ + "b</accountid>"), "1", Call::kFake, "", "AccountID\tBalance\nX1\t5\n"},
+       {"{C}", "select SELECT * FROM `Account` WHERE `AccountId`='" + id_ + "'", "isConnected", "select SELECT * FROM `Account` WHERE `AccountId`='" + id_ + "b'", "close"},
+       "[{\"status\":0, \"data\":" + fromRow + "},{\"status\":0, \"data\":" + fromRow + "}]"},
+      // A failed connect is never retried.
+      {{"getAccount", (account_ + "<accountid>" + id_ + "b</accountid>"), "1", Call::kFake, "", "", "connect"}, {"{C}", "close"},
+       "[{\"status\":1, \"data\":{\"AccountID\":" + id_ + "}},{\"status\":1, \"data\":{\"AccountID\":" + id_ + "b}}]"},
+      // Without MYSQL_HOST the library is asked with no host at all.
+      {{"getAccount", account_, "1", Call::kFake, "-"}, {"connect deskdb|(null)|desk|secret", "select SELECT * FROM `Account` WHERE `AccountId`='" + id_ + "'", "close"}, "[]"},
+      {{"getOffer", "<symbol>EURUSD</symbol><symbol>USDJPY</symbol>"}, {"{C}", offers + "'EURUSD','USDJPY') ORDER BY `OfferID`", "close"}, kNoRows},
+      {{"getOffer", "<accountid>7</accountid><!-- c --><symbol>EUR/USD</symbol>"}, {"{C}", offers + "'7','c','EUR/USD') ORDER BY `OfferID`", "close"}, kNoRows},
+      {{"getOffer", ""}, {"{C}", "select SELECT * FROM `Offer`  ORDER BY `OfferID`", "close"}, kNoRows},
+      {{"getOffer", std::nullopt}, {"{C}", "select SELECT * FROM `Offer`  ORDER BY `OfferID`", "close"}, kNoRows},
+      {{"getOpenTrade", account_}, {"{C}", trades + " ORDER BY `TradeID`", "close"}, kNoRows},
+      {{"getOpenTrade", (account_ + "<startdate>2026/12/01 00:00:00</startdate><enddate>2026/12/05 23:59:59</enddate>")}, {"{C}", trades + " AND `OpenTime`>='2026/12/01 00:00:00' AND `CloseTime`<='2026/12/05 23:59:59' ORDER BY `TradeID`", "close"}, kNoRows},
+      {{"getOpenTrade", (account_ + "<x><enddate>2026/12/05</enddate></x><startdate></startdate>")}, {"{C}", trades + " AND `CloseTime`<='2026/12/05' ORDER BY `TradeID`", "close"}, kNoRows},
+      {{"getOpenTradeA", account_, "1", Call::kFake, "", "TradeID\tTradeMethodName\n9\tMA\n"},
+       {"{C}", trades + " ORDER BY `TradeID`", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + id_ + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + id_ + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
+      // Board-only methods and a fallback that is not allowed never load the library.
+      {{"getPriceBar", "<symbol>EUR/USD</symbol><period>1</period>"}, {}, kNoRows},
+      {{"getOpenTrade", account_, "0"}, {}, kNoRows},
+      {{"getOpenTrade", account_, ""}, {}, kNoRows},
+      {{"getOpenTrade", account_, "10"}, {}, kNoRows},
+      {{"getOpenTrade", account_, " 1"}, {}, kNoRows},
+      {{"getAccount", account_, nullptr}, {}, "[{\"status\":1, \"data\":{\"AccountID\":" + id_ + "}}]"},
+  });
 }
 
-TEST_F(StatementsTest, AFailedConnectIsNeverRetried) {
-  const std::string params = "<accountid>" + id_ + "a</accountid><accountid>" + id_ + "b</accountid>";
-  const Recorded run = Run("getAccount", params.c_str(), "", "connect");
-  EXPECT_EQ(run.log, (Lines{kConnect, "close"}));
-  EXPECT_EQ(run.result.out, kAnswerHeader + std::string("[{\"status\":1, \"data\":{\"AccountID\":") +
-                                id_ + "a}},{\"status\":1, \"data\":{\"AccountID\":" + id_ + "b}}]");
-  EXPECT_NE(run.result.err.find("Connection failed: fake: connection refused\n"), std::string::npos);
-}
-
-TEST_F(StatementsTest, GetOfferListsItsSymbolsOrAll) {
-  const struct {
-    const char* params;
-    const char* sql;
-  } cases[] = {
-      {"<symbol>EURUSD</symbol><symbol>USDJPY</symbol>",
-       "SELECT * FROM `Offer` where `Symbol` in ('EURUSD','USDJPY') ORDER BY `OfferID`"},
-      {"<symbol>EUR/USD</symbol>", "SELECT * FROM `Offer` where `Symbol` in ('EUR/USD') ORDER BY `OfferID`"},
-      {"<accountid>7</accountid><!-- c --><symbol>GBPUSD</symbol>",
-       "SELECT * FROM `Offer` where `Symbol` in ('7','c','GBPUSD') ORDER BY `OfferID`"},
-      {"", "SELECT * FROM `Offer`  ORDER BY `OfferID`"},
-      {nullptr, "SELECT * FROM `Offer`  ORDER BY `OfferID`"},
-  };
-  for (const auto& c : cases) {
-    const Recorded run = Run("getOffer", c.params);
-    EXPECT_EQ(run.log, (Lines{kConnect, std::string("select ") + c.sql, "close"}))
-        << (c.params ? c.params : "(no params)");
-    EXPECT_EQ(run.result.out, kAnswerHeader + std::string("{\"status\":1, \"data\":[]}"));
+TEST_F(Statements, ValuesThatCouldBreakAStatementAreNeverSent) {
+  for (const char* value : {"1' OR '1'='1", "1\\", "a'); DROP TABLE `Account`; --"}) {
+    const Reply account = Ask({"getAccount", (std::string("<accountid>") + value + "</accountid>"), "1", Call::kFake, "", "AccountID\nX\n"});
+    EXPECT_EQ(account.log, (Lines{kConnect, "close"})) << value;
+    EXPECT_EQ(account.answer, "[]") << value;
+    EXPECT_NE(account.result.err.find("SQL value refused"), std::string::npos) << value;
+    Expect({{{"getOffer", (std::string("<symbol>EURUSD</symbol><symbol>") + value + "</symbol>"), "1", Call::kFake, "", kOneOffer}, {"{C}", "close"}, kNoRows},
+            {{"getOpenTradeA", (account_ + "<startdate>" + value + "</startdate>"), "1", Call::kFake, "", "TradeID\n1\n"},
+             {"{C}", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + id_ + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + id_ + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
+            {{"getReport", (std::string("<rpttype>2</rpttype><accountid>1</accountid><frompl>") + value + "</frompl>"), "1", Call::kFake, "", "counts\n5\n"}, {"{C}", "close"}, "msg_no_data"}});
   }
 }
 
-TEST_F(StatementsTest, GetOpenTradeAddsOnlyTheBoundsItWasGiven) {
-  const std::string base = "SELECT * FROM `Trade` WHERE `AccountId`='" + id_ + "' AND `CloseOrderID`=''";
-  const std::string account = "<accountid>" + id_ + "</accountid>";
-  const struct {
-    std::string params;
-    std::string sql;
-  } cases[] = {
-      {account, base + " ORDER BY `TradeID`"},
-      {account + "<startdate>2026/12/01 00:00:00</startdate><enddate>2026/12/05 23:59:59</enddate>",
-       base + " AND `OpenTime`>='2026/12/01 00:00:00' AND `CloseTime`<='2026/12/05 23:59:59'"
-              " ORDER BY `TradeID`"},
-      {account + "<x><enddate>2026/12/05</enddate></x><startdate></startdate>",
-       base + " AND `CloseTime`<='2026/12/05' ORDER BY `TradeID`"},
-  };
-  for (const auto& c : cases) {
-    const Recorded run = Run("getOpenTrade", c.params.c_str());
-    EXPECT_EQ(run.log, (Lines{kConnect, "select " + c.sql, "close"})) << c.params;
-  }
+TEST_F(Statements, DatabaseMethods) {
+  const std::string closed = "select SELECT * FROM `Trade` WHERE `AccountId`='1001' AND `CloseOrderID`!=''";
+  const std::string join = " left outer join (select OrderID, TradeMethodPeriod, TradeMethodName, TrailStopPeriod, TrailStopName, TrailMoveTsName from `TsContext` where `AccountId`='1001' and `Class`='S') ts on t.OpenOrderID=ts.OrderID";
+  const std::string filters = " where t.AccountId='1001' and t.Symbol='EURUSD' and ts.TradeMethodName='MA' and t.OpenTime>='2020/01/01' and t.OpenTime<='2020/12/31' and t.PL>=-10.5 and t.PL<=100";
+  const std::string allFilters = "<accountid>1001</accountid><symbol>EURUSD</symbol><method>MA</method><startdate>2020/01/01</startdate><enddate>2020/12/31</enddate><frompl>-10.5</frompl><topl>100</topl>";
+  const std::string bySymbolYear = " where t.AccountId='1001' group by t.Symbol,year(t.OpenTime)";
+  const std::string byMethodWeek = " group by ts.TradeMethodName,week(t.OpenTime)";
+  std::string plan = "{\"Symbol\":\"EURUSD\",\"IP1\":\"0.5\"";
+  for (int i = 2; i <= 20; ++i) plan += ",\"IP" + std::to_string(i) + "\":\"\"";
+  const std::string count = "select select count(1) counts from `Trade` t";
+  Expect({
+      {{"getClosedTrade", "<accountid>1001</accountid><x><startdate>2020/01/01</startdate></x><enddate>2020/02/01</enddate>", "1", Call::kFake, "", "TradeID\tSymbol\n1\tEURUSD\n"},
+       {"{C}", closed + " AND `OpenTime`>='2020/01/01' AND `CloseTime`<='2020/02/01' ORDER BY `TradeID`", "close"}, "*"},
+      {{"getClosedTrade", "<accountid></accountid><startdate></startdate>"}, {"{C}", "select SELECT * FROM `Trade` WHERE `AccountId`='' AND `CloseOrderID`!='' ORDER BY `TradeID`", "close"}, "[]"},
+      {{"getClosedTrade", "<symbol>x</symbol>"}, {}, "[]"},
+      {{"getReport", "<rpttype>1</rpttype><accountid>1001</accountid><grouping><g>1</g><g>9</g><g>3</g></grouping>", "1", Call::kFake, "", "counts\tSymbol\t_year\tPL\tGrossPL\tCounts\n3\tEURUSD\t2020\t10\t12\t3\n"},
+       {"{C}", count + bySymbolYear, "select select t.Symbol,year(t.OpenTime) _year,sum(t.PL) PL, sum(t.GrossPL) GrossPL, count(t.PL) Counts,'' TradeMethodName,'-1'_month,'-1'_week from `Trade` t" + bySymbolYear, "close"},
+       "[{\"Symbol\":\"EURUSD\",\"_year\":2020,\"PL\":10.000000,\"GrossPL\":12.000000,\"Counts\":3,\"TradeMethodName\":\"\",\"_month\":\"\",\"_week\":\"\"}]"},
+      {{"getReport", ("<rpttype>1</rpttype>" + allFilters + "<grouping><a>2</a><!-- 5 --></grouping>"), "1", Call::kFake, "", "counts\n1\n"},
+       {"{C}", count + join + filters + byMethodWeek, "select select ts.TradeMethodName,week(t.OpenTime) _week,sum(t.PL) PL, sum(t.GrossPL) GrossPL, count(t.PL) Counts,'' Symbol,'-1' _year,'-1'_month from `Trade` t" + join + filters + byMethodWeek, "close"}, "*"},
+      {{"getReport", ("<rpttype>2</rpttype>" + allFilters), "1", Call::kFake, "", "counts\n2\n"},
+       {"{C}", count + join + filters, "select select t.*, ts.TradeMethodPeriod, ts.TradeMethodName, ts.TrailStopPeriod, ts.TrailStopName, ts.TrailMoveTsName from `Trade` t" + join + filters + " ORDER BY t.TradeID", "close"}, "*"},
+      // Type 2 joins even without a method; other types count only.
+      {{"getReport", "<rpttype>2</rpttype><accountid>1001</accountid>", "1", Call::kFake, "", "counts\n0\n"}, {"{C}", count + join + " where t.AccountId='1001'", "close"}, "msg_no_data"},
+      {{"getReport", "<rpttype>7</rpttype><accountid>1001</accountid>", "1", Call::kFake, "", "counts\n1\n"}, {"{C}", count + " where t.AccountId='1001'", "close"}, "[]"},
+      {{"getReport", "<rpttype>1</rpttype>"}, {}, "(banner)"},
+      {{"getReport", "<accountid>1</accountid>"}, {}, "(banner)"},
+      {{"getReport", "<rpttype>1</rpttype><accountid>1</accountid>", "1", Call::kFake, "", "", "connect"}, {"{C}", "close"}, "(banner)"},
+      {{"getImplPlan", "<accountid>1001</accountid><symbol>x</symbol>", "1", Call::kFake, "", "Symbol\tIP1\nEURUSD\t0.5\n"}, {"{C}", "select SELECT * FROM `ImplPlan` WHERE `AccountId`='1001' ORDER BY `Symbol`", "close"}, "[" + plan + "}]"},
+      {{"getImplPlan", "<symbol>x</symbol><accountid>1001</accountid>"}, {}, "[]"},
+      {{"getImplPlan", "<!-- c --><accountid>1001</accountid>"}, {}, "[]"},
+      {{"setImplPlan", "<accountid>1001</accountid><param><symbol>EURUSD</symbol><ip2>a</ip2><ip5>b</ip5><ip21>z</ip21><loginid>ops</loginid></param><param><ip1>skipped</ip1></param><param><symbol>USDJPY</symbol></param><x><param><symbol>DEEP</symbol></param></x>"},
+       {"{C}", "trans 2", "  UPDATE `ImplPlan` SET `IP1`='a',`IP2`='b',`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `AccountID`='1001' AND `Symbol`='EURUSD'", "  UPDATE `ImplPlan` SET `upd_user_id`='',`upd_datetime`='NOW' WHERE `AccountID`='1001' AND `Symbol`='USDJPY'", "close"}, "ok"},
+      {{"setImplPlan", "<accountid>1</accountid><param><symbol>A</symbol></param>", "1", Call::kFake, "", "", "trans"}, {"{C}", "trans 1", "  UPDATE `ImplPlan` SET `upd_user_id`='',`upd_datetime`='NOW' WHERE `AccountID`='1' AND `Symbol`='A'", "close"}, "(banner)"},
+      // A plan value that would end its literal refuses the whole transaction.
+      {{"setImplPlan", "<accountid>1</accountid><param><symbol>A</symbol><ip1>1</ip1></param><param><symbol>B</symbol><ip1>it's</ip1></param>"}, {"{C}", "close"}, "(banner)"},
+      {{"setImplPlan", "<param><symbol>A</symbol></param>"}, {}, "(banner)"},
+      {{"setImplPlan", "<accountid>1</accountid>"}, {}, "(banner)"},
+      // Nothing to write: the library refuses the empty transaction.
+      {{"setImplPlan", "<accountid>1</accountid><param><ip1>no symbol</ip1></param>"}, {"{C}", "trans 0", "close"}, "(banner)"},
+  });
 }
 
-TEST_F(StatementsTest, GetOpenTradeAJoinsTheStrategyContext) {
-  const std::string account = "<accountid>" + id_ + "</accountid>";
-  const Recorded run = Run("getOpenTradeA", account.c_str(), "TradeID\tTradeMethodName\n9\tMA\n");
-  EXPECT_EQ(run.log,
-            (Lines{kConnect,
-                   "select SELECT * FROM `Trade` WHERE `AccountId`='" + id_ +
-                       "' AND `CloseOrderID`='' ORDER BY `TradeID`",
-                   "isConnected",
-                   "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId"
-                   "    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + id_ +
-                       "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + id_ +
-                       "'    AND Ts.TradeMethodName!=''",
-                   "close"}));
-}
-
-TEST_F(StatementsTest, BoardOnlyMethodsNeverLoadTheLibrary) {
-  const Recorded bars = Run("getPriceBar", "<symbol>EUR/USD</symbol><period>1</period>");
-  EXPECT_TRUE(bars.log.empty());
-  EXPECT_EQ(bars.result.out, kAnswerHeader + std::string("{\"status\":1, \"data\":[]}"));
-  const std::string params = "<accountid>" + id_ + "</accountid>";
-  for (const char* selDb : {"0", "", "10", " 1", "01"}) {
-    const Recorded trades = Run("getOpenTrade", params.c_str(), "", "", selDb);
-    EXPECT_TRUE(trades.log.empty()) << "SHM_SEL_DB=" << selDb;
-  }
-  EXPECT_TRUE(Run("getAccount", params.c_str(), "", "", nullptr).log.empty());
-}
-
-TEST_F(StatementsTest, ValuesThatCouldBreakAStatementAreNeverSent) {
-  const char* const hostile[] = {"1' OR '1'='1", "1\\", "a'); DROP TABLE `Account`; --"};
-  for (const char* value : hostile) {
-    const std::string account = std::string("<accountid>") + value + "</accountid>";
-    const Recorded accountRun = Run("getAccount", account.c_str(), "AccountID\nX\n");
-    EXPECT_EQ(accountRun.log, (Lines{kConnect, "close"})) << value;
-    EXPECT_EQ(accountRun.result.out, kAnswerHeader + std::string("[]")) << value;
-    EXPECT_NE(accountRun.result.err.find("SQL value refused"), std::string::npos) << value;
-
-    const std::string symbols = std::string("<symbol>EURUSD</symbol><symbol>") + value + "</symbol>";
-    const Recorded offerRun = Run("getOffer", symbols.c_str(), "OfferID\n1\n");
-    EXPECT_EQ(offerRun.log, (Lines{kConnect, "close"})) << value;
-    EXPECT_EQ(offerRun.result.out, kAnswerHeader + std::string("{\"status\":1, \"data\":[]}"));
-
-    const std::string bounded = "<accountid>" + id_ + "</accountid><startdate>" + value + "</startdate>";
-    const Recorded tradeRun = Run("getOpenTradeA", bounded.c_str(), "TradeID\n1\n");
-    EXPECT_EQ(tradeRun.log.size(), 4u) << value;  // connect, isConnected, strategy select, close
-    EXPECT_EQ(tradeRun.log[1], "isConnected") << value;
-  }
-}
-
-}  // namespace
-
-namespace {
-
-using Lines = std::vector<std::string>;
-
-// Every date-time text ("2026/12/05 09:30:00") in a statement, as "NOW".
-std::string MaskNow(std::string line) {
-  const std::string shape = "dddd/dd/dd dd:dd:dd";
-  auto fits = [&](size_t at) {
-    for (size_t i = 0; i < shape.size(); ++i) {
-      const char c = line[at + i];
-      if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(c)) : c != shape[i]) return false;
-    }
-    return true;
-  };
-  for (size_t at = 0; at + shape.size() <= line.size(); ++at) {
-    if (fits(at)) line.replace(at, shape.size(), "NOW");
-  }
-  return line;
-}
-
-class DatabaseStatementsTest : public StatementsTest {};
-
-TEST_F(DatabaseStatementsTest, GetClosedTradeBoundsOpeningAndClosing) {
-  const Recorded run = Run("getClosedTrade",
-                           "<accountid>1001</accountid><x><startdate>2020/01/01</startdate></x>"
-                           "<enddate>2020/02/01</enddate>",
-                           "TradeID\tSymbol\n1\tEURUSD\n");
-  EXPECT_EQ(run.log, (Lines{kConnect,
-                            "select SELECT * FROM `Trade` WHERE `AccountId`='1001' AND "
-                            "`CloseOrderID`!='' AND `OpenTime`>='2020/01/01' AND "
-                            "`CloseTime`<='2020/02/01' ORDER BY `TradeID`",
-                            "close"}));
-  const std::string first = "[{\"TradeID\":\"1\",\"Symbol\":\"EURUSD\",";
-  EXPECT_EQ(AnswerOf(run.result).substr(0, first.size()), first);
-  const Recorded empty = Run("getClosedTrade", "<accountid></accountid><startdate></startdate>");
-  EXPECT_EQ(empty.log[1], "select SELECT * FROM `Trade` WHERE `AccountId`='' AND "
-                          "`CloseOrderID`!='' ORDER BY `TradeID`");
-  EXPECT_EQ(empty.result.out, kAnswerHeader + std::string("[]"));
-  const Recorded none = Run("getClosedTrade", "<symbol>x</symbol>");
-  EXPECT_TRUE(none.log.empty());
-  EXPECT_EQ(none.result.out, kAnswerHeader + std::string("[]"));
-}
-
-TEST_F(DatabaseStatementsTest, GetReportGroupsAndFillsItsColumns) {
-  const std::string rows = "counts\tSymbol\t_year\tPL\tGrossPL\tCounts\n3\tEURUSD\t2020\t10\t12\t3\n";
-  const Recorded run = Run("getReport",
-                           "<rpttype>1</rpttype><accountid>1001</accountid>"
-                           "<grouping><g>1</g><g>9</g><g>3</g></grouping>",
-                           rows);
-  const std::string where = " where t.AccountId='1001' group by t.Symbol,year(t.OpenTime)";
-  EXPECT_EQ(run.log, (Lines{kConnect, "select select count(1) counts from `Trade` t" + where,
-                            "select select t.Symbol,year(t.OpenTime) _year,sum(t.PL) PL, "
-                            "sum(t.GrossPL) GrossPL, count(t.PL) Counts,'' TradeMethodName,"
-                            "'-1'_month,'-1'_week from `Trade` t" + where,
-                            "close"}));
-  EXPECT_EQ(run.result.out,
-            kAnswerHeader + std::string("[{\"Symbol\":\"EURUSD\",\"_year\":2020,\"PL\":10.000000,"
-                                        "\"GrossPL\":12.000000,\"Counts\":3,\"TradeMethodName\":\"\","
-                                        "\"_month\":\"\",\"_week\":\"\"}]"));
-}
-
-TEST_F(DatabaseStatementsTest, GetReportJoinsTheStrategyWhenAMethodIsInvolved) {
-  const std::string join =
-      " left outer join (select OrderID, TradeMethodPeriod, TradeMethodName, TrailStopPeriod, "
-      "TrailStopName, TrailMoveTsName from `TsContext` where `AccountId`='1001' and `Class`='S') ts"
-      " on t.OpenOrderID=ts.OrderID";
-  const std::string filters =
-      " where t.AccountId='1001' and t.Symbol='EURUSD' and ts.TradeMethodName='MA' and "
-      "t.OpenTime>='2020/01/01' and t.OpenTime<='2020/12/31' and t.PL>=-10.5 and t.PL<=100";
-  const char* allFilters =
-      "<accountid>1001</accountid><symbol>EURUSD</symbol><method>MA</method>"
-      "<startdate>2020/01/01</startdate><enddate>2020/12/31</enddate><frompl>-10.5</frompl>"
-      "<topl>100</topl>";
-  const Recorded grouped = Run("getReport",
-                               (std::string("<rpttype>1</rpttype>") + allFilters +
-                                "<grouping><a>2</a><!-- 5 --></grouping>").c_str(),
-                               "counts\n1\n");
-  const std::string groupBy = " group by ts.TradeMethodName,week(t.OpenTime)";
-  EXPECT_EQ(grouped.log, (Lines{kConnect,
-                                "select select count(1) counts from `Trade` t" + join + filters + groupBy,
-                                "select select ts.TradeMethodName,week(t.OpenTime) _week,sum(t.PL) PL, "
-                                "sum(t.GrossPL) GrossPL, count(t.PL) Counts,'' Symbol,'-1' _year,"
-                                "'-1'_month from `Trade` t" + join + filters + groupBy,
-                                "close"}));
-  const Recorded trades =
-      Run("getReport", (std::string("<rpttype>2</rpttype>") + allFilters).c_str(), "counts\n2\n");
-  EXPECT_EQ(trades.log, (Lines{kConnect,
-                               "select select count(1) counts from `Trade` t" + join + filters,
-                               "select select t.*, ts.TradeMethodPeriod, ts.TradeMethodName, "
-                               "ts.TrailStopPeriod, ts.TrailStopName, ts.TrailMoveTsName from "
-                               "`Trade` t" + join + filters + " ORDER BY t.TradeID",
-                               "close"}));
-  // Type 2 joins even without a method; other types count only.
-  const Recorded plain = Run("getReport", "<rpttype>2</rpttype><accountid>1001</accountid>", "counts\n1\n");
-  EXPECT_EQ(plain.log[1], "select select count(1) counts from `Trade` t" + join +
-                              " where t.AccountId='1001'");
-  const Recorded other = Run("getReport", "<rpttype>7</rpttype><accountid>1001</accountid>", "counts\n1\n");
-  EXPECT_EQ(other.log, (Lines{kConnect,
-                              "select select count(1) counts from `Trade` t where t.AccountId='1001'",
-                              "close"}));
-  EXPECT_EQ(other.result.out, kAnswerHeader + std::string("[]"));
-}
-
-TEST_F(DatabaseStatementsTest, GetReportCountsBeforeAnswering) {
+TEST_F(Statements, ReportCountsDecideBeforeTheReportRuns) {
   const struct {
     const char* params;
     const char* rows;
-    const char* answer;
+    const char* answer;  // its beginning
   } cases[] = {
-      {"<rpttype>2</rpttype><accountid>1</accountid>", "counts\n0\n", "msg_no_data"},
       {"<rpttype>2</rpttype><accountid>1</accountid>", "", "msg_no_data"},
       {"<rpttype>2</rpttype><accountid>1</accountid>", "counts\n201\n", "msg_counts_over"},
       {"<rpttype>2</rpttype><accountid>1</accountid><maxcounts>201</maxcounts>", "counts\n201\n", "["},
-      {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>abc</maxcounts>", "counts\n1\n",
-       "msg_counts_over"},
-      {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>-1</maxcounts>", "counts\n99999\n",
-       "[]"},
-      {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>4294967297</maxcounts>",
-       "counts\n2\n", "msg_counts_over"},  // the limit's low 32 bits: 1
+      {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>abc</maxcounts>", "counts\n1\n", "msg_counts_over"},
+      {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>-1</maxcounts>", "counts\n99999\n", "[]"},
+      {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>4294967297</maxcounts>", "counts\n2\n", "msg_counts_over"},  // the limit's low 32 bits: 1
       {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts> 5x</maxcounts>", "counts\n5\n", "[]"},
-      {"<rpttype>1</rpttype><accountid>1</accountid><maxcounts>1</maxcounts><grouping><g>1</g>"
-       "</grouping>",
-       "counts\tSymbol\n4\tA\n4\tB\n", "msg_counts_over"},  // two groups
+      {"<rpttype>1</rpttype><accountid>1</accountid><maxcounts>1</maxcounts><grouping><g>1</g></grouping>", "counts\tSymbol\n4\tA\n4\tB\n", "msg_counts_over"},  // two groups
   };
   for (const auto& c : cases) {
-    const Recorded run = Run("getReport", c.params, c.rows);
-    const std::string answer = AnswerOf(run.result);
+    const std::string answer = Ask({"getReport", std::string(c.params), "1", Call::kFake, "", c.rows}).answer;
     EXPECT_EQ(answer.substr(0, std::strlen(c.answer)), c.answer) << c.params << " rows " << c.rows;
-  }
-  EXPECT_EQ(AnswerOf(Run("getReport", "<rpttype>1</rpttype>").result), "(banner)");
-  EXPECT_EQ(AnswerOf(Run("getReport", "<accountid>1</accountid>").result), "(banner)");
-  EXPECT_EQ(AnswerOf(Run("getReport", "<rpttype>1</rpttype><accountid>1</accountid>", "", "connect").result),
-            "(banner)");
-  // A profit bound that is no number is refused: nothing is sent.
-  const Recorded refused =
-      Run("getReport", "<rpttype>2</rpttype><accountid>1</accountid><frompl>1 OR 1=1</frompl>", "counts\n5\n");
-  EXPECT_EQ(refused.log, (Lines{kConnect, "close"}));
-  EXPECT_EQ(AnswerOf(refused.result), "msg_no_data");
-}
-
-TEST_F(DatabaseStatementsTest, ImplPlansAreReadByAccountAndWrittenInOneTransaction) {
-  const Recorded read = Run("getImplPlan", "<accountid>1001</accountid><symbol>x</symbol>",
-                            "Symbol\tIP1\nEURUSD\t0.5\n");
-  EXPECT_EQ(read.log, (Lines{kConnect,
-                             "select SELECT * FROM `ImplPlan` WHERE `AccountId`='1001' ORDER BY `Symbol`",
-                             "close"}));
-  std::string plan = "{\"Symbol\":\"EURUSD\",\"IP1\":\"0.5\"";
-  for (int i = 2; i <= 20; ++i) plan += ",\"IP" + std::to_string(i) + "\":\"\"";
-  EXPECT_EQ(AnswerOf(read.result), "[" + plan + "}]");
-  for (const char* params : {"<symbol>x</symbol><accountid>1001</accountid>",
-                             "<!-- c --><accountid>1001</accountid>"}) {
-    const Recorded notFirst = Run("getImplPlan", params);
-    EXPECT_TRUE(notFirst.log.empty()) << params;
-    EXPECT_EQ(AnswerOf(notFirst.result), "[]") << params;
-  }
-
-  const Recorded write = Run("setImplPlan",
-                             "<accountid>1001</accountid>"
-                             "<param><symbol>EURUSD</symbol><ip2>a</ip2><ip5>b</ip5><ip21>z</ip21>"
-                             "<loginid>ops</loginid></param>"
-                             "<param><ip1>skipped</ip1></param>"
-                             "<param><symbol>USDJPY</symbol></param>"
-                             "<x><param><symbol>DEEP</symbol></param></x>");
-  Lines masked;
-  for (const auto& line : write.log) masked.push_back(MaskNow(line));
-  EXPECT_EQ(masked, (Lines{kConnect, "trans 2",
-                           "  UPDATE `ImplPlan` SET `IP1`='a',`IP2`='b',`upd_user_id`='ops',"
-                           "`upd_datetime`='NOW' WHERE `AccountID`='1001' AND `Symbol`='EURUSD'",
-                           "  UPDATE `ImplPlan` SET `upd_user_id`='',`upd_datetime`='NOW' WHERE "
-                           "`AccountID`='1001' AND `Symbol`='USDJPY'",
-                           "close"}));
-  EXPECT_EQ(write.result.out, kAnswerHeader + std::string("ok"));
-  const Recorded failed = Run("setImplPlan", "<accountid>1</accountid><param><symbol>A</symbol></param>",
-                              "", "trans");
-  EXPECT_EQ(AnswerOf(failed.result), "(banner)");
-  EXPECT_NE(failed.result.err.find("fake: transaction failed\n"), std::string::npos);
-  // A plan value that would end its literal refuses the whole transaction.
-  const Recorded quoted = Run("setImplPlan",
-                              "<accountid>1</accountid><param><symbol>A</symbol><ip1>1</ip1></param>"
-                              "<param><symbol>B</symbol><ip1>it's</ip1></param>");
-  EXPECT_EQ(quoted.log, (Lines{kConnect, "close"}));
-  EXPECT_EQ(AnswerOf(quoted.result), "(banner)");
-  for (const char* params : {"<param><symbol>A</symbol></param>", "<accountid>1</accountid>",
-                             "<accountid>1</accountid><param><ip1>no symbol</ip1></param>"}) {
-    const Recorded nothing = Run("setImplPlan", params);
-    EXPECT_EQ(AnswerOf(nothing.result), "(banner)") << params;
   }
 }
 

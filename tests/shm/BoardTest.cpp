@@ -1,260 +1,186 @@
-// The board format read from private copies: every copy sits in a heap
-// buffer of exactly the segment's size, so a read past it shows up under
-// the address sanitizer.
+// The board format, read from private copies (each in a heap buffer of
+// exactly the segment's size, so a read past it shows up under the address
+// sanitizer), and the service's readers on real segments with the exact
+// diagnostics of each failing step.
 #include "shm/Board.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "support/Boards.h"
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "desk/Zelvora.h"
+#include "support/Desk.h"
 
 namespace {
 
-using Keys = std::vector<std::string>;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
 
 struct Taken {
   BoardStatus status;
   std::string out;
-  std::string detail;
+  bool explained;  // a detail was given
 };
 
-Taken TakeAll(const std::string& image, int32_t indexSize, std::string out = "") {
+// With keys: TakeBoardRecordsByKeys; with none (null): TakeBoardRecords.
+Taken Take(const std::string& image, int32_t indexSize, const Lines* keys, std::string out = "") {
   const std::vector<char> copy(image.begin(), image.end());
   std::string detail;
-  const BoardStatus status =
-      TakeBoardRecords(copy.data(), static_cast<int32_t>(copy.size()), indexSize, out, detail);
-  return {status, out, detail};
+  const int32_t size = static_cast<int32_t>(copy.size());
+  const BoardStatus status = keys ? TakeBoardRecordsByKeys(copy.data(), size, indexSize, *keys, out, detail) : TakeBoardRecords(copy.data(), size, indexSize, out, detail);
+  return {status, out, !detail.empty()};
 }
 
-Taken TakeKeys(const std::string& image, int32_t indexSize, const Keys& keys) {
-  const std::vector<char> copy(image.begin(), image.end());
-  std::string out, detail;
-  const BoardStatus status = TakeBoardRecordsByKeys(
-      copy.data(), static_cast<int32_t>(copy.size()), indexSize, keys, out, detail);
-  return {status, out, detail};
-}
-
-TEST(BoardHeader, ReadsEachSixByteFieldAlone) {
+TEST(BoardFormat, HeaderFieldsAndRecordOffsets) {
   const struct {
     const char* header;
     int32_t count, size;
-  } cases[] = {
-      {"     3000040", 3, 40},      {"000002000010", 2, 10},    {"123456789012", 123456, 789012},
-      {"  -1      5", -1, 5},       {"abcdefghijkl", 0, 0},     {"3x    40    ", 3, 40},
-      {"+5    -0007", 5, -7},       {"            ", 0, 0},     {"99999999    ", 999999, 99},
-  };
-  for (const auto& c : cases) {
+  } headers[] = {{"     3000040", 3, 40}, {"123456789012", 123456, 789012}, {"  -1      5", -1, 5}, {"abcdefghijkl", 0, 0}, {"3x    40    ", 3, 40}, {"+5    -0007", 5, -7}, {"99999999    ", 999999, 99}};
+  for (const auto& c : headers) {
     const BoardHeader header = ReadBoardHeader(c.header);
-    EXPECT_EQ(header.count, c.count) << "header [" << c.header << "]";
-    EXPECT_EQ(header.recordSize, c.size) << "header [" << c.header << "]";
+    EXPECT_EQ(std::make_pair(header.count, header.recordSize), std::make_pair(c.count, c.size)) << "[" << c.header << "]";
   }
-  const BoardHeader header = ReadBoardHeader(FormatBoardHeader(17, 999999).c_str());
-  EXPECT_EQ(header.count, 17);
-  EXPECT_EQ(header.recordSize, 999999);
   EXPECT_EQ(FormatBoardHeader(3, 40), "     3    40");
-}
-
-TEST(BoardRecordOffset, KeepsEveryRecordInsideTheSegment) {
-  EXPECT_EQ(BoardRecordOffset(1812, 0, 100, 0), 12);
-  EXPECT_EQ(BoardRecordOffset(1812, 0, 100, 17), 1712);  // ends exactly at S
-  EXPECT_EQ(BoardRecordOffset(1812, 0, 100, 18), -1);
-  EXPECT_EQ(BoardRecordOffset(64032, 4000, 40, 0), 4012);
-  EXPECT_EQ(BoardRecordOffset(1812, 0, 0, 0), -1);
-  EXPECT_EQ(BoardRecordOffset(1812, 0, -40, 1), -1);
-  EXPECT_EQ(BoardRecordOffset(1812, 0, 10, -1), -1);
-  EXPECT_EQ(BoardRecordOffset(1812, 1801, 1, 0), -1);
-  EXPECT_EQ(BoardRecordOffset(1812, -4, 10, 0), -1);
-  EXPECT_EQ(BoardRecordOffset(1812, 0, 2000000000, 1), -1);
-  EXPECT_EQ(BoardRecordOffset(10, 0, 1, 0), -1);  // no room for the header
-}
-
-TEST(AppendBoardRecord, EndsAtLastNonBlankOrFirstNul) {
+  EXPECT_EQ(ReadBoardHeader(FormatBoardHeader(17, 999999).c_str()).recordSize, 999999);
+  const int32_t offsets[][5] = {  // size, index size, record size, record, offset
+      {1812, 0, 100, 0, 12}, {1812, 0, 100, 17, 1712}, {1812, 0, 100, 18, -1}, {64032, 4000, 40, 0, 4012}, {1812, 0, 1, 1799, 1811}, {1812, 0, 1, 1800, -1}, {1812, 0, 0, 0, -1},
+      {1812, 0, -40, 1, -1}, {1812, 0, 10, -1, -1}, {1812, 1801, 1, 0, -1}, {1812, -4, 10, 0, -1}, {1812, 0, 2000000000, 1, -1}, {10, 0, 1, 0, -1}};
+  for (const auto& o : offsets) EXPECT_EQ(BoardRecordOffset(o[0], o[1], o[2], o[3]), o[4]) << o[0] << " " << o[1] << " " << o[2] << " " << o[3];
   const struct {
     std::string record, before, after;
-  } cases[] = {
-      {"abc   ", "", "abc"},
-      {"abc   ", "x", "x,abc"},
-      {"      ", "x", "x,"},  // a blank record keeps its comma
-      {"      ", "", ""},
-      {std::string("ab\0cd ", 6), "", "ab"},
-      {std::string("ab  \0cd", 7), "", "ab  "},  // the NUL comes first
-      {std::string("ab\0   ", 6), "", "ab"},
-      {std::string("\0abc", 4), "", ""},
-      {" a\tb \t ", "", " a\tb \t"},
-  };
-  for (const auto& c : cases) {
+  } appends[] = {{"abc   ", "", "abc"}, {"abc   ", "x", "x,abc"}, {"      ", "x", "x,"}, {"      ", "", ""}, {std::string("ab\0cd ", 6), "", "ab"}, {std::string("ab  \0cd", 7), "", "ab  "}, {std::string("\0abc", 4), "", ""}, {" a\tb \t ", "", " a\tb \t"}};
+  for (const auto& c : appends) {
     std::string out = c.before;
     AppendBoardRecord(c.record.data(), static_cast<int32_t>(c.record.size()), out);
-    EXPECT_EQ(out, c.after) << "record " << ::testing::PrintToString(c.record);
+    EXPECT_EQ(out, c.after) << ::testing::PrintToString(c.record);
   }
+  const BoardLayout* layout = FindBoardLayout("pricebar.EURUSD.5");
+  ASSERT_NE(layout, nullptr);
+  EXPECT_EQ(layout->size, 172812);
+  for (const char* key : {"accounts.1", "Account.1", ""}) EXPECT_EQ(FindBoardLayout(key), nullptr) << key;
 }
 
-TEST(TakeBoardRecords, ReadsRecordsAfterTheIndexArea) {
-  // Count "     3" (blank padded), size "000040": records at 12 + A, 52 + A, 92 + A.
-  for (int32_t indexSize : {0, 20}) {
-    const std::string image =
-        BoardImage(400, "     3000040", indexSize, "{}", 40, {"{\"n\":0}", "{\"n\":1}", "{\"n\":2}"});
-    const Taken taken = TakeAll(image, indexSize);
-    EXPECT_EQ(taken.status, BoardStatus::kOk) << "index " << indexSize;
-    EXPECT_EQ(taken.out, "{\"n\":0},{\"n\":1},{\"n\":2}") << "index " << indexSize;
-  }
-}
-
-TEST(TakeBoardRecords, JoinsWithCommasAsTheTextGrows) {
-  const std::string image = BoardImage(1812, "     3    10", 0, "", 10, {"a", "", "b"});
-  EXPECT_EQ(TakeAll(image, 0).out, "a,,b");
-  EXPECT_EQ(TakeAll(image, 0, "x").out, "x,a,,b");
-  const std::string blankFirst = BoardImage(1812, "     2    10", 0, "", 10, {"", "b"});
-  EXPECT_EQ(TakeAll(blankFirst, 0).out, "b");
-}
-
-TEST(TakeBoardRecords, EmptyBoardsTakeNothing) {
-  for (const char* header : {"     0    40", "            ", "abc   000040", "-0    40"}) {
-    const Taken taken = TakeAll(BoardImage(1812, header, 0, "", 40, {"{}"}), 0, "x");
-    EXPECT_EQ(taken.status, BoardStatus::kOk) << header;
-    EXPECT_EQ(taken.out, "x") << header;
-  }
-}
-
-TEST(TakeBoardRecords, BrokenHeadersTakeNothing) {
+TEST(BoardFormat, WholeBoardsTakeTheirRecordsOrNothing) {
   const struct {
-    const char* header;
-    int32_t size, indexSize;
-  } cases[] = {
-      {"    -1    40", 1812, 0},  // negative count
-      {"     1     0", 1812, 0},  // records of no bytes
-      {"     1   -40", 1812, 0},
-      {"    19   100", 1812, 0},  // the 19th record ends past S
-      {"999999999999", 1812, 0},
-      {"     1  1801", 1812, 0},
-      {"     1    10", 1812, 1801},  // index area leaves no room
-      {"     1    10", 1812, -1},
-  };
-  for (const auto& c : cases) {
-    const Taken taken = TakeAll(BoardImage(c.size, c.header, 0, "", 1, {}), c.indexSize, "x");
-    EXPECT_EQ(taken.status, BoardStatus::kBroken) << c.header << " index " << c.indexSize;
-    EXPECT_EQ(taken.out, "x") << c.header;
-    EXPECT_FALSE(taken.detail.empty()) << c.header;
-  }
-  // A buffer too small for the header is not read at all.
-  const std::vector<char> tiny(8, '1');
-  std::string out, detail;
-  EXPECT_EQ(TakeBoardRecords(tiny.data(), 8, 0, out, detail), BoardStatus::kBroken);
-}
-
-TEST(TakeBoardRecords, TheLastRecordMayEndExactlyAtTheSegmentEnd) {
-  std::vector<std::string> records(18, "r");
-  const Taken taken = TakeAll(BoardImage(1812, "    18   100", 0, "", 100, records), 0);
-  EXPECT_EQ(taken.status, BoardStatus::kOk);
-  EXPECT_EQ(taken.out.size(), 18u * 2 - 1);
-}
-
-const char kIndex[] = "{\"EURUSD\":0,\"USDJPY\":1,\"GBPUSD\":2}";
-
-std::string OfferImage(const std::string& header, const std::string& index,
-                       int32_t indexSize = 100) {
-  return BoardImage(indexSize + 500, header, indexSize, index, 40, {"{\"s\":\"EURUSD\"}", "{\"s\":\"USDJPY\"}",
-                                                   "{\"s\":\"GBPUSD\"}"});
-}
-
-TEST(TakeBoardRecordsByKeys, AnswersInTheOrderOfTheKeys) {
-  const std::string image = OfferImage("     3    40", kIndex);
-  const struct {
-    Keys keys;
-    const char* out;
-  } cases[] = {
-      {{"USDJPY", "EURUSD"}, "{\"s\":\"USDJPY\"},{\"s\":\"EURUSD\"}"},
-      {{"CHFJPY", "GBPUSD"}, "{\"s\":\"GBPUSD\"}"},
-      {{"EURUSD", "EURUSD"}, "{\"s\":\"EURUSD\"},{\"s\":\"EURUSD\"}"},
-      {{"eurusd", "EUR/USD", ""}, ""},
-      {{}, ""},
-  };
-  for (const auto& c : cases) {
-    const Taken taken = TakeKeys(image, 100, c.keys);
-    EXPECT_EQ(taken.status, BoardStatus::kOk) << ::testing::PrintToString(c.keys);
-    EXPECT_EQ(taken.out, c.out) << ::testing::PrintToString(c.keys);
-  }
-}
-
-TEST(TakeBoardRecordsByKeys, IgnoresTheHeaderCount) {
-  const Taken taken = TakeKeys(OfferImage("     0    40", kIndex), 100, {"GBPUSD"});
-  EXPECT_EQ(taken.out, "{\"s\":\"GBPUSD\"}");
-}
-
-TEST(TakeBoardRecordsByKeys, IndexMembersThatNameNoRecordAreSkipped) {
-  const std::string index =
-      "{\"neg\":-1,\"past\":12,\"huge\":1e300,\"text\":\"0\",\"nul\":null,\"obj\":{},"
-      "\"half\":-0.5,\"frac\":1.9,\"dup\":0,\"dup\":2,\"EUR/USD\":1} trailing bytes";
-  const struct {
-    const char* key;
-    const char* out;
-  } cases[] = {
-      {"neg", ""},
-      {"past", ""},
-      {"huge", ""},
-      {"text", ""},
-      {"nul", ""},
-      {"obj", ""},
-      {"half", "{\"s\":\"EURUSD\"}"},  // truncated toward zero
-      {"frac", "{\"s\":\"USDJPY\"}"},
-      {"dup", "{\"s\":\"GBPUSD\"}"},  // the last one counts
-      {"EUR/USD", "{\"s\":\"USDJPY\"}"},
-  };
-  for (const auto& c : cases) {
-    const Taken taken = TakeKeys(OfferImage("     3    40", index, 300), 300, {c.key});
-    EXPECT_EQ(taken.status, BoardStatus::kOk) << c.key;
-    EXPECT_EQ(taken.out, c.out) << c.key;
-  }
-}
-
-TEST(TakeBoardRecordsByKeys, BrokenIndexOrHeaderTakesNothing) {
-  const struct {
-    const char* header;
-    const char* index;
+    std::string image;
+    int32_t indexSize;
     BoardStatus status;
+    const char* out;
   } cases[] = {
-      {"     3    40", "", BoardStatus::kBadIndex},
-      {"     3    40", "{\"EURUSD\":", BoardStatus::kBadIndex},
-      {"     3    40", "EURUSD=0", BoardStatus::kBadIndex},
-      {"     3    40", "{\"EURUSD\":2e999}", BoardStatus::kBadIndex},  // beyond a double
-      {"     3    40", "[0,1]", BoardStatus::kBroken},
-      {"     3    40", "7", BoardStatus::kBroken},
-      {"     3     0", kIndex, BoardStatus::kBroken},
-      {"     3   -40", kIndex, BoardStatus::kBroken},
+      {BoardImage(400, "     3000040", 0, "", 40, {"{\"n\":0}", "{\"n\":1}", "{\"n\":2}"}), 0, BoardStatus::kOk, "x,{\"n\":0},{\"n\":1},{\"n\":2}"},
+      {BoardImage(400, "     2000040", 20, "{}", 40, {"{\"n\":0}", "{\"n\":1}"}), 20, BoardStatus::kOk, "x,{\"n\":0},{\"n\":1}"},
+      {BoardImage(1812, "     3    10", 0, "", 10, {"a", "", "b"}), 0, BoardStatus::kOk, "x,a,,b"},
+      {BoardImage(1812, "    18   100", 0, "", 100, Lines(18, "r")), 0, BoardStatus::kOk, "x,r,r,r,r,r,r,r,r,r,r,r,r,r,r,r,r,r,r"},  // ends exactly at the end
+      {BoardImage(14, "     2     1", 0, "", 1, {"a", "b"}), 0, BoardStatus::kOk, "x,a,b"},  // records of one byte
+      {BoardImage(1812, "     0    40", 0, "", 40, {"{}"}), 0, BoardStatus::kOk, "x"},
+      {BoardImage(1812, "abc   000040", 0, "", 40, {"{}"}), 0, BoardStatus::kOk, "x"},
+      {BoardImage(1812, "    -1    40", 0, "", 1, {}), 0, BoardStatus::kBroken, "x"},
+      {BoardImage(1812, "     1     0", 0, "", 1, {}), 0, BoardStatus::kBroken, "x"},
+      {BoardImage(1812, "     1   -40", 0, "", 1, {}), 0, BoardStatus::kBroken, "x"},
+      {BoardImage(1812, "    19   100", 0, "", 1, {}), 0, BoardStatus::kBroken, "x"},
+      {BoardImage(1812, "999999999999", 0, "", 1, {}), 0, BoardStatus::kBroken, "x"},
+      {BoardImage(1812, "     1    10", 0, "", 1, {}), 1801, BoardStatus::kBroken, "x"},
+      {BoardImage(1812, "     1    10", 0, "", 1, {}), -1, BoardStatus::kBroken, "x"},
+      {"11111111", 0, BoardStatus::kBroken, "x"},  // too small for the header
   };
   for (const auto& c : cases) {
-    const Taken taken = TakeKeys(OfferImage(c.header, c.index), 100, {"EURUSD"});
-    EXPECT_EQ(taken.status, c.status) << c.header << " " << c.index;
-    EXPECT_EQ(taken.out, "") << c.index;
-    EXPECT_FALSE(taken.detail.empty()) << c.index;
+    const Taken taken = Take(c.image, c.indexSize, nullptr, "x");
+    EXPECT_EQ(taken.status, c.status) << c.image.substr(0, 12) << " index " << c.indexSize;
+    EXPECT_EQ(taken.out, c.status == BoardStatus::kOk ? std::string(c.out) : "x") << c.image.substr(0, 12);
+    EXPECT_EQ(taken.explained, c.status != BoardStatus::kOk) << c.image.substr(0, 12);
   }
-  // Without keys nothing is looked at.
-  EXPECT_EQ(TakeKeys(OfferImage("     3     0", "["), 100, {}).status, BoardStatus::kOk);
 }
 
-TEST(TakeBoardRecordsByKeys, SurvivesADeeplyNestedIndex) {
-  const std::string nested = std::string(2000, '[') + std::string(2000, ']');
-  const std::string image = BoardImage(4100, "     0    10", 4000, nested, 10, {});
-  EXPECT_EQ(TakeKeys(image, 4000, {"x"}).status, BoardStatus::kBadIndex);
-}
-
-TEST(FindBoardLayout, TakesTheKeysFirstWord) {
+TEST(BoardFormat, IndexedBoardsTakeTheNamedRecordsInKeyOrder) {
+  const std::string index = "{\"EURUSD\":0,\"USDJPY\":1,\"GBPUSD\":2}";
+  auto offers = [](const std::string& header, const std::string& index, int32_t indexSize = 300) { return BoardImage(indexSize + 500, header, indexSize, index, 40, {"{\"s\":\"EUR\"}", "{\"s\":\"JPY\"}", "{\"s\":\"GBP\"}"}); };
+  const std::string odd = "{\"neg\":-1,\"past\":12,\"huge\":1e300,\"text\":\"0\",\"nul\":null,\"obj\":{},\"half\":-0.5,\"frac\":1.9,\"dup\":0,\"dup\":2,\"EUR/USD\":1} trailing bytes";
   const struct {
-    const char* key;
-    int32_t size, indexSize;
-  } cases[] = {{"account.1001", 1812, 0},
-               {"trade.1001", 114012, 0},
-               {"offer", 64032, 4000},
-               {"pricebar.EURUSD1", 172812, 0},
-               {"pricebar.EURUSD.5", 172812, 0}};
+    std::string image;
+    Lines keys;
+    BoardStatus status;
+    std::string out;
+  } cases[] = {
+      {offers("     3    40", index), {"USDJPY", "EURUSD"}, BoardStatus::kOk, "{\"s\":\"JPY\"},{\"s\":\"EUR\"}"},
+      {offers("     3    40", index), {"CHFJPY", "GBPUSD", "GBPUSD"}, BoardStatus::kOk, "{\"s\":\"GBP\"},{\"s\":\"GBP\"}"},
+      {offers("     3    40", index), {"eurusd", "EUR/USD", ""}, BoardStatus::kOk, ""},
+      {offers("     0    40", index), {"GBPUSD"}, BoardStatus::kOk, "{\"s\":\"GBP\"}"},  // the count is not looked at
+      // Members naming no record are skipped; fractions are cut toward zero; the last of two counts.
+      {offers("     3    40", odd), {"neg", "past", "huge", "text", "nul", "obj"}, BoardStatus::kOk, ""},
+      {offers("     3    40", odd), {"half", "frac", "dup", "EUR/USD"}, BoardStatus::kOk, "{\"s\":\"EUR\"},{\"s\":\"JPY\"},{\"s\":\"GBP\"},{\"s\":\"JPY\"}"},
+      {offers("     3    40", ""), {"EURUSD"}, BoardStatus::kBadIndex, ""},
+      {offers("     3    40", "{\"EURUSD\":"), {"EURUSD"}, BoardStatus::kBadIndex, ""},
+      {offers("     3    40", "{\"EURUSD\":2e999}"), {"EURUSD"}, BoardStatus::kBadIndex, ""},  // beyond a double
+      {offers("     3    40", "[0,1]"), {"EURUSD"}, BoardStatus::kBroken, ""},
+      {offers("     3     0", index), {"EURUSD"}, BoardStatus::kBroken, ""},
+      {offers("     3     0", "["), {}, BoardStatus::kOk, ""},  // without keys nothing is looked at
+      {offers("     0    10", std::string(2000, '[') + std::string(2000, ']'), 4000), {"x"}, BoardStatus::kBadIndex, ""},
+  };
   for (const auto& c : cases) {
-    const BoardLayout* layout = FindBoardLayout(c.key);
-    ASSERT_NE(layout, nullptr) << c.key;
-    EXPECT_EQ(layout->size, c.size) << c.key;
-    EXPECT_EQ(layout->indexSize, c.indexSize) << c.key;
+    const int32_t indexSize = static_cast<int32_t>(c.image.size()) - 500;
+    const Taken taken = Take(c.image, indexSize, &c.keys);
+    EXPECT_EQ(taken.status, c.status) << ::testing::PrintToString(c.keys);
+    EXPECT_EQ(taken.out, c.out) << ::testing::PrintToString(c.keys);
+    EXPECT_EQ(taken.explained, c.status != BoardStatus::kOk) << ::testing::PrintToString(c.keys);
   }
-  EXPECT_EQ(FindBoardLayout("accounts.1"), nullptr);
-  EXPECT_EQ(FindBoardLayout("Account.1"), nullptr);
-  EXPECT_EQ(FindBoardLayout(""), nullptr);
+}
+
+class BoardReaders : public ::testing::Test {
+ protected:
+  void TearDown() override { RemoveBoardsMarked(".zt" + std::to_string(getpid()) + "-"); }
+  // What the reader returned, appended and wrote to standard error, as "result|out|err".
+  static std::string Read(const std::string& key, int32_t size, int32_t indexSize, const Lines* keys = nullptr) {
+    std::vector<std::unique_ptr<CMarkupNode>> nodes;
+    std::vector<const CMarkupNode*> symbols;
+    for (const std::string& text : keys ? *keys : Lines{}) {
+      nodes.push_back(std::make_unique<CMarkupNode>());
+      nodes.back()->text = text;
+      symbols.push_back(nodes.back().get());
+    }
+    CDeskService service;
+    std::string out = "[prior]";
+    CaptureStderr();
+    const int result = keys ? service.ReadBoardByKeys(key, size, out, indexSize, symbols) : service.ReadBoard(key, size, out, indexSize);
+    return std::to_string(result) + "|" + out + "|" + GetCapturedStderr();
+  }
+};
+
+TEST_F(BoardReaders, AppendOrExplainWhyNot) {
+  const std::string system = "[" + std::to_string(ENOENT) + "] " + std::strerror(ENOENT) + "\n", invalid = "[" + std::to_string(EINVAL) + "] " + std::strerror(EINVAL) + "\n";
+  const std::string accounts = UniqueKey("account"), empty = UniqueKey("trade"), missing = UniqueKey("account"), shrunk = UniqueKey("account"), broken = UniqueKey("account");
+  const std::string offers = UniqueKey("offer"), notJson = UniqueKey("offer"), notObject = UniqueKey("offer");
+  ASSERT_EQ(WriteBoard(accounts, BoardImage(1812, "     2    60", 0, "", 60, {"{\"AccountID\":\"7\"}", "{\"AccountID\":\"70\"}"})), 0);
+  ASSERT_EQ(WriteBoard(empty, BoardImage(114012, "     0   100", 0, "", 100, {})), 0);
+  ASSERT_EQ(WriteBoard(shrunk, BoardImage(600, "     1    10", 0, "", 10, {"{}"})), 0);
+  ASSERT_EQ(truncate(("/dev/shm/shm." + shrunk).c_str(), 600), 0);
+  ASSERT_EQ(WriteBoard(broken, BoardImage(1812, "    19   100", 0, "", 100, {"{}"})), 0);
+  ASSERT_EQ(WriteBoard(offers, BoardImage(64032, "     3    80", 4000, "{\"EURUSD\":0,\"USDJPY\":1,\"GBPUSD\":2}", 80, {"{\"Symbol\":\"EURUSD\"}", "{\"Symbol\":\"USDJPY\"}", "{\"Symbol\":\"GBPUSD\"}"})), 0);
+  ASSERT_EQ(WriteBoard(notJson, BoardImage(64032, "     1    80", 4000, "EURUSD=0", 80, {"{}"})), 0);
+  ASSERT_EQ(WriteBoard(notObject, BoardImage(64032, "     1    80", 4000, "[0]", 80, {"{}"})), 0);
+  const Lines some = {"USDJPY", "CHFJPY", "EURUSD", "USDJPY"}, none = {};
+  const struct {
+    std::string got, want;
+  } cases[] = {
+      {Read(accounts, 1812, 0), "0|[prior],{\"AccountID\":\"7\"},{\"AccountID\":\"70\"}|"},
+      {Read(empty, 114012, 0), "0|[prior]|"},
+      {Read(missing, 1812, 0), "-1|[prior]|ShareMemory[" + missing + "] open failed.\n" + system},
+      {Read("account.bad/key", 1812, 0), "-1|[prior]|Semaphore[account.bad/key] open failed.\n" + invalid},
+      {Read(shrunk, 1812, 0), "-1|[prior]|filename[src/desk/Zelvora], line[63] read error. " + invalid},  // shorter than the board: no SIGBUS
+      {Read(broken, 1812, 0), "-1|[prior]|ShareMemory[" + broken + "] broken board: count 19 of 100 bytes does not fit 1812\n"},
+      {Read(offers, 64032, 4000, &some), "0|[prior],{\"Symbol\":\"USDJPY\"},{\"Symbol\":\"EURUSD\"},{\"Symbol\":\"USDJPY\"}|"},
+      {Read(offers, 64032, 4000, &none), "0|[prior]|"},
+      {Read(missing, 64032, 4000, &none), "-1|[prior]|ShareMemory[" + missing + "] open failed.\n" + system},
+      {Read(notJson, 64032, 4000, &some).substr(0, 75), "-1|[prior]|filename[src/desk/Zelvora], line[115] malloc error. syntax error"},
+      {Read(notObject, 64032, 4000, &some), "-1|[prior]|ShareMemory[" + notObject + "] broken board: index is not a JSON object\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
+  EXPECT_NE(access(("/dev/shm/shm." + missing).c_str(), F_OK), 0) << "a reader never creates a board";
 }
 
 }  // namespace

@@ -10,159 +10,119 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
-#include <string>
+#include <utility>
 
-#include "support/Boards.h"
-#include "support/Process.h"
+#include "support/Desk.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+class ShareMemory : public ::testing::Test {
+ protected:
+  void TearDown() override { RemoveBoardsMarked(".zt" + std::to_string(getpid()) + "-"); }
+  // How long a timed lock of a held semaphore waits, in milliseconds.
+  static long WaitedFor(CShareMemory& memory, int64_t timeoutMillis) {
+    memory.SetTimeout(timeoutMillis);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(memory.TimedLock());
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+  }
+  const std::string key_ = UniqueKey("account");
+};
 
-long ElapsedMillis(Clock::time_point start) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-TEST(PageSize, IsOnePageMoreThanTheWholePages) {
+TEST_F(ShareMemory, PageSizeIsOnePageMoreThanTheWholePages) {
   const uint64_t page = static_cast<uint64_t>(getpagesize());
-  EXPECT_EQ(CShareMemory::PageSize(0), page);
-  EXPECT_EQ(CShareMemory::PageSize(page - 1), page);
-  EXPECT_EQ(CShareMemory::PageSize(page), 2 * page);
-  EXPECT_EQ(CShareMemory::PageSize(172812), (172812 / page + 1) * page);
-  if (page == 4096) {
-    EXPECT_EQ(CShareMemory::PageSize(4096), 8192u);
-    EXPECT_EQ(CShareMemory::PageSize(1812), 4096u);
-    EXPECT_EQ(CShareMemory::PageSize(64032), 65536u);
-  }
+  for (uint64_t size : {uint64_t{0}, page - 1, page, page + 1, uint64_t{172812}}) EXPECT_EQ(CShareMemory::PageSize(size), (size / page + 1) * page) << size;
 }
 
-TEST(ShareMemoryOpen, ReadOnlyNeverCreatesTheObject) {
-  ScopedBoard board(UniqueKey("account"));
-  CShareMemory memory;
+TEST_F(ShareMemory, OpenCreatesOnlyWhenWritingAndSemaphoresAreOpenToAll) {
+  CShareMemory reader;
   errno = 0;
-  EXPECT_EQ(memory.Open(board.Key(), 1812, true, false), -1);
+  const mode_t saved = umask(077);
+  EXPECT_EQ(reader.Open(key_, 1812, true, false), -1);
+  EXPECT_EQ(umask(saved), 077u);  // and the mask is given back
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_TRUE(memory.IsSemaphoreOpen());
-  EXPECT_FALSE(memory.IsMapped());
-  EXPECT_EQ(memory.Created(), -1);
-  EXPECT_NE(access(("/dev/shm/sem." + board.Key()).c_str(), F_OK), -1);
-  EXPECT_EQ(access(("/dev/shm/shm." + board.Key()).c_str(), F_OK), -1);
-}
-
-TEST(ShareMemoryOpen, RefusedNamesFailAtTheSemaphore) {
-  CShareMemory memory;
-  errno = 0;
-  EXPECT_EQ(memory.Open("bad/key", 1812, true, false), -1);
-  EXPECT_EQ(errno, EINVAL);
-  EXPECT_FALSE(memory.IsSemaphoreOpen());
-}
-
-TEST(ShareMemoryOpen, ReadWriteCreatesOnceAndSizesToThePage) {
-  ScopedBoard board(UniqueKey("trade"));
-  {
-    CShareMemory memory;
-    ASSERT_EQ(memory.Open(board.Key(), 114012, false, true), 0);
-    EXPECT_EQ(memory.Created(), 1);
-    EXPECT_TRUE(memory.IsMapped());
-    EXPECT_FALSE(memory.ReadOnly());
-    EXPECT_EQ(memory.Length(), CShareMemory::PageSize(114012));
-    EXPECT_EQ(memory.Available(), memory.Length());
-    EXPECT_EQ(memory.Name(), "shm." + board.Key());
-  }
+  EXPECT_TRUE(reader.IsSemaphoreOpen());
+  EXPECT_FALSE(reader.IsMapped());
+  EXPECT_EQ(reader.Created(), -1);
   struct stat status;
-  ASSERT_EQ(stat(("/dev/shm/shm." + board.Key()).c_str(), &status), 0);
+  ASSERT_EQ(stat(("/dev/shm/sem." + key_).c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0666u);
+  EXPECT_NE(access(("/dev/shm/shm." + key_).c_str(), F_OK), 0);
+  {
+    CShareMemory writer;
+    ASSERT_EQ(writer.Open(key_, 114012, false, true), 0);
+    EXPECT_EQ(writer.Created(), 1);
+    EXPECT_FALSE(writer.ReadOnly());
+    EXPECT_EQ(writer.Length(), CShareMemory::PageSize(114012));
+    EXPECT_EQ(writer.Available(), writer.Length());
+    EXPECT_EQ(writer.Name(), "shm." + key_);
+  }
+  ASSERT_EQ(stat(("/dev/shm/shm." + key_).c_str(), &status), 0);
   EXPECT_EQ(static_cast<uint64_t>(status.st_size), CShareMemory::PageSize(114012));
   CShareMemory again;
-  ASSERT_EQ(again.Open(board.Key(), 114012, false, false), 0);
+  ASSERT_EQ(again.Open(key_, 114012, false, false), 0);
   EXPECT_EQ(again.Created(), 0);
+  CShareMemory bad;
+  errno = 0;
+  EXPECT_EQ(bad.Open("bad/key", 1812, true, false), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_FALSE(bad.IsSemaphoreOpen());
+  EXPECT_EQ(CShareMemory::Unlink(key_), 0);
+  EXPECT_TRUE(BoardGone(key_));
+  EXPECT_EQ(CShareMemory::Unlink(key_), -1);
 }
 
-TEST(ShareMemoryOpen, SemaphoreIsOpenToEveryoneWhateverTheUmask) {
-  ScopedBoard board(UniqueKey("account"));
-  const mode_t saved = umask(077);
-  {
-    CShareMemory memory;
-    memory.Open(board.Key(), 1812, true, false);
-  }
-  EXPECT_EQ(umask(saved), 077u);  // and the mask is given back
-  struct stat status;
-  ASSERT_EQ(stat(("/dev/shm/sem." + board.Key()).c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0666u);
-}
-
-TEST(ShareMemoryAccess, WritesAndReadsWithinTheMapping) {
-  ScopedBoard board(UniqueKey("account"));
-  CShareMemory writer;
-  ASSERT_EQ(writer.Open(board.Key(), 1812, false, false), 0);
-  ASSERT_EQ(writer.Write(100, "hello", 5, true), 0);
+TEST_F(ShareMemory, AccessStaysWithinTheMapping) {
+  CShareMemory writer, reader, unopened;
+  ASSERT_EQ(writer.Open(key_, 100, false, false), 0);
+  ASSERT_EQ(reader.Open(key_, 100, true, false), 0);
   const int64_t length = static_cast<int64_t>(writer.Length());
-  EXPECT_EQ(writer.Write(length - 2, "xyz", 3, false), -1);
-  EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(writer.Write(-1, "x", 1, false), -1);
-
-  CShareMemory reader;
-  ASSERT_EQ(reader.Open(board.Key(), 1812, true, false), 0);
-  char text[6] = {};
-  ASSERT_EQ(reader.Read(100, text, 5, true), 0);
-  EXPECT_STREQ(text, "hello");
-  EXPECT_EQ(reader.Read(length - 4, text, 5, false), -1);
-  EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(reader.Read(0, text, -1, false), -1);
-  EXPECT_EQ(reader.Write(0, "x", 1, false), -1);  // read-only
-  EXPECT_EQ(errno, EBADF);
-  EXPECT_EQ(reader.Move(10, 5, 1, false), -1);
-  CShareMemory unopened;
-  EXPECT_EQ(unopened.Read(0, text, 1, false), -1);
-  EXPECT_EQ(errno, EBADF);
-}
-
-TEST(ShareMemoryAccess, MoveCopiesOverlappingBytesDown) {
-  ScopedBoard board(UniqueKey("account"));
-  CShareMemory memory;
-  ASSERT_EQ(memory.Open(board.Key(), 100, false, false), 0);
-  ASSERT_EQ(memory.Write(0, "abcdefgh", 8, false), 0);
-  ASSERT_EQ(memory.Move(8, 2, 2, true), 0);
   char text[9] = {};
-  ASSERT_EQ(memory.Read(0, text, 8, false), 0);
+  // Each result with the errno it left; a braced list runs its calls in order.
+  auto r = [](int result) { return std::make_pair(result, result == 0 ? 0 : errno); };
+  const struct {
+    const char* what;
+    std::pair<int, int> got, want;
+  } cases[] = {
+      {"write", r(writer.Write(0, "abcdefgh", 8, true)), {0, 0}},
+      {"write past the end", r(writer.Write(length - 2, "xyz", 3, false)), {-1, EINVAL}},
+      {"write before the start", r(writer.Write(-1, "x", 1, false)), {-1, EINVAL}},
+      {"write read-only", r(reader.Write(0, "x", 1, false)), {-1, EBADF}},
+      {"read past the end", r(reader.Read(length - 4, text, 5, false)), {-1, EINVAL}},
+      {"read a negative length", r(reader.Read(0, text, -1, false)), {-1, EINVAL}},
+      {"read unopened", r(unopened.Read(0, text, 1, false)), {-1, EBADF}},
+      {"move down, locked", r(writer.Move(8, 2, 2, true)), {0, 0}},
+      {"move down, unlocked", r(writer.Move(length, length - 4, 4, false)), {0, 0}},
+      {"move nothing", r(writer.Move(4, 4, 1, false)), {-1, EINVAL}},
+      {"move end before start", r(writer.Move(4, 6, 1, false)), {-1, EINVAL}},
+      {"move beyond the start", r(writer.Move(8, 2, 3, false)), {-1, EINVAL}},
+      {"move up", r(writer.Move(8, 2, -1, false)), {-1, EINVAL}},
+      {"move past the end", r(writer.Move(length + 1, 2, 1, false)), {-1, EINVAL}},
+      {"move read-only", r(reader.Move(10, 5, 1, false)), {-1, EBADF}},
+      {"resize a size that cannot be set", r(writer.Resize(INT64_MAX, false)), {-1, EINVAL}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
+  EXPECT_EQ(reader.Resize(length * 3, false), -1) << "read-only";
+  ASSERT_EQ(reader.Read(0, text, 8, true), 0);
   EXPECT_STREQ(text, "cdefghgh");
-  const int64_t length = static_cast<int64_t>(memory.Length());
-  EXPECT_EQ(memory.Move(4, 4, 1, false), -1);   // nothing to move
-  EXPECT_EQ(memory.Move(4, 6, 1, false), -1);   // end before start
-  EXPECT_EQ(memory.Move(8, 2, 3, false), -1);   // distance beyond start
-  EXPECT_EQ(memory.Move(8, 2, -1, false), -1);  // upward
-  EXPECT_EQ(memory.Move(length + 1, 2, 1, false), -1);
-  EXPECT_EQ(memory.Move(length, length - 4, 4, false), 0);
+  ASSERT_EQ(writer.Resize(length * 3, true), 0);
+  EXPECT_EQ(writer.Length(), CShareMemory::PageSize(static_cast<uint64_t>(length) * 3));
+  EXPECT_EQ(writer.Write(length + 10, "x", 1, false), 0);
+  CShareMemory grown;
+  ASSERT_EQ(grown.Open(key_, length * 3, true, false), 0);
+  ASSERT_EQ(grown.Read(length + 10, text, 1, false), 0);
+  EXPECT_EQ(text[0], 'x');
 }
 
-TEST(ShareMemoryAccess, ResizeGrowsTheObjectAndTheMapping) {
-  ScopedBoard board(UniqueKey("account"));
-  CShareMemory memory;
-  ASSERT_EQ(memory.Open(board.Key(), 100, false, false), 0);
-  const int64_t small = static_cast<int64_t>(memory.Length());
-  EXPECT_EQ(memory.Write(small + 10, "x", 1, false), -1);
-  ASSERT_EQ(memory.Resize(small * 3, true), 0);
-  EXPECT_EQ(memory.Length(), CShareMemory::PageSize(static_cast<uint64_t>(small) * 3));
-  EXPECT_EQ(memory.Write(small + 10, "x", 1, false), 0);
-  CShareMemory reader;
-  ASSERT_EQ(reader.Open(board.Key(), small * 3, true, false), 0);
-  EXPECT_EQ(reader.Resize(small, false), -1);  // read-only
-  char c = 0;
-  ASSERT_EQ(reader.Read(small + 10, &c, 1, false), 0);
-  EXPECT_EQ(c, 'x');
-}
-
-TEST(ShareMemoryAccess, ObjectShorterThanAskedIsRefusedNotFaulted) {
-  ScopedBoard board(UniqueKey("pricebar"));
-  const std::string name = "shm." + board.Key();
-  const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
+TEST_F(ShareMemory, ObjectShorterThanAskedIsRefusedNotFaulted) {
+  const int fd = shm_open(("shm." + key_).c_str(), O_RDWR | O_CREAT, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(ftruncate(fd, 100), 0);
   close(fd);
   CShareMemory memory;
-  ASSERT_EQ(memory.Open(board.Key(), 172812, true, false), 0);
-  EXPECT_TRUE(memory.IsMapped());
+  ASSERT_EQ(memory.Open(key_, 172812, true, false), 0);
   EXPECT_EQ(memory.Available(), 100u);
   std::string copy(172812, '\0');
   EXPECT_EQ(memory.Read(0, &copy[0], 172812, true), -1);
@@ -170,17 +130,15 @@ TEST(ShareMemoryAccess, ObjectShorterThanAskedIsRefusedNotFaulted) {
   EXPECT_EQ(memory.Read(0, &copy[0], 100, true), 0);
 }
 
-TEST(Semaphore, TimedLockGivesUpAfterItsTimeout) {
-  ScopedBoard board(UniqueKey("account"));
+TEST_F(ShareMemory, TimedLocksGiveUpAfterTheirTimeout) {
   CShareMemory memory;
-  ASSERT_EQ(memory.Open(board.Key(), 100, false, false), 0);
+  ASSERT_EQ(memory.Open(key_, 100, false, false), 0);
   ASSERT_EQ(memory.Lock(), 0);
-  memory.SetTimeout(250);  // 0 s + 250,000,000 ns
-  const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(memory.TimedLock());
-  const long waited = ElapsedMillis(start);
-  EXPECT_GE(waited, 240);
-  EXPECT_LT(waited, 5000);
+  for (int64_t timeout : {250, 1000, 1100}) {  // 1000 ms is one second, not 1,000,000,000 ns
+    const long waited = WaitedFor(memory, timeout);
+    EXPECT_GE(waited, timeout - 10) << timeout;
+    EXPECT_LT(waited, timeout + 2000) << timeout;
+  }
   char c;
   EXPECT_EQ(memory.TimedRead(0, &c, 1, true), -1);
   EXPECT_EQ(memory.TimedRead(0, &c, 1, false), 0);
@@ -188,106 +146,40 @@ TEST(Semaphore, TimedLockGivesUpAfterItsTimeout) {
   EXPECT_TRUE(memory.TimedLock());
   EXPECT_EQ(memory.Unlock(), 0);
   EXPECT_EQ(memory.TimedRead(0, &c, 1, true), 0);
-}
-
-TEST(Semaphore, TimeoutCarriesWholeSeconds) {
-  ScopedBoard board(UniqueKey("account"));
-  CSemaphore semaphore;
-  ASSERT_EQ(semaphore.Open(board.Key(), 60000), 0);
-  ASSERT_EQ(semaphore.Lock(), 0);
-  semaphore.SetTimeout(1100);  // 1 s + 100,000,000 ns
-  const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(semaphore.TimedLock());
-  EXPECT_GE(ElapsedMillis(start), 1050);
-  EXPECT_EQ(semaphore.Unlock(), 0);
+  // Failed accesses leave the semaphore free.
+  const int64_t length = static_cast<int64_t>(memory.Length());
+  EXPECT_EQ(memory.Read(length, &c, 1, true), -1);
+  EXPECT_EQ(memory.Write(length, &c, 1, true), -1);
+  EXPECT_EQ(memory.Move(length + 5, 5, 1, true), -1);
+  memory.SetTimeout(0);
+  EXPECT_TRUE(memory.TimedLock());
+  memory.Unlock();
   CSemaphore unopened;
   EXPECT_EQ(unopened.Lock(), -1);
   EXPECT_FALSE(unopened.TimedLock());
   EXPECT_EQ(unopened.Unlock(), -1);
 }
 
-TEST(Semaphore, FailedAccessesLeaveItFree) {
-  ScopedBoard board(UniqueKey("account"));
-  CShareMemory memory;
-  ASSERT_EQ(memory.Open(board.Key(), 100, false, true), 0);
-  char buffer[16];
-  const int64_t length = static_cast<int64_t>(memory.Length());
-  EXPECT_EQ(memory.Read(length, buffer, 16, true), -1);
-  EXPECT_EQ(memory.Write(length, buffer, 16, true), -1);
-  EXPECT_EQ(memory.Move(length + 5, 5, 1, true), -1);
-  memory.SetTimeout(0);
-  EXPECT_TRUE(memory.TimedLock());  // nothing above kept it
-  memory.Unlock();
-}
-
-TEST(Semaphore, AnotherProcessHoldingItBlocksTheCopy) {
-  ScopedBoard board(UniqueKey("account"));
-  CShareMemory memory;
-  ASSERT_EQ(memory.Open(board.Key(), 100, false, false), 0);
-  ASSERT_EQ(memory.Lock(), 0);
-  // The child's copy must wait for the parent's Unlock.
-  const ProcessResult child = RunInChild([&] {
-    CShareMemory other;
-    if (other.Open(board.Key(), 100, true, false) != 0) return 3;
-    other.SetTimeout(300);
-    char c;
-    return other.TimedRead(0, &c, 1, true) == -1 ? 0 : 1;
-  });
-  EXPECT_EQ(child.status, 0);
-  memory.Unlock();
-  const ProcessResult after = RunInChild([&] {
-    CShareMemory other;
-    if (other.Open(board.Key(), 100, true, false) != 0) return 3;
-    char c;
-    return other.Read(0, &c, 1, true);
-  });
-  EXPECT_EQ(after.status, 0);
-}
-
-int CountLines(const char* path, const std::string& needle) {
-  std::ifstream file(path);
-  int count = 0;
-  for (std::string line; std::getline(file, line);) count += line.find(needle) != std::string::npos;
-  return count;
-}
-
-int CountDescriptors() {
+int CountDescriptorsAndMaps() {
   int count = 0;
   for (int fd = 0; fd < 4096; ++fd) count += fcntl(fd, F_GETFD) != -1;
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) count += line.find("/dev/shm/") != std::string::npos;
   return count;
 }
 
-TEST(ShareMemoryLifetime, ReleasesMappingsDescriptorsAndHandlesOnEveryPath) {
-  ScopedBoard board(UniqueKey("account"));
-  ScopedBoard missing(UniqueKey("account"));
-  {
-    CShareMemory creator;
-    ASSERT_EQ(creator.Open(board.Key(), 1812, false, false), 0);
-  }
-  const int descriptors = CountDescriptors();
-  const int maps = CountLines("/proc/self/maps", "/dev/shm/");
+TEST_F(ShareMemory, ReleasesMappingsDescriptorsAndHandlesOnEveryPath) {
+  { CShareMemory creator; ASSERT_EQ(creator.Open(key_, 1812, false, false), 0); }
+  const std::string missing = UniqueKey("account");
+  const int before = CountDescriptorsAndMaps();
   for (int i = 0; i < 200; ++i) {
-    CShareMemory found;
-    ASSERT_EQ(found.Open(board.Key(), 1812, true, false), 0);
+    CShareMemory found, absent;
     char c;
+    ASSERT_EQ(found.Open(key_, 1812, true, false), 0);
     ASSERT_EQ(found.Read(0, &c, 1, true), 0);
-    CShareMemory absent;
-    ASSERT_EQ(absent.Open(missing.Key(), 1812, true, false), -1);
+    ASSERT_EQ(absent.Open(missing, 1812, true, false), -1);
   }
-  EXPECT_EQ(CountDescriptors(), descriptors);
-  EXPECT_EQ(CountLines("/proc/self/maps", "/dev/shm/"), maps);
-}
-
-TEST(ShareMemoryUnlink, RemovesObjectAndSemaphore) {
-  const std::string key = UniqueKey("account");
-  {
-    CShareMemory memory;
-    ASSERT_EQ(memory.Open(key, 100, false, false), 0);
-  }
-  EXPECT_FALSE(BoardGone(key));
-  EXPECT_EQ(CShareMemory::Unlink(key), 0);
-  EXPECT_TRUE(BoardGone(key));
-  EXPECT_EQ(CShareMemory::Unlink(key), -1);
+  EXPECT_EQ(CountDescriptorsAndMaps(), before);
 }
 
 }  // namespace

@@ -3,14 +3,13 @@
 #ifndef ZELVORA_TESTS_SUPPORT_PROCESS_H_
 #define ZELVORA_TESTS_SUPPORT_PROCESS_H_
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 struct ProcessResult {
   std::string out;   // standard output, every byte
   std::string err;   // standard error, every byte
-  int status = -1;   // exit status, or 128 + signal when killed
+  int status = -1;   // exit status, 128 + signal when killed, -1 when it never ran
 };
 
 struct ProcessLaunch {
@@ -21,29 +20,10 @@ struct ProcessLaunch {
   long addressLimit = 0;          // RLIMIT_AS in bytes for the child; 0 = none
 };
 
-// Runs the program and waits for it. Standard input that the child leaves
-// unread is dropped without error.
+// Runs the program and waits for it. A failed fork gives status -1.
 ProcessResult RunProcess(const ProcessLaunch& launch);
 
-// Calls `body` with `stream` (stdout or stderr) redirected to a temporary
-// file and returns what was written to it.
-std::string CaptureStreamImpl(FILE* stream, void (*call)(void*), void* context);
-
-template <typename Body>
-std::string CaptureStream(FILE* stream, Body body) {
-  return CaptureStreamImpl(stream, [](void* context) { (*static_cast<Body*>(context))(); },
-                           &body);
-}
-
-// Runs `body` in a forked child (after `addressLimit` bytes of RLIMIT_AS
-// when not 0) and collects its standard output and error; the child's exit
-// status is what `body` returns.
-ProcessResult RunInChildImpl(int (*call)(void*), void* context, long addressLimit);
-
-template <typename Body>
-ProcessResult RunInChild(Body body, long addressLimit = 0) {
-  return RunInChildImpl([](void* context) { return (*static_cast<Body*>(context))(); }, &body,
-                        addressLimit);
-}
+// Runs `command` under /bin/sh with the caller's environment.
+ProcessResult RunShell(const std::string& command, const std::string& input = "");
 
 #endif  // ZELVORA_TESTS_SUPPORT_PROCESS_H_

@@ -1,3 +1,4 @@
+// Text helpers and the rule for values in SQL.
 #include "util/StringUtil.h"
 
 #include <gtest/gtest.h>
@@ -5,137 +6,73 @@
 #include <cerrno>
 #include <cstring>
 
+#include "db/SqlText.h"
+
 namespace {
 
 using Pieces = std::vector<std::string>;
 
-TEST(ReplaceAll, NeverRescansItsOwnReplacement) {
-  std::string text = "aaa";
-  EXPECT_TRUE(ReplaceAll(text, "a", "aa"));
-  EXPECT_EQ(text, "aaaaaa");
-}
-
-TEST(ReplaceAll, ReportsNoMatchAndLeavesTextAlone) {
-  std::string text = "bbb";
-  EXPECT_FALSE(ReplaceAll(text, "a", "aa"));
-  EXPECT_EQ(text, "bbb");
-}
-
-TEST(ReplaceAll, RemovesWithEmptyReplacement) {
-  std::string text = "EUR/USD/";
-  EXPECT_TRUE(ReplaceAll(text, "/", ""));
-  EXPECT_EQ(text, "EURUSD");
-  std::string list = "('a','b',)";
-  EXPECT_TRUE(ReplaceAll(list, ",)", ")"));
-  EXPECT_EQ(list, "('a','b')");
-}
-
-TEST(ReplaceAll, FindsOccurrencesMadeByJoiningAroundARemoval) {
-  // After "ab" goes, "a" + "b" meet again, but the search has moved on.
-  std::string text = "aabb";
-  EXPECT_TRUE(ReplaceAll(text, "ab", ""));
-  EXPECT_EQ(text, "ab");
-}
-
-TEST(ReplaceAll, EmptySearchTextReplacesNothing) {
-  std::string text = "abc";
-  EXPECT_FALSE(ReplaceAll(text, "", "x"));
-  EXPECT_EQ(text, "abc");
-}
-
-struct SplitCase {
-  const char* text;
-  const char* separator;
-  Pieces pieces;
-};
-
-TEST(SplitAny, CutsAtEverySeparatorByte) {
-  const SplitCase cases[] = {
-      {"a,b", ",", {"a", "b"}},
-      {"a,,b", ",", {"a", "", "b"}},
-      {",", ",", {"", ""}},
-      {",a", ",", {"", "a"}},
-      {"a,", ",", {"a", ""}},
-      {"2024/01/02 03:04:05", "/ :", {"2024", "01", "02", "03", "04", "05"}},
-      {"abc", ",", {"abc"}},
-  };
+TEST(StringUtil, ReplaceAllNeverRescansItsReplacement) {
+  const char* const cases[][4] = {  // text, search, replacement, result ("-": no match)
+      {"aaa", "a", "aa", "aaaaaa"}, {"bbb", "a", "aa", "-"}, {"EUR/USD/", "/", "", "EURUSD"}, {"('a','b',)", ",)", ")", "('a','b')"}, {"aabb", "ab", "", "ab"}, {"abc", "", "x", "-"}};
   for (const auto& c : cases) {
-    Pieces pieces{"stale"};
-    SplitAny(c.text, c.separator, pieces);
-    EXPECT_EQ(pieces, c.pieces) << "text " << c.text << " separators " << c.separator;
+    std::string text = c[0];
+    const bool replaced = ReplaceAll(text, c[1], c[2]);
+    EXPECT_EQ(replaced ? text : "-", c[3]) << c[0] << " " << c[1];
+    if (!replaced) {
+      EXPECT_EQ(text, c[0]);
+    }
   }
 }
 
-TEST(SplitAny, EmptyTextEmptiesTheList) {
-  Pieces pieces{"left", "over"};
-  SplitAny("", ",", pieces);
-  EXPECT_TRUE(pieces.empty());
-}
-
-TEST(SplitText, CutsAtTheWholeSeparator) {
-  const SplitCase cases[] = {
-      {"{a},{b}", "},", {"{a", "{b}"}},
-      {"{a},{b},", "},", {"{a", "{b", ""}},
-      {"}}},", "},", {"}}", ""}},
-      {"a}b,c", "},", {"a}b,c"}},
-      {"},},", "},", {"", "", ""}},
-  };
-  for (const auto& c : cases) {
-    Pieces pieces{"stale"};
-    SplitText(c.text, c.separator, pieces);
-    EXPECT_EQ(pieces, c.pieces) << "text " << c.text;
-  }
-  Pieces pieces{"stale"};
-  SplitText("", "},", pieces);
-  EXPECT_TRUE(pieces.empty());
-}
-
-TEST(NumberText, FollowsPrintf) {
-  EXPECT_EQ(IntToText(-7), "-7");
-  EXPECT_EQ(IntToText(0), "0");
-  EXPECT_EQ(IntToText(INT32_MIN), "-2147483648");
-  EXPECT_EQ(DoubleToText(1.5), "1.500000");
-  EXPECT_EQ(DoubleToText(-0.0000004), "-0.000000");
-  EXPECT_EQ(DoubleToText(1e20), "100000000000000000000.000000");
-}
-
-TEST(NumberText, LongDoubleTextIsWhole) {
-  const std::string text = DoubleToText(1e300);
-  EXPECT_EQ(text.size(), 301u + 7u) << text;
-  EXPECT_EQ(text.substr(0, 4), "1000") << text;
-  EXPECT_EQ(text.substr(text.size() - 7), ".000000") << text;
-}
-
-TEST(ToLower, FoldsAsciiCapitalsOnly) {
-  std::string text = "ABC xYz-09[]";
-  ToLower(text);
-  EXPECT_EQ(text, "abc xyz-09[]");
-}
-
-TEST(ToLower, StepsOverTwoByteCharacters) {
-  struct {
-    std::string in, out;
+TEST(StringUtil, SplitsAtAnySeparatorByteOrTheWholeSeparator) {
+  const struct {
+    bool any;
+    const char* text;
+    const char* separator;
+    Pieces pieces;
   } cases[] = {
-      {"\x82" "A", "\x82" "A"},          // lead 0x81-0x9F, trail in "A".."Z"
-      {"\xE0" "Z" "Q", "\xE0" "Zq"},     // lead 0xE0-0xFC
-      {"\xA4\xA2" "B", "\xA4\xA2" "b"},  // both 0xA1-0xFE
-      {"\x82" "\x7F" "A", "\x82\x7F" "a"},  // 0x7F is no trail byte
-      {"A\x82", "a\x82"},                // a last single byte
-      {"\x82", "\x82"},
-      {"Q", "q"},
+      {true, "a,,b", ",", {"a", "", "b"}}, {true, ",", ",", {"", ""}}, {true, "a,", ",", {"a", ""}}, {true, "2024/01/02 03:04:05", "/ :", {"2024", "01", "02", "03", "04", "05"}}, {true, "abc", ",", {"abc"}}, {true, "", ",", {}},
+      {false, "{a},{b}", "},", {"{a", "{b}"}}, {false, "{a},{b},", "},", {"{a", "{b", ""}}, {false, "}}},", "},", {"}}", ""}}, {false, "a}b,c", "},", {"a}b,c"}}, {false, "},},", "},", {"", "", ""}}, {false, "", "},", {}},
   };
   for (const auto& c : cases) {
-    std::string text = c.in;
-    ToLower(text);
-    EXPECT_EQ(text, c.out) << "input bytes " << ::testing::PrintToString(c.in);
+    Pieces pieces{"stale"};
+    c.any ? SplitAny(c.text, c.separator, pieces) : SplitText(c.text, c.separator, pieces);
+    EXPECT_EQ(pieces, c.pieces) << c.text << " at " << c.separator;
   }
 }
 
-TEST(LastErrorText, NamesErrnoAndItsMessage) {
-  errno = 12;
-  EXPECT_EQ(LastErrorText(), std::string("[12] ") + std::strerror(12));
-  errno = 2;
-  EXPECT_EQ(LastErrorText(), std::string("[2] ") + std::strerror(2));
+TEST(StringUtil, NumbersFollowPrintfAndCapitalsFoldOutsideTwoByteCharacters) {
+  EXPECT_EQ(IntToText(INT32_MIN) + " " + IntToText(0) + " " + DoubleToText(1.5) + " " + DoubleToText(-0.0000004) + " " + DoubleToText(1e20), "-2147483648 0 1.500000 -0.000000 100000000000000000000.000000");
+  const std::string huge = DoubleToText(1e300);
+  EXPECT_EQ(huge.substr(0, 4) + huge.substr(huge.size() - 7) + std::to_string(huge.size()), "1000.000000308");
+  const std::string folds[][2] = {{"ABC xYz-09[]", "abc xyz-09[]"}, {"\x82" "A", "\x82" "A"}, {"\xE0" "ZQ", "\xE0" "Zq"}, {"\xA4\xA2" "B", "\xA4\xA2" "b"}, {"\x82\x7F" "A", "\x82\x7F" "a"}, {"A\x82", "a\x82"}, {"\x82", "\x82"}};
+  for (const auto& c : folds) {
+    std::string text = c[0];
+    ToLower(text);
+    EXPECT_EQ(text, c[1]) << ::testing::PrintToString(c[0]);
+  }
+  errno = ENOMEM;
+  EXPECT_EQ(LastErrorText(), "[" + std::to_string(ENOMEM) + "] " + std::strerror(ENOMEM));
+}
+
+TEST(SqlText, ValuesThatCouldEndTheirLiteralAreRefused) {
+  for (const char* value : {"", "1001", "EUR/USD", "2026/12/05 09:00:00", "-12.5", "ops user", "\xE3\x83\x89", "a\"b", "50%_x", "--", "/*", ";"}) EXPECT_TRUE(IsSqlValue(value)) << value;
+  for (const std::string& value : {std::string("1' OR '1'='1"), std::string("abc\\"), std::string("a\0b", 3), std::string("a\nb"), std::string("\t"), std::string(1, '\x1a'), std::string(1, '\x7f'), std::string("\x81\\")}) {
+    EXPECT_FALSE(IsSqlValue(value)) << ::testing::PrintToString(value);
+  }
+  for (const char* number : {"0", "-1", "+2", "10.5", ".5", "5.", "123456789012"}) EXPECT_TRUE(IsSqlNumber(number)) << number;
+  for (const char* text : {"", "-", ".", "1e3", "1.2.3", "0x10", "1 ", " 1", "1 OR 1=1", "--1", "NaN", "1,5"}) EXPECT_FALSE(IsSqlNumber(text)) << "[" << text << "]";
+  CSqlText sql("UPDATE `X` SET ");
+  sql.List().Column("A").Quoted("a").Column("B").Number(1.5).Column("C").Integer(-3);
+  sql.Add(" WHERE ").List().Item().Add("x").Item().Add("y").Add(" AND t.PL>=").UnquotedNumber("-5.5");
+  EXPECT_FALSE(sql.Refused());
+  EXPECT_EQ(sql.Text(), "UPDATE `X` SET `A`='a',`B`=1.500000,`C`=-3 WHERE x,y AND t.PL>=-5.5");
+  EXPECT_EQ(CSqlText("SELECT 1 WHERE a>=").UnquotedNumber("1 OR 1=1").Text(), "");
+  CSqlText refused("x=");
+  refused.Quoted("ok").Quoted("a\\").Add(" AND 1");
+  EXPECT_TRUE(refused.Refused());
+  EXPECT_EQ(refused.Text(), "");
 }
 
 }  // namespace

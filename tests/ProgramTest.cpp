@@ -1,0 +1,121 @@
+// The program as a web server runs it: exact environment, exact standard
+// input, and every byte of standard output and standard error. In every
+// text of the table "{T}" stands for a tag of this run, so board keys are
+// the test's own.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "support/Desk.h"
+
+namespace {
+
+struct ProgramCase {
+  const char* what;
+  Lines env;             // the whole environment; "{L}", "{L+N}", "{L-N}": the body's length (plus N)
+  std::string body;
+  std::string out, err;  // "{B}" alone stands for the banner answer
+  Lines args;
+};
+
+const std::string kGetOrder = "<zelvora><method>getOrder</method></zelvora>";
+const std::string kBars = "<zelvora><method>getPriceBar</method><params><symbol>{T}</symbol><period>1</period></params></zelvora>";
+const std::string kNoBars = "{\"status\":1, \"data\":[]}";
+const std::string kMissing = "1] open failed.\n[2] No such file or directory\n";
+const Lines kLimit = {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536"};
+
+const ProgramCase kCases[] = {
+    {"version switch", {}, "", "{B}", "", {"-v"}},
+    {"version switch with more letters", {}, "", "{B}", "", {"-verbose"}},
+    {"two arguments: the request is read", kLimit, kGetOrder, "{B}", "", {"-v", "x"}},
+    {"no dash", kLimit, kGetOrder, "{B}", "", {"v"}},
+    {"no environment", {}, kBars, "{B}", ""},
+    {"length 0", {"CONTENT_LENGTH=0", "MAX_CONTENT_LENGTH=1000"}, kBars, "{B}", ""},
+    {"negative length", {"CONTENT_LENGTH=-5", "MAX_CONTENT_LENGTH=1000"}, kBars, "{B}", ""},
+    {"length no number", {"CONTENT_LENGTH=abc", "MAX_CONTENT_LENGTH=1000"}, kBars, "{B}", ""},
+    {"no limit", {"CONTENT_LENGTH={L}"}, kBars, "{B}", ""},
+    {"limit not a number", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=abc"}, kBars, "{B}", ""},
+    {"negative limit", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=-1"}, kBars, "{B}", ""},
+    {"length equal to the limit", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH={L}"}, kBars, "{B}", ""},
+    {"length one under the limit", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH={L+1}"}, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing},
+    {"numbers read as strtol reads them", {"CONTENT_LENGTH=  {L}xyz", "MAX_CONTENT_LENGTH= +{L+1}"}, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing},
+    {"announced longer than sent", {"CONTENT_LENGTH=5000", "MAX_CONTENT_LENGTH=6000"}, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing},
+    {"far more sent than announced", {"CONTENT_LENGTH={L-1048576}", "MAX_CONTENT_LENGTH=2000000"}, kBars + std::string(1 << 20, 'x'), kNoBars, "ShareMemory[pricebar.{T}" + kMissing},
+    {"announced shorter: the period is cut", {"CONTENT_LENGTH={L-28}", "MAX_CONTENT_LENGTH=65536"}, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing.substr(1)},
+    {"nothing sent", {"CONTENT_LENGTH=10", "MAX_CONTENT_LENGTH=11"}, "", "{B}", ""},
+    {"reserved method", kLimit, kGetOrder, "{B}", ""},
+    {"unknown method", kLimit, "<zelvora><method>noSuchMethod</method><params/></zelvora>", "{B}", ""},
+    {"names are case-sensitive", kLimit, "<zelvora><method>getaccount</method></zelvora>", "{B}", ""},
+    {"no prefixes", kLimit, "<zelvora><method>getOpen</method></zelvora>", "{B}", ""},
+    {"no longer names", kLimit, "<zelvora><method>getOpenTradeAB</method></zelvora>", "{B}", ""},
+    {"root must be zelvora", kLimit, "<request><zelvora><method>getAccount</method></zelvora></request>", "{B}", ""},
+    {"no method", kLimit, "<zelvora><params><symbol>EURUSD</symbol></params></zelvora>", "{B}", ""},
+    {"not markup", kLimit, "not markup at all", "{B}", ""},
+    {"binary", kLimit, std::string("\0\xff<\x81<>>\0<!--", 13), "{B}", ""},
+    {"a method with no answer", kLimit, "<zelvora><method>getPriceBar</method></zelvora>", "{B}", ""},
+    {"root and method in capitals", kLimit, "<ZELVORA><Method>getAccount</Method></ZELVORA>", "[]", ""},
+    {"the first method in document order", kLimit, "<zelvora><params><x><method>getAccount</method></x></params><method>getOrder</method></zelvora>", "[]", ""},
+    {"unclosed, blanks around the name", kLimit, "<zelvora ><method> getAccount </method>", "[]", ""},
+    {"answers are written verbatim", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
+};
+
+// `var` with "{L}", "{L+N}" or "{L-N}" replaced by `length` plus N.
+std::string WithLength(std::string var, size_t length) {
+  const auto at = var.find("{L");
+  if (at == std::string::npos) return var;
+  const auto end = var.find('}', at);
+  const long change = end > at + 2 ? std::stol(var.substr(at + 2, end - at - 2)) : 0;
+  return var.replace(at, end - at + 1, std::to_string(static_cast<long>(length) + change));
+}
+
+std::string Tagged(std::string text, const std::string& tag) {
+  for (auto at = text.find("{T}"); at != std::string::npos; at = text.find("{T}", at)) text.replace(at, 3, tag);
+  return text;
+}
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(WriteBoard("pricebar." + tag_ + "P1", BoardImage(172812, "     1    40", 0, "", 40, {"{\"x\":\"%d %s %n 100%\"}"})), 0);
+  }
+  void TearDown() override { RemoveBoardsMarked(tag_); }
+  const std::string tag_ = "zt" + std::to_string(getpid());
+};
+
+TEST_F(Program, AnswersEveryCaseByteForByte) {
+  for (const ProgramCase& c : kCases) {
+    const std::string body = Tagged(c.body, tag_);
+    Lines env;
+    for (const std::string& var : c.env) env.push_back(WithLength(var, body.size()));
+    const ProcessResult result = RunProgram(env, body, c.args);
+    EXPECT_EQ(result.out, c.out == "{B}" ? kBannerAnswer : kAnswerHeader + Tagged(c.out, tag_)) << c.what;
+    EXPECT_EQ(result.err, Tagged(c.err, tag_)) << c.what;
+    EXPECT_EQ(result.status, 0) << c.what;
+  }
+}
+
+TEST(ProgramLimits, AllocationFailureIsReportedOnStandardError) {
+#ifdef ZELVORA_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime cannot start under an address-space limit";
+#endif
+  ProcessLaunch launch{ZELVORA_CGI, {}, {"CONTENT_LENGTH=1500000000", "MAX_CONTENT_LENGTH=2000000000"}, ""};
+  launch.addressLimit = 256L << 20;
+  const ProcessResult result = RunProcess(launch);
+  EXPECT_EQ(result.out, kBannerAnswer);
+  EXPECT_EQ(result.err, "filename[src/Main], line[90] malloc error. [" + std::to_string(ENOMEM) + "] " + std::strerror(ENOMEM) + "\n");
+}
+
+TEST(ProgramLinkage, LinksNothingItCanLoadLater) {
+  const ProcessResult result = RunShell(std::string("readelf -d ") + ZELVORA_CGI);
+  ASSERT_EQ(result.status, 0) << result.err;
+  // A run path would send the loader through the program's folder for libc.
+  for (const char* word : {"runpath", "rpath", "libmysqlpp"}) EXPECT_EQ(result.out.find(word), std::string::npos) << word;
+#ifndef ZELVORA_SANITIZED
+  EXPECT_EQ(result.out.find("libstdc++"), std::string::npos) << "the C++ runtime is linked in";
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,217 @@
+// The record classes on rows built in memory (TZ=Asia/Tokyo, nine hours
+// ahead of UTC): every form from one table, then every statement builder
+// run once against the real server, where builders and schema must agree.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "db/MywClient.h"
+#include "db/TblAccount.h"
+#include "db/TblImplPlan.h"
+#include "db/TblMessage.h"
+#include "db/TblOffer.h"
+#include "db/TblOrder.h"
+#include "db/TblPoint.h"
+#include "db/TblPriceBar.h"
+#include "db/TblTrade.h"
+#include "db/TblTsContext.h"
+#include "db/TblTsContextTitle.h"
+#include "support/Desk.h"
+#include "util/DateTime.h"
+#include "util/Md5.h"
+
+namespace {
+
+using Cells = std::vector<std::pair<std::string, std::string>>;
+
+// A record set of one row, as the library hands it over.
+class CTestRows {
+ public:
+  explicit CTestRows(const Cells& cells) : cells_(cells) {
+    for (const auto& cell : cells_) names_.push_back(cell.first.c_str()), values_.push_back(cell.second.c_str());
+    set_ = {static_cast<int32_t>(cells_.size()), 1, names_.data(), values_.data(), nullptr};
+  }
+  MywRow Row() const { return MywRow(set_, 0); }
+
+ private:
+  Cells cells_;
+  std::vector<const char*> names_, values_;
+  MywRecordSet set_{};
+};
+
+struct Forms {
+  std::string json, text, markup, select, remove, insert, update;
+};
+
+template <typename T>
+Forms FormsOf(const Cells& cells) {
+  CTestRows rows(cells);
+  T record(rows.Row());
+  record.SetUpdateUser("ops");
+  return {record.ToJson(), record.ToText(), record.ToMarkup(), record.SelectSql(), record.DeleteSql(), MaskNow(record.InsertSql()), MaskNow(record.UpdateSql())};
+}
+
+const Cells kAccount = {{"AccountID", "1001"}, {"AccountName", "Desk A"}, {"AccountType", "32"}, {"Balance", "100000.5"}, {"Equity", "100250.25"}, {"DayPL", "-12.5"}, {"GrossPL", "249.75"}, {"UsedMargin", "4000"}, {"UsableMargin", "96250.25"},
+                        {"UsableMarginInPercentage", "96"}, {"UsableMaintMarginInPercentage", "98"}, {"MarginRate", "0.04"}, {"Hedging", "Y"}, {"Currency", "JPY"}, {"Broker", "Broker One"}, {"Reserve", "r"}};
+const Cells kTrade = {{"TradeID", "77"}, {"AccountID", "1001"}, {"OfferID", "1"}, {"Symbol", "EURUSD"}, {"Amount", "10000"}, {"BS", "S"}, {"Open", "1.0842"}, {"Close", "1.0812"}, {"Stop", "1.09"}, {"Limit", "1.07"}, {"High", "1.085"}, {"Low", "1.08"},
+                      {"PL", "30"}, {"GrossPL", "31.5"}, {"Commission", "1"}, {"Interest", "0.5"}, {"OpenTime", "2020/01/02 03:04:05"}, {"CloseTime", "2020-01-02 10:00:00"}, {"OpenOrderID", "o1"}, {"CloseOrderID", "c1"}, {"StopOrderID", "s1"},
+                      {"LimitOrderID", "l1"}, {"MaxSumPL", "40"}, {"MaxSumPLCount", "3"}, {"MaxSumPLTime", "2020-01-02 05:00:00"}, {"CurSumPL", "30"}, {"CurSumPLCount", "4"}, {"Reserve", "r"}, {"TradeMethodPeriod", "H1"}, {"TradeMethodName", "MA"},
+                      {"TrailStopPeriod", "M5"}, {"TrailStopName", "ATR"}, {"TrailMoveTsName", "Step"}};
+
+struct FormCase {
+  const char* what;
+  std::function<Forms()> make;
+  Forms expected;  // "*": not compared
+};
+
+TEST(Records, EveryFormOfEveryClass) {
+  const std::string tradeKey = " WHERE `TradeID`='77' AND `AccountID`='1001'";
+  const std::string barKey = " WHERE `Symbol`='EURUSD' AND `Period`='M1' AND `StartDate`='2020/01/02 03:04:05'";
+  const std::string contextKey = " WHERE `OrderID`='o1' AND `AccountId`='1001' AND `Class`='S'";
+  const FormCase cases[] = {
+      {"account", [] { return FormsOf<CTblAccount>(kAccount); },
+       {"{\"AccountID\":\"1001\",\"Balance\":100000.500000,\"Equity\":100250.250000,\"DayPL\":-12.500000,\"UsedMargin\":4000.000000,\"UsableMargin\":96250.250000,\"GrossPL\":249.750000,\"Hedging\":\"Y\"}",
+        "\n>>>> [Account] <<<<\nAccountID: 1001\nAccountName: Desk A\nBalance: 100000.500000\nGrossPL: 249.750000\nUsedMargin: 4000.000000\nUsableMargin: 96250.250000\nMarginRate: 0.040000\nHedging: Y\nCurrency: JPY",
+        "<account><AccountID>1001</AccountID><Balance>100000.500000</Balance><DayPL>-12.500000</DayPL><UsedMargin>4000.000000</UsedMargin><GrossPL>249.750000</GrossPL></account>",
+        "SELECT * FROM `Account` WHERE `AccountID` ='1001'", "DELETE FROM `Account` WHERE `AccountID`='1001'",
+        "INSERT INTO `Account` VALUES ('1001','Desk A','32',100000.500000,100250.250000,-12.500000,249.750000,4000.000000,96250.250000,96,98,0.040000,'Y','JPY','Broker One','r','NOW','ops','NOW')",
+        "UPDATE `Account` SET `AccountName`='Desk A',`AccountType`='32',`Balance`=100000.500000,`Equity`=100250.250000,`DayPL`=-12.500000,`GrossPL`=249.750000,`UsedMargin`=4000.000000,`UsableMargin`=96250.250000,`UsableMarginInPercentage`=96,`UsableMaintMarginInPercentage`=98,`MarginRate`=0.040000,`Hedging`='Y',`Currency`='JPY',`Broker`='Broker One',`Reserve`='r',`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `AccountID`='1001'"}},
+      {"account: missing columns, odd numbers, the first of two names", [] { return FormsOf<CTblAccount>({{"AccountID", "A1"}, {"Balance", "1000"}, {"Equity", "1e3"}, {"DayPL", "abc"}, {"accountid", "lower"}, {"UsedMargin", ""}, {"UsableMargin", "12abc"}, {"AccountID", "second"}}); },
+       {"{\"AccountID\":\"A1\",\"Balance\":1000.000000,\"Equity\":1000.000000,\"DayPL\":0.000000,\"UsedMargin\":0.000000,\"UsableMargin\":12.000000,\"GrossPL\":0.000000,\"Hedging\":\"\"}", "*", "*", "*", "*", "*", "*"}},
+      {"account: values that could break a statement", [] { return FormsOf<CTblAccount>({{"AccountID", "1001' OR '1'='1"}}); }, {"*", "*", "*", "", "", "", ""}},
+      {"account: a refused name spoils the insert only", [] { return FormsOf<CTblAccount>({{"AccountID", "1"}, {"AccountName", "back\\"}}); }, {"*", "*", "*", "SELECT * FROM `Account` WHERE `AccountID` ='1'", "*", "", "*"}},
+      {"closed trade", [] { return FormsOf<CTblTrade>(kTrade); },
+       {"{\"TradeID\":\"77\",\"Symbol\":\"EURUSD\",\"Amount\":10000.000000,\"BS\":\"S\",\"Open\":1.084200,\"Close\":1.081200,\"Stop\":1.090000,\"Limit\":1.070000,\"High\":1.085000,\"Low\":1.080000,\"PL\":30.000000,\"GrossPL\":31.500000,\"OpenTime\":\"2020/01/01 18:04:05\",\"CloseTime\":\"2020/01/02 01:00:00\","
+        "\"MaxSumPL\":40.000000,\"MaxSumPLCount\":3,\"MaxSumPLTime\":\"2020/01/01 20:00:00\",\"CurSumPL\":30.000000,\"CurSumPLCount\":4,\"TradeMethodPeriod\":\"H1\",\"TradeMethodName\":\"MA\",\"TrailStopPeriod\":\"M5\",\"TrailStopName\":\"ATR\",\"TrailMoveTsName\":\"Step\"}",
+        "\n>>>> [Trade] <<<<\nTradeID: 77\nAccountID: 1001\nOfferID: 1\nSymbol: EURUSD\nBS: S(Sell)\nAmount: 10000.000000\nOpen: 1.084200\nClose: 1.081200\nStop: 1.090000\nLimit: 1.070000\nHigh: 1.085000\nLow: 1.080000\nPL: 30.000000\nGrossPL: 31.500000\nCommission: 1.000000\nInterest: 0.500000"
+        "\nOpenTime: 2020/01/02 03:04:05\nCloseTime: 2020/01/02 10:00:00\nOpenOrderID: o1\nCloseOrderID: c1\nStopOrderID: s1\nLimitOrderID: l1",
+        "<trade><TradeID>77</TradeID><Open>1.084200</Open><Stop>1.090000</Stop><Limit>1.070000</Limit><High>1.085000</High><Low>1.080000</Low><PL>30.000000</PL><GrossPL>31.500000</GrossPL></trade>",
+        "SELECT * FROM `Trade`" + tradeKey, "DELETE FROM `Trade`" + tradeKey,
+        "INSERT INTO `Trade` VALUES ('77','1001','1','EURUSD',10000.000000,'S',1.084200,1.081200,1.090000,1.070000,1.085000,1.080000,30.000000,31.500000,1.000000,0.500000,'2020/01/02 03:04:05','2020/01/02 10:00:00','o1','c1','s1','l1',40.000000,3,'2020/01/02 05:00:00',30.000000,4,'r','NOW','NOW')",
+        "UPDATE `Trade` SET `OfferID`='1',`Symbol`='EURUSD',`Amount`=10000.000000,`BS`='S',`Open`=1.084200,`Close`=1.081200,`Stop`=1.090000,`Limit`=1.070000,`High`=1.085000,`Low`=1.080000,`PL`=30.000000,`GrossPL`=31.500000,`Commission`=1.000000,`Interest`=0.500000,`OpenTime`='2020/01/02 03:04:05',"
+        "`CloseTime`='2020/01/02 10:00:00',`OpenOrderID`='o1',`CloseOrderID`='c1',`StopOrderID`='s1',`LimitOrderID`='l1',`MaxSumPL`=40.000000,`MaxSumPLCount`=3,`MaxSumPLTime`='2020/01/02 05:00:00',`CurSumPL`=30.000000,`CurSumPLCount`=4,`Reserve`='r',`upd_user_id`='ops',`upd_datetime`='NOW'" + tradeKey}},
+      {"trade without strategy columns, odd side", [] { return FormsOf<CTblTrade>({{"TradeID", "1"}, {"BS", "X"}}); },
+       {"{\"TradeID\":\"1\",\"Symbol\":\"\",\"Amount\":0.000000,\"BS\":\"X\",\"Open\":0.000000,\"Close\":0.000000,\"Stop\":0.000000,\"Limit\":0.000000,\"High\":0.000000,\"Low\":0.000000,\"PL\":0.000000,\"GrossPL\":0.000000,\"OpenTime\":\"1969/12/31 23:59:59\",\"CloseTime\":\"1969/12/31 23:59:59\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,"
+        "\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"\"}", "*", "*", "*", "*", "*", "*"}},
+      {"offer", [] { return FormsOf<CTblOffer>({{"OfferID", "3"}, {"Symbol", "USD/JPY"}, {"SymbolType", "1"}, {"Bid", "151.32"}, {"Ask", "151.34"}, {"High", "152"}, {"Low", "150.5"}, {"PipCost", "1000"}, {"Time", "2026-12-05 09:30:00"}, {"PointSize", "0.01"}, {"Reserve", ""}}); },
+       {"{\"OfferID\":\"3\",\"Symbol\":\"USD/JPY\",\"Bid\":151.320000,\"Ask\":151.340000,\"High\":152.000000,\"Low\":150.500000,\"PipCost\":1000.000000,\"PointSize\":0.010000,\"Time\":\"2026/12/05 00:30:00\"}",
+        "\n>>>> [Offer] <<<<\nSymbol: USD/JPY\nBid/Ask: 151.320000 / 151.340000\nHigh/Low: 152.000000 / 150.500000\nPointSize: 0.010000\nTime: 2026/12/05 09:30:00",
+        "<offer><Symbol>USD/JPY</Symbol><Bid>151.320000</Bid><Ask>151.340000</Ask><High>152.000000</High><Low>150.500000</Low></offer>", "SELECT * FROM `Offer` WHERE `OfferID`='3'", "DELETE FROM `Offer` WHERE `OfferID`='3'",
+        "INSERT INTO `Offer` VALUES ('3','USD/JPY','1',151.320000,151.340000,152.000000,150.500000,1000.000000,'2026/12/05 09:30:00',0.010000,'','NOW','NOW')",
+        "UPDATE `Offer` SET `Symbol`='USD/JPY',`SymbolType`='1',`Bid`=151.320000,`Ask`=151.340000,`High`=152.000000,`Low`=150.500000,`PipCost`=1000.000000,`Time`='2026/12/05 09:30:00',`PointSize`=0.010000,`Reserve`='',`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `OfferID`='3'"}},
+      {"price bar", [] { return FormsOf<CTblPriceBar>({{"Symbol", "EURUSD"}, {"Period", "M1"}, {"StartDate", "2020/01/02 03:04:05"}, {"AskOpen", "1"}, {"AskHigh", "2"}, {"AskLow", "3"}, {"AskClose", "4"}, {"BidOpen", "5"}, {"BidHigh", "6"}, {"BidLow", "7"}, {"BidClose", "8"}}); },
+       {"{\"Symbol\":\"EURUSD\",\"StartDate\":\"2020/01/02 03:04:05\",\"Period\":\"M1\",\"AskClose\":4.000000,\"AskHigh\":2.000000,\"AskLow\":3.000000,\"AskOpen\":1.000000,\"BidClose\":8.000000,\"BidHigh\":6.000000,\"BidLow\":7.000000,\"BidOpen\":5.000000}", "", "",
+        "SELECT * FROM `PriceBar`" + barKey, "DELETE FROM `PriceBar`" + barKey, "INSERT INTO `PriceBar` VALUES ('EURUSD','M1','2020/01/02 03:04:05',1.000000,2.000000,3.000000,4.000000,5.000000,6.000000,7.000000,8.000000,'NOW','NOW')",
+        "UPDATE `PriceBar` SET `AskOpen`=1.000000,`AskHigh`=2.000000,`AskLow`=3.000000,`AskClose`=4.000000,`BidOpen`=5.000000,`BidHigh`=6.000000,`BidLow`=7.000000,`BidClose`=8.000000,`upd_user_id`='ops',`upd_datetime`='NOW'" + barKey}},
+      {"strategy context", [] { return FormsOf<CTblTsContext>({{"OrderID", "o1"}, {"TradeID", "7"}, {"AccountId", "1001"}, {"Class", "S"}, {"C2", "1.5"}, {"C40", "-2"}, {"TradeMethodName", "MA"}, {"TrailMoveTsName", "Step"}}); },
+       {"{\"TradeID\":\"7\",\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"MA\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"Step\"}", "*", "", "SELECT * FROM `TsContext`" + contextKey, "DELETE FROM `TsContext`" + contextKey, "*", "*"}},
+      {"order", [] { return FormsOf<CTblOrder>({{"OrderID", "o9"}, {"RequestID", "r1"}, {"AccountID", "1001"}, {"OfferID", "1"}, {"Symbol", "EURUSD"}, {"TradeID", "77"}, {"BS", "B"}, {"Stage", "C"}, {"OrderType", "SE"}, {"OrderStatus", "W"}, {"Amount", "10000"}, {"Rate", "1.08"}, {"Stop", "1.07"}, {"Limit", "1.1"}, {"Time", "2020-01-02 03:04:05"}}); },
+       {"", "\n>>>> [Order] <<<<\nOrderID: o9\nRequestID: r1\nAccountID: 1001\nOfferID: 1\nSymbol: EURUSD\nTradeID: 77\nBS: B(Buy)\nStage: C(Close the position)\nOrderType: SE(Entry Stop)\nOrderStatus: W\nAmount: 10000.000000\nRate: 1.080000\nStop: 1.070000\nLimit: 1.100000\nTime: 2020/01/02 03:04:05", "",
+        "SELECT * FROM `Order` WHERE `OrderID`='o9' AND `AccountID`='1001'", "DELETE FROM `Order` WHERE `OrderID`='o9' AND `AccountID`='1001'", "*", "*"}},
+      {"pivot point", [] { return FormsOf<CTblPoint>({{"Symbol", "EURUSD"}, {"SrcKbn", "2"}, {"Time", "2020-01-02 00:00:00"}, {"R5", "1.15"}, {"R4", "1.14"}, {"R3", "1.13"}, {"R2", "1.12"}, {"R1", "0"}, {"Pivot", "1.10"}, {"S1", "1.09"}, {"S2", "1.08"}, {"S3", "1.07"}, {"S4", "1.06"}, {"S5", "1.05"}}); },
+       {"", "\n>>>> [Point] <<<<\nSymbol: EURUSD\nTime: 2020/01/02 00:00:00\nPointValueSize: 10\nPointTypeSize: 10\nPointCommentSize: 0\n[0] 1.150000 -1\n[1] 1.140000 -1\n[2] 1.130000 -1\n[3] 1.120000 -1\n[4] 1.100000 0\n[5] 1.090000 1\n[6] 1.080000 1\n[7] 1.070000 1\n[8] 1.060000 1\n[9] 1.050000 1", "",
+        "SELECT * FROM `RsPoint` WHERE `Symbol`='EURUSD' AND `SrcKbn`=2 AND `Time`='2020/01/02 00:00:00'", "*", "*",
+        "UPDATE `RsPoint` SET `PivotPos`=0,`StatusKbn`=0,`R5`=1.150000,`R4`=1.140000,`R3`=1.130000,`R2`=1.120000,`R1`=NULL,`Pivot`=1.100000,`S1`=1.090000,`S2`=1.080000,`S3`=1.070000,`S4`=1.060000,`S5`=1.050000,`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `Symbol`='EURUSD' AND `SrcKbn`=2 AND `Time`='2020/01/02 00:00:00'"}},
+  };
+  for (const FormCase& c : cases) {
+    const Forms forms = c.make();
+    const std::string got[] = {forms.json, forms.text, forms.markup, forms.select, forms.remove, forms.insert, forms.update};
+    const std::string want[] = {c.expected.json, c.expected.text, c.expected.markup, c.expected.select, c.expected.remove, c.expected.insert, c.expected.update};
+    for (int i = 0; i < 7; ++i) {
+      EXPECT_EQ(want[i] == "*" ? want[i] : got[i], want[i]) << c.what << ", form " << i;
+    }
+  }
+}
+
+TEST(Records, TradesKnowWhetherTheyAreClosed) {
+  const struct {
+    const char* closeTime;
+    const char* title;
+    int64_t time;
+  } cases[] = {{"2020-01-02 10:00:00", "Closed Trade", ParseTimeText("2020-01-02 10:00:00")},
+               {"1970-01-01 09:00:00", "Trade", ParseTimeText("2020/01/02 03:04:05")},  // 0 in Tokyo: open
+               {"", "Closed Trade", -1}};  // refused by the parser: -1, and so closed
+  for (const auto& c : cases) {
+    Cells cells = kTrade;
+    cells[17].second = c.closeTime;
+    CTestRows rows(cells);
+    const CTblTrade trade(rows.Row());
+    EXPECT_EQ(trade.Title(), c.title) << c.closeTime;
+    EXPECT_EQ(trade.RecordTime(), c.time) << c.closeTime;
+  }
+  CTestRows rows(kTrade);
+  CTblTrade trade(rows.Row());
+  EXPECT_EQ(trade.Summary(), "Symbol:EURUSD BS:S OpenTime: 2020/01/02 03:04:05 CloseTime: 2020/01/02 10:00:00 Open: 1.084200 Close: 1.081200 PL: 30.000000");
+  EXPECT_EQ(MaskNow(trade.PartialUpdateSql({"Reserve", "PL", "CloseTime", "Open"})), "UPDATE `Trade` SET `PL`=30.000000,`CloseTime`='2020/01/02 10:00:00',`Reserve`='r',`upd_user_id`='',`upd_datetime`='NOW' WHERE `TradeID`='77' AND `AccountID`='1001'");
+}
+
+TEST(Records, TitleSetsAreKeyedByTheMd5OfTheirTitles) {
+  CTestRows rows({{"TitleSeq", "3"}, {"TitleMd5", "old"}, {"T1", "Entry"}, {"T2", "Exit"}});
+  CTblTsContextTitle titles(rows.Row());
+  EXPECT_EQ(titles.TitleMd5(), "old");
+  EXPECT_EQ(titles.TitleText(), "Entry\tExit" + std::string(38, '\t'));
+  titles.SetKey("abc");
+  EXPECT_EQ(titles.TitleMd5(), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(titles.SelectSql(), "SELECT * FROM `TsContextTitle` WHERE `TitleMd5`='900150983cd24fb0d6963f7d28e17f72'");
+  CTblMessage message("desk@example.invalid", "ops@example.invalid", "", "Closed", "PL 10");
+  EXPECT_EQ(MaskNow(message.ToText()), "\n>>>> [Message] <<<<\nContentType: 9(Email.)\nType: 4(SMTP.)\nFrom: desk@example.invalid\nTO: ops@example.invalid\nCC: \nBCC: \nSubject: Closed\nTime: NOW\nText: PL 10");
+}
+
+TEST(Md5, MatchesRfc1321AndPiecesGiveTheWhole) {
+  const char* const suite[][2] = {{"", "d41d8cd98f00b204e9800998ecf8427e"}, {"a", "0cc175b9c0f1b6a831c399e269772661"}, {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+                                  {"12345678901234567890123456789012345678901234567890123456789012345678901234567890", "57edf4a22be3c955ac49da2e2107b67a"}};
+  for (const auto& entry : suite) EXPECT_EQ(Md5Hex(entry[0]), entry[1]) << entry[0];
+  EXPECT_EQ(Md5Hex(std::string(1000000, 'a')), "7707d6ae4e027c70eea2a935c2296f21");
+  for (size_t length : {55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u}) {  // around the padding edges, in uneven pieces
+    const std::string message(length, 'q');
+    CMd5 md5;
+    for (size_t at = 0; at < length; at += 7) md5.Update(message.data() + at, std::min<size_t>(7, length - at));
+    uint8_t digest[16];
+    md5.Final(digest);
+    char hex[33];
+    for (int i = 0; i < 16; ++i) std::snprintf(hex + i * 2, 3, "%02x", digest[i]);
+    EXPECT_EQ(std::string(hex), Md5Hex(message)) << length;
+  }
+}
+
+// Inserts the record, reads it back and compares what `print` makes of
+// both, updates it as another user, and deletes it.
+template <typename T>
+void RoundTrip(CMywClient& client, const Cells& cells, std::function<std::string(const T&)> print) {
+  CTestRows rows(cells);
+  T record(rows.Row());
+  ASSERT_EQ(client.Exec(record.InsertSql(), true), 0) << record.InsertSql();
+  std::vector<std::unique_ptr<T>> found;
+  ASSERT_EQ(client.Select(record.SelectSql(), found, true), 1) << record.SelectSql();
+  EXPECT_EQ(print(*found[0]), print(record)) << record.SelectSql();
+  record.SetUpdateUser("tester");
+  ASSERT_EQ(client.Exec(record.UpdateSql(), true), 0) << record.UpdateSql();
+  std::string updater = record.SelectSql();
+  EXPECT_EQ(QueryRows(updater.replace(0, 8, "SELECT upd_user_id")), Lines{"tester"}) << updater;
+  ASSERT_EQ(client.Exec(record.DeleteSql(), true), 0) << record.DeleteSql();
+  found.clear();
+  EXPECT_EQ(client.Select(record.SelectSql(), found, true), 0) << record.SelectSql();
+}
+
+TEST(Records, EveryBuilderAgreesWithTheSchema) {
+  REQUIRE_DATABASE();
+  CMywClient client;
+  ASSERT_EQ(client.Connect(std::getenv("MYSQL_DB"), std::getenv("MYSQL_HOST"), std::getenv("MYSQL_USER"), std::getenv("MYSQL_PWD")), 0);
+  const std::string id = "zs" + std::to_string(getpid()), seq = std::to_string(getpid());
+  RoundTrip<CTblAccount>(client, {{"AccountID", id}, {"AccountName", "Desk"}, {"AccountType", "32"}, {"Balance", "1000.5"}, {"UsableMarginInPercentage", "96"}, {"Hedging", "Y"}, {"Currency", "JPY"}}, [](const CTblAccount& a) { return a.ToJson() + a.ToText(); });
+  RoundTrip<CTblTrade>(client, {{"TradeID", "1"}, {"AccountID", id}, {"Symbol", "EURUSD"}, {"Amount", "10000"}, {"BS", "B"}, {"Open", "1.08"}, {"PL", "12.5"}, {"OpenTime", "2026-12-01 09:00:00"}, {"CloseTime", "2026-12-02 10:30:00"}, {"CloseOrderID", "c1"}, {"MaxSumPLCount", "3"}, {"MaxSumPLTime", "2026-12-01 12:00:00"}},
+                       [](const CTblTrade& t) { return t.ToJson() + t.ToText(); });
+  RoundTrip<CTblTrade>(client, {{"TradeID", "2"}, {"AccountID", id}, {"Symbol", "USDJPY"}, {"OpenTime", "2026-12-01 09:00:00"}, {"CloseTime", ""}}, [](const CTblTrade& t) { return t.ToJson(); });
+  RoundTrip<CTblOffer>(client, {{"OfferID", id}, {"Symbol", "EUR/USD"}, {"Bid", "1.0842"}, {"Ask", "1.0844"}, {"Time", "2026-12-05 09:30:00"}, {"PointSize", "0.0001"}}, [](const CTblOffer& o) { return o.ToJson() + o.ToText(); });
+  RoundTrip<CTblPriceBar>(client, {{"Symbol", id}, {"Period", "M1"}, {"StartDate", "2026/12/05 00:00:00"}, {"AskOpen", "1.5"}, {"BidClose", "1.25"}}, [](const CTblPriceBar& b) { return b.ToJson(); });
+  RoundTrip<CTblImplPlan>(client, {{"AccountID", id}, {"Symbol", "EURUSD"}, {"IP1", "0.5"}, {"IP20", "9"}}, [](const CTblImplPlan& p) { return p.ToJson() + p.ToText(); });
+  RoundTrip<CTblTsContext>(client, {{"OrderID", "o1"}, {"TradeID", "7"}, {"AccountId", id}, {"Class", "S"}, {"TitleSeq", "1"}, {"C1", "1.5"}, {"C40", "-2"}, {"TradeMethodName", "MA"}}, [](const CTblTsContext& c) { return c.ToJson() + c.ToText(); });
+  RoundTrip<CTblTsContextTitle>(client, {{"TitleSeq", seq}, {"TitleMd5", std::string(32 - seq.size(), 'f') + seq}, {"T1", "Entry"}, {"T40", "Last"}}, [](const CTblTsContextTitle& t) { return std::to_string(t.TitleSeq()) + t.TitleText(); });
+  RoundTrip<CTblOrder>(client, {{"OrderID", "o1"}, {"RequestID", "r1"}, {"AccountID", id}, {"Symbol", "EURUSD"}, {"BS", "S"}, {"Stage", "O"}, {"OrderType", "LE"}, {"Amount", "5000"}, {"Rate", "1.09"}, {"Time", "2026-12-05 09:00:00"}}, [](const CTblOrder& o) { return o.ToText(); });
+  RoundTrip<CTblPoint>(client, {{"Symbol", id}, {"SrcKbn", "2"}, {"Time", "2026-12-05 00:00:00"}, {"R5", "1.15"}, {"R1", "0"}, {"Pivot", "1.1"}, {"S5", "1.05"}}, [](const CTblPoint& p) { return p.ToText(); });
+}
+
+}  // namespace

@@ -1,0 +1,253 @@
+// Every method through the program against the real server and real
+// boards: which source answers, the fallback between them, and the exact
+// answer. Times in the tables are Tokyo time; answers write them as UTC.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+
+#include "support/Desk.h"
+
+namespace {
+
+struct MethodCase {
+  Call call;
+  std::string answer;
+};
+
+std::string Envelope(const std::string& status, const std::string& data) {
+  return "{\"status\":" + status + ", \"data\":[" + data + "]}";
+}
+
+class Methods : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_DATABASE();
+    RunSql({"DELETE FROM `Offer`",
+            "INSERT INTO `Offer` (OfferID, Symbol, Bid, Ask, PointSize, Time) VALUES ('1', 'EURUSD', 1.0842, 1.0844, 0.0001, '2026-12-05 09:30:00'), ('2', 'USDJPY', 151.32, 151.34, 0.01, '2026-12-05 09:30:01')",
+            "INSERT INTO `Account` (AccountID, AccountName, Balance, Equity, DayPL, GrossPL, UsedMargin, UsableMargin, Hedging) VALUES ('" + id_ + "a', 'Test', 1000, 1010.5, -2, 10.5, 40, 970.5, 'Y')",
+            "INSERT INTO `Trade` (TradeID, AccountID, OfferID, Symbol, Amount, BS, Open, PL, GrossPL, OpenTime, CloseTime, OpenOrderID, CloseOrderID) VALUES "
+            "('1', '" + id_ + "', '1', 'EURUSD', 10000, 'B', 1.08, 12.5, 0, '2026-12-01 09:00:00', DEFAULT, 'o1', ''), ('2', '" + id_ + "', '2', 'USDJPY', 5000, 'S', 151.2, -3, 0, '2026-12-03 10:00:00', DEFAULT, 'o2', ''), "
+            "('3', '" + id_ + "', '1', 'EURUSD', 10000, 'B', 1.07, 40, 0, '2026-11-01 09:00:00', '2026-11-02 09:00:00', 'o3', 'c3'), "
+            // The report's trades: PL values exact in binary, so sums print exactly.
+            "('1', '" + id_ + "A', '1', 'EURUSD', 1, 'B', 0, 10.5, 11, '2025-03-03 09:00:00', '2025-03-04 10:00:00', 'r1', 'c1'), ('2', '" + id_ + "A', '1', 'EURUSD', 1, 'B', 0, -3.25, -3, '2025-07-10 09:00:00', '2025-07-10 15:00:00', 'r2', 'c2'), "
+            "('3', '" + id_ + "A', '2', 'USDJPY', 1, 'B', 0, 20, 21.5, '2025-07-11 09:00:00', '2025-07-12 09:00:00', 'r3', 'c3'), ('4', '" + id_ + "A', '1', 'EURUSD', 1, 'B', 0, 7.75, 8, '2026-01-05 09:00:00', '2026-01-09 09:00:00', 'r4', 'c4'), "
+            "('5', '" + id_ + "A', '3', 'GBPUSD', 1, 'B', 0, -12, -12.5, '2026-02-02 09:00:00', '2026-03-02 09:00:00', 'r5', 'c5'), ('6', '" + id_ + "A', '2', 'USDJPY', 1, 'B', 0, 4.5, 4.5, '2026-11-30 09:00:00', DEFAULT, 'r6', ''), "
+            "('7', '" + id_ + "B', '1', 'EURUSD', 1, 'B', 0, 99, 99, '2025-03-03 09:00:00', '2025-03-05 09:00:00', 'r7', 'c7')",
+            "INSERT INTO `TsContext` (OrderID, TradeID, AccountId, Class, TradeMethodPeriod, TradeMethodName, TrailStopPeriod, TrailStopName, TrailMoveTsName) VALUES "
+            "('o1', '1', '" + id_ + "', 'S', 'H1', 'MA-Cross', 'M15', 'ATR', 'Step'), ('o2', '2', '" + id_ + "', 'S', 'M5', '', '', '', ''), ('o3', '3', '" + id_ + "', 'S', 'D1', 'Carry', '', '', ''), "
+            "('r1', '1', '" + id_ + "A', 'S', 'H1', 'MA', '', '', ''), ('r2', '2', '" + id_ + "A', 'S', 'H1', 'MA', '', '', ''), ('r3', '3', '" + id_ + "A', 'S', 'H1', 'Breakout', '', '', ''), "
+            "('r5', '5', '" + id_ + "A', 'S', 'H1', 'Breakout', '', '', ''), ('r6', '6', '" + id_ + "A', 'S', 'H1', 'MA', '', '', ''), ('r7', '7', '" + id_ + "B', 'S', 'H1', 'MA', '', '', '')",
+            "INSERT INTO `ImplPlan` (AccountID, Symbol, IP1, IP2, IP3) VALUES ('" + id_ + "', 'USDJPY', '0.3', '0.8', '20'), ('" + id_ + "', 'EURUSD', '0.5', '1.0', '30')"});
+  }
+  void TearDown() override {
+    RemoveBoardsMarked(id_);
+    RemoveBoardsMarked("offer");
+    if (DatabaseEnv() == nullptr) return;
+    RunSql({"DELETE FROM `Offer`", "DELETE FROM `Account` WHERE AccountID LIKE '" + id_ + "%'", "DELETE FROM `Trade` WHERE AccountID LIKE '" + id_ + "%'",
+            "DELETE FROM `TsContext` WHERE AccountId LIKE '" + id_ + "%'", "DELETE FROM `ImplPlan` WHERE AccountID LIKE '" + id_ + "%'"});
+  }
+
+  void Expect(const std::vector<MethodCase>& cases) {
+    for (const MethodCase& c : cases) {
+      EXPECT_EQ(Ask(c.call).answer, c.answer) << c.call.method << " " << c.call.params.value_or("(no params)")
+                                              << " SHM_SEL_DB=" << (c.call.selDb ? c.call.selDb : "(unset)") << " " << c.call.host;
+    }
+  }
+  void Board(const std::string& key, const std::string& header, const Lines& records, int32_t size = 1812) {
+    ASSERT_EQ(WriteBoard(key, BoardImage(size, header, key == "offer" ? 4000 : 0, key == "offer" ? kOfferIndex : "", 200, records)), 0) << key;
+  }
+  // One accountid element for each blank-separated suffix of the test's id ("-": none).
+  std::string Accounts(const std::string& suffixes) {
+    std::string params, suffix;
+    for (std::istringstream in(suffixes); in >> suffix;) params += "<accountid>" + id_ + (suffix == "-" ? "" : suffix) + "</accountid>";
+    return params;
+  }
+
+  const std::string id_ = "zt" + std::to_string(getpid());
+  const char* kOfferIndex = "{\"EURUSD\":0,\"USD/JPY\":1,\"GBPUSD\":2}";
+  const std::string fromTable_ = "{\"AccountID\":\"" + id_ + "a\",\"Balance\":1000.000000,\"Equity\":1010.500000,\"DayPL\":-2.000000,\"UsedMargin\":40.000000,\"UsableMargin\":970.500000,\"GrossPL\":10.500000,\"Hedging\":\"Y\"}";
+  const std::string eurRow_ = "{\"OfferID\":\"1\",\"Symbol\":\"EURUSD\",\"Bid\":1.084200,\"Ask\":1.084400,\"High\":0.000000,\"Low\":0.000000,\"PipCost\":0.000000,\"PointSize\":0.000100,\"Time\":\"2026/12/05 00:30:00\"}";
+  const std::string jpyRow_ = "{\"OfferID\":\"2\",\"Symbol\":\"USDJPY\",\"Bid\":151.320000,\"Ask\":151.340000,\"High\":0.000000,\"Low\":0.000000,\"PipCost\":0.000000,\"PointSize\":0.010000,\"Time\":\"2026/12/05 00:30:01\"}";
+  // The open trades' zero close time is refused by the date parser and written as -1.
+  const std::string trade1_ = "{\"TradeID\":\"1\",\"Symbol\":\"EURUSD\",\"Amount\":10000.000000,\"BS\":\"B\",\"Open\":1.080000,\"Close\":0.000000,\"Stop\":0.000000,\"Limit\":0.000000,\"High\":0.000000,\"Low\":0.000000,\"PL\":12.500000,\"GrossPL\":0.000000,\"OpenTime\":\"2026/12/01 00:00:00\",\"CloseTime\":\"1969/12/31 23:59:59\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"\"}";
+  const std::string trade2_ = "{\"TradeID\":\"2\",\"Symbol\":\"USDJPY\",\"Amount\":5000.000000,\"BS\":\"S\",\"Open\":151.200000,\"Close\":0.000000,\"Stop\":0.000000,\"Limit\":0.000000,\"High\":0.000000,\"Low\":0.000000,\"PL\":-3.000000,\"GrossPL\":0.000000,\"OpenTime\":\"2026/12/03 01:00:00\",\"CloseTime\":\"1969/12/31 23:59:59\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"\"}";
+  const std::string context_ = ", \"data2\":[{\"TradeID\":\"1\",\"TradeMethodPeriod\":\"H1\",\"TradeMethodName\":\"MA-Cross\",\"TrailStopPeriod\":\"M15\",\"TrailStopName\":\"ATR\",\"TrailMoveTsName\":\"Step\"}]}";
+};
+
+TEST_F(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
+  const std::string seven = "{\"AccountID\":\"" + id_ + "7\",\"Balance\":7}", seventy = "{\"AccountID\":\"" + id_ + "70\",\"Balance\":70}";
+  const std::string nested = "{\"AccountID\":\"" + id_ + "700\",\"Sub\":{\"a\":1},\"Balance\":700}", onBoard = "{\"AccountID\":\"" + id_ + "b\"}";
+  Board("account." + id_ + "7", "     3   200", {nested, seventy, seven});
+  Board("account." + id_ + "70", "     2   200", {nested, seventy});
+  Board("account." + id_ + "700", "     1   200", {nested});
+  Board("account." + id_ + "b", "     1   200", {onBoard});
+  Board("account." + id_ + "c", "     1   200", {"{\"AccountID\":\"x\"}"});
+  const std::string table = "{\"status\":0, \"data\":" + fromTable_ + "}", fail = "[{\"status\":1, \"data\":{\"AccountID\":" + id_ + "a}}]";
+  Expect({
+      // The closing quote keeps 7 from matching 70 and 700; a piece cut at "}," gets its brace back.
+      {{"getAccount", Accounts("7")}, "[{\"status\":0, \"data\":" + seven + "}]"},
+      {{"getAccount", Accounts("70")}, "[{\"status\":0, \"data\":" + seventy + "}]"},
+      {{"getAccount", Accounts("700")}, "[{\"status\":0, \"data\":{\"AccountID\":\"" + id_ + "700\",\"Sub\":{\"a\":1}}]"},
+      {{"getAccount", Accounts("c")}, "[]"},  // a readable board without the record: the table is not asked
+      {{"getAccount", Accounts("a")}, "[" + table + "]"},
+      {{"getAccount", Accounts("a"), "1", Call::kServer, "127.0.0.1:1"}, fail},
+      {{"getAccount", Accounts("a"), nullptr}, fail},
+      {{"getAccount", Accounts("a"), "0"}, fail},
+      {{"getAccount", Accounts("a"), "10"}, fail},
+      {{"getAccount", Accounts("- a -")}, "[" + table + "]"},  // no row: nothing, not even a separator
+      {{"getAccount", Accounts("a") + "<x>" + Accounts("b") + "</x>" + Accounts("b")}, "[" + table + ",{\"status\":0, \"data\":" + onBoard + "}]"},
+      {{"getAccount", Accounts("a a")}, "[" + table + "," + table + "]"},
+      {{"getAccount", "<symbol>EURUSD</symbol>"}, "[]"},
+      {{"getAccount", std::nullopt}, "[]"},
+  });
+}
+
+TEST_F(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
+  const std::string eur = "{\"Symbol\":\"EURUSD\",\"Bid\":1.08}", jpy = "{\"Symbol\":\"USD/JPY\",\"Bid\":151.3}", gbp = "{\"Symbol\":\"GBPUSD\",\"Bid\":1.27}";
+  Board("offer", "     3   200", {eur, jpy, gbp}, 64032);
+  Expect({
+      {{"getOffer", "<symbol>USD/JPY</symbol><symbol>EURUSD</symbol>"}, Envelope("0", jpy + "," + eur)},
+      {{"getOffer", "<symbol>CHFJPY</symbol><symbol>GBPUSD</symbol>"}, Envelope("0", gbp)},
+      {{"getOffer", "<symbol>EURUSD</symbol><symbol>EURUSD</symbol>"}, Envelope("0", eur + "," + eur)},
+      {{"getOffer", "<symbol>USDJPY</symbol>"}, Envelope("0", "")},  // the board knows it with its slash only
+      {{"getOffer", std::nullopt}, Envelope("0", eur + "," + jpy + "," + gbp)},
+      {{"getOffer", ""}, Envelope("0", eur + "," + jpy + "," + gbp)},
+  });
+  Board("offer", "     1   200", {eur}, 64032);
+  ASSERT_EQ(WriteBoard("offer", BoardImage(64032, "     1   200", 4000, "EURUSD=0", 200, {eur})), 0);
+  const Reply broken = Ask({"getOffer", "<symbol>EURUSD</symbol>"});
+  EXPECT_EQ(broken.answer, Envelope("0", eurRow_)) << "a broken index falls back like a missing board";
+  EXPECT_EQ(broken.result.err.substr(0, 52), "filename[src/desk/Zelvora], line[115] malloc error. ");
+  Expect({{{"getOffer", std::nullopt}, Envelope("0", eur)}});  // without symbols the index is not read
+  RemoveBoardsMarked("offer");
+  Expect({
+      {{"getOffer", "<symbol>USDJPY</symbol><symbol>EURUSD</symbol>"}, Envelope("0", eurRow_ + "," + jpyRow_)},  // by OfferID
+      {{"getOffer", std::nullopt}, Envelope("0", eurRow_ + "," + jpyRow_)},
+      {{"getOffer", "<symbol>EURUSD</symbol><symbol>EURUSD</symbol>"}, Envelope("0", eurRow_)},
+      {{"getOffer", "<accountid>USDJPY</accountid>"}, Envelope("0", jpyRow_)},
+      {{"getOffer", "<symbol>CHFJPY</symbol>"}, Envelope("1", "")},
+      {{"getOffer", "<symbol>EURUSD</symbol>", "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
+      {{"getOffer", "<symbol>EURUSD</symbol>", nullptr}, Envelope("1", "")},
+      {{"getOffer", "<symbol>EURUSD</symbol>", " 1"}, Envelope("1", "")},
+  });
+}
+
+TEST_F(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
+  const std::string account = Accounts("-");
+  const std::string both = trade1_ + "," + trade2_;
+  Expect({
+      {{"getOpenTrade", account}, Envelope("0", both)},
+      {{"getOpenTrade", (account + "<startdate>2026-12-02 00:00:00</startdate>")}, Envelope("0", trade2_)},
+      {{"getOpenTrade", (account + "<x><enddate>2026-12-05</enddate></x>")}, Envelope("0", both)},
+      {{"getOpenTrade", (account + "<startdate></startdate>")}, Envelope("0", both)},
+      {{"getOpenTrade", (account + "<startdate>2027-01-01</startdate>")}, Envelope("1", "")},
+      {{"getOpenTrade", account, "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
+      {{"getOpenTrade", account, nullptr}, Envelope("1", "")},
+      {{"getOpenTrade", account, "01"}, Envelope("1", "")},
+      {{"getOpenTrade", ("<symbol>EURUSD</symbol>" + account)}, Envelope("1", "")},
+      {{"getOpenTrade", ""}, "(banner)"},
+      {{"getOpenTrade", std::nullopt}, "(banner)"},
+      {{"getOpenTradeA", account}, "{\"status\":0, \"data\":[" + both + "]" + context_},
+      {{"getOpenTradeA", account, nullptr}, "{\"status\":1, \"data\":[]" + context_},
+      {{"getOpenTradeA", account, "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
+      {{"getOpenTradeA", ("<symbol>x</symbol>" + account)}, "(banner)"},
+      {{"getOpenTradeA", ""}, "(banner)"},
+  });
+  Board("trade." + id_, "     2   200", {"{\"TradeID\":\"b1\"}", "{\"TradeID\":\"b2\"}"}, 114012);
+  Expect({{{"getOpenTrade", account}, Envelope("0", "{\"TradeID\":\"b1\"},{\"TradeID\":\"b2\"}")}});
+  Board("trade." + id_, "     0   200", {}, 114012);
+  Expect({{{"getOpenTrade", account}, Envelope("0", "")}, {{"getOpenTradeA", account, nullptr}, "{\"status\":0, \"data\":[]" + context_}});
+  RunSql({"UPDATE `TsContext` SET TradeMethodName='' WHERE AccountId='" + id_ + "'"});
+  Expect({{{"getOpenTradeA", account, nullptr}, Envelope("0", "")}});  // no context with a method: no "data2"
+}
+
+TEST_F(Methods, GetPriceBarReadsBoardsOnly) {
+  const std::string bars = "{\"StartDate\":\"2026/12/05 00:00:00\"},{\"StartDate\":\"2026/12/05 00:05:00\"}";
+  Board("pricebar." + id_ + "JPY5", "     2   200", {"{\"StartDate\":\"2026/12/05 00:00:00\"}", "{\"StartDate\":\"2026/12/05 00:05:00\"}"}, 172812);
+  Board("pricebar." + id_, "     0   200", {}, 172812);
+  Expect({
+      {{"getPriceBar", ("<symbol>" + id_ + "/JPY</symbol><period>5</period>")}, Envelope("0", bars)},
+      {{"getPriceBar", ("<x><period>5</period></x><y><symbol>/" + id_ + "/JPY/</symbol></y>")}, Envelope("0", bars)},
+      {{"getPriceBar", ("<symbol>" + id_ + "JPY</symbol><period>5</period>"), nullptr}, Envelope("0", bars)},
+      {{"getPriceBar", ("<symbol>" + id_ + "</symbol><period></period>")}, Envelope("0", "")},
+      {{"getPriceBar", ("<symbol>" + id_ + "</symbol><period>9</period>")}, Envelope("1", "")},
+      {{"getPriceBar", "<period>9</period>"}, Envelope("1", "")},
+      {{"getPriceBar", ""}, "(banner)"},
+  });
+}
+
+TEST_F(Methods, ReportsTotalTheAccountsTrades) {
+  const std::string a = "<accountid>" + id_ + "A</accountid>";
+  auto report = [&](const char* type, const std::string& more) { return ("<rpttype>" + std::string(type) + "</rpttype>" + a + more); };
+  const std::string fill = ",\"Symbol\":\"\",\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"}]";
+  auto symbolYear = [](const char* symbol, int year, const char* sums) { return std::string("{\"Symbol\":\"") + symbol + "\",\"_year\":" + std::to_string(year) + "," + sums + ",\"TradeMethodName\":\"\",\"_month\":\"\",\"_week\":\"\"}"; };
+  auto methodMonth = [](const char* method, int month, const char* sums) { return std::string("{\"TradeMethodName\":\"") + method + "\",\"_month\":" + std::to_string(month) + "," + sums + ",\"Symbol\":\"\",\"_year\":\"\",\"_week\":\"\"}"; };
+  Expect({
+      {{"getReport", report("1", "<grouping><g>1</g><g>3</g></grouping>")}, "[" + symbolYear("EURUSD", 2025, "\"PL\":7.250000,\"GrossPL\":8.000000,\"Counts\":2") + "," + symbolYear("EURUSD", 2026, "\"PL\":7.750000,\"GrossPL\":8.000000,\"Counts\":1") + "," +
+           symbolYear("GBPUSD", 2026, "\"PL\":-12.000000,\"GrossPL\":-12.500000,\"Counts\":1") + "," + symbolYear("USDJPY", 2025, "\"PL\":20.000000,\"GrossPL\":21.500000,\"Counts\":1") + "," + symbolYear("USDJPY", 2026, "\"PL\":4.500000,\"GrossPL\":4.500000,\"Counts\":1") + "]"},
+      {{"getReport", report("1", "<grouping><g>2</g><g>4</g></grouping>")}, "[" + methodMonth("", 1, "\"PL\":7.750000,\"GrossPL\":8.000000,\"Counts\":1") + "," + methodMonth("Breakout", 2, "\"PL\":-12.000000,\"GrossPL\":-12.500000,\"Counts\":1") + "," +
+           methodMonth("Breakout", 7, "\"PL\":20.000000,\"GrossPL\":21.500000,\"Counts\":1") + "," + methodMonth("MA", 3, "\"PL\":10.500000,\"GrossPL\":11.000000,\"Counts\":1") + "," + methodMonth("MA", 7, "\"PL\":-3.250000,\"GrossPL\":-3.000000,\"Counts\":1") + "," +
+           methodMonth("MA", 11, "\"PL\":4.500000,\"GrossPL\":4.500000,\"Counts\":1") + "]"},
+      {{"getReport", report("1", "")}, "[{\"PL\":27.500000,\"GrossPL\":29.500000,\"Counts\":6" + fill},
+      {{"getReport", report("1", "<symbol>EURUSD</symbol>")}, "[{\"PL\":15.000000,\"GrossPL\":16.000000,\"Counts\":3" + fill},
+      {{"getReport", report("1", "<method>Breakout</method>")}, "[{\"PL\":8.000000,\"GrossPL\":9.000000,\"Counts\":2" + fill},
+      {{"getReport", report("1", "<frompl>-3.25</frompl><topl>10.5</topl>")}, "[{\"PL\":19.500000,\"GrossPL\":20.500000,\"Counts\":4" + fill},
+      // The end date bounds the opening time: trade 5 opened before it and closed after it counts.
+      {{"getReport", report("1", "<startdate>2026-01-01</startdate><enddate>2026-02-15</enddate>")}, "[{\"PL\":-4.250000,\"GrossPL\":-4.500000,\"Counts\":2" + fill},
+      {{"getReport", report("1", "<symbol>CHFJPY</symbol>")}, "[{\"PL\":0.000000,\"GrossPL\":0.000000,\"Counts\":0" + fill},
+      {{"getReport", report("2", "<symbol>CHFJPY</symbol>")}, "msg_no_data"},
+      {{"getReport", report("3", "<symbol>CHFJPY</symbol>")}, "msg_no_data"},
+      {{"getReport", report("3", "")}, "[]"},
+      {{"getReport", report("2", "<maxcounts>5</maxcounts>")}, "msg_counts_over"},  // six trades
+      {{"getReport", report("1", "<grouping><g>1</g></grouping><maxcounts>2</maxcounts>")}, "msg_counts_over"},  // three symbols
+      {{"getReport", report("1", "<grouping><g>1</g></grouping><maxcounts>3</maxcounts>")}, "[{\"Symbol\":\"EURUSD\",\"PL\":15.000000,\"GrossPL\":16.000000,\"Counts\":3,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"},{\"Symbol\":\"GBPUSD\",\"PL\":-12.000000,\"GrossPL\":-12.500000,\"Counts\":1,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"},{\"Symbol\":\"USDJPY\",\"PL\":24.500000,\"GrossPL\":26.000000,\"Counts\":2,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"}]"},
+      {{"getReport", report("2", "<maxcounts>x</maxcounts>")}, "msg_counts_over"},
+  });
+  const std::string list = Ask({"getReport", report("2", "<symbol>EURUSD</symbol><maxcounts>-1</maxcounts>")}).answer;
+  // Trades 1, 2 and 4 in TradeID order; 4 has no strategy row but is listed.
+  const auto first = list.find("\"TradeID\":\"1\""), second = list.find("\"TradeID\":\"2\""), fourth = list.find("\"TradeID\":\"4\"");
+  EXPECT_TRUE(first < second && second < fourth && fourth != std::string::npos && list.find("\"TradeID\":\"7\"") == std::string::npos) << list;
+  EXPECT_NE(list.find("\"OpenTime\":\"2025/03/03 00:00:00\",\"CloseTime\":\"2025/03/04 01:00:00\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"H1\",\"TradeMethodName\":\"MA\",\"TrailStopPeriod\":\"\""), std::string::npos) << list;
+  EXPECT_NE(list.find("\"CloseTime\":\"2026/01/09 00:00:00\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"\""), std::string::npos) << list;
+  EXPECT_EQ(list.substr(list.size() - 2), "}]");
+}
+
+TEST_F(Methods, ClosedTradesOnlyWithinTheirBounds) {
+  auto ids = [](const std::string& answer) {
+    std::string found;
+    for (auto at = answer.find("\"TradeID\":\""); at != std::string::npos; at = answer.find("\"TradeID\":\"", at + 1)) found += answer[at + 11];
+    return found;
+  };
+  const std::string a = "<accountid>" + id_ + "A</accountid>";
+  EXPECT_EQ(ids(Ask({"getClosedTrade", a}).answer), "12345");  // 6 is still open
+  EXPECT_EQ(ids(Ask({"getClosedTrade", (a + "<startdate>2025-07-10 09:00:00</startdate>")}).answer), "2345");
+  // The end bounds the closing time: 5 opened before it but closed after.
+  EXPECT_EQ(ids(Ask({"getClosedTrade", (a + "<enddate>2026-02-28</enddate>")}).answer), "1234");
+  Expect({{{"getClosedTrade", Accounts("none")}, "[]"}, {{"getClosedTrade", ""}, "(banner)"}});
+}
+
+TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
+  auto plan = [](const std::string& symbol, const Lines& values) {
+    std::string json = "{\"Symbol\":\"" + symbol + "\"";
+    for (size_t i = 1; i <= 20; ++i) json += ",\"IP" + std::to_string(i) + "\":\"" + (i <= values.size() ? values[i - 1] : "") + "\"";
+    return json + "}";
+  };
+  const std::string a = "<accountid>" + id_ + "</accountid>";
+  Expect({
+      {{"getImplPlan", a}, "[" + plan("EURUSD", {"0.5", "1.0", "30"}) + "," + plan("USDJPY", {"0.3", "0.8", "20"}) + "]"},
+      {{"getImplPlan", Accounts("x")}, "[]"},
+      {{"getImplPlan", "<accountid></accountid>"}, "[]"},
+      {{"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip2>2.5</ip2><ip5>60</ip5><loginid>trader7</loginid></param><param><loginid>no symbol</loginid></param><param><symbol>USDJPY</symbol><ip1>0.4</ip1></param>")}, "ok"},
+  });
+  const Lines written = {"EURUSD|2.5|60|30|trader7", "USDJPY|0.4|0.8|20|"};
+  const std::string plans = "SELECT Symbol, IP1, IP2, IP3, upd_user_id FROM `ImplPlan` WHERE AccountID='" + id_ + "' ORDER BY Symbol";
+  EXPECT_EQ(QueryRows(plans), written);
+  // The columns hold 64 characters: the second statement fails, the first is rolled back.
+  Expect({{{"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip1>1.1</ip1></param><param><symbol>USDJPY</symbol><ip1>" + std::string(70, '9') + "</ip1></param>")}, "(banner)"}});
+  EXPECT_EQ(QueryRows(plans), written);
+}
+
+}  // namespace

@@ -1,0 +1,133 @@
+#include "support/Desk.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <ctime>
+#include <fstream>
+
+#include "shm/ShareMemory.h"
+#include "util/DateTime.h"
+
+const char kAnswerHeader[] = "Content-Type: text/plain \n\n";
+const char kBannerAnswer[] = "Content-Type: text/plain \n\nZelvora 1.0 - foreign-exchange desk service\n";
+
+std::string UniqueKey(const std::string& prefix) {
+  static int counter = 0;
+  return prefix + ".zt" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+}
+
+std::string BoardImage(int32_t size, const std::string& header, int32_t indexSize, const std::string& index, int32_t recordSize, const Lines& records) {
+  auto padded = [](std::string text, int32_t width) { return text.resize(static_cast<size_t>(width), ' '), text; };
+  std::string image = padded(header, 12) + padded(index, indexSize);
+  for (const std::string& record : records) image += padded(record, recordSize);
+  image.resize(static_cast<size_t>(size), '\0');
+  return image;
+}
+
+int WriteBoard(const std::string& key, const std::string& image) {
+  CShareMemory memory;
+  const int64_t size = static_cast<int64_t>(image.size());
+  if (memory.Open(key, size, false, false) != 0) return -1;
+  if (static_cast<int64_t>(memory.Available()) < size && memory.Resize(size, true) != 0) return -1;
+  return memory.Write(0, image.data(), size, true);
+}
+
+bool BoardGone(const std::string& key) { return access(("/dev/shm/shm." + key).c_str(), F_OK) != 0 && access(("/dev/shm/sem." + key).c_str(), F_OK) != 0; }
+
+void RemoveBoardsMarked(const std::string& marker) {
+  DIR* dir = opendir("/dev/shm");
+  while (const dirent* entry = dir ? readdir(dir) : nullptr) {
+    const std::string name = entry->d_name;
+    if ((name.rfind("sem.", 0) == 0 || name.rfind("shm.", 0) == 0) && name.find(marker) != std::string::npos) unlink(("/dev/shm/" + name).c_str());
+  }
+  if (dir) closedir(dir);
+}
+
+const Lines* DatabaseEnv() {
+  static const Lines* env = [] {
+    Lines* lines = new Lines;
+    for (const char* name : {"MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB"}) {
+      if (std::getenv(name) == nullptr) return static_cast<Lines*>(nullptr);
+      lines->push_back(std::string(name) + "=" + std::getenv(name));
+    }
+    return lines;
+  }();
+  return env;
+}
+
+// Runs `sql` through the mariadb client on the server that MYSQL_* name.
+static ProcessResult Client(const std::string& sql) {
+  const std::string host = std::getenv("MYSQL_HOST"), port = host.substr(host.rfind(':') + 1);
+  const std::string where = host[0] == '/' ? "--socket=" + host : "--host=" + host.substr(0, host.rfind(':')) + " --port=" + port;
+  const ProcessResult result = RunShell("MYSQL_PWD=\"$MYSQL_PWD\" mariadb --batch --skip-column-names " + where + " --user=\"$MYSQL_USER\" \"$MYSQL_DB\"", sql);
+  EXPECT_EQ(result.status, 0) << result.err << sql;
+  return result;
+}
+
+void RunSql(const Lines& statements) {
+  std::string script;
+  for (const std::string& statement : statements) script += statement + ";\n";
+  Client(script);
+}
+
+Lines QueryRows(const std::string& sql) {
+  const std::string out = Client(sql + ";\n").out;
+  Lines rows;
+  for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+    rows.push_back(out.substr(at, end - at));
+    for (char& c : rows.back()) c = c == '\t' ? '|' : c;
+  }
+  return rows;
+}
+
+ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args) {
+  ProcessLaunch launch{ZELVORA_CGI, args, env, body};
+  bool hasPath = false;
+  for (const std::string& var : env) hasPath = hasPath || var.rfind("LD_LIBRARY_PATH=", 0) == 0;
+  const char* path = std::getenv("LD_LIBRARY_PATH");  // the sanitized build's
+  if (path != nullptr && !hasPath) launch.env.push_back(std::string("LD_LIBRARY_PATH=") + path);
+  return RunProcess(launch);
+}
+
+std::string RequestBody(const std::string& method, const std::optional<std::string>& params) {
+  return "<zelvora><method>" + method + "</method>" + (params ? "<params>" + *params + "</params>" : "") + "</zelvora>";
+}
+
+Reply Ask(const Call& call) {
+  const std::string body = RequestBody(call.method, call.params), stem = "/tmp/zelvora-fake-" + std::to_string(getpid());
+  Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536", "TZ=Asia/Tokyo"}, db;
+  if (call.selDb != nullptr) env.push_back(std::string("SHM_SEL_DB=") + call.selDb);
+  if (call.db == Call::kServer && DatabaseEnv() != nullptr) db = *DatabaseEnv();
+  if (call.db == Call::kFake) {
+    db = {"MYSQL_HOST=fakehost:1", "MYSQL_USER=desk", "MYSQL_PWD=secret", "MYSQL_DB=deskdb", "LD_LIBRARY_PATH=" ZELVORA_FAKE_LIB_DIR, "ZELVORA_FAKE_LOG=" + stem + ".log", "ZELVORA_FAKE_ROWS=" + stem + ".tsv", "ZELVORA_FAKE_FAIL=" + call.fail};
+    std::ofstream(stem + ".tsv") << call.rows;
+  }
+  for (const std::string& var : db) {
+    if (call.host.empty() || var.rfind("MYSQL_HOST=", 0) != 0) env.push_back(var);
+    if (!call.host.empty() && call.host != "-" && var.rfind("MYSQL_HOST=", 0) == 0) env.push_back("MYSQL_HOST=" + call.host);
+  }
+  env.insert(env.end(), call.env.begin(), call.env.end());
+  Reply reply;
+  reply.result = RunProgram(env, body);
+  std::ifstream log(stem + ".log");
+  for (std::string line; call.db == Call::kFake && std::getline(log, line);) reply.log.push_back(line);
+  unlink((stem + ".log").c_str());
+  unlink((stem + ".tsv").c_str());
+  const std::string& out = reply.result.out;
+  const bool served = out.rfind(kAnswerHeader, 0) == 0;
+  reply.answer = out == kBannerAnswer ? "(banner)" : served ? out.substr(std::string(kAnswerHeader).size()) : "(no header)";
+  EXPECT_EQ(reply.result.status, 0) << body;
+  return reply;
+}
+
+std::string MaskNow(std::string text) {
+  const std::string shape = "dddd/dd/dd dd:dd:dd";
+  for (size_t at = 0; at + shape.size() <= text.size(); ++at) {
+    bool fits = true;
+    for (size_t i = 0; i < shape.size(); ++i) fits = fits && (shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(text[at + i])) != 0 : text[at + i] == shape[i]);
+    if (fits && std::llabs(ParseTimeText(text.substr(at, shape.size())) - std::time(nullptr)) < 60) text.replace(at, shape.size(), "NOW");
+  }
+  return text;
+}

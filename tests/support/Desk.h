@@ -1,0 +1,96 @@
+// Test support for everything that runs the program: board images on real
+// shared memory, the MariaDB server that scripts/test starts (MYSQL_* in the
+// environment), and one way to ask the program a request. Board keys a test
+// makes carry UniqueKey's marker, so that RemoveBoardsMarked finds them.
+#ifndef ZELVORA_TESTS_SUPPORT_DESK_H_
+#define ZELVORA_TESTS_SUPPORT_DESK_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/Process.h"
+
+using Lines = std::vector<std::string>;
+
+extern const char kAnswerHeader[];  // "Content-Type: text/plain \n\n"
+extern const char kBannerAnswer[];  // the header and the banner line
+
+// "PREFIX.zt<pid>-<n>": a key that no other test run uses.
+std::string UniqueKey(const std::string& prefix);
+
+// A board image of `size` bytes: `header` blank-padded to 12 bytes, `index`
+// blank-padded to `indexSize`, the records blank-padded to `recordSize`,
+// then zero bytes.
+std::string BoardImage(int32_t size, const std::string& header, int32_t indexSize,
+                       const std::string& index, int32_t recordSize, const Lines& records);
+
+// Creates or rewrites the object of `key` with exactly `image`. 0 or -1.
+int WriteBoard(const std::string& key, const std::string& image);
+
+// Removes every board object and semaphore in /dev/shm whose name holds `marker`.
+void RemoveBoardsMarked(const std::string& marker);
+
+// True when neither "shm.KEY" nor "sem.KEY" exists in /dev/shm.
+bool BoardGone(const std::string& key);
+
+// The test server's MYSQL_HOST, MYSQL_USER, MYSQL_PWD and MYSQL_DB, or null
+// when they are not set.
+const Lines* DatabaseEnv();
+
+// Skips the test without a database, or fails it when ZELVORA_REQUIRE_DB is
+// set, so that a broken set-up never passes quietly.
+#define REQUIRE_DATABASE()                                                   \
+  do {                                                                       \
+    if (DatabaseEnv() == nullptr) {                                          \
+      if (std::getenv("ZELVORA_REQUIRE_DB") != nullptr) FAIL() << "no database"; \
+      GTEST_SKIP() << "no database: run scripts/test";                       \
+    }                                                                        \
+  } while (0)
+
+// Runs statements on the test server (mariadb client); fails the test when
+// one does not succeed.
+void RunSql(const Lines& statements);
+
+// The rows of a select, one "a|b|c" line each.
+Lines QueryRows(const std::string& sql);
+
+// zelvora.cgi run as a web server runs it: `env` is its whole environment.
+ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args = {});
+
+// <zelvora><method>M</method><params>P</params></zelvora>, every byte of P
+// kept; without "params" when there are none.
+std::string RequestBody(const std::string& method, const std::optional<std::string>& params);
+
+// One request to the program. The environment holds CONTENT_LENGTH,
+// MAX_CONTENT_LENGTH=65536, TZ=Asia/Tokyo, SHM_SEL_DB and the MYSQL_*
+// variables of `db`, then `env`.
+struct Call {
+  enum Db { kServer, kFake, kNone };
+  std::string method;
+  std::optional<std::string> params = std::string();  // nullopt: no params element
+  const char* selDb = "1";  // null: unset
+  Db db = kServer;
+  std::string host;         // replaces the server's MYSQL_HOST when set; "-" unsets it
+  std::string rows;         // the recording library's rows: names line, then rows, tab-separated
+  std::string fail;         // the recording library's failing call
+  Lines env;
+};
+
+struct Reply {
+  std::string answer;  // after the header; "(banner)", or "(no header)" for anything else
+  ProcessResult result;
+  Lines log;           // what the recording library saw
+};
+
+Reply Ask(const Call& call);
+
+// `text` with every local date-time text ("2026/12/05 09:30:00") within a
+// minute of now replaced by "NOW".
+std::string MaskNow(std::string text);
+
+#endif  // ZELVORA_TESTS_SUPPORT_DESK_H_
