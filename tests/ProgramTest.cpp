@@ -1,7 +1,8 @@
-// The program as a web server runs it: exact environment, exact standard
-// input, and every byte of standard output and standard error. In every
-// text of the table "{T}" stands for a tag of this run, so board keys are
-// the test's own.
+// The program as a web server runs it, as a CGI program and as a persistent
+// FastCGI worker: exact environment, exact body, and every byte of the
+// answer and of the diagnostics, the same in both modes. In every text of
+// the table "{T}" stands for a tag of this run, so board keys are the
+// test's own.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ struct ProgramCase {
   Lines env;             // the whole environment; "{L}", "{L+N}", "{L-N}": the body's length (plus N)
   std::string body;
   std::string out, err;  // "{B}" alone stands for the banner answer
-  Lines args;
+  Lines args;            // a CGI program's arguments; such a case has no FastCGI form
 };
 
 const std::string kGetOrder = "<zelvora><method>getOrder</method></zelvora>";
@@ -85,16 +86,21 @@ class Program : public ::testing::Test {
   const std::string tag_ = "zt" + std::to_string(getpid());
 };
 
-TEST_F(Program, AnswersEveryCaseByteForByte) {
-  for (const ProgramCase& c : kCases) {
-    const std::string body = Tagged(c.body, tag_);
-    Lines env;
-    for (const std::string& var : c.env) env.push_back(WithLength(var, body.size()));
-    const ProcessResult result = RunProgram(env, body, c.args);
-    EXPECT_EQ(result.out, c.out == "{B}" ? kBannerAnswer : kAnswerHeader + Tagged(c.out, tag_)) << c.what;
-    EXPECT_EQ(result.err, Tagged(c.err, tag_)) << c.what;
-    EXPECT_EQ(result.status, 0) << c.what;
+TEST_F(Program, AnswersEveryCaseByteForByteInBothModes) {
+  CWorker worker;
+  for (const CWorker* mode : {static_cast<const CWorker*>(nullptr), static_cast<const CWorker*>(&worker)}) {
+    for (const ProgramCase& c : kCases) {
+      if (mode != nullptr && !c.args.empty()) continue;
+      const std::string body = Tagged(c.body, tag_), what = std::string(c.what) + (mode ? " (FastCGI)" : " (CGI)");
+      Lines env;
+      for (const std::string& var : c.env) env.push_back(WithLength(var, body.size()));
+      const ProcessResult result = RunProgram(env, body, c.args, mode);
+      EXPECT_EQ(result.out, c.out == "{B}" ? kBannerAnswer : kAnswerHeader + Tagged(c.out, tag_)) << what;
+      EXPECT_EQ(result.err, Tagged(c.err, tag_)) << what;
+      EXPECT_EQ(result.status, 0) << what;
+    }
   }
+  EXPECT_EQ(worker.Stop(), 0) << "SIGTERM ends a worker cleanly";
 }
 
 TEST(ProgramLimits, AllocationFailureIsReportedOnStandardError) {

@@ -67,7 +67,7 @@ int ReportBoard(const std::string& key, BoardStatus status, const std::string& d
 
 }  // namespace
 
-CDeskService::CDeskService() {
+CDeskService::CDeskService(CDbSlot* slot) : slot_(slot != nullptr ? slot : &ownSlot_) {
   const char* selDb = std::getenv("SHM_SEL_DB");
   shmSelDb_ = selDb != nullptr && std::strcmp(selDb, "1") == 0;
 }
@@ -81,11 +81,27 @@ std::string CDeskService::Envelope(const char* status, const std::string& data) 
 }
 
 bool CDeskService::ConnectDb() {
-  if (client_) return client_->IsConnected(true);
-  // Kept at once, so that whatever Connect does, the service closes it.
-  client_ = std::make_unique<CMywClient>();
-  return client_->Connect(std::getenv("MYSQL_DB"), std::getenv("MYSQL_HOST"),
-                          std::getenv("MYSQL_USER"), std::getenv("MYSQL_PWD")) == 0;
+  if (client_ != nullptr) return client_->IsConnected(true);
+  const char* names[] = {"MYSQL_DB", "MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD"};
+  const char* values[4];
+  std::string credentials;
+  for (int i = 0; i < 4; ++i) {
+    values[i] = std::getenv(names[i]);
+    credentials.append(values[i] != nullptr ? "=" : "-").append(values[i] != nullptr ? values[i] : "").push_back('\0');
+  }
+  // A kept connection made with the same settings serves if it still answers.
+  if (slot_->client && slot_->credentials == credentials && slot_->client->IsConnected(true)) {
+    client_ = slot_->client.get();
+    return true;
+  }
+  // The old client goes only after the new one has loaded the library, so a
+  // worker keeps it loaded; the new one is in the slot at once, so that
+  // whatever Connect does, the slot closes it.
+  const std::unique_ptr<CMywClient> previous = std::move(slot_->client);
+  slot_->client = std::make_unique<CMywClient>();
+  slot_->credentials = credentials;
+  client_ = slot_->client.get();
+  return client_->Connect(values[0], values[1], values[2], values[3]) == 0;
 }
 
 int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,

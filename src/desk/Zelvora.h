@@ -1,8 +1,9 @@
 // CDeskService answers one request: one handler per desk method, plus the
 // data-source choices they share. Created by the entry after the request
-// document was accepted, used by one Dispatch call, destroyed before exit.
-// It owns the database client from the first ConnectDb on; destroying the
-// service closes the connection and unloads the database library.
+// document was accepted, used by one Dispatch call, destroyed before the
+// next request. The database client lives in a CDbSlot: the service's own
+// (CGI: destroying the service closes the connection and unloads the
+// library), or a persistent worker's, which keeps both across requests.
 //
 // Every handler has one shape: the "params" node (null when the request has
 // none; it must outlive the call) and the answer text, passed in empty. The
@@ -19,10 +20,17 @@
 #include "db/MywClient.h"
 #include "markup/MarkupNode.h"
 
+// Where a database client lives, with the MYSQL_* values it connected with.
+struct CDbSlot {
+  std::unique_ptr<CMywClient> client;
+  std::string credentials;
+};
+
 class CDeskService {
  public:
-  // Reads SHM_SEL_DB; opens nothing.
-  CDeskService();
+  // Reads SHM_SEL_DB; opens nothing. `slot` (null: the service's own) must
+  // outlive the service.
+  explicit CDeskService(CDbSlot* slot = nullptr);
   ~CDeskService();
   CDeskService(const CDeskService&) = delete;
   CDeskService& operator=(const CDeskService&) = delete;
@@ -33,9 +41,10 @@ class CDeskService {
   // {"status":S, "data":D}, assembled as text.
   static std::string Envelope(const char* status, const std::string& data);
 
-  // True when a usable connection exists. The first call makes the client
-  // and connects with MYSQL_DB, MYSQL_HOST, MYSQL_USER and MYSQL_PWD (an
-  // unset one absent); later calls only ask whether that connection lives,
+  // True when a usable connection exists. The first call of a request
+  // connects with MYSQL_DB, MYSQL_HOST, MYSQL_USER and MYSQL_PWD (an unset
+  // one absent), unless the slot holds a connection made with the same four
+  // that still answers; later calls only ask whether that connection lives,
   // so a failed connect is never retried within the request.
   bool ConnectDb();
 
@@ -81,7 +90,9 @@ class CDeskService {
   uint32_t CountReport(const CSqlText& join, const CSqlText& where, const std::string& groupBy,
                        bool grouped);
 
-  std::unique_ptr<CMywClient> client_;
+  CDbSlot ownSlot_;
+  CDbSlot* slot_;
+  CMywClient* client_ = nullptr;  // the slot's, once ConnectDb ran
   bool shmSelDb_;
 };
 

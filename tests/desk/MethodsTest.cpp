@@ -1,6 +1,7 @@
 // Every method through the program against the real server and real
-// boards: which source answers, the fallback between them, and the exact
-// answer. Times in the tables are Tokyo time; answers write them as UTC.
+// boards, as a CGI program and through a persistent FastCGI worker: which
+// source answers, the fallback between them, and the exact answer. Times in
+// the tables are Tokyo time; answers write them as UTC.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -21,8 +22,15 @@ std::string Envelope(const std::string& status, const std::string& data) {
   return "{\"status\":" + status + ", \"data\":[" + data + "]}";
 }
 
-class Methods : public ::testing::Test {
+class Methods : public ::testing::TestWithParam<bool> {
  protected:
+  static void SetUpTestSuite() { worker_ = new CWorker(); }
+  static void TearDownTestSuite() { delete worker_; }
+  // The call through the mode under test.
+  static Reply Run(Call call) {
+    call.worker = GetParam() ? worker_ : nullptr;
+    return Ask(call);
+  }
   void SetUp() override {
     REQUIRE_DATABASE();
     RunSql({"DELETE FROM `Offer`",
@@ -52,7 +60,7 @@ class Methods : public ::testing::Test {
 
   void Expect(const std::vector<MethodCase>& cases) {
     for (const MethodCase& c : cases) {
-      EXPECT_EQ(Ask(c.call).answer, c.answer) << c.call.method << " " << c.call.params.value_or("(no params)")
+      EXPECT_EQ(Run(c.call).answer, c.answer) << c.call.method << " " << c.call.params.value_or("(no params)")
                                               << " SHM_SEL_DB=" << (c.call.selDb ? c.call.selDb : "(unset)") << " " << c.call.host;
     }
   }
@@ -74,10 +82,11 @@ class Methods : public ::testing::Test {
   // The open trades' zero close time is refused by the date parser and written as -1.
   const std::string trade1_ = "{\"TradeID\":\"1\",\"Symbol\":\"EURUSD\",\"Amount\":10000.000000,\"BS\":\"B\",\"Open\":1.080000,\"Close\":0.000000,\"Stop\":0.000000,\"Limit\":0.000000,\"High\":0.000000,\"Low\":0.000000,\"PL\":12.500000,\"GrossPL\":0.000000,\"OpenTime\":\"2026/12/01 00:00:00\",\"CloseTime\":\"1969/12/31 23:59:59\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"\"}";
   const std::string trade2_ = "{\"TradeID\":\"2\",\"Symbol\":\"USDJPY\",\"Amount\":5000.000000,\"BS\":\"S\",\"Open\":151.200000,\"Close\":0.000000,\"Stop\":0.000000,\"Limit\":0.000000,\"High\":0.000000,\"Low\":0.000000,\"PL\":-3.000000,\"GrossPL\":0.000000,\"OpenTime\":\"2026/12/03 01:00:00\",\"CloseTime\":\"1969/12/31 23:59:59\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"\"}";
+  static CWorker* worker_;
   const std::string context_ = ", \"data2\":[{\"TradeID\":\"1\",\"TradeMethodPeriod\":\"H1\",\"TradeMethodName\":\"MA-Cross\",\"TrailStopPeriod\":\"M15\",\"TrailStopName\":\"ATR\",\"TrailMoveTsName\":\"Step\"}]}";
 };
 
-TEST_F(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
+TEST_P(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
   const std::string seven = "{\"AccountID\":\"" + id_ + "7\",\"Balance\":7}", seventy = "{\"AccountID\":\"" + id_ + "70\",\"Balance\":70}";
   const std::string nested = "{\"AccountID\":\"" + id_ + "700\",\"Sub\":{\"a\":1},\"Balance\":700}", onBoard = "{\"AccountID\":\"" + id_ + "b\"}";
   Board("account." + id_ + "7", "     3   200", {nested, seventy, seven});
@@ -105,7 +114,7 @@ TEST_F(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
   });
 }
 
-TEST_F(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
+TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
   const std::string eur = "{\"Symbol\":\"EURUSD\",\"Bid\":1.08}", jpy = "{\"Symbol\":\"USD/JPY\",\"Bid\":151.3}", gbp = "{\"Symbol\":\"GBPUSD\",\"Bid\":1.27}";
   Board("offer", "     3   200", {eur, jpy, gbp}, 64032);
   Expect({
@@ -118,7 +127,7 @@ TEST_F(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
   });
   Board("offer", "     1   200", {eur}, 64032);
   ASSERT_EQ(WriteBoard("offer", BoardImage(64032, "     1   200", 4000, "EURUSD=0", 200, {eur})), 0);
-  const Reply broken = Ask({"getOffer", "<symbol>EURUSD</symbol>"});
+  const Reply broken = Run({"getOffer", "<symbol>EURUSD</symbol>"});
   EXPECT_EQ(broken.answer, Envelope("0", eurRow_)) << "a broken index falls back like a missing board";
   EXPECT_EQ(broken.result.err.substr(0, 52), "filename[src/desk/Zelvora], line[115] malloc error. ");
   Expect({{{"getOffer", std::nullopt}, Envelope("0", eur)}});  // without symbols the index is not read
@@ -135,7 +144,7 @@ TEST_F(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
   });
 }
 
-TEST_F(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
+TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
   const std::string account = Accounts("-");
   const std::string both = trade1_ + "," + trade2_;
   Expect({
@@ -164,7 +173,7 @@ TEST_F(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
   Expect({{{"getOpenTradeA", account, nullptr}, Envelope("0", "")}});  // no context with a method: no "data2"
 }
 
-TEST_F(Methods, GetPriceBarReadsBoardsOnly) {
+TEST_P(Methods, GetPriceBarReadsBoardsOnly) {
   const std::string bars = "{\"StartDate\":\"2026/12/05 00:00:00\"},{\"StartDate\":\"2026/12/05 00:05:00\"}";
   Board("pricebar." + id_ + "JPY5", "     2   200", {"{\"StartDate\":\"2026/12/05 00:00:00\"}", "{\"StartDate\":\"2026/12/05 00:05:00\"}"}, 172812);
   Board("pricebar." + id_, "     0   200", {}, 172812);
@@ -179,7 +188,7 @@ TEST_F(Methods, GetPriceBarReadsBoardsOnly) {
   });
 }
 
-TEST_F(Methods, ReportsTotalTheAccountsTrades) {
+TEST_P(Methods, ReportsTotalTheAccountsTrades) {
   const std::string a = "<accountid>" + id_ + "A</accountid>";
   auto report = [&](const char* type, const std::string& more) { return ("<rpttype>" + std::string(type) + "</rpttype>" + a + more); };
   const std::string fill = ",\"Symbol\":\"\",\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"}]";
@@ -206,7 +215,7 @@ TEST_F(Methods, ReportsTotalTheAccountsTrades) {
       {{"getReport", report("1", "<grouping><g>1</g></grouping><maxcounts>3</maxcounts>")}, "[{\"Symbol\":\"EURUSD\",\"PL\":15.000000,\"GrossPL\":16.000000,\"Counts\":3,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"},{\"Symbol\":\"GBPUSD\",\"PL\":-12.000000,\"GrossPL\":-12.500000,\"Counts\":1,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"},{\"Symbol\":\"USDJPY\",\"PL\":24.500000,\"GrossPL\":26.000000,\"Counts\":2,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"}]"},
       {{"getReport", report("2", "<maxcounts>x</maxcounts>")}, "msg_counts_over"},
   });
-  const std::string list = Ask({"getReport", report("2", "<symbol>EURUSD</symbol><maxcounts>-1</maxcounts>")}).answer;
+  const std::string list = Run({"getReport", report("2", "<symbol>EURUSD</symbol><maxcounts>-1</maxcounts>")}).answer;
   // Trades 1, 2 and 4 in TradeID order; 4 has no strategy row but is listed.
   const auto first = list.find("\"TradeID\":\"1\""), second = list.find("\"TradeID\":\"2\""), fourth = list.find("\"TradeID\":\"4\"");
   EXPECT_TRUE(first < second && second < fourth && fourth != std::string::npos && list.find("\"TradeID\":\"7\"") == std::string::npos) << list;
@@ -215,21 +224,21 @@ TEST_F(Methods, ReportsTotalTheAccountsTrades) {
   EXPECT_EQ(list.substr(list.size() - 2), "}]");
 }
 
-TEST_F(Methods, ClosedTradesOnlyWithinTheirBounds) {
+TEST_P(Methods, ClosedTradesOnlyWithinTheirBounds) {
   auto ids = [](const std::string& answer) {
     std::string found;
     for (auto at = answer.find("\"TradeID\":\""); at != std::string::npos; at = answer.find("\"TradeID\":\"", at + 1)) found += answer[at + 11];
     return found;
   };
   const std::string a = "<accountid>" + id_ + "A</accountid>";
-  EXPECT_EQ(ids(Ask({"getClosedTrade", a}).answer), "12345");  // 6 is still open
-  EXPECT_EQ(ids(Ask({"getClosedTrade", (a + "<startdate>2025-07-10 09:00:00</startdate>")}).answer), "2345");
+  EXPECT_EQ(ids(Run({"getClosedTrade", a}).answer), "12345");  // 6 is still open
+  EXPECT_EQ(ids(Run({"getClosedTrade", (a + "<startdate>2025-07-10 09:00:00</startdate>")}).answer), "2345");
   // The end bounds the closing time: 5 opened before it but closed after.
-  EXPECT_EQ(ids(Ask({"getClosedTrade", (a + "<enddate>2026-02-28</enddate>")}).answer), "1234");
+  EXPECT_EQ(ids(Run({"getClosedTrade", (a + "<enddate>2026-02-28</enddate>")}).answer), "1234");
   Expect({{{"getClosedTrade", Accounts("none")}, "[]"}, {{"getClosedTrade", ""}, "(banner)"}});
 }
 
-TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
+TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   auto plan = [](const std::string& symbol, const Lines& values) {
     std::string json = "{\"Symbol\":\"" + symbol + "\"";
     for (size_t i = 1; i <= 20; ++i) json += ",\"IP" + std::to_string(i) + "\":\"" + (i <= values.size() ? values[i - 1] : "") + "\"";
@@ -249,5 +258,8 @@ TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   Expect({{{"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip1>1.1</ip1></param><param><symbol>USDJPY</symbol><ip1>" + std::string(70, '9') + "</ip1></param>")}, "(banner)"}});
   EXPECT_EQ(QueryRows(plans), written);
 }
+
+CWorker* Methods::worker_ = nullptr;
+INSTANTIATE_TEST_SUITE_P(Modes, Methods, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& mode) { return mode.param ? "FastCgi" : "Cgi"; });
 
 }  // namespace

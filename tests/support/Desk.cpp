@@ -82,13 +82,35 @@ Lines QueryRows(const std::string& sql) {
   return rows;
 }
 
-ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args) {
-  ProcessLaunch launch{ZELVORA_CGI, args, env, body};
+// `env` and the sanitized build's LD_LIBRARY_PATH, unless `env` has one.
+static Lines WithLibraryPath(Lines env) {
   bool hasPath = false;
   for (const std::string& var : env) hasPath = hasPath || var.rfind("LD_LIBRARY_PATH=", 0) == 0;
-  const char* path = std::getenv("LD_LIBRARY_PATH");  // the sanitized build's
-  if (path != nullptr && !hasPath) launch.env.push_back(std::string("LD_LIBRARY_PATH=") + path);
-  return RunProcess(launch);
+  const char* path = std::getenv("LD_LIBRARY_PATH");
+  if (path != nullptr && !hasPath) env.push_back(std::string("LD_LIBRARY_PATH=") + path);
+  return env;
+}
+
+CWorker::CWorker(const Lines& env) {
+  static int counter = 0;
+  socket_ = "/tmp/zelvora-worker-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".sock";
+  pid_ = StartProcess({"/usr/bin/spawn-fcgi", {"-n", "-s", socket_, "--", ZELVORA_CGI}, WithLibraryPath(env)}, socket_ + ".log");
+  for (int i = 0; i < 500 && access(socket_.c_str(), F_OK) != 0; ++i) usleep(10000);
+}
+
+CWorker::~CWorker() { Stop(); }
+
+int CWorker::Stop() {
+  const int status = pid_ > 0 ? StopProcess(pid_) : -1;
+  pid_ = -1;
+  unlink(socket_.c_str());
+  unlink((socket_ + ".log").c_str());
+  return status;
+}
+
+ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args, const CWorker* worker) {
+  if (worker != nullptr) return RunProcess({"/usr/bin/cgi-fcgi", {"-bind", "-connect", worker->Socket()}, env, body});
+  return RunProcess({ZELVORA_CGI, args, WithLibraryPath(env), body});
 }
 
 std::string RequestBody(const std::string& method, const std::optional<std::string>& params) {
@@ -110,7 +132,7 @@ Reply Ask(const Call& call) {
   }
   env.insert(env.end(), call.env.begin(), call.env.end());
   Reply reply;
-  reply.result = RunProgram(env, body);
+  reply.result = RunProgram(env, body, {}, call.worker);
   std::ifstream log(stem + ".log");
   for (std::string line; call.db == Call::kFake && std::getline(log, line);) reply.log.push_back(line);
   unlink((stem + ".log").c_str());

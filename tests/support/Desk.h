@@ -59,8 +59,29 @@ void RunSql(const Lines& statements);
 // The rows of a select, one "a|b|c" line each.
 Lines QueryRows(const std::string& sql);
 
-// zelvora.cgi run as a web server runs it: `env` is its whole environment.
-ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args = {});
+// A persistent worker: zelvora.cgi behind spawn-fcgi on a unix socket of its
+// own, with `env` (and the sanitized build's LD_LIBRARY_PATH) as its
+// environment. Stopped with SIGTERM when destroyed.
+class CWorker {
+ public:
+  explicit CWorker(const Lines& env = {});
+  ~CWorker();
+  CWorker(const CWorker&) = delete;
+  CWorker& operator=(const CWorker&) = delete;
+  const std::string& Socket() const { return socket_; }
+  pid_t Pid() const { return pid_; }
+  int Stop();  // the worker's exit status
+
+ private:
+  std::string socket_;
+  pid_t pid_ = -1;
+};
+
+// zelvora.cgi run as a web server runs it, `env` its whole environment: as a
+// CGI program, or through `worker` by cgi-fcgi (libfcgi's own client), which
+// hands the worker `env` as the request's parameters and writes the
+// request's output and error streams.
+ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args = {}, const CWorker* worker = nullptr);
 
 // <zelvora><method>M</method><params>P</params></zelvora>, every byte of P
 // kept; without "params" when there are none.
@@ -79,6 +100,7 @@ struct Call {
   std::string rows;         // the recording library's rows: names line, then rows, tab-separated
   std::string fail;         // the recording library's failing call
   Lines env;
+  const CWorker* worker = nullptr;  // null: CGI
 };
 
 struct Reply {

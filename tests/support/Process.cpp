@@ -1,6 +1,7 @@
 #include "support/Process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,6 +60,35 @@ ProcessResult RunProcess(const ProcessLaunch& launch) {
   result.out = fds[1] >= 0 ? ReadAll(fds[1]) : "";
   result.err = fds[2] >= 0 ? ReadAll(fds[2]) : "";
   return result;
+}
+
+pid_t StartProcess(const ProcessLaunch& launch, const std::string& log) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  setsid();
+  const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), in = open("/dev/null", O_RDONLY);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(out, 2);
+  std::vector<char*> argv{const_cast<char*>(launch.program.c_str())}, envp;
+  for (const auto& arg : launch.args) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const auto& var : launch.env) envp.push_back(const_cast<char*>(var.c_str()));
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  execve(launch.program.c_str(), argv.data(), envp.data());
+  _exit(127);
+}
+
+int StopProcess(pid_t pid, int graceMs) {
+  int status = 0;
+  kill(-pid, SIGTERM);
+  for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10) {
+    if (waited >= graceMs) kill(-pid, SIGKILL);
+    usleep(10000);
+  }
+  kill(-pid, SIGKILL);  // whatever of the group is left
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 ProcessResult RunShell(const std::string& command, const std::string& input) {

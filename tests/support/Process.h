@@ -3,6 +3,8 @@
 #ifndef ZELVORA_TESTS_SUPPORT_PROCESS_H_
 #define ZELVORA_TESTS_SUPPORT_PROCESS_H_
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -22,6 +24,14 @@ struct ProcessLaunch {
 
 // Runs the program and waits for it. A failed fork gives status -1.
 ProcessResult RunProcess(const ProcessLaunch& launch);
+
+// Starts the program in a process group of its own with standard input from
+// /dev/null and both outputs appended to `log`; does not wait. The pid, or -1.
+pid_t StartProcess(const ProcessLaunch& launch, const std::string& log);
+
+// Ends the process group of `pid`: SIGTERM, then SIGKILL after `graceMs`.
+// The leader's exit status, as RunProcess gives it.
+int StopProcess(pid_t pid, int graceMs = 2000);
 
 // Runs `command` under /bin/sh with the caller's environment.
 ProcessResult RunShell(const std::string& command, const std::string& input = "");

@@ -1,0 +1,52 @@
+#include "Serve.h"
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "Dispatch.h"
+#include "Request.h"
+#include "markup/MarkupDoc.h"
+#include "util/StringUtil.h"
+
+namespace {
+
+const char kBanner[] = "Zelvora 1.0 - foreign-exchange desk service";
+
+// Serves a parsed request, or writes the banner answer when it cannot.
+void Serve(const CMarkupDoc& doc, CDbSlot* slot) {
+  const CMarkupNode* method = FindMethodNode(doc.Root());
+  if (method == nullptr) {
+    WriteBannerAnswer();
+    return;
+  }
+  auto service = std::make_unique<CDeskService>(slot);
+  const CMarkupNode* params = doc.Root().FindNode("params");
+  const std::string name = method->text;
+  if (Dispatch(*service, name, params) != 0) WriteBannerAnswer();
+}
+
+}  // namespace
+
+void WriteBannerAnswer() {
+  std::puts(kResponseHeader);
+  std::puts(kBanner);
+}
+
+void ServeRequest(FILE* in, CDbSlot* slot) {
+  const int32_t length = AcceptedBodyLength();
+  if (length < 0) {
+    WriteBannerAnswer();
+    return;
+  }
+  char* buffer = static_cast<char*>(std::malloc(static_cast<size_t>(length)));
+  if (buffer == nullptr) {
+    std::fprintf(stderr, "filename[%s], line[%d] malloc error. %s\n", "src/Main", 90, LastErrorText().c_str());
+    WriteBannerAnswer();
+    return;
+  }
+  auto doc = std::make_unique<CMarkupDoc>();
+  doc->Parse(buffer, ReadBody(in, buffer, length));
+  std::free(buffer);
+  Serve(*doc, slot);
+}
