@@ -2,7 +2,6 @@
 // database, boards, feeder, lighttpd) and nginx with fcgiwrap in front of
 // the same build, asked with curl over loopback. Expected answers come from
 // the demo's boards and database, read here.
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -61,18 +60,6 @@ pid_t Spawn(const std::string& command, const std::string& log) {
   return pid;
 }
 
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 class DeskEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -102,7 +89,7 @@ class DeskEnvironment : public ::testing::Environment {
       kill(-pid, SIGKILL);
       waitpid(pid, nullptr, 0);
     }
-    Script(ZELVORA_SOURCE_DIR "/scripts/demo stop");
+    Script(ZELVORA_SOURCE_DIR "/scripts/demo stop && " ZELVORA_SOURCE_DIR "/scripts/db-local remove && rm -rf " + desk.state);
     RemoveBoardsMarked("account.9999");  // asked for, never a board
   }
 };

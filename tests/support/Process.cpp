@@ -1,5 +1,6 @@
 #include "support/Process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -89,6 +90,16 @@ int StopProcess(pid_t pid, int graceMs) {
   }
   kill(-pid, SIGKILL);  // whatever of the group is left
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
 }
 
 ProcessResult RunShell(const std::string& command, const std::string& input) {

@@ -33,6 +33,9 @@ pid_t StartProcess(const ProcessLaunch& launch, const std::string& log);
 // The leader's exit status, as RunProcess gives it.
 int StopProcess(pid_t pid, int graceMs = 2000);
 
+// A TCP port on 127.0.0.1 that nothing listens on now.
+int FreePort();
+
 // Runs `command` under /bin/sh with the caller's environment.
 ProcessResult RunShell(const std::string& command, const std::string& input = "");
 

@@ -1,0 +1,143 @@
+// The persistent worker as a web server uses it, through a small FastCGI
+// client of the tests' own: what clients do to it, SIGTERM, and its one
+// database connection across requests on the real server.
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+#include "support/Desk.h"
+
+namespace {
+
+struct Exchange {
+  Lines env;
+  std::string body;
+  size_t cut = std::string::npos;  // close the connection after sending this many bytes
+  bool read = true;                // wait for the answer
+  size_t pause = 0;                // with `during`: call it after sending this many bytes
+  std::function<void()> during;
+};
+
+std::string Record(int type, const std::string& content) {
+  const size_t size = content.size();
+  return std::string{1, static_cast<char>(type), 0, 1, static_cast<char>(size >> 8), static_cast<char>(size & 0xff), 0, 0} + content;
+}
+
+// One request on a fresh connection; the answer's output and error streams as "out|err", "(no end)" when it never ended.
+std::string Send(const CWorker& worker, const Exchange& exchange) {
+  std::string request = Record(1, std::string{0, 1, 0, 0, 0, 0, 0, 0}), pairs;  // a responder, connection closed after
+  for (const std::string& var : exchange.env) {
+    const std::string name = var.substr(0, var.find('=')), value = var.substr(var.find('=') + 1);
+    for (size_t length : {name.size(), value.size()}) pairs += length < 128 ? std::string(1, static_cast<char>(length)) : std::string{static_cast<char>(0x80 | length >> 24), static_cast<char>(length >> 16), static_cast<char>(length >> 8), static_cast<char>(length)};
+    pairs += name + value;
+  }
+  request += Record(4, pairs) + Record(4, "");
+  for (size_t at = 0; at < exchange.body.size(); at += 65535) request += Record(5, exchange.body.substr(at, 65535));
+  request += Record(5, "");
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{AF_UNIX, {}};
+  worker.Socket().copy(address.sun_path, sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return close(fd), "(no connection)";
+  const std::string sent = request.substr(0, exchange.cut), first = sent.substr(0, exchange.during ? exchange.pause : sent.size());
+  std::string streams[2], answer;
+  bool ended = send(fd, first.data(), first.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(first.size());
+  if (exchange.during) exchange.during();
+  ended = ended || send(fd, sent.data() + first.size(), sent.size() - first.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(sent.size() - first.size());
+  char buffer[65536];
+  for (ssize_t n; exchange.read && exchange.cut == std::string::npos && !ended && (n = read(fd, buffer, sizeof buffer)) > 0;) {
+    answer.append(buffer, static_cast<size_t>(n));
+    while (answer.size() >= 8 && !ended) {
+      const size_t size = static_cast<unsigned char>(answer[4]) << 8 | static_cast<unsigned char>(answer[5]), whole = 8 + size + static_cast<unsigned char>(answer[6]);
+      if (answer.size() < whole) break;
+      if (answer[1] == 6 || answer[1] == 7) streams[answer[1] - 6] += answer.substr(8, size);
+      ended = answer[1] == 3;
+      answer.erase(0, whole);
+    }
+  }
+  close(fd);
+  return ended ? streams[0] + "|" + streams[1] : "(no end)";
+}
+
+Lines RequestEnv(const std::string& body, const std::string& more = "") {
+  Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536"};
+  if (!more.empty()) env.push_back(more);
+  return env;
+}
+
+const std::string kAccounts = RequestBody("getAccount", "<symbol>x</symbol>"), kServed = std::string(kAnswerHeader) + "[]|";
+
+TEST(FastCgiWorker, SurvivesWhatClientsDoAndAnswersTheNextRequest) {
+  CWorker worker;
+  const std::string big(100000, '<');
+  std::mt19937 random(20261206);
+  const std::string pieces[] = {"<zelvora>", "<method>", "getAccount", "getPriceBar", "</method>", "<params>", "<symbol>", "x", "</", ">", "<", "&amp;", "\xff", std::string(1, '\0'), " "};
+  const struct {
+    const char* what;
+    Exchange exchange;
+    std::string answer;
+  } abuses[] = {
+      {"a body over the limit", {{"CONTENT_LENGTH=100000", "MAX_CONTENT_LENGTH=65536"}, big}, std::string(kBannerAnswer) + "|"},
+      {"a body shorter than announced", {{"CONTENT_LENGTH=5000", "MAX_CONTENT_LENGTH=65536"}, kAccounts}, kServed},
+      {"a client gone within the parameters", {RequestEnv(kAccounts), kAccounts, 30}, "(no end)"},
+      {"a client gone within the body", {RequestEnv(big), big, 70000}, "(no end)"},
+      {"a client gone before the answer", {RequestEnv(kAccounts), kAccounts, std::string::npos, false}, "(no end)"},
+  };
+  for (const auto& abuse : abuses) {
+    EXPECT_EQ(Send(worker, abuse.exchange), abuse.answer) << abuse.what;
+    EXPECT_EQ(Send(worker, {RequestEnv(kAccounts), kAccounts}), kServed) << "after " << abuse.what;
+  }
+  for (int n = 1; n <= 10000; ++n) {
+    std::string body;
+    for (int i = random() % 12; i > 0; --i) body += pieces[random() % 15];
+    const std::string answer = Send(worker, {{"CONTENT_LENGTH=" + std::to_string(static_cast<int>(random() % 80) - 5), "MAX_CONTENT_LENGTH=" + std::to_string(random() % 100)}, body});
+    ASSERT_EQ(answer.rfind(kAnswerHeader, 0), 0u) << "request " << n << ": " << ::testing::PrintToString(body);
+    ASSERT_EQ(n % 1000 != 0 ? kServed : Send(worker, {RequestEnv(kAccounts), kAccounts}), kServed) << "after " << n << " random requests";
+  }
+}
+
+TEST(FastCgiWorker, SigtermEndsItAfterTheRequestInHand) {
+  CWorker worker;
+  // The body arrives in two parts, the signal between them.
+  const std::string answer = Send(worker, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 200, [&] {
+                                             usleep(200000);
+                                             kill(worker.Pid(), SIGTERM);
+                                             usleep(200000);
+                                           }});
+  EXPECT_EQ(answer, kServed);
+  EXPECT_EQ(worker.Stop(), 0);
+}
+
+// A database server of the test's own, so that stopping it disturbs no other test.
+ProcessResult Db(const std::string& command, int port) {
+  return RunShell("ZELVORA_DB_DIR=/tmp/zelvora-fcgi-db-" + std::to_string(port) + " ZELVORA_DB_PORT=" + std::to_string(port) + " " ZELVORA_SOURCE_DIR "/scripts/db-local " + command);
+}
+
+TEST(FastCgiWorker, KeepsOneConnectionAndReopensItWhenTheServerIsBack) {
+  const int port = FreePort();
+  ASSERT_EQ(Db("start", port).status, 0);
+  ASSERT_EQ(Db("sql -e \"INSERT INTO \\`ImplPlan\\` (AccountID, Symbol, IP1) VALUES ('7', 'EURUSD', '0.5')\"", port).status, 0);
+  const std::string body = RequestBody("getImplPlan", "<accountid>7</accountid>");
+  const Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536", "MYSQL_HOST=127.0.0.1:" + std::to_string(port), "MYSQL_USER=zelvora", "MYSQL_PWD=zelvora-local", "MYSQL_DB=zelvora"};
+  std::string plan = std::string(kAnswerHeader) + "[{\"Symbol\":\"EURUSD\",\"IP1\":\"0.5\"";
+  for (int i = 2; i <= 20; ++i) plan += ",\"IP" + std::to_string(i) + "\":\"\"";
+  plan += "}]|";
+  auto connections = [&] { return std::stol(Db("sql -N -e \"SHOW GLOBAL STATUS LIKE 'Connections'\" | cut -f2", port).out); };
+  CWorker workers[2];
+  const long before = connections();
+  for (int n = 0; n < 1000; ++n) ASSERT_EQ(Send(workers[n % 2], {env, body}), plan) << "request " << n;
+  EXPECT_LE(connections() - before, 3) << "two workers' connections and the count's own";
+  ASSERT_EQ(Db("stop", port).status, 0);
+  const ProcessResult cgi = RunProgram(env, body);
+  for (const CWorker& worker : workers) EXPECT_EQ(Send(worker, {env, body}), cgi.out + "|" + cgi.err) << "while the server is away";
+  ASSERT_EQ(Db("start", port).status, 0);
+  for (const CWorker& worker : workers) EXPECT_EQ(Send(worker, {env, body}), plan) << "once it is back";
+  Db("remove", port);
+}
+
+}  // namespace
