@@ -13,6 +13,7 @@
 #include <string>
 
 #include "Serve.h"
+#include "shm/ShmKeeper.h"
 
 namespace {
 
@@ -99,6 +100,7 @@ int RunFastCgiWorker() {
   sigset_t termOnly;
   sigemptyset(&termOnly);
   sigaddset(&termOnly, SIGTERM);
+  CShmKeeper::Enable();
   CDbSlot slot;
   current = &request;
   for (;;) {

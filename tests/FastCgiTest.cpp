@@ -113,6 +113,19 @@ TEST(FastCgiWorker, SigtermEndsItAfterTheRequestInHand) {
   EXPECT_EQ(worker.Stop(), 0);
 }
 
+TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThem) {
+  CWorker worker;
+  const std::string key = UniqueKey("pricebar"), symbol = key.substr(9), body = RequestBody("getPriceBar", "<symbol>" + symbol + "</symbol><period></period>");
+  const std::string envelope = std::string(kAnswerHeader) + "{\"status\":0, \"data\":[";
+  const std::pair<bool, std::string> steps[] = {{false, "{\"n\":1}"}, {false, "{\"n\":2}"}, {true, "{\"n\":3}"}, {true, "{\"n\":4}"}, {false, "{\"n\":5}"}};
+  for (const auto& step : steps) {  // rewritten in place, or removed and made anew
+    if (step.first) RemoveBoardsMarked(key);
+    ASSERT_EQ(WriteBoard(key, BoardImage(172812, "     1    20", 0, "", 20, {step.second})), 0);
+    EXPECT_EQ(Send(worker, {RequestEnv(body), body}), envelope + step.second + "]}|") << step.second;
+  }
+  RemoveBoardsMarked(key);
+}
+
 // A database server of the test's own, so that stopping it disturbs no other test.
 ProcessResult Db(const std::string& command, int port) {
   return RunShell("ZELVORA_DB_DIR=/tmp/zelvora-fcgi-db-" + std::to_string(port) + " ZELVORA_DB_PORT=" + std::to_string(port) + " " ZELVORA_SOURCE_DIR "/scripts/db-local " + command);

@@ -1,5 +1,7 @@
 #include "shm/Semaphore.h"
 
+#include "shm/ShmKeeper.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -23,6 +25,7 @@ int CSemaphore::Open(const std::string& name, int64_t timeoutMillis) {
   if (handle == SEM_FAILED) return -1;
   if (handle_ != nullptr) sem_close(handle_);
   handle_ = handle;
+  if (CShmKeeper::Enabled()) CShmKeeper::KeepSemaphore(name, handle);
   return 0;
 }
 

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "shm/ShmKeeper.h"
+
 namespace {
 
 const int64_t kOpenTimeoutMillis = 60000;
@@ -63,17 +65,22 @@ int CShareMemory::Open(const std::string& key, int64_t size, bool readOnly, bool
 }
 
 int CShareMemory::Map() {
+  if (CShmKeeper::Enabled() && readOnly_) {
+    address_ = CShmKeeper::TakeMapping(name_, descriptor_, length_);
+    if (address_ != nullptr) return 0;
+  }
   const int protection = readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE;
   // The whole board is read at once: its pages are mapped in one go rather
   // than by a fault each, which costs most where faults are dear (VMs).
   void* address = mmap(nullptr, length_, protection, MAP_SHARED | MAP_POPULATE, descriptor_, 0);
   if (address == MAP_FAILED) return -1;
   address_ = address;
+  if (CShmKeeper::Enabled() && readOnly_) CShmKeeper::KeepMapping(name_, descriptor_, length_, address_);
   return 0;
 }
 
 void CShareMemory::Unmap() {
-  if (address_ != nullptr) munmap(address_, length_);
+  if (address_ != nullptr && !CShmKeeper::ReleaseMapping(address_)) munmap(address_, length_);
   address_ = nullptr;
 }
 

@@ -1,0 +1,47 @@
+// CShmKeeper: what a persistent worker keeps of the boards between requests.
+//
+// A worker reads the same boards request after request. Opening a board's
+// semaphore and mapping its segment anew each time, and unmapping both
+// after, costs far more than the copy itself: every unmap flushes the TLB
+// of each CPU the process ran on. Once enabled (the worker does, the CGI
+// program does not), the process holds one reference to each semaphore and
+// one mapping of each segment it opened, and hands them out again while the
+// object is the same file: same device and inode, and for a segment the same
+// length. A board its feeder recreated is a new file and is mapped anew.
+// Content is never kept: every read goes through the mapping to the live
+// segment, under its semaphore, as before.
+//
+// One thread. Mappings are released only when the process ends, or when a
+// newer file of the same name replaces them and no reader holds them.
+#ifndef ZELVORA_SHM_SHMKEEPER_H_
+#define ZELVORA_SHM_SHMKEEPER_H_
+
+#include <semaphore.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+class CShmKeeper {
+ public:
+  static void Enable();
+  static bool Enabled();
+
+  // Holds one more reference to `handle`, the semaphore just opened as
+  // `name`, and lets go of one held for an older semaphore of that name.
+  static void KeepSemaphore(const std::string& name, sem_t* handle);
+
+  // The kept mapping of segment `name` when it maps the file `descriptor`
+  // refers to with `length` bytes, counted as in use; null otherwise.
+  static void* TakeMapping(const std::string& name, int descriptor, uint64_t length);
+
+  // Keeps `address`, just mapped from `descriptor` with `length` bytes, as
+  // the mapping of `name`, in use.
+  static void KeepMapping(const std::string& name, int descriptor, uint64_t length, void* address);
+
+  // True when `address` is kept (the caller must not unmap it); counts one
+  // use less.
+  static bool ReleaseMapping(void* address);
+};
+
+#endif  // ZELVORA_SHM_SHMKEEPER_H_
