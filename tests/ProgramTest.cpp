@@ -121,6 +121,7 @@ TEST(ProgramLinkage, LinksNothingItCanLoadLater) {
   for (const char* word : {"runpath", "rpath", "libmysqlpp"}) EXPECT_EQ(result.out.find(word), std::string::npos) << word;
 #ifndef ZELVORA_SANITIZED
   EXPECT_EQ(result.out.find("libstdc++"), std::string::npos) << "the C++ runtime is linked in";
+  EXPECT_EQ(result.out.find("[libm."), std::string::npos) << "no request needs libm";
 #endif
 }
 

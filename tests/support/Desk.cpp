@@ -100,8 +100,8 @@ CWorker::CWorker(const Lines& env) {
 
 CWorker::~CWorker() { Stop(); }
 
-int CWorker::Stop() {
-  const int status = pid_ > 0 ? StopProcess(pid_) : -1;
+int CWorker::Stop(bool signal) {
+  const int status = pid_ > 0 ? StopProcess(pid_, 5000, signal) : -1;
   pid_ = -1;
   unlink(socket_.c_str());
   unlink((socket_ + ".log").c_str());

@@ -70,7 +70,7 @@ class CWorker {
   CWorker& operator=(const CWorker&) = delete;
   const std::string& Socket() const { return socket_; }
   pid_t Pid() const { return pid_; }
-  int Stop();  // the worker's exit status
+  int Stop(bool signal = true);  // the worker's exit status; see StopProcess
 
  private:
   std::string socket_;

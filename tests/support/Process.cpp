@@ -81,9 +81,9 @@ pid_t StartProcess(const ProcessLaunch& launch, const std::string& log) {
   _exit(127);
 }
 
-int StopProcess(pid_t pid, int graceMs) {
+int StopProcess(pid_t pid, int graceMs, bool signal) {
   int status = 0;
-  kill(-pid, SIGTERM);
+  if (signal) kill(-pid, SIGTERM);
   for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10) {
     if (waited >= graceMs) kill(-pid, SIGKILL);
     usleep(10000);

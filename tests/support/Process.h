@@ -29,9 +29,10 @@ ProcessResult RunProcess(const ProcessLaunch& launch);
 // /dev/null and both outputs appended to `log`; does not wait. The pid, or -1.
 pid_t StartProcess(const ProcessLaunch& launch, const std::string& log);
 
-// Ends the process group of `pid`: SIGTERM, then SIGKILL after `graceMs`.
-// The leader's exit status, as RunProcess gives it.
-int StopProcess(pid_t pid, int graceMs = 2000);
+// Ends the process group of `pid`: SIGTERM (unless `signal` is false, for a
+// process already told to end), then SIGKILL after `graceMs`. The leader's
+// exit status, as RunProcess gives it.
+int StopProcess(pid_t pid, int graceMs = 2000, bool signal = true);
 
 // A TCP port on 127.0.0.1 that nothing listens on now.
 int FreePort();
