@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
+#include <stdexcept>
 
 #include "util/Json.h"
 #include "util/MallocBuffer.h"
@@ -29,14 +31,66 @@ bool AreaFits(int32_t size, int32_t indexSize) {
 }
 
 // The record number of `key` in the index, or -1 when it gets no record.
-int64_t IndexNumber(const picojson::object& index, const std::string& key) {
-  const auto member = index.find(key);
-  if (member == index.end() || !member->second.is<double>()) return -1;
-  const double number = member->second.get<double>();
-  // Truncated toward zero; anything beyond 32 bits cannot lie inside a board.
-  if (!(number > -1.0) || number >= 2147483648.0) return -1;
-  return static_cast<int32_t>(number);
-}
+// Reads an index for the record numbers of `keys` without building it: a
+// request names a few symbols, the index holds them all. A picojson parse
+// context; nested values are checked and skipped as picojson's null context
+// does. A member named twice counts with its last value.
+class CIndexReader {
+ public:
+  explicit CIndexReader(const std::vector<std::string>& keys) : keys_(keys), numbers_(keys.size(), -1) {}
+
+  bool set_null() { return true; }
+  bool set_bool(bool) { return true; }
+  bool set_number(double value) { return Finite(value); }
+  template <typename Iter>
+  bool parse_string(picojson::input<Iter>& in) {
+    picojson::null_parse_context::dummy_str text;
+    return picojson::_parse_string(text, in);
+  }
+  bool parse_array_start() { return skip_.parse_array_start(); }
+  template <typename Iter>
+  bool parse_array_item(picojson::input<Iter>& in, size_t) {
+    return picojson::_parse(skip_, in);
+  }
+  bool parse_array_stop(size_t size) { return skip_.parse_array_stop(size); }
+  bool parse_object_start() { return isObject_ = true; }
+  template <typename Iter>
+  bool parse_object_item(picojson::input<Iter>& in, const std::string& key) {
+    CNumber member;
+    if (!picojson::_parse(member, in)) return false;
+    for (size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i] == key) numbers_[i] = member.number;
+    }
+    return true;
+  }
+  bool parse_object_stop() { return true; }
+
+  bool IsObject() const { return isObject_; }
+
+  // A number beyond a double's range is an error, as picojson's own values
+  // make it (they throw; ParseJsonWith reports it).
+  static bool Finite(double value) {
+    if (!std::isfinite(value)) throw std::overflow_error("");
+    return true;
+  }
+  int64_t Number(size_t i) const { return numbers_[i]; }
+
+ private:
+  // One member's value: its record number when it is a number that can
+  // name one (truncated toward zero, within 32 bits), else -1.
+  struct CNumber : picojson::null_parse_context {
+    bool set_number(double value) {
+      number = !(value > -1.0) || value >= 2147483648.0 ? -1 : static_cast<int32_t>(value);
+      return Finite(value);
+    }
+    int64_t number = -1;
+  };
+
+  const std::vector<std::string>& keys_;
+  std::vector<int64_t> numbers_;
+  picojson::null_parse_context skip_;
+  bool isObject_ = false;
+};
 
 // Appends record `number` through the R + 1 byte `buffer`.
 void AppendRecordAt(const char* segment, int64_t offset, int32_t recordSize, char* buffer,
@@ -126,17 +180,14 @@ BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t in
   if (!area) return BoardStatus::kIndexMemory;
   std::memcpy(area.get(), segment + kBoardHeaderSize, static_cast<size_t>(indexSize));
 
-  picojson::value index;
-  if (ParseJson(area.get(), area.get() + indexSize, index, detail) == nullptr) {
-    return BoardStatus::kBadIndex;
-  }
-  if (!index.is<picojson::object>()) {
+  CIndexReader index(keys);
+  if (ParseJsonWith(index, area.get(), area.get() + indexSize, detail) == nullptr) return BoardStatus::kBadIndex;
+  if (!index.IsObject()) {
     detail = "index is not a JSON object";
     return BoardStatus::kBroken;
   }
-  const picojson::object& members = index.get<picojson::object>();
-  for (const std::string& key : keys) {
-    const int64_t offset = BoardRecordOffset(size, indexSize, recordSize, IndexNumber(members, key));
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const int64_t offset = BoardRecordOffset(size, indexSize, recordSize, index.Number(i));
     if (offset >= 0) AppendRecordAt(segment, offset, recordSize, record.get(), out);
   }
   return BoardStatus::kOk;
