@@ -1,5 +1,9 @@
 #include "desk/Zelvora.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +41,11 @@ int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
     std::fprintf(stderr, kMallocError, kModule, kLineSegmentMalloc, LastErrorText().c_str());
     return -1;
   }
+  // The copy's fresh pages are made in one call rather than by a fault
+  // each, which is most of what a process start pays for them. Only a hint.
+  const uintptr_t page = static_cast<uintptr_t>(getpagesize()), start = reinterpret_cast<uintptr_t>(copy.get());
+  const uintptr_t first = (start + page - 1) / page * page, end = (start + static_cast<uintptr_t>(size)) / page * page;
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
   if (memory.Read(0, copy.get(), size, true) != 0) {
     std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
     return -1;
