@@ -15,13 +15,17 @@ CSemaphore::~CSemaphore() {
 int CSemaphore::Open(const std::string& name, int64_t timeoutMillis) {
   name_ = name;
   SetTimeout(timeoutMillis);
-  // Whoever creates the semaphore first, every desk user must be able to
-  // open it, so the creating process's umask must not narrow 0666.
-  const mode_t saved = umask(0);
-  sem_t* handle = sem_open(name.c_str(), O_CREAT, 0666, 1);
-  const int error = errno;
-  umask(saved);
-  errno = error;
+  // Most boards' semaphores exist already: open those as they are.
+  sem_t* handle = sem_open(name.c_str(), 0);
+  if (handle == SEM_FAILED && errno == ENOENT) {
+    // Whoever creates the semaphore first, every desk user must be able to
+    // open it, so the creating process's umask must not narrow 0666.
+    const mode_t saved = umask(0);
+    handle = sem_open(name.c_str(), O_CREAT, 0666, 1);
+    const int error = errno;
+    umask(saved);
+    errno = error;
+  }
   if (handle == SEM_FAILED) return -1;
   if (handle_ != nullptr) sem_close(handle_);
   handle_ = handle;
