@@ -30,6 +30,17 @@ std::string ReadAll(int fd) {
   return text;
 }
 
+// Replaces the child with the launch's program; never returns.
+[[noreturn]] void Exec(const ProcessLaunch& launch) {
+  std::vector<char*> argv{const_cast<char*>(launch.program.c_str())}, envp;
+  for (const auto& arg : launch.args) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const auto& var : launch.env) envp.push_back(const_cast<char*>(var.c_str()));
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  execve(launch.program.c_str(), argv.data(), envp.data());
+  _exit(127);
+}
+
 }  // namespace
 
 // The streams are files, not pipes: nothing can block however much the
@@ -45,13 +56,7 @@ ProcessResult RunProcess(const ProcessLaunch& launch) {
     for (int i = 0; i < 3; ++i) dup2(fds[i], i);
     const struct rlimit limit = {static_cast<rlim_t>(launch.addressLimit), static_cast<rlim_t>(launch.addressLimit)};
     if (launch.addressLimit > 0) setrlimit(RLIMIT_AS, &limit);
-    std::vector<char*> argv{const_cast<char*>(launch.program.c_str())}, envp;
-    for (const auto& arg : launch.args) argv.push_back(const_cast<char*>(arg.c_str()));
-    for (const auto& var : launch.env) envp.push_back(const_cast<char*>(var.c_str()));
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    execve(launch.program.c_str(), argv.data(), envp.data());
-    _exit(127);
+    Exec(launch);
   }
   int status = 0;
   while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -72,13 +77,7 @@ pid_t StartProcess(const ProcessLaunch& launch, const std::string& log) {
   dup2(in, 0);
   dup2(out, 1);
   dup2(out, 2);
-  std::vector<char*> argv{const_cast<char*>(launch.program.c_str())}, envp;
-  for (const auto& arg : launch.args) argv.push_back(const_cast<char*>(arg.c_str()));
-  for (const auto& var : launch.env) envp.push_back(const_cast<char*>(var.c_str()));
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
-  execve(launch.program.c_str(), argv.data(), envp.data());
-  _exit(127);
+  Exec(launch);
 }
 
 int StopProcess(pid_t pid, int graceMs, bool signal) {
