@@ -1,21 +1,25 @@
 #include "Request.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
 
-int32_t EnvInt(const char* name) {
+// The variable read with strtoll (base 10); 0 when unset. Beyond 64 bits
+// it holds strtoll's bound, which no body fits either.
+int64_t EnvNumber(const char* name) {
   const char* value = std::getenv(name);
-  if (value == nullptr) return 0;
-  return static_cast<int32_t>(std::strtol(value, nullptr, 10));
+  return value == nullptr ? 0 : std::strtoll(value, nullptr, 10);
 }
 
 }  // namespace
 
 int32_t AcceptedBodyLength() {
-  const int32_t length = EnvInt("CONTENT_LENGTH");
-  if (length <= 0 || length >= EnvInt("MAX_CONTENT_LENGTH")) return -1;
-  return length;
+  // Compared whole: a length cut to 32 bits (4294967386 read as 90) would
+  // let the program read a body other than the one announced.
+  const int64_t length = EnvNumber("CONTENT_LENGTH");
+  if (length <= 0 || length > INT32_MAX || length >= EnvNumber("MAX_CONTENT_LENGTH")) return -1;
+  return static_cast<int32_t>(length);
 }
 
 int32_t ReadBody(FILE* in, char* buffer, int32_t length) {

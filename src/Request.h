@@ -9,8 +9,8 @@
 #include "markup/MarkupNode.h"
 
 // The announced body length when the body may be read: CONTENT_LENGTH above
-// 0 and strictly below MAX_CONTENT_LENGTH, both read with strtol (base 10)
-// and held in 32 bits, an unset variable counting as 0. -1 otherwise.
+// 0, within 32 bits and strictly below MAX_CONTENT_LENGTH, both read with
+// strtoll (base 10), an unset variable counting as 0. -1 otherwise.
 int32_t AcceptedBodyLength();
 
 // Reads `in` byte by byte until end of input or until `length` bytes are in

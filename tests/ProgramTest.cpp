@@ -40,6 +40,8 @@ const ProgramCase kCases[] = {
     {"no limit", {"CONTENT_LENGTH={L}"}, kBars, "{B}", ""},
     {"limit not a number", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=abc"}, kBars, "{B}", ""},
     {"negative limit", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=-1"}, kBars, "{B}", ""},
+    {"a length beyond 32 bits is refused, not cut", {"CONTENT_LENGTH=4294967386", "MAX_CONTENT_LENGTH=65536"}, kBars, "{B}", ""},
+    {"a limit beyond 32 bits is a limit", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=4294967396"}, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing},
     {"length equal to the limit", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH={L}"}, kBars, "{B}", ""},
     {"length one under the limit", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH={L+1}"}, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing},
     {"numbers read as strtol reads them", {"CONTENT_LENGTH=  {L}xyz", "MAX_CONTENT_LENGTH= +{L+1}"}, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing},
