@@ -19,6 +19,8 @@
 #include "shm/ShareMemory.h"
 #include "support/Desk.h"
 
+extern char** environ;
+
 namespace {
 
 const char kBanner[] = "Zelvora 1.0 - foreign-exchange desk service\n";
@@ -51,13 +53,9 @@ ProcessResult Script(const std::string& command) {
 
 // Starts a server in a process group of its own, its output in `log`.
 pid_t Spawn(const std::string& command, const std::string& log) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    execl("/bin/sh", "sh", "-c", ("exec " + command + " </dev/null >>" + log + " 2>&1").c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return pid;
+  ProcessLaunch launch{"/bin/sh", {"-c", "exec " + command}, {}, ""};
+  for (char** var = environ; *var != nullptr; ++var) launch.env.push_back(*var);
+  return StartProcess(launch, log);
 }
 
 class DeskEnvironment : public ::testing::Environment {
@@ -85,11 +83,7 @@ class DeskEnvironment : public ::testing::Environment {
   void TearDown() override {
     // Whole groups: nginx's workers and fcgiwrap's children (which do not heed SIGTERM) go too.
     for (pid_t pid : {desk.nginx, desk.fcgiwrap, desk.pool}) {
-      if (pid <= 0) continue;
-      kill(-pid, SIGTERM);
-      usleep(200000);
-      kill(-pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
+      if (pid > 0) StopProcess(pid, 200);
     }
     Script(ZELVORA_SOURCE_DIR "/scripts/demo stop && " ZELVORA_SOURCE_DIR "/scripts/db-local remove && rm -rf " + desk.state);
     RemoveBoardsMarked("account.9999");  // asked for, never a board
