@@ -1,7 +1,5 @@
 // zelvora-board as an operator runs it, checked through the readers that
-// the CGI program uses. "KEY" in an expected text stands for the board's key.
-#include <unistd.h>
-
+// the CGI program uses. "KEY" in a case stands for the board's key.
 #include <gtest/gtest.h>
 
 #include "desk/Zelvora.h"
@@ -10,10 +8,11 @@
 namespace {
 
 struct ToolCase {
-  Lines args;  // "KEY" stands for a fresh key of the given kind
+  Lines args;
   std::string input;
   int status;
   std::string out, err;
+  std::string read;  // what the readers give afterwards: "" unchecked, "(gone)", "(nothing)"
 };
 
 std::string WithKey(std::string text, const std::string& key) {
@@ -21,77 +20,46 @@ std::string WithKey(std::string text, const std::string& key) {
   return text;
 }
 
-ProcessResult Tool(const Lines& args, const std::string& input, const std::string& key) {
-  ProcessLaunch launch{ZELVORA_BOARD, {}, {}, input};
-  for (const std::string& arg : args) launch.args.push_back(WithKey(arg, key));
-  return RunProcess(launch);
-}
-
-class BoardTool : public ::testing::Test {
- protected:
-  void TearDown() override { RemoveBoardsMarked(".zt" + std::to_string(getpid()) + "-"); }
-  void Expect(const std::string& kind, const std::vector<ToolCase>& cases) {
-    const std::string key = UniqueKey(kind);
-    for (const ToolCase& c : cases) {
-      const ProcessResult result = Tool(c.args, c.input, key);
-      const std::string shown = ::testing::PrintToString(c.args) + " " + c.input;
-      EXPECT_EQ(result.status, c.status) << shown;
-      EXPECT_EQ(result.out, WithKey(c.out, key)) << shown;
-      EXPECT_EQ(result.err, WithKey(c.err, key)) << shown;
-      EXPECT_TRUE(c.status != 1 || BoardGone(key)) << shown << ": a refused write leaves nothing";
-    }
-  }
-  static std::string ReadAll(const std::string& key, int32_t size) {
+// Runs the cases in order on one fresh key of `kind`; a refused write (status 1) must leave nothing.
+void Expect(const std::string& kind, const std::vector<ToolCase>& cases) {
+  const std::string key = UniqueKey(kind);
+  for (const ToolCase& c : cases) {
+    ProcessLaunch launch{ZELVORA_BOARD, {}, {}, c.input};
+    for (const std::string& arg : c.args) launch.args.push_back(WithKey(arg, key));
+    const ProcessResult result = RunProcess(launch);
+    const std::string shown = ::testing::PrintToString(c.args) + " " + c.input;
+    EXPECT_EQ(result.status, c.status) << shown;
+    EXPECT_EQ(result.out, WithKey(c.out, key)) << shown;
+    EXPECT_EQ(result.err, WithKey(c.err, key)) << shown;
     CDeskService service;
-    std::string out;
-    return service.ReadBoard(key, size, out, 0) == 0 ? out : "(unreadable)";
+    std::string read;
+    const bool gone = c.read == "(gone)" || (c.status == 1 && c.args[0] == "write");
+    EXPECT_TRUE(!gone || BoardGone(key)) << shown;
+    const std::string want = c.read == "(nothing)" ? "" : c.read;
+    EXPECT_TRUE(c.read.empty() || gone || (service.ReadBoard(key, 1812, read, 0) == 0 && read == want)) << shown << ": the readers give " << read;
   }
-};
+  RemoveBoardsMarked(key);
+}
 
-TEST_F(BoardTool, WritesDumpsAndRemovesBoardsTheReadersRead) {
-  const std::string key = UniqueKey("account");
-  const struct {
-    ToolCase step;
-    std::string read;  // what the readers give afterwards, "" for nothing to check
-  } steps[] = {
-      {{{"write", "KEY"}, "{\"AccountID\":\"7\",\"Balance\":1.5}\n\n  {\"AccountID\":\"70\"}  \r\n", 0, "board KEY: 2 records of 31 bytes\n", ""}, "{\"AccountID\":\"7\",\"Balance\":1.5},{\"AccountID\":\"70\"}"},
-      {{{"dump", "KEY"}, "", 0, "board KEY: 1812 bytes, index area 0\ncount 2, record size 31\n0 {\"AccountID\":\"7\",\"Balance\":1.5}\n1 {\"AccountID\":\"70\"}\n", ""}, ""},
+TEST(BoardTool, WritesDumpsAndRemovesBoardsTheReadersRead) {
+  Expect("account", {
+      {{"write", "KEY"}, "{\"AccountID\":\"7\",\"Balance\":1.5}\n\n  {\"AccountID\":\"70\"}  \r\n", 0, "board KEY: 2 records of 31 bytes\n", "", "{\"AccountID\":\"7\",\"Balance\":1.5},{\"AccountID\":\"70\"}"},
+      {{"dump", "KEY"}, "", 0, "board KEY: 1812 bytes, index area 0\ncount 2, record size 31\n0 {\"AccountID\":\"7\",\"Balance\":1.5}\n1 {\"AccountID\":\"70\"}\n", ""},
       // Two options at once; fewer records leave no old ones.
-      {{{"write", "KEY", "--size", "1812", "--record-size", "500"}, "{\"b\":1}\n", 0, "board KEY: 1 records of 500 bytes\n", ""}, "{\"b\":1}"},
-      {{{"dump", "KEY"}, "", 0, "board KEY: 1812 bytes, index area 0\ncount 1, record size 500\n0 {\"b\":1}\n", ""}, ""},
-      {{{"write", "KEY"}, "", 0, "board KEY: 0 records of 1 bytes\n", ""}, "(nothing)"},
-      {{{"remove", "KEY"}, "", 0, "", ""}, "(gone)"},
-      {{{"remove", "KEY"}, "", 1, "", "zelvora-board: no board KEY: No such file or directory\n"}, "(gone)"},
-      {{{"dump", "KEY"}, "", 1, "", "zelvora-board: cannot read board KEY: No such file or directory\n"}, ""},
-  };
-  for (const auto& s : steps) {
-    const ProcessResult result = Tool(s.step.args, s.step.input, key);
-    const std::string shown = ::testing::PrintToString(s.step.args);
-    EXPECT_EQ(result.status, s.step.status) << shown;
-    EXPECT_EQ(result.out, WithKey(s.step.out, key)) << shown;
-    EXPECT_EQ(result.err, WithKey(s.step.err, key)) << shown;
-    if (s.read == "(gone)") {
-      EXPECT_TRUE(BoardGone(key)) << shown;
-    } else if (!s.read.empty()) {
-      EXPECT_EQ(ReadAll(key, 1812), s.read == "(nothing)" ? "" : s.read) << shown;
-    }
-  }
+      {{"write", "KEY", "--size", "1812", "--record-size", "500"}, "{\"b\":1}\n", 0, "board KEY: 1 records of 500 bytes\n", "", "{\"b\":1}"},
+      {{"dump", "KEY"}, "", 0, "board KEY: 1812 bytes, index area 0\ncount 1, record size 500\n0 {\"b\":1}\n", ""},
+      {{"write", "KEY"}, "", 0, "board KEY: 0 records of 1 bytes\n", "", "(nothing)"},
+      {{"remove", "KEY"}, "", 0, "", "", "(gone)"},
+      {{"remove", "KEY"}, "", 1, "", "zelvora-board: no board KEY: No such file or directory\n", "(gone)"},
+      {{"dump", "KEY"}, "", 1, "", "zelvora-board: cannot read board KEY: No such file or directory\n"},
+  });
+  Expect("offer", {
+      {{"write", "KEY"}, "{\"Symbol\":\"EURUSD\",\"Bid\":1.08}\n{\"Symbol\":\"USD/JPY\",\"Bid\":150.1}\n", 0, "board KEY: 2 records of 32 bytes\n", ""},
+      {{"dump", "KEY"}, "", 0, "board KEY: 64032 bytes, index area 4000\ncount 2, record size 32\nindex {\"EURUSD\":0,\"USD\\/JPY\":1}\n0 {\"Symbol\":\"EURUSD\",\"Bid\":1.08}\n1 {\"Symbol\":\"USD/JPY\",\"Bid\":150.1}\n", ""},
+  });
 }
 
-TEST_F(BoardTool, BuildsTheOfferIndexFromSymbols) {
-  const std::string key = UniqueKey("offer");
-  ASSERT_EQ(Tool({"write", "KEY"}, "{\"Symbol\":\"EURUSD\",\"Bid\":1.08}\n{\"Symbol\":\"USD/JPY\",\"Bid\":150.1}\n", key).status, 0);
-  CDeskService service;
-  CMarkupNode first, second;
-  first.text = "USD/JPY";
-  second.text = "EURUSD";
-  std::string out;
-  ASSERT_EQ(service.ReadBoardByKeys(key, 64032, out, 4000, {&first, &second}), 0);
-  EXPECT_EQ(out, "{\"Symbol\":\"USD/JPY\",\"Bid\":150.1},{\"Symbol\":\"EURUSD\",\"Bid\":1.08}");
-  EXPECT_NE(Tool({"dump", "KEY"}, "", key).out.find("index {\"EURUSD\":0,\"USD\\/JPY\":1}\n"), std::string::npos);
-}
-
-TEST_F(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
+TEST(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
   std::string twenty;
   for (int i = 0; i < 20; ++i) twenty += "{\"AccountID\":\"" + std::to_string(1000 + i) + "\"}\n";
   Expect("account", {
@@ -108,12 +76,12 @@ TEST_F(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
   });
 }
 
-TEST_F(BoardTool, UsageErrorsExitTwo) {
-  const ProcessResult help = Tool({"--help"}, "", "");
+TEST(BoardTool, UsageErrorsExitTwo) {
+  const ProcessResult help = RunProcess({ZELVORA_BOARD, {"--help"}});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: zelvora-board write KEY"), std::string::npos);
   for (const Lines& args : {Lines{}, Lines{"frobnicate", "account.1"}, Lines{"write", "account.1", "--size"}, Lines{"write", "account.1", "--size", "-4"}, Lines{"write", "account.1", "--sizes", "4"}}) {
-    EXPECT_EQ(Tool(args, "", "").status, 2) << ::testing::PrintToString(args);
+    EXPECT_EQ(RunProcess({ZELVORA_BOARD, args}).status, 2) << ::testing::PrintToString(args);
   }
 }
 

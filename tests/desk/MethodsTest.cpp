@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
-
 
 #include "support/Desk.h"
 
@@ -33,22 +33,11 @@ class Methods : public ::testing::TestWithParam<bool> {
   }
   void SetUp() override {
     REQUIRE_DATABASE();
-    RunSql({"DELETE FROM `Offer`",
-            "INSERT INTO `Offer` (OfferID, Symbol, Bid, Ask, PointSize, Time) VALUES ('1', 'EURUSD', 1.0842, 1.0844, 0.0001, '2026-12-05 09:30:00'), ('2', 'USDJPY', 151.32, 151.34, 0.01, '2026-12-05 09:30:01')",
-            "INSERT INTO `Account` (AccountID, AccountName, Balance, Equity, DayPL, GrossPL, UsedMargin, UsableMargin, Hedging) VALUES ('" + id_ + "a', 'Test', 1000, 1010.5, -2, 10.5, 40, 970.5, 'Y')",
-            "INSERT INTO `Trade` (TradeID, AccountID, OfferID, Symbol, Amount, BS, Open, PL, GrossPL, OpenTime, CloseTime, OpenOrderID, CloseOrderID) VALUES "
-            "('1', '" + id_ + "', '1', 'EURUSD', 10000, 'B', 1.08, 12.5, 0, '2026-12-01 09:00:00', DEFAULT, 'o1', ''), ('2', '" + id_ + "', '2', 'USDJPY', 5000, 'S', 151.2, -3, 0, '2026-12-03 10:00:00', DEFAULT, 'o2', ''), "
-            "('3', '" + id_ + "', '1', 'EURUSD', 10000, 'B', 1.07, 40, 0, '2026-11-01 09:00:00', '2026-11-02 09:00:00', 'o3', 'c3'), "
-            // The report's trades: PL values exact in binary, so sums print exactly.
-            "('1', '" + id_ + "A', '1', 'EURUSD', 1, 'B', 0, 10.5, 11, '2025-03-03 09:00:00', '2025-03-04 10:00:00', 'r1', 'c1'), ('2', '" + id_ + "A', '1', 'EURUSD', 1, 'B', 0, -3.25, -3, '2025-07-10 09:00:00', '2025-07-10 15:00:00', 'r2', 'c2'), "
-            "('3', '" + id_ + "A', '2', 'USDJPY', 1, 'B', 0, 20, 21.5, '2025-07-11 09:00:00', '2025-07-12 09:00:00', 'r3', 'c3'), ('4', '" + id_ + "A', '1', 'EURUSD', 1, 'B', 0, 7.75, 8, '2026-01-05 09:00:00', '2026-01-09 09:00:00', 'r4', 'c4'), "
-            "('5', '" + id_ + "A', '3', 'GBPUSD', 1, 'B', 0, -12, -12.5, '2026-02-02 09:00:00', '2026-03-02 09:00:00', 'r5', 'c5'), ('6', '" + id_ + "A', '2', 'USDJPY', 1, 'B', 0, 4.5, 4.5, '2026-11-30 09:00:00', DEFAULT, 'r6', ''), "
-            "('7', '" + id_ + "B', '1', 'EURUSD', 1, 'B', 0, 99, 99, '2025-03-03 09:00:00', '2025-03-05 09:00:00', 'r7', 'c7')",
-            "INSERT INTO `TsContext` (OrderID, TradeID, AccountId, Class, TradeMethodPeriod, TradeMethodName, TrailStopPeriod, TrailStopName, TrailMoveTsName) VALUES "
-            "('o1', '1', '" + id_ + "', 'S', 'H1', 'MA-Cross', 'M15', 'ATR', 'Step'), ('o2', '2', '" + id_ + "', 'S', 'M5', '', '', '', ''), ('o3', '3', '" + id_ + "', 'S', 'D1', 'Carry', '', '', ''), "
-            "('r1', '1', '" + id_ + "A', 'S', 'H1', 'MA', '', '', ''), ('r2', '2', '" + id_ + "A', 'S', 'H1', 'MA', '', '', ''), ('r3', '3', '" + id_ + "A', 'S', 'H1', 'Breakout', '', '', ''), "
-            "('r5', '5', '" + id_ + "A', 'S', 'H1', 'Breakout', '', '', ''), ('r6', '6', '" + id_ + "A', 'S', 'H1', 'MA', '', '', ''), ('r7', '7', '" + id_ + "B', 'S', 'H1', 'MA', '', '', '')",
-            "INSERT INTO `ImplPlan` (AccountID, Symbol, IP1, IP2, IP3) VALUES ('" + id_ + "', 'USDJPY', '0.3', '0.8', '20'), ('" + id_ + "', 'EURUSD', '0.5', '1.0', '30')"});
+    std::stringstream fixture;
+    fixture << std::ifstream(ZELVORA_SOURCE_DIR "/tests/desk/Methods.sql").rdbuf();
+    std::string sql = fixture.str();
+    for (auto at = sql.find("{ID}"); at != std::string::npos; at = sql.find("{ID}", at)) sql.replace(at, 4, id_);
+    RunSql({sql});
   }
   void TearDown() override {
     RemoveBoardsMarked(id_);
