@@ -5,7 +5,9 @@
    "close"). ZELVORA_FAKE_ROWS names a file whose first line holds the column
    names and every further line one row, cells separated by tabs: every
    select answers those rows. ZELVORA_FAKE_FAIL set to "connect", "select" or
-   "trans" makes that call fail. */
+   "trans" makes that call fail. Built once more with OMIT_INIT (no myw_init)
+   and with OMIT_QUERIES (no myw_select, myw_exec, myw_isConnected,
+   myw_close), for the client's failure paths. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -34,6 +36,22 @@ static MywResult Answer(int32_t code, int64_t count, const char* message) {
   return result;
 }
 
+#ifndef OMIT_INIT
+void* myw_init(void) {
+  static int context;
+  return &context;
+}
+#endif
+
+MywResult myw_connect(void* context, const char* database, const char* host, const char* user, const char* password) {
+  (void)context;
+  char line[1024];
+  snprintf(line, sizeof line, "%s|%s|%s|%s", database ? database : "(null)", host ? host : "(null)", user ? user : "(null)", password ? password : "(null)");
+  Record("connect %s\n", line);
+  return Failing("connect") ? Answer(-1, 0, "fake: connection refused") : Answer(0, 0, "");
+}
+
+#ifndef OMIT_QUERIES
 /* Fills `set` from the ZELVORA_FAKE_ROWS file, as one malloc block like the
    real library's: the cell pointers, then the texts. A row shorter than the
    names line gets empty cells; a longer one is cut. */
@@ -67,19 +85,6 @@ static int64_t LoadRows(MywRecordSet* set) {
   return set->rowCount;
 }
 
-void* myw_init(void) {
-  static int context;
-  return &context;
-}
-
-MywResult myw_connect(void* context, const char* database, const char* host, const char* user, const char* password) {
-  (void)context;
-  char line[1024];
-  snprintf(line, sizeof line, "%s|%s|%s|%s", database ? database : "(null)", host ? host : "(null)", user ? user : "(null)", password ? password : "(null)");
-  Record("connect %s\n", line);
-  return Failing("connect") ? Answer(-1, 0, "fake: connection refused") : Answer(0, 0, "");
-}
-
 int myw_isConnected(void* context) {
   (void)context;
   Record("%sisConnected\n", "");
@@ -98,6 +103,12 @@ MywResult myw_exec(void* context, const char* sql) {
   return Answer(0, 1, "");
 }
 
+void myw_close(void* context) {
+  (void)context;
+  Record("%sclose\n", "");
+}
+#endif
+
 MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) {
   (void)context;
   char number[16];
@@ -106,9 +117,4 @@ MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) 
   for (int32_t i = 0; i < count; ++i) Record("  %s\n", sqls[i]);
   if (Failing("trans")) return Answer(-1, 0, "fake: transaction failed");
   return count > 0 ? Answer(0, count, "") : Answer(-1, 0, "empty transaction: nothing to commit");
-}
-
-void myw_close(void* context) {
-  (void)context;
-  Record("%sclose\n", "");
 }
