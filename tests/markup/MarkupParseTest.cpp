@@ -69,18 +69,14 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
 }
 
 TEST(Parse, KeepsDeclarationDocTypeAndFlags) {
-  CMarkupDoc doc;
+  CMarkupDoc doc, none;
   const std::string body = "<!DOCTYPE html><?xml version=\"1.0\" encoding=\"UTF-8\"?><r><!DOCTYPE zz><a>x</a><b><c/>t</r>";
   doc.Parse(body.data(), static_cast<int32_t>(body.size()));
-  EXPECT_EQ(Dump(doc.Root()), "r{a=\"x\" b=\"t\"{c}}");
   ASSERT_TRUE(doc.DocType() != nullptr && doc.Declaration() != nullptr);
-  EXPECT_EQ(doc.DocType()->name + "|" + doc.DocType()->text, "doctype| zz");  // the last one wins
-  EXPECT_EQ(Dump(*doc.Declaration()), "xml[encoding=\"UTF-8\",version=\"1.0\"]");
+  EXPECT_EQ(Dump(doc.Root()) + " " + Dump(*doc.DocType()) + " " + Dump(*doc.Declaration()), "r{a=\"x\" b=\"t\"{c}} doctype=\" zz\" xml[encoding=\"UTF-8\",version=\"1.0\"]");  // the last doctype wins
   const CMarkupNode& root = doc.Root();
   EXPECT_EQ(std::vector<bool>({root.closed, root.FindNode("a")->closed, root.FindNode("b")->closed, root.FindNode("c")->selfClosing}), std::vector<bool>({true, true, false, true}));
-  EXPECT_EQ(root.FindNode("c")->parent, root.FindNode("b"));
   for (int32_t count : {0, -1}) EXPECT_EQ(ParseDump("<r>x</r>", count), "") << count;
-  CMarkupDoc none;
   none.Parse(nullptr, 8);
   EXPECT_EQ(Dump(none.Root()), "");
 }
@@ -140,24 +136,6 @@ TEST(Parse, OnePassRepairMatchesRestartingFromTheRoot) {
     NaiveRepair(scanned.Root());
     ASSERT_EQ(ParseDump(body), Dump(scanned.Root())) << "body: " << body;
   }
-}
-
-TEST(MarkupNode, SearchesInDocumentOrderAndCollectsDirectChildren) {
-  CMarkupDoc doc;
-  const std::string body = "<params><b><symbol>deep</symbol></b><symbol>EURUSD</symbol><params>inner</params><symbol>USDJPY</symbol></params>";
-  doc.Parse(body.data(), static_cast<int32_t>(body.size()));
-  const CMarkupNode& root = doc.Root();
-  EXPECT_EQ(root.FindNode("symbol")->text, "deep");  // the whole first subtree before the next child
-  EXPECT_EQ(root.FindNode("params"), &root);         // the node itself first
-  EXPECT_EQ(root.FindNode("Symbol"), nullptr);
-  std::vector<const CMarkupNode*> list{nullptr};
-  root.FindChildren("symbol", list);
-  ASSERT_EQ(list.size(), 3u);  // appended, direct children only
-  EXPECT_EQ(list[1]->text + list[2]->text, "EURUSDUSDJPY");
-  CMarkupNode parent;
-  for (const char* name : {"a", "b", "c"}) parent.AddChild(std::make_unique<CMarkupNode>())->name = name;
-  const std::unique_ptr<CMarkupNode> b = parent.TakeChild(1);
-  EXPECT_EQ(b->name + (b->parent == nullptr ? "" : " still attached") + parent.children[1]->name, "bc");
 }
 
 TEST(MarkupNode, DestroysAVeryDeepTreeWithoutRecursing) {
