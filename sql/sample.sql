@@ -122,3 +122,19 @@ INSERT INTO `PriceBar` VALUES
   ('GBPUSD','H1','2026-12-05 05:00:00',1.2741,1.2744,1.2733,1.2735,1.2739,1.2742,1.2731,1.2733,'2026-12-05 09:00:00','2026-12-05 09:00:00');
 
 INSERT INTO `TsContextTitle` VALUES (1,'00000000000000000000000000000001','C1 title','C2 title','C3 title','C4 title','C5 title','C6 title',NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,'2026-01-05 09:00:00','setup','2026-01-05 09:00:00');
+
+-- Six days of hourly and two and a half hours of minute bars before those
+-- above, so that charts have something to show: a smooth, repeatable walk
+-- around each symbol's price, the ask two points over the bid, each bar
+-- opening where the one before it closed.
+INSERT INTO `PriceBar` (Symbol, Period, StartDate, AskOpen, AskHigh, AskLow, AskClose, BidOpen, BidHigh, BidLow, BidClose, ins_datetime, upd_datetime)
+SELECT sym, per, t, ROUND(o + 2 * pt, d), ROUND(GREATEST(o, c) + (3 + MOD(i, 4)) * pt, d), ROUND(LEAST(o, c) + (1 - MOD(i * 7, 5)) * pt, d), ROUND(c + 2 * pt, d),
+       ROUND(o, d), ROUND(GREATEST(o, c) + (1 + MOD(i, 4)) * pt, d), ROUND(LEAST(o, c) - (1 + MOD(i * 7, 5)) * pt, d), ROUND(c, d), '2026-12-05 09:00:00', '2026-12-05 09:00:00'
+FROM (
+  WITH RECURSIVE n AS (SELECT 1 AS i UNION ALL SELECT i + 1 FROM n WHERE i < 150)
+  SELECT i, sym, per, pt, d, DATE_SUB('2026-12-05 00:00:00', INTERVAL i * secs SECOND) t,
+         base * (1 + 0.0015 * SIN(i / 9) + 0.0007 * SIN(i / 2.3)) o, base * (1 + 0.0015 * SIN((i - 1) / 9) + 0.0007 * SIN((i - 1) / 2.3)) c
+  FROM n,
+    (SELECT 'EURUSD' sym, 1.0843 base, 0.0001 pt, 5 d UNION ALL SELECT 'GBPUSD', 1.2719, 0.0001, 5 UNION ALL SELECT 'USDJPY', 151.33, 0.01, 3) s,
+    (SELECT 'M1' per, 60 secs UNION ALL SELECT 'H1', 3600) p
+) walk;

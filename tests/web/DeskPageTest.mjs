@@ -1,0 +1,161 @@
+// The desk page in a real browser (Debian's chromium, driven by
+// playwright-core) against a demo desk of the test's own. Every expected
+// value is read here from the demo's database or boards, never copied in.
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdirSync } from 'node:fs';
+import { createServer } from 'node:net';
+import { after, before, test } from 'node:test';
+import { chromium } from 'playwright-core';
+
+const source = process.env.ZELVORA_SOURCE_DIR, build = process.env.ZELVORA_BUILD_DIR;
+const freePort = () => new Promise((resolve) => {
+  const server = createServer().listen(0, '127.0.0.1', () => {
+    const { port } = server.address();
+    server.close(() => resolve(port));
+  });
+});
+const state = `/tmp/zelvora-page-${process.pid}`;
+const env = { ...process.env, ZELVORA_DEMO_DIR: state, ZELVORA_DB_DIR: `${state}-db`, ZELVORA_BUILD_DIR: build, TZ: 'Asia/Tokyo' };
+const run = (command, ...args) => execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
+const sql = (query) => run('scripts/db-local', 'sql', '-N', '-e', query).trim().split('\n').filter(Boolean).map((line) => line.split('\t'));
+const board = (key) => run(`${build}/zelvora-board`, 'dump', key).split('\n').filter((line) => /^\d+ \{/.test(line)).map((line) => JSON.parse(line.replace(/^\d+ /, '')));
+const amount = (text) => Number(text.replaceAll(',', ''));
+
+let browser, page, origin;
+const pageErrors = [];
+
+before(async () => {
+  env.PORT = String(await freePort());
+  env.ZELVORA_DB_PORT = String(await freePort());
+  run('scripts/demo', 'start');
+  origin = `http://127.0.0.1:${env.PORT}`;
+  browser = await chromium.launch({ executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium', args: ['--no-sandbox'] });
+  page = await browser.newPage({ viewport: { width: 1280, height: 800 }, timezoneId: 'Asia/Tokyo' });
+  page.on('pageerror', (error) => pageErrors.push(error.message));
+});
+
+after(async () => {
+  await browser?.close();
+  run('scripts/demo', 'stop');
+  run('scripts/db-local', 'remove');
+});
+
+// The texts of a panel's table body, one array of cell texts a row.
+const rows = (panel) => page.locator(`#${panel} tbody tr`).evaluateAll((trs) => trs.map((tr) => [...tr.cells].map((td) => td.textContent.trim())));
+const status = (panel) => page.locator(`#${panel} .status`);
+
+async function open(endpoint) {
+  const started = Date.now();
+  await page.goto(`${origin}/?endpoint=${endpoint}`);
+  await page.locator('#offers tbody td.num').first().waitFor();
+  return Date.now() - started;
+}
+
+for (const endpoint of ['zelvora.cgi', 'zelvora.fcgi']) {
+  test(`offers and accounts are the board's and the database's, and offers move (${endpoint})`, async () => {
+    console.log(`first offers ${await open(endpoint)} ms after the page was asked for (${endpoint})`);
+    const offers = board('offer');
+    const first = await rows('offers');
+    assert.deepEqual(first.map((r) => r[0]), offers.map((o) => o.Symbol));
+    for (const [i, offer] of offers.entries()) assert.equal(amount(first[i][3]), Math.round(((offer.Ask - offer.Bid) / offer.PointSize) * 10) / 10, offer.Symbol);
+    await page.waitForFunction((before) => [...document.querySelectorAll('#offers tbody tr')].some((tr, i) => tr.cells[1].textContent !== before[i]), first.map((r) => r[1]), { timeout: 3000 });
+    await page.locator('#accounts tbody td.num').first().waitFor();
+    const shown = await rows('accounts');
+    const expected = sql('SELECT AccountID, Balance, Equity, DayPL, UsedMargin, UsableMargin, GrossPL FROM `Account` ORDER BY AccountID');
+    assert.deepEqual(shown.map((r) => [r[0], ...r.slice(1).map(amount)]), expected.map((r) => [r[0], ...r.slice(1).map(Number)]));
+    const dayPL = await page.locator('#accounts tbody tr td:nth-child(4)').evaluateAll((tds) => tds.map((td) => td.className.includes('down')));
+    assert.deepEqual(dayPL, expected.map((r) => Number(r[3]) < 0));
+  });
+}
+
+test('the chart holds a candle for every bar on the board', async () => {
+  for (const period of ['M1', 'H1']) {
+    await page.selectOption('#chart-period', period);
+    const bars = board(`pricebar.${await page.inputValue('#chart-symbol')}${period}`).length;
+    assert.ok(bars > 0);
+    await page.waitForFunction((n) => document.getElementById('chart').dataset.candles === String(n), bars, { timeout: 5000 });
+  }
+});
+
+test('trades and reports agree with the database, totals included', async () => {
+  const open = board('trade.1001');
+  await page.locator('#open-trades tbody td').first().waitFor();
+  assert.deepEqual((await rows('open-trades')).map((r) => r[0]), open.map((t) => t.TradeID));
+  const closed = sql("SELECT TradeID, PL, DATE_FORMAT(OpenTime, '%Y/%m/%d %H:%i:%s') FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID");
+  await page.locator('#closed-trades tbody td').first().waitFor();
+  const shown = await rows('closed-trades');
+  assert.deepEqual(shown.map((r) => [r[0], amount(r[6]), r[8]]), closed.map((r) => [r[0], Number(r[1]), r[2]]));
+  const total = await page.locator('#closed-trades tfoot td').nth(5).textContent();
+  assert.equal(amount(total), Number(sql("SELECT SUM(PL) FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!=''")[0][0]));
+  await page.check('#report fieldset input[value="1"]');
+  await page.click('#report button[type=submit]');
+  const bySymbol = sql("SELECT Symbol, COUNT(*), SUM(PL) FROM `Trade` WHERE AccountID='1001' GROUP BY Symbol ORDER BY Symbol");
+  await page.waitForFunction((n) => document.querySelectorAll('#report tbody tr').length === n, bySymbol.length);
+  assert.deepEqual((await rows('report')).map((r) => [r[0], amount(r[1]), amount(r[2])]), bySymbol.map((r) => [r[0], Number(r[1]), Number(r[2])]));
+});
+
+test('a plan edited in the page is written, shows after a reload, and a refused one says so', async () => {
+  const value = String(process.pid % 1000) + '.25';
+  await page.fill('#plans input[aria-label="EURUSD IP2"]', value);
+  await page.click('#plans button');
+  await status('plans').filter({ hasText: 'answered "ok"' }).waitFor();
+  assert.deepEqual(sql("SELECT IP2, upd_user_id FROM `ImplPlan` WHERE AccountID='1001' AND Symbol='EURUSD'"), [[value, 'desk-page']]);
+  await page.reload();
+  await page.waitForFunction((v) => document.querySelector('#plans input[aria-label="EURUSD IP2"]')?.value === v, value);
+  // The column holds 64 characters: the program's transaction fails and it answers its banner.
+  await page.fill('#plans input[aria-label="EURUSD IP1"]', '9'.repeat(70));
+  await page.click('#plans button');
+  await status('plans').filter({ hasText: 'Nothing was saved. The server could not answer this request.' }).waitFor();
+  assert.equal(sql("SELECT IP2 FROM `ImplPlan` WHERE AccountID='1001' AND Symbol='EURUSD'")[0][0], value);
+});
+
+test('every kind of failed answer is shown in its own panel only', async () => {
+  const answers = { getOpenTradeA: 'Zelvora 1.0 - foreign-exchange desk service\n', getImplPlan: '[{"Symbol":"EUR', getClosedTrade: '', getAccount: null };
+  await page.route(/\/zelvora\.f?cgi$/, (route) => {
+    const method = /<method>(\w+)</.exec(route.request().postData())[1];
+    if (!(method in answers)) return route.continue();
+    return answers[method] === null ? route.abort('connectionrefused') : route.fulfill({ body: answers[method] });
+  });
+  await page.reload();
+  const expected = { 'open-trades': 'could not answer', plans: 'not valid JSON', 'closed-trades': 'empty answer', accounts: 'cannot be reached' };
+  for (const [panel, text] of Object.entries(expected)) await status(panel).filter({ hasText: text }).waitFor({ timeout: 15000 });
+  await page.locator('#offers tbody td.num').first().waitFor();
+  assert.equal(await page.locator('#offers .status').textContent(), '');
+  await page.unroute(/\/zelvora\.f?cgi$/);
+  await page.route(/\/zelvora\.f?cgi$/, (route) => (route.request().postData().includes('getOffer') ? route.fulfill({ body: '{"status":1, "data":[]}' }) : route.continue()));
+  await status('offers').filter({ hasText: 'The offer board is gone' }).waitFor();
+  await page.unroute(/\/zelvora\.f?cgi$/);
+});
+
+test('with the database stopped, closed trades say so while offers keep moving', async () => {
+  await page.reload();
+  await page.locator('#offers tbody td.num').first().waitFor();
+  run('scripts/db-local', 'stop');
+  try {
+    await page.click('#closed-trades button');
+    await status('closed-trades').filter({ hasText: 'the desk database cannot be reached' }).waitFor();
+    const bids = (await rows('offers')).map((r) => r[1]);
+    await page.waitForFunction((before) => [...document.querySelectorAll('#offers tbody tr')].some((tr, i) => tr.cells[1].textContent !== before[i]), bids, { timeout: 3000 });
+  } finally {
+    run('scripts/db-local', 'start');
+  }
+});
+
+test('the page fits a desk screen and a phone, and its controls are reachable by keyboard', async () => {
+  mkdirSync(`${build}/screenshots`, { recursive: true });
+  for (const [width, height] of [[1280, 800], [390, 844]]) {
+    await page.setViewportSize({ width, height });
+    await page.reload();
+    await page.locator('#chart[data-candles]').waitFor();
+    assert.ok(await page.evaluate((w) => document.documentElement.scrollWidth <= w, width), `nothing wider than ${width} pixels`);
+    await page.screenshot({ path: `${build}/screenshots/desk-${width}.png`, fullPage: width > 400 });
+  }
+  let reached = false;
+  for (let n = 0; n < 40 && !reached; ++n) {
+    await page.keyboard.press('Tab');
+    reached = await page.evaluate(() => document.activeElement?.id === 'chart-period');
+  }
+  assert.ok(reached, 'the chart period is reached with the Tab key');
+  assert.deepEqual(pageErrors, [], 'no script of the page failed');
+});

@@ -1,0 +1,86 @@
+// The page's building blocks: elements, tables with a totals row, and
+// panels that show their own failures without stopping the others.
+import { ApiError } from './api.js';
+import config from './config.js';
+import { number, signClass } from './format.js';
+
+export function el(tag, props = {}, ...children) {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(props)) {
+    if (key === 'class') node.className = value;
+    else if (key.startsWith('on')) node.addEventListener(key.slice(2), value);
+    else if (key in node && key !== 'list') node[key] = value;
+    else node.setAttribute(key, value);
+  }
+  node.append(...children.flat().filter((c) => c !== undefined && c !== null && c !== false));
+  return node;
+}
+
+// columns: [{key, label, text(row) → string, num: true, sign: true}]; a
+// column's total is summed when it has `total: true`.
+export function table(columns, rows, { caption, empty = 'Nothing to show.', rowClass } = {}) {
+  const cell = (tag, column, content, cls = '') => el(tag, { class: `${column.num ? 'num' : ''} ${cls}`.trim() }, content);
+  const value = (column, row) => (column.text ? column.text(row) : row[column.key] ?? '');
+  const head = el('thead', {}, el('tr', {}, columns.map((c) => el('th', { scope: 'col', class: c.num ? 'num' : '' }, c.label))));
+  const body = el('tbody', {}, rows.length ? rows.map((row) => el('tr', { class: rowClass ? rowClass(row) : '' },
+    columns.map((c) => cell('td', c, value(c, row), c.sign ? signClass(row[c.key]) : ''))))
+    : el('tr', {}, el('td', { colSpan: columns.length, class: 'empty' }, empty)));
+  const totals = columns.some((c) => c.total) && rows.length ? el('tfoot', {}, el('tr', {}, columns.map((c, i) => {
+    if (!c.total) return el(i === 0 ? 'th' : 'td', i === 0 ? { scope: 'row' } : {}, i === 0 ? 'Total' : '');
+    const sum = rows.reduce((s, row) => s + Number(row[c.key] || 0), 0);
+    return cell('td', c, number(sum, c.digits ?? 2), c.sign ? signClass(sum) : '');
+  }))) : null;
+  return el('div', { class: 'scroll' }, el('table', {}, caption ? el('caption', {}, caption) : null, head, body, totals));
+}
+
+// A panel of the page: `show` replaces its content, `fail` says what went
+// wrong in its status line and keeps the last good content, marked old.
+export function panel(id) {
+  const root = document.getElementById(id);
+  const status = root.querySelector('.status'), content = root.querySelector('.content');
+  return {
+    root,
+    show(...nodes) {
+      content.replaceChildren(...nodes);
+      content.classList.remove('old');
+      this.say('');
+    },
+    say(message, kind = 'info') {
+      status.textContent = message;
+      status.dataset.kind = message ? kind : '';
+    },
+    fail(error) {
+      const message = error instanceof ApiError ? error.message : 'The page could not show this answer.';
+      if (!(error instanceof ApiError)) console.error(error);
+      this.say(message, 'error');
+      content.classList.add('old');
+      root.dataset.failure = error instanceof ApiError ? error.kind : 'page';
+    },
+    ok() {
+      delete root.dataset.failure;
+    },
+    // Runs `work`, reporting its failure here; never throws.
+    async run(work) {
+      try {
+        await work();
+        this.ok();
+      } catch (error) {
+        this.fail(error);
+      }
+    },
+  };
+}
+
+// A choice of the desk's accounts.
+export function accountSelect(id) {
+  return el('select', { id }, config.accounts.map((account) => el('option', {}, account)));
+}
+
+// Calls `work` now and again `ms` after each run ends, however it ends.
+export function poll(ms, work) {
+  const again = async () => {
+    await work();
+    setTimeout(again, ms);
+  };
+  again();
+}
