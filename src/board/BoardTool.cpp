@@ -1,11 +1,14 @@
 #include "board/BoardTool.h"
 
+#include <grp.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "board/BoardCare.h"
 #include "shm/Board.h"
 #include "shm/ShareMemory.h"
 #include "util/Json.h"
@@ -16,6 +19,8 @@ const char kUsage[] =
     "usage: zelvora-board write KEY [--record-size R] [--size S] [--index A]\n"
     "       zelvora-board dump KEY [--size S] [--index A]\n"
     "       zelvora-board remove KEY\n"
+    "       zelvora-board status [KEY...]\n"
+    "       zelvora-board unlock KEY [--held MS]\n"
     "\n"
     "A board is the shared-memory object \"shm.KEY\" guarded by the semaphore \"KEY\".\n"
     "Its size S and index area A follow from the key's first word:\n"
@@ -31,7 +36,15 @@ const char kUsage[] =
     "       the board has an index area it maps each record's \"Symbol\" text to the\n"
     "       record's number. Records that do not fit are refused; nothing is written.\n"
     "dump   prints the header, the index and each record's text.\n"
-    "remove removes the object and its semaphore.\n";
+    "remove removes the object and its semaphore.\n"
+    "status shows each board's segment (size, mode, owner, last change), header and\n"
+    "       semaphore (value, mode, owner); every board in /dev/shm without KEYs.\n"
+    "unlock releases a lock that a writer which died left held: only when the lock\n"
+    "       stays taken for MS milliseconds (default 5000) while this waits for it.\n"
+    "\n"
+    "write and dump wait at most SHM_LOCK_MS milliseconds (default 1000) for the\n"
+    "lock. write creates a board with mode 0660 and, when SHM_GROUP names one, that\n"
+    "group: the group the feeder and the web server's user share.\n";
 
 struct Options {
   std::string command;
@@ -39,6 +52,7 @@ struct Options {
   int64_t recordSize = -1;
   int64_t size = -1;
   int64_t indexSize = -1;
+  int64_t held = 5000;
 };
 
 struct Io {
@@ -71,6 +85,7 @@ int ParseOptions(int argc, char** argv, Options& options, FILE* err) {
     int64_t* target = name == "--record-size" ? &options.recordSize
                       : name == "--size"      ? &options.size
                       : name == "--index"     ? &options.indexSize
+                      : name == "--held"      ? &options.held
                                               : nullptr;
     if (target == nullptr || i + 1 >= argc || !ParseNumber(argv[i + 1], target)) {
       std::fprintf(err, "zelvora-board: bad option %s\n%s", argv[i], kUsage);
@@ -205,6 +220,19 @@ int BuildImage(const Options& options, const std::vector<std::string>& records,
   return 0;
 }
 
+// Takes the board's lock, waiting at most SHM_LOCK_MS (default 1000) ms; 0,
+// or 1 with the reason written.
+int TakeLock(CShareMemory& memory, const std::string& key, FILE* err) {
+  const char* text = std::getenv("SHM_LOCK_MS");
+  int64_t wait = 1000;
+  if (text != nullptr && !ParseNumber(text, &wait)) wait = 1000;
+  memory.SetTimeout(wait);
+  if (memory.TimedLock()) return 0;
+  std::fprintf(err, "zelvora-board: board %s is locked: held for more than %lld ms (see zelvora-board unlock)\n", key.c_str(),
+               static_cast<long long>(wait));
+  return 1;
+}
+
 int Write(Options& options, const Io& io) {
   if (ResolveLayout(options, io.err) != 0) return 1;
   std::vector<std::string> records;
@@ -216,16 +244,26 @@ int Write(Options& options, const Io& io) {
   if (BuildImage(options, records, index, image, io.err) != 0) return 1;
 
   CShareMemory memory;
+  const struct group* group = std::getenv("SHM_GROUP") != nullptr ? getgrnam(std::getenv("SHM_GROUP")) : nullptr;
+  if (std::getenv("SHM_GROUP") != nullptr && group == nullptr) {
+    std::fprintf(io.err, "zelvora-board: SHM_GROUP %s names no group\n", std::getenv("SHM_GROUP"));
+    return 1;
+  }
+  memory.SetCreation(0660, group != nullptr ? group->gr_gid : static_cast<gid_t>(-1));
   if (memory.Open(options.key, options.size, false, false) != 0 || !memory.IsMapped()) {
     std::fprintf(io.err, "zelvora-board: cannot open board %s: %s\n", options.key.c_str(),
                  std::strerror(errno));
     return 1;
   }
+  if (TakeLock(memory, options.key, io.err) != 0) return 1;
   const int64_t size = options.size;
-  if ((static_cast<int64_t>(memory.Available()) < size && memory.Resize(size, true) != 0) ||
-      memory.Write(0, image.data(), size, true) != 0) {
+  const bool written = (static_cast<int64_t>(memory.Available()) >= size || memory.Resize(size, false) == 0) &&
+                       memory.Write(0, image.data(), size, false) == 0;
+  const int error = errno;
+  memory.Unlock();
+  if (!written) {
     std::fprintf(io.err, "zelvora-board: cannot write board %s: %s\n", options.key.c_str(),
-                 std::strerror(errno));
+                 std::strerror(error));
     return 1;
   }
   std::fprintf(io.out, "board %s: %zu records of %s bytes\n", options.key.c_str(), records.size(),
@@ -239,10 +277,18 @@ int Dump(Options& options, const Io& io) {
   const int32_t size = static_cast<int32_t>(options.size);
   const int32_t indexSize = static_cast<int32_t>(options.indexSize);
   std::string copy(static_cast<size_t>(size), '\0');
-  if (memory.Open(options.key, size, true, false) != 0 ||
-      memory.Read(0, &copy[0], size, true) != 0) {
+  if (memory.Open(options.key, size, true, false) != 0) {
     std::fprintf(io.err, "zelvora-board: cannot read board %s: %s\n", options.key.c_str(),
                  std::strerror(errno));
+    return 1;
+  }
+  if (TakeLock(memory, options.key, io.err) != 0) return 1;
+  const int read = memory.Read(0, &copy[0], size, false);
+  const int error = errno;
+  memory.Unlock();
+  if (read != 0) {
+    std::fprintf(io.err, "zelvora-board: cannot read board %s: %s\n", options.key.c_str(),
+                 std::strerror(error));
     return 1;
   }
   const BoardHeader header = ReadBoardHeader(copy.data());
@@ -282,12 +328,14 @@ int RunBoardTool(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
     std::fputs(kUsage, out);
     return 0;
   }
+  if (argc >= 2 && std::strcmp(argv[1], "status") == 0) return ShowBoardStatus(std::vector<std::string>(argv + 2, argv + argc), out, err);
   Options options;
   if (ParseOptions(argc, argv, options, err) != 0) return 2;
   const Io io{in, out, err};
   if (options.command == "write") return Write(options, io);
   if (options.command == "dump") return Dump(options, io);
   if (options.command == "remove" && argc == 3) return Remove(options, io);
+  if (options.command == "unlock") return UnlockBoard(options.key, options.held, out, err);
   std::fprintf(err, "zelvora-board: unknown command %s\n%s", options.command.c_str(), kUsage);
   return 2;
 }

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "util/StringUtil.h"
+
 namespace {
 
 // Holds the client mutex for one library call when asked to.
@@ -55,10 +57,9 @@ CMywClient::~CMywClient() {
 void* CMywClient::Resolve(const char* name) {
   dlerror();
   void* entry = dlsym(handle_, name);
-  if (entry == nullptr) {
-    std::printf("%s\n", LoaderText());
-    std::fflush(stdout);
-  }
+  // Standard error: on standard output the loader's text would come before
+  // the answer's header.
+  if (entry == nullptr) std::fprintf(stderr, "%s\n", LoaderText());
   return entry;
 }
 
@@ -84,20 +85,25 @@ int CMywClient::Load() {
 int CMywClient::Connect(const char* database, const char* host, const char* user,
                         const char* password) {
   if (Load() != 0) return -1;
+  // A library short of an entry point is a library that could not be
+  // loaded: nothing is asked of it.
   auto init = reinterpret_cast<MywInitFn>(Resolve("myw_init"));
-  if (init == nullptr) return -1;
-  context_ = init();
   auto connect = reinterpret_cast<MywConnectFn>(Resolve("myw_connect"));
-  if (connect == nullptr) return -1;
+  auto select = reinterpret_cast<MywSelectFn>(Resolve("myw_select"));
+  auto exec = reinterpret_cast<MywExecFn>(Resolve("myw_exec"));
+  auto execTrans = reinterpret_cast<MywExecTransFn>(Resolve("myw_exec_trans"));
+  auto isConnected = reinterpret_cast<MywIsConnectedFn>(Resolve("myw_isConnected"));
+  if (!init || !connect || !select || !exec || !execTrans || !isConnected) {
+    std::fputs("Library[mysqlpp] loading failed.\n", stderr);
+    return -1;
+  }
+  context_ = init();
   const MywResult result = connect(context_, database, host, user, password);
   if (result.code == -1) {
     std::fprintf(stderr, "Connection failed: %s\n", result.message);
     return result.code;
   }
-  select_ = reinterpret_cast<MywSelectFn>(Resolve("myw_select"));
-  exec_ = reinterpret_cast<MywExecFn>(Resolve("myw_exec"));
-  execTrans_ = reinterpret_cast<MywExecTransFn>(Resolve("myw_exec_trans"));
-  isConnected_ = reinterpret_cast<MywIsConnectedFn>(Resolve("myw_isConnected"));
+  select_ = select, exec_ = exec, execTrans_ = execTrans, isConnected_ = isConnected;
   return result.code;
 }
 
@@ -119,7 +125,7 @@ int32_t CMywClient::SelectSet(const std::string& sql, RecordSet& rows, bool lock
     result = select_(context_, sql.c_str(), &rows.set);
   }
   if (result.code != 0) {
-    std::fprintf(stderr, "%s\n", result.message);
+    std::fprintf(stderr, "%s\n", Printable(result.message).c_str());
     std::free(rows.set.block);
     rows.set = MywRecordSet();
   }
@@ -151,7 +157,7 @@ int32_t CMywClient::ExecTrans(const std::vector<std::string>& statements, bool l
     CallGuard guard(mutex_, lock);
     result = execTrans_(context_, texts.data(), static_cast<int32_t>(texts.size()));
   }
-  if (result.code == -1) std::fprintf(stderr, "%s\n", result.message);
+  if (result.code == -1) std::fprintf(stderr, "%s\n", Printable(result.message).c_str());
   return result.code;
 }
 
@@ -166,6 +172,6 @@ int32_t CMywClient::Exec(const std::string& sql, bool lock) {
     CallGuard guard(mutex_, lock);
     result = exec_(context_, sql.c_str());
   }
-  if (result.code == -1) std::fprintf(stderr, "%s\n", result.message);
+  if (result.code == -1) std::fprintf(stderr, "%s\n", Printable(result.message).c_str());
   return result.code;
 }

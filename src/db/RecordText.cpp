@@ -10,11 +10,46 @@ void CJsonText::Key(const char* key) {
   text_ += "\":";
 }
 
+std::string JsonQuoted(const std::string& value) {
+  std::string out = "\"";
+  for (const unsigned char c : value) {
+    const char* escape = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : c == '\b' ? "\\b" : c == '\f' ? "\\f" : nullptr;
+    if (escape != nullptr) {
+      out += escape;
+    } else if (c < 0x20) {
+      const char hex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + '"';
+}
+
+bool IsJsonNumber(const std::string& text) {
+  size_t at = 0;
+  const auto digits = [&text, &at] {
+    const size_t from = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    return at - from;
+  };
+  if (at < text.size() && text[at] == '-') ++at;
+  const size_t whole = at < text.size() && text[at] == '0' ? (++at, 1) : digits();
+  if (whole == 0) return false;
+  if (at < text.size() && text[at] == '.' && (++at, digits()) == 0) return false;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    if (digits() == 0) return false;
+  }
+  return at == text.size();
+}
+
 CJsonText& CJsonText::Text(const char* key, const std::string& value) {
   Key(key);
-  text_ += '"';
-  text_ += value;
-  text_ += '"';
+  text_ += JsonQuoted(value);
   return *this;
 }
 

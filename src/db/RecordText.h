@@ -1,12 +1,20 @@
 // The written forms of a record: JSON object text, labelled text dump and
 // markup fragment, built member by member in the table's order. Numbers are
 // printf "%lf", integers "%d"; JSON times are UTC text, dump times local
-// text. Nothing is escaped: values are written as stored.
+// text. JSON texts are escaped as JSON requires (JsonQuoted); the dump and
+// the markup write values as stored.
 #ifndef ZELVORA_DB_RECORDTEXT_H_
 #define ZELVORA_DB_RECORDTEXT_H_
 
 #include <cstdint>
 #include <string>
+
+// `value` as a JSON string: '"', '\\' and control bytes escaped, every other
+// byte as it is; plain texts give exactly "value".
+std::string JsonQuoted(const std::string& value);
+
+// True when `text` is a JSON number as it stands (1001, -2.5e3; not 0012).
+bool IsJsonNumber(const std::string& text);
 
 // {"Key":"text","Key":1.000000,...} with no blanks.
 class CJsonText {

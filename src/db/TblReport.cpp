@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "db/RecordText.h"
 #include "util/StringUtil.h"
 
 const char kReportSymbol[] = "Symbol";
@@ -34,19 +35,17 @@ CTblReport::CTblReport(const MywRow& row)
       counts_(ReadCounts(row)) {}
 
 std::string CTblReport::ToJson(const std::vector<std::string>& columns) const {
-  std::string json = "{";
+  CJsonText json;
   size_t next = 0;
   for (; next < columns.size() && !columns[next].empty(); ++next) {
     const std::string& name = columns[next];
     if (name == kReportSymbol || name == kReportTradeMethodName) {
-      json += "\"" + name + "\":\"" + (name == kReportSymbol ? symbol_ : tradeMethodName_) + "\",";
+      json.Text(name.c_str(), name == kReportSymbol ? symbol_ : tradeMethodName_);
     } else if (name == kReportYear || name == kReportMonth || name == kReportWeek) {
-      const int32_t value = name == kReportYear ? year_ : name == kReportMonth ? month_ : week_;
-      json += "\"" + name + "\":" + IntToText(value) + ",";
+      json.Integer(name.c_str(), name == kReportYear ? year_ : name == kReportMonth ? month_ : week_);
     }
   }
-  json += "\"PL\":" + DoubleToText(pl_) + ",\"GrossPL\":" + DoubleToText(grossPl_) +
-          ",\"Counts\":" + IntToText(static_cast<int32_t>(counts_));
-  for (++next; next < columns.size(); ++next) json += ",\"" + columns[next] + "\":\"\"";
-  return json + "}";
+  json.Number("PL", pl_).Number("GrossPL", grossPl_).Integer("Counts", static_cast<int32_t>(counts_));
+  for (++next; next < columns.size(); ++next) json.Text(columns[next].c_str(), "");
+  return json.Close();
 }

@@ -1,6 +1,7 @@
 // getAccount: one envelope per "accountid" child of params, from the
 // account's board, or from `Account` when the board cannot be read and the
 // database may stand in.
+#include "db/RecordText.h"
 #include "db/SqlText.h"
 #include "db/TblAccount.h"
 #include "desk/Zelvora.h"
@@ -45,7 +46,8 @@ void CDeskService::AppendAccount(const std::string& id, std::string& answer) {
     return;
   }
   if (!shmSelDb_ || !ConnectDb()) {
-    AppendEnvelope("1", "{\"AccountID\":" + id + "}", answer);
+    // The id as it came when it is a JSON number, else as a JSON string.
+    AppendEnvelope("1", "{\"AccountID\":" + (IsJsonNumber(id) ? id : JsonQuoted(id)) + "}", answer);
     return;
   }
   const std::string sql =

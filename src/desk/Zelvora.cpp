@@ -1,8 +1,10 @@
 #include "desk/Zelvora.h"
 
+#include <pwd.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,15 +27,52 @@ const int kLineRecordMalloc = 92;
 const int kLineIndexMalloc = 104;
 const int kLineIndexParse = 115;
 
+// How long a reader waits for a board's lock: SHM_LOCK_MS milliseconds,
+// from 1 up to a minute; the default otherwise.
+int64_t LockMillis() {
+  const char* text = std::getenv("SHM_LOCK_MS");
+  char* end = nullptr;
+  const long long value = text != nullptr ? std::strtoll(text, &end, 10) : 0;
+  return text != nullptr && end != text && *end == '\0' && value > 0 && value <= 60000 ? value : 1000;
+}
+
+// Who feeds the boards (SHM_OWNER, a user name or uid): 1 with `uid` set,
+// 0 when unset, -1 when it names no user.
+int BoardOwner(uid_t& uid) {
+  const char* text = std::getenv("SHM_OWNER");
+  if (text == nullptr || *text == '\0') return 0;
+  char* end = nullptr;
+  const unsigned long long number = std::strtoull(text, &end, 10);
+  if (*end == '\0' && number <= static_cast<uid_t>(-2)) {
+    uid = static_cast<uid_t>(number);
+    return 1;
+  }
+  const struct passwd* user = getpwnam(text);
+  if (user == nullptr) return -1;
+  uid = user->pw_uid;
+  return 1;
+}
+
 // Opens board `key` and copies its first `size` bytes into `copy` under the
-// board's semaphore. 0, or -1 with the reason on standard error.
+// board's semaphore, waiting at most LockMillis for it. 0, or -1 with the
+// reason on standard error (the key's control bytes escaped).
 int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
+  const std::string shown = Printable(key);
   CShareMemory memory;
+  uid_t owner = 0;
+  const int owned = BoardOwner(owner);
+  if (owned < 0) {
+    std::fprintf(stderr, "ShareMemory[%s] refused: SHM_OWNER names no user\n", shown.c_str());
+    return -1;
+  }
+  if (owned > 0) memory.RequireOwner(owner);
   if (memory.Open(key, size, true, false) != 0) {
-    std::fprintf(stderr,
-                 memory.IsSemaphoreOpen() ? "ShareMemory[%s] open failed.\n%s\n"
-                                          : "Semaphore[%s] open failed.\n%s\n",
-                 key.c_str(), LastErrorText().c_str());
+    if (!memory.Refusal().empty()) {
+      std::fprintf(stderr, "ShareMemory[%s] refused: %s (SHM_OWNER)\n", shown.c_str(), memory.Refusal().c_str());
+    } else {
+      std::fprintf(stderr, memory.Failed() == CShareMemory::Part::kSegment ? "ShareMemory[%s] open failed.\n%s\n" : "Semaphore[%s] open failed.\n%s\n",
+                   shown.c_str(), LastErrorText().c_str());
+    }
     return -1;
   }
   copy = AllocateBuffer(static_cast<size_t>(size));
@@ -46,8 +85,14 @@ int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
   const uintptr_t page = static_cast<uintptr_t>(getpagesize()), start = reinterpret_cast<uintptr_t>(copy.get());
   const uintptr_t first = (start + page - 1) / page * page, end = (start + static_cast<uintptr_t>(size)) / page * page;
   if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-  if (memory.Read(0, copy.get(), size, true) != 0) {
-    std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
+  const int64_t wait = LockMillis();
+  memory.SetTimeout(wait);
+  if (memory.TimedRead(0, copy.get(), size, true) != 0) {
+    if (errno == ETIMEDOUT) {
+      std::fprintf(stderr, "ShareMemory[%s] lock held for more than %lld ms: board not read\n", shown.c_str(), static_cast<long long>(wait));
+    } else {
+      std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
+    }
     return -1;
   }
   return 0;
@@ -68,7 +113,7 @@ int ReportBoard(const std::string& key, BoardStatus status, const std::string& d
       std::fprintf(stderr, kMallocError, kModule, kLineIndexParse, detail.c_str());
       break;
     case BoardStatus::kBroken:
-      std::fprintf(stderr, "ShareMemory[%s] broken board: %s\n", key.c_str(), detail.c_str());
+      std::fprintf(stderr, "ShareMemory[%s] broken board: %s\n", Printable(key).c_str(), detail.c_str());
       break;
   }
   return -1;

@@ -12,16 +12,16 @@ CSemaphore::~CSemaphore() {
   if (handle_ != nullptr) sem_close(handle_);
 }
 
-int CSemaphore::Open(const std::string& name, int64_t timeoutMillis) {
+int CSemaphore::Open(const std::string& name, int64_t timeoutMillis, mode_t createMode) {
   name_ = name;
   SetTimeout(timeoutMillis);
   // Most boards' semaphores exist already: open those as they are.
   sem_t* handle = sem_open(name.c_str(), 0);
-  if (handle == SEM_FAILED && errno == ENOENT) {
-    // Whoever creates the semaphore first, every desk user must be able to
-    // open it, so the creating process's umask must not narrow 0666.
+  if (handle == SEM_FAILED && errno == ENOENT && createMode != 0) {
+    // The creator's umask must not narrow the mode that the desk's users
+    // need to share the lock.
     const mode_t saved = umask(0);
-    handle = sem_open(name.c_str(), O_CREAT, 0666, 1);
+    handle = sem_open(name.c_str(), O_CREAT, createMode, 1);
     const int error = errno;
     umask(saved);
     errno = error;

@@ -7,6 +7,7 @@
 #define ZELVORA_SHM_SEMAPHORE_H_
 
 #include <semaphore.h>
+#include <sys/types.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -19,10 +20,11 @@ class CSemaphore {
   CSemaphore(const CSemaphore&) = delete;
   CSemaphore& operator=(const CSemaphore&) = delete;
 
-  // Opens or creates (value 1, mode 0666 whatever the umask) the semaphore
-  // `name` and stores `timeoutMillis` for TimedLock. 0 on success, -1 when
-  // sem_open failed (errno tells why).
-  int Open(const std::string& name, int64_t timeoutMillis);
+  // Opens the semaphore `name`, or, when `createMode` is not 0, creates it
+  // (value 1, exactly that mode whatever the umask) if it does not exist;
+  // stores `timeoutMillis` for TimedLock. 0 on success, -1 when sem_open
+  // failed (errno tells why).
+  int Open(const std::string& name, int64_t timeoutMillis, mode_t createMode = 0666);
 
   // Seconds = ms / 1000 (truncating), nanoseconds = (ms % 1000) * 1000000.
   void SetTimeout(int64_t timeoutMillis);

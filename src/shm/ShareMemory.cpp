@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstring>
 
@@ -29,37 +30,102 @@ uint64_t CShareMemory::PageSize(uint64_t size) {
   return (size / page + 1) * page;
 }
 
+bool CShareMemory::IsKey(const std::string& key) {
+  // "shm." and "sem." go before the key in the file's name.
+  if (key.empty() || key.size() > NAME_MAX - 4) return false;
+  for (const unsigned char c : key) {
+    if (c == '/' || c < 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
+std::string CShareMemory::SemaphorePath(const std::string& key) { return "/dev/shm/sem." + key; }
+
+bool CShareMemory::Accept(const struct stat& status, const char* what) {
+  if (!ownerRequired_ || (status.st_uid == owner_ && (status.st_mode & S_IWOTH) == 0)) return true;
+  refusal_ = std::string(what) + (status.st_uid != owner_ ? " owned by uid " + std::to_string(status.st_uid) + ", not " + std::to_string(owner_)
+                                                          : " writable by others");
+  errno = EACCES;
+  return false;
+}
+
 int CShareMemory::Open(const std::string& key, int64_t size, bool readOnly, bool lock) {
-  if (semaphore_.Open(key, kOpenTimeoutMillis) != 0) return -1;
   length_ = size < 0 ? 0 : PageSize(static_cast<uint64_t>(size));
   readOnly_ = readOnly;
   name_ = ObjectName(key);
-  CSemaphoreGuard guard(semaphore_, lock);
-
-  if (readOnly) {
-    descriptor_ = shm_open(name_.c_str(), O_RDONLY, 0666);
-    if (descriptor_ < 0) return -1;
+  if (!IsKey(key)) {
+    failed_ = Part::kKey;
+    errno = EINVAL;
+    return -1;
+  }
+  if (readOnly ? OpenForReading(key) != 0 : OpenForWriting(key) != 0) return -1;
+  if (!readOnly) {
+    CSemaphoreGuard guard(semaphore_, lock);
+    descriptor_ = shm_open(name_.c_str(), O_RDWR, 0);
     created_ = 0;
-  } else {
-    descriptor_ = shm_open(name_.c_str(), O_RDWR, 0666);
-    if (descriptor_ >= 0) {
-      created_ = 0;
-    } else {
-      descriptor_ = shm_open(name_.c_str(), O_RDWR | O_CREAT, 0666);
-      if (descriptor_ < 0) return -1;
-      if (ftruncate(descriptor_, static_cast<off_t>(length_)) != 0) {
+    if (descriptor_ < 0) {
+      const mode_t saved = umask(0);
+      descriptor_ = shm_open(name_.c_str(), O_RDWR | O_CREAT, createMode_);
+      umask(saved);
+      created_ = 1;
+      if (descriptor_ < 0 || ftruncate(descriptor_, static_cast<off_t>(length_)) != 0 ||
+          (createGroup_ != static_cast<gid_t>(-1) && fchown(descriptor_, static_cast<uid_t>(-1), createGroup_) != 0)) {
         const int error = errno;
-        close(descriptor_);
+        if (descriptor_ >= 0) close(descriptor_);
         descriptor_ = -1;
+        created_ = -1;
+        failed_ = Part::kSegment;
         errno = error;
         return -1;
       }
-      created_ = 1;
     }
   }
   if (Map() != 0) {
     close(descriptor_);
     descriptor_ = -1;
+  }
+  return 0;
+}
+
+// The segment first: a board that does not exist costs no semaphore.
+int CShareMemory::OpenForReading(const std::string& key) {
+  struct stat status;
+  descriptor_ = shm_open(name_.c_str(), O_RDONLY, 0);
+  if (descriptor_ < 0 || fstat(descriptor_, &status) != 0 || !Accept(status, "segment")) {
+    const int error = errno;
+    if (descriptor_ >= 0) close(descriptor_);
+    descriptor_ = -1;
+    failed_ = Part::kSegment;
+    errno = error;
+    return -1;
+  }
+  // The sticky /dev/shm keeps another user from replacing a semaphore file
+  // between this look at it and its opening.
+  if ((ownerRequired_ && (stat(SemaphorePath(key).c_str(), &status) != 0 || !Accept(status, "semaphore"))) ||
+      semaphore_.Open(key, kOpenTimeoutMillis, 0) != 0) {
+    const int error = errno;
+    close(descriptor_);
+    descriptor_ = -1;
+    failed_ = Part::kSemaphore;
+    errno = error;
+    return -1;
+  }
+  created_ = 0;
+  return 0;
+}
+
+int CShareMemory::OpenForWriting(const std::string& key) {
+  if (semaphore_.Open(key, kOpenTimeoutMillis, createMode_) != 0) {
+    failed_ = Part::kSemaphore;
+    return -1;
+  }
+  // A semaphore of this writer's own gets the board's group (sem_open has no fchown).
+  struct stat status;
+  const std::string path = SemaphorePath(key);
+  if (createGroup_ != static_cast<gid_t>(-1) && stat(path.c_str(), &status) == 0 && status.st_uid == geteuid() &&
+      status.st_gid != createGroup_ && chown(path.c_str(), static_cast<uid_t>(-1), createGroup_) != 0) {
+    failed_ = Part::kSemaphore;
+    return -1;
   }
   return 0;
 }

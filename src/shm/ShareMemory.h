@@ -11,8 +11,15 @@
 // object's current size (taken under the lock when the lock is asked for),
 // so a segment that another process made shorter than asked is reported
 // as -1 instead of faulting.
+//
+// A reader creates nothing: it finds the segment before it opens the
+// semaphore, and never creates either. Keys that cannot name a board are
+// refused before any system call. With RequireOwner a reader also refuses
+// a segment or semaphore that another user owns or that others may write.
 #ifndef ZELVORA_SHM_SHAREMEMORY_H_
 #define ZELVORA_SHM_SHAREMEMORY_H_
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -27,15 +34,32 @@ class CShareMemory {
   CShareMemory(const CShareMemory&) = delete;
   CShareMemory& operator=(const CShareMemory&) = delete;
 
-  // Opens the semaphore (60 s timeout), then the object, and maps
-  // PageSize(size) bytes. Read-only opens an existing object; read-write
-  // opens an existing one or else creates it and sizes it to the mapped
-  // length. With `lock` the object is opened under the semaphore.
-  // -1 when the semaphore or the object could not be opened (or created and
-  // sized); errno tells why and IsSemaphoreOpen tells which. A mapping that
-  // fails still answers 0, and every later access answers -1.
+  enum class Part { kNone, kKey, kSemaphore, kSegment };
+
+  // Read-only: opens the existing object, then its existing semaphore (60 s
+  // timeout). Read-write: opens or creates the semaphore, then opens the
+  // object or else creates it and sizes it to the mapped length; with
+  // `lock` under the semaphore. Maps PageSize(size) bytes. -1 when the key
+  // cannot name a board (EINVAL), or the semaphore or the object could not
+  // be opened (or created and sized) or was refused (EACCES, see Refusal);
+  // errno tells why and Failed which. A mapping that fails still answers 0,
+  // and every later access answers -1.
   // REQUIRES: called once, on a fresh object.
   int Open(const std::string& key, int64_t size, bool readOnly, bool lock);
+  // Before a read-write Open: what it creates gets `mode` (whatever the
+  // umask) and, unless `group` is -1, that group.
+  void SetCreation(mode_t mode, gid_t group) { createMode_ = mode, createGroup_ = group; }
+  // Before a read-only Open: only objects of user `owner` that others may
+  // not write are accepted.
+  void RequireOwner(uid_t owner) { owner_ = owner, ownerRequired_ = true; }
+  Part Failed() const { return failed_; }
+  // Why Open refused an object it found ("" when it did not).
+  const std::string& Refusal() const { return refusal_; }
+  // True when `key` can name a board: not empty, no "/", no control byte,
+  // short enough for the system's names.
+  static bool IsKey(const std::string& key);
+  // The file that holds the semaphore of `key`.
+  static std::string SemaphorePath(const std::string& key);
 
   // Copies `length` bytes at `offset` into `destination`, under Lock/Unlock
   // when `lock` is set. -1 when not mapped (errno EBADF), the range does not
@@ -92,6 +116,11 @@ class CShareMemory {
   int CopyOut(int64_t offset, void* destination, int64_t length) const;
   int Map();
   void Unmap();
+  int OpenForReading(const std::string& key);
+  int OpenForWriting(const std::string& key);
+  // False, with Refusal and errno EACCES set, when `status` of `what` is
+  // not acceptable under RequireOwner.
+  bool Accept(const struct stat& status, const char* what);
 
   std::string name_;
   int descriptor_ = -1;
@@ -99,6 +128,12 @@ class CShareMemory {
   uint64_t length_ = 0;
   int32_t created_ = -1;
   bool readOnly_ = true;
+  mode_t createMode_ = 0666;
+  gid_t createGroup_ = static_cast<gid_t>(-1);
+  uid_t owner_ = 0;
+  bool ownerRequired_ = false;
+  Part failed_ = Part::kNone;
+  std::string refusal_;
   CSemaphore semaphore_;
 };
 

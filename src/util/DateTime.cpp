@@ -1,5 +1,7 @@
 #include "util/DateTime.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <vector>
 
@@ -24,8 +26,14 @@ long LocalOffset() {
   return fields.tm_gmtoff;
 }
 
-int ReadPiece(const std::string& piece) {
-  return static_cast<int>(std::strtol(piece.c_str(), nullptr, 10));
+// A piece's number, or false when it does not fit well within an int (so
+// that the year's and month's offsets cannot overflow either).
+bool ReadPiece(const std::string& piece, int& value) {
+  errno = 0;
+  const long number = std::strtol(piece.c_str(), nullptr, 10);
+  if (errno == ERANGE || number > INT_MAX / 2 || number < INT_MIN / 2) return false;
+  value = static_cast<int>(number);
+  return true;
 }
 
 }  // namespace
@@ -51,7 +59,9 @@ int SplitTimeText(const std::string& text, struct tm& fields) {
   fields.tm_mday = 1;
   int* const targets[] = {&fields.tm_year, &fields.tm_mon, &fields.tm_mday,
                           &fields.tm_hour, &fields.tm_min, &fields.tm_sec};
-  for (size_t i = 0; i < pieces.size() && i < 6; ++i) *targets[i] = ReadPiece(pieces[i]);
+  for (size_t i = 0; i < pieces.size() && i < 6; ++i) {
+    if (!ReadPiece(pieces[i], *targets[i])) return -1;
+  }
   fields.tm_year -= 1900;
   if (pieces.size() >= 2) fields.tm_mon -= 1;
   fields.tm_isdst = 0;

@@ -117,3 +117,19 @@ std::string LastErrorText() {
   const int error = errno;
   return "[" + IntToText(error) + "] " + std::strerror(error);
 }
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7f) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    const char hex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += hex[c >> 4];
+    out += hex[c & 15];
+  }
+  return out;
+}

@@ -38,4 +38,8 @@ void ToLower(std::string& text);
 // "[" + errno in decimal + "] " + strerror(errno), for the current errno.
 std::string LastErrorText();
 
+// `text` with each control byte (below 0x20, and 0x7F) written as \xHH, so
+// that a request's text cannot start or forge a line of a log.
+std::string Printable(const std::string& text);
+
 #endif  // ZELVORA_UTIL_STRINGUTIL_H_

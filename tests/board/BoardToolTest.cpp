@@ -1,8 +1,13 @@
 // zelvora-board as an operator runs it, checked through the readers that
 // the CGI program uses. "KEY" in a case stands for the board's key.
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "desk/Zelvora.h"
+#include "shm/ShareMemory.h"
 #include "support/Desk.h"
 
 namespace {
@@ -12,37 +17,46 @@ struct ToolCase {
   std::string input;
   int status;
   std::string out, err;
-  std::string read;  // what the readers give afterwards: "" unchecked, "(gone)", "(nothing)"
+  std::string read;  // what the readers give afterwards: "" or "-" unchecked, "(gone)", "(nothing)"
+  Lines env;
 };
 
+// `text` with KEY and OWNER ("user:group" of this process) filled in.
 std::string WithKey(std::string text, const std::string& key) {
-  for (auto at = text.find("KEY"); at != std::string::npos; at = text.find("KEY", at + key.size())) text.replace(at, 3, key);
+  const std::string owner = std::string(getpwuid(geteuid())->pw_name) + ":" + getgrgid(getegid())->gr_name;
+  for (const auto& [name, value] : {std::pair<std::string, std::string>{"KEY", key}, {"OWNER", owner}}) {
+    for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size())) text.replace(at, name.size(), value);
+  }
   return text;
 }
 
-// Runs the cases in order on one fresh key of `kind`; a refused write (status 1) must leave nothing.
-void Expect(const std::string& kind, const std::vector<ToolCase>& cases) {
-  const std::string key = UniqueKey(kind);
+// Runs the cases in order on `key`; a refused write with "" to read after must leave nothing.
+void Expect(const std::string& key, const std::vector<ToolCase>& cases) {
   for (const ToolCase& c : cases) {
-    ProcessLaunch launch{ZELVORA_BOARD, {}, {}, c.input};
+    ProcessLaunch launch{ZELVORA_BOARD, {}, c.env, c.input};
+    launch.env.push_back(std::string("TZ=") + std::getenv("TZ"));
     for (const std::string& arg : c.args) launch.args.push_back(WithKey(arg, key));
     const ProcessResult result = RunProcess(launch);
     const std::string shown = ::testing::PrintToString(c.args) + " " + c.input;
     EXPECT_EQ(result.status, c.status) << shown;
-    EXPECT_EQ(result.out, WithKey(c.out, key)) << shown;
+    EXPECT_EQ(MaskNow(result.out), WithKey(c.out, key)) << shown;
     EXPECT_EQ(result.err, WithKey(c.err, key)) << shown;
     CDeskService service;
     std::string read;
-    const bool gone = c.read == "(gone)" || (c.status == 1 && c.args[0] == "write");
+    const bool gone = c.read == "(gone)" || (c.status == 1 && c.args[0] == "write" && c.read.empty());
     EXPECT_TRUE(!gone || BoardGone(key)) << shown;
     const std::string want = c.read == "(nothing)" ? "" : c.read;
-    EXPECT_TRUE(c.read.empty() || gone || (service.ReadBoard(key, 1812, read, 0) == 0 && read == want)) << shown << ": the readers give " << read;
+    EXPECT_TRUE(c.read.empty() || c.read == "-" || gone || (service.ReadBoard(key, 1812, read, 0) == 0 && read == want)) << shown << ": the readers give " << read;
   }
-  RemoveBoardsMarked(key);
 }
 
-TEST(BoardTool, WritesDumpsAndRemovesBoardsTheReadersRead) {
-  Expect("account", {
+class BoardTool : public ::testing::Test {
+ protected:
+  void TearDown() override { RemoveBoardsMarked(".zt" + std::to_string(getpid()) + "-"); }
+};
+
+TEST_F(BoardTool, WritesDumpsAndRemovesBoardsTheReadersRead) {
+  Expect(UniqueKey("account"), {
       {{"write", "KEY"}, "{\"AccountID\":\"7\",\"Balance\":1.5}\n\n  {\"AccountID\":\"70\"}  \r\n", 0, "board KEY: 2 records of 31 bytes\n", "", "{\"AccountID\":\"7\",\"Balance\":1.5},{\"AccountID\":\"70\"}"},
       {{"dump", "KEY"}, "", 0, "board KEY: 1812 bytes, index area 0\ncount 2, record size 31\n0 {\"AccountID\":\"7\",\"Balance\":1.5}\n1 {\"AccountID\":\"70\"}\n", ""},
       // Two options at once; fewer records leave no old ones.
@@ -53,16 +67,16 @@ TEST(BoardTool, WritesDumpsAndRemovesBoardsTheReadersRead) {
       {{"remove", "KEY"}, "", 1, "", "zelvora-board: no board KEY: No such file or directory\n", "(gone)"},
       {{"dump", "KEY"}, "", 1, "", "zelvora-board: cannot read board KEY: No such file or directory\n"},
   });
-  Expect("offer", {
+  Expect(UniqueKey("offer"), {
       {{"write", "KEY"}, "{\"Symbol\":\"EURUSD\",\"Bid\":1.08}\n{\"Symbol\":\"USD/JPY\",\"Bid\":150.1}\n", 0, "board KEY: 2 records of 32 bytes\n", ""},
       {{"dump", "KEY"}, "", 0, "board KEY: 64032 bytes, index area 4000\ncount 2, record size 32\nindex {\"EURUSD\":0,\"USD\\/JPY\":1}\n0 {\"Symbol\":\"EURUSD\",\"Bid\":1.08}\n1 {\"Symbol\":\"USD/JPY\",\"Bid\":150.1}\n", ""},
   });
 }
 
-TEST(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
+TEST_F(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
   std::string twenty;
   for (int i = 0; i < 20; ++i) twenty += "{\"AccountID\":\"" + std::to_string(1000 + i) + "\"}\n";
-  Expect("account", {
+  Expect(UniqueKey("account"), {
       {{"write", "KEY", "--record-size", "100"}, twenty, 1, "", "zelvora-board: 20 records of 100 bytes need 2012 bytes; board KEY holds 1812\n"},
       {{"write", "KEY", "--record-size", "5"}, "{\"a\":1}\n", 1, "", "zelvora-board: record 0 is 7 bytes, over the record size 5\n"},
       {{"write", "KEY"}, "{\"a\":1}\n[1,2]\n", 1, "", "zelvora-board: line 2: not a JSON object\n"},
@@ -76,7 +90,27 @@ TEST(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
   });
 }
 
-TEST(BoardTool, UsageErrorsExitTwo) {
+TEST_F(BoardTool, ShowsBoardsAndFreesOnlyALockThatStaysHeld) {
+  const std::string key = UniqueKey("account");
+  const std::string status = "board KEY\n  segment: 4096 bytes, mode 0660, owner OWNER, changed NOW\n  header: count 1, record size 7\n  semaphore: value ";
+  Expect(key, {
+      {{"write", "KEY"}, "{\"a\":1}\n", 0, "board KEY: 1 records of 7 bytes\n", ""},
+      {{"status", "KEY"}, "", 0, status + "1, mode 0660, owner OWNER\n", ""},
+      {{"unlock", "KEY", "--held", "100"}, "", 1, "", "zelvora-board: board KEY is not stuck: its lock came free within 100 ms; nothing changed\n", "{\"a\":1}"},
+      {{"status", "KEY", "account.zt-none"}, "", 1, status + "1, mode 0660, owner OWNER\nboard account.zt-none\n  segment: none (No such file or directory)\n  semaphore: none (No such file or directory)\n", ""},
+  });
+  CShareMemory writer;  // a writer that died holding the lock
+  ASSERT_EQ(writer.Open(key, 1812, false, false) + writer.Lock(), 0);
+  Expect(key, {
+      {{"dump", "KEY"}, "", 1, "", "zelvora-board: board KEY is locked: held for more than 1000 ms (see zelvora-board unlock)\n"},
+      {{"write", "KEY"}, "{\"b\":2}\n", 1, "", "zelvora-board: board KEY is locked: held for more than 100 ms (see zelvora-board unlock)\n", "-", {"SHM_LOCK_MS=100"}},
+      {{"status", "KEY"}, "", 0, status + "0 (taken), mode 0660, owner OWNER\n", ""},
+      {{"unlock", "KEY", "--held", "200"}, "", 0, "board KEY unlocked: its lock had been held for more than 200 ms\n", "", "{\"a\":1}"},
+  });
+  Expect(UniqueKey("account"), {{{"write", "KEY"}, "{}\n", 1, "", "zelvora-board: SHM_GROUP no-such-group names no group\n", "", {"SHM_GROUP=no-such-group"}}});
+}
+
+TEST_F(BoardTool, UsageErrorsExitTwo) {
   const ProcessResult help = RunProcess({ZELVORA_BOARD, {"--help"}});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: zelvora-board write KEY"), std::string::npos);

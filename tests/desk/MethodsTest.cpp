@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "shm/ShareMemory.h"
 #include "support/Desk.h"
 
 namespace {
@@ -83,7 +84,7 @@ TEST_P(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
   Board("account." + id_ + "700", "     1   200", {nested});
   Board("account." + id_ + "b", "     1   200", {onBoard});
   Board("account." + id_ + "c", "     1   200", {"{\"AccountID\":\"x\"}"});
-  const std::string table = "{\"status\":0, \"data\":" + fromTable_ + "}", fail = "[{\"status\":1, \"data\":{\"AccountID\":" + id_ + "a}}]";
+  const std::string table = "{\"status\":0, \"data\":" + fromTable_ + "}", fail = "[{\"status\":1, \"data\":{\"AccountID\":\"" + id_ + "a\"}}]";
   Expect({
       // The closing quote keeps 7 from matching 70 and 700; a piece cut at "}," gets its brace back.
       {{"getAccount", Accounts("7")}, "[{\"status\":0, \"data\":" + seven + "}]"},
@@ -95,12 +96,21 @@ TEST_P(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
       {{"getAccount", Accounts("a"), nullptr}, fail},
       {{"getAccount", Accounts("a"), "0"}, fail},
       {{"getAccount", Accounts("a"), "10"}, fail},
+      // An id that is a JSON number stays one; any other is a JSON string, however it is made.
+      {{"getAccount", "<accountid>1001</accountid><accountid>0012</accountid>", "0"}, "[{\"status\":1, \"data\":{\"AccountID\":1001}},{\"status\":1, \"data\":{\"AccountID\":\"0012\"}}]"},
+      {{"getAccount", "<accountid>1}],\"x\":[{\"a\\</accountid>", "0"}, "[{\"status\":1, \"data\":{\"AccountID\":\"1}],\\\"x\\\":[{\\\"a\\\\\"}}]"},
       {{"getAccount", Accounts("- a -")}, "[" + table + "]"},  // no row: nothing, not even a separator
       {{"getAccount", Accounts("a") + "<x>" + Accounts("b") + "</x>" + Accounts("b")}, "[" + table + ",{\"status\":0, \"data\":" + onBoard + "}]"},
       {{"getAccount", Accounts("a a")}, "[" + table + "," + table + "]"},
       {{"getAccount", "<symbol>EURUSD</symbol>"}, "[]"},
       {{"getAccount", std::nullopt}, "[]"},
   });
+  // A board whose writer died holding its lock is unreadable after SHM_LOCK_MS.
+  Board("account." + id_ + "a", "     1   200", {"{\"AccountID\":\"" + id_ + "a\",\"Balance\":1}"});
+  CShareMemory writer;
+  ASSERT_EQ(writer.Open("account." + id_ + "a", 1812, false, false) + writer.Lock(), 0);
+  Expect({{{"getAccount", Accounts("a"), "1", Call::kServer, "", "", "", {"SHM_LOCK_MS=100"}}, "[" + table + "]"},
+          {{"getAccount", Accounts("a"), "0", Call::kServer, "", "", "", {"SHM_LOCK_MS=100"}}, fail}});
 }
 
 TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
@@ -246,6 +256,10 @@ TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   // The columns hold 64 characters: the second statement fails, the first is rolled back.
   Expect({{{"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip1>1.1</ip1></param><param><symbol>USDJPY</symbol><ip1>" + std::string(70, '9') + "</ip1></param>")}, "(banner)"}});
   EXPECT_EQ(QueryRows(plans), written);
+  // Values come back as stored, whatever they hold: none can forge a member.
+  Expect({{{"setImplPlan", (a + "<param><symbol>USDJPY</symbol><ip1>x\",\"IP3\":\"injected</ip1><ip2>0.8</ip2></param>")}, "ok"}});
+  RunSql({"UPDATE `ImplPlan` SET IP2=CONCAT('C:', CHAR(92), 'd', CHAR(9), '1', CHAR(10), CHAR(1)) WHERE AccountID='" + id_ + "' AND Symbol='USDJPY'"});
+  Expect({{{"getImplPlan", a}, "[" + plan("EURUSD", {"2.5", "60", "30"}) + "," + plan("USDJPY", {"x\\\",\\\"IP3\\\":\\\"injected", "C:\\\\d\\t1\\n\\u0001", "20"}) + "]"}});
 }
 
 CWorker* Methods::worker_ = nullptr;

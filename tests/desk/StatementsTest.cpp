@@ -57,7 +57,7 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
        "[{\"status\":0, \"data\":" + fromRow + "},{\"status\":0, \"data\":" + fromRow + "}]"},
       // A failed connect is never retried.
       {{"getAccount", (account_ + "<accountid>" + id_ + "b</accountid>"), "1", Call::kFake, "", "", "connect"}, {"{C}", "close"},
-       "[{\"status\":1, \"data\":{\"AccountID\":" + id_ + "}},{\"status\":1, \"data\":{\"AccountID\":" + id_ + "b}}]"},
+       "[{\"status\":1, \"data\":{\"AccountID\":\"" + id_ + "\"}},{\"status\":1, \"data\":{\"AccountID\":\"" + id_ + "b\"}}]"},
       // Without MYSQL_HOST the library is asked with no host at all.
       {{"getAccount", account_, "1", Call::kFake, "-"}, {"connect deskdb|(null)|desk|secret", "select SELECT * FROM `Account` WHERE `AccountId`='" + id_ + "'", "close"}, "[]"},
       {{"getOffer", "<symbol>EURUSD</symbol><symbol>USDJPY</symbol>"}, {"{C}", offers + "'EURUSD','USDJPY') ORDER BY `OfferID`", "close"}, kNoRows},
@@ -75,7 +75,7 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
       {{"getOpenTrade", account_, ""}, {}, kNoRows},
       {{"getOpenTrade", account_, "10"}, {}, kNoRows},
       {{"getOpenTrade", account_, " 1"}, {}, kNoRows},
-      {{"getAccount", account_, nullptr}, {}, "[{\"status\":1, \"data\":{\"AccountID\":" + id_ + "}}]"},
+      {{"getAccount", account_, nullptr}, {}, "[{\"status\":1, \"data\":{\"AccountID\":\"" + id_ + "\"}}]"},
   });
 }
 

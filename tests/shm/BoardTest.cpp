@@ -5,6 +5,7 @@
 #include "shm/Board.h"
 
 #include <fcntl.h>
+#include <semaphore.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <memory>
 
 #include "desk/Zelvora.h"
+#include "shm/ShareMemory.h"
 #include "support/Desk.h"
 
 namespace {
@@ -135,7 +137,10 @@ class BoardReaders : public ::testing::Test {
  protected:
   void TearDown() override { RemoveBoardsMarked(".zt" + std::to_string(getpid()) + "-"); }
   // What the reader returned, appended and wrote to standard error, as "result|out|err".
-  static std::string Read(const std::string& key, int32_t size, int32_t indexSize, const Lines* keys = nullptr) {
+  // `setting` ("NAME=value") is in the environment for this read only.
+  static std::string Read(const std::string& key, int32_t size, int32_t indexSize, const Lines* keys = nullptr, const std::string& setting = "") {
+    const std::string name = setting.substr(0, setting.find('='));
+    if (!setting.empty()) setenv(name.c_str(), setting.substr(name.size() + 1).c_str(), 1);
     std::vector<std::unique_ptr<CMarkupNode>> nodes;
     std::vector<const CMarkupNode*> symbols;
     for (const std::string& text : keys ? *keys : Lines{}) {
@@ -147,6 +152,7 @@ class BoardReaders : public ::testing::Test {
     std::string out = "[prior]";
     CaptureStderr();
     const int result = keys ? service.ReadBoardByKeys(key, size, out, indexSize, symbols) : service.ReadBoard(key, size, out, indexSize);
+    if (!setting.empty()) unsetenv(name.c_str());
     return std::to_string(result) + "|" + out + "|" + GetCapturedStderr();
   }
 };
@@ -163,11 +169,23 @@ TEST_F(BoardReaders, AppendOrExplainWhyNot) {
   ASSERT_EQ(WriteBoard(offers, BoardImage(64032, "     3    80", 4000, "{\"EURUSD\":0,\"USDJPY\":1,\"GBPUSD\":2}", 80, {"{\"Symbol\":\"EURUSD\"}", "{\"Symbol\":\"USDJPY\"}", "{\"Symbol\":\"GBPUSD\"}"})), 0);
   ASSERT_EQ(WriteBoard(notJson, BoardImage(64032, "     1    80", 4000, "EURUSD=0", 80, {"{}"})), 0);
   ASSERT_EQ(WriteBoard(notObject, BoardImage(64032, "     1    80", 4000, "[0]", 80, {"{}"})), 0);
+  const std::string held = UniqueKey("account"), unguarded = UniqueKey("account");
+  ASSERT_EQ(WriteBoard(held, BoardImage(1812, "     0    10", 0, "", 10, {})) + WriteBoard(unguarded, BoardImage(1812, "     0    10", 0, "", 10, {})), 0);
+  ASSERT_EQ(sem_unlink(unguarded.c_str()), 0);
+  CShareMemory writer;  // a writer that died holding the lock
+  ASSERT_EQ(writer.Open(held, 1812, false, false) + writer.Lock(), 0);
   const Lines some = {"USDJPY", "CHFJPY", "EURUSD", "USDJPY"}, none = {};
   const struct {
     std::string got, want;
   } cases[] = {
       {Read(accounts, 1812, 0), "0|[prior],{\"AccountID\":\"7\"},{\"AccountID\":\"70\"}|"},
+      {Read(accounts, 1812, 0, nullptr, "SHM_OWNER=" + std::to_string(geteuid())), "0|[prior],{\"AccountID\":\"7\"},{\"AccountID\":\"70\"}|"},
+      {Read(accounts, 1812, 0, nullptr, "SHM_OWNER=" + std::to_string(geteuid() + 1)),
+       "-1|[prior]|ShareMemory[" + accounts + "] refused: segment owned by uid " + std::to_string(geteuid()) + ", not " + std::to_string(geteuid() + 1) + " (SHM_OWNER)\n"},
+      {Read(accounts, 1812, 0, nullptr, "SHM_OWNER=no-such-user"), "-1|[prior]|ShareMemory[" + accounts + "] refused: SHM_OWNER names no user\n"},
+      {Read(held, 1812, 0, nullptr, "SHM_LOCK_MS=150"), "-1|[prior]|ShareMemory[" + held + "] lock held for more than 150 ms: board not read\n"},
+      {Read(unguarded, 1812, 0), "-1|[prior]|Semaphore[" + unguarded + "] open failed.\n" + system},
+      {Read("account.a\nb\x1b", 1812, 0), "-1|[prior]|Semaphore[account.a\\x0Ab\\x1B] open failed.\n" + invalid},
       {Read(empty, 114012, 0), "0|[prior]|"},
       {Read(missing, 1812, 0), "-1|[prior]|ShareMemory[" + missing + "] open failed.\n" + system},
       {Read("account.bad/key", 1812, 0), "-1|[prior]|Semaphore[account.bad/key] open failed.\n" + invalid},

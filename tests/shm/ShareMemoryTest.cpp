@@ -2,8 +2,12 @@
 #include "shm/ShareMemory.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <semaphore.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -12,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <utility>
 
 #include "support/Desk.h"
@@ -36,29 +41,91 @@ TEST_F(ShareMemory, PageSizeIsOnePageMoreThanTheWholePages) {
   for (uint64_t size : {uint64_t{0}, page - 1, page, page + 1, uint64_t{172812}}) EXPECT_EQ(CShareMemory::PageSize(size), (size / page + 1) * page) << size;
 }
 
-TEST_F(ShareMemory, OpenCreatesOnlyWhenWritingAndSemaphoresAreOpenToAll) {
-  CShareMemory reader, writer, again, bad;
-  const mode_t saved = umask(077);
+TEST_F(ShareMemory, ReadersCreateNothingAndWritersCreateWithTheirMode) {
+  CShareMemory reader, writer, again, owned;
   errno = 0;
   EXPECT_EQ(reader.Open(key_, 1812, true, false), -1);
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_EQ(umask(saved), 077u);  // and the mask is given back
-  EXPECT_TRUE(reader.IsSemaphoreOpen() && !reader.IsMapped() && reader.Created() == -1);
-  struct stat status;
-  ASSERT_EQ(stat(("/dev/shm/sem." + key_).c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0666u);
+  EXPECT_TRUE(reader.Failed() == CShareMemory::Part::kSegment && !reader.IsSemaphoreOpen() && BoardGone(key_));
+  const mode_t saved = umask(077);
   ASSERT_EQ(writer.Open(key_, 114012, false, true), 0);
+  EXPECT_EQ(umask(saved), 077u);  // and the mask is given back
   ASSERT_EQ(again.Open(key_, 114012, false, false), 0);
   EXPECT_EQ(writer.Created() * 10 + again.Created(), 10);
-  ASSERT_EQ(stat(("/dev/shm/shm." + key_).c_str(), &status), 0);
-  EXPECT_EQ(static_cast<uint64_t>(status.st_size), CShareMemory::PageSize(114012));
-  errno = 0;
-  EXPECT_EQ(bad.Open("bad/key", 1812, true, false), -1);
-  EXPECT_EQ(errno, EINVAL);
-  EXPECT_FALSE(bad.IsSemaphoreOpen());
+  struct stat segment, semaphore;
+  ASSERT_EQ(stat(("/dev/shm/shm." + key_).c_str(), &segment) + stat(CShareMemory::SemaphorePath(key_).c_str(), &semaphore), 0);
+  EXPECT_EQ(static_cast<uint64_t>(segment.st_size), CShareMemory::PageSize(114012));
+  EXPECT_EQ((segment.st_mode & 0777) * 01000 + (semaphore.st_mode & 0777), 0666666u) << "the desk's feeders' way";
+  const std::string other = UniqueKey("account");
+  owned.SetCreation(0640, 4);  // the group of a feeder and a web server
+  ASSERT_EQ(owned.Open(other, 1812, false, false), 0);
+  ASSERT_EQ(stat(("/dev/shm/shm." + other).c_str(), &segment) + stat(CShareMemory::SemaphorePath(other).c_str(), &semaphore), 0);
+  EXPECT_EQ((segment.st_mode & 0777) * 01000 + (semaphore.st_mode & 0777), 0640640u);
+  EXPECT_EQ(segment.st_gid * 10 + semaphore.st_gid, 44u);
+  // Keys that cannot name a board are refused before anything is asked of the system.
+  for (const std::string& key : {std::string("account.bad/key"), std::string("account.a\nb"), std::string("account.\x7f"), std::string(), "account." + std::string(244, '7')}) {
+    CShareMemory bad;
+    errno = 0;
+    EXPECT_EQ(bad.Open(key, 1812, false, false), -1) << key;
+    EXPECT_TRUE(errno == EINVAL && bad.Failed() == CShareMemory::Part::kKey && BoardGone(key)) << key;
+  }
+  CShareMemory longest;
+  EXPECT_EQ(longest.Open("account." + std::string(243, '7'), 1812, true, false), -1);
+  EXPECT_EQ(longest.Failed(), CShareMemory::Part::kSegment) << "251 bytes still name a board";
   EXPECT_EQ(CShareMemory::Unlink(key_), 0);
   EXPECT_TRUE(BoardGone(key_));
   EXPECT_EQ(CShareMemory::Unlink(key_), -1);
+}
+
+// Runs `attack` in a child process as `user`; its exit status.
+int AsUser(const struct passwd& user, const std::function<int()>& attack) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) _exit(setgroups(0, nullptr) == 0 && setgid(user.pw_gid) == 0 && setuid(user.pw_uid) == 0 ? attack() : 99);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+TEST_F(ShareMemory, AnotherUserCanJamOrForgeOnlyWhatTheOwnerLeavesOpen) {
+  if (geteuid() != 0) GTEST_SKIP() << "a second user takes root to make";
+  ASSERT_EQ(RunShell("id zelvora-other >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin zelvora-other").status, 0);
+  const struct passwd* other = getpwnam("zelvora-other");
+  ASSERT_NE(other, nullptr);
+  const std::string open = UniqueKey("account"), kept = UniqueKey("account"), forged = UniqueKey("account");
+  CShareMemory openBoard, keptBoard;
+  keptBoard.SetCreation(0660, 0);
+  ASSERT_EQ(openBoard.Open(open, 1812, false, false) + keptBoard.Open(kept, 1812, false, false), 0);
+  const int attack = AsUser(*other, [&] {
+    // 1: the open board's lock raised, 2: taken; 4, 8: the kept board's lock or segment opened; 16: a board made before its feeder.
+    sem_t* lock = sem_open(open.c_str(), 0);
+    const int raised = lock != SEM_FAILED && sem_post(lock) == 0 && sem_trywait(lock) == 0 && sem_trywait(lock) == 0 ? 3 : 0;
+    const int keptLock = sem_open(kept.c_str(), 0) != SEM_FAILED ? 4 : 0, keptSegment = shm_open(("shm." + kept).c_str(), O_RDWR, 0) >= 0 ? 8 : 0;
+    CShareMemory made;
+    return raised | keptLock | keptSegment | (made.Open(forged, 1812, false, false) == 0 && made.Write(0, "{}", 2, false) == 0 ? 16 : 0);
+  });
+  EXPECT_EQ(attack, 3 | 16) << "the open board jammed, the kept one untouched, a board forged";
+  char c;
+  const struct {
+    const std::string& key;
+    bool owner;
+    std::string refusal;  // "" for a board read or timed out
+    int result;
+  } reads[] = {
+      {open, false, "", -1},  // jammed: the lock does not come free
+      {forged, false, "", 0},  // read as any other board: the default trusts /dev/shm
+      {kept, true, "", 0},
+      {open, true, "segment writable by others", -1},
+      {forged, true, "segment owned by uid " + std::to_string(other->pw_uid) + ", not 0", -1},
+  };
+  for (const auto& r : reads) {
+    CShareMemory reader;
+    if (r.owner) reader.RequireOwner(0);
+    reader.SetTimeout(100);
+    const int result = reader.Open(r.key, 1812, true, false) == 0 ? reader.TimedRead(0, &c, 1, true) : -1;
+    EXPECT_EQ(result, r.result) << r.key << (r.owner ? " with an owner" : "");
+    EXPECT_EQ(reader.Refusal(), r.refusal) << r.key;
+  }
 }
 
 TEST_F(ShareMemory, AccessStaysWithinTheMapping) {
@@ -101,20 +168,6 @@ TEST_F(ShareMemory, AccessStaysWithinTheMapping) {
   ASSERT_EQ(grown.Open(key_, length * 3, true, false), 0);
   ASSERT_EQ(grown.Read(length + 10, text, 1, false), 0);
   EXPECT_EQ(text[0], 'x');
-}
-
-TEST_F(ShareMemory, ObjectShorterThanAskedIsRefusedNotFaulted) {
-  const int fd = shm_open(("shm." + key_).c_str(), O_RDWR | O_CREAT, 0600);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(ftruncate(fd, 100), 0);
-  close(fd);
-  CShareMemory memory;
-  ASSERT_EQ(memory.Open(key_, 172812, true, false), 0);
-  EXPECT_EQ(memory.Available(), 100u);
-  std::string copy(172812, '\0');
-  EXPECT_EQ(memory.Read(0, &copy[0], 172812, true), -1);
-  EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(memory.Read(0, &copy[0], 100, true), 0);
 }
 
 TEST_F(ShareMemory, TimedLocksGiveUpAfterTheirTimeoutAndFailuresLeaveTheLockFree) {

@@ -1,0 +1,104 @@
+#include "board/BoardCare.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <semaphore.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "shm/Board.h"
+#include "shm/ShareMemory.h"
+#include "util/DateTime.h"
+#include "util/StringUtil.h"
+
+namespace {
+
+std::string Owner(const struct stat& status) {
+  const struct passwd* user = getpwuid(status.st_uid);
+  const struct group* group = getgrgid(status.st_gid);
+  return (user != nullptr ? std::string(user->pw_name) : std::to_string(status.st_uid)) + ":" +
+         (group != nullptr ? std::string(group->gr_name) : std::to_string(status.st_gid));
+}
+
+std::string Mode(const struct stat& status) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+  return text;
+}
+
+// Every key with a segment in /dev/shm, sorted.
+std::vector<std::string> AllKeys() {
+  std::vector<std::string> keys;
+  DIR* dir = opendir("/dev/shm");
+  while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+    if (std::strncmp(entry->d_name, "shm.", 4) == 0) keys.push_back(entry->d_name + 4);
+  }
+  if (dir != nullptr) closedir(dir);
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+// 0 when the segment was there.
+int ShowOne(const std::string& key, FILE* out) {
+  std::fprintf(out, "board %s\n", Printable(key).c_str());
+  struct stat status;
+  const int fd = CShareMemory::IsKey(key) ? shm_open(("shm." + key).c_str(), O_RDONLY, 0) : -1;
+  const bool segment = fd >= 0 && fstat(fd, &status) == 0;
+  if (segment) {
+    std::fprintf(out, "  segment: %lld bytes, mode %s, owner %s, changed %s\n", static_cast<long long>(status.st_size), Mode(status).c_str(),
+                 Owner(status).c_str(), TimeText(status.st_mtime, 1).c_str());
+    char header[kBoardHeaderSize + 1] = {};
+    if (pread(fd, header, kBoardHeaderSize, 0) == kBoardHeaderSize) {
+      const BoardHeader fields = ReadBoardHeader(header);
+      std::fprintf(out, "  header: count %d, record size %d\n", fields.count, fields.recordSize);
+    }
+  } else {
+    std::fprintf(out, "  segment: none (%s)\n", std::strerror(errno));
+  }
+  if (fd >= 0) close(fd);
+  sem_t* semaphore = CShareMemory::IsKey(key) ? sem_open(key.c_str(), 0) : SEM_FAILED;
+  int value = 0;
+  if (semaphore != SEM_FAILED && stat(CShareMemory::SemaphorePath(key).c_str(), &status) == 0 && sem_getvalue(semaphore, &value) == 0) {
+    std::fprintf(out, "  semaphore: value %d%s, mode %s, owner %s\n", value, value == 0 ? " (taken)" : "", Mode(status).c_str(), Owner(status).c_str());
+  } else {
+    std::fprintf(out, "  semaphore: none (%s)\n", std::strerror(errno));
+  }
+  if (semaphore != SEM_FAILED) sem_close(semaphore);
+  return segment ? 0 : 1;
+}
+
+}  // namespace
+
+int ShowBoardStatus(const std::vector<std::string>& keys, FILE* out, FILE* err) {
+  const std::vector<std::string> shown = keys.empty() ? AllKeys() : keys;
+  if (shown.empty()) std::fputs("zelvora-board: no boards in /dev/shm\n", err);
+  int missing = 0;
+  for (const std::string& key : shown) missing += ShowOne(key, out);
+  return missing == 0 && !shown.empty() ? 0 : 1;
+}
+
+int UnlockBoard(const std::string& key, int64_t heldMillis, FILE* out, FILE* err) {
+  CSemaphore semaphore;
+  if (!CShareMemory::IsKey(key) || semaphore.Open(key, heldMillis, 0) != 0) {
+    std::fprintf(err, "zelvora-board: no semaphore for board %s: %s\n", Printable(key).c_str(), std::strerror(CShareMemory::IsKey(key) ? errno : EINVAL));
+    return 1;
+  }
+  if (semaphore.TimedLock()) {
+    semaphore.Unlock();
+    std::fprintf(err, "zelvora-board: board %s is not stuck: its lock came free within %lld ms; nothing changed\n", key.c_str(), static_cast<long long>(heldMillis));
+    return 1;
+  }
+  if (semaphore.Unlock() != 0) {
+    std::fprintf(err, "zelvora-board: cannot release board %s: %s\n", key.c_str(), std::strerror(errno));
+    return 1;
+  }
+  std::fprintf(out, "board %s unlocked: its lock had been held for more than %lld ms\n", key.c_str(), static_cast<long long>(heldMillis));
+  return 0;
+}
