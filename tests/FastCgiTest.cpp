@@ -73,10 +73,11 @@ Lines RequestEnv(const std::string& body, const std::string& more = "") {
 const std::string kAccounts = RequestBody("getAccount", "<symbol>x</symbol>"), kServed = std::string(kAnswerHeader) + "[]|";
 
 TEST(FastCgiWorker, SurvivesWhatClientsDoAndAnswersTheNextRequest) {
+  const std::string files = RunShell("ls /dev/shm").out;
   CWorker worker;
   const std::string big(100000, '<');
   std::mt19937 random(20261206);
-  const std::string pieces[] = {"<zelvora>", "<method>", "getAccount", "getPriceBar", "</method>", "<params>", "<symbol>", "x", "</", ">", "<", "&amp;", "\xff", std::string(1, '\0'), " "};
+  const std::string pieces[] = {"<zelvora>", "<method>", "getAccount", "getPriceBar", "</method>", "<params>", "<symbol>", "<accountid>", "x", "</", ">", "<", "&amp;", "\xff", std::string(1, '\0'), " ", "/"};
   const struct {
     const char* what;
     Exchange exchange;
@@ -94,11 +95,16 @@ TEST(FastCgiWorker, SurvivesWhatClientsDoAndAnswersTheNextRequest) {
   }
   for (int n = 1; n <= 10000; ++n) {
     std::string body;
-    for (int i = random() % 12; i > 0; --i) body += pieces[random() % 15];
+    for (int i = random() % 12; i > 0; --i) body += pieces[random() % std::size(pieces)] + (random() % 3 == 0 ? std::to_string(random()) : "");
     const std::string answer = Send(worker, {{"CONTENT_LENGTH=" + std::to_string(static_cast<int>(random() % 80) - 5), "MAX_CONTENT_LENGTH=" + std::to_string(random() % 100)}, body});
     ASSERT_EQ(answer.rfind(kAnswerHeader, 0), 0u) << "request " << n << ": " << ::testing::PrintToString(body);
     ASSERT_EQ(n % 1000 != 0 ? kServed : Send(worker, {RequestEnv(kAccounts), kAccounts}), kServed) << "after " << n << " random requests";
   }
+  for (int n = 1; n <= 10000; ++n) {  // made-up accounts: no board, and no database to fall back on
+    const std::string id = std::to_string(random()), body = RequestBody("getAccount", "<accountid>" + id + "</accountid>");
+    ASSERT_EQ(Send(worker, {RequestEnv(body), body}), std::string(kAnswerHeader) + "[{\"status\":1, \"data\":{\"AccountID\":" + id + "}}]|ShareMemory[account." + id + "] open failed.\n[2] No such file or directory\n") << n;
+  }
+  EXPECT_EQ(RunShell("ls /dev/shm").out, files) << "boards asked for by made-up keys leave nothing behind";
 }
 
 TEST(FastCgiWorker, SigtermEndsItAfterTheRequestInHand) {

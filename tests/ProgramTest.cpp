@@ -62,6 +62,11 @@ const ProgramCase kCases[] = {
     {"root and method in capitals", kLimit, "<ZELVORA><Method>getAccount</Method></ZELVORA>", "[]", ""},
     {"the first method in document order", kLimit, "<zelvora><params><x><method>getAccount</method></x></params><method>getOrder</method></zelvora>", "[]", ""},
     {"unclosed, blanks around the name", kLimit, "<zelvora ><method> getAccount </method>", "[]", ""},
+    // A key that cannot name a board is refused before any system call, and shown with its control bytes escaped.
+    {"a control byte in a key", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}\x1b[2J\n</symbol><period>1</period></params></zelvora>", kNoBars,
+     "Semaphore[pricebar.{T}\\x1B[2J1] open failed.\n[22] Invalid argument\n"},
+    {"a key longer than a name", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}" + std::string(250, 'x') + "</symbol><period>1</period></params></zelvora>", kNoBars,
+     "Semaphore[pricebar.{T}" + std::string(250, 'x') + "1] open failed.\n[22] Invalid argument\n"},
     {"answers are written verbatim", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
 };
 
@@ -88,7 +93,8 @@ class Program : public ::testing::Test {
   const std::string tag_ = "zt" + std::to_string(getpid());
 };
 
-TEST_F(Program, AnswersEveryCaseByteForByteInBothModes) {
+TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
+  const std::string before = RunShell("ls /dev/shm").out;
   CWorker worker;
   for (const CWorker* mode : {static_cast<const CWorker*>(nullptr), static_cast<const CWorker*>(&worker)}) {
     for (const ProgramCase& c : kCases) {
@@ -103,6 +109,7 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModes) {
     }
   }
   EXPECT_EQ(worker.Stop(), 0) << "SIGTERM ends a worker cleanly";
+  EXPECT_EQ(RunShell("ls /dev/shm").out, before) << "no request leaves a file in /dev/shm";
 }
 
 TEST(ProgramLimits, AllocationFailureIsReportedOnStandardError) {
