@@ -73,6 +73,7 @@ Lines RequestEnv(const std::string& body, const std::string& more = "") {
 const std::string kAccounts = RequestBody("getAccount", "<symbol>x</symbol>"), kServed = std::string(kAnswerHeader) + "[]|";
 
 TEST(FastCgiWorker, SurvivesWhatClientsDoAndAnswersTheNextRequest) {
+  REQUIRE_PRIVATE_SHM();
   const std::string files = RunShell("ls /dev/shm").out;
   CWorker worker;
   const std::string big(100000, '<');
@@ -108,6 +109,7 @@ TEST(FastCgiWorker, SurvivesWhatClientsDoAndAnswersTheNextRequest) {
 }
 
 TEST(FastCgiWorker, SigtermEndsItAfterTheRequestInHand) {
+  REQUIRE_PRIVATE_SHM();
   CWorker worker;
   // The body arrives in two parts, the signal between them.
   const std::string answer = Send(worker, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 200, [&] {
@@ -120,6 +122,7 @@ TEST(FastCgiWorker, SigtermEndsItAfterTheRequestInHand) {
 }
 
 TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThem) {
+  REQUIRE_PRIVATE_SHM();
   CWorker worker;
   const std::string key = UniqueKey("pricebar"), symbol = key.substr(9), body = RequestBody("getPriceBar", "<symbol>" + symbol + "</symbol><period></period>");
   const std::string envelope = std::string(kAnswerHeader) + "{\"status\":0, \"data\":[";
@@ -138,6 +141,7 @@ ProcessResult Db(const std::string& command, int port) {
 }
 
 TEST(FastCgiWorker, KeepsOneConnectionAndReopensItWhenTheServerIsBack) {
+  REQUIRE_PRIVATE_SHM();
   const int port = FreePort();
   ASSERT_EQ(Db("start", port).status, 0);
   ASSERT_EQ(Db("sql -e \"INSERT INTO \\`ImplPlan\\` (AccountID, Symbol, IP1) VALUES ('7', 'EURUSD', '0.5')\"", port).status, 0);

@@ -87,6 +87,7 @@ std::string Tagged(std::string text, const std::string& tag) {
 class Program : public ::testing::Test {
  protected:
   void SetUp() override {
+    REQUIRE_PRIVATE_SHM();
     ASSERT_EQ(WriteBoard("pricebar." + tag_ + "P1", BoardImage(172812, "     1    40", 0, "", 40, {"{\"x\":\"%d %s %n 100%\"}"})), 0);
   }
   void TearDown() override { RemoveBoardsMarked(tag_); }

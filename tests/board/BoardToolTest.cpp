@@ -52,6 +52,7 @@ void Expect(const std::string& key, const std::vector<ToolCase>& cases) {
 
 class BoardTool : public ::testing::Test {
  protected:
+  void SetUp() override { REQUIRE_PRIVATE_SHM(); }
   void TearDown() override { RemoveBoardsMarked(".zt" + std::to_string(getpid()) + "-"); }
 };
 

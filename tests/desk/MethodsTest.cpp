@@ -33,6 +33,7 @@ class Methods : public ::testing::TestWithParam<bool> {
     return Ask(call);
   }
   void SetUp() override {
+    REQUIRE_PRIVATE_SHM();
     REQUIRE_DATABASE();
     std::stringstream fixture;
     fixture << std::ifstream(ZELVORA_SOURCE_DIR "/tests/desk/Methods.sql").rdbuf();

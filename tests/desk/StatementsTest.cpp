@@ -24,6 +24,7 @@ struct StatementCase {
 
 class Statements : public ::testing::Test {
  protected:
+  void SetUp() override { REQUIRE_PRIVATE_SHM(); }
   void TearDown() override {
     RemoveBoardsMarked(id_);
     RemoveBoardsMarked("offer");

@@ -32,7 +32,7 @@ struct Http {
 
 // POSTs `body` as HTTP/1.0 and keeps every byte of the answer.
 Http Post(int port, const std::string& body, const std::string& path = "/zelvora.cgi") {
-  const ProcessResult result = RunShell("curl -sS -i --http1.0 -H 'Content-Type: text/xml' --data-binary @- http://127.0.0.1:" + std::to_string(port) + path, body);
+  const ProcessResult result = RunShell("curl -sS -i --http1.0 -u desk:demo -H 'Content-Type: text/xml' --data-binary @- http://127.0.0.1:" + std::to_string(port) + path, body);
   const auto head = result.out.find("\r\n\r\n"), line = result.out.find("\r\n");
   if (result.status != 0 || head == std::string::npos) return {"(no answer) " + result.err, "", ""};
   return {result.out.substr(0, line), result.out.substr(line + 2, head - line), result.out.substr(head + 4)};
@@ -40,7 +40,7 @@ Http Post(int port, const std::string& body, const std::string& path = "/zelvora
 
 ProcessResult Script(const std::string& command) {
   return RunShell("export PORT=" + std::to_string(desk.port) + " ZELVORA_DEMO_DIR=" + desk.state + " ZELVORA_DB_DIR=" + desk.dbDir + " ZELVORA_DB_PORT=" + std::to_string(desk.dbPort) +
-                  " ZELVORA_BUILD_DIR=" ZELVORA_BUILD_DIR " ZELVORA_DIR=" ZELVORA_BUILD_DIR " ZELVORA_STATE=" + desk.state + " MAX_CONTENT_LENGTH=16384 SHM_SEL_DB=1 TZ=Asia/Tokyo; " + command);
+                  " ZELVORA_BUILD_DIR=" ZELVORA_BUILD_DIR " ZELVORA_DIR=" ZELVORA_BUILD_DIR " ZELVORA_STATE=" + desk.state + " ZELVORA_HTPASSWD=" + desk.state + "/htpasswd MAX_CONTENT_LENGTH=16384 SHM_SEL_DB=1 SHM_LOCK_MS=1000 SHM_OWNER=$(id -un) TZ=Asia/Tokyo; " + command);
 }
 
 // Starts a server in a process group of its own, its output in `log`.
@@ -53,6 +53,7 @@ pid_t Spawn(const std::string& command, const std::string& log) {
 class DeskEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    REQUIRE_PRIVATE_SHM();
     for (int* port : {&desk.port, &desk.nginxPort, &desk.dbPort}) *port = FreePort();
     desk.state = "/tmp/zelvora-e2e-" + std::to_string(getpid());
     desk.dbDir = desk.state + "-db";
@@ -156,6 +157,8 @@ TEST(EndToEnd, RequestsThatCannotBeServedGetTheBanner) {
       ExpectServed(Post(e.port, body, e.path), kBanner, std::string(e.name) + " " + body.substr(0, 40));
     }
     EXPECT_EQ(Post(e.port, std::string(70000, 'x'), e.path).status.substr(9, 3), "413") << e.name << ": over the server's own limit";
+    const std::string anonymous = "curl -s -o /dev/null -w '%{http_code}' --data-binary @- http://127.0.0.1:" + std::to_string(e.port) + e.path;
+    EXPECT_EQ(RunShell(anonymous, RequestBody("getImplPlan", "<accountid>1001</accountid>")).out, "401") << e.name << ": who calls must say who they are";
   }
   EXPECT_EQ(Post(desk.port, "", "/libmysqlpp.so").status.substr(9, 3), "403") << "nothing but the program is served";
   EXPECT_EQ(Post(desk.nginxPort, "", "/libmysqlpp.so").status.substr(9, 3), "404");
@@ -188,7 +191,7 @@ TEST(EndToEnd, OffersMoveAndNothingIsLeftBehind) {
   for (const Endpoint& e : kEndpoints) {
     std::string urls;  // fifty at once
     for (int n = 0; n < 50; ++n) urls += " -o /dev/null http://127.0.0.1:" + std::to_string(e.port) + e.path;
-    EXPECT_EQ(RunShell("curl -sS -Z --http1.0 -w '%{http_code} ' --data-binary @-" + urls, body).out, RunShell("printf '200 %.0s' $(seq 50)").out) << e.name;
+    EXPECT_EQ(RunShell("curl -sS -Z --http1.0 -u desk:demo -w '%{http_code} ' --data-binary @-" + urls, body).out, RunShell("printf '200 %.0s' $(seq 50)").out) << e.name;
   }
   // No CGI process is left under lighttpd, only its two FastCGI workers; no board entry leaked.
   const std::string children = "pgrep -P $(cat " + desk.state + "/lighttpd.pid) | wc -l";

@@ -59,6 +59,7 @@ std::string Record(long generation, int index) {
 }
 
 TEST(BoardConcurrency, ReadersNeverSeeTwoGenerationsInOneCopy) {
+  REQUIRE_PRIVATE_SHM();
   const std::string key = UniqueKey("trade");
   Lines first;
   for (int i = 0; i < kRecords; ++i) first.push_back(Record(0, i));

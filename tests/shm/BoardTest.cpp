@@ -135,6 +135,7 @@ TEST(BoardFormat, IndexedBoardsTakeTheNamedRecordsInKeyOrder) {
 
 class BoardReaders : public ::testing::Test {
  protected:
+  void SetUp() override { REQUIRE_PRIVATE_SHM(); }
   void TearDown() override { RemoveBoardsMarked(".zt" + std::to_string(getpid()) + "-"); }
   // What the reader returned, appended and wrote to standard error, as "result|out|err".
   // `setting` ("NAME=value") is in the environment for this read only.

@@ -25,6 +25,7 @@ namespace {
 
 class ShareMemory : public ::testing::Test {
  protected:
+  void SetUp() override { REQUIRE_PRIVATE_SHM(); }
   void TearDown() override { RemoveBoardsMarked(".zt" + std::to_string(getpid()) + "-"); }
   // How long a timed lock of a held semaphore waits, in milliseconds.
   static long WaitedFor(CShareMemory& memory, int64_t timeoutMillis) {

@@ -1,6 +1,8 @@
 #include "support/Desk.h"
 
 #include <dirent.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -9,6 +11,22 @@
 
 #include "shm/ShareMemory.h"
 #include "util/DateTime.h"
+
+namespace {
+
+// Moves this process (and so every program it starts) to a mount namespace
+// of its own with a fresh /dev/shm, before any test runs.
+const bool kPrivateShm = [] {
+  if (std::getenv("ZELVORA_PRIVATE_SHM") != nullptr) return true;
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("zelvora-shm", "/dev/shm", "tmpfs", 0, "mode=1777") != 0) {
+    return false;
+  }
+  setenv("ZELVORA_PRIVATE_SHM", "1", 1);
+  return true;
+}();
+
+}  // namespace
 
 const char kAnswerHeader[] = "Content-Type: text/plain \n\n";
 const char kBannerAnswer[] = "Content-Type: text/plain \n\nZelvora 1.0 - foreign-exchange desk service\n";

@@ -52,6 +52,17 @@ const Lines* DatabaseEnv();
     }                                                                        \
   } while (0)
 
+// Skips a test that writes boards unless the process has a /dev/shm of its
+// own: the test support makes one at start where the kernel lets it (root,
+// mount namespaces), and scripts/private-shm makes one for whatever it runs.
+// A desk's boards on this machine are never touched.
+#define REQUIRE_PRIVATE_SHM()                                                                         \
+  do {                                                                                                \
+    if (std::getenv("ZELVORA_PRIVATE_SHM") == nullptr)                                                \
+      GTEST_SKIP() << "no /dev/shm of the tests' own here (needs root or scripts/private-shm): this " \
+                      "test writes boards, and would write the desk's";                              \
+  } while (0)
+
 // Runs statements on the test server (mariadb client); fails the test when
 // one does not succeed.
 void RunSql(const Lines& statements);

@@ -22,20 +22,25 @@ const sql = (query) => run('scripts/db-local', 'sql', '-N', '-e', query).trim().
 const board = (key) => run(`${build}/zelvora-board`, 'dump', key).split('\n').filter((line) => /^\d+ \{/.test(line)).map((line) => JSON.parse(line.replace(/^\d+ /, '')));
 const amount = (text) => Number(text.replaceAll(',', ''));
 
+// A demo desk writes the offer board: only in a /dev/shm of the test's own.
+const skip = process.env.ZELVORA_PRIVATE_SHM ? false : 'no /dev/shm of the tests\' own here (run through scripts/private-shm): the demo desk writes boards';
+if (skip) console.log(`# skipped: ${skip}`);
 let browser, page, origin;
 const pageErrors = [];
 
 before(async () => {
+  if (skip) return;
   env.PORT = String(await freePort());
   env.ZELVORA_DB_PORT = String(await freePort());
   run('scripts/demo', 'start');
   origin = `http://127.0.0.1:${env.PORT}`;
   browser = await chromium.launch({ executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium', args: ['--no-sandbox'] });
-  page = await browser.newPage({ viewport: { width: 1280, height: 800 }, timezoneId: 'Asia/Tokyo' });
+  page = await browser.newPage({ viewport: { width: 1280, height: 800 }, timezoneId: 'Asia/Tokyo', httpCredentials: { username: 'desk', password: 'demo' } });
   page.on('pageerror', (error) => pageErrors.push(error.message));
 });
 
 after(async () => {
+  if (skip) return;
   await browser?.close();
   run('scripts/demo', 'stop');
   run('scripts/db-local', 'remove');
@@ -53,7 +58,7 @@ async function open(endpoint) {
 }
 
 for (const endpoint of ['zelvora.cgi', 'zelvora.fcgi']) {
-  test(`offers and accounts are the board's and the database's, and offers move (${endpoint})`, async () => {
+  test(`offers and accounts are the board's and the database's, and offers move (${endpoint})`, { skip }, async () => {
     console.log(`first offers ${await open(endpoint)} ms after the page was asked for (${endpoint})`);
     const offers = board('offer');
     const first = await rows('offers');
@@ -69,7 +74,7 @@ for (const endpoint of ['zelvora.cgi', 'zelvora.fcgi']) {
   });
 }
 
-test('the chart holds a candle for every bar on the board', async () => {
+test('the chart holds a candle for every bar on the board', { skip }, async () => {
   for (const period of ['M1', 'H1']) {
     await page.selectOption('#chart-period', period);
     const bars = board(`pricebar.${await page.inputValue('#chart-symbol')}${period}`).length;
@@ -78,7 +83,7 @@ test('the chart holds a candle for every bar on the board', async () => {
   }
 });
 
-test('trades and reports agree with the database, totals included', async () => {
+test('trades and reports agree with the database, totals included', { skip }, async () => {
   const open = board('trade.1001');
   await page.locator('#open-trades tbody td').first().waitFor();
   assert.deepEqual((await rows('open-trades')).map((r) => r[0]), open.map((t) => t.TradeID));
@@ -95,7 +100,7 @@ test('trades and reports agree with the database, totals included', async () => 
   assert.deepEqual((await rows('report')).map((r) => [r[0], amount(r[1]), amount(r[2])]), bySymbol.map((r) => [r[0], Number(r[1]), Number(r[2])]));
 });
 
-test('a plan edited in the page is written, shows after a reload, and a refused one says so', async () => {
+test('a plan edited in the page is written, shows after a reload, and a refused one says so', { skip }, async () => {
   const value = String(process.pid % 1000) + '.25';
   await page.fill('#plans input[aria-label="EURUSD IP2"]', value);
   await page.click('#plans button');
@@ -110,7 +115,7 @@ test('a plan edited in the page is written, shows after a reload, and a refused 
   assert.equal(sql("SELECT IP2 FROM `ImplPlan` WHERE AccountID='1001' AND Symbol='EURUSD'")[0][0], value);
 });
 
-test('every kind of failed answer is shown in its own panel only', async () => {
+test('every kind of failed answer is shown in its own panel only', { skip }, async () => {
   const answers = { getOpenTradeA: 'Zelvora 1.0 - foreign-exchange desk service\n', getImplPlan: '[{"Symbol":"EUR', getClosedTrade: '', getAccount: null };
   await page.route(/\/zelvora\.f?cgi$/, (route) => {
     const method = /<method>(\w+)</.exec(route.request().postData())[1];
@@ -128,7 +133,7 @@ test('every kind of failed answer is shown in its own panel only', async () => {
   await page.unroute(/\/zelvora\.f?cgi$/);
 });
 
-test('with the database stopped, closed trades say so while offers keep moving', async () => {
+test('with the database stopped, closed trades say so while offers keep moving', { skip }, async () => {
   await page.reload();
   await page.locator('#offers tbody td.num').first().waitFor();
   run('scripts/db-local', 'stop');
@@ -142,7 +147,7 @@ test('with the database stopped, closed trades say so while offers keep moving',
   }
 });
 
-test('the page fits a desk screen and a phone, and its controls are reachable by keyboard', async () => {
+test('the page fits a desk screen and a phone, and its controls are reachable by keyboard', { skip }, async () => {
   mkdirSync(`${build}/screenshots`, { recursive: true });
   for (const [width, height] of [[1280, 800], [390, 844]]) {
     await page.setViewportSize({ width, height });
