@@ -143,6 +143,8 @@ TEST(EndToEnd, DatabaseMethodsReadAndWriteTheSampleDesk) {
   for (const Endpoint& e : kEndpoints) {
     EXPECT_EQ(Members(Post(e.port, RequestBody("getClosedTrade", "<accountid>1001</accountid>"), e.path).body, "TradeID"), Column("SELECT TradeID FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID")) << e.name;
     ExpectServed(Post(e.port, RequestBody("getReport", "<rpttype>2</rpttype><accountid>1002</accountid><maxcounts>" + std::to_string(std::stoi(trades) - 1) + "</maxcounts>"), e.path), "msg_counts_over", e.name);
+    const std::string open = Post(e.port, RequestBody("getOpenTradeA", "<accountid>1002</accountid>"), e.path).body;
+    EXPECT_EQ(Members(open.substr(open.find("\"data2\"")), "TradeID"), Column("SELECT Ts.TradeID FROM `Trade` T, `TsContext` Ts WHERE T.AccountId=Ts.AccountId AND T.TradeID=Ts.TradeID AND T.AccountId='1002' AND T.CloseOrderID='' AND Ts.TradeMethodName!=''")) << e.name;
     // Plans written through the server are in the table and come back.
     const std::string value = std::to_string(&e - kEndpoints) + ".5";
     ExpectServed(Post(e.port, RequestBody("setImplPlan", "<accountid>1002</accountid><param><symbol>GBPJPY</symbol><ip3>" + value + "</ip3><loginid>e2e</loginid></param>"), e.path), "ok", e.name);
