@@ -11,7 +11,9 @@
 
 #define MYW_EXPORT __attribute__((visibility("default")))
 
-enum { kConnectTimeoutSeconds = 5, kReadTimeoutSeconds = 60 };
+/* MYSQL_CONNECT_TIMEOUT and MYSQL_TIMEOUT when unset or not a number of
+   seconds from 1 to 3600. */
+enum { kConnectTimeoutSeconds = 2, kTimeoutSeconds = 10, kHostsMost = 16 };
 
 typedef struct MywContext {
   MYSQL* mysql;
@@ -143,27 +145,70 @@ static MywResult RollBack(MYSQL* mysql) {
 
 MYW_EXPORT void* myw_init(void) { return calloc(1, sizeof(MywContext)); }
 
+/* Seconds from the environment variable `name`, or `fallback`. */
+static unsigned Seconds(const char* name, unsigned fallback) {
+  const char* text = getenv(name);
+  if (text == NULL || *text == '\0' || strspn(text, "0123456789") != strlen(text) || strlen(text) > 4) return fallback;
+  const unsigned long value = strtoul(text, NULL, 10);
+  return value >= 1 && value <= 3600 ? (unsigned)value : fallback;
+}
+
+/* Splits a comma-separated host list into `parts`; the count, or -1 when a
+   host is malformed or there are too many. An empty list is one default host. */
+static int ParseHosts(const char* hosts, HostParts parts[kHostsMost]) {
+  if (hosts == NULL || *hosts == '\0') return ParseHost(NULL, &parts[0]) == 0 ? 1 : -1;
+  int count = 0;
+  for (const char* at = hosts;; ++count) {
+    const char* end = strchr(at, ',');
+    const size_t length = end != NULL ? (size_t)(end - at) : strlen(at);
+    char one[256];
+    if (count == kHostsMost || length == 0 || CopyPart(one, at, length) != 0 || ParseHost(one, &parts[count]) != 0) return -1;
+    if (end == NULL) return count + 1;
+    at = end + 1;
+  }
+}
+
+/* Connects to the first host of MYSQL_HOST that answers, each tried for at
+   most MYSQL_CONNECT_TIMEOUT seconds; every statement then has MYSQL_TIMEOUT
+   seconds to be read and written, so a server that accepts and never
+   answers holds no one for longer. */
 MYW_EXPORT MywResult myw_connect(void* context, const char* database, const char* host,
                                  const char* user, const char* password) {
   MywContext* ctx = (MywContext*)context;
   if (ctx == NULL) return Fail("no context");
   if (ctx->mysql != NULL) mysql_close(ctx->mysql);
+  ctx->mysql = NULL;
   ctx->connected = 0;
-  ctx->mysql = mysql_init(NULL);
-  if (ctx->mysql == NULL) return Fail("out of memory");
-  HostParts parts;
-  if (ParseHost(host, &parts) != 0) return Fail("bad MYSQL_HOST: expected host, host:port or /socket");
-  const unsigned connectTimeout = kConnectTimeoutSeconds, readTimeout = kReadTimeoutSeconds;
-  mysql_optionsv(ctx->mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
-  mysql_optionsv(ctx->mysql, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
-  mysql_optionsv(ctx->mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-  if (mysql_real_connect(ctx->mysql, parts.name[0] != '\0' ? parts.name : NULL, user, password,
-                         database, parts.port, parts.socket[0] != '\0' ? parts.socket : NULL,
-                         0) == NULL) {
-    return Fail(mysql_error(ctx->mysql));
+  HostParts parts[kHostsMost];
+  const int count = ParseHosts(host, parts);
+  if (count < 0) return Fail("bad MYSQL_HOST: expected host, host:port or /socket");
+  const unsigned connectTimeout = Seconds("MYSQL_CONNECT_TIMEOUT", kConnectTimeoutSeconds);
+  const unsigned timeout = Seconds("MYSQL_TIMEOUT", kTimeoutSeconds);
+  char failures[MYW_MESSAGE_SIZE] = "";
+  for (int i = 0; i < count; ++i) {
+    ctx->mysql = mysql_init(NULL);
+    if (ctx->mysql == NULL) return Fail("out of memory");
+    mysql_optionsv(ctx->mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
+    mysql_optionsv(ctx->mysql, MYSQL_OPT_READ_TIMEOUT, &timeout);
+    mysql_optionsv(ctx->mysql, MYSQL_OPT_WRITE_TIMEOUT, &timeout);
+    mysql_optionsv(ctx->mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    const HostParts* part = &parts[i];
+    if (mysql_real_connect(ctx->mysql, part->name[0] != '\0' ? part->name : NULL, user, password, database, part->port,
+                           part->socket[0] != '\0' ? part->socket : NULL, 0) != NULL) {
+      ctx->connected = 1;
+      return Ok(0);
+    }
+    /* One server's words as they were; with several, each after its place in the list. */
+    const size_t used = strlen(failures);
+    if (count == 1) {
+      snprintf(failures, sizeof failures, "%s", mysql_error(ctx->mysql));
+    } else {
+      snprintf(failures + used, sizeof failures - used, "%shost %d: %s", used > 0 ? "; " : "", i + 1, mysql_error(ctx->mysql));
+    }
+    mysql_close(ctx->mysql);
+    ctx->mysql = NULL;
   }
-  ctx->connected = 1;
-  return Ok(0);
+  return Fail(failures);
 }
 
 MYW_EXPORT int myw_isConnected(void* context) {

@@ -32,8 +32,12 @@ void CDeskService::SetImplPlan(const CMarkupNode* params, std::string& answer) {
     plan->SetAccountId(account->text);
     plans.push_back(std::move(plan));
   }
-  if (!ConnectDb()) return;
+  if (!ConnectDb(true)) return;
   std::vector<CTblImplPlan*> records;
   for (const auto& plan : plans) records.push_back(plan.get());
-  if (client_->ExecTrans(records, &CTblImplPlan::UpdateSql, true) == 0) answer = "ok";
+  if (client_->ExecTrans(records, &CTblImplPlan::UpdateSql, true) == 0) {
+    answer = "ok";
+  } else {
+    DropDb(true);
+  }
 }

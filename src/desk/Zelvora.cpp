@@ -134,28 +134,37 @@ std::string CDeskService::Envelope(const char* status, const std::string& data) 
   return std::string("{\"status\":") + status + ", \"data\":" + data + "}";
 }
 
-bool CDeskService::ConnectDb() {
+bool CDeskService::ConnectDb(bool write) {
   if (client_ != nullptr) return client_->IsConnected(true);
-  const char* names[] = {"MYSQL_DB", "MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD"};
+  const char* writeHost = write ? std::getenv("MYSQL_WRITE_HOST") : nullptr;
+  const char* names[] = {"MYSQL_DB", writeHost != nullptr && *writeHost != '\0' ? "MYSQL_WRITE_HOST" : "MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD"};
   const char* values[4];
   std::string credentials;
   for (int i = 0; i < 4; ++i) {
     values[i] = std::getenv(names[i]);
     credentials.append(values[i] != nullptr ? "=" : "-").append(values[i] != nullptr ? values[i] : "").push_back('\0');
   }
+  CDbLink& link = write ? slot_->write : slot_->read;
   // A kept connection made with the same settings serves if it still answers.
-  if (slot_->client && slot_->credentials == credentials && slot_->client->IsConnected(true)) {
-    client_ = slot_->client.get();
+  if (link.client && link.credentials == credentials && link.client->IsConnected(true)) {
+    client_ = link.client.get();
     return true;
   }
   // The old client goes only after the new one has loaded the library, so a
   // worker keeps it loaded; the new one is in the slot at once, so that
   // whatever Connect does, the slot closes it.
-  const std::unique_ptr<CMywClient> previous = std::move(slot_->client);
-  slot_->client = std::make_unique<CMywClient>();
-  slot_->credentials = credentials;
-  client_ = slot_->client.get();
+  const std::unique_ptr<CMywClient> previous = std::move(link.client);
+  link.client = std::make_unique<CMywClient>();
+  link.credentials = credentials;
+  client_ = link.client.get();
   return client_->Connect(values[0], values[1], values[2], values[3]) == 0;
+}
+
+void CDeskService::DropDb(bool write) {
+  CDbLink& link = write ? slot_->write : slot_->read;
+  if (client_ == link.client.get()) client_ = nullptr;
+  link.client.reset();
+  link.credentials.clear();
 }
 
 int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,

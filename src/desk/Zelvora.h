@@ -20,10 +20,16 @@
 #include "db/MywClient.h"
 #include "markup/MarkupNode.h"
 
-// Where a database client lives, with the MYSQL_* values it connected with.
-struct CDbSlot {
+// A database client with the MYSQL_* values it connected with.
+struct CDbLink {
   std::unique_ptr<CMywClient> client;
   std::string credentials;
+};
+
+// Where the database clients live: one for reading, one for writes when
+// MYSQL_WRITE_HOST sends them elsewhere.
+struct CDbSlot {
+  CDbLink read, write;
 };
 
 class CDeskService {
@@ -45,8 +51,15 @@ class CDeskService {
   // connects with MYSQL_DB, MYSQL_HOST, MYSQL_USER and MYSQL_PWD (an unset
   // one absent), unless the slot holds a connection made with the same four
   // that still answers; later calls only ask whether that connection lives,
-  // so a failed connect is never retried within the request.
-  bool ConnectDb();
+  // so a failed connect is never retried within the request. `write`: the
+  // connection is for writes, made with MYSQL_WRITE_HOST in place of
+  // MYSQL_HOST when that is set and not empty.
+  bool ConnectDb(bool write = false);
+
+  // Closes the connection ConnectDb(write) made or kept: after a failed
+  // write, so that the next write starts again from the first host (a
+  // replica that took over refuses writes; the primary may be back).
+  void DropDb(bool write);
 
   // True when SHM_SEL_DB held exactly "1" at construction: the database may
   // stand in for a board that cannot be read.

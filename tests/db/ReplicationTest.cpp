@@ -1,0 +1,116 @@
+// The program against a replicated pair of real servers (scripts/db-pair:
+// a primary and a read_only replica following it), as a CGI program and
+// through a worker, from one table of cases: host lists, writes only where
+// they are accepted, failover when the primary stops, and a server that
+// accepts and never answers.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "support/Desk.h"
+
+namespace {
+
+struct Pair {
+  std::string primary, replica, blackHole, dir;
+  int listener = -1;
+} pair;
+
+ProcessResult PairScript(const std::string& command) {
+  return RunShell("ZELVORA_PAIR_DIR=" + pair.dir + " ZELVORA_PAIR_PORT=" + pair.primary.substr(10) + " ZELVORA_PAIR_REPLICA_PORT=" + pair.replica.substr(10) + " " ZELVORA_SOURCE_DIR "/scripts/db-pair " + command);
+}
+
+const std::string kPlan = "<accountid>zr7</accountid>";
+std::string Plan(const std::string& symbol, const std::string& value) { return kPlan + "<param><symbol>" + symbol + "</symbol><ip1>" + value + "</ip1></param>"; }
+std::string Shown(const std::string& value) {  // getImplPlan's answer for the one plan row
+  std::string json = "[{\"Symbol\":\"EURUSD\",\"IP1\":\"" + value + "\"";
+  for (int i = 2; i <= 20; ++i) json += ",\"IP" + std::to_string(i) + "\":\"\"";
+  return json + "}]";
+}
+
+class Replication : public ::testing::TestWithParam<bool> {
+ protected:
+  static void SetUpTestSuite() {
+    pair.dir = "/tmp/zelvora-pair-" + std::to_string(getpid());
+    pair.primary = "127.0.0.1:" + std::to_string(FreePort());
+    do pair.replica = "127.0.0.1:" + std::to_string(FreePort());
+    while (pair.replica == pair.primary);
+    // A black hole: the kernel accepts its connections, nobody ever answers.
+    pair.listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    bind(pair.listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(pair.listener, 64);
+    getsockname(pair.listener, reinterpret_cast<sockaddr*>(&address), &length);
+    pair.blackHole = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const ProcessResult start = PairScript("start && ZELVORA_DB_DIR=" + pair.dir + "/primary " ZELVORA_SOURCE_DIR "/scripts/db-local sql -e \"INSERT INTO \\`ImplPlan\\` (AccountID, Symbol, IP1) VALUES ('zr7', 'EURUSD', '1')\"");
+    ASSERT_EQ(start.status, 0) << start.out << start.err;
+    ASSERT_EQ(PairScript("synced").status, 0);
+  }
+  static void TearDownTestSuite() {
+    close(pair.listener);
+    PairScript("remove");
+  }
+  void SetUp() override { REQUIRE_DATABASE(); }
+  // A request through the mode under test, MYSQL_HOST `hosts`, and `env`.
+  Reply Run(const std::string& method, const std::string& params, const std::string& hosts, Lines env = {}) {
+    env.push_back("MYSQL_CONNECT_TIMEOUT=1");
+    return Ask({method, params, "1", Call::kServer, hosts, "", "", env, GetParam() ? worker_.get() : nullptr});
+  }
+  std::unique_ptr<CWorker> worker_ = std::make_unique<CWorker>();
+};
+
+TEST_P(Replication, ReadsFromWhicheverAnswersAndWritesOnlyWhereAccepted) {
+  const struct {
+    const char* what;
+    std::string method, params, hosts;
+    Lines env;
+    std::string answer, err;  // err: a text the diagnostics hold
+  } cases[] = {
+      {"the list's first", "getImplPlan", kPlan, pair.primary + "," + pair.replica, {}, Shown("1"), ""},
+      {"the replica alone", "getImplPlan", kPlan, pair.replica, {}, Shown("1"), ""},
+      {"a black hole first", "getImplPlan", kPlan, pair.blackHole + "," + pair.replica, {}, Shown("1"), ""},
+      {"a write to the replica", "setImplPlan", Plan("EURUSD", "2"), pair.replica, {}, "(banner)", "--read-only"},
+      {"a write sent to the primary", "setImplPlan", Plan("EURUSD", "3"), pair.replica, {"MYSQL_WRITE_HOST=" + pair.primary}, "ok", ""},
+  };
+  for (const auto& c : cases) {
+    const auto before = std::chrono::steady_clock::now();
+    const Reply reply = Run(c.method, c.params, c.hosts, c.env);
+    EXPECT_EQ(reply.answer, c.answer) << c.what;
+    EXPECT_NE(reply.result.err.find(c.err), std::string::npos) << c.what << ": " << reply.result.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(2500)) << c.what << ": one connect timeout at most";
+  }
+  ASSERT_EQ(PairScript("synced").status, 0);
+  EXPECT_EQ(Run("getImplPlan", kPlan, pair.replica).answer, Shown("3")) << "the replica has the write";
+  Run("setImplPlan", Plan("EURUSD", "1"), pair.primary);
+  ASSERT_EQ(PairScript("synced").status, 0);
+}
+
+TEST_P(Replication, ReadsGoOnFromTheReplicaWhileThePrimaryIsDown) {
+  const std::string hosts = pair.primary + "," + pair.replica;
+  EXPECT_EQ(Run("getImplPlan", kPlan, hosts).answer, Shown("1"));
+  ASSERT_EQ(PairScript("stop-primary").status, 0);
+  const auto stopped = std::chrono::steady_clock::now();
+  const Reply read = Run("getImplPlan", kPlan, hosts);
+  const auto served = std::chrono::steady_clock::now();
+  EXPECT_EQ(read.answer, Shown("1"));
+  std::printf("failover (%s): first read served %lld ms after the primary stopped\n", GetParam() ? "FastCGI" : "CGI",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(served - stopped).count()));
+  const Reply refused = Run("setImplPlan", Plan("EURUSD", "4"), hosts);
+  EXPECT_EQ(refused.answer, "(banner)") << "the replica takes no write";
+  EXPECT_NE(refused.result.err.find("--read-only"), std::string::npos) << refused.result.err;
+  ASSERT_EQ(PairScript("start-primary").status, 0);
+  EXPECT_EQ(Run("setImplPlan", Plan("EURUSD", "5"), hosts).answer, "ok") << "writes go to the primary again";
+  ASSERT_EQ(PairScript("synced").status, 0);
+  EXPECT_EQ(Run("getImplPlan", kPlan, pair.replica).answer, Shown("5"));
+  Run("setImplPlan", Plan("EURUSD", "1"), pair.primary);
+  ASSERT_EQ(PairScript("synced").status, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Replication, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& mode) { return mode.param ? "FastCgi" : "Cgi"; });
+
+}  // namespace
