@@ -91,7 +91,7 @@ int CShareMemory::Open(const std::string& key, int64_t size, bool readOnly, bool
 int CShareMemory::OpenForReading(const std::string& key) {
   struct stat status;
   descriptor_ = shm_open(name_.c_str(), O_RDONLY, 0);
-  if (descriptor_ < 0 || fstat(descriptor_, &status) != 0 || !Accept(status, "segment")) {
+  if (descriptor_ < 0 || (ownerRequired_ && (fstat(descriptor_, &status) != 0 || !Accept(status, "segment")))) {
     const int error = errno;
     if (descriptor_ >= 0) close(descriptor_);
     descriptor_ = -1;
