@@ -19,6 +19,11 @@ namespace {
 
 const char kBanner[] = "Zelvora 1.0 - foreign-exchange desk service\n";
 
+// ZELVORA_INSTALLED set: the installed package's files, not the build's.
+const bool kInstalled = std::getenv("ZELVORA_INSTALLED") != nullptr;
+const std::string kProgram = kInstalled ? "/usr/lib/cgi-bin/zelvora.cgi" : ZELVORA_BUILD_DIR "/zelvora.cgi";
+const std::string kBoardTool = kInstalled ? "/usr/bin/zelvora-board" : ZELVORA_BUILD_DIR "/zelvora-board";
+
 struct Desk {
   int port = 0, nginxPort = 0, dbPort = 0;
   std::string state, dbDir;
@@ -40,7 +45,7 @@ Http Post(int port, const std::string& body, const std::string& path = "/zelvora
 
 ProcessResult Script(const std::string& command) {
   return RunShell("export PORT=" + std::to_string(desk.port) + " ZELVORA_DEMO_DIR=" + desk.state + " ZELVORA_DB_DIR=" + desk.dbDir + " ZELVORA_DB_PORT=" + std::to_string(desk.dbPort) +
-                  " ZELVORA_BUILD_DIR=" ZELVORA_BUILD_DIR " ZELVORA_DIR=" ZELVORA_BUILD_DIR " ZELVORA_STATE=" + desk.state + " ZELVORA_HTPASSWD=" + desk.state + "/htpasswd MAX_CONTENT_LENGTH=16384 SHM_SEL_DB=1 SHM_LOCK_MS=1000 SHM_OWNER=$(id -un) TZ=Asia/Tokyo; " + command);
+                  " ZELVORA_BUILD_DIR=" ZELVORA_BUILD_DIR " ZELVORA_DIR=" + kProgram.substr(0, kProgram.rfind('/')) + " ZELVORA_STATE=" + desk.state + " ZELVORA_HTPASSWD=" + desk.state + "/htpasswd MAX_CONTENT_LENGTH=16384 SHM_SEL_DB=1 SHM_LOCK_MS=1000 SHM_OWNER=$(id -un) TZ=Asia/Tokyo; " + command);
 }
 
 // Starts a server in a process group of its own, its output in `log`.
@@ -69,7 +74,7 @@ class DeskEnvironment : public ::testing::Environment {
     ASSERT_EQ(config.status, 0) << config.err;
     desk.fcgiwrap = Spawn("/usr/sbin/fcgiwrap -c 4 -s unix:" + desk.state + "/fcgiwrap.sock", desk.state + "/fcgiwrap.log");
     // The worker pool as deploy/zelvora.service runs it, on a socket spawn-fcgi makes.
-    desk.pool = Spawn("/usr/bin/spawn-fcgi -n -s " + desk.state + "/zelvora.sock -- /bin/bash -c 'for i in 1 2; do \"$0\" <&0 & done; wait' " ZELVORA_BUILD_DIR "/zelvora.cgi", desk.state + "/pool.log");
+    desk.pool = Spawn("/usr/bin/spawn-fcgi -n -s " + desk.state + "/zelvora.sock -- /bin/bash -c 'for i in 1 2; do \"$0\" <&0 & done; wait' " + kProgram, desk.state + "/pool.log");
     desk.nginx = Spawn("/usr/sbin/nginx -c " + desk.state + "/nginx.conf -g 'daemon off;'", desk.state + "/nginx.log");
     for (int i = 0; i < 100 && Post(desk.nginxPort, "").status.rfind("HTTP", 0) != 0; ++i) usleep(50000);
   }
@@ -87,7 +92,7 @@ class DeskEnvironment : public ::testing::Environment {
 
 // The records of a board, as zelvora-board shows them, joined with commas.
 std::string BoardRecords(const std::string& key) {
-  const ProcessResult dump = RunShell(ZELVORA_BUILD_DIR "/zelvora-board dump " + key + " | sed -n 's/^[0-9][0-9]* //p' | paste -sd,");
+  const ProcessResult dump = RunShell(kBoardTool + " dump " + key + " | sed -n 's/^[0-9][0-9]* //p' | paste -sd,");
   return dump.out.substr(0, dump.out.size() - (dump.out.empty() ? 0 : 1));
 }
 
