@@ -61,7 +61,7 @@ class Replication : public ::testing::TestWithParam<bool> {
     env.push_back("MYSQL_CONNECT_TIMEOUT=1");
     return Ask({method, params, "1", Call::kServer, hosts, "", "", env, GetParam() ? worker_.get() : nullptr});
   }
-  std::unique_ptr<CWorker> worker_ = std::make_unique<CWorker>();
+  std::unique_ptr<CWorker> worker_ = GetParam() ? std::make_unique<CWorker>() : nullptr;
 };
 
 TEST_P(Replication, ReadsFromWhicheverAnswersAndWritesOnlyWhereAccepted) {
