@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -65,14 +66,32 @@ bool RedirectStandardStreams() {
 }
 
 // Sets each variable from the request, else back to the worker's own value.
+// One pass over the request's parameters, and the environment is touched
+// only where a value changes: most requests bring the same ones.
 void ApplyVariables(const std::optional<std::string> (&own)[kVariableCount], FCGX_ParamArray params) {
-  const std::string zone = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
-  for (int i = 0; i < kVariableCount; ++i) {
-    const char* value = FCGX_GetParam(kVariables[i], params);
-    if (value == nullptr && own[i]) value = own[i]->c_str();
-    value != nullptr ? setenv(kVariables[i], value, 1) : unsetenv(kVariables[i]);
+  static const size_t* lengths = [] {
+    static size_t sizes[kVariableCount];
+    for (int i = 0; i < kVariableCount; ++i) sizes[i] = std::strlen(kVariables[i]);
+    return sizes;
+  }();
+  const char* values[kVariableCount] = {};
+  for (FCGX_ParamArray param = params; param != nullptr && *param != nullptr; ++param) {
+    for (int i = 0; i < kVariableCount; ++i) {
+      if (values[i] == nullptr && std::strncmp(*param, kVariables[i], lengths[i]) == 0 && (*param)[lengths[i]] == '=') {
+        values[i] = *param + lengths[i] + 1;
+        break;
+      }
+    }
   }
-  if (zone != (std::getenv("TZ") != nullptr ? std::getenv("TZ") : "")) tzset();
+  bool zoneChanged = false;
+  for (int i = 0; i < kVariableCount; ++i) {
+    const char* value = values[i] != nullptr ? values[i] : own[i] ? own[i]->c_str() : nullptr;
+    const char* now = std::getenv(kVariables[i]);
+    if (value == now || (value != nullptr && now != nullptr && std::strcmp(value, now) == 0)) continue;
+    value != nullptr ? setenv(kVariables[i], value, 1) : unsetenv(kVariables[i]);
+    zoneChanged = zoneChanged || std::strcmp(kVariables[i], "TZ") == 0;
+  }
+  if (zoneChanged) tzset();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "shm/Board.h"
 #include "shm/ShareMemory.h"
+#include "shm/ShmKeeper.h"
 #include "util/MallocBuffer.h"
 #include "util/StringUtil.h"
 
@@ -81,10 +82,11 @@ int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
     return -1;
   }
   // The copy's fresh pages are made in one call rather than by a fault
-  // each, which is most of what a process start pays for them. Only a hint.
+  // each, which is most of what a process start pays for them. Only a hint,
+  // and a worker's copies reuse pages it has already.
   const uintptr_t page = static_cast<uintptr_t>(getpagesize()), start = reinterpret_cast<uintptr_t>(copy.get());
   const uintptr_t first = (start + page - 1) / page * page, end = (start + static_cast<uintptr_t>(size)) / page * page;
-  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+  if (end > first && !CShmKeeper::Enabled()) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
   const int64_t wait = LockMillis();
   memory.SetTimeout(wait);
   if (memory.TimedRead(0, copy.get(), size, true) != 0) {
