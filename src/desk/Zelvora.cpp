@@ -67,6 +67,8 @@ int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
     return -1;
   }
   if (owned > 0) memory.RequireOwner(owner);
+  // A worker keeps its maps for the next request; a CGI process reads once.
+  if (!CShmKeeper::Enabled()) memory.CopyWithoutMapping();
   if (memory.Open(key, size, true, false) != 0) {
     if (!memory.Refusal().empty()) {
       std::fprintf(stderr, "ShareMemory[%s] refused: %s (SHM_OWNER)\n", shown.c_str(), memory.Refusal().c_str());

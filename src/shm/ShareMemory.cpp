@@ -131,6 +131,7 @@ int CShareMemory::OpenForWriting(const std::string& key) {
 }
 
 int CShareMemory::Map() {
+  if (copyByRead_ && readOnly_) return 0;
   if (CShmKeeper::Enabled() && readOnly_) {
     address_ = CShmKeeper::TakeMapping(name_, descriptor_, length_);
     if (address_ != nullptr) return 0;
@@ -151,7 +152,7 @@ void CShareMemory::Unmap() {
 }
 
 uint64_t CShareMemory::Available() const {
-  if (address_ == nullptr) return 0;
+  if (!IsMapped()) return 0;
   struct stat status;
   if (fstat(descriptor_, &status) != 0 || status.st_size < 0) return 0;
   const uint64_t objectSize = static_cast<uint64_t>(status.st_size);
@@ -168,13 +169,19 @@ bool CShareMemory::Fits(int64_t offset, int64_t length) const {
 }
 
 bool CShareMemory::CheckMapped(bool writing) const {
-  if (address_ != nullptr && !(writing && readOnly_)) return true;
+  if (IsMapped() && !(writing && readOnly_)) return true;
   errno = EBADF;
   return false;
 }
 
 int CShareMemory::CopyOut(int64_t offset, void* destination, int64_t length) const {
   if (!Fits(offset, length)) return -1;
+  if (address_ == nullptr) {  // copied by read: a short read means the object shrank meanwhile
+    const ssize_t got = pread(descriptor_, destination, static_cast<size_t>(length), static_cast<off_t>(offset));
+    if (got == static_cast<ssize_t>(length)) return 0;
+    errno = got < 0 ? errno : EINVAL;
+    return -1;
+  }
   std::memcpy(destination, static_cast<const char*>(address_) + offset, static_cast<size_t>(length));
   return 0;
 }

@@ -49,6 +49,10 @@ class CShareMemory {
   // Before a read-write Open: what it creates gets `mode` (whatever the
   // umask) and, unless `group` is -1, that group.
   void SetCreation(mode_t mode, gid_t group) { createMode_ = mode, createGroup_ = group; }
+  // Before a read-only Open: reads copy from the object with pread instead
+  // of through a mapping. For a process that reads a board once: no map to
+  // make and undo. IsMapped then tells whether the object is open.
+  void CopyWithoutMapping() { copyByRead_ = true; }
   // Before a read-only Open: only objects of user `owner` that others may
   // not write are accepted.
   void RequireOwner(uid_t owner) { owner_ = owner, ownerRequired_ = true; }
@@ -96,7 +100,7 @@ class CShareMemory {
   // object's current size. 0 when not mapped.
   uint64_t Available() const;
 
-  bool IsMapped() const { return address_ != nullptr; }
+  bool IsMapped() const { return address_ != nullptr || (copyByRead_ && descriptor_ >= 0); }
   bool IsSemaphoreOpen() const { return semaphore_.IsOpen(); }
   uint64_t Length() const { return length_; }
   int32_t Created() const { return created_; }  // -1 not opened, 0 opened, 1 created
@@ -132,6 +136,7 @@ class CShareMemory {
   gid_t createGroup_ = static_cast<gid_t>(-1);
   uid_t owner_ = 0;
   bool ownerRequired_ = false;
+  bool copyByRead_ = false;
   Part failed_ = Part::kNone;
   std::string refusal_;
   CSemaphore semaphore_;
