@@ -220,12 +220,10 @@ int BuildImage(const Options& options, const std::vector<std::string>& records,
   return 0;
 }
 
-// Takes the board's lock, waiting at most SHM_LOCK_MS (default 1000) ms; 0,
-// or 1 with the reason written.
+// Takes the board's lock, waiting as long as readers do; 0, or 1 with the
+// reason written.
 int TakeLock(CShareMemory& memory, const std::string& key, FILE* err) {
-  const char* text = std::getenv("SHM_LOCK_MS");
-  int64_t wait = 1000;
-  if (text != nullptr && !ParseNumber(text, &wait)) wait = 1000;
+  const int64_t wait = CShareMemory::LockWaitMillis();
   memory.SetTimeout(wait);
   if (memory.TimedLock()) return 0;
   std::fprintf(err, "zelvora-board: board %s is locked: held for more than %lld ms (see zelvora-board unlock)\n", key.c_str(),

@@ -28,15 +28,6 @@ const int kLineRecordMalloc = 92;
 const int kLineIndexMalloc = 104;
 const int kLineIndexParse = 115;
 
-// How long a reader waits for a board's lock: SHM_LOCK_MS milliseconds,
-// from 1 up to a minute; the default otherwise.
-int64_t LockMillis() {
-  const char* text = std::getenv("SHM_LOCK_MS");
-  char* end = nullptr;
-  const long long value = text != nullptr ? std::strtoll(text, &end, 10) : 0;
-  return text != nullptr && end != text && *end == '\0' && value > 0 && value <= 60000 ? value : 1000;
-}
-
 // Who feeds the boards (SHM_OWNER, a user name or uid): 1 with `uid` set,
 // 0 when unset, -1 when it names no user.
 int BoardOwner(uid_t& uid) {
@@ -55,15 +46,15 @@ int BoardOwner(uid_t& uid) {
 }
 
 // Opens board `key` and copies its first `size` bytes into `copy` under the
-// board's semaphore, waiting at most LockMillis for it. 0, or -1 with the
-// reason on standard error (the key's control bytes escaped).
+// board's semaphore, waiting at most CShareMemory::LockWaitMillis for it. 0,
+// or -1 with the reason on standard error (the key's control bytes escaped).
 int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
-  const std::string shown = Printable(key);
+  const auto shown = [&key] { return Printable(key); };  // only for a diagnostic
   CShareMemory memory;
   uid_t owner = 0;
   const int owned = BoardOwner(owner);
   if (owned < 0) {
-    std::fprintf(stderr, "ShareMemory[%s] refused: SHM_OWNER names no user\n", shown.c_str());
+    std::fprintf(stderr, "ShareMemory[%s] refused: SHM_OWNER names no user\n", shown().c_str());
     return -1;
   }
   if (owned > 0) memory.RequireOwner(owner);
@@ -71,10 +62,11 @@ int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
   if (!CShmKeeper::Enabled()) memory.CopyWithoutMapping();
   if (memory.Open(key, size, true, false) != 0) {
     if (!memory.Refusal().empty()) {
-      std::fprintf(stderr, "ShareMemory[%s] refused: %s (SHM_OWNER)\n", shown.c_str(), memory.Refusal().c_str());
+      std::fprintf(stderr, "ShareMemory[%s] refused: %s (SHM_OWNER)\n", shown().c_str(), memory.Refusal().c_str());
     } else {
+      const std::string error = LastErrorText();  // before anything else can touch errno
       std::fprintf(stderr, memory.Failed() == CShareMemory::Part::kSegment ? "ShareMemory[%s] open failed.\n%s\n" : "Semaphore[%s] open failed.\n%s\n",
-                   shown.c_str(), LastErrorText().c_str());
+                   shown().c_str(), error.c_str());
     }
     return -1;
   }
@@ -89,11 +81,11 @@ int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
   const uintptr_t page = static_cast<uintptr_t>(getpagesize()), start = reinterpret_cast<uintptr_t>(copy.get());
   const uintptr_t first = (start + page - 1) / page * page, end = (start + static_cast<uintptr_t>(size)) / page * page;
   if (end > first && !CShmKeeper::Enabled()) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-  const int64_t wait = LockMillis();
+  const int64_t wait = CShareMemory::LockWaitMillis();
   memory.SetTimeout(wait);
   if (memory.TimedRead(0, copy.get(), size, true) != 0) {
     if (errno == ETIMEDOUT) {
-      std::fprintf(stderr, "ShareMemory[%s] lock held for more than %lld ms: board not read\n", shown.c_str(), static_cast<long long>(wait));
+      std::fprintf(stderr, "ShareMemory[%s] lock held for more than %lld ms: board not read\n", shown().c_str(), static_cast<long long>(wait));
     } else {
       std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
     }

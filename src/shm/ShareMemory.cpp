@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "shm/ShmKeeper.h"
@@ -37,6 +38,13 @@ bool CShareMemory::IsKey(const std::string& key) {
     if (c == '/' || c < 0x20 || c == 0x7f) return false;
   }
   return true;
+}
+
+int64_t CShareMemory::LockWaitMillis() {
+  const char* text = std::getenv("SHM_LOCK_MS");
+  char* end = nullptr;
+  const long long value = text != nullptr ? std::strtoll(text, &end, 10) : 0;
+  return text != nullptr && end != text && *end == '\0' && value > 0 && value <= 60000 ? value : 1000;
 }
 
 std::string CShareMemory::SemaphorePath(const std::string& key) { return "/dev/shm/sem." + key; }

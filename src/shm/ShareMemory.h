@@ -59,6 +59,9 @@ class CShareMemory {
   Part Failed() const { return failed_; }
   // Why Open refused an object it found ("" when it did not).
   const std::string& Refusal() const { return refusal_; }
+  // How long a board's readers and writers wait for its lock: SHM_LOCK_MS
+  // milliseconds, from 1 up to a minute; 1000 otherwise.
+  static int64_t LockWaitMillis();
   // True when `key` can name a board: not empty, no "/", no control byte,
   // short enough for the system's names.
   static bool IsKey(const std::string& key);
