@@ -95,15 +95,11 @@ TEST_P(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
       {{"getAccount", Accounts("a")}, "[" + table + "]"},
       {{"getAccount", Accounts("a"), "1", Call::kServer, "127.0.0.1:1"}, fail},
       {{"getAccount", Accounts("a"), nullptr}, fail},
-      {{"getAccount", Accounts("a"), "0"}, fail},
-      {{"getAccount", Accounts("a"), "10"}, fail},
       // An id that is a JSON number stays one; any other is a JSON string, however it is made.
       {{"getAccount", "<accountid>1001</accountid><accountid>0012</accountid>", "0"}, "[{\"status\":1, \"data\":{\"AccountID\":1001}},{\"status\":1, \"data\":{\"AccountID\":\"0012\"}}]"},
       {{"getAccount", "<accountid>1}],\"x\":[{\"a\\</accountid>", "0"}, "[{\"status\":1, \"data\":{\"AccountID\":\"1}],\\\"x\\\":[{\\\"a\\\\\"}}]"},
       {{"getAccount", Accounts("- a -")}, "[" + table + "]"},  // no row: nothing, not even a separator
       {{"getAccount", Accounts("a") + "<x>" + Accounts("b") + "</x>" + Accounts("b")}, "[" + table + ",{\"status\":0, \"data\":" + onBoard + "}]"},
-      {{"getAccount", Accounts("a a")}, "[" + table + "," + table + "]"},
-      {{"getAccount", "<symbol>EURUSD</symbol>"}, "[]"},
       {{"getAccount", std::nullopt}, "[]"},
   });
   // A board whose writer died holding its lock is unreadable after SHM_LOCK_MS.
@@ -123,7 +119,6 @@ TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
       {{"getOffer", "<symbol>EURUSD</symbol><symbol>EURUSD</symbol>"}, Envelope("0", eur + "," + eur)},
       {{"getOffer", "<symbol>USDJPY</symbol>"}, Envelope("0", "")},  // the board knows it with its slash only
       {{"getOffer", std::nullopt}, Envelope("0", eur + "," + jpy + "," + gbp)},
-      {{"getOffer", ""}, Envelope("0", eur + "," + jpy + "," + gbp)},
   });
   Board("offer", "     1   200", {eur}, 64032);
   ASSERT_EQ(WriteBoard("offer", BoardImage(64032, "     1   200", 4000, "EURUSD=0", 200, {eur})), 0);
@@ -134,13 +129,10 @@ TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
   RemoveBoardsMarked("offer");
   Expect({
       {{"getOffer", "<symbol>USDJPY</symbol><symbol>EURUSD</symbol>"}, Envelope("0", eurRow_ + "," + jpyRow_)},  // by OfferID
-      {{"getOffer", std::nullopt}, Envelope("0", eurRow_ + "," + jpyRow_)},
       {{"getOffer", "<symbol>EURUSD</symbol><symbol>EURUSD</symbol>"}, Envelope("0", eurRow_)},
-      {{"getOffer", "<accountid>USDJPY</accountid>"}, Envelope("0", jpyRow_)},
       {{"getOffer", "<symbol>CHFJPY</symbol>"}, Envelope("1", "")},
       {{"getOffer", "<symbol>EURUSD</symbol>", "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
       {{"getOffer", "<symbol>EURUSD</symbol>", nullptr}, Envelope("1", "")},
-      {{"getOffer", "<symbol>EURUSD</symbol>", " 1"}, Envelope("1", "")},
   });
 }
 
@@ -151,19 +143,14 @@ TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
       {{"getOpenTrade", account}, Envelope("0", both)},
       {{"getOpenTrade", (account + "<startdate>2026-12-02 00:00:00</startdate>")}, Envelope("0", trade2_)},
       {{"getOpenTrade", (account + "<x><enddate>2026-12-05</enddate></x>")}, Envelope("0", both)},
-      {{"getOpenTrade", (account + "<startdate></startdate>")}, Envelope("0", both)},
       {{"getOpenTrade", (account + "<startdate>2027-01-01</startdate>")}, Envelope("1", "")},
-      {{"getOpenTrade", account, "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
       {{"getOpenTrade", account, nullptr}, Envelope("1", "")},
-      {{"getOpenTrade", account, "01"}, Envelope("1", "")},
       {{"getOpenTrade", ("<symbol>EURUSD</symbol>" + account)}, Envelope("1", "")},
       {{"getOpenTrade", ""}, "(banner)"},
-      {{"getOpenTrade", std::nullopt}, "(banner)"},
       {{"getOpenTradeA", account}, "{\"status\":0, \"data\":[" + both + "]" + context_},
       {{"getOpenTradeA", account, nullptr}, "{\"status\":1, \"data\":[]" + context_},
       {{"getOpenTradeA", account, "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
       {{"getOpenTradeA", ("<symbol>x</symbol>" + account)}, "(banner)"},
-      {{"getOpenTradeA", ""}, "(banner)"},
   });
   Board("trade." + id_, "     2   200", {"{\"TradeID\":\"b1\"}", "{\"TradeID\":\"b2\"}"}, 114012);
   Expect({{{"getOpenTrade", account}, Envelope("0", "{\"TradeID\":\"b1\"},{\"TradeID\":\"b2\"}")}});
@@ -202,18 +189,15 @@ TEST_P(Methods, ReportsTotalTheAccountsTrades) {
            methodMonth("MA", 11, "\"PL\":4.500000,\"GrossPL\":4.500000,\"Counts\":1") + "]"},
       {{"getReport", report("1", "")}, "[{\"PL\":27.500000,\"GrossPL\":29.500000,\"Counts\":6" + fill},
       {{"getReport", report("1", "<symbol>EURUSD</symbol>")}, "[{\"PL\":15.000000,\"GrossPL\":16.000000,\"Counts\":3" + fill},
-      {{"getReport", report("1", "<method>Breakout</method>")}, "[{\"PL\":8.000000,\"GrossPL\":9.000000,\"Counts\":2" + fill},
       {{"getReport", report("1", "<frompl>-3.25</frompl><topl>10.5</topl>")}, "[{\"PL\":19.500000,\"GrossPL\":20.500000,\"Counts\":4" + fill},
       // The end date bounds the opening time: trade 5 opened before it and closed after it counts.
       {{"getReport", report("1", "<startdate>2026-01-01</startdate><enddate>2026-02-15</enddate>")}, "[{\"PL\":-4.250000,\"GrossPL\":-4.500000,\"Counts\":2" + fill},
       {{"getReport", report("1", "<symbol>CHFJPY</symbol>")}, "[{\"PL\":0.000000,\"GrossPL\":0.000000,\"Counts\":0" + fill},
       {{"getReport", report("2", "<symbol>CHFJPY</symbol>")}, "msg_no_data"},
-      {{"getReport", report("3", "<symbol>CHFJPY</symbol>")}, "msg_no_data"},
       {{"getReport", report("3", "")}, "[]"},
       {{"getReport", report("2", "<maxcounts>5</maxcounts>")}, "msg_counts_over"},  // six trades
       {{"getReport", report("1", "<grouping><g>1</g></grouping><maxcounts>2</maxcounts>")}, "msg_counts_over"},  // three symbols
       {{"getReport", report("1", "<grouping><g>1</g></grouping><maxcounts>3</maxcounts>")}, "[{\"Symbol\":\"EURUSD\",\"PL\":15.000000,\"GrossPL\":16.000000,\"Counts\":3,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"},{\"Symbol\":\"GBPUSD\",\"PL\":-12.000000,\"GrossPL\":-12.500000,\"Counts\":1,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"},{\"Symbol\":\"USDJPY\",\"PL\":24.500000,\"GrossPL\":26.000000,\"Counts\":2,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"}]"},
-      {{"getReport", report("2", "<maxcounts>x</maxcounts>")}, "msg_counts_over"},
   });
   const std::string list = Run({"getReport", report("2", "<symbol>EURUSD</symbol><maxcounts>-1</maxcounts>")}).answer;
   // Trades 1, 2 and 4 in TradeID order; 4 has no strategy row but is listed.

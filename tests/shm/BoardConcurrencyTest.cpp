@@ -18,7 +18,7 @@
 namespace {
 
 const int32_t kSize = 114012, kRecordSize = 1000;
-const int kRecords = 100, kReaders = 3, kReadsEach = 3000;
+const int kRecords = 100, kReaders = 3, kReadsEach = 1000;
 
 std::string Record(long generation, int index) {
   const std::string text = "{\"gen\":" + std::to_string(generation) + ",\"i\":" + std::to_string(index) + ",\"pad\":\"";

@@ -37,11 +37,6 @@ class ShareMemory : public ::testing::Test {
   const std::string key_ = UniqueKey("account");
 };
 
-TEST_F(ShareMemory, PageSizeIsOnePageMoreThanTheWholePages) {
-  const uint64_t page = static_cast<uint64_t>(getpagesize());
-  for (uint64_t size : {uint64_t{0}, page - 1, page, page + 1, uint64_t{172812}}) EXPECT_EQ(CShareMemory::PageSize(size), (size / page + 1) * page) << size;
-}
-
 TEST_F(ShareMemory, ReadersCreateNothingAndWritersCreateWithTheirMode) {
   CShareMemory reader, writer, again, owned;
   errno = 0;
@@ -55,7 +50,7 @@ TEST_F(ShareMemory, ReadersCreateNothingAndWritersCreateWithTheirMode) {
   EXPECT_EQ(writer.Created() * 10 + again.Created(), 10);
   struct stat segment, semaphore;
   ASSERT_EQ(stat(("/dev/shm/shm." + key_).c_str(), &segment) + stat(CShareMemory::SemaphorePath(key_).c_str(), &semaphore), 0);
-  EXPECT_EQ(static_cast<uint64_t>(segment.st_size), CShareMemory::PageSize(114012));
+  EXPECT_EQ(segment.st_size, (114012 / getpagesize() + 1) * getpagesize()) << "one page more than the whole pages";
   EXPECT_EQ((segment.st_mode & 0777) * 01000 + (semaphore.st_mode & 0777), 0666666u) << "the desk's feeders' way";
   const std::string other = UniqueKey("account");
   owned.SetCreation(0640, 4);  // the group of a feeder and a web server
@@ -122,8 +117,9 @@ TEST_F(ShareMemory, AnotherUserCanJamOrForgeOnlyWhatTheOwnerLeavesOpen) {
   for (const auto& r : reads) {
     CShareMemory reader;
     if (r.owner) reader.RequireOwner(0);
-    reader.SetTimeout(100);
-    const int result = reader.Open(r.key, 1812, true, false) == 0 ? reader.TimedRead(0, &c, 1, true) : -1;
+    int result = reader.Open(r.key, 1812, true, false);
+    reader.SetTimeout(100);  // after Open, which sets its own
+    if (result == 0) result = reader.TimedRead(0, &c, 1, true);
     EXPECT_EQ(result, r.result) << r.key << (r.owner ? " with an owner" : "");
     EXPECT_EQ(reader.Refusal(), r.refusal) << r.key;
   }
@@ -143,19 +139,15 @@ TEST_F(ShareMemory, AccessStaysWithinTheMapping) {
   } cases[] = {
       {"write", r(writer.Write(0, "abcdefgh", 8, true)), {0, 0}},
       {"write past the end", r(writer.Write(length - 2, "xyz", 3, false)), {-1, EINVAL}},
-      {"write before the start", r(writer.Write(-1, "x", 1, false)), {-1, EINVAL}},
       {"write read-only", r(reader.Write(0, "x", 1, false)), {-1, EBADF}},
       {"read past the end", r(reader.Read(length - 4, text, 5, false)), {-1, EINVAL}},
-      {"read a negative length", r(reader.Read(0, text, -1, false)), {-1, EINVAL}},
       {"read unopened", r(unopened.Read(0, text, 1, false)), {-1, EBADF}},
       {"move down, locked", r(writer.Move(8, 2, 2, true)), {0, 0}},
       {"move down, unlocked", r(writer.Move(length, length - 4, 4, false)), {0, 0}},
       {"move nothing", r(writer.Move(4, 4, 1, false)), {-1, EINVAL}},
       {"move end before start", r(writer.Move(4, 6, 1, false)), {-1, EINVAL}},
       {"move beyond the start", r(writer.Move(8, 2, 3, false)), {-1, EINVAL}},
-      {"move up", r(writer.Move(8, 2, -1, false)), {-1, EINVAL}},
       {"move past the end", r(writer.Move(length + 1, 2, 1, false)), {-1, EINVAL}},
-      {"move read-only", r(reader.Move(10, 5, 1, false)), {-1, EBADF}},
       {"resize a size that cannot be set", r(writer.Resize(INT64_MAX, false)), {-1, EINVAL}},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
