@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "db/MywClient.h"
+#include "db/SqlText.h"
 #include "db/TblAccount.h"
 #include "db/TblImplPlan.h"
 #include "db/TblMessage.h"
@@ -127,20 +128,13 @@ TEST(Records, EveryFormOfEveryClass) {
 }
 
 TEST(Records, TradesKnowWhetherTheyAreClosed) {
-  const struct {
-    const char* closeTime;
-    const char* title;
-    int64_t time;
-  } cases[] = {{"2020-01-02 10:00:00", "Closed Trade", ParseTimeText("2020-01-02 10:00:00")},
-               {"1970-01-01 09:00:00", "Trade", ParseTimeText("2020/01/02 03:04:05")},  // 0 in Tokyo: open
-               {"", "Closed Trade", -1}};  // refused by the parser: -1, and so closed
-  for (const auto& c : cases) {
+  // A close time of 0 in Tokyo is an open trade; one the parser refuses (-1) is closed.
+  for (const auto& [closeTime, title] : {std::pair<const char*, const char*>{"2020-01-02 10:00:00", "Closed Trade"}, {"1970-01-01 09:00:00", "Trade"}, {"", "Closed Trade"}}) {
     Cells cells = kTrade;
-    cells[17].second = c.closeTime;
+    cells[17].second = closeTime;
     CTestRows rows(cells);
     const CTblTrade trade(rows.Row());
-    EXPECT_EQ(trade.Title(), c.title) << c.closeTime;
-    EXPECT_EQ(trade.RecordTime(), c.time) << c.closeTime;
+    EXPECT_EQ(trade.Title() + " " + std::to_string(trade.RecordTime()), std::string(title) + " " + std::to_string(ParseTimeText(*closeTime == '1' ? "2020/01/02 03:04:05" : closeTime))) << closeTime;
   }
   CTestRows rows(kTrade);
   CTblTrade trade(rows.Row());
@@ -173,6 +167,25 @@ TEST(Md5, MatchesRfc1321AndPiecesGiveTheWhole) {
     EXPECT_EQ(std::string(hex), Md5Hex(message)) << length;
   }
   EXPECT_EQ(Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"), "57edf4a22be3c955ac49da2e2107b67a");
+}
+
+TEST(SqlText, ValuesThatCouldEndTheirLiteralAreRefused) {
+  for (const char* value : {"", "1001", "EUR/USD", "2026/12/05 09:00:00", "-12.5", "ops user", "\xE3\x83\x89", "a\"b", "50%_x", "--", "/*", ";"}) EXPECT_TRUE(IsSqlValue(value)) << value;
+  for (const std::string& value : {std::string("1' OR '1'='1"), std::string("abc\\"), std::string("a\0b", 3), std::string("a\nb"), std::string("\t"), std::string(1, '\x1a'), std::string(1, '\x7f'), std::string("\x81\\")}) {
+    EXPECT_FALSE(IsSqlValue(value)) << ::testing::PrintToString(value);
+  }
+  for (const char* number : {"0", "-1", "+2", "10.5", ".5", "5.", "123456789012"}) EXPECT_TRUE(IsSqlNumber(number)) << number;
+  for (const char* text : {"", "-", ".", "1e3", "1.2.3", "0x10", "1 ", " 1", "1 OR 1=1", "--1", "NaN", "1,5"}) EXPECT_FALSE(IsSqlNumber(text)) << "[" << text << "]";
+  CSqlText sql("UPDATE `X` SET ");
+  sql.List().Column("A").Quoted("a").Column("B").Number(1.5).Column("C").Integer(-3);
+  sql.Add(" WHERE ").List().Item().Add("x").Item().Add("y").Add(" AND t.PL>=").UnquotedNumber("-5.5");
+  EXPECT_FALSE(sql.Refused());
+  EXPECT_EQ(sql.Text(), "UPDATE `X` SET `A`='a',`B`=1.500000,`C`=-3 WHERE x,y AND t.PL>=-5.5");
+  EXPECT_EQ(CSqlText("SELECT 1 WHERE a>=").UnquotedNumber("1 OR 1=1").Text(), "");
+  CSqlText refused("x=");
+  refused.Quoted("ok").Quoted("a\\").Add(" AND 1");
+  EXPECT_TRUE(refused.Refused());
+  EXPECT_EQ(refused.Text(), "");
 }
 
 // Inserts the record, reads it back and compares what `print` makes of

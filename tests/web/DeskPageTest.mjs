@@ -2,38 +2,19 @@
 // playwright-core) against a demo desk of the test's own. Every expected
 // value is read here from the demo's database or boards, never copied in.
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
 import { mkdirSync } from 'node:fs';
-import { createServer } from 'node:net';
 import { after, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
+import { board, run, skip, sql, startDesk, stopDesk } from '../support/desk.mjs';
 
-const source = process.env.ZELVORA_SOURCE_DIR, build = process.env.ZELVORA_BUILD_DIR;
-const freePort = () => new Promise((resolve) => {
-  const server = createServer().listen(0, '127.0.0.1', () => {
-    const { port } = server.address();
-    server.close(() => resolve(port));
-  });
-});
-const state = `/tmp/zelvora-page-${process.pid}`;
-const env = { ...process.env, ZELVORA_DEMO_DIR: state, ZELVORA_DB_DIR: `${state}-db`, ZELVORA_BUILD_DIR: build, TZ: 'Asia/Tokyo' };
-const run = (command, ...args) => execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
-const sql = (query) => run('scripts/db-local', 'sql', '-N', '-e', query).trim().split('\n').filter(Boolean).map((line) => line.split('\t'));
-const board = (key) => run(`${build}/zelvora-board`, 'dump', key).split('\n').filter((line) => /^\d+ \{/.test(line)).map((line) => JSON.parse(line.replace(/^\d+ /, '')));
+const build = process.env.ZELVORA_BUILD_DIR;
 const amount = (text) => Number(text.replaceAll(',', ''));
-
-// A demo desk writes the offer board: only in a /dev/shm of the test's own.
-const skip = process.env.ZELVORA_PRIVATE_SHM ? false : 'no /dev/shm of the tests\' own here (run through scripts/private-shm): the demo desk writes boards';
-if (skip) console.log(`# skipped: ${skip}`);
 let browser, page, origin;
 const pageErrors = [];
 
 before(async () => {
   if (skip) return;
-  env.PORT = String(await freePort());
-  env.ZELVORA_DB_PORT = String(await freePort());
-  run('scripts/demo', 'start');
-  origin = `http://127.0.0.1:${env.PORT}`;
+  origin = await startDesk();
   browser = await chromium.launch({ executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium', args: ['--no-sandbox'] });
   page = await browser.newPage({ viewport: { width: 1280, height: 800 }, timezoneId: 'Asia/Tokyo', httpCredentials: { username: 'desk', password: 'demo' } });
   page.on('pageerror', (error) => pageErrors.push(error.message));
@@ -42,8 +23,7 @@ before(async () => {
 after(async () => {
   if (skip) return;
   await browser?.close();
-  run('scripts/demo', 'stop');
-  run('scripts/db-local', 'remove');
+  stopDesk();
 });
 
 // The texts of a panel's table body, one array of cell texts a row.
@@ -57,18 +37,18 @@ async function open(endpoint) {
   return Date.now() - started;
 }
 
+// Waits until some offer's bid differs from `bids`.
+const offersMove = (bids) => page.waitForFunction((before) => [...document.querySelectorAll('#offers tbody tr')].some((tr, i) => tr.cells[1].textContent !== before[i]), bids, { timeout: 3000 });
+
 for (const endpoint of ['zelvora.cgi', 'zelvora.fcgi']) {
   test(`offers and accounts are the board's and the database's, and offers move (${endpoint})`, { skip }, async () => {
     console.log(`first offers ${await open(endpoint)} ms after the page was asked for (${endpoint})`);
-    const offers = board('offer');
-    const first = await rows('offers');
-    assert.deepEqual(first.map((r) => r[0]), offers.map((o) => o.Symbol));
-    for (const [i, offer] of offers.entries()) assert.equal(amount(first[i][3]), Math.round(((offer.Ask - offer.Bid) / offer.PointSize) * 10) / 10, offer.Symbol);
-    await page.waitForFunction((before) => [...document.querySelectorAll('#offers tbody tr')].some((tr, i) => tr.cells[1].textContent !== before[i]), first.map((r) => r[1]), { timeout: 3000 });
+    const offers = board('offer'), first = await rows('offers');
+    assert.deepEqual(first.map((r) => [r[0], amount(r[3])]), offers.map((o) => [o.Symbol, Math.round(((o.Ask - o.Bid) / o.PointSize) * 10) / 10]));
+    await offersMove(first.map((r) => r[1]));
     await page.locator('#accounts tbody td.num').first().waitFor();
-    const shown = await rows('accounts');
     const expected = sql('SELECT AccountID, Balance, Equity, DayPL, UsedMargin, UsableMargin, GrossPL FROM `Account` ORDER BY AccountID');
-    assert.deepEqual(shown.map((r) => [r[0], ...r.slice(1).map(amount)]), expected.map((r) => [r[0], ...r.slice(1).map(Number)]));
+    assert.deepEqual((await rows('accounts')).map((r) => [r[0], ...r.slice(1).map(amount)]), expected.map((r) => [r[0], ...r.slice(1).map(Number)]));
     const dayPL = await page.locator('#accounts tbody tr td:nth-child(4)').evaluateAll((tds) => tds.map((td) => td.className.includes('down')));
     assert.deepEqual(dayPL, expected.map((r) => Number(r[3]) < 0));
   });
@@ -89,8 +69,7 @@ test('trades and reports agree with the database, totals included', { skip }, as
   assert.deepEqual((await rows('open-trades')).map((r) => r[0]), open.map((t) => t.TradeID));
   const closed = sql("SELECT TradeID, PL, DATE_FORMAT(OpenTime, '%Y/%m/%d %H:%i:%s') FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID");
   await page.locator('#closed-trades tbody td').first().waitFor();
-  const shown = await rows('closed-trades');
-  assert.deepEqual(shown.map((r) => [r[0], amount(r[6]), r[8]]), closed.map((r) => [r[0], Number(r[1]), r[2]]));
+  assert.deepEqual((await rows('closed-trades')).map((r) => [r[0], amount(r[6]), r[8]]), closed.map((r) => [r[0], Number(r[1]), r[2]]));
   const total = await page.locator('#closed-trades tfoot td').nth(5).textContent();
   assert.equal(amount(total), Number(sql("SELECT SUM(PL) FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!=''")[0][0]));
   await page.check('#report fieldset input[value="1"]');
@@ -140,8 +119,7 @@ test('with the database stopped, closed trades say so while offers keep moving',
   try {
     await page.click('#closed-trades button');
     await status('closed-trades').filter({ hasText: 'the desk database cannot be reached' }).waitFor();
-    const bids = (await rows('offers')).map((r) => r[1]);
-    await page.waitForFunction((before) => [...document.querySelectorAll('#offers tbody tr')].some((tr, i) => tr.cells[1].textContent !== before[i]), bids, { timeout: 3000 });
+    await offersMove((await rows('offers')).map((r) => r[1]));
   } finally {
     run('scripts/db-local', 'start');
   }

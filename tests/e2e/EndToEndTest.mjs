@@ -1,0 +1,105 @@
+// The program as the desk runs it: the demo desk (lighttpd) and nginx with
+// fcgiwrap and a worker pool (as deploy/zelvora.service runs it) in front
+// of the same programs, as CGI and as FastCGI, asked over loopback.
+// Expected answers come from the demo's boards and database, read here.
+import assert from 'node:assert/strict';
+import { writeFileSync } from 'node:fs';
+import { after, before, test } from 'node:test';
+import { freePort, post, programs, records, render, request, run, serve, skip, sql, startDesk, state, stopDesk } from '../support/desk.mjs';
+
+const banner = 'Zelvora 1.0 - foreign-exchange desk service\n';
+const servers = [], endpoints = [];
+
+before(async () => {
+  if (skip) return;
+  const lighttpd = await startDesk(), nginx = `http://127.0.0.1:${await freePort()}`;
+  writeFileSync(`${state}/nginx.conf`, render('nginx.conf', { ZELVORA_USER: 'root', ZELVORA_PORT: nginx.split(':')[2] }));
+  servers.push(serve('/usr/sbin/fcgiwrap', '-c', '4', '-s', `unix:${state}/fcgiwrap.sock`));
+  servers.push(serve('/usr/bin/spawn-fcgi', '-n', '-s', `${state}/zelvora.sock`, '--', '/bin/bash', '-c', 'for i in 1 2; do "$0" <&0 & done; wait', `${programs}/zelvora.cgi`));
+  servers.push(serve('/usr/sbin/nginx', '-c', `${state}/nginx.conf`, '-g', 'daemon off;'));
+  for (const [name, origin] of [['lighttpd', lighttpd], ['nginx', nginx]]) {
+    endpoints.push({ name: `${name} CGI`, url: `${origin}/zelvora.cgi` }, { name: `${name} FastCGI`, url: `${origin}/zelvora.fcgi` });
+  }
+  for (let i = 0; i < 100 && !(await post(endpoints[2].url, '').catch(() => false)); ++i) await new Promise((resolve) => setTimeout(resolve, 50));
+});
+
+after(() => {
+  if (skip) return;
+  servers.forEach((server) => server.stop());
+  stopDesk();
+  run('rm', '-rf', state);
+});
+
+// The answer's body, once it is known to be a served answer.
+async function ask(endpoint, method, params) {
+  const answer = await post(endpoint.url, request(method, params));
+  assert.deepEqual([answer.status, answer.type], [200, 'text/plain'], endpoint.name);
+  return answer.body;
+}
+const ids = (rows, member) => rows.map((row) => row[member]);
+const column = (query) => sql(query).map((row) => row[0]);
+
+test('live methods answer from the demo boards', { skip }, async () => {
+  for (const e of endpoints) {
+    assert.equal(await ask(e, 'getAccount', '<accountid>1001</accountid>'), `[{"status":0, "data":${records('account.1001')}}]`, e.name);
+    assert.equal(await ask(e, 'getOpenTrade', '<accountid>1001</accountid>'), `{"status":0, "data":[${records('trade.1001')}]}`, e.name);
+    assert.equal(await ask(e, 'getPriceBar', '<symbol>EUR/USD</symbol><period>M1</period>'), `{"status":0, "data":[${records('pricebar.EURUSDM1')}]}`, e.name);
+    assert.equal(await ask(e, 'getAccount', '<accountid>9999</accountid>'), '[]', `${e.name}: no board, no row`);
+    assert.deepEqual(ids(JSON.parse(await ask(e, 'getOffer', '')).data, 'Symbol'), column('SELECT Symbol FROM `Offer` ORDER BY OfferID'), e.name);
+  }
+});
+
+test('database methods read and write the sample desk', { skip }, async () => {
+  const trades = Number(column("SELECT count(*) FROM `Trade` WHERE AccountID='1002'")[0]);
+  for (const [i, e] of endpoints.entries()) {
+    assert.deepEqual(ids(JSON.parse(await ask(e, 'getClosedTrade', '<accountid>1001</accountid>')), 'TradeID'), column("SELECT TradeID FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID"), e.name);
+    assert.equal(await ask(e, 'getReport', `<rpttype>2</rpttype><accountid>1002</accountid><maxcounts>${trades - 1}</maxcounts>`), 'msg_counts_over', e.name);
+    assert.deepEqual(ids(JSON.parse(await ask(e, 'getOpenTradeA', '<accountid>1002</accountid>')).data2, 'TradeID'), column("SELECT Ts.TradeID FROM `Trade` T, `TsContext` Ts WHERE T.AccountId=Ts.AccountId AND T.TradeID=Ts.TradeID AND T.AccountId='1002' AND T.CloseOrderID='' AND Ts.TradeMethodName!=''"), e.name);
+    // A plan written through the server is in the table and comes back.
+    assert.equal(await ask(e, 'setImplPlan', `<accountid>1002</accountid><param><symbol>GBPJPY</symbol><ip3>${i}.5</ip3><loginid>e2e</loginid></param>`), 'ok', e.name);
+    assert.deepEqual(sql("SELECT IP1, upd_user_id FROM `ImplPlan` WHERE AccountID='1002' AND Symbol='GBPJPY'"), [[`${i}.5`, 'e2e']], e.name);
+    assert.ok((await ask(e, 'getImplPlan', '<accountid>1002</accountid>')).includes(`{"Symbol":"GBPJPY","IP1":"${i}.5"`), e.name);
+  }
+});
+
+test('requests that cannot be served get the banner, and nobody unnamed gets anything', { skip }, async () => {
+  for (const e of endpoints) {
+    for (const body of [request('getOrders', ''), 'not markup at all', '<zelvora></zelvora>', request('getAccount', ' '.repeat(16400))]) {
+      assert.deepEqual(await post(e.url, body), { status: 200, type: 'text/plain', body: banner }, `${e.name} ${body.slice(0, 40)}`);
+    }
+    assert.equal((await post(e.url, 'x'.repeat(70000))).status, 413, `${e.name}: over the server's own limit`);
+    assert.equal((await post(e.url, request('getImplPlan', '<accountid>1001</accountid>'), '')).status, 401, `${e.name}: who calls must say who they are`);
+  }
+  assert.equal((await post(endpoints[0].url.replace('zelvora.cgi', 'libmysqlpp.so'), '')).status, 403, 'nothing but the program is served');
+  assert.equal((await post(endpoints[2].url.replace('zelvora.cgi', 'libmysqlpp.so'), '')).status, 404);
+});
+
+test('the Apache and systemd configurations pass their own checks', { skip }, (t) => {
+  const settings = { ZELVORA_PORT: '1', ZELVORA_USER: 'www-data', ZELVORA_GROUP: 'www-data', ZELVORA_DIR: '/usr/lib/cgi-bin', ZELVORA_ENV_FILE: '/etc/zelvora/zelvora.env' };
+  writeFileSync(`${state}/apache.conf`, render('apache.conf', settings));
+  assert.match(run('sh', '-c', `apachectl -t -f ${state}/apache.conf 2>&1`), /Syntax OK/);
+  if (run('sh', '-c', 'command -v systemd-analyze || true') === '') return t.skip('no systemd-analyze here');
+  for (const unit of ['zelvora.socket', 'zelvora.service']) writeFileSync(`${state}/${unit}`, render(unit, settings));
+  run('systemd-analyze', 'verify', `${state}/zelvora.socket`, `${state}/zelvora.service`);
+});
+
+test('offers move, fifty requests at once are all served, and nothing is left behind', { skip }, async () => {
+  const files = run('ls', '/dev/shm'), body = request('getOffer', '<symbol>EURUSD</symbol><symbol>USDJPY</symbol>');
+  const first = await ask(endpoints[0], 'getOffer', '<symbol>EURUSD</symbol><symbol>USDJPY</symbol>');
+  let moved = first;
+  for (let wait = 0; wait < 10 && moved === first; ++wait) {  // the feeder writes once a second; a busy machine may delay it
+    await new Promise((resolve) => setTimeout(resolve, 1000));
+    moved = (await post(endpoints[0].url, body)).body;
+  }
+  for (const answer of [first, moved]) assert.deepEqual(ids(JSON.parse(answer).data, 'Symbol'), ['EURUSD', 'USDJPY']);
+  assert.notEqual(moved, first, 'the feeder moves the offers');
+  for (const e of endpoints) {
+    const answers = await Promise.all(Array.from({ length: 50 }, () => post(e.url, body)));
+    assert.deepEqual(answers.map((answer) => answer.status), Array(50).fill(200), e.name);
+  }
+  // No CGI process is left under lighttpd, only its two FastCGI workers; no board entry leaked.
+  const children = () => run('sh', '-c', `pgrep -P $(cat ${state}/lighttpd.pid) | wc -l`).trim();
+  for (let i = 0; i < 50 && children() !== '2'; ++i) await new Promise((resolve) => setTimeout(resolve, 100));
+  assert.equal(children(), '2');
+  assert.equal(run('ls', '/dev/shm'), files);
+});

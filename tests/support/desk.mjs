@@ -1,0 +1,65 @@
+// Test support for the tests that run a demo desk of their own
+// (scripts/demo: sample database, boards, feeder, lighttpd serving the
+// program and the page): the desk's variables, its database and boards
+// read for expected values, and servers started beside it.
+import { execFileSync, spawn } from 'node:child_process';
+import { createServer } from 'node:net';
+import { userInfo } from 'node:os';
+
+export const source = process.env.ZELVORA_SOURCE_DIR;
+const build = process.env.ZELVORA_BUILD_DIR;
+// ZELVORA_INSTALLED set: the installed package's programs (scripts/demo serves them too).
+export const programs = process.env.ZELVORA_INSTALLED ? '/usr/lib/cgi-bin' : build;
+const boardTool = process.env.ZELVORA_INSTALLED ? '/usr/bin/zelvora-board' : `${build}/zelvora-board`;
+// A demo desk writes the offer board: only in a /dev/shm of the test's own.
+export const skip = process.env.ZELVORA_PRIVATE_SHM ? false : "no /dev/shm of the tests' own here (run through scripts/private-shm): the demo desk writes boards";
+if (skip) console.log(`# skipped: ${skip}`);
+
+export const freePort = () => new Promise((resolve) => {
+  const server = createServer().listen(0, '127.0.0.1', () => {
+    const { port } = server.address();
+    server.close(() => resolve(port));
+  });
+});
+
+export const state = `/tmp/zelvora-desk-${process.pid}`;
+// What scripts/demo hands its web server, and the database it starts.
+export const env = {
+  ...process.env, ZELVORA_DEMO_DIR: state, ZELVORA_DB_DIR: `${state}-db`, ZELVORA_BUILD_DIR: build, ZELVORA_STATE: state, ZELVORA_DIR: programs, ZELVORA_HTPASSWD: `${state}/htpasswd`,
+  MAX_CONTENT_LENGTH: '16384', SHM_SEL_DB: '1', SHM_LOCK_MS: '1000', SHM_OWNER: userInfo().username, TZ: 'Asia/Tokyo', MYSQL_USER: 'zelvora', MYSQL_PWD: 'zelvora-local', MYSQL_DB: 'zelvora',
+};
+export const run = (command, ...args) => execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
+// A configuration of deploy/ with the desk's values and `settings`.
+export const render = (file, settings) => execFileSync('deploy/render', [`deploy/${file}`], { cwd: source, env: { ...env, ...settings }, encoding: 'utf8' });
+export const sql = (query) => run('scripts/db-local', 'sql', '-N', '-e', query).trim().split('\n').filter(Boolean).map((line) => line.split('\t'));
+// A board's records, each as the text it holds.
+export const records = (key) => run(boardTool, 'dump', key).split('\n').filter((line) => /^\d+ \{/.test(line)).map((line) => line.replace(/^\d+ /, ''));
+export const board = (key) => records(key).map((text) => JSON.parse(text));
+
+// Starts the desk; its address.
+export async function startDesk() {
+  env.PORT = String(await freePort());
+  env.ZELVORA_DB_PORT = String(await freePort());
+  env.MYSQL_HOST = `127.0.0.1:${env.ZELVORA_DB_PORT}`;
+  run('scripts/demo', 'start');
+  return `http://127.0.0.1:${env.PORT}`;
+}
+
+export function stopDesk() {
+  run('scripts/demo', 'stop');
+  run('scripts/db-local', 'remove');
+}
+
+// A server in a process group of its own, ended with the whole group.
+export function serve(command, ...args) {
+  const server = spawn(command, args, { cwd: source, env, detached: true, stdio: 'ignore' });
+  return { stop: () => { try { process.kill(-server.pid, 'SIGKILL'); } catch { /* gone already */ } } };
+}
+
+// POSTs `body`; the status, the content type and the body as text.
+export async function post(url, body, auth = 'desk:demo') {
+  const response = await fetch(url, { method: 'POST', body, headers: auth ? { Authorization: `Basic ${btoa(auth)}` } : {} });
+  return { status: response.status, type: response.headers.get('content-type')?.trim(), body: await response.text() };
+}
+
+export const request = (method, params) => `<zelvora><method>${method}</method>${params === undefined ? '' : `<params>${params}</params>`}</zelvora>`;
