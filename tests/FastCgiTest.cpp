@@ -147,9 +147,7 @@ TEST(FastCgiWorker, KeepsOneConnectionAndReopensItWhenTheServerIsBack) {
   ASSERT_EQ(Db("sql -e \"INSERT INTO \\`ImplPlan\\` (AccountID, Symbol, IP1) VALUES ('7', 'EURUSD', '0.5')\"", port).status, 0);
   const std::string body = RequestBody("getImplPlan", "<accountid>7</accountid>");
   const Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536", "MYSQL_HOST=127.0.0.1:" + std::to_string(port), "MYSQL_USER=zelvora", "MYSQL_PWD=zelvora-local", "MYSQL_DB=zelvora"};
-  std::string plan = std::string(kAnswerHeader) + "[{\"Symbol\":\"EURUSD\",\"IP1\":\"0.5\"";
-  for (int i = 2; i <= 20; ++i) plan += ",\"IP" + std::to_string(i) + "\":\"\"";
-  plan += "}]|";
+  const std::string plan = kAnswerHeader + ("[" + PlanJson("EURUSD", {"0.5"}) + "]|");
   auto connections = [&] { return std::stol(Db("sql -N -e \"SHOW GLOBAL STATUS LIKE 'Connections'\" | cut -f2", port).out); };
   CWorker workers[2];
   const long before = connections();

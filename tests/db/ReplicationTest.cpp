@@ -26,11 +26,7 @@ ProcessResult PairScript(const std::string& command) {
 
 const std::string kPlan = "<accountid>zr7</accountid>";
 std::string Plan(const std::string& symbol, const std::string& value) { return kPlan + "<param><symbol>" + symbol + "</symbol><ip1>" + value + "</ip1></param>"; }
-std::string Shown(const std::string& value) {  // getImplPlan's answer for the one plan row
-  std::string json = "[{\"Symbol\":\"EURUSD\",\"IP1\":\"" + value + "\"";
-  for (int i = 2; i <= 20; ++i) json += ",\"IP" + std::to_string(i) + "\":\"\"";
-  return json + "}]";
-}
+std::string Shown(const std::string& value) { return "[" + PlanJson("EURUSD", {value}) + "]"; }  // getImplPlan's answer for the one plan row
 
 class Replication : public ::testing::TestWithParam<bool> {
  protected:

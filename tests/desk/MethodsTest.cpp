@@ -160,19 +160,6 @@ TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
   Expect({{{"getOpenTradeA", account, nullptr}, Envelope("0", "")}});  // no context with a method: no "data2"
 }
 
-TEST_P(Methods, GetPriceBarReadsBoardsOnly) {
-  const std::string bars = "{\"StartDate\":\"2026/12/05 00:00:00\"},{\"StartDate\":\"2026/12/05 00:05:00\"}";
-  Board("pricebar." + id_ + "JPY5", "     2   200", {"{\"StartDate\":\"2026/12/05 00:00:00\"}", "{\"StartDate\":\"2026/12/05 00:05:00\"}"}, 172812);
-  Board("pricebar." + id_, "     0   200", {}, 172812);
-  Expect({
-      {{"getPriceBar", ("<x><period>5</period></x><y><symbol>/" + id_ + "/JPY/</symbol></y>")}, Envelope("0", bars)},
-      {{"getPriceBar", ("<symbol>" + id_ + "JPY</symbol><period>5</period>"), nullptr}, Envelope("0", bars)},
-      {{"getPriceBar", ("<symbol>" + id_ + "</symbol><period></period>")}, Envelope("0", "")},
-      {{"getPriceBar", ("<symbol>" + id_ + "</symbol><period>9</period>")}, Envelope("1", "")},
-      {{"getPriceBar", ""}, "(banner)"},
-  });
-}
-
 TEST_P(Methods, ReportsTotalTheAccountsTrades) {
   const std::string a = "<accountid>" + id_ + "A</accountid>";
   auto report = [&](const char* type, const std::string& more) { return ("<rpttype>" + std::string(type) + "</rpttype>" + a + more); };
@@ -202,28 +189,10 @@ TEST_P(Methods, ReportsTotalTheAccountsTrades) {
   EXPECT_EQ(list.substr(list.size() - 2), "}]");
 }
 
-TEST_P(Methods, ClosedTradesOnlyWithinTheirBounds) {
-  auto ids = [](const std::string& answer) {
-    std::string found;
-    for (auto at = answer.find("\"TradeID\":\""); at != std::string::npos; at = answer.find("\"TradeID\":\"", at + 1)) found += answer[at + 11];
-    return found;
-  };
-  const std::string a = "<accountid>" + id_ + "A</accountid>";
-  EXPECT_EQ(ids(Run({"getClosedTrade", a}).answer), "12345");  // 6 is still open
-  EXPECT_EQ(ids(Run({"getClosedTrade", (a + "<startdate>2025-07-10 09:00:00</startdate>")}).answer), "2345");
-  // The end bounds the closing time: 5 opened before it but closed after.
-  EXPECT_EQ(ids(Run({"getClosedTrade", (a + "<enddate>2026-02-28</enddate>")}).answer), "1234");
-}
-
 TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
-  auto plan = [](const std::string& symbol, const Lines& values) {
-    std::string json = "{\"Symbol\":\"" + symbol + "\"";
-    for (size_t i = 1; i <= 20; ++i) json += ",\"IP" + std::to_string(i) + "\":\"" + (i <= values.size() ? values[i - 1] : "") + "\"";
-    return json + "}";
-  };
   const std::string a = "<accountid>" + id_ + "</accountid>";
   Expect({
-      {{"getImplPlan", a}, "[" + plan("EURUSD", {"0.5", "1.0", "30"}) + "," + plan("USDJPY", {"0.3", "0.8", "20"}) + "]"},
+      {{"getImplPlan", a}, "[" + PlanJson("EURUSD", {"0.5", "1.0", "30"}) + "," + PlanJson("USDJPY", {"0.3", "0.8", "20"}) + "]"},
       {{"getImplPlan", Accounts("x")}, "[]"},
       {{"getImplPlan", "<accountid></accountid>"}, "[]"},
       {{"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip2>2.5</ip2><ip5>60</ip5><loginid>trader7</loginid></param><param><loginid>no symbol</loginid></param><param><symbol>USDJPY</symbol><ip1>0.4</ip1></param>")}, "ok"},
@@ -237,7 +206,7 @@ TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   // Values come back as stored, whatever they hold: none can forge a member.
   Expect({{{"setImplPlan", (a + "<param><symbol>USDJPY</symbol><ip1>x\",\"IP3\":\"injected</ip1><ip2>0.8</ip2></param>")}, "ok"}});
   RunSql({"UPDATE `ImplPlan` SET IP2=CONCAT('C:', CHAR(92), 'd', CHAR(9), '1', CHAR(10), CHAR(1)) WHERE AccountID='" + id_ + "' AND Symbol='USDJPY'"});
-  Expect({{{"getImplPlan", a}, "[" + plan("EURUSD", {"2.5", "60", "30"}) + "," + plan("USDJPY", {"x\\\",\\\"IP3\\\":\\\"injected", "C:\\\\d\\t1\\n\\u0001", "20"}) + "]"}});
+  Expect({{{"getImplPlan", a}, "[" + PlanJson("EURUSD", {"2.5", "60", "30"}) + "," + PlanJson("USDJPY", {"x\\\",\\\"IP3\\\":\\\"injected", "C:\\\\d\\t1\\n\\u0001", "20"}) + "]"}});
 }
 
 CWorker* Methods::worker_ = nullptr;

@@ -22,59 +22,55 @@ struct StatementCase {
   std::string answer;  // "*" when any answer will do
 };
 
-class Statements : public ::testing::Test {
- protected:
-  void SetUp() override { REQUIRE_PRIVATE_SHM(); }
-  void TearDown() override {
-    RemoveBoardsMarked(id_);
-    RemoveBoardsMarked("offer");
+// Runs each case through the CGI program with the recording library.
+void Expect(const std::vector<StatementCase>& cases) {
+  for (const StatementCase& c : cases) {
+    Call call = c.call;
+    call.db = Call::kFake;
+    const Reply reply = Ask(call);
+    Lines log, masked;
+    for (const std::string& line : c.log) log.push_back(line == "{C}" ? kConnect : line);
+    for (const std::string& line : reply.log) masked.push_back(MaskNow(line));
+    const std::string shown = c.call.method + " " + c.call.params.value_or("(no params)") + " rows " + c.call.rows;
+    EXPECT_EQ(masked, log) << shown;
+    EXPECT_EQ(c.answer == "*" ? c.answer : reply.answer, c.answer) << shown;
   }
-  void Expect(const std::vector<StatementCase>& cases) {
-    for (const StatementCase& c : cases) {
-      Call call = c.call;
-      call.db = Call::kFake;
-      const Reply reply = Ask(call);
-      Lines log;
-      for (const std::string& line : c.log) log.push_back(line == "{C}" ? kConnect : line);
-      Lines masked;
-      for (const std::string& line : reply.log) masked.push_back(MaskNow(line));
-      const std::string shown = c.call.method + " " + c.call.params.value_or("(no params)") + " rows " + c.call.rows;
-      EXPECT_EQ(masked, log) << shown;
-      EXPECT_EQ(c.answer == "*" ? c.answer : reply.answer, c.answer) << shown;
-    }
-  }
+}
 
-  const std::string id_ = "zt" + std::to_string(getpid());
-  const std::string account_ = "<accountid>" + id_ + "</accountid>";
+const std::string kId = "zt" + std::to_string(getpid()), kAccount = "<accountid>" + kId + "</accountid>";
+
+// A board on this machine would answer instead of the library.
+class Statements : public ::testing::Test {
+  void SetUp() override { REQUIRE_PRIVATE_SHM(); }
 };
 
 TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
-  const std::string trades = "select SELECT * FROM `Trade` WHERE `AccountId`='" + id_ + "' AND `CloseOrderID`=''";
+  const std::string trades = "select SELECT * FROM `Trade` WHERE `AccountId`='" + kId + "' AND `CloseOrderID`=''";
   const std::string offers = "select SELECT * FROM `Offer` where `Symbol` in (";
   const std::string fromRow = "{\"AccountID\":\"X1\",\"Balance\":5.000000,\"Equity\":0.000000,\"DayPL\":0.000000,\"UsedMargin\":0.000000,\"UsableMargin\":0.000000,\"GrossPL\":0.000000,\"Hedging\":\"\"}";
   Expect({
-      {{"getAccount", (account_ + "<accountid>" + id_ + "b</accountid>"), "1", Call::kFake, "", "AccountID\tBalance\nX1\t5\n"},
-       {"{C}", "select SELECT * FROM `Account` WHERE `AccountId`='" + id_ + "'", "isConnected", "select SELECT * FROM `Account` WHERE `AccountId`='" + id_ + "b'", "close"},
+      {{"getAccount", (kAccount + "<accountid>" + kId + "b</accountid>"), "1", Call::kFake, "", "AccountID\tBalance\nX1\t5\n"},
+       {"{C}", "select SELECT * FROM `Account` WHERE `AccountId`='" + kId + "'", "isConnected", "select SELECT * FROM `Account` WHERE `AccountId`='" + kId + "b'", "close"},
        "[{\"status\":0, \"data\":" + fromRow + "},{\"status\":0, \"data\":" + fromRow + "}]"},
       // A failed connect is never retried.
-      {{"getAccount", (account_ + "<accountid>" + id_ + "b</accountid>"), "1", Call::kFake, "", "", "connect"}, {"{C}", "close"},
-       "[{\"status\":1, \"data\":{\"AccountID\":\"" + id_ + "\"}},{\"status\":1, \"data\":{\"AccountID\":\"" + id_ + "b\"}}]"},
+      {{"getAccount", (kAccount + "<accountid>" + kId + "b</accountid>"), "1", Call::kFake, "", "", "connect"}, {"{C}", "close"},
+       "[{\"status\":1, \"data\":{\"AccountID\":\"" + kId + "\"}},{\"status\":1, \"data\":{\"AccountID\":\"" + kId + "b\"}}]"},
       // Without MYSQL_HOST the library is asked with no host at all.
-      {{"getAccount", account_, "1", Call::kFake, "-"}, {"connect deskdb|(null)|desk|secret", "select SELECT * FROM `Account` WHERE `AccountId`='" + id_ + "'", "close"}, "[]"},
+      {{"getAccount", kAccount, "1", Call::kFake, "-"}, {"connect deskdb|(null)|desk|secret", "select SELECT * FROM `Account` WHERE `AccountId`='" + kId + "'", "close"}, "[]"},
       {{"getOffer", "<symbol>EURUSD</symbol><symbol>USDJPY</symbol>"}, {"{C}", offers + "'EURUSD','USDJPY') ORDER BY `OfferID`", "close"}, kNoRows},
       {{"getOffer", "<accountid>7</accountid><!-- c --><symbol>EUR/USD</symbol>"}, {"{C}", offers + "'7','c','EUR/USD') ORDER BY `OfferID`", "close"}, kNoRows},
       {{"getOffer", ""}, {"{C}", "select SELECT * FROM `Offer`  ORDER BY `OfferID`", "close"}, kNoRows},
-      {{"getOpenTrade", account_}, {"{C}", trades + " ORDER BY `TradeID`", "close"}, kNoRows},
-      {{"getOpenTrade", (account_ + "<startdate>2026/12/01 00:00:00</startdate><enddate>2026/12/05 23:59:59</enddate>")}, {"{C}", trades + " AND `OpenTime`>='2026/12/01 00:00:00' AND `CloseTime`<='2026/12/05 23:59:59' ORDER BY `TradeID`", "close"}, kNoRows},
-      {{"getOpenTrade", (account_ + "<x><enddate>2026/12/05</enddate></x><startdate></startdate>")}, {"{C}", trades + " AND `CloseTime`<='2026/12/05' ORDER BY `TradeID`", "close"}, kNoRows},
-      {{"getOpenTradeA", account_, "1", Call::kFake, "", "TradeID\tTradeMethodName\n9\tMA\n"},
-       {"{C}", trades + " ORDER BY `TradeID`", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + id_ + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + id_ + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
+      {{"getOpenTrade", kAccount}, {"{C}", trades + " ORDER BY `TradeID`", "close"}, kNoRows},
+      {{"getOpenTrade", (kAccount + "<startdate>2026/12/01 00:00:00</startdate><enddate>2026/12/05 23:59:59</enddate>")}, {"{C}", trades + " AND `OpenTime`>='2026/12/01 00:00:00' AND `CloseTime`<='2026/12/05 23:59:59' ORDER BY `TradeID`", "close"}, kNoRows},
+      {{"getOpenTrade", (kAccount + "<x><enddate>2026/12/05</enddate></x><startdate></startdate>")}, {"{C}", trades + " AND `CloseTime`<='2026/12/05' ORDER BY `TradeID`", "close"}, kNoRows},
+      {{"getOpenTradeA", kAccount, "1", Call::kFake, "", "TradeID\tTradeMethodName\n9\tMA\n"},
+       {"{C}", trades + " ORDER BY `TradeID`", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
       // Board-only methods and a fallback that is not allowed never load the library.
       {{"getPriceBar", "<symbol>EUR/USD</symbol><period>1</period>"}, {}, kNoRows},
-      {{"getOpenTrade", account_, "0"}, {}, kNoRows},
-      {{"getOpenTrade", account_, "10"}, {}, kNoRows},
-      {{"getOpenTrade", account_, " 1"}, {}, kNoRows},
-      {{"getAccount", account_, nullptr}, {}, "[{\"status\":1, \"data\":{\"AccountID\":\"" + id_ + "\"}}]"},
+      {{"getOpenTrade", kAccount, "0"}, {}, kNoRows},
+      {{"getOpenTrade", kAccount, "10"}, {}, kNoRows},
+      {{"getOpenTrade", kAccount, " 1"}, {}, kNoRows},
+      {{"getAccount", kAccount, nullptr}, {}, "[{\"status\":1, \"data\":{\"AccountID\":\"" + kId + "\"}}]"},
   });
 }
 
@@ -85,8 +81,8 @@ TEST_F(Statements, ValuesThatCouldBreakAStatementAreNeverSent) {
     EXPECT_EQ(account.answer, "[]") << value;
     EXPECT_NE(account.result.err.find("SQL value refused"), std::string::npos) << value;
     Expect({{{"getOffer", (std::string("<symbol>EURUSD</symbol><symbol>") + value + "</symbol>"), "1", Call::kFake, "", kOneOffer}, {"{C}", "close"}, kNoRows},
-            {{"getOpenTradeA", (account_ + "<startdate>" + value + "</startdate>"), "1", Call::kFake, "", "TradeID\n1\n"},
-             {"{C}", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + id_ + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + id_ + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
+            {{"getOpenTradeA", (kAccount + "<startdate>" + value + "</startdate>"), "1", Call::kFake, "", "TradeID\n1\n"},
+             {"{C}", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
             {{"getReport", (std::string("<rpttype>2</rpttype><accountid>1</accountid><frompl>") + value + "</frompl>"), "1", Call::kFake, "", "counts\n5\n"}, {"{C}", "close"}, "msg_no_data"}});
   }
 }
@@ -98,8 +94,6 @@ TEST_F(Statements, DatabaseMethods) {
   const std::string allFilters = "<accountid>1001</accountid><symbol>EURUSD</symbol><method>MA</method><startdate>2020/01/01</startdate><enddate>2020/12/31</enddate><frompl>-10.5</frompl><topl>100</topl>";
   const std::string bySymbolYear = " where t.AccountId='1001' group by t.Symbol,year(t.OpenTime)";
   const std::string byMethodWeek = " group by ts.TradeMethodName,week(t.OpenTime)";
-  std::string plan = "{\"Symbol\":\"EURUSD\",\"IP1\":\"0.5\"";
-  for (int i = 2; i <= 20; ++i) plan += ",\"IP" + std::to_string(i) + "\":\"\"";
   const std::string count = "select select count(1) counts from `Trade` t";
   Expect({
       {{"getClosedTrade", "<accountid>1001</accountid><x><startdate>2020/01/01</startdate></x><enddate>2020/02/01</enddate>", "1", Call::kFake, "", "TradeID\tSymbol\n1\tEURUSD\n"},
@@ -118,7 +112,7 @@ TEST_F(Statements, DatabaseMethods) {
       {{"getReport", "<rpttype>7</rpttype><accountid>1001</accountid>", "1", Call::kFake, "", "counts\n1\n"}, {"{C}", count + " where t.AccountId='1001'", "close"}, "[]"},
       {{"getReport", "<rpttype>1</rpttype>"}, {}, "(banner)"},
       {{"getReport", "<rpttype>1</rpttype><accountid>1</accountid>", "1", Call::kFake, "", "", "connect"}, {"{C}", "close"}, "(banner)"},
-      {{"getImplPlan", "<accountid>1001</accountid><symbol>x</symbol>", "1", Call::kFake, "", "Symbol\tIP1\nEURUSD\t0.5\n"}, {"{C}", "select SELECT * FROM `ImplPlan` WHERE `AccountId`='1001' ORDER BY `Symbol`", "close"}, "[" + plan + "}]"},
+      {{"getImplPlan", "<accountid>1001</accountid><symbol>x</symbol>", "1", Call::kFake, "", "Symbol\tIP1\nEURUSD\t0.5\n"}, {"{C}", "select SELECT * FROM `ImplPlan` WHERE `AccountId`='1001' ORDER BY `Symbol`", "close"}, "[" + PlanJson("EURUSD", {"0.5"}) + "]"},
       {{"getImplPlan", "<symbol>x</symbol><accountid>1001</accountid>"}, {}, "[]"},
       {{"setImplPlan", "<accountid>1001</accountid><param><symbol>EURUSD</symbol><ip2>a</ip2><ip5>b</ip5><ip21>z</ip21><loginid>ops</loginid></param><param><ip1>skipped</ip1></param><param><symbol>USDJPY</symbol></param><x><param><symbol>DEEP</symbol></param></x>"},
        {"{C}", "trans 2", "  UPDATE `ImplPlan` SET `IP1`='a',`IP2`='b',`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `AccountID`='1001' AND `Symbol`='EURUSD'", "  UPDATE `ImplPlan` SET `upd_user_id`='',`upd_datetime`='NOW' WHERE `AccountID`='1001' AND `Symbol`='USDJPY'", "close"}, "ok"},

@@ -164,6 +164,12 @@ Reply Ask(const Call& call) {
   return reply;
 }
 
+std::string PlanJson(const std::string& symbol, const Lines& values) {
+  std::string json = "{\"Symbol\":\"" + symbol + "\"";
+  for (size_t i = 1; i <= 20; ++i) json += ",\"IP" + std::to_string(i) + "\":\"" + (i <= values.size() ? values[i - 1] : "") + "\"";
+  return json + "}";
+}
+
 std::string MaskNow(std::string text) {
   const std::string shape = "dddd/dd/dd dd:dd:dd";
   for (size_t at = 0; at + shape.size() <= text.size(); ++at) {

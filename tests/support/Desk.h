@@ -122,6 +122,10 @@ struct Reply {
 
 Reply Ask(const Call& call);
 
+// A plan as getImplPlan writes it: {"Symbol":S,"IP1":..,...,"IP20":..}, the
+// values from IP1 on, the rest empty.
+std::string PlanJson(const std::string& symbol, const Lines& values);
+
 // `text` with every local date-time text ("2026/12/05 09:30:00") within a
 // minute of now replaced by "NOW".
 std::string MaskNow(std::string text);
