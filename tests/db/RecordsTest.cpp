@@ -1,17 +1,11 @@
 // The record classes on rows built in memory (TZ=Asia/Tokyo, nine hours
-// ahead of UTC): every form from one table, then every statement builder
-// run once against the real server, where builders and schema must agree.
-#include <unistd.h>
-
+// ahead of UTC): every form from one table, and the rule for values in SQL.
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 
-#include "db/MywClient.h"
 #include "db/SqlText.h"
 #include "db/TblAccount.h"
-#include "db/TblImplPlan.h"
 #include "db/TblMessage.h"
 #include "db/TblOffer.h"
 #include "db/TblOrder.h"
@@ -186,43 +180,6 @@ TEST(SqlText, ValuesThatCouldEndTheirLiteralAreRefused) {
   refused.Quoted("ok").Quoted("a\\").Add(" AND 1");
   EXPECT_TRUE(refused.Refused());
   EXPECT_EQ(refused.Text(), "");
-}
-
-// Inserts the record, reads it back and compares what `print` makes of
-// both, updates it as another user, and deletes it.
-template <typename T>
-void RoundTrip(CMywClient& client, const Cells& cells, std::function<std::string(const T&)> print) {
-  CTestRows rows(cells);
-  T record(rows.Row());
-  ASSERT_EQ(client.Exec(record.InsertSql(), true), 0) << record.InsertSql();
-  std::vector<std::unique_ptr<T>> found;
-  ASSERT_EQ(client.Select(record.SelectSql(), found, true), 1) << record.SelectSql();
-  EXPECT_EQ(print(*found[0]), print(record)) << record.SelectSql();
-  record.SetUpdateUser("tester");
-  ASSERT_EQ(client.Exec(record.UpdateSql(), true), 0) << record.UpdateSql();
-  std::string updater = record.SelectSql();
-  EXPECT_EQ(QueryRows(updater.replace(0, 8, "SELECT upd_user_id")), Lines{"tester"}) << updater;
-  ASSERT_EQ(client.Exec(record.DeleteSql(), true), 0) << record.DeleteSql();
-  found.clear();
-  EXPECT_EQ(client.Select(record.SelectSql(), found, true), 0) << record.SelectSql();
-}
-
-TEST(Records, EveryBuilderAgreesWithTheSchema) {
-  REQUIRE_DATABASE();
-  CMywClient client;
-  ASSERT_EQ(client.Connect(std::getenv("MYSQL_DB"), std::getenv("MYSQL_HOST"), std::getenv("MYSQL_USER"), std::getenv("MYSQL_PWD")), 0);
-  const std::string id = "zs" + std::to_string(getpid()), seq = std::to_string(getpid());
-  RoundTrip<CTblAccount>(client, {{"AccountID", id}, {"AccountName", "Desk"}, {"AccountType", "32"}, {"Balance", "1000.5"}, {"UsableMarginInPercentage", "96"}, {"Hedging", "Y"}, {"Currency", "JPY"}}, [](const CTblAccount& a) { return a.ToJson() + a.ToText(); });
-  RoundTrip<CTblTrade>(client, {{"TradeID", "1"}, {"AccountID", id}, {"Symbol", "EURUSD"}, {"Amount", "10000"}, {"BS", "B"}, {"Open", "1.08"}, {"PL", "12.5"}, {"OpenTime", "2026-12-01 09:00:00"}, {"CloseTime", "2026-12-02 10:30:00"}, {"CloseOrderID", "c1"}, {"MaxSumPLCount", "3"}, {"MaxSumPLTime", "2026-12-01 12:00:00"}},
-                       [](const CTblTrade& t) { return t.ToJson() + t.ToText(); });
-  RoundTrip<CTblTrade>(client, {{"TradeID", "2"}, {"AccountID", id}, {"Symbol", "USDJPY"}, {"OpenTime", "2026-12-01 09:00:00"}, {"CloseTime", ""}}, [](const CTblTrade& t) { return t.ToJson(); });
-  RoundTrip<CTblOffer>(client, {{"OfferID", id}, {"Symbol", "EUR/USD"}, {"Bid", "1.0842"}, {"Ask", "1.0844"}, {"Time", "2026-12-05 09:30:00"}, {"PointSize", "0.0001"}}, [](const CTblOffer& o) { return o.ToJson() + o.ToText(); });
-  RoundTrip<CTblPriceBar>(client, {{"Symbol", id}, {"Period", "M1"}, {"StartDate", "2026/12/05 00:00:00"}, {"AskOpen", "1.5"}, {"BidClose", "1.25"}}, [](const CTblPriceBar& b) { return b.ToJson(); });
-  RoundTrip<CTblImplPlan>(client, {{"AccountID", id}, {"Symbol", "EURUSD"}, {"IP1", "0.5"}, {"IP20", "9"}}, [](const CTblImplPlan& p) { return p.ToJson() + p.ToText(); });
-  RoundTrip<CTblTsContext>(client, {{"OrderID", "o1"}, {"TradeID", "7"}, {"AccountId", id}, {"Class", "S"}, {"TitleSeq", "1"}, {"C1", "1.5"}, {"C40", "-2"}, {"TradeMethodName", "MA"}}, [](const CTblTsContext& c) { return c.ToJson() + c.ToText(); });
-  RoundTrip<CTblTsContextTitle>(client, {{"TitleSeq", seq}, {"TitleMd5", std::string(32 - seq.size(), 'f') + seq}, {"T1", "Entry"}, {"T40", "Last"}}, [](const CTblTsContextTitle& t) { return std::to_string(t.TitleSeq()) + t.TitleText(); });
-  RoundTrip<CTblOrder>(client, {{"OrderID", "o1"}, {"RequestID", "r1"}, {"AccountID", id}, {"Symbol", "EURUSD"}, {"BS", "S"}, {"Stage", "O"}, {"OrderType", "LE"}, {"Amount", "5000"}, {"Rate", "1.09"}, {"Time", "2026-12-05 09:00:00"}}, [](const CTblOrder& o) { return o.ToText(); });
-  RoundTrip<CTblPoint>(client, {{"Symbol", id}, {"SrcKbn", "2"}, {"Time", "2026-12-05 00:00:00"}, {"R5", "1.15"}, {"R1", "0"}, {"Pivot", "1.1"}, {"S5", "1.05"}}, [](const CTblPoint& p) { return p.ToText(); });
 }
 
 }  // namespace

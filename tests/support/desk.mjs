@@ -36,18 +36,25 @@ export const sql = (query) => run('scripts/db-local', 'sql', '-N', '-e', query).
 export const records = (key) => run(boardTool, 'dump', key).split('\n').filter((line) => /^\d+ \{/.test(line)).map((line) => line.replace(/^\d+ /, ''));
 export const board = (key) => records(key).map((text) => JSON.parse(text));
 
-// Starts the desk; its address.
-export async function startDesk() {
-  env.PORT = String(await freePort());
-  env.ZELVORA_DB_PORT = String(await freePort());
-  env.MYSQL_HOST = `127.0.0.1:${env.ZELVORA_DB_PORT}`;
-  run('scripts/demo', 'start');
-  return `http://127.0.0.1:${env.PORT}`;
+// Starts the desk, once for every test file of this process; its address.
+let started;
+export function startDesk() {
+  started ??= (async () => {
+    env.PORT = String(await freePort());
+    env.ZELVORA_DB_PORT = String(await freePort());
+    env.MYSQL_HOST = `127.0.0.1:${env.ZELVORA_DB_PORT}`;
+    run('scripts/demo', 'start');
+    return `http://127.0.0.1:${env.PORT}`;
+  })();
+  return started;
 }
 
 export function stopDesk() {
+  if (!started) return;
+  started = undefined;
   run('scripts/demo', 'stop');
   run('scripts/db-local', 'remove');
+  run('rm', '-rf', state);
 }
 
 // A server in a process group of its own, ended with the whole group.
