@@ -53,7 +53,6 @@ void Expect(const std::string& key, const std::vector<ToolCase>& cases) {
 class BoardTool : public ::testing::Test {
  protected:
   void SetUp() override { REQUIRE_PRIVATE_SHM(); }
-  void TearDown() override { RemoveBoardsMarked(".zt" + std::to_string(getpid()) + "-"); }
 };
 
 TEST_F(BoardTool, WritesDumpsAndRemovesBoardsTheReadersRead) {

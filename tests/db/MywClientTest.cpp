@@ -81,14 +81,6 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
     EXPECT_TRUE(!client.IsConnected() && client.Select("SELECT 1 name", rows, true) < 1) << c.host;
     EXPECT_EQ(client.Exec("SELECT 1", true) + client.ExecTrans(std::vector<std::string>{"SELECT 1"}, true), -2) << c.host;
   }
-  // No host at all: the library's default, which must not take the process down.
-  for (const char* host : {static_cast<const char*>(nullptr), ""}) {
-    CMywClient client;
-    CaptureStderr();
-    const int code = client.Connect(std::getenv("MYSQL_DB"), host, std::getenv("MYSQL_USER"), std::getenv("MYSQL_PWD"));
-    GetCapturedStderr();
-    EXPECT_EQ(code == 0, client.IsConnected());
-  }
   CMywClient bySocket;
   const char* socket = std::getenv("ZELVORA_DB_SOCKET");
   EXPECT_TRUE(socket == nullptr || Connect(bySocket, nullptr, socket) == 0) << socket;

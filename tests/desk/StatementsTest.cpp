@@ -135,7 +135,6 @@ TEST_F(Statements, ReportCountsDecideBeforeTheReportRuns) {
       {"<rpttype>2</rpttype><accountid>1</accountid>", "", "msg_no_data"},
       {"<rpttype>2</rpttype><accountid>1</accountid>", "counts\n201\n", "msg_counts_over"},
       {"<rpttype>2</rpttype><accountid>1</accountid><maxcounts>201</maxcounts>", "counts\n201\n", "["},
-      {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>abc</maxcounts>", "counts\n1\n", "msg_counts_over"},
       {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>-1</maxcounts>", "counts\n99999\n", "[]"},
       {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>4294967297</maxcounts>", "counts\n2\n", "msg_counts_over"},  // the limit's low 32 bits: 1
       {"<rpttype>1</rpttype><accountid>1</accountid><maxcounts>1</maxcounts><grouping><g>1</g></grouping>", "counts\tSymbol\n4\tA\n4\tB\n", "msg_counts_over"},  // two groups

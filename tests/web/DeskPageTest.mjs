@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import { after, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
-import { board, run, skip, sql, startDesk, stopDesk } from '../support/desk.mjs';
+import { board, skip, sql, startDesk, stopDesk } from '../support/desk.mjs';
 
 const build = process.env.ZELVORA_BUILD_DIR;
 const amount = (text) => Number(text.replaceAll(',', ''));
@@ -110,19 +110,6 @@ test('every kind of failed answer is shown in its own panel only', { skip }, asy
   await page.route(/\/zelvora\.f?cgi$/, (route) => (route.request().postData().includes('getOffer') ? route.fulfill({ body: '{"status":1, "data":[]}' }) : route.continue()));
   await status('offers').filter({ hasText: 'The offer board is gone' }).waitFor();
   await page.unroute(/\/zelvora\.f?cgi$/);
-});
-
-test('with the database stopped, closed trades say so while offers keep moving', { skip }, async () => {
-  await page.reload();
-  await page.locator('#offers tbody td.num').first().waitFor();
-  run('scripts/db-local', 'stop');
-  try {
-    await page.click('#closed-trades button');
-    await status('closed-trades').filter({ hasText: 'the desk database cannot be reached' }).waitFor();
-    await offersMove((await rows('offers')).map((r) => r[1]));
-  } finally {
-    run('scripts/db-local', 'start');
-  }
 });
 
 test('the page fits a desk screen and a phone, and its controls are reachable by keyboard', { skip }, async () => {
