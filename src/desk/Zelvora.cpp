@@ -45,12 +45,12 @@ int BoardOwner(uid_t& uid) {
   return 1;
 }
 
-// Opens board `key` and copies its first `size` bytes into `copy` under the
-// board's semaphore, waiting at most CShareMemory::LockWaitMillis for it. 0,
-// or -1 with the reason on standard error (the key's control bytes escaped).
-int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
+// Opens board `key` for reading and takes its lock, waiting at most
+// CShareMemory::LockWaitMillis for it. 0 with the lock held and the board
+// known to be at least `size` bytes, or -1 with the reason on standard error
+// (the key's control bytes escaped).
+int OpenLockedBoard(const std::string& key, int32_t size, CShareMemory& memory) {
   const auto shown = [&key] { return Printable(key); };  // only for a diagnostic
-  CShareMemory memory;
   uid_t owner = 0;
   const int owned = BoardOwner(owner);
   if (owned < 0) {
@@ -70,20 +70,9 @@ int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
     }
     return -1;
   }
-  copy = AllocateBuffer(static_cast<size_t>(size));
-  if (!copy) {
-    std::fprintf(stderr, kMallocError, kModule, kLineSegmentMalloc, LastErrorText().c_str());
-    return -1;
-  }
-  // The copy's fresh pages are made in one call rather than by a fault
-  // each, which is most of what a process start pays for them. Only a hint,
-  // and a worker's copies reuse pages it has already.
-  const uintptr_t page = static_cast<uintptr_t>(getpagesize()), start = reinterpret_cast<uintptr_t>(copy.get());
-  const uintptr_t first = (start + page - 1) / page * page, end = (start + static_cast<uintptr_t>(size)) / page * page;
-  if (end > first && !CShmKeeper::Enabled()) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
   const int64_t wait = CShareMemory::LockWaitMillis();
   memory.SetTimeout(wait);
-  if (memory.TimedRead(0, copy.get(), size, true) != 0) {
+  if (!memory.TimedLock()) {
     if (errno == ETIMEDOUT) {
       std::fprintf(stderr, "ShareMemory[%s] lock held for more than %lld ms: board not read\n", shown().c_str(), static_cast<long long>(wait));
     } else {
@@ -91,7 +80,41 @@ int CopyBoard(const std::string& key, int32_t size, MallocBuffer& copy) {
     }
     return -1;
   }
+  // A board shorter than its size is unreadable, however few of its bytes a request needs.
+  if (memory.Available() < static_cast<uint64_t>(size)) {
+    memory.Unlock();
+    errno = EINVAL;
+    std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
+    return -1;
+  }
   return 0;
+}
+
+// Releases a board's lock on every path out of a reader.
+struct CBoardUnlock {
+  CShareMemory& memory;
+  ~CBoardUnlock() { memory.Unlock(); }
+};
+
+// Copies `length` bytes at `offset` of a locked board into a new `copy`
+// (its pages made at once when it is large); 0, or -1 with the reason on
+// standard error. Only the bytes a request needs are copied: a board is
+// mostly empty room.
+int CopyPart(CShareMemory& memory, int64_t offset, int64_t length, MallocBuffer& copy) {
+  copy = AllocateBuffer(static_cast<size_t>(length));
+  if (!copy) {
+    std::fprintf(stderr, kMallocError, kModule, kLineSegmentMalloc, LastErrorText().c_str());
+    return -1;
+  }
+  // Fresh pages are made in one call rather than by a fault each, which is
+  // most of what a process start pays for them. Only a hint, and a worker's
+  // copies reuse pages it has already.
+  const uintptr_t page = static_cast<uintptr_t>(getpagesize()), start = reinterpret_cast<uintptr_t>(copy.get());
+  const uintptr_t first = (start + page - 1) / page * page, end = (start + static_cast<uintptr_t>(length)) / page * page;
+  if (end > first && !CShmKeeper::Enabled()) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+  if (memory.Read(offset, copy.get(), length, false) == 0) return 0;
+  std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
+  return -1;
 }
 
 // 0 for kOk; otherwise writes the reason for board `key` and answers -1.
@@ -165,21 +188,46 @@ void CDeskService::DropDb(bool write) {
 
 int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,
                             int32_t indexSize) {
-  MallocBuffer copy;
-  if (CopyBoard(key, size, copy) != 0) return -1;
+  CShareMemory memory;
+  if (OpenLockedBoard(key, size, memory) != 0) return -1;
+  MallocBuffer header, copy;
+  {
+    const CBoardUnlock unlock{memory};
+    if (CopyPart(memory, 0, kBoardHeaderSize, header) != 0) return -1;
+    if (CopyPart(memory, 0, BoardBytesNeeded(header.get(), size, indexSize), copy) != 0) return -1;
+  }
   std::string detail;
   return ReportBoard(key, TakeBoardRecords(copy.get(), size, indexSize, out, detail), detail);
 }
 
 int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::string& out,
                                   int32_t indexSize, const std::vector<const CMarkupNode*>& keys) {
-  MallocBuffer copy;
-  if (CopyBoard(key, size, copy) != 0) return -1;
   std::vector<std::string> texts;
   texts.reserve(keys.size());
   for (const CMarkupNode* node : keys) texts.push_back(node->text);
+  CShareMemory memory;
+  if (OpenLockedBoard(key, size, memory) != 0) return -1;
+  const CBoardUnlock unlock{memory};
+  // The index names the records; they are read while the lock still holds
+  // them to the same writing as the index.
+  const int64_t head = indexSize >= 0 && kBoardHeaderSize + static_cast<int64_t>(indexSize) <= size ? kBoardHeaderSize + indexSize : kBoardHeaderSize;
+  MallocBuffer area, record;
+  std::vector<int64_t> offsets;
   std::string detail;
-  const BoardStatus status = TakeBoardRecordsByKeys(copy.get(), size, indexSize, texts, out, detail);
-  return ReportBoard(key, status, detail);
+  if (CopyPart(memory, 0, head, area) != 0) return -1;
+  const BoardStatus status = FindBoardRecords(area.get(), size, indexSize, texts, offsets, detail);
+  if (status != BoardStatus::kOk) return ReportBoard(key, status, detail);
+  if (offsets.empty()) return 0;
+  const int32_t recordSize = ReadBoardHeader(area.get()).recordSize;
+  record = AllocateBuffer(static_cast<size_t>(recordSize));
+  if (!record) return ReportBoard(key, BoardStatus::kRecordMemory, detail);
+  for (const int64_t offset : offsets) {
+    if (offset < 0) continue;
+    if (memory.Read(offset, record.get(), recordSize, false) != 0) {
+      std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
+      return -1;
+    }
+    AppendBoardRecord(record.get(), recordSize, out);
+  }
+  return 0;
 }
-

@@ -136,6 +136,12 @@ void AppendBoardRecord(const char* record, int32_t recordSize, std::string& out)
   out.append(record, end);
 }
 
+int64_t BoardBytesNeeded(const char* header, int32_t size, int32_t indexSize) {
+  const BoardHeader fields = ReadBoardHeader(header);
+  const int64_t last = fields.count > 0 ? BoardRecordOffset(size, indexSize, fields.recordSize, fields.count - 1) : -1;
+  return last >= 0 ? last + fields.recordSize : kBoardHeaderSize;
+}
+
 BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSize,
                              std::string& out, std::string& detail) {
   if (!AreaFits(size, indexSize)) {
@@ -161,24 +167,23 @@ BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSiz
   return BoardStatus::kOk;
 }
 
-BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t indexSize,
-                                   const std::vector<std::string>& keys, std::string& out,
-                                   std::string& detail) {
+BoardStatus FindBoardRecords(const char* head, int32_t size, int32_t indexSize,
+                             const std::vector<std::string>& keys, std::vector<int64_t>& offsets,
+                             std::string& detail) {
+  offsets.clear();
   if (keys.empty()) return BoardStatus::kOk;
   if (!AreaFits(size, indexSize)) {
     detail = "index area does not fit the segment";
     return BoardStatus::kBroken;
   }
-  const int32_t recordSize = ReadBoardHeader(segment).recordSize;
+  const int32_t recordSize = ReadBoardHeader(head).recordSize;
   if (recordSize < 1) {
     detail = "record size " + std::to_string(recordSize);
     return BoardStatus::kBroken;
   }
-  MallocBuffer record = AllocateBuffer(static_cast<size_t>(recordSize) + 1);
-  if (!record) return BoardStatus::kRecordMemory;
   MallocBuffer area = AllocateBuffer(static_cast<size_t>(indexSize) + 1);
   if (!area) return BoardStatus::kIndexMemory;
-  std::memcpy(area.get(), segment + kBoardHeaderSize, static_cast<size_t>(indexSize));
+  std::memcpy(area.get(), head + kBoardHeaderSize, static_cast<size_t>(indexSize));
 
   CIndexReader index(keys);
   if (ParseJsonWith(index, area.get(), area.get() + indexSize, detail) == nullptr) return BoardStatus::kBadIndex;
@@ -186,8 +191,20 @@ BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t in
     detail = "index is not a JSON object";
     return BoardStatus::kBroken;
   }
-  for (size_t i = 0; i < keys.size(); ++i) {
-    const int64_t offset = BoardRecordOffset(size, indexSize, recordSize, index.Number(i));
+  for (size_t i = 0; i < keys.size(); ++i) offsets.push_back(BoardRecordOffset(size, indexSize, recordSize, index.Number(i)));
+  return BoardStatus::kOk;
+}
+
+BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t indexSize,
+                                   const std::vector<std::string>& keys, std::string& out,
+                                   std::string& detail) {
+  std::vector<int64_t> offsets;
+  const BoardStatus status = FindBoardRecords(segment, size, indexSize, keys, offsets, detail);
+  if (status != BoardStatus::kOk || offsets.empty()) return status;
+  const int32_t recordSize = ReadBoardHeader(segment).recordSize;
+  MallocBuffer record = AllocateBuffer(static_cast<size_t>(recordSize) + 1);
+  if (!record) return BoardStatus::kRecordMemory;
+  for (const int64_t offset : offsets) {
     if (offset >= 0) AppendRecordAt(segment, offset, recordSize, record.get(), out);
   }
   return BoardStatus::kOk;

@@ -76,12 +76,25 @@ enum class BoardStatus {
   kBadIndex,      // the index area is not JSON; `detail` has the parser's text
 };
 
-// Appends every record of the `size`-byte segment copy, in board order.
+// How many of a board's first bytes TakeBoardRecords looks at, given its
+// header: the header, the index area and every record when the records fit
+// the `size` bytes; the header alone otherwise.
+int64_t BoardBytesNeeded(const char* header, int32_t size, int32_t indexSize);
+
+// Appends every record of a board of `size` bytes, in board order.
+// `segment` holds at least its first BoardBytesNeeded bytes.
 BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSize,
                              std::string& out, std::string& detail);
 
-// Appends the record of each key found in the index area, in the order of
-// `keys` (a key given twice is answered twice).
+// Where the record of each key found in the index area starts (-1 for a key
+// that gets none), in the order of `keys`. `head` holds the header and, when
+// it fits the `size` bytes, the index area.
+BoardStatus FindBoardRecords(const char* head, int32_t size, int32_t indexSize,
+                             const std::vector<std::string>& keys, std::vector<int64_t>& offsets,
+                             std::string& detail);
+
+// Appends the record of each key found in the index area of the `size`-byte
+// segment copy, in the order of `keys` (a key given twice is answered twice).
 BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t indexSize,
                                    const std::vector<std::string>& keys, std::string& out,
                                    std::string& detail);

@@ -168,8 +168,11 @@ uint64_t CShareMemory::Available() const {
 }
 
 bool CShareMemory::Fits(int64_t offset, int64_t length) const {
+  // Copied by read, a short read tells that the object shrank: only a
+  // mapping needs the object's size looked at first.
+  const uint64_t limit = address_ == nullptr && IsMapped() ? length_ : Available();
   if (offset >= 0 && length >= 0 &&
-      static_cast<uint64_t>(offset) + static_cast<uint64_t>(length) <= Available()) {
+      static_cast<uint64_t>(offset) + static_cast<uint64_t>(length) <= limit) {
     return true;
   }
   errno = EINVAL;
