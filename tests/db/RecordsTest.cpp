@@ -121,21 +121,6 @@ TEST(Records, EveryFormOfEveryClass) {
   }
 }
 
-TEST(Records, TradesKnowWhetherTheyAreClosed) {
-  // A close time of 0 in Tokyo is an open trade; one the parser refuses (-1) is closed.
-  for (const auto& [closeTime, title] : {std::pair<const char*, const char*>{"2020-01-02 10:00:00", "Closed Trade"}, {"1970-01-01 09:00:00", "Trade"}, {"", "Closed Trade"}}) {
-    Cells cells = kTrade;
-    cells[17].second = closeTime;
-    CTestRows rows(cells);
-    const CTblTrade trade(rows.Row());
-    EXPECT_EQ(trade.Title() + " " + std::to_string(trade.RecordTime()), std::string(title) + " " + std::to_string(ParseTimeText(*closeTime == '1' ? "2020/01/02 03:04:05" : closeTime))) << closeTime;
-  }
-  CTestRows rows(kTrade);
-  CTblTrade trade(rows.Row());
-  EXPECT_EQ(trade.Summary(), "Symbol:EURUSD BS:S OpenTime: 2020/01/02 03:04:05 CloseTime: 2020/01/02 10:00:00 Open: 1.084200 Close: 1.081200 PL: 30.000000");
-  EXPECT_EQ(MaskNow(trade.PartialUpdateSql({"Reserve", "PL", "CloseTime", "Open"})), "UPDATE `Trade` SET `PL`=30.000000,`CloseTime`='2020/01/02 10:00:00',`Reserve`='r',`upd_user_id`='',`upd_datetime`='NOW' WHERE `TradeID`='77' AND `AccountID`='1001'");
-}
-
 TEST(Records, TitleSetsAreKeyedByTheMd5OfTheirTitles) {
   CTestRows rows({{"TitleSeq", "3"}, {"TitleMd5", "old"}, {"T1", "Entry"}, {"T2", "Exit"}});
   CTblTsContextTitle titles(rows.Row());

@@ -1,6 +1,5 @@
 -- The desk the method tests ask: {ID} stands for the test run's own account id.
--- Times are Tokyo time. The report's trades ({ID}A) have PL values exact in
--- binary, so that their sums print exactly.
+-- Times are Tokyo time.
 DELETE FROM `Offer`;
 INSERT INTO `Offer` (OfferID, Symbol, Bid, Ask, PointSize, Time) VALUES
   ('1', 'EURUSD', 1.0842, 1.0844, 0.0001, '2026-12-05 09:30:00'),
@@ -10,24 +9,11 @@ INSERT INTO `Account` (AccountID, AccountName, Balance, Equity, DayPL, GrossPL, 
 INSERT INTO `Trade` (TradeID, AccountID, OfferID, Symbol, Amount, BS, Open, PL, GrossPL, OpenTime, CloseTime, OpenOrderID, CloseOrderID) VALUES
   ('1', '{ID}', '1', 'EURUSD', 10000, 'B', 1.08, 12.5, 0, '2026-12-01 09:00:00', DEFAULT, 'o1', ''),
   ('2', '{ID}', '2', 'USDJPY', 5000, 'S', 151.2, -3, 0, '2026-12-03 10:00:00', DEFAULT, 'o2', ''),
-  ('3', '{ID}', '1', 'EURUSD', 10000, 'B', 1.07, 40, 0, '2026-11-01 09:00:00', '2026-11-02 09:00:00', 'o3', 'c3'),
-  ('1', '{ID}A', '1', 'EURUSD', 1, 'B', 0, 10.5, 11, '2025-03-03 09:00:00', '2025-03-04 10:00:00', 'r1', 'c1'),
-  ('2', '{ID}A', '1', 'EURUSD', 1, 'B', 0, -3.25, -3, '2025-07-10 09:00:00', '2025-07-10 15:00:00', 'r2', 'c2'),
-  ('3', '{ID}A', '2', 'USDJPY', 1, 'B', 0, 20, 21.5, '2025-07-11 09:00:00', '2025-07-12 09:00:00', 'r3', 'c3'),
-  ('4', '{ID}A', '1', 'EURUSD', 1, 'B', 0, 7.75, 8, '2026-01-05 09:00:00', '2026-01-09 09:00:00', 'r4', 'c4'),
-  ('5', '{ID}A', '3', 'GBPUSD', 1, 'B', 0, -12, -12.5, '2026-02-02 09:00:00', '2026-03-02 09:00:00', 'r5', 'c5'),
-  ('6', '{ID}A', '2', 'USDJPY', 1, 'B', 0, 4.5, 4.5, '2026-11-30 09:00:00', DEFAULT, 'r6', ''),
-  ('7', '{ID}B', '1', 'EURUSD', 1, 'B', 0, 99, 99, '2025-03-03 09:00:00', '2025-03-05 09:00:00', 'r7', 'c7');
+  ('3', '{ID}', '1', 'EURUSD', 10000, 'B', 1.07, 40, 0, '2026-11-01 09:00:00', '2026-11-02 09:00:00', 'o3', 'c3');
 INSERT INTO `TsContext` (OrderID, TradeID, AccountId, Class, TradeMethodPeriod, TradeMethodName, TrailStopPeriod, TrailStopName, TrailMoveTsName) VALUES
   ('o1', '1', '{ID}', 'S', 'H1', 'MA-Cross', 'M15', 'ATR', 'Step'),
   ('o2', '2', '{ID}', 'S', 'M5', '', '', '', ''),
-  ('o3', '3', '{ID}', 'S', 'D1', 'Carry', '', '', ''),
-  ('r1', '1', '{ID}A', 'S', 'H1', 'MA', '', '', ''),
-  ('r2', '2', '{ID}A', 'S', 'H1', 'MA', '', '', ''),
-  ('r3', '3', '{ID}A', 'S', 'H1', 'Breakout', '', '', ''),
-  ('r5', '5', '{ID}A', 'S', 'H1', 'Breakout', '', '', ''),
-  ('r6', '6', '{ID}A', 'S', 'H1', 'MA', '', '', ''),
-  ('r7', '7', '{ID}B', 'S', 'H1', 'MA', '', '', '');
+  ('o3', '3', '{ID}', 'S', 'D1', 'Carry', '', '', '');
 INSERT INTO `ImplPlan` (AccountID, Symbol, IP1, IP2, IP3) VALUES
   ('{ID}', 'USDJPY', '0.3', '0.8', '20'),
   ('{ID}', 'EURUSD', '0.5', '1.0', '30');

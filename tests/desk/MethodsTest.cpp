@@ -129,7 +129,6 @@ TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
   RemoveBoardsMarked("offer");
   Expect({
       {{"getOffer", "<symbol>USDJPY</symbol><symbol>EURUSD</symbol>"}, Envelope("0", eurRow_ + "," + jpyRow_)},  // by OfferID
-      {{"getOffer", "<symbol>EURUSD</symbol><symbol>EURUSD</symbol>"}, Envelope("0", eurRow_)},
       {{"getOffer", "<symbol>CHFJPY</symbol>"}, Envelope("1", "")},
       {{"getOffer", "<symbol>EURUSD</symbol>", "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
       {{"getOffer", "<symbol>EURUSD</symbol>", nullptr}, Envelope("1", "")},
@@ -142,7 +141,6 @@ TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
   Expect({
       {{"getOpenTrade", account}, Envelope("0", both)},
       {{"getOpenTrade", (account + "<startdate>2026-12-02 00:00:00</startdate>")}, Envelope("0", trade2_)},
-      {{"getOpenTrade", (account + "<x><enddate>2026-12-05</enddate></x>")}, Envelope("0", both)},
       {{"getOpenTrade", (account + "<startdate>2027-01-01</startdate>")}, Envelope("1", "")},
       {{"getOpenTrade", account, nullptr}, Envelope("1", "")},
       {{"getOpenTrade", ("<symbol>EURUSD</symbol>" + account)}, Envelope("1", "")},
@@ -150,7 +148,6 @@ TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
       {{"getOpenTradeA", account}, "{\"status\":0, \"data\":[" + both + "]" + context_},
       {{"getOpenTradeA", account, nullptr}, "{\"status\":1, \"data\":[]" + context_},
       {{"getOpenTradeA", account, "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
-      {{"getOpenTradeA", ("<symbol>x</symbol>" + account)}, "(banner)"},
   });
   Board("trade." + id_, "     2   200", {"{\"TradeID\":\"b1\"}", "{\"TradeID\":\"b2\"}"}, 114012);
   Expect({{{"getOpenTrade", account}, Envelope("0", "{\"TradeID\":\"b1\"},{\"TradeID\":\"b2\"}")}});
@@ -158,35 +155,6 @@ TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
   Expect({{{"getOpenTrade", account}, Envelope("0", "")}, {{"getOpenTradeA", account, nullptr}, "{\"status\":0, \"data\":[]" + context_}});
   RunSql({"UPDATE `TsContext` SET TradeMethodName='' WHERE AccountId='" + id_ + "'"});
   Expect({{{"getOpenTradeA", account, nullptr}, Envelope("0", "")}});  // no context with a method: no "data2"
-}
-
-TEST_P(Methods, ReportsTotalTheAccountsTrades) {
-  const std::string a = "<accountid>" + id_ + "A</accountid>";
-  auto report = [&](const char* type, const std::string& more) { return ("<rpttype>" + std::string(type) + "</rpttype>" + a + more); };
-  const std::string fill = ",\"Symbol\":\"\",\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"}]";
-  auto symbolYear = [](const char* symbol, int year, const char* sums) { return std::string("{\"Symbol\":\"") + symbol + "\",\"_year\":" + std::to_string(year) + "," + sums + ",\"TradeMethodName\":\"\",\"_month\":\"\",\"_week\":\"\"}"; };
-  auto methodMonth = [](const char* method, int month, const char* sums) { return std::string("{\"TradeMethodName\":\"") + method + "\",\"_month\":" + std::to_string(month) + "," + sums + ",\"Symbol\":\"\",\"_year\":\"\",\"_week\":\"\"}"; };
-  Expect({
-      {{"getReport", report("1", "<grouping><g>1</g><g>3</g></grouping>")}, "[" + symbolYear("EURUSD", 2025, "\"PL\":7.250000,\"GrossPL\":8.000000,\"Counts\":2") + "," + symbolYear("EURUSD", 2026, "\"PL\":7.750000,\"GrossPL\":8.000000,\"Counts\":1") + "," +
-           symbolYear("GBPUSD", 2026, "\"PL\":-12.000000,\"GrossPL\":-12.500000,\"Counts\":1") + "," + symbolYear("USDJPY", 2025, "\"PL\":20.000000,\"GrossPL\":21.500000,\"Counts\":1") + "," + symbolYear("USDJPY", 2026, "\"PL\":4.500000,\"GrossPL\":4.500000,\"Counts\":1") + "]"},
-      {{"getReport", report("1", "<grouping><g>2</g><g>4</g></grouping>")}, "[" + methodMonth("", 1, "\"PL\":7.750000,\"GrossPL\":8.000000,\"Counts\":1") + "," + methodMonth("Breakout", 2, "\"PL\":-12.000000,\"GrossPL\":-12.500000,\"Counts\":1") + "," +
-           methodMonth("Breakout", 7, "\"PL\":20.000000,\"GrossPL\":21.500000,\"Counts\":1") + "," + methodMonth("MA", 3, "\"PL\":10.500000,\"GrossPL\":11.000000,\"Counts\":1") + "," + methodMonth("MA", 7, "\"PL\":-3.250000,\"GrossPL\":-3.000000,\"Counts\":1") + "," +
-           methodMonth("MA", 11, "\"PL\":4.500000,\"GrossPL\":4.500000,\"Counts\":1") + "]"},
-      {{"getReport", report("1", "")}, "[{\"PL\":27.500000,\"GrossPL\":29.500000,\"Counts\":6" + fill},
-      {{"getReport", report("1", "<frompl>-3.25</frompl><topl>10.5</topl>")}, "[{\"PL\":19.500000,\"GrossPL\":20.500000,\"Counts\":4" + fill},
-      // The end date bounds the opening time: trade 5 opened before it and closed after it counts.
-      {{"getReport", report("1", "<startdate>2026-01-01</startdate><enddate>2026-02-15</enddate>")}, "[{\"PL\":-4.250000,\"GrossPL\":-4.500000,\"Counts\":2" + fill},
-      {{"getReport", report("1", "<symbol>CHFJPY</symbol>")}, "[{\"PL\":0.000000,\"GrossPL\":0.000000,\"Counts\":0" + fill},
-      {{"getReport", report("2", "<symbol>CHFJPY</symbol>")}, "msg_no_data"},
-      {{"getReport", report("1", "<grouping><g>1</g></grouping><maxcounts>3</maxcounts>")}, "[{\"Symbol\":\"EURUSD\",\"PL\":15.000000,\"GrossPL\":16.000000,\"Counts\":3,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"},{\"Symbol\":\"GBPUSD\",\"PL\":-12.000000,\"GrossPL\":-12.500000,\"Counts\":1,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"},{\"Symbol\":\"USDJPY\",\"PL\":24.500000,\"GrossPL\":26.000000,\"Counts\":2,\"TradeMethodName\":\"\",\"_year\":\"\",\"_month\":\"\",\"_week\":\"\"}]"},
-  });
-  const std::string list = Run({"getReport", report("2", "<symbol>EURUSD</symbol><maxcounts>-1</maxcounts>")}).answer;
-  // Trades 1, 2 and 4 in TradeID order; 4 has no strategy row but is listed.
-  const auto first = list.find("\"TradeID\":\"1\""), second = list.find("\"TradeID\":\"2\""), fourth = list.find("\"TradeID\":\"4\"");
-  EXPECT_TRUE(first < second && second < fourth && fourth != std::string::npos && list.find("\"TradeID\":\"7\"") == std::string::npos) << list;
-  EXPECT_NE(list.find("\"OpenTime\":\"2025/03/03 00:00:00\",\"CloseTime\":\"2025/03/04 01:00:00\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"H1\",\"TradeMethodName\":\"MA\",\"TrailStopPeriod\":\"\""), std::string::npos) << list;
-  EXPECT_NE(list.find("\"CloseTime\":\"2026/01/09 00:00:00\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"\""), std::string::npos) << list;
-  EXPECT_EQ(list.substr(list.size() - 2), "}]");
 }
 
 TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {

@@ -103,8 +103,8 @@ TEST_F(Statements, DatabaseMethods) {
       {{"getReport", "<rpttype>1</rpttype><accountid>1001</accountid><grouping><g>1</g><g>9</g><g>3</g></grouping>", "1", Call::kFake, "", "counts\tSymbol\t_year\tPL\tGrossPL\tCounts\n3\tEURUSD\t2020\t10\t12\t3\n"},
        {"{C}", count + bySymbolYear, "select select t.Symbol,year(t.OpenTime) _year,sum(t.PL) PL, sum(t.GrossPL) GrossPL, count(t.PL) Counts,'' TradeMethodName,'-1'_month,'-1'_week from `Trade` t" + bySymbolYear, "close"},
        "[{\"Symbol\":\"EURUSD\",\"_year\":2020,\"PL\":10.000000,\"GrossPL\":12.000000,\"Counts\":3,\"TradeMethodName\":\"\",\"_month\":\"\",\"_week\":\"\"}]"},
-      {{"getReport", ("<rpttype>1</rpttype>" + allFilters + "<grouping><a>2</a><!-- 5 --></grouping>"), "1", Call::kFake, "", "counts\n1\n"},
-       {"{C}", count + join + filters + byMethodWeek, "select select ts.TradeMethodName,week(t.OpenTime) _week,sum(t.PL) PL, sum(t.GrossPL) GrossPL, count(t.PL) Counts,'' Symbol,'-1' _year,'-1'_month from `Trade` t" + join + filters + byMethodWeek, "close"}, "*"},
+      {{"getReport", ("<rpttype>1</rpttype>" + allFilters + "<grouping><a>2</a><!-- 5 --></grouping>"), "1", Call::kFake, "", "counts\tTradeMethodName\t_week\tPL\tGrossPL\tCounts\n1\tMA\t7\t-2.5\t3\t1\n"},
+       {"{C}", count + join + filters + byMethodWeek, "select select ts.TradeMethodName,week(t.OpenTime) _week,sum(t.PL) PL, sum(t.GrossPL) GrossPL, count(t.PL) Counts,'' Symbol,'-1' _year,'-1'_month from `Trade` t" + join + filters + byMethodWeek, "close"}, "[{\"TradeMethodName\":\"MA\",\"_week\":7,\"PL\":-2.500000,\"GrossPL\":3.000000,\"Counts\":1,\"Symbol\":\"\",\"_year\":\"\",\"_month\":\"\"}]"},
       {{"getReport", ("<rpttype>2</rpttype>" + allFilters), "1", Call::kFake, "", "counts\n2\n"},
        {"{C}", count + join + filters, "select select t.*, ts.TradeMethodPeriod, ts.TradeMethodName, ts.TrailStopPeriod, ts.TrailStopName, ts.TrailMoveTsName from `Trade` t" + join + filters + " ORDER BY t.TradeID", "close"}, "*"},
       // Type 2 joins even without a method; other types count only.

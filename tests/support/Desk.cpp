@@ -5,9 +5,11 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 
 #include "shm/ShareMemory.h"
 #include "util/DateTime.h"
@@ -66,15 +68,14 @@ void RemoveBoardsMarked(const std::string& marker) {
 }
 
 const Lines* DatabaseEnv() {
-  static const Lines* env = [] {
-    Lines* lines = new Lines;
+  static const Lines env = [] {
+    Lines lines;
     for (const char* name : {"MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB"}) {
-      if (std::getenv(name) == nullptr) return static_cast<Lines*>(nullptr);
-      lines->push_back(std::string(name) + "=" + std::getenv(name));
+      if (std::getenv(name) != nullptr) lines.push_back(std::string(name) + "=" + std::getenv(name));
     }
     return lines;
   }();
-  return env;
+  return env.size() == 4 ? &env : nullptr;
 }
 
 // Runs `sql` through the mariadb client on the server that MYSQL_* name.
@@ -93,12 +94,9 @@ void RunSql(const Lines& statements) {
 }
 
 Lines QueryRows(const std::string& sql) {
-  const std::string out = Client(sql + ";\n").out;
+  std::istringstream out(Client(sql + ";\n").out);
   Lines rows;
-  for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
-    rows.push_back(out.substr(at, end - at));
-    for (char& c : rows.back()) c = c == '\t' ? '|' : c;
-  }
+  for (std::string row; std::getline(out, row);) rows.push_back((std::replace(row.begin(), row.end(), '\t', '|'), row));
   return rows;
 }
 

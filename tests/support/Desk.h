@@ -102,7 +102,7 @@ std::string RequestBody(const std::string& method, const std::optional<std::stri
 // MAX_CONTENT_LENGTH=65536, TZ=Asia/Tokyo, SHM_SEL_DB and the MYSQL_*
 // variables of `db`, then `env`.
 struct Call {
-  enum Db { kServer, kFake, kNone };
+  enum Db { kServer, kFake };
   std::string method;
   std::optional<std::string> params = std::string();  // nullopt: no params element
   const char* selDb = "1";  // null: unset

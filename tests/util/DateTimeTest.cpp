@@ -64,17 +64,4 @@ TEST_F(DateTime, WritesLocalOrUtcText) {
   EXPECT_EQ(NowText("%Y"), TimeText(before, 1, "%Y"));
 }
 
-TEST_F(DateTime, ValueKeepsItsLocalFieldsInStepAndNegativeMeansNow) {
-  CDateTime time(ParseTimeText("2020-01-02 23:59:30", 1)), now(-1), zero(0), early(10);  // local time, a Thursday
-  const int before = time.WeekDay() * 100 + time.Hour();
-  time.AddSeconds(60);
-  struct tm utc;
-  time.UtcFields(utc);
-  EXPECT_EQ(std::to_string(before) + " " + std::to_string(time.WeekDay() * 100 + time.Hour()) + " " + TimeText(time.Seconds(), 1) + " " + std::to_string(utc.tm_hour), "423 500 2020/01/03 00:00:30 " + std::to_string(ZoneHours() == 9 ? 15 : 0));
-  EXPECT_EQ(time.Seconds(1) - time.Seconds(), Offset());
-  EXPECT_EQ(time.Seconds(2), time.Seconds());
-  early.AddSeconds(-11);  // before 1970: now
-  EXPECT_TRUE(std::llabs(now.Seconds() - std::time(nullptr)) <= 1 && std::llabs(early.Seconds() - std::time(nullptr)) <= 1 && zero.Seconds() == 0);
-}
-
 }  // namespace
