@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <random>
+#include <regex>
 
 #include "support/Desk.h"
 
@@ -148,7 +149,9 @@ TEST(FastCgiWorker, KeepsOneConnectionAndReopensItWhenTheServerIsBack) {
   EXPECT_LE(connections() - before, 3) << "two workers' connections and the count's own";
   ASSERT_EQ(Db("stop", port).status, 0);
   const ProcessResult cgi = RunProgram(env, body);
-  for (const CWorker& worker : workers) EXPECT_EQ(Send(worker, {env, body}), cgi.out + "|" + cgi.err) << "while the server is away";
+  // The same answer and words; the system's error number may tell a refused connection from one still in progress.
+  const auto unnumbered = [](const std::string& text) { return std::regex_replace(text, std::regex("\\(\\d+\\)"), "(n)"); };
+  for (const CWorker& worker : workers) EXPECT_EQ(unnumbered(Send(worker, {env, body})), unnumbered(cgi.out + "|" + cgi.err)) << "while the server is away";
   ASSERT_EQ(Db("start", port).status, 0);
   for (const CWorker& worker : workers) EXPECT_EQ(Send(worker, {env, body}), plan) << "once it is back";
   Db("remove", port);

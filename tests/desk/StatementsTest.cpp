@@ -76,11 +76,8 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
 
 TEST_F(Statements, ValuesThatCouldBreakAStatementAreNeverSent) {
   for (const char* value : {"1' OR '1'='1", "1\\", "a'); DROP TABLE `Account`; --"}) {
-    const Reply account = Ask({"getAccount", (std::string("<accountid>") + value + "</accountid>"), "1", Call::kFake, "", "AccountID\nX\n"});
-    EXPECT_EQ(account.log, (Lines{kConnect, "close"})) << value;
-    EXPECT_EQ(account.answer, "[]") << value;
-    EXPECT_NE(account.result.err.find("SQL value refused"), std::string::npos) << value;
-    Expect({{{"getOffer", (std::string("<symbol>EURUSD</symbol><symbol>") + value + "</symbol>"), "1", Call::kFake, "", kOneOffer}, {"{C}", "close"}, kNoRows},
+    Expect({{{"getAccount", (std::string("<accountid>") + value + "</accountid>"), "1", Call::kFake, "", "AccountID\nX\n"}, {"{C}", "close"}, "[]"},
+            {{"getOffer", (std::string("<symbol>EURUSD</symbol><symbol>") + value + "</symbol>"), "1", Call::kFake, "", kOneOffer}, {"{C}", "close"}, kNoRows},
             {{"getOpenTradeA", (kAccount + "<startdate>" + value + "</startdate>"), "1", Call::kFake, "", "TradeID\n1\n"},
              {"{C}", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
             {{"getReport", (std::string("<rpttype>2</rpttype><accountid>1</accountid><frompl>") + value + "</frompl>"), "1", Call::kFake, "", "counts\n5\n"}, {"{C}", "close"}, "msg_no_data"}});
