@@ -114,11 +114,15 @@ TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnSi
   const std::string key = UniqueKey("pricebar"), symbol = key.substr(9), body = RequestBody("getPriceBar", "<symbol>" + symbol + "</symbol><period></period>");
   const std::string envelope = std::string(kAnswerHeader) + "{\"status\":0, \"data\":[";
   const std::pair<bool, std::string> steps[] = {{false, "{\"n\":1}"}, {false, "{\"n\":2}"}, {true, "{\"n\":3}"}, {true, "{\"n\":4}"}, {false, "{\"n\":5}"}};
+  const auto maps = [&] { return RunShell("grep -c /dev/shm/ /proc/" + std::to_string(worker.Pid()) + "/maps").out; };
+  std::string kept;  // the worker's maps of boards after the first request
   for (const auto& step : steps) {  // rewritten in place, or removed and made anew
     if (step.first) RemoveBoardsMarked(key);
     ASSERT_EQ(WriteBoard(key, BoardImage(172812, "     1    20", 0, "", 20, {step.second})), 0);
     EXPECT_EQ(Send(worker, {RequestEnv(body), body}), envelope + step.second + "]}|") << step.second;
+    if (kept.empty()) kept = maps();
   }
+  EXPECT_EQ(maps(), kept) << "the maps of a board made anew replace the old ones";
   // SIGTERM ends it after the request in hand: the body arrives in two parts, the signal between them.
   const std::string answer = Send(worker, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 200, [&] {
                                              usleep(200000);

@@ -2,7 +2,7 @@
 // FastCGI worker: exact environment, exact body, and every byte of the
 // answer and of the diagnostics, the same in both modes. In every text of
 // the table "{T}" stands for a tag of this run, so board keys are the
-// test's own, "{U}" for this user's uid and "{V}" for the next one.
+// test's own, "{U}" for this user's uid and "{V}" for another (ten more).
 #include <semaphore.h>
 #include <unistd.h>
 
@@ -71,6 +71,8 @@ const ProgramCase kCases[] = {
     {"a board of the owner named", Limit("SHM_OWNER={U}"), Account("A"), "[{\"status\":0, \"data\":{\"AccountID\":\"{T}A\"}}]", ""},
     {"a board of another owner", Limit("SHM_OWNER={V}"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: segment owned by uid {U}, not {V} (SHM_OWNER)\n"},
     {"an owner that is no user", Limit("SHM_OWNER=no-such-user"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: SHM_OWNER names no user\n"},
+    {"the largest uid", Limit("SHM_OWNER=4294967294"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: segment owned by uid {U}, not 4294967294 (SHM_OWNER)\n"},
+    {"uid -1 is no uid", Limit("SHM_OWNER=4294967295"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: SHM_OWNER names no user\n"},
     {"a lock held past SHM_LOCK_MS", Limit("SHM_LOCK_MS=150"), Account("H"), Unread("H"), "ShareMemory[account.{T}H] lock held for more than 150 ms: board not read\n"},
     {"a board without its semaphore", kLimit, Account("S"), Unread("S"), "Semaphore[account.{T}S] open failed.\n[2] No such file or directory\n"},
     {"a board shorter than its size", kLimit, Account("R"), Unread("R"), "filename[src/desk/Zelvora], line[63] read error. [22] Invalid argument\n"},
@@ -88,7 +90,7 @@ std::string WithLength(std::string var, size_t length) {
 }
 
 std::string Tagged(std::string text, const std::string& tag) {
-  for (const auto& [name, value] : {std::pair<std::string, std::string>{"{T}", tag}, {"{U}", std::to_string(geteuid())}, {"{V}", std::to_string(geteuid() + 1)}}) {
+  for (const auto& [name, value] : {std::pair<std::string, std::string>{"{T}", tag}, {"{U}", std::to_string(geteuid())}, {"{V}", std::to_string(geteuid() + 10)}}) {
     for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at)) text.replace(at, 3, value);
   }
   return text;

@@ -98,7 +98,7 @@ TEST(BoardFormat, IndexedBoardsTakeTheNamedRecordsInKeyOrder) {
       {offers("     3    40", "{\"EURUSD\":2e999}"), {"EURUSD"}, BoardStatus::kBadIndex, ""},  // beyond a double
       {offers("     3    40", "[0,1]"), {"EURUSD"}, BoardStatus::kBroken, ""},
       {offers("     3     0", index), {"EURUSD"}, BoardStatus::kBroken, ""},
-      {offers("     3     0", "["), {}, BoardStatus::kOk, ""},  // without keys nothing is looked at
+      {offers("     3    -5", "["), {}, BoardStatus::kOk, ""},  // without keys nothing is looked at
       {offers("     0    10", std::string(2000, '[') + std::string(2000, ']'), 4000), {"x"}, BoardStatus::kBadIndex, ""},
   };
   for (const auto& c : cases) {
