@@ -168,6 +168,14 @@ std::string PlanJson(const std::string& symbol, const Lines& values) {
   return json + "}";
 }
 
+std::string Unnumbered(std::string text) {
+  for (size_t open = text.find('('); open != std::string::npos; open = text.find('(', open + 1)) {
+    const size_t close = text.find_first_not_of("0123456789", open + 1);
+    if (close != std::string::npos && close > open + 1 && text[close] == ')') text.replace(open + 1, close - open - 1, "n");
+  }
+  return text;
+}
+
 std::string MaskNow(std::string text) {
   const std::string shape = "dddd/dd/dd dd:dd:dd";
   for (size_t at = 0; at + shape.size() <= text.size(); ++at) {

@@ -126,6 +126,10 @@ Reply Ask(const Call& call);
 // values from IP1 on, the rest empty.
 std::string PlanJson(const std::string& symbol, const Lines& values);
 
+// `text` with every "(digits)" made "(n)": a system error number that may
+// differ from run to run.
+std::string Unnumbered(std::string text);
+
 // `text` with every local date-time text ("2026/12/05 09:30:00") within a
 // minute of now replaced by "NOW".
 std::string MaskNow(std::string text);
