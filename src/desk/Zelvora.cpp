@@ -96,10 +96,16 @@ struct CBoardUnlock {
   ~CBoardUnlock() { memory.Unlock(); }
 };
 
-// Copies `length` bytes at `offset` of a locked board into a new `copy`
-// (its pages made at once when it is large); 0, or -1 with the reason on
-// standard error. Only the bytes a request needs are copied: a board is
-// mostly empty room.
+// Copies `length` bytes at `offset` of a locked board to `into`; 0, or -1
+// with the reason on standard error.
+int ReadPart(CShareMemory& memory, int64_t offset, int64_t length, char* into) {
+  if (memory.Read(offset, into, length, false) == 0) return 0;
+  std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
+  return -1;
+}
+
+// As ReadPart, into a new `copy` (its pages made at once when it is large).
+// Only the bytes a request needs are copied: a board is mostly empty room.
 int CopyPart(CShareMemory& memory, int64_t offset, int64_t length, MallocBuffer& copy) {
   copy = AllocateBuffer(static_cast<size_t>(length));
   if (!copy) {
@@ -112,9 +118,7 @@ int CopyPart(CShareMemory& memory, int64_t offset, int64_t length, MallocBuffer&
   const uintptr_t page = static_cast<uintptr_t>(getpagesize()), start = reinterpret_cast<uintptr_t>(copy.get());
   const uintptr_t first = (start + page - 1) / page * page, end = (start + static_cast<uintptr_t>(length)) / page * page;
   if (end > first && !CShmKeeper::Enabled()) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-  if (memory.Read(offset, copy.get(), length, false) == 0) return 0;
-  std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
-  return -1;
+  return ReadPart(memory, offset, length, copy.get());
 }
 
 // 0 for kOk; otherwise writes the reason for board `key` and answers -1.
@@ -190,11 +194,12 @@ int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& o
                             int32_t indexSize) {
   CShareMemory memory;
   if (OpenLockedBoard(key, size, memory) != 0) return -1;
-  MallocBuffer header, copy;
+  char header[kBoardHeaderSize];
+  MallocBuffer copy;
   {
     const CBoardUnlock unlock{memory};
-    if (CopyPart(memory, 0, kBoardHeaderSize, header) != 0) return -1;
-    if (CopyPart(memory, 0, BoardBytesNeeded(header.get(), size, indexSize), copy) != 0) return -1;
+    if (ReadPart(memory, 0, kBoardHeaderSize, header) != 0) return -1;
+    if (CopyPart(memory, 0, BoardBytesNeeded(header, size, indexSize), copy) != 0) return -1;
   }
   std::string detail;
   return ReportBoard(key, TakeBoardRecords(copy.get(), size, indexSize, out, detail), detail);
@@ -210,11 +215,10 @@ int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::str
   const CBoardUnlock unlock{memory};
   // The index names the records; they are read while the lock still holds
   // them to the same writing as the index.
-  const int64_t head = indexSize >= 0 && kBoardHeaderSize + static_cast<int64_t>(indexSize) <= size ? kBoardHeaderSize + indexSize : kBoardHeaderSize;
   MallocBuffer area, record;
   std::vector<int64_t> offsets;
   std::string detail;
-  if (CopyPart(memory, 0, head, area) != 0) return -1;
+  if (CopyPart(memory, 0, BoardHeadBytes(size, indexSize), area) != 0) return -1;
   const BoardStatus status = FindBoardRecords(area.get(), size, indexSize, texts, offsets, detail);
   if (status != BoardStatus::kOk) return ReportBoard(key, status, detail);
   if (offsets.empty()) return 0;
@@ -223,10 +227,7 @@ int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::str
   if (!record) return ReportBoard(key, BoardStatus::kRecordMemory, detail);
   for (const int64_t offset : offsets) {
     if (offset < 0) continue;
-    if (memory.Read(offset, record.get(), recordSize, false) != 0) {
-      std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
-      return -1;
-    }
+    if (ReadPart(memory, offset, recordSize, record.get()) != 0) return -1;
     AppendBoardRecord(record.get(), recordSize, out);
   }
   return 0;

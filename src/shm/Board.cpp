@@ -136,6 +136,10 @@ void AppendBoardRecord(const char* record, int32_t recordSize, std::string& out)
   out.append(record, end);
 }
 
+int64_t BoardHeadBytes(int32_t size, int32_t indexSize) {
+  return AreaFits(size, indexSize) ? kBoardHeaderSize + static_cast<int64_t>(indexSize) : kBoardHeaderSize;
+}
+
 int64_t BoardBytesNeeded(const char* header, int32_t size, int32_t indexSize) {
   const BoardHeader fields = ReadBoardHeader(header);
   const int64_t last = fields.count > 0 ? BoardRecordOffset(size, indexSize, fields.recordSize, fields.count - 1) : -1;

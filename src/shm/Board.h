@@ -76,6 +76,10 @@ enum class BoardStatus {
   kBadIndex,      // the index area is not JSON; `detail` has the parser's text
 };
 
+// The bytes of the header and, when it fits the `size` bytes, the index
+// area: what FindBoardRecords looks at.
+int64_t BoardHeadBytes(int32_t size, int32_t indexSize);
+
 // How many of a board's first bytes TakeBoardRecords looks at, given its
 // header: the header, the index area and every record when the records fit
 // the `size` bytes; the header alone otherwise.
