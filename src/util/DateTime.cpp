@@ -66,7 +66,10 @@ int SplitTimeText(const std::string& text, struct tm& fields) {
   if (pieces.size() >= 2) fields.tm_mon -= 1;
   fields.tm_isdst = 0;
   if (fields.tm_year < 70 || (fields.tm_min > 59 && fields.tm_mon < 0)) return -1;
-  return 0;
+  // Pieces of 0 carry back across the year too ("1970-01-00" is the last
+  // day of 1969): what they name must still be 1970 or later.
+  struct tm placed = fields;
+  return timegm(&placed) < 0 ? -1 : 0;
 }
 
 int64_t ParseTimeText(const std::string& text, int local) {

@@ -40,8 +40,8 @@ TEST_F(DateTime, FillsMissingPiecesFromTheStartOfTheYear) {
 }
 
 TEST_F(DateTime, RefusesTextsItCannotPlace) {
-  // Eight pieces; before 1970; no number; minute above 59 with month 0; pieces beyond an int's range.
-  const char* const refused[] = {"", "2020-01-02 03:04:05.1.2", "1969-12-31 23:59:59", "abc", "x2020-01-02", "2020-00-01 00:60:00", "-2147483648-01-01", "2020-4294967296-01", "99999999999999999999"};
+  // Eight pieces; before 1970, also by pieces of 0; no number; minute above 59 with month 0; pieces beyond an int's range.
+  const char* const refused[] = {"", "2020-01-02 03:04:05.1.2", "1969-12-31 23:59:59", "abc", "x2020-01-02", "2020-00-01 00:60:00", "1970 ", "1970-01-00", "-2147483648-01-01", "2020-4294967296-01", "99999999999999999999"};
   for (const char* text : refused) {
     EXPECT_EQ(ParseTimeText(text, 1), -1) << "[" << text << "]";
     EXPECT_EQ(ParseTimeText(text, 0), -1) << "[" << text << "]";
