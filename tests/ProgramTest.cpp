@@ -69,6 +69,7 @@ const ProgramCase kCases[] = {
      "Semaphore[pricebar.{T}" + std::string(250, 'x') + "1] open failed.\n[22] Invalid argument\n"},
     // Boards that cannot be read, each with its reason.
     {"a board of the owner named", Limit("SHM_OWNER={U}"), Account("A"), "[{\"status\":0, \"data\":{\"AccountID\":\"{T}A\"}}]", ""},
+    {"a board anyone may write", Limit("SHM_OWNER={U}"), Account("W"), Unread("W"), "ShareMemory[account.{T}W] refused: segment writable by others (SHM_OWNER)\n"},
     {"a board of another owner", Limit("SHM_OWNER={V}"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: segment owned by uid {U}, not {V} (SHM_OWNER)\n"},
     {"an owner that is no user", Limit("SHM_OWNER=no-such-user"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: SHM_OWNER names no user\n"},
     {"the largest uid", Limit("SHM_OWNER=4294967294"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: segment owned by uid {U}, not 4294967294 (SHM_OWNER)\n"},
@@ -100,8 +101,10 @@ class Program : public ::testing::Test {
  protected:
   void SetUp() override {
     REQUIRE_PRIVATE_SHM();
+    CShareMemory open;  // made as the desk's feeders make boards: anyone may write it
+    ASSERT_EQ(open.Open(account_ + "W", 1812, false, false), 0);
     ASSERT_EQ(WriteBoard("pricebar." + tag_ + "P1", BoardImage(172812, "     1    40", 0, "", 40, {"{\"x\":\"%d %s %n 100%\"}"})), 0);
-    for (const char* suffix : {"A", "H", "S", "R"}) ASSERT_EQ(WriteBoard(account_ + suffix, BoardImage(1812, "     1    60", 0, "", 60, {"{\"AccountID\":\"" + tag_ + "A\"}"})), 0);
+    for (const char* suffix : {"A", "H", "S", "R", "W"}) ASSERT_EQ(WriteBoard(account_ + suffix, BoardImage(1812, "     1    60", 0, "", 60, {"{\"AccountID\":\"" + tag_ + "A\"}"})), 0);
     ASSERT_EQ(WriteBoard(account_ + "B", BoardImage(1812, "    19   100", 0, "", 100, {"{}"})), 0);
     ASSERT_EQ(sem_unlink((account_ + "S").c_str()) + truncate(("/dev/shm/shm." + account_ + "R").c_str(), 600), 0);
     ASSERT_EQ(held_.Open(account_ + "H", 1812, false, false) + held_.Lock(), 0);  // as by a writer that died holding it

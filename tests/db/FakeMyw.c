@@ -1,13 +1,13 @@
-/* A recording stand-in for the database library, for exact-statement tests.
-   Every call is appended to the file named by ZELVORA_FAKE_LOG, one line
-   each ("select <sql>", "exec <sql>", "trans <n>" then one "  <sql>" line
-   per statement, "connect <db>|<host>|<user>|<password>", "isConnected",
-   "close"). ZELVORA_FAKE_ROWS names a file whose first line holds the column
-   names and every further line one row, cells separated by tabs: every
-   select answers those rows. ZELVORA_FAKE_FAIL set to "connect", "select" or
-   "trans" makes that call fail. Built once more with OMIT_INIT (no myw_init)
-   and with OMIT_QUERIES (no myw_select, myw_exec, myw_isConnected,
-   myw_close), for the client's failure paths. */
+// A recording stand-in for the database library, for exact-statement tests.
+// Every call is appended to the file named by ZELVORA_FAKE_LOG, one line
+// each ("select <sql>", "exec <sql>", "trans <n>" then one "  <sql>" line
+// per statement, "connect <db>|<host>|<user>|<password>", "isConnected",
+// "close"). ZELVORA_FAKE_ROWS names a file whose first line holds the column
+// names and every further line one row, cells separated by tabs: every
+// select answers those rows. ZELVORA_FAKE_FAIL set to "connect", "select" or
+// "trans" makes that call fail. Built once more with OMIT_INIT (no myw_init)
+// and with OMIT_QUERIES (no myw_select, myw_exec, myw_isConnected,
+// myw_close), for the client's failure paths.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -52,9 +52,9 @@ MywResult myw_connect(void* context, const char* database, const char* host, con
 }
 
 #ifndef OMIT_QUERIES
-/* Fills `set` from the ZELVORA_FAKE_ROWS file, as one malloc block like the
-   real library's: the cell pointers, then the texts. A row shorter than the
-   names line gets empty cells; a longer one is cut. */
+// Fills `set` from the ZELVORA_FAKE_ROWS file, as one malloc block like the
+// real library's: the cell pointers, then the texts. A row shorter than the
+// names line gets empty cells; a longer one is cut.
 static int64_t LoadRows(MywRecordSet* set) {
   const char* path = getenv("ZELVORA_FAKE_ROWS");
   FILE* file = path != NULL ? fopen(path, "r") : NULL;

@@ -11,10 +11,7 @@
 #include "db/SqlText.h"
 #include "support/Desk.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using namespace testing::internal;  // GoogleTest's capture of the standard streams
 
 namespace {
 

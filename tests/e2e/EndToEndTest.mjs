@@ -40,19 +40,14 @@ async function ask(endpoint, method, params) {
 const ids = (rows, member) => rows.map((row) => row[member]);
 const column = (query) => sql(query).map((row) => row[0]);
 
-test('live methods answer from the demo boards', { skip }, async () => {
-  for (const e of endpoints) {
+test('live methods answer from the demo boards, database methods read and write the sample desk', { skip }, async () => {
+  const trades = Number(column("SELECT count(*) FROM `Trade` WHERE AccountID='1002'")[0]);
+  for (const [i, e] of endpoints.entries()) {
     assert.equal(await ask(e, 'getAccount', '<accountid>1001</accountid>'), `[{"status":0, "data":${records('account.1001')}}]`, e.name);
     assert.equal(await ask(e, 'getOpenTrade', '<accountid>1001</accountid>'), `{"status":0, "data":[${records('trade.1001')}]}`, e.name);
     assert.equal(await ask(e, 'getPriceBar', '<symbol>EUR/USD</symbol><period>M1</period>'), `{"status":0, "data":[${records('pricebar.EURUSDM1')}]}`, e.name);
     assert.equal(await ask(e, 'getAccount', '<accountid>9999</accountid>'), '[]', `${e.name}: no board, no row`);
     assert.deepEqual(ids(JSON.parse(await ask(e, 'getOffer', '')).data, 'Symbol'), column('SELECT Symbol FROM `Offer` ORDER BY OfferID'), e.name);
-  }
-});
-
-test('database methods read and write the sample desk', { skip }, async () => {
-  const trades = Number(column("SELECT count(*) FROM `Trade` WHERE AccountID='1002'")[0]);
-  for (const [i, e] of endpoints.entries()) {
     assert.deepEqual(ids(JSON.parse(await ask(e, 'getClosedTrade', '<accountid>1001</accountid>')), 'TradeID'), column("SELECT TradeID FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID"), e.name);
     assert.equal(await ask(e, 'getReport', `<rpttype>2</rpttype><accountid>1002</accountid><maxcounts>${trades - 1}</maxcounts>`), 'msg_counts_over', e.name);
     assert.deepEqual(ids(JSON.parse(await ask(e, 'getOpenTradeA', '<accountid>1002</accountid>')).data2, 'TradeID'), column("SELECT Ts.TradeID FROM `Trade` T, `TsContext` Ts WHERE T.AccountId=Ts.AccountId AND T.TradeID=Ts.TradeID AND T.AccountId='1002' AND T.CloseOrderID='' AND Ts.TradeMethodName!=''"), e.name);

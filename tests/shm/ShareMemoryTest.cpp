@@ -2,12 +2,7 @@
 #include "shm/ShareMemory.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
-#include <semaphore.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
-#include <functional>
 
 #include "support/Desk.h"
 
@@ -64,54 +58,6 @@ TEST_F(ShareMemory, ReadersCreateNothingAndWritersCreateWithTheirMode) {
   EXPECT_TRUE(BoardGone(key_) && CShareMemory::Unlink(key_) == -1);
 }
 
-// Runs `attack` in a child process as `user`; its exit status, or -1 when no child could be made.
-int AsUser(const struct passwd& user, const std::function<int()>& attack) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) _exit(setgroups(0, nullptr) == 0 && setgid(user.pw_gid) == 0 && setuid(user.pw_uid) == 0 ? attack() : 99);
-  int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-TEST_F(ShareMemory, AnotherUserCanJamOrForgeOnlyWhatTheOwnerLeavesOpen) {
-  if (geteuid() != 0) GTEST_SKIP() << "a second user takes root to make";
-  ASSERT_EQ(RunShell("id zelvora-other >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin zelvora-other").status, 0);
-  const struct passwd* other = getpwnam("zelvora-other");
-  ASSERT_NE(other, nullptr);
-  const std::string open = UniqueKey("account"), kept = UniqueKey("account"), forged = UniqueKey("account");
-  CShareMemory openBoard, keptBoard;
-  keptBoard.SetCreation(0660, 0);
-  ASSERT_EQ(openBoard.Open(open, 1812, false, false) + keptBoard.Open(kept, 1812, false, false), 0);
-  const int attack = AsUser(*other, [&] {
-    // 1: the open board's lock raised, 2: taken; 4, 8: the kept board's lock or segment opened; 16: a board made before its feeder.
-    sem_t* lock = sem_open(open.c_str(), 0);
-    const int raised = lock != SEM_FAILED && sem_post(lock) == 0 && sem_trywait(lock) == 0 && sem_trywait(lock) == 0 ? 3 : 0;
-    const int keptLock = sem_open(kept.c_str(), 0) != SEM_FAILED ? 4 : 0, keptSegment = shm_open(("shm." + kept).c_str(), O_RDWR, 0) >= 0 ? 8 : 0;
-    CShareMemory made;
-    return raised | keptLock | keptSegment | (made.Open(forged, 1812, false, false) == 0 && made.Write(0, "{}", 2, false) == 0 ? 16 : 0);
-  });
-  EXPECT_EQ(attack, 3 | 16) << "the open board jammed, the kept one untouched, a board forged";
-  // Read without an owner named, then with this user as the owner: "result refusal".
-  const std::pair<std::string, std::string> reads[] = {
-      {open, "-1 |-1 segment writable by others"},  // jammed: the lock does not come free
-      {forged, "0 |-1 segment owned by uid " + std::to_string(other->pw_uid) + ", not 0"},  // the default trusts /dev/shm
-      {kept, "0 |0 "},
-  };
-  for (const auto& [key, want] : reads) {
-    std::string got;
-    for (bool owner : {false, true}) {
-      CShareMemory reader;
-      char c;
-      if (owner) reader.RequireOwner(0);
-      int result = reader.Open(key, 1812, true, false);
-      reader.SetTimeout(100);  // after Open, which sets its own
-      if (result == 0) result = reader.TimedRead(0, &c, 1, true);
-      got += (owner ? "|" : "") + std::to_string(result) + " " + reader.Refusal();
-    }
-    EXPECT_EQ(got, want) << key;
-  }
-}
-
 TEST_F(ShareMemory, AccessStaysWithinTheMapping) {
   CShareMemory writer, reader, unopened;
   ASSERT_EQ(writer.Open(key_, 100, false, false) + reader.Open(key_, 100, true, false), 0);
@@ -148,7 +94,7 @@ TEST_F(ShareMemory, AccessStaysWithinTheMapping) {
 TEST_F(ShareMemory, TimedLocksGiveUpAfterTheirTimeoutAndFailuresLeaveTheLockFree) {
   CShareMemory memory;
   ASSERT_EQ(memory.Open(key_, 100, false, false) + memory.Lock(), 0);
-  for (int64_t timeout : {250, 1000, 1100}) {  // 1000 ms is one second, not 1,000,000,000 ns
+  for (int64_t timeout : {950, 1000, 1100}) {  // 1000 ms is one second, not 1,000,000,000 ns; 950 ms nearly always carries the deadline into the next second
     memory.SetTimeout(timeout);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(memory.TimedLock());

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -177,11 +176,10 @@ std::string Unnumbered(std::string text) {
 }
 
 std::string MaskNow(std::string text) {
-  const std::string shape = "dddd/dd/dd dd:dd:dd";
-  for (size_t at = 0; at + shape.size() <= text.size(); ++at) {
-    bool fits = true;
-    for (size_t i = 0; i < shape.size(); ++i) fits = fits && (shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(text[at + i])) != 0 : text[at + i] == shape[i]);
-    if (fits && std::llabs(ParseTimeText(text.substr(at, shape.size())) - std::time(nullptr)) < 60) text.replace(at, shape.size(), "NOW");
+  const int64_t now = std::time(nullptr);
+  for (int64_t at = now - 60; at <= now; ++at) {
+    const std::string shown = TimeText(at, 1);
+    for (size_t found; (found = text.find(shown)) != std::string::npos;) text.replace(found, shown.size(), "NOW");
   }
   return text;
 }

@@ -130,8 +130,8 @@ std::string PlanJson(const std::string& symbol, const Lines& values);
 // differ from run to run.
 std::string Unnumbered(std::string text);
 
-// `text` with every local date-time text ("2026/12/05 09:30:00") within a
-// minute of now replaced by "NOW".
+// `text` with every local date-time text ("2026/12/05 09:30:00") of the
+// last minute replaced by "NOW".
 std::string MaskNow(std::string text);
 
 #endif  // ZELVORA_TESTS_SUPPORT_DESK_H_

@@ -91,13 +91,14 @@ int StopProcess(pid_t pid, int graceMs, bool signal) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-int FreePort() {
+int FreePort(int* listener) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
   bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
+  if (listener != nullptr && listen(fd, 64) == 0) *listener = fd;
+  else close(fd);
   return ntohs(address.sin_port);
 }
 

@@ -34,8 +34,10 @@ pid_t StartProcess(const ProcessLaunch& launch, const std::string& log);
 // exit status, as RunProcess gives it.
 int StopProcess(pid_t pid, int graceMs = 2000, bool signal = true);
 
-// A TCP port on 127.0.0.1 that nothing listens on now.
-int FreePort();
+// A TCP port on 127.0.0.1 that nothing listens on now; with `listener`, one
+// that the socket stored there listens on and nobody accepts from: a server
+// that takes connections and never answers.
+int FreePort(int* listener = nullptr);
 
 // Runs `command` under /bin/sh with the caller's environment.
 ProcessResult RunShell(const std::string& command, const std::string& input = "");
