@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "shm/ShareMemory.h"
 #include "support/Desk.h"
 
