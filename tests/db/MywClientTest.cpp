@@ -54,6 +54,7 @@ TEST_F(MywClientTest, SelectsEveryCellAsTextAndFailuresAddNothing) {
 TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconnected) {
   const std::string port = std::string(std::getenv("MYSQL_HOST")).substr(std::string(std::getenv("MYSQL_HOST")).rfind(':') + 1);
   const std::string bad = "Connection failed: bad MYSQL_HOST: expected host, host:port or /socket\n", refused = "Can't connect to server on '127.0.0.1' (n)";
+  auto refusing = [](int hosts, std::string list = "") { while (hosts-- > 0) list += "127.0.0.1:1,"; return list; };  // hosts that refuse at once
   const struct {
     const char* password;
     std::string host, err;  // err: the diagnostic's beginning, "" for a connection made
@@ -64,6 +65,8 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
       {nullptr, "127.0.0.1:1,[127.0.0.1]:1", "Connection failed: host 1: " + refused + "; host 2: " + refused + "\n"},
       {nullptr, "127.0.0.1:1", "Connection failed: " + refused + "\n"},
       {nullptr, "127.0.0.1:x", bad}, {nullptr, "127.0.0.1:123456", bad}, {nullptr, "127.0.0.1:0", bad}, {nullptr, "[127.0.0.1", bad}, {nullptr, "[127.0.0.1]" + port, bad}, {nullptr, "a,,b", bad},
+      {nullptr, "127.0.0.1:" + std::string(6 - port.size(), '0') + port, bad}, {nullptr, "127.0.0.1:" + port + "x", bad},  // six digits; a port and more
+      {nullptr, refusing(15) + "127.0.0.1:" + port, ""}, {nullptr, refusing(16) + "127.0.0.1:" + port, bad},  // sixteen hosts at most
   };
   for (const auto& c : cases) {
     CMywClient client;
@@ -74,6 +77,12 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
     if (c.err.empty()) continue;
     EXPECT_TRUE(!client.IsConnected() && client.Select("SELECT 1 name", rows, true) < 1) << c.host;
     EXPECT_EQ(client.Exec("SELECT 1", true) + client.ExecTrans(std::vector<std::string>{"SELECT 1"}, true), -2) << c.host;
+  }
+  for (const char* host : {"", "127.0.0.1"}) {  // the default host; the default port (whether or not a server is there)
+    CMywClient client;
+    CaptureStderr();
+    Connect(client, nullptr, host);
+    EXPECT_EQ(GetCapturedStderr().find("bad MYSQL_HOST"), std::string::npos) << host;
   }
   CMywClient bySocket;
   const char* socket = std::getenv("ZELVORA_DB_SOCKET");

@@ -79,15 +79,11 @@ test('the Apache and systemd configurations pass their own checks', { skip }, (t
   run('systemd-analyze', 'verify', `${state}/zelvora.socket`, `${state}/zelvora.service`);
 });
 
-test('fifty requests at once are all served, and nothing is left behind', { skip }, async () => {
+test('fifty requests at once are all served, and no board entry is left behind', { skip }, async () => {
   const files = run('ls', '/dev/shm'), body = request('getOffer', '<symbol>EURUSD</symbol><symbol>USDJPY</symbol>');
   for (const e of endpoints) {
     const answers = await Promise.all(Array.from({ length: 50 }, () => post(e.url, body)));
     assert.deepEqual(answers.map((answer) => answer.status), Array(50).fill(200), e.name);
   }
-  // No CGI process is left under lighttpd, only its two FastCGI workers; no board entry leaked.
-  const children = () => run('sh', '-c', `pgrep -P $(cat ${state}/lighttpd.pid) | wc -l`).trim();
-  for (let i = 0; i < 50 && children() !== '2'; ++i) await new Promise((resolve) => setTimeout(resolve, 100));
-  assert.equal(children(), '2');
-  assert.equal(run('ls', '/dev/shm'), files);
+  assert.equal(run('ls', '/dev/shm'), files, 'no board entry leaked');
 });

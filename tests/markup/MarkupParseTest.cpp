@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <memory>
 #include <random>
 
 #include "markup/MarkupDoc.h"
@@ -74,18 +73,12 @@ TEST(Parse, SurvivesDeepNestingAndLongUnclosedChainsAndFreesDeepTrees) {
   std::string deep = "<r>", chain = "<r>";
   for (int i = 0; i < 200000; ++i) deep += "<a><b>";
   for (int i = 0; i < 50000; ++i) chain += "<p>x";
-  CMarkupDoc deepDoc, chainDoc;
+  CMarkupDoc deepDoc, chainDoc;  // 400,000 open levels: parsed, searched and freed without recursing
   deepDoc.Parse((deep + "<m>deep</m>").data(), static_cast<int32_t>(deep.size() + 11));
   ASSERT_NE(deepDoc.Root().FindNode("m"), nullptr);
   EXPECT_EQ(deepDoc.Root().FindNode("m")->text, "deep");
   chainDoc.Parse(chain.data(), static_cast<int32_t>(chain.size()));
   EXPECT_EQ(chainDoc.Root().children.size(), 50000u);
-  // A tree of a million levels goes without recursing into them.
-  auto root = std::make_unique<CMarkupNode>();
-  CMarkupNode* tip = root.get();
-  for (int i = 0; i < 1000000; ++i) tip = tip->AddChild(std::make_unique<CMarkupNode>());
-  tip->name = "leaf";
-  EXPECT_EQ(root->FindNode("leaf"), tip);
 }
 
 // The repair rule as written: restart from the root after every move.

@@ -56,8 +56,8 @@ TEST_F(DateTime, WritesLocalOrUtcText) {
   struct tm f;
   ASSERT_EQ(SplitTimeText("2020-01-02T03:04:05.999", f), 0);
   EXPECT_EQ(std::vector<int>({f.tm_year, f.tm_mon, f.tm_mday, f.tm_hour, f.tm_min, f.tm_sec, f.tm_isdst}), std::vector<int>({120, 0, 2, 3, 4, 5, 0}));
-  EXPECT_EQ(TimeText(kUtc, 0) + "|" + TimeText(0, 0) + "|" + TimeText(-1, 0) + "|" + TimeText(kUtc, 0, "%Y%m%d") + "|" + TimeText(kUtc, 0, std::string(200, 'x')),
-            "2020/01/02 03:04:05|1970/01/01 00:00:00|1969/12/31 23:59:59|20200102|");  // the last does not fit
+  EXPECT_EQ(TimeText(kUtc, 0) + "|" + TimeText(0, 0) + "|" + TimeText(-1, 0) + "|" + TimeText(kUtc, 0, "%Y%m%d") + "|" + TimeText(kUtc, 0, std::string(127, 'x')) + "|" + TimeText(kUtc, 0, std::string(128, 'x')),
+            "2020/01/02 03:04:05|1970/01/01 00:00:00|1969/12/31 23:59:59|20200102|" + std::string(127, 'x') + "|");  // 128 bytes do not fit
   EXPECT_EQ(TimeText(kUtc, 1), ZoneHours() == 9 ? "2020/01/02 12:04:05" : "2020/01/02 03:04:05");
 }
 
