@@ -136,6 +136,7 @@ ProcessResult Db(const std::string& command, int port) {
 TEST(FastCgiWorker, KeepsOneConnectionAcrossRequests) {
   REQUIRE_PRIVATE_SHM();
   const int port = FreePort();
+  const struct Removed { int port; ~Removed() { Db("remove", port); } } removed{port};  // however the test ends
   ASSERT_EQ(Db("start", port).status, 0);
   ASSERT_EQ(Db("sql -e \"INSERT INTO \\`ImplPlan\\` (AccountID, Symbol, IP1) VALUES ('7', 'EURUSD', '0.5')\"", port).status, 0);
   const std::string body = RequestBody("getImplPlan", "<accountid>7</accountid>");
@@ -146,7 +147,6 @@ TEST(FastCgiWorker, KeepsOneConnectionAcrossRequests) {
   const long before = connections();
   for (int n = 0; n < 1000; ++n) ASSERT_EQ(Send(workers[n % 2], {env, body}), plan) << "request " << n;
   EXPECT_LE(connections() - before, 3) << "two workers' connections and the count's own";
-  Db("remove", port);
 }
 
 }  // namespace
