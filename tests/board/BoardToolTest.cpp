@@ -59,6 +59,7 @@ TEST_F(BoardTool, WritesDumpsAndRemovesBoardsTheReadersRead) {
       {{"write", "KEY", "--size", "1812", "--record-size", "500"}, "{\"b\":1}\n", 0, "board KEY: 1 records of 500 bytes\n", "", "{\"b\":1}"},
       {{"dump", "KEY"}, "", 0, "board KEY: 1812 bytes, index area 0\ncount 1, record size 500\n0 {\"b\":1}\n", ""},
       {{"write", "KEY"}, "", 0, "board KEY: 0 records of 1 bytes\n", "", "(nothing)"},
+      {{"write", "KEY", "--size", "9000"}, "{\"c\":3}\n", 0, "board KEY: 1 records of 7 bytes\n", "", "{\"c\":3}"},  // the board grows
       {{"remove", "KEY"}, "", 0, "", "", "(gone)"},
       {{"remove", "KEY"}, "", 1, "", "zelvora-board: no board KEY: No such file or directory\n", "(gone)"},
       {{"dump", "KEY"}, "", 1, "", "zelvora-board: cannot read board KEY: No such file or directory\n"},

@@ -7,6 +7,7 @@
 
 #include "db/SqlText.h"
 #include "db/TblAccount.h"
+#include "db/TblImplPlan.h"
 #include "db/TblMessage.h"
 #include "db/TblOffer.h"
 #include "db/TblOrder.h"
@@ -94,6 +95,10 @@ TEST(Records, EveryFormOfEveryClass) {
         "UPDATE `PriceBar` SET `AskOpen`=1.000000,`AskHigh`=2.000000,`AskLow`=3.000000,`AskClose`=4.000000,`BidOpen`=5.000000,`BidHigh`=6.000000,`BidLow`=7.000000,`BidClose`=8.000000,`upd_user_id`='ops',`upd_datetime`='NOW'" + barKey}},
       {"strategy context", [] { return FormsOf<CTblTsContext>({{"OrderID", "o1"}, {"TradeID", "7"}, {"AccountId", "1001"}, {"Class", "S"}, {"C2", "1.5"}, {"C40", "-2"}, {"TradeMethodName", "MA"}, {"TrailMoveTsName", "Step"}}); },
        {"{\"TradeID\":\"7\",\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"MA\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"Step\"}", "*", "", "SELECT * FROM `TsContext`" + contextKey, "DELETE FROM `TsContext`" + contextKey, "*", "*"}},
+      {"plan", [] { return FormsOf<CTblImplPlan>({{"AccountID", "1001"}, {"Symbol", "EURUSD"}, {"IP1", "0.5"}, {"IP2", "30"}}); }, 
+       {"*", "\n[ImplPlan]\nAccountId: 1001\nSymbol: EURUSDIP1: 0.5IP2: 30IP3: IP4: IP5: IP6: IP7: IP8: IP9: IP10: IP11: IP12: IP13: IP14: IP15: IP16: IP17: IP18: IP19: IP20: ", "",
+        "SELECT * FROM `ImplPlan` WHERE `AccountID`='1001' AND `Symbol`='EURUSD'", "DELETE FROM `ImplPlan` WHERE `AccountID`='1001' AND `Symbol`='EURUSD'",
+        "INSERT INTO `ImplPlan` VALUES ('1001','EURUSD','0.5','30','','','','','','','','','','','','','','','','','','','NOW','ops','NOW')", "*"}},
       {"order", [] { return FormsOf<CTblOrder>({{"OrderID", "o9"}, {"RequestID", "r1"}, {"AccountID", "1001"}, {"OfferID", "1"}, {"Symbol", "EURUSD"}, {"TradeID", "77"}, {"BS", "B"}, {"Stage", "C"}, {"OrderType", "SE"}, {"OrderStatus", "W"}, {"Amount", "10000"}, {"Rate", "1.08"}, {"Stop", "1.07"}, {"Limit", "1.1"}, {"Time", "2020-01-02 03:04:05"}}); },
        {"", "\n>>>> [Order] <<<<\nOrderID: o9\nRequestID: r1\nAccountID: 1001\nOfferID: 1\nSymbol: EURUSD\nTradeID: 77\nBS: B(Buy)\nStage: C(Close the position)\nOrderType: SE(Entry Stop)\nOrderStatus: W\nAmount: 10000.000000\nRate: 1.080000\nStop: 1.070000\nLimit: 1.100000\nTime: 2020/01/02 03:04:05", "",
         "SELECT * FROM `Order` WHERE `OrderID`='o9' AND `AccountID`='1001'", "DELETE FROM `Order` WHERE `OrderID`='o9' AND `AccountID`='1001'", "*", "*"}},

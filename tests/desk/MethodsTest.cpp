@@ -95,7 +95,8 @@ TEST_P(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
       {{"getAccount", Accounts("a"), "1", Call::kServer, "127.0.0.1:1"}, fail},
       {{"getAccount", Accounts("a"), nullptr}, fail},
       // An id that is a JSON number stays one; any other is a JSON string, however it is made.
-      {{"getAccount", "<accountid>1001</accountid><accountid>0012</accountid>", "0"}, "[{\"status\":1, \"data\":{\"AccountID\":1001}},{\"status\":1, \"data\":{\"AccountID\":\"0012\"}}]"},
+      {{"getAccount", "<accountid>1001</accountid><accountid>0012</accountid><accountid>-1.5e+3</accountid>", "0"},
+       "[{\"status\":1, \"data\":{\"AccountID\":1001}},{\"status\":1, \"data\":{\"AccountID\":\"0012\"}},{\"status\":1, \"data\":{\"AccountID\":-1.5e+3}}]"},
       {{"getAccount", "<accountid>1}],\"x\":[{\"a\\</accountid>", "0"}, "[{\"status\":1, \"data\":{\"AccountID\":\"1}],\\\"x\\\":[{\\\"a\\\\\"}}]"},
       {{"getAccount", Accounts("- a -")}, "[" + table + "]"},  // no row: nothing, not even a separator
       {{"getAccount", Accounts("a") + "<x>" + Accounts("b") + "</x>" + Accounts("b")}, "[" + table + ",{\"status\":0, \"data\":" + onBoard + "}]"},
