@@ -110,8 +110,6 @@ TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
   Expect({
       {{"getOffer", "<symbol>USD/JPY</symbol><symbol>EURUSD</symbol>"}, Envelope("0", jpy + "," + eur)},
       {{"getOffer", "<symbol>CHFJPY</symbol><symbol>GBPUSD</symbol>"}, Envelope("0", gbp)},
-      {{"getOffer", "<symbol>EURUSD</symbol><symbol>EURUSD</symbol>"}, Envelope("0", eur + "," + eur)},
-      {{"getOffer", "<symbol>USDJPY</symbol>"}, Envelope("0", "")},  // the board knows it with its slash only
       {{"getOffer", std::nullopt}, Envelope("0", eur + "," + jpy + "," + gbp)},
   });
   ASSERT_EQ(WriteBoard("offer", BoardImage(64032, "     1   200", 4000, "EURUSD=0", 200, {eur})), 0);
