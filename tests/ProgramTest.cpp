@@ -33,9 +33,9 @@ std::string Unread(const std::string& suffix) { return "[{\"status\":1, \"data\"
 Lines Limit(const std::string& more) { return {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536", more}; }
 
 const ProgramCase kCases[] = {
-    {"version switch", {}, "", "{B}", "", {"-v"}},
-    {"two arguments: the request is read", kLimit, kGetOrder, "{B}", "", {"-v", "x"}},
-    {"no dash", kLimit, kGetOrder, "{B}", "", {"v"}},
+    {"version switch: the request is not read", kLimit, kBars, "{B}", "", {"-v"}},
+    {"two arguments: the request is read", kLimit, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing, {"-v", "x"}},
+    {"no dash", kLimit, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing, {"v"}},
     {"no environment", {}, kBars, "{B}", ""},
     {"length 0", {"CONTENT_LENGTH=0", "MAX_CONTENT_LENGTH=1000"}, kBars, "{B}", ""},
     {"no limit", {"CONTENT_LENGTH={L}"}, kBars, "{B}", ""},
