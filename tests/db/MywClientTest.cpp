@@ -54,7 +54,7 @@ TEST_F(MywClientTest, SelectsEveryCellAsTextAndFailuresAddNothing) {
 TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconnected) {
   const std::string port = std::string(std::getenv("MYSQL_HOST")).substr(std::string(std::getenv("MYSQL_HOST")).rfind(':') + 1);
   const std::string bad = "Connection failed: bad MYSQL_HOST: expected host, host:port or /socket\n", refused = "Can't connect to server on '127.0.0.1' (n)";
-  auto refusing = [](int hosts, std::string list = "") { while (hosts-- > 0) list += "127.0.0.1:1,"; return list; };  // hosts that refuse at once
+  const auto refusing = [](int hosts) { std::string list; while (hosts-- > 0) list += "127.0.0.1:1,"; return list; };  // hosts that refuse at once
   const struct {
     const char* password;
     std::string host, err;  // err: the diagnostic's beginning, "" for a connection made
