@@ -164,8 +164,8 @@ TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   EXPECT_EQ(QueryRows(plans), written);
   // Values come back as stored, whatever they hold: none can forge a member.
   Expect({{{"setImplPlan", (a + "<param><symbol>USDJPY</symbol><ip1>x\",\"IP3\":\"injected</ip1><ip2>0.8</ip2></param>")}, "ok"}});
-  RunSql({"UPDATE `ImplPlan` SET IP2=CONCAT('C:', CHAR(92), 'd', CHAR(9), '1', CHAR(10), CHAR(1)) WHERE AccountID='" + id_ + "' AND Symbol='USDJPY'"});
-  Expect({{{"getImplPlan", a}, "[" + PlanJson("EURUSD", {"2.5", "60", "30"}) + "," + PlanJson("USDJPY", {"x\\\",\\\"IP3\\\":\\\"injected", "C:\\\\d\\t1\\n\\u0001", "20"}) + "]"}});
+  RunSql({"UPDATE `ImplPlan` SET IP2=CONCAT('C:', CHAR(92), 'd', CHAR(9), '1', CHAR(10), CHAR(31)) WHERE AccountID='" + id_ + "' AND Symbol='USDJPY'"});
+  Expect({{{"getImplPlan", a}, "[" + PlanJson("EURUSD", {"2.5", "60", "30"}) + "," + PlanJson("USDJPY", {"x\\\",\\\"IP3\\\":\\\"injected", "C:\\\\d\\t1\\n\\u001f", "20"}) + "]"}});
 }
 
 CWorker* Methods::worker_ = nullptr;

@@ -10,26 +10,22 @@ import { freePort, post, programs, records, render, request, run, serve, skip, s
 
 if (process.env.ZELVORA_BROWSER !== '0') await import('../web/DeskPageTest.mjs');
 const banner = 'Zelvora 1.0 - foreign-exchange desk service\n';
-const servers = [], endpoints = [];
+const endpoints = [];
 
 before(async () => {
   if (skip) return;
   const lighttpd = await startDesk(), nginx = `http://127.0.0.1:${await freePort()}`;
   writeFileSync(`${state}/nginx.conf`, render('nginx.conf', { ZELVORA_USER: 'root', ZELVORA_PORT: nginx.split(':')[2] }));
-  servers.push(serve('/usr/sbin/fcgiwrap', '-c', '4', '-s', `unix:${state}/fcgiwrap.sock`));
-  servers.push(serve('/usr/bin/spawn-fcgi', '-n', '-s', `${state}/zelvora.sock`, '--', '/bin/bash', '-c', 'for i in 1 2; do "$0" <&0 & done; wait', `${programs}/zelvora.cgi`));
-  servers.push(serve('/usr/sbin/nginx', '-c', `${state}/nginx.conf`, '-g', 'daemon off;'));
+  serve('/usr/sbin/fcgiwrap', '-c', '4', '-s', `unix:${state}/fcgiwrap.sock`);
+  serve('/usr/bin/spawn-fcgi', '-n', '-s', `${state}/zelvora.sock`, '--', '/bin/bash', '-c', 'for i in 1 2; do "$0" <&0 & done; wait', `${programs}/zelvora.cgi`);
+  serve('/usr/sbin/nginx', '-c', `${state}/nginx.conf`, '-g', 'daemon off;');
   for (const [name, origin] of [['lighttpd', lighttpd], ['nginx', nginx]]) {
     endpoints.push({ name: `${name} CGI`, url: `${origin}/zelvora.cgi` }, { name: `${name} FastCGI`, url: `${origin}/zelvora.fcgi` });
   }
   for (let i = 0; i < 100 && !(await post(endpoints[2].url, '').catch(() => false)); ++i) await new Promise((resolve) => setTimeout(resolve, 50));
 });
 
-after(() => {
-  if (skip) return;
-  servers.forEach((server) => server.stop());
-  stopDesk();
-});
+after(stopDesk);
 
 // The answer's body, once it is known to be a served answer.
 async function ask(endpoint, method, params) {

@@ -43,6 +43,8 @@ export function startDesk() {
     env.PORT = String(await freePort());
     env.ZELVORA_DB_PORT = String(await freePort());
     env.MYSQL_HOST = `127.0.0.1:${env.ZELVORA_DB_PORT}`;
+    // Killed mid-run (a timeout), the desk still goes: nothing outlives the run.
+    process.once('SIGTERM', () => { stopDesk(); process.exit(143); });
     run('scripts/demo', 'start');
     return `http://127.0.0.1:${env.PORT}`;
   })();
@@ -50,6 +52,7 @@ export function startDesk() {
 }
 
 export function stopDesk() {
+  for (const pid of served.splice(0)) try { process.kill(-pid, 'SIGKILL'); } catch { /* gone already */ }
   if (!started) return;
   started = undefined;
   run('scripts/demo', 'stop');
@@ -57,11 +60,9 @@ export function stopDesk() {
   run('rm', '-rf', state);
 }
 
-// A server in a process group of its own, ended with the whole group.
-export function serve(command, ...args) {
-  const server = spawn(command, args, { cwd: source, env, detached: true, stdio: 'ignore' });
-  return { stop: () => { try { process.kill(-server.pid, 'SIGKILL'); } catch { /* gone already */ } } };
-}
+// A server in a process group of its own, ended with the whole group when the desk stops.
+const served = [];
+export const serve = (command, ...args) => served.push(spawn(command, args, { cwd: source, env, detached: true, stdio: 'ignore' }).pid);
 
 // POSTs `body`; the status, the content type and the body as text.
 export async function post(url, body, auth = 'desk:demo') {
