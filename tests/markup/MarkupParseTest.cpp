@@ -40,7 +40,7 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
   const char* const cases[][2] = {
       // Names fold to lower case; text around children joins; a declaration and blanks outside are skipped.
       {"<zelvora><method>getAccount</method><params><accountid> 12 </accountid></params></zelvora>", "zelvora{method=\"getAccount\" params{accountid=\"12\"}}"},
-      {"<Root><METHOD>x</METHOD></Root>", "root{method=\"x\"}"}, {"<a>x<b>y</b>z</a>", "a=\"xz\"{b=\"y\"}"}, {"<a\tb>t</a\tb>", "a\tb=\"t\""}, {"<R\x82" "A>t</R\x82" "A>", "r\x82" "A=\"t\""},
+      {"<Root><METHOD>x</METHOD>y</Root>", "root=\"y\"{method=\"x\"}"}, {"<a>x<b>y</b>z</a>", "a=\"xz\"{b=\"y\"}"}, {"<a\tb>t</a\tb>", "a\tb=\"t\""}, {"<R\x82" "A>t</R\x82" "A>", "r\x82" "A=\"t\""},
       {"<?xml version=\"1.0\"?>\n<zelvora>\n  <method>getOffer</method>\n</zelvora>\n", "zelvora{method=\"getOffer\"}"}, {"<!DOCTYPE html><html>x</html>", "html=\"x\""},
       // Empty elements: <br> is a line break; none takes children.
       {"<r><a>x<br>y</a></r>", "r{a=\"x\\ny\"{br}}"}, {"<r><a><x/>t</a></r>", "r{a=\"t\"{x}}"}, {"<r><a><x />t</a></r>", "r{a=\"t\"{x}}"}, {"<r><a><img src=x>t</a></r>", "r{a=\"t\"{img[src=\"x\"]}}"},
@@ -51,7 +51,7 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"<r><a <b>t</b></r>", "r{b=\"t\"}"}, {"<r>x</r>tail", "r=\"x\""}, {"<r><>t</r>", "r{=\"t\"}"}, {"<r><script> if (a<b) x; </script></r>", "r{script=\" if (a\"}"},
       // Comments and CDATA.
       {"<!-- note --><r>t</r>", "r=\"t\"{comment=\"note\"}"}, {"<r>a<!-- c -->b</r>", "r=\"ab\"{comment=\"c\"}"}, {"<r><!-- a <b>x</b> --></r>", "r{comment=\"a <b>x</b>\"}"}, {"<r><!----></r>", "r{comment}"},
-      {"<r><a>x</a><!-- cut <b>y</b>", "r{a=\"x\"}"}, {"<r><!---></r><b>x</b>", "r"}, {"<!-- c -->junk<r>t</r>", "r=\"t\"{comment=\"c\"}"}, {"<r><![CDATA[x]]></r>", "r{![cdata[x]]}"},
+      {"<r><a>x</a><!-- cut <b>y</b>", "r{a=\"x\"}"}, {"<r><!---></r><b>x</b>", "r"}, {"<r><!x--y>t</r>", "r{!x--y=\"t\"}"}, {"<!-- c -->junk<r>t</r>", "r=\"t\"{comment=\"c\"}"}, {"<r><![CDATA[x]]></r>", "r{![cdata[x]]}"},
       {"<r><comment> a  </comment></r>", "r{comment=\" a  \"}"},
       // Blanks: a text is trimmed of blanks and line ends on both sides, one line end at a time.
       {"<r><a>\n  abc  \n</a></r>", "r{a=\"  abc  \"}"}, {"<r><a>\r\nx\n</a></r>", "r{a=\"x\\n\"}"}, {"<r><a> \r\n x \r\n </a></r>", "r{a=\" x \"}"}, {"<r><a>\tx\t\t</a></r>", "r{a=\"x\"}"},
