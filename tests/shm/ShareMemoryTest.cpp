@@ -89,6 +89,11 @@ TEST_F(ShareMemory, AccessStaysWithinTheMapping) {
   ASSERT_EQ(writer.Resize(length * 3, true), 0);
   EXPECT_EQ(writer.Length(), static_cast<uint64_t>(length) * 3 + getpagesize());
   EXPECT_EQ(writer.Write(length + 10, "x", 1, false), 0);
+  // A board that shrinks under a copy by read (a CGI reader) is an error with a reason, not a short copy.
+  CShareMemory copier;
+  copier.CopyWithoutMapping();
+  ASSERT_EQ(copier.Open(key_, 100, true, false) + truncate(("/dev/shm/shm." + key_).c_str(), 0) + (errno = 0), 0);
+  EXPECT_EQ(r(copier.Read(0, text, 1, false)), std::make_pair(-1, EINVAL));
 }
 
 TEST_F(ShareMemory, TimedLocksGiveUpAfterTheirTimeoutAndFailuresLeaveTheLockFree) {
