@@ -1,10 +1,12 @@
 #include "db/TblBase.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 #include "util/DateTime.h"
+#include "util/StringUtil.h"
 
 const char* MywRow::Cell(const char* column) const {
   for (int32_t c = 0; c < set_.columnCount; ++c) {
@@ -33,7 +35,13 @@ uint32_t ReadCount(const MywRow& row, const char* column) {
 }
 
 int64_t ReadTime(const MywRow& row, const char* column, int local) {
-  return ParseTimeText(row.Cell(column), local);
+  bool skipped = false;
+  const int64_t value = ParseTimeText(row.Cell(column), local, &skipped);
+  if (skipped) {
+    std::fprintf(stderr, "%s[%s] refused: no such local time in TZ (clocks skip it)\n", column,
+                 Printable(row.Cell(column)).c_str());
+  }
+  return value;
 }
 
 int64_t CTblBase::Release() {

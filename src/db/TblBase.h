@@ -42,7 +42,8 @@ int32_t ReadInteger(const MywRow& row, const char* column);  // strtol, base 10
 // non-numeric cell, std::out_of_range("stoul") beyond 32 bits.
 uint32_t ReadCount(const MywRow& row, const char* column);
 // ParseTimeText of the cell, as local time (or UTC when `local` is 0);
-// -1 for a refused text, an empty one among them.
+// -1 for a refused text, an empty one among them. A local time the zone
+// skips is refused with a line on standard error naming column and text.
 int64_t ReadTime(const MywRow& row, const char* column, int local = 1);
 
 class CTblBase {

@@ -26,6 +26,30 @@ long LocalOffset() {
   return fields.tm_gmtoff;
 }
 
+long OffsetAt(int64_t value) {
+  const time_t seconds = static_cast<time_t>(value);
+  struct tm fields;
+  localtime_r(&seconds, &fields);
+  return fields.tm_gmtoff;
+}
+
+// The earliest time at which local clocks show `wall` (the same fields read
+// as UTC), or false when they never do. The offsets in force a day either
+// side are the only ones that can apply: zones change their offset months
+// apart, never twice in two days. mktime is not asked, since what it makes
+// of a skipped or repeated time depends on tm_isdst and differs by library.
+bool LocalValue(int64_t wall, int64_t& value) {
+  bool found = false;
+  for (const int64_t probe : {wall - 86400, wall + 86400}) {
+    const long offset = OffsetAt(probe);
+    const int64_t candidate = wall - offset;
+    if (OffsetAt(candidate) != offset || (found && candidate >= value)) continue;
+    value = candidate;
+    found = true;
+  }
+  return found;
+}
+
 // A piece's number, or false when it does not fit well within an int (so
 // that the year's and month's offsets cannot overflow either).
 bool ReadPiece(const std::string& piece, int& value) {
@@ -72,11 +96,14 @@ int SplitTimeText(const std::string& text, struct tm& fields) {
   return timegm(&placed) < 0 ? -1 : 0;
 }
 
-int64_t ParseTimeText(const std::string& text, int local) {
+int64_t ParseTimeText(const std::string& text, int local, bool* skipped) {
   struct tm fields;
   if (SplitTimeText(text, fields) != 0) return -1;
-  const int64_t value = static_cast<int64_t>(std::mktime(&fields));
-  return local != 0 ? value : value + LocalOffset();
+  const int64_t wall = static_cast<int64_t>(timegm(&fields));
+  int64_t value = wall;
+  if (local == 0 || LocalValue(wall, value)) return value;
+  if (skipped != nullptr) *skipped = true;
+  return -1;
 }
 
 CDateTime::CDateTime(int64_t value) { Set(value < 0 ? std::time(nullptr) : value); }

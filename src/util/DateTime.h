@@ -20,15 +20,19 @@ std::string TimeText(int64_t value, int local = 1, const std::string& format = "
 
 // Splits a date-time text at any of "-/: T." into year, month, day, hour,
 // minute and second (as many as there are pieces, up to six; a seventh is
-// ignored) into `fields` (time 00:00:00, day 1, January, no daylight saving
-// when absent). 0 when accepted; -1 for no piece, more than seven, a year
+// ignored) into `fields` (time 00:00:00, day 1, January when absent;
+// tm_isdst 0). 0 when accepted; -1 for no piece, more than seven, a year
 // before 1970, or a minute above 59 with a month below 1. Out-of-range
-// values are left for mktime to carry over.
+// values are left for the conversion to carry over.
 int SplitTimeText(const std::string& text, struct tm& fields);
 
 // The text's time value, read as local time when `local` is non-zero and as
-// UTC otherwise; -1 when SplitTimeText refuses it.
-int64_t ParseTimeText(const std::string& text, int local = 1);
+// UTC otherwise; -1 when SplitTimeText refuses it. Local time follows the
+// zone's daylight saving: a wall-clock time the zone shows twice (the hour
+// that repeats when clocks go back) is taken at its first, earlier
+// occurrence; one the zone skips (clocks going forward) is refused with -1,
+// and `skipped`, when given, is set to say that this was the reason.
+int64_t ParseTimeText(const std::string& text, int local = 1, bool* skipped = nullptr);
 
 // A time value with its local calendar fields, kept in step.
 class CDateTime {

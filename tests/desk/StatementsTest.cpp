@@ -123,4 +123,30 @@ TEST_F(Statements, DatabaseMethods) {
   });
 }
 
+// Database times are the desk's local times, answered as UTC, across both
+// daylight-saving changes of the year.
+TEST_F(Statements, DatabaseTimesFollowTheZonesDaylightSaving) {
+  struct ZoneRow {
+    const char *zone, *local, *utc, *err;
+  };
+  const char* const skipped = "OpenTime[2024-03-31 01:30:00] refused: no such local time in TZ (clocks skip it)\n";
+  const ZoneRow rows[] = {
+      {"Asia/Tokyo", "2024-07-01 12:00:00", "2024/07/01 03:00:00", ""},
+      {"UTC", "2024-07-01 12:00:00", "2024/07/01 12:00:00", ""},
+      {"Europe/London", "2024-01-15 12:00:00", "2024/01/15 12:00:00", ""},
+      {"Europe/London", "2024-07-01 12:00:00", "2024/07/01 11:00:00", ""},
+      {"Europe/London", "2024-03-31 01:30:00", "1969/12/31 23:59:59", skipped},
+      {"Europe/London", "2024-10-27 01:30:00", "2024/10/27 00:30:00", ""},
+      {"America/New_York", "2024-01-15 12:00:00", "2024/01/15 17:00:00", ""},
+      {"America/New_York", "2024-07-01 12:00:00", "2024/07/01 16:00:00", ""},
+      {"America/New_York", "2024-11-03 01:30:00", "2024/11/03 05:30:00", ""},
+  };
+  for (const ZoneRow& row : rows) {
+    const Reply reply = Ask({"getClosedTrade", kAccount, "1", Call::kFake, "", std::string("TradeID\tOpenTime\n1\t") + row.local + "\n", "", {std::string("TZ=") + row.zone}});
+    const std::string shown = std::string(row.local) + " in " + row.zone;
+    EXPECT_NE(reply.answer.find(std::string("\"OpenTime\":\"") + row.utc + "\""), std::string::npos) << shown << ": " << reply.answer;
+    EXPECT_EQ(reply.result.err, row.err) << shown;
+  }
+}
+
 }  // namespace

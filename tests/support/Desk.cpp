@@ -147,7 +147,7 @@ Reply Ask(const Call& call) {
     if (call.host.empty() || var.rfind("MYSQL_HOST=", 0) != 0) env.push_back(var);
     if (!call.host.empty() && call.host != "-" && var.rfind("MYSQL_HOST=", 0) == 0) env.push_back("MYSQL_HOST=" + call.host);
   }
-  env.insert(env.end(), call.env.begin(), call.env.end());
+  env.insert(env.begin(), call.env.begin(), call.env.end());  // the first of a name counts
   Reply reply;
   reply.result = RunProgram(env, body, {}, call.worker);
   std::ifstream log(stem + ".log");

@@ -98,9 +98,9 @@ ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines&
 // kept; without "params" when there are none.
 std::string RequestBody(const std::string& method, const std::optional<std::string>& params);
 
-// One request to the program. The environment holds CONTENT_LENGTH,
-// MAX_CONTENT_LENGTH=65536, TZ=Asia/Tokyo, SHM_SEL_DB and the MYSQL_*
-// variables of `db`, then `env`.
+// One request to the program. The environment holds `env`, then
+// CONTENT_LENGTH, MAX_CONTENT_LENGTH=65536, TZ=Asia/Tokyo, SHM_SEL_DB and
+// the MYSQL_* variables of `db`; a name in `env` wins over the same later.
 struct Call {
   enum Db { kServer, kFake };
   std::string method;

@@ -1,49 +1,126 @@
-// Date-time texts and values. ctest runs this file twice, under
-// TZ=Asia/Tokyo (nine hours ahead of UTC, no daylight saving) and TZ=UTC;
-// expectations that depend on the zone name the zone they hold for.
-#include "util/DateTime.h"
-
+// Date-time texts and values. ctest runs this file under TZ=Asia/Tokyo (no
+// daylight saving), UTC, Europe/London and America/New_York; the zone
+// table has a column for each.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "util/DateTime.h"
+
 namespace {
 
 // 2020-01-02 03:04:05 UTC.
 const int64_t kUtc = 1577934245;
+const char* const kZones[] = {"Asia/Tokyo", "UTC", "Europe/London", "America/New_York"};
 
-// The zone's offset in hours, for the two zones the tests run under.
-int ZoneHours() {
-  const std::string zone = std::getenv("TZ") ? std::getenv("TZ") : "";
-  return zone == "Asia/Tokyo" ? 9 : zone == "UTC" ? 0 : -1;
-}
+// A local text and the UTC text it names in each zone ("-": the zone skips it).
+struct ZoneCase {
+  const char* local;
+  const char* utc[4];
+};
+
+const ZoneCase kZoneCases[] = {
+    {"2020/01/02 03:04:05",
+     {"2020/01/01 18:04:05", "2020/01/02 03:04:05", "2020/01/02 03:04:05", "2020/01/02 08:04:05"}},
+    // London kept summer time all year until late 1971.
+    {"1970/01/01 00:00:00",
+     {"1969/12/31 15:00:00", "1970/01/01 00:00:00", "1969/12/31 23:00:00", "1970/01/01 05:00:00"}},
+    {"2024/07/01 12:00:00",
+     {"2024/07/01 03:00:00", "2024/07/01 12:00:00", "2024/07/01 11:00:00", "2024/07/01 16:00:00"}},
+    // New York's clocks go forward at 02:00 on 10 March 2024, London's at 01:00 on 31 March.
+    {"2024/03/10 01:59:59",
+     {"2024/03/09 16:59:59", "2024/03/10 01:59:59", "2024/03/10 01:59:59", "2024/03/10 06:59:59"}},
+    {"2024/03/10 02:30:00",
+     {"2024/03/09 17:30:00", "2024/03/10 02:30:00", "2024/03/10 02:30:00", "-"}},
+    {"2024/03/10 03:00:00",
+     {"2024/03/09 18:00:00", "2024/03/10 03:00:00", "2024/03/10 03:00:00", "2024/03/10 07:00:00"}},
+    {"2024/03/31 00:59:59",
+     {"2024/03/30 15:59:59", "2024/03/31 00:59:59", "2024/03/31 00:59:59", "2024/03/31 04:59:59"}},
+    {"2024/03/31 01:30:00",
+     {"2024/03/30 16:30:00", "2024/03/31 01:30:00", "-", "2024/03/31 05:30:00"}},
+    {"2024/03/31 02:00:00",
+     {"2024/03/30 17:00:00", "2024/03/31 02:00:00", "2024/03/31 01:00:00", "2024/03/31 06:00:00"}},
+    // Back at 02:00 summer time: 01:00 to 01:59 come twice, the first is taken.
+    {"2024/10/27 00:59:59",
+     {"2024/10/26 15:59:59", "2024/10/27 00:59:59", "2024/10/26 23:59:59", "2024/10/27 04:59:59"}},
+    {"2024/10/27 01:30:00",
+     {"2024/10/26 16:30:00", "2024/10/27 01:30:00", "2024/10/27 00:30:00", "2024/10/27 05:30:00"}},
+    {"2024/10/27 02:00:00",
+     {"2024/10/26 17:00:00", "2024/10/27 02:00:00", "2024/10/27 02:00:00", "2024/10/27 06:00:00"}},
+    {"2024/11/03 01:30:00",
+     {"2024/11/02 16:30:00", "2024/11/03 01:30:00", "2024/11/03 01:30:00", "2024/11/03 05:30:00"}},
+    {"2024/11/03 02:00:00",
+     {"2024/11/02 17:00:00", "2024/11/03 02:00:00", "2024/11/03 02:00:00", "2024/11/03 07:00:00"}},
+};
 
 class DateTime : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (ZoneHours() < 0) GTEST_SKIP() << "run under TZ=Asia/Tokyo or TZ=UTC";
+    const char* zone = std::getenv("TZ");
+    for (zone_ = 0; zone != nullptr && zone_ < 4 && std::strcmp(zone, kZones[zone_]) != 0;) ++zone_;
+    if (zone == nullptr || zone_ == 4)
+      GTEST_SKIP() << "run under one of the four zones of the table";
     tzset();
   }
-  int64_t Offset() const { return ZoneHours() * 3600; }
+  int zone_ = 0;
 };
+
+TEST_F(DateTime, ReadsLocalTimesWithTheZonesDaylightSaving) {
+  for (const ZoneCase& c : kZoneCases) {
+    bool skipped = false;
+    const int64_t value = ParseTimeText(c.local, 1, &skipped);
+    const std::string expected = c.utc[zone_];
+    EXPECT_EQ(value == -1 ? "-" : TimeText(value, 0), expected)
+        << c.local << " in " << kZones[zone_];
+    EXPECT_EQ(skipped, expected == "-") << c.local << " in " << kZones[zone_];
+    // Written back as local time, an accepted text comes out as it went in.
+    if (expected != "-") {
+      EXPECT_EQ(TimeText(value, 1), c.local) << kZones[zone_];
+    }
+  }
+}
 
 TEST_F(DateTime, FillsMissingPiecesFromTheStartOfTheYear) {
   const int64_t midnight = kUtc - (3 * 3600 + 4 * 60 + 5);
   // An empty hour piece, month 13 (2021-01-01) and day 32 (2020-02-01) are all placed.
-  const std::pair<const char*, int64_t> cases[] = {{"2020/01/02 03:04:05", kUtc}, {"2020/1/2", midnight}, {"2020", midnight - 86400}, {"2020-01", midnight - 86400}, {"2020-01-02T03:04:05.123", kUtc}, {"2020-01-02 03", kUtc - 4 * 60 - 5},
-                                                   {"2020-01-02  03:04", midnight + 3 * 60 + 4}, {"2020-13-01", 1609459200}, {"2020-01-32", midnight + 30 * 86400}, {"1970-01-01 00:00:00", 0}};
+  const std::pair<const char*, int64_t> cases[] = {{"2020/01/02 03:04:05", kUtc},
+                                                   {"2020/1/2", midnight},
+                                                   {"2020", midnight - 86400},
+                                                   {"2020-01", midnight - 86400},
+                                                   {"2020-01-02T03:04:05.123", kUtc},
+                                                   {"2020-01-02 03", kUtc - 4 * 60 - 5},
+                                                   {"2020-01-02  03:04", midnight + 3 * 60 + 4},
+                                                   {"2020-13-01", 1609459200},
+                                                   {"2020-01-32", midnight + 30 * 86400},
+                                                   {"1970-01-01 00:00:00", 0}};
+  const int64_t offset = ParseTimeText("2020/01/02 03:04:05", 1) - kUtc;  // winter, as every case
   for (const auto& c : cases) {
     EXPECT_EQ(ParseTimeText(c.first, 0), c.second) << c.first;
-    EXPECT_EQ(ParseTimeText(c.first, 1), c.second - Offset()) << c.first;
+    if (c.second > 0) {
+      EXPECT_EQ(ParseTimeText(c.first, 1), c.second + offset) << c.first;
+    }
   }
 }
 
 TEST_F(DateTime, RefusesTextsItCannotPlace) {
-  // Eight pieces; before 1970, also by pieces of 0; no number; minute above 59 with month 0; pieces beyond an int's range.
-  const char* const refused[] = {"", "2020-01-02 03:04:05.1.2", "1969-12-31 23:59:59", "abc", "x2020-01-02", "2020-00-01 00:60:00", "1970 ", "1970-01-00", "-2147483648-01-01", "2020-4294967296-01", "99999999999999999999"};
+  // Eight pieces; before 1970, also by pieces of 0; no number; minute above 59 with month 0; pieces
+  // beyond an int's range.
+  const char* const refused[] = {"",
+                                 "2020-01-02 03:04:05.1.2",
+                                 "1969-12-31 23:59:59",
+                                 "abc",
+                                 "x2020-01-02",
+                                 "2020-00-01 00:60:00",
+                                 "1970 ",
+                                 "1970-01-00",
+                                 "-2147483648-01-01",
+                                 "2020-4294967296-01",
+                                 "99999999999999999999"};
   for (const char* text : refused) {
-    EXPECT_EQ(ParseTimeText(text, 1), -1) << "[" << text << "]";
+    bool skipped = false;
+    EXPECT_EQ(ParseTimeText(text, 1, &skipped), -1) << "[" << text << "]";
+    EXPECT_FALSE(skipped) << "[" << text << "]";
     EXPECT_EQ(ParseTimeText(text, 0), -1) << "[" << text << "]";
     struct tm fields;
     EXPECT_EQ(SplitTimeText(text, fields), -1) << "[" << text << "]";
@@ -52,13 +129,16 @@ TEST_F(DateTime, RefusesTextsItCannotPlace) {
   EXPECT_EQ(ParseTimeText("2020-01-02 03:60:00", 0), kUtc - 4 * 60 - 5 + 3600);
 }
 
-TEST_F(DateTime, WritesLocalOrUtcText) {
+TEST_F(DateTime, WritesUtcText) {
   struct tm f;
   ASSERT_EQ(SplitTimeText("2020-01-02T03:04:05.999", f), 0);
-  EXPECT_EQ(std::vector<int>({f.tm_year, f.tm_mon, f.tm_mday, f.tm_hour, f.tm_min, f.tm_sec, f.tm_isdst}), std::vector<int>({120, 0, 2, 3, 4, 5, 0}));
-  EXPECT_EQ(TimeText(kUtc, 0) + "|" + TimeText(0, 0) + "|" + TimeText(-1, 0) + "|" + TimeText(kUtc, 0, "%Y%m%d") + "|" + TimeText(kUtc, 0, std::string(127, 'x')) + "|" + TimeText(kUtc, 0, std::string(128, 'x')),
-            "2020/01/02 03:04:05|1970/01/01 00:00:00|1969/12/31 23:59:59|20200102|" + std::string(127, 'x') + "|");  // 128 bytes do not fit
-  EXPECT_EQ(TimeText(kUtc, 1), ZoneHours() == 9 ? "2020/01/02 12:04:05" : "2020/01/02 03:04:05");
+  EXPECT_EQ(std::vector<int>({f.tm_year, f.tm_mon, f.tm_mday, f.tm_hour, f.tm_min, f.tm_sec}),
+            std::vector<int>({120, 0, 2, 3, 4, 5}));
+  EXPECT_EQ(TimeText(0, 0), "1970/01/01 00:00:00");
+  EXPECT_EQ(TimeText(-1, 0), "1969/12/31 23:59:59");
+  EXPECT_EQ(TimeText(kUtc, 0, "%Y%m%d"), "20200102");
+  EXPECT_EQ(TimeText(kUtc, 0, std::string(127, 'x')), std::string(127, 'x'));
+  EXPECT_EQ(TimeText(kUtc, 0, std::string(128, 'x')), "") << "128 bytes do not fit";
 }
 
 }  // namespace
