@@ -1,5 +1,6 @@
 #include "Serve.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -45,8 +46,19 @@ void ServeRequest(FILE* in, CDbSlot* slot) {
     WriteBannerAnswer();
     return;
   }
+  // A body shorter than announced is a cut upload, or one still on its way:
+  // the tolerant parser would make a request of what came (a plan write cut
+  // inside a value would clear the rest of the plan).
+  const int32_t got = ReadBody(in, buffer, length);
+  if (got < length) {
+    std::free(buffer);
+    std::fprintf(stderr, "Request refused: body of %d bytes where CONTENT_LENGTH announced %d\n",
+                 static_cast<int>(got), static_cast<int>(length));
+    WriteBannerAnswer();
+    return;
+  }
   auto doc = std::make_unique<CMarkupDoc>();
-  doc->Parse(buffer, ReadBody(in, buffer, length));
+  doc->Parse(buffer, got);
   std::free(buffer);
   Serve(*doc, slot);
 }

@@ -162,6 +162,9 @@ TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   // The columns hold 64 characters: the second statement fails, the first is rolled back.
   Expect({{{"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip1>1.1</ip1></param><param><symbol>USDJPY</symbol><ip1>" + std::string(70, '9') + "</ip1></param>")}, "(banner)"}});
   EXPECT_EQ(QueryRows(plans), written);
+  // A body that ends before its announced length is not acted on.
+  Expect({{{"setImplPlan", a + "<param><symbol>EURUSD</symbol><ip1>1.2", "1", Call::kServer, "", "", "", {"CONTENT_LENGTH=400"}}, "(banner)"}});
+  EXPECT_EQ(QueryRows(plans), written);
   // Values come back as stored, whatever they hold: none can forge a member.
   Expect({{{"setImplPlan", (a + "<param><symbol>USDJPY</symbol><ip1>x\",\"IP3\":\"injected</ip1><ip2>0.8</ip2></param>")}, "ok"}});
   RunSql({"UPDATE `ImplPlan` SET IP2=CONCAT('C:', CHAR(92), 'd', CHAR(9), '1', CHAR(10), CHAR(31)) WHERE AccountID='" + id_ + "' AND Symbol='USDJPY'"});
