@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the board readers as a segment copy: the first
 // byte picks the index-area size, the rest is the segment, held in a buffer
-// of exactly its size so that any read beyond it is caught.
+// of exactly its size so that any read beyond it is caught. Whatever the
+// readers take must make a valid JSON array.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -8,6 +9,16 @@
 #include <vector>
 
 #include "shm/Board.h"
+#include "util/Json.h"
+
+namespace {
+
+void RequireJsonArray(const std::string& records) {
+  const std::string array = "[" + records + "]";
+  if (!IsJsonText(array.data(), array.data() + array.size())) __builtin_trap();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > (1 << 20)) return 0;
@@ -16,9 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t segmentSize = static_cast<int32_t>(segment.size());
   std::string out, detail;
   TakeBoardRecords(segment.data(), segmentSize, indexSize, out, detail);
+  RequireJsonArray(out);
   static const std::vector<std::string> keys = {"EURUSD", "USDJPY", "0", "", "EURUSD", "a/b"};
   out.clear();
   detail.clear();
   TakeBoardRecordsByKeys(segment.data(), segmentSize, indexSize, keys, out, detail);
+  RequireJsonArray(out);
   return 0;
 }

@@ -4,6 +4,8 @@
 // beside this program answering every select with a few rows. The first
 // byte picks the variables: bit 0 SHM_SEL_DB=1, bit 1 a CONTENT_LENGTH one
 // past the body, bit 2 one short of it, bit 3 a MAX_CONTENT_LENGTH of 40.
+// Every answer must be one the program may give: the header, then the
+// banner, one of the short texts, or one JSON value in UTF-8.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,16 +13,26 @@
 #include <string>
 
 #include "Serve.h"
+#include "util/Json.h"
 
 namespace {
 
+FILE* realError = stderr;
+const std::string kHeader = "Content-Type: text/plain \n\n";
+
+bool IsAnswer(const std::string& out) {
+  if (out.compare(0, kHeader.size(), kHeader) != 0) return false;
+  const std::string answer = out.substr(kHeader.size());
+  if (answer.rfind("Zelvora 1.0 ", 0) == 0 && answer.find('\n') == answer.size() - 1) return true;
+  if (answer == "msg_no_data" || answer == "msg_counts_over" || answer == "ok") return true;
+  return IsJsonText(answer.data(), answer.data() + answer.size());
+}
+
 void Prepare() {
-  // The answers and diagnostics are not looked at here, the sanitizers look
-  // at the work: the streams the program writes go nowhere, while the
-  // sanitizers and the fuzzer keep the real standard error.
+  // Diagnostics go nowhere, while the sanitizers and the fuzzer keep the
+  // real standard error.
   FILE* nowhere = std::fopen("/dev/null", "w");
   if (nowhere == nullptr) std::abort();
-  stdout = nowhere;
   stderr = nowhere;
   const char rows[] = "/tmp/zelvora-fuzz-rows.tsv";
   FILE* file = std::fopen(rows, "w");
@@ -48,8 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // One slot for the whole run, as a worker keeps it: the library stays
   // loaded, so its coverage counters stay mapped for the fuzzer.
   static CDbSlot slot;
+  char* written = nullptr;
+  size_t length = 0;
+  stdout = open_memstream(&written, &length);
+  if (stdout == nullptr) std::abort();
   ServeRequest(in, &slot);
   std::fclose(in);
-  std::fflush(stdout);
+  std::fclose(stdout);
+  const std::string out(written, length);
+  std::free(written);
+  if (!IsAnswer(out)) {
+    std::fprintf(realError, "not an answer the program may give:\n%s\n", out.c_str());
+    std::abort();
+  }
   return 0;
 }

@@ -77,6 +77,10 @@ const ProgramCase kCases[] = {
     {"a board without its semaphore", kLimit, Account("S"), Unread("S"), "Semaphore[account.{T}S] open failed.\n[2] No such file or directory\n"},
     {"a board shorter than its size", kLimit, Account("R"), Unread("R"), "filename[src/desk/Zelvora], line[63] read error. [22] Invalid argument\n"},
     {"a count that does not fit", kLimit, Account("B"), Unread("B"), "ShareMemory[account.{T}B] broken board: count 19 of 100 bytes does not fit 1812\n"},
+    // Records are taken whole by their structure; one that is not a JSON object is left out and named.
+    {"records with nested members and braces in strings", kLimit, Account("J"), "[{\"status\":0, \"data\":{\"AccountID\":\"{T}J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}}]",
+     "ShareMemory[account.{T}J] left out, not a JSON object: record 1, 2\n"},
+    {"request bytes that are not UTF-8", kLimit, Account("\xff\xc3\xa9"), "[{\"status\":1, \"data\":{\"AccountID\":\"{T}\\ufffd\xc3\xa9\"}}]", "ShareMemory[account.{T}\\xFF\xc3\xa9" + kMissing.substr(1)},
     {"answers are written verbatim", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
 };
 
@@ -105,6 +109,7 @@ class Program : public ::testing::Test {
     ASSERT_EQ(WriteBoard("pricebar." + tag_ + "P1", BoardImage(172812, "     1    40", 0, "", 40, {"{\"x\":\"%d %s %n 100%\"}"})), 0);
     for (const char* suffix : {"A", "H", "S", "R", "W"}) ASSERT_EQ(WriteBoard(account_ + suffix, BoardImage(1812, "     1    60", 0, "", 60, {"{\"AccountID\":\"" + tag_ + "A\"}"})), 0);
     ASSERT_EQ(WriteBoard(account_ + "B", BoardImage(1812, "    19   100", 0, "", 100, {"{}"})), 0);
+    ASSERT_EQ(WriteBoard(account_ + "J", BoardImage(1812, "     4   100", 0, "", 100, {"{\"AccountID\":\"" + tag_ + "\",\"n\":{\"a\":1}}", "", "{\"AccountID\":\"" + tag_ + "J\"", "{\"AccountID\":\"" + tag_ + "J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}"})), 0);
     ASSERT_EQ(sem_unlink((account_ + "S").c_str()) + truncate(("/dev/shm/shm." + account_ + "R").c_str(), 600), 0);
     ASSERT_EQ(held_.Open(account_ + "H", 1812, false, false) + held_.Lock(), 0);  // as by a writer that died holding it
   }

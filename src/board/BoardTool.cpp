@@ -303,8 +303,8 @@ int Dump(Options& options, const Io& io) {
       std::fprintf(io.err, "zelvora-board: record %d lies outside the board\n", i);
       return 1;
     }
-    std::string text;
-    AppendBoardRecord(copy.data() + offset, header.recordSize, text);
+    const char* record = copy.data() + offset;
+    const std::string text(record, BoardRecordLength(record, header.recordSize));
     std::fprintf(io.out, "%d %s\n", i, text.c_str());
   }
   return header.count < 0 ? 1 : 0;

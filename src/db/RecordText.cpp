@@ -12,8 +12,27 @@ void CJsonText::Key(const char* key) {
 
 std::string JsonQuoted(const std::string& value) {
   std::string out = "\"";
-  for (const unsigned char c : value) {
-    const char* escape = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : c == '\b' ? "\\b" : c == '\f' ? "\\f" : nullptr;
+  const char* const last = value.data() + value.size();
+  for (const char* at = value.data(); at < last; ++at) {
+    const unsigned char c = static_cast<unsigned char>(*at);
+    if (c >= 0x80) {
+      const size_t length = Utf8Length(at, last);
+      if (length == 0) {
+        out += "\\ufffd";
+      } else {
+        out.append(at, length);
+        at += length - 1;
+      }
+      continue;
+    }
+    const char* escape = c == '"'    ? "\\\""
+                         : c == '\\' ? "\\\\"
+                         : c == '\n' ? "\\n"
+                         : c == '\r' ? "\\r"
+                         : c == '\t' ? "\\t"
+                         : c == '\b' ? "\\b"
+                         : c == '\f' ? "\\f"
+                                     : nullptr;
     if (escape != nullptr) {
       out += escape;
     } else if (c < 0x20) {

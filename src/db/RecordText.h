@@ -9,8 +9,9 @@
 #include <cstdint>
 #include <string>
 
-// `value` as a JSON string: '"', '\\' and control bytes escaped, every other
-// byte as it is; plain texts give exactly "value".
+// `value` as a JSON string: '"', '\\' and control bytes escaped, each byte
+// that is not part of well-formed UTF-8 written as \ufffd (the replacement
+// character), every other byte as it is; plain texts give exactly "value".
 std::string JsonQuoted(const std::string& value);
 
 // True when `text` is a JSON number as it stands (1001, -2.5e3; not 0012).

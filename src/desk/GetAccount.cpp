@@ -6,11 +6,25 @@
 #include "db/TblAccount.h"
 #include "desk/Zelvora.h"
 #include "shm/Board.h"
+#include "util/Json.h"
 #include "util/StringUtil.h"
 
 namespace {
 
 const int32_t kAccountBoardSize = 1812;
+
+// True when the JSON object [first, last) has the string member "AccountID"
+// equal to `id`.
+bool IsRecordOf(const char* first, const char* last, const std::string& id) {
+  picojson::value record;
+  std::string error;
+  if (ParseJson(first, last, record, error) == nullptr || !record.is<picojson::object>())
+    return false;
+  const picojson::object& members = record.get<picojson::object>();
+  const auto member = members.find("AccountID");
+  return member != members.end() && member->second.is<std::string>() &&
+         member->second.get<std::string>() == id;
+}
 
 void AppendEnvelope(const char* status, const std::string& data, std::string& answer) {
   if (!answer.empty()) answer += ',';
@@ -32,16 +46,18 @@ void CDeskService::AppendAccount(const std::string& id, std::string& answer) {
   std::string board;
   const std::string key = std::string(CTblAccount::TagName()) + "." + id;
   if (ReadBoard(key, kAccountBoardSize, board, 0) != -1) {
-    // The board holds records of other accounts too: the closing quote of
-    // the needle keeps 70 from matching 700.
-    const std::string needle = "\"AccountID\":\"" + id + "\"";
-    std::vector<std::string> pieces;
-    SplitText(board.c_str(), "},", pieces);
-    for (std::string& piece : pieces) {
-      if (piece.empty() || piece.find(needle) == std::string::npos) continue;
-      if (piece.back() != '}') piece += '}';
-      AppendEnvelope("0", piece, answer);
-      return;
+    // The board holds records of other accounts too, each one JSON object
+    // (the reader leaves out anything else), joined by ",": each is taken
+    // whole, however its strings and nested members look.
+    const char* const last = board.data() + board.size();
+    for (const char* at = board.data(); at < last;) {
+      const char* end = JsonValueEnd(at, last);
+      if (end == nullptr) return;
+      if (IsRecordOf(at, end, id)) {
+        AppendEnvelope("0", std::string(at, end), answer);
+        return;
+      }
+      at = end + 1;
     }
     return;
   }

@@ -2,6 +2,7 @@
 // the trades themselves (type "2"), or only the count checks (any other
 // type). Every report is counted first: "msg_no_data" when nothing matches,
 // "msg_counts_over" when more than the limit would come back.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -41,12 +42,16 @@ const GroupingCode* FindCode(const std::string& text) {
   return nullptr;
 }
 
-// The codes of the "grouping" children in document order, repeats kept.
+// The codes of the "grouping" children in document order, each once: a
+// repeated code would name its column twice in every row of the answer.
 std::vector<const GroupingCode*> GroupingCodes(const CMarkupNode& params) {
   std::vector<const GroupingCode*> codes;
   if (const CMarkupNode* grouping = params.FindNode("grouping")) {
     for (const auto& child : grouping->children) {
-      if (const GroupingCode* code = FindCode(child->text)) codes.push_back(code);
+      const GroupingCode* code = FindCode(child->text);
+      if (code != nullptr && std::find(codes.begin(), codes.end(), code) == codes.end()) {
+        codes.push_back(code);
+      }
     }
   }
   return codes;

@@ -121,10 +121,14 @@ int CopyPart(CShareMemory& memory, int64_t offset, int64_t length, MallocBuffer&
   return ReadPart(memory, offset, length, copy.get());
 }
 
-// 0 for kOk; otherwise writes the reason for board `key` and answers -1.
+// 0 for kOk (writing which records were left out, when `detail` says);
+// otherwise writes the reason for board `key` and answers -1.
 int ReportBoard(const std::string& key, BoardStatus status, const std::string& detail) {
   switch (status) {
     case BoardStatus::kOk:
+      if (!detail.empty()) {
+        std::fprintf(stderr, "ShareMemory[%s] %s\n", Printable(key).c_str(), detail.c_str());
+      }
       return 0;
     case BoardStatus::kRecordMemory:
       std::fprintf(stderr, kMallocError, kModule, kLineRecordMalloc, LastErrorText().c_str());
@@ -225,10 +229,13 @@ int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::str
   const int32_t recordSize = ReadBoardHeader(area.get()).recordSize;
   record = AllocateBuffer(static_cast<size_t>(recordSize));
   if (!record) return ReportBoard(key, BoardStatus::kRecordMemory, detail);
+  CLeftOutRecords leftOut;
   for (const int64_t offset : offsets) {
     if (offset < 0) continue;
     if (ReadPart(memory, offset, recordSize, record.get()) != 0) return -1;
-    AppendBoardRecord(record.get(), recordSize, out);
+    if (!AppendBoardRecord(record.get(), recordSize, out)) {
+      leftOut.Add((offset - kBoardHeaderSize - indexSize) / recordSize);
+    }
   }
-  return 0;
+  return ReportBoard(key, BoardStatus::kOk, leftOut.Empty() ? std::string() : leftOut.Text());
 }

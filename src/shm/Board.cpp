@@ -1,8 +1,8 @@
 #include "shm/Board.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
@@ -37,7 +37,8 @@ bool AreaFits(int32_t size, int32_t indexSize) {
 // does. A member named twice counts with its last value.
 class CIndexReader {
  public:
-  explicit CIndexReader(const std::vector<std::string>& keys) : keys_(keys), numbers_(keys.size(), -1) {}
+  explicit CIndexReader(const std::vector<std::string>& keys)
+      : keys_(keys), numbers_(keys.size(), -1) {}
 
   bool set_null() { return true; }
   bool set_bool(bool) { return true; }
@@ -92,12 +93,17 @@ class CIndexReader {
   bool isObject_ = false;
 };
 
-// Appends record `number` through the R + 1 byte `buffer`.
-void AppendRecordAt(const char* segment, int64_t offset, int32_t recordSize, char* buffer,
-                    std::string& out) {
+// Appends the record at `offset` through the R + 1 byte `buffer`, or notes
+// record `number` as left out.
+void AppendRecordAt(const char* segment, int64_t offset, int32_t recordSize, int64_t number,
+                    char* buffer, std::string& out, CLeftOutRecords& leftOut) {
   std::memcpy(buffer, segment + offset, static_cast<size_t>(recordSize));
   buffer[recordSize] = '\0';
-  AppendBoardRecord(buffer, recordSize, out);
+  if (!AppendBoardRecord(buffer, recordSize, out)) leftOut.Add(number);
+}
+
+void Explain(const CLeftOutRecords& leftOut, std::string& detail) {
+  if (!leftOut.Empty()) detail = leftOut.Text();
 }
 
 }  // namespace
@@ -116,8 +122,7 @@ BoardHeader ReadBoardHeader(const char* segment) {
 
 std::string FormatBoardHeader(int32_t count, int32_t recordSize) {
   char text[2 * kBoardFieldSize + 1];
-  std::snprintf(text, sizeof text, "%6d%6d", static_cast<int>(count),
-                static_cast<int>(recordSize));
+  std::snprintf(text, sizeof text, "%6d%6d", static_cast<int>(count), static_cast<int>(recordSize));
   return std::string(text, kBoardHeaderSize);
 }
 
@@ -127,27 +132,47 @@ int64_t BoardRecordOffset(int32_t size, int32_t indexSize, int32_t recordSize, i
   return offset + recordSize <= size ? offset : -1;
 }
 
-void AppendBoardRecord(const char* record, int32_t recordSize, std::string& out) {
+size_t BoardRecordLength(const char* record, int32_t recordSize) {
   size_t end = static_cast<size_t>(recordSize);
   while (end > 0 && record[end - 1] == ' ') --end;
   const void* nul = std::memchr(record, '\0', end);
-  if (nul != nullptr) end = static_cast<size_t>(static_cast<const char*>(nul) - record);
+  return nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - record) : end;
+}
+
+bool AppendBoardRecord(const char* record, int32_t recordSize, std::string& out) {
+  const size_t length = BoardRecordLength(record, recordSize);
+  if (!IsJsonObject(record, record + length)) return false;
   if (!out.empty()) out += ',';
-  out.append(record, end);
+  out.append(record, length);
+  return true;
+}
+
+void CLeftOutRecords::Add(int64_t number) {
+  if (++count_ > kNamedMax) return;
+  named_ += (named_.empty() ? "" : ", ") + std::to_string(number);
+}
+
+std::string CLeftOutRecords::Text() const {
+  std::string text = "left out, not a JSON object: record " + named_;
+  if (count_ > kNamedMax) text += ", and " + std::to_string(count_ - kNamedMax) + " more";
+  return text;
 }
 
 int64_t BoardHeadBytes(int32_t size, int32_t indexSize) {
-  return AreaFits(size, indexSize) ? kBoardHeaderSize + static_cast<int64_t>(indexSize) : kBoardHeaderSize;
+  return AreaFits(size, indexSize) ? kBoardHeaderSize + static_cast<int64_t>(indexSize)
+                                   : kBoardHeaderSize;
 }
 
 int64_t BoardBytesNeeded(const char* header, int32_t size, int32_t indexSize) {
   const BoardHeader fields = ReadBoardHeader(header);
-  const int64_t last = fields.count > 0 ? BoardRecordOffset(size, indexSize, fields.recordSize, fields.count - 1) : -1;
+  const int64_t last = fields.count > 0
+                           ? BoardRecordOffset(size, indexSize, fields.recordSize, fields.count - 1)
+                           : -1;
   return last >= 0 ? last + fields.recordSize : kBoardHeaderSize;
 }
 
-BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSize,
-                             std::string& out, std::string& detail) {
+BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSize, std::string& out,
+                             std::string& detail) {
   if (!AreaFits(size, indexSize)) {
     detail = "index area does not fit the segment";
     return BoardStatus::kBroken;
@@ -156,18 +181,20 @@ BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSiz
   if (header.count == 0) return BoardStatus::kOk;
   if (header.count < 0 ||
       BoardRecordOffset(size, indexSize, header.recordSize, header.count - 1) < 0) {
-    detail = "count " + std::to_string(header.count) + " of " +
-             std::to_string(header.recordSize) + " bytes does not fit " + std::to_string(size);
+    detail = "count " + std::to_string(header.count) + " of " + std::to_string(header.recordSize) +
+             " bytes does not fit " + std::to_string(size);
     return BoardStatus::kBroken;
   }
   MallocBuffer buffer = AllocateBuffer(static_cast<size_t>(header.recordSize) + 1);
   if (!buffer) return BoardStatus::kRecordMemory;
   // Texts and commas never outgrow the records: grow the answer once.
   out.reserve(out.size() + static_cast<size_t>(header.count) * (header.recordSize + 1));
+  CLeftOutRecords leftOut;
   for (int32_t i = 0; i < header.count; ++i) {
     const int64_t offset = BoardRecordOffset(size, indexSize, header.recordSize, i);
-    AppendRecordAt(segment, offset, header.recordSize, buffer.get(), out);
+    AppendRecordAt(segment, offset, header.recordSize, i, buffer.get(), out, leftOut);
   }
+  Explain(leftOut, detail);
   return BoardStatus::kOk;
 }
 
@@ -190,12 +217,14 @@ BoardStatus FindBoardRecords(const char* head, int32_t size, int32_t indexSize,
   std::memcpy(area.get(), head + kBoardHeaderSize, static_cast<size_t>(indexSize));
 
   CIndexReader index(keys);
-  if (ParseJsonWith(index, area.get(), area.get() + indexSize, detail) == nullptr) return BoardStatus::kBadIndex;
+  if (ParseJsonWith(index, area.get(), area.get() + indexSize, detail) == nullptr)
+    return BoardStatus::kBadIndex;
   if (!index.IsObject()) {
     detail = "index is not a JSON object";
     return BoardStatus::kBroken;
   }
-  for (size_t i = 0; i < keys.size(); ++i) offsets.push_back(BoardRecordOffset(size, indexSize, recordSize, index.Number(i)));
+  for (size_t i = 0; i < keys.size(); ++i)
+    offsets.push_back(BoardRecordOffset(size, indexSize, recordSize, index.Number(i)));
   return BoardStatus::kOk;
 }
 
@@ -208,8 +237,12 @@ BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t in
   const int32_t recordSize = ReadBoardHeader(segment).recordSize;
   MallocBuffer record = AllocateBuffer(static_cast<size_t>(recordSize) + 1);
   if (!record) return BoardStatus::kRecordMemory;
+  CLeftOutRecords leftOut;
   for (const int64_t offset : offsets) {
-    if (offset >= 0) AppendRecordAt(segment, offset, recordSize, record.get(), out);
+    if (offset < 0) continue;
+    const int64_t number = (offset - kBoardHeaderSize - indexSize) / recordSize;
+    AppendRecordAt(segment, offset, recordSize, number, record.get(), out, leftOut);
   }
+  Explain(leftOut, detail);
   return BoardStatus::kOk;
 }

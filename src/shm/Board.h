@@ -16,6 +16,8 @@
 //
 // Only records lying wholly inside the first S bytes are ever read. What a
 // header that breaks this gives:
+//   - any record whose text is not one JSON object (an empty one too) is
+//     left out, and the others are answered.
 //   - all records: a count of 0 (or no digits) is an empty board; a negative
 //     count, a size below 1 with records, or a count whose records reach
 //     past S is a broken board: kBroken, nothing taken.
@@ -28,6 +30,7 @@
 #ifndef ZELVORA_SHM_BOARD_H_
 #define ZELVORA_SHM_BOARD_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -63,10 +66,32 @@ std::string FormatBoardHeader(int32_t count, int32_t recordSize);
 // first `size` bytes (or recordSize is below 1).
 int64_t BoardRecordOffset(int32_t size, int32_t indexSize, int32_t recordSize, int64_t number);
 
-// Appends the text of one record of `recordSize` bytes at `record`: it ends at
-// the last non-blank byte or at the first NUL, whichever comes first. A ","
-// goes before it when `out` is not empty (also when the text is empty).
-void AppendBoardRecord(const char* record, int32_t recordSize, std::string& out);
+// The length of the text of one record of `recordSize` bytes at `record`:
+// it ends at the last non-blank byte or at the first NUL, whichever comes
+// first.
+size_t BoardRecordLength(const char* record, int32_t recordSize);
+
+// Appends the text of one record, its bytes unchanged, when it is one JSON
+// object (IsJsonObject), after a "," when `out` is not empty. False, with
+// nothing appended, for any other text, an empty one among them: answers
+// join records into JSON arrays, and one record cut or padded with garbage
+// must not make the whole answer unreadable.
+bool AppendBoardRecord(const char* record, int32_t recordSize, std::string& out);
+
+// The records a reader left out, for one line of diagnostic: their numbers
+// (0 for the first), at most kNamedMax of them named.
+class CLeftOutRecords {
+ public:
+  static constexpr int kNamedMax = 10;
+  void Add(int64_t number);
+  bool Empty() const { return count_ == 0; }
+  // "left out, not a JSON object: record 1, 4, 9" (", and N more" beyond kNamedMax).
+  std::string Text() const;
+
+ private:
+  int64_t count_ = 0;
+  std::string named_;
+};
 
 enum class BoardStatus {
   kOk,
@@ -86,9 +111,10 @@ int64_t BoardHeadBytes(int32_t size, int32_t indexSize);
 int64_t BoardBytesNeeded(const char* header, int32_t size, int32_t indexSize);
 
 // Appends every record of a board of `size` bytes, in board order.
-// `segment` holds at least its first BoardBytesNeeded bytes.
-BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSize,
-                             std::string& out, std::string& detail);
+// `segment` holds at least its first BoardBytesNeeded bytes. Records that
+// are not JSON objects are left out: kOk with `detail` naming them.
+BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSize, std::string& out,
+                             std::string& detail);
 
 // Where the record of each key found in the index area starts (-1 for a key
 // that gets none), in the order of `keys`. `head` holds the header and, when
@@ -98,7 +124,8 @@ BoardStatus FindBoardRecords(const char* head, int32_t size, int32_t indexSize,
                              std::string& detail);
 
 // Appends the record of each key found in the index area of the `size`-byte
-// segment copy, in the order of `keys` (a key given twice is answered twice).
+// segment copy, in the order of `keys` (a key given twice is answered twice);
+// records that are not JSON objects are left out as TakeBoardRecords does.
 BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t indexSize,
                                    const std::vector<std::string>& keys, std::string& out,
                                    std::string& detail);

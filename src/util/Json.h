@@ -1,7 +1,10 @@
-// The one way into picojson. picojson includes <iostream>, whose static
-// initialiser would run in every process start of the CGI program although
-// nothing here uses the standard streams; the stream declarations picojson
-// needs come from <istream> and <ostream> instead.
+// JSON in the program: the one way into picojson, which reads the offer
+// board's index, and a strict check of JSON text.
+//
+// picojson includes <iostream>, whose static initialiser would run in every
+// process start of the CGI program although nothing here uses the standard
+// streams; the stream declarations picojson needs come from <istream> and
+// <ostream> instead.
 #ifndef ZELVORA_UTIL_JSON_H_
 #define ZELVORA_UTIL_JSON_H_
 
@@ -26,7 +29,8 @@
 // a number beyond a double's range (which picojson signals by an exception)
 // is reported like any other syntax error.
 template <typename Context>
-const char* ParseJsonWith(Context& context, const char* first, const char* last, std::string& error) {
+const char* ParseJsonWith(Context& context, const char* first, const char* last,
+                          std::string& error) {
   error.clear();
   try {
     const char* end = picojson::_parse(context, first, last, &error);
@@ -39,9 +43,32 @@ const char* ParseJsonWith(Context& context, const char* first, const char* last,
 }
 
 // Parses one JSON value from [first, last) into `value`; as ParseJsonWith.
-inline const char* ParseJson(const char* first, const char* last, picojson::value& value, std::string& error) {
+inline const char* ParseJson(const char* first, const char* last, picojson::value& value,
+                             std::string& error) {
   picojson::default_parse_context context(&value);
   return ParseJsonWith(context, first, last, error);
 }
+
+// The strict check, for what the program passes on from boards and what
+// its answers must be: RFC 8259 grammar, strings in well-formed
+// UTF-8 without raw control bytes. It reads the bytes once and allocates
+// nothing, since every board record of every answer goes through it.
+// (picojson, the reader of the offer index, is more lenient: it takes "01",
+// "+1" and any byte above 0x7F in a string, which a browser refuses.)
+
+// Arrays and objects nest at most this deep; deeper text is refused, so a
+// hostile record cannot exhaust the stack.
+constexpr int kJsonDepthMax = 64;
+
+// The end of the one JSON value that starts at `first` (blanks before it
+// skipped, none after it taken), or null when [first, last) does not start
+// with one.
+const char* JsonValueEnd(const char* first, const char* last);
+
+// True when [first, last) is exactly one JSON object, blanks allowed around it.
+bool IsJsonObject(const char* first, const char* last);
+
+// True when [first, last) is exactly one JSON value, blanks allowed around it.
+bool IsJsonText(const char* first, const char* last);
 
 #endif  // ZELVORA_UTIL_JSON_H_

@@ -118,12 +118,42 @@ std::string LastErrorText() {
   return "[" + IntToText(error) + "] " + std::strerror(error);
 }
 
+size_t Utf8Length(const char* at, const char* last) {
+  const unsigned char lead = static_cast<unsigned char>(*at);
+  if (lead < 0x80) return 1;
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+  if (InRange(lead, 0xC2, 0xDF)) {
+    length = 2;
+  } else if (InRange(lead, 0xE0, 0xEF)) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : low;    // no overlong form
+    high = lead == 0xED ? 0x9F : high;  // no surrogate
+  } else if (InRange(lead, 0xF0, 0xF4)) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : low;
+    high = lead == 0xF4 ? 0x8F : high;  // nothing beyond U+10FFFF
+  } else {
+    return 0;
+  }
+  if (last - at < static_cast<ptrdiff_t>(length)) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if (!InRange(static_cast<unsigned char>(at[i]), i == 1 ? low : 0x80, i == 1 ? high : 0xBF))
+      return 0;
+  }
+  return length;
+}
+
 std::string Printable(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (const unsigned char c : text) {
-    if (c >= 0x20 && c != 0x7f) {
-      out += static_cast<char>(c);
+  const char* const last = text.data() + text.size();
+  for (const char* at = text.data(); at < last; ++at) {
+    const unsigned char c = static_cast<unsigned char>(*at);
+    const size_t length = Utf8Length(at, last);
+    if (c >= 0x20 && c != 0x7f && length > 0) {
+      out.append(at, length);
+      at += length - 1;
       continue;
     }
     const char hex[] = "0123456789ABCDEF";

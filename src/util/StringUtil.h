@@ -1,9 +1,10 @@
 // Byte-string helpers shared by the front end, the parser, the handlers and
 // the record classes. They work on bytes; none of them knows a character set
-// beyond the two-byte rule of ToLower.
+// beyond the two-byte rule of ToLower and the UTF-8 rule of Utf8Length.
 #ifndef ZELVORA_UTIL_STRINGUTIL_H_
 #define ZELVORA_UTIL_STRINGUTIL_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,11 +36,18 @@ std::string DoubleToText(double value);
 // or both bytes 0xA1-0xFE) unchanged.
 void ToLower(std::string& text);
 
+// The length of the well-formed UTF-8 sequence that starts at `at` (1 for a
+// byte below 0x80), or 0 when the bytes there are not one: an overlong
+// form, a surrogate, a code point beyond U+10FFFF, a sequence cut short.
+// REQUIRES: at < last.
+size_t Utf8Length(const char* at, const char* last);
+
 // "[" + errno in decimal + "] " + strerror(errno), for the current errno.
 std::string LastErrorText();
 
-// `text` with each control byte (below 0x20, and 0x7F) written as \xHH, so
-// that a request's text cannot start or forge a line of a log.
+// `text` with each control byte (below 0x20, and 0x7F) and each byte that is
+// not part of well-formed UTF-8 written as \xHH, so that a request's text
+// cannot start or forge a line of a log, nor garble the log's encoding.
 std::string Printable(const std::string& text);
 
 #endif  // ZELVORA_UTIL_STRINGUTIL_H_

@@ -89,7 +89,7 @@ TEST_F(Statements, DatabaseMethods) {
        {"{C}", closed + " AND `OpenTime`>='2020/01/01' AND `CloseTime`<='2020/02/01' ORDER BY `TradeID`", "close"}, "*"},
       {{"getClosedTrade", "<accountid></accountid><startdate></startdate>"}, {"{C}", "select SELECT * FROM `Trade` WHERE `AccountId`='' AND `CloseOrderID`!='' ORDER BY `TradeID`", "close"}, "[]"},
       {{"getClosedTrade", "<symbol>x</symbol>"}, {}, "[]"},
-      {{"getReport", "<rpttype>1</rpttype><accountid>1001</accountid><grouping><g>1</g><g>9</g><g>3</g></grouping>", "1", Call::kFake, "", "counts\tSymbol\t_year\tPL\tGrossPL\tCounts\n3\tEURUSD\t2020\t10\t12\t3\n"},
+      {{"getReport", "<rpttype>1</rpttype><accountid>1001</accountid><grouping><g>1</g><g>9</g><g>3</g><g>1</g></grouping>", "1", Call::kFake, "", "counts\tSymbol\t_year\tPL\tGrossPL\tCounts\n3\tEURUSD\t2020\t10\t12\t3\n"},
        {"{C}", count + bySymbolYear, "select select t.Symbol,year(t.OpenTime) _year,sum(t.PL) PL, sum(t.GrossPL) GrossPL, count(t.PL) Counts,'' TradeMethodName,'-1'_month,'-1'_week from `Trade` t" + bySymbolYear, "close"},
        "[{\"Symbol\":\"EURUSD\",\"_year\":2020,\"PL\":10.000000,\"GrossPL\":12.000000,\"Counts\":3,\"TradeMethodName\":\"\",\"_month\":\"\",\"_week\":\"\"}]"},
       {{"getReport", ("<rpttype>1</rpttype>" + allFilters + "<grouping><a>2</a><!-- 5 --></grouping>"), "1", Call::kFake, "", "counts\tTradeMethodName\t_week\tPL\tGrossPL\tCounts\n1\tMA\t7\t-2.5\t3\t1\n"},

@@ -39,13 +39,49 @@ TEST(BoardFormat, HeaderFieldsAndRecordOffsets) {
       {1812, 0, 100, 0, 12}, {1812, 0, 100, 17, 1712}, {1812, 0, 100, 18, -1}, {64032, 4000, 40, 0, 4012}, {1812, 0, 1, 1799, 1811}, {1812, 0, 1, 1800, -1}, {1812, 0, 0, 0, -1},
       {1812, 0, -40, 1, -1}, {1812, 0, 10, -1, -1}, {1812, 1801, 1, 0, -1}, {1812, -4, 10, 0, -1}, {1812, 0, 2000000000, 1, -1}, {10, 0, 1, 0, -1}};
   for (const auto& o : offsets) EXPECT_EQ(BoardRecordOffset(o[0], o[1], o[2], o[3]), o[4]) << o[0] << " " << o[1] << " " << o[2] << " " << o[3];
+}
+
+// A record goes into an answer's JSON array only when it is one JSON object;
+// whatever it holds inside is kept byte for byte.
+TEST(BoardFormat, RecordsAreTakenOnlyWhenTheyAreOneJsonObject) {
+  const std::string deep = std::string(63, '[') + std::string(63, ']');
   const struct {
     std::string record, before, after;
-  } appends[] = {{"abc   ", "", "abc"}, {"abc   ", "x", "x,abc"}, {"      ", "x", "x,"}, {"      ", "", ""}, {std::string("ab\0cd ", 6), "", "ab"}, {std::string("ab  \0cd", 7), "", "ab  "}, {std::string("\0abc", 4), "", ""}, {" a\tb \t ", "", " a\tb \t"}};
+  } appends[] = {
+      {"{\"a\":1}   ", "", "{\"a\":1}"},
+      {"{\"a\":1}   ", "x", "x,{\"a\":1}"},
+      {"      ", "x", "x"},
+      {std::string("{}\0cd ", 6), "", "{}"},
+      {std::string("{}  \0cd", 7), "", "{}  "},
+      {std::string("\0{}", 3), "", ""},
+      {" {\"a\":\"},\"}\t ", "", " {\"a\":\"},\"}\t"},
+      {"{\"s\":\"\\u00e9\\n\\\"\\\\\\/\",\"u\":\"\xc3\xa9\xe6\x97\xa5\xf0\x9d\x84\x9e\",\"n\":-0.5e+10,\"t\":[true,false,null,{}]}", "", "*"},
+      {"{\"d\":" + deep + "}", "", "*"},
+      // Not one JSON object.
+      {"{\"d\":[" + deep + "]}", "", ""},
+      {"{\"a\":1},{\"b\":2}", "", ""},
+      {"[1]", "", ""},
+      {"{\"a\":1,}", "", ""},
+      {"{\"a\" 1}", "", ""},
+      {"{'a':1}", "", ""},
+      {"{\"a\":+1}", "", ""},
+      {"{\"a\":01}", "", ""},
+      {"{\"a\":1.}", "", ""},
+      {"{\"a\":tru}", "", ""},
+      {"{\"a\":\"\x01\"}", "", ""},
+      {"{\"a\":\"\\q\"}", "", ""},
+      {"{\"a\":\"\\u12G4\"}", "", ""},
+      {"{\"a\":\"\xff\"}", "", ""},
+      {"{\"a\":\"\xc0\xaf\"}", "", ""},
+      {"{\"a\":\"\xed\xa0\x80\"}", "", ""},
+      {"{\"a\":\"\xf4\x90\x80\x80\"}", "", ""},
+      {"{\"a\":\"\xe6\x97\"}", "", ""},
+  };
   for (const auto& c : appends) {
     std::string out = c.before;
-    AppendBoardRecord(c.record.data(), static_cast<int32_t>(c.record.size()), out);
-    EXPECT_EQ(out, c.after) << ::testing::PrintToString(c.record);
+    const bool taken = AppendBoardRecord(c.record.data(), static_cast<int32_t>(c.record.size()), out);
+    EXPECT_EQ(out, c.after == "*" ? c.record : c.after) << ::testing::PrintToString(c.record);
+    EXPECT_EQ(taken, out != c.before) << ::testing::PrintToString(c.record);
   }
 }
 
@@ -58,9 +94,8 @@ TEST(BoardFormat, WholeBoardsTakeTheirRecordsOrNothing) {
   } cases[] = {
       {BoardImage(400, "     3000040", 0, "", 40, {"{\"n\":0}", "{\"n\":1}", "{\"n\":2}"}), 0, BoardStatus::kOk, "x,{\"n\":0},{\"n\":1},{\"n\":2}"},
       {BoardImage(400, "     2000040", 20, "{}", 40, {"{\"n\":0}", "{\"n\":1}"}), 20, BoardStatus::kOk, "x,{\"n\":0},{\"n\":1}"},
-      {BoardImage(1812, "     3    10", 0, "", 10, {"a", "", "b"}), 0, BoardStatus::kOk, "x,a,,b"},
-      {BoardImage(1812, "    18   100", 0, "", 100, Lines(18, "r")), 0, BoardStatus::kOk, "x,r,r,r,r,r,r,r,r,r,r,r,r,r,r,r,r,r,r"},  // ends exactly at the end
-      {BoardImage(14, "     2     1", 0, "", 1, {"a", "b"}), 0, BoardStatus::kOk, "x,a,b"},  // records of one byte
+      {BoardImage(1812, "    18   100", 0, "", 100, Lines(18, "{}")), 0, BoardStatus::kOk, "x,{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}"},  // ends exactly at the end
+      {BoardImage(16, "     2     2", 0, "", 2, {"{}", "{}"}), 0, BoardStatus::kOk, "x,{},{}"},  // records of two bytes
       {BoardImage(1812, "     0    40", 0, "", 40, {"{}"}), 0, BoardStatus::kOk, "x"},
       {BoardImage(1812, "    -1    40", 0, "", 1, {}), 0, BoardStatus::kBroken, "x"},
       {BoardImage(1812, "     1     0", 0, "", 1, {}), 0, BoardStatus::kBroken, "x"},
@@ -75,6 +110,10 @@ TEST(BoardFormat, WholeBoardsTakeTheirRecordsOrNothing) {
     EXPECT_EQ(taken.out, c.status == BoardStatus::kOk ? std::string(c.out) : "x") << c.image.substr(0, 12);
     EXPECT_EQ(taken.explained, c.status != BoardStatus::kOk) << c.image.substr(0, 12);
   }
+  // Records that are not JSON objects are left out, and named.
+  const Taken taken = Take(BoardImage(1812, "     4    10", 0, "", 10, {"{}", "", "[1]", "{\"a\":2}"}), 0, nullptr, "x");
+  EXPECT_EQ(taken.out, "x,{},{\"a\":2}");
+  EXPECT_TRUE(taken.explained);
 }
 
 TEST(BoardFormat, IndexedBoardsTakeTheNamedRecordsInKeyOrder) {

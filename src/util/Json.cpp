@@ -1,0 +1,133 @@
+#include "util/Json.h"
+
+#include <cstring>
+
+#include "util/StringUtil.h"
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+const char* SkipBlanks(const char* at, const char* last) {
+  while (at < last && IsBlank(*at)) ++at;
+  return at;
+}
+
+const char* Digits(const char* at, const char* last) {
+  const char* start = at;
+  while (at < last && IsDigit(*at)) ++at;
+  return at > start ? at : nullptr;
+}
+
+// -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+const char* Number(const char* at, const char* last) {
+  if (at < last && *at == '-') ++at;
+  if (at < last && *at == '0') {
+    ++at;
+  } else if ((at = Digits(at, last)) == nullptr) {
+    return nullptr;
+  }
+  if (at < last && *at == '.' && (at = Digits(at + 1, last)) == nullptr) return nullptr;
+  if (at < last && (*at == 'e' || *at == 'E')) {
+    ++at;
+    if (at < last && (*at == '+' || *at == '-')) ++at;
+    at = Digits(at, last);
+  }
+  return at;
+}
+
+// `at` is just past the opening quote; the end is just past the closing one.
+const char* String(const char* at, const char* last) {
+  while (at < last) {
+    const unsigned char c = static_cast<unsigned char>(*at);
+    if (c == '"') return at + 1;
+    if (c < 0x20) return nullptr;
+    if (c == '\\') {
+      if (++at == last) return nullptr;
+      if (*at == 'u') {
+        for (int i = 1; i <= 4; ++i) {
+          if (at + i >= last || std::strchr("0123456789abcdefABCDEF", at[i]) == nullptr ||
+              at[i] == '\0')
+            return nullptr;
+        }
+        at += 5;
+      } else if (std::strchr("\"\\/bfnrt", *at) != nullptr && *at != '\0') {
+        ++at;
+      } else {
+        return nullptr;
+      }
+    } else if (c < 0x80) {
+      ++at;
+    } else {
+      const size_t length = Utf8Length(at, last);
+      if (length == 0) return nullptr;
+      at += length;
+    }
+  }
+  return nullptr;
+}
+
+const char* Literal(const char* at, const char* last, const char* word) {
+  const size_t size = std::strlen(word);
+  return static_cast<size_t>(last - at) >= size && std::memcmp(at, word, size) == 0 ? at + size
+                                                                                    : nullptr;
+}
+
+const char* Value(const char* at, const char* last, int depth);
+
+// Members or items up to `close`; `at` is just past the opening bracket.
+const char* Container(const char* at, const char* last, int depth, char close) {
+  if (depth >= kJsonDepthMax) return nullptr;
+  at = SkipBlanks(at, last);
+  if (at < last && *at == close) return at + 1;
+  for (;;) {
+    if (close == '}') {
+      if (at == last || *at != '"' || (at = String(at + 1, last)) == nullptr) return nullptr;
+      at = SkipBlanks(at, last);
+      if (at == last || *at != ':') return nullptr;
+      ++at;
+    }
+    if ((at = Value(at, last, depth + 1)) == nullptr) return nullptr;
+    at = SkipBlanks(at, last);
+    if (at == last) return nullptr;
+    if (*at == close) return at + 1;
+    if (*at != ',') return nullptr;
+    at = SkipBlanks(at + 1, last);
+  }
+}
+
+const char* Value(const char* at, const char* last, int depth) {
+  at = SkipBlanks(at, last);
+  if (at == last) return nullptr;
+  switch (*at) {
+    case '{':
+      return Container(at + 1, last, depth, '}');
+    case '[':
+      return Container(at + 1, last, depth, ']');
+    case '"':
+      return String(at + 1, last);
+    case 't':
+      return Literal(at, last, "true");
+    case 'f':
+      return Literal(at, last, "false");
+    case 'n':
+      return Literal(at, last, "null");
+    default:
+      return Number(at, last);
+  }
+}
+
+}  // namespace
+
+const char* JsonValueEnd(const char* first, const char* last) { return Value(first, last, 0); }
+
+bool IsJsonText(const char* first, const char* last) {
+  const char* end = JsonValueEnd(first, last);
+  return end != nullptr && SkipBlanks(end, last) == last;
+}
+
+bool IsJsonObject(const char* first, const char* last) {
+  const char* start = SkipBlanks(first, last);
+  return start < last && *start == '{' && IsJsonText(start, last);
+}
