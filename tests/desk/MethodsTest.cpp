@@ -86,10 +86,10 @@ TEST_P(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
   Board("account." + id_ + "c", "     1   200", {"{\"AccountID\":\"x\"}"});
   const std::string table = "{\"status\":0, \"data\":" + fromTable_ + "}", fail = "[{\"status\":1, \"data\":{\"AccountID\":\"" + id_ + "a\"}}]";
   Expect({
-      // The closing quote keeps 7 from matching 70 and 700; a piece cut at "}," gets its brace back.
+      // 7 does not match 70 or 700; a record with a nested object is taken whole.
       {{"getAccount", Accounts("7")}, "[{\"status\":0, \"data\":" + seven + "}]"},
       {{"getAccount", Accounts("70")}, "[{\"status\":0, \"data\":" + seventy + "}]"},
-      {{"getAccount", Accounts("700")}, "[{\"status\":0, \"data\":{\"AccountID\":\"" + id_ + "700\",\"Sub\":{\"a\":1}}]"},
+      {{"getAccount", Accounts("700")}, "[{\"status\":0, \"data\":" + nested + "}]"},
       {{"getAccount", Accounts("c")}, "[]"},  // a readable board without the record: the table is not asked
       {{"getAccount", Accounts("a")}, "[" + table + "]"},
       {{"getAccount", Accounts("a"), "1", Call::kServer, "127.0.0.1:1"}, fail},
