@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "db/SqlText.h"
 #include "support/Desk.h"
@@ -109,6 +110,36 @@ TEST_F(MywClientTest, TransactionsCommitAllOrNothing) {
   EXPECT_EQ(GetCapturedStderr(), "Duplicate entry '1' for key 'PRIMARY'\n" + std::string(kRefusedSqlMessage) + "empty transaction: nothing to commit\n");
   EXPECT_EQ(client_.Exec("DELETE FROM " + table_ + " WHERE id=2", true), 0);
   EXPECT_EQ(QueryRows("SELECT id, v FROM " + table_), (Lines{"1|a"}));
+  RunSql({"DROP TABLE " + table_});
+}
+
+// Killed between two calls, the connection is made again once for what may
+// run twice; a lone statement, which may have been carried out, is not sent again.
+TEST_F(MywClientTest, AConnectionGoneAwayIsMadeAgainOnlyWhereRunningTwiceIsSafe) {
+  RunSql({"CREATE TABLE " + table_ + " (id INT PRIMARY KEY)"});
+  Rows rows;
+  const struct {
+    const char* what;
+    std::function<int32_t()> call;
+    int32_t code;
+    bool connected;  // afterwards
+  } cases[] = {
+      {"a select", [&] { return client_.Select("SELECT 'x' name", rows, true); }, 1, true},
+      {"a transaction", [&] { return client_.ExecTrans(std::vector<std::string>{"INSERT INTO " + table_ + " VALUES (1)"}, true); }, 0, true},
+      {"a lone statement", [&] { return client_.Exec("INSERT INTO " + table_ + " VALUES (2)", true); }, -1, false},
+  };
+  for (const auto& c : cases) {
+    Rows id;
+    ASSERT_EQ(client_.Select("SELECT CONNECTION_ID() name", id, true), 1) << c.what;
+    RunSql({"KILL CONNECTION " + id[0]->name});
+    usleep(100000);  // the server closes the killed connection's socket
+    CaptureStderr();
+    const int32_t code = c.call();
+    const std::string err = GetCapturedStderr();
+    EXPECT_EQ(code, c.code) << c.what << ": " << err;
+    EXPECT_EQ(client_.IsConnected(), c.connected) << c.what << ": " << err;
+  }
+  EXPECT_EQ(QueryRows("SELECT id FROM " + table_), (Lines{"1"})) << "the transaction once, the lone statement never";
   RunSql({"DROP TABLE " + table_});
 }
 
