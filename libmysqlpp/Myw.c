@@ -240,13 +240,20 @@ MYW_EXPORT MywResult myw_connect(void* context, const char* database, const char
    away is found by the statement that meets it. */
 MYW_EXPORT int myw_isConnected(void* context) { return Connection(context) != NULL ? 1 : 0; }
 
+/* The connector's last failure: its words in `result`, its error number
+   (never 0) returned. */
+static unsigned Failed(MywContext* ctx, MywResult* result) {
+  *result = Fail(mysql_error(ctx->mysql));
+  const unsigned code = mysql_errno(ctx->mysql);
+  return code != 0 ? code : CR_UNKNOWN_ERROR;
+}
+
 /* Runs one statement as one round trip; 0, or the connector's error number
    with its words in `result`. */
 static unsigned Query(MywContext* ctx, const char* sql, MywResult* result) {
   ctx->started = Now();
   if (mysql_real_query(ctx->mysql, sql, strlen(sql)) == 0) return 0;
-  *result = Fail(mysql_error(ctx->mysql));
-  return mysql_errno(ctx->mysql);
+  return Failed(ctx, result);
 }
 
 static void Append(MywResult* result, const char* text) {
@@ -281,8 +288,7 @@ static unsigned SelectOnce(MywContext* ctx, const char* sql, MywRecordSet* set, 
   if (rows == NULL) {
     *result = Ok(0); /* a statement without rows: an empty set */
     if (mysql_field_count(ctx->mysql) == 0) return 0;
-    *result = Fail(mysql_error(ctx->mysql));
-    return mysql_errno(ctx->mysql);
+    return Failed(ctx, result);
   }
   const int copied = CopyResult(rows, set);
   mysql_free_result(rows);
