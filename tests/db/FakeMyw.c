@@ -6,9 +6,9 @@
 // names and every further line one row, cells separated by tabs: every
 // select answers those rows. ZELVORA_FAKE_FAIL set to "connect", "select" or
 // "trans" makes that call fail; "lost" makes every select fail and
-// myw_isConnected answer 0 (a connection gone away). Built once more with OMIT_INIT (no myw_init)
-// and with OMIT_QUERIES (no myw_select, myw_exec, myw_isConnected,
-// myw_close), for the client's failure paths.
+// myw_isConnected answer 0 (a connection gone away). Built once more with
+// OMIT_INIT (no myw_init) and with OMIT_QUERIES (no myw_select, myw_exec,
+// myw_isConnected, myw_close), for the client's failure paths.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

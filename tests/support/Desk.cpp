@@ -79,6 +79,7 @@ const std::string& DatabaseRefusal() {
       if (std::getenv(name) == nullptr) return std::string("no database: run scripts/test");
     }
     const ProcessResult marker = RunShell(ClientCommand(), "SELECT SCHEMA_COMMENT FROM information_schema.SCHEMATA WHERE SCHEMA_NAME=DATABASE();\n");
+    if (marker.status != 0) return "the database MYSQL_* name does not answer: " + marker.err;
     if (marker.out == "zelvora throwaway: made by scripts/db-local\n") return std::string();
     return std::string("refused: MYSQL_* name a database that scripts/db-local did not make, and the tests write into it (scripts/db-local reset marks one of its own)");
   }();

@@ -50,13 +50,13 @@ const Lines* DatabaseEnv();
 
 // Skips the test without a throwaway database, or fails it when
 // ZELVORA_REQUIRE_DB is set, so that a broken set-up never passes quietly.
-#define REQUIRE_DATABASE()                                       \
-  do {                                                           \
-    const std::string& refusal = DatabaseRefusal();              \
-    if (!refusal.empty()) {                                      \
+#define REQUIRE_DATABASE()                                                 \
+  do {                                                                     \
+    const std::string& refusal = DatabaseRefusal();                        \
+    if (!refusal.empty()) {                                                \
       if (std::getenv("ZELVORA_REQUIRE_DB") != nullptr) FAIL() << refusal; \
-      GTEST_SKIP() << refusal;                                   \
-    }                                                            \
+      GTEST_SKIP() << refusal;                                             \
+    }                                                                      \
   } while (0)
 
 // Skips a test that writes boards unless the process has a /dev/shm of its
