@@ -5,9 +5,11 @@
 #include "Myw.h"
 
 #include <mysql.h>
+#include <errmsg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #define MYW_EXPORT __attribute__((visibility("default")))
 
@@ -15,9 +17,14 @@
    seconds from 1 to 3600. */
 enum { kConnectTimeoutSeconds = 2, kTimeoutSeconds = 10, kHostsMost = 16 };
 
+/* The connection and what made it: myw_connect's arguments (copies; NULL
+   stays absent) serve again when a statement finds the connection gone. */
 typedef struct MywContext {
   MYSQL* mysql;
   int connected;
+  char *database, *host, *user, *password;
+  unsigned timeout; /* MYSQL_TIMEOUT of the connection made */
+  double started;   /* when the last round trip began (monotonic seconds) */
 } MywContext;
 
 static MywResult Result(int32_t code, int64_t count, const char* message) {
@@ -136,13 +143,6 @@ static int CopyResult(MYSQL_RES* result, MywRecordSet* set) {
   return 0;
 }
 
-static MywResult RollBack(MYSQL* mysql) {
-  const MywResult failed = Fail(mysql_error(mysql));
-  mysql_rollback(mysql);
-  mysql_autocommit(mysql, 1);
-  return failed;
-}
-
 MYW_EXPORT void* myw_init(void) { return calloc(1, sizeof(MywContext)); }
 
 /* Seconds from the environment variable `name`, or `fallback`. */
@@ -168,33 +168,40 @@ static int ParseHosts(const char* hosts, HostParts parts[kHostsMost]) {
   }
 }
 
-/* Connects to the first host of MYSQL_HOST that answers, each tried for at
-   most MYSQL_CONNECT_TIMEOUT seconds; every statement then has MYSQL_TIMEOUT
-   seconds to be read and written, so a server that accepts and never
-   answers holds no one for longer. */
-MYW_EXPORT MywResult myw_connect(void* context, const char* database, const char* host,
-                                 const char* user, const char* password) {
-  MywContext* ctx = (MywContext*)context;
-  if (ctx == NULL) return Fail("no context");
+static double Now(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
+}
+
+static void Disconnect(MywContext* ctx) {
   if (ctx->mysql != NULL) mysql_close(ctx->mysql);
   ctx->mysql = NULL;
   ctx->connected = 0;
+}
+
+/* Connects to the first host of the context's list that answers, each tried
+   for at most MYSQL_CONNECT_TIMEOUT seconds; every round trip then has
+   MYSQL_TIMEOUT seconds to be read and written, so a server that accepts and
+   never answers holds no one for longer. */
+static MywResult Open(MywContext* ctx) {
+  Disconnect(ctx);
   HostParts parts[kHostsMost];
-  const int count = ParseHosts(host, parts);
+  const int count = ParseHosts(ctx->host, parts);
   if (count < 0) return Fail("bad MYSQL_HOST: expected host, host:port or /socket");
   const unsigned connectTimeout = Seconds("MYSQL_CONNECT_TIMEOUT", kConnectTimeoutSeconds);
-  const unsigned timeout = Seconds("MYSQL_TIMEOUT", kTimeoutSeconds);
+  ctx->timeout = Seconds("MYSQL_TIMEOUT", kTimeoutSeconds);
   char failures[MYW_MESSAGE_SIZE] = "";
   for (int i = 0; i < count; ++i) {
     ctx->mysql = mysql_init(NULL);
     if (ctx->mysql == NULL) return Fail("out of memory");
     mysql_optionsv(ctx->mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
-    mysql_optionsv(ctx->mysql, MYSQL_OPT_READ_TIMEOUT, &timeout);
-    mysql_optionsv(ctx->mysql, MYSQL_OPT_WRITE_TIMEOUT, &timeout);
+    mysql_optionsv(ctx->mysql, MYSQL_OPT_READ_TIMEOUT, &ctx->timeout);
+    mysql_optionsv(ctx->mysql, MYSQL_OPT_WRITE_TIMEOUT, &ctx->timeout);
     mysql_optionsv(ctx->mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
     const HostParts* part = &parts[i];
-    if (mysql_real_connect(ctx->mysql, part->name[0] != '\0' ? part->name : NULL, user, password, database, part->port,
-                           part->socket[0] != '\0' ? part->socket : NULL, 0) != NULL) {
+    if (mysql_real_connect(ctx->mysql, part->name[0] != '\0' ? part->name : NULL, ctx->user, ctx->password, ctx->database,
+                           part->port, part->socket[0] != '\0' ? part->socket : NULL, 0) != NULL) {
       ctx->connected = 1;
       return Ok(0);
     }
@@ -205,64 +212,165 @@ MYW_EXPORT MywResult myw_connect(void* context, const char* database, const char
     } else {
       snprintf(failures + used, sizeof failures - used, "%shost %d: %s", used > 0 ? "; " : "", i + 1, mysql_error(ctx->mysql));
     }
-    mysql_close(ctx->mysql);
-    ctx->mysql = NULL;
+    Disconnect(ctx);
   }
   return Fail(failures);
 }
 
-MYW_EXPORT int myw_isConnected(void* context) {
-  MYSQL* mysql = Connection(context);
-  return mysql != NULL && mysql_ping(mysql) == 0 ? 1 : 0;
+/* A copy of `text` in *copy (NULL for NULL); -1 when out of memory. */
+static int Keep(char** copy, const char* text) {
+  free(*copy);
+  *copy = text != NULL ? strdup(text) : NULL;
+  return text != NULL && *copy == NULL ? -1 : 0;
 }
 
-MYW_EXPORT MywResult myw_select(void* context, const char* sql, MywRecordSet* set) {
-  MYSQL* mysql = Connection(context);
-  if (mysql == NULL) return Fail("not connected");
-  if (sql == NULL || set == NULL) return Fail("no statement");
-  if (mysql_real_query(mysql, sql, strlen(sql)) != 0) return Fail(mysql_error(mysql));
-  MYSQL_RES* result = mysql_store_result(mysql);
-  if (result == NULL) {
-    if (mysql_field_count(mysql) != 0) return Fail(mysql_error(mysql));
-    return Ok(0); /* a statement without rows: an empty set */
+MYW_EXPORT MywResult myw_connect(void* context, const char* database, const char* host,
+                                 const char* user, const char* password) {
+  MywContext* ctx = (MywContext*)context;
+  if (ctx == NULL) return Fail("no context");
+  Disconnect(ctx);
+  if (Keep(&ctx->database, database) != 0 || Keep(&ctx->host, host) != 0 || Keep(&ctx->user, user) != 0 ||
+      Keep(&ctx->password, password) != 0) {
+    return Fail("out of memory");
   }
-  const int copied = CopyResult(result, set);
-  mysql_free_result(result);
-  DrainResults(mysql);
-  return copied == 0 ? Ok(set->rowCount) : Fail("out of memory");
+  return Open(ctx);
 }
 
+/* What the library knows, without asking the server: a connection that went
+   away is found by the statement that meets it. */
+MYW_EXPORT int myw_isConnected(void* context) { return Connection(context) != NULL ? 1 : 0; }
+
+/* The connector's last failure: its words in `result`, its error number
+   (never 0) returned. */
+static unsigned Failed(MywContext* ctx, MywResult* result) {
+  *result = Fail(mysql_error(ctx->mysql));
+  const unsigned code = mysql_errno(ctx->mysql);
+  return code != 0 ? code : CR_UNKNOWN_ERROR;
+}
+
+/* Runs one statement as one round trip; 0, or the connector's error number
+   with its words in `result`. */
+static unsigned Query(MywContext* ctx, const char* sql, MywResult* result) {
+  ctx->started = Now();
+  if (mysql_real_query(ctx->mysql, sql, strlen(sql)) == 0) return 0;
+  return Failed(ctx, result);
+}
+
+static void Append(MywResult* result, const char* text) {
+  const size_t used = strlen(result->message);
+  snprintf(result->message + used, sizeof result->message - used, "%s", text);
+}
+
+/* After a round trip failed with `code`: 1 when the call may run again on a
+   new connection, made here. Only a connection that went away (the server's
+   "gone away" and "lost connection") is given up, and closed, so that later
+   calls fail at once; a statement the server refused leaves it as it is. A
+   new one is made only when `mayRepeat` and the old one went away at once,
+   not after waiting out MYSQL_TIMEOUT: a server that stops answering costs
+   a request one timeout, not one per statement. */
+static int Reopened(MywContext* ctx, unsigned code, int mayRepeat, MywResult* result) {
+  if (code != CR_SERVER_GONE_ERROR && code != CR_SERVER_LOST) return 0;
+  const int timedOut = Now() - ctx->started + 0.05 >= (double)ctx->timeout;
+  Disconnect(ctx);
+  if (timedOut) Append(result, " (no answer within MYSQL_TIMEOUT)");
+  if (!mayRepeat || timedOut) return 0;
+  const MywResult opened = Open(ctx);
+  if (opened.code == 0) return 1;
+  Append(result, "; connecting again: ");
+  Append(result, opened.message);
+  return 0;
+}
+
+static unsigned SelectOnce(MywContext* ctx, const char* sql, MywRecordSet* set, MywResult* result) {
+  const unsigned code = Query(ctx, sql, result);
+  if (code != 0) return code;
+  MYSQL_RES* rows = mysql_store_result(ctx->mysql);
+  if (rows == NULL) {
+    *result = Ok(0); /* a statement without rows: an empty set */
+    if (mysql_field_count(ctx->mysql) == 0) return 0;
+    return Failed(ctx, result);
+  }
+  const int copied = CopyResult(rows, set);
+  mysql_free_result(rows);
+  DrainResults(ctx->mysql);
+  *result = copied == 0 ? Ok(set->rowCount) : Fail("out of memory");
+  return 0;
+}
+
+/* A select changes nothing, so one that met a connection gone away runs once
+   more on a new one. */
+MYW_EXPORT MywResult myw_select(void* context, const char* sql, MywRecordSet* set) {
+  MywContext* ctx = (MywContext*)context;
+  if (Connection(ctx) == NULL) return Fail("not connected");
+  if (sql == NULL || set == NULL) return Fail("no statement");
+  MywResult result;
+  for (int repeat = 1;; repeat = 0) {
+    const unsigned code = SelectOnce(ctx, sql, set, &result);
+    if (code == 0 || !Reopened(ctx, code, repeat, &result)) return result;
+  }
+}
+
+/* Never sent twice: a statement whose connection went away may have been
+   carried out. */
 MYW_EXPORT MywResult myw_exec(void* context, const char* sql) {
-  MYSQL* mysql = Connection(context);
-  if (mysql == NULL) return Fail("not connected");
+  MywContext* ctx = (MywContext*)context;
+  if (Connection(ctx) == NULL) return Fail("not connected");
   if (sql == NULL) return Fail("no statement");
-  if (mysql_real_query(mysql, sql, strlen(sql)) != 0) return Fail(mysql_error(mysql));
-  const my_ulonglong changed = mysql_affected_rows(mysql);
-  DrainResults(mysql);
+  MywResult result;
+  const unsigned code = Query(ctx, sql, &result);
+  if (code != 0) {
+    Reopened(ctx, code, 0, &result);
+    return result;
+  }
+  const my_ulonglong changed = mysql_affected_rows(ctx->mysql);
+  DrainResults(ctx->mysql);
   return Ok(changed == (my_ulonglong)-1 ? 0 : (int64_t)changed);
 }
 
-MYW_EXPORT MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) {
-  MYSQL* mysql = Connection(context);
-  if (mysql == NULL) return Fail("not connected");
-  if (sqls == NULL || count <= 0) return Fail("empty transaction: nothing to commit");
-  if (mysql_autocommit(mysql, 0) != 0) return Fail(mysql_error(mysql));
+/* One try at the transaction; 0, or the failing round trip's error number.
+   `committing` is set once the COMMIT is on its way. */
+static unsigned TransOnce(MywContext* ctx, const char* const* sqls, int32_t count, MywResult* result,
+                          int* committing) {
+  unsigned code = Query(ctx, "START TRANSACTION", result);
   int64_t changed = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    const char* sql = sqls[i] != NULL ? sqls[i] : "";
-    if (mysql_real_query(mysql, sql, strlen(sql)) != 0) return RollBack(mysql);
-    const my_ulonglong rows = mysql_affected_rows(mysql);
+  for (int32_t i = 0; code == 0 && i < count; ++i) {
+    code = Query(ctx, sqls[i] != NULL ? sqls[i] : "", result);
+    if (code != 0) break;
+    const my_ulonglong rows = mysql_affected_rows(ctx->mysql);
     if (rows != (my_ulonglong)-1) changed += (int64_t)rows;
-    DrainResults(mysql);
+    DrainResults(ctx->mysql);
   }
-  if (mysql_commit(mysql) != 0) return RollBack(mysql);
-  mysql_autocommit(mysql, 1);
-  return Ok(changed);
+  if (code == 0) {
+    *committing = 1;
+    code = Query(ctx, "COMMIT", result);
+  }
+  if (code == 0) {
+    *result = Ok(changed);
+  } else if (code != CR_SERVER_GONE_ERROR && code != CR_SERVER_LOST) {
+    mysql_real_query(ctx->mysql, "ROLLBACK", 8);
+  }
+  return code;
+}
+
+/* A transaction whose connection went away before its COMMIT was sent was
+   rolled back with it, and runs once more on a new connection; one that went
+   away during the COMMIT may have been committed, and is not sent again. */
+MYW_EXPORT MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) {
+  MywContext* ctx = (MywContext*)context;
+  if (Connection(ctx) == NULL) return Fail("not connected");
+  if (sqls == NULL || count <= 0) return Fail("empty transaction: nothing to commit");
+  MywResult result;
+  for (int repeat = 1;; repeat = 0) {
+    int committing = 0;
+    const unsigned code = TransOnce(ctx, sqls, count, &result, &committing);
+    if (code == 0 || !Reopened(ctx, code, repeat && !committing, &result)) return result;
+  }
 }
 
 MYW_EXPORT void myw_close(void* context) {
   MywContext* ctx = (MywContext*)context;
   if (ctx == NULL) return;
-  if (ctx->mysql != NULL) mysql_close(ctx->mysql);
+  Disconnect(ctx);
+  free(ctx->database), free(ctx->host), free(ctx->user), free(ctx->password);
   free(ctx);
 }

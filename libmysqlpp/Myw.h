@@ -50,22 +50,30 @@ typedef struct MywRecordSet {
 void* myw_init(void);
 
 /* Connects; NULL arguments are absent (the client's defaults). `host` is a
-   host name, "host:port", "[ipv6]:port", or an absolute unix socket path. */
+   host name, "host:port", "[ipv6]:port", or an absolute unix socket path.
+   The context keeps copies of the arguments: a statement that finds its
+   connection gone away (the server's "gone away" or "lost connection", at
+   once rather than after MYSQL_TIMEOUT) connects with them again, once, as
+   each call below says. Any other failure leaves the connection as it is. */
 MywResult myw_connect(void* context, const char* database, const char* host, const char* user,
                       const char* password);
 
-/* Non-zero when the connection is alive (the server is asked). */
+/* Non-zero while the context holds a connection: made, and not found gone
+   away since. The server is not asked. */
 int myw_isConnected(void* context);
 
-/* Runs one statement that returns rows into `set` (zeroed by the caller). */
+/* Runs one statement that returns rows into `set` (zeroed by the caller).
+   It must change nothing: one that met a connection gone away runs again. */
 MywResult myw_select(void* context, const char* sql, MywRecordSet* set);
 
-/* Runs one statement; `count` is the rows it changed. */
+/* Runs one statement; `count` is the rows it changed. Never sent twice. */
 MywResult myw_exec(void* context, const char* sql);
 
 /* Runs `count` statements as one transaction: all committed (code 0) or
    all rolled back (code -1, the failing statement's message). An empty list
-   commits nothing and answers -1. */
+   commits nothing and answers -1. A connection gone away before the COMMIT
+   was sent rolled it back: it runs again. Gone during the COMMIT, the
+   transaction may have been committed: -1, and it is not sent again. */
 MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count);
 
 /* Closes the connection and frees the context (NULL is ignored). */

@@ -139,14 +139,24 @@ TEST(FastCgiWorker, KeepsOneConnectionAcrossRequests) {
   const struct Removed { int port; ~Removed() { Db("remove", port); } } removed{port};  // however the test ends
   ASSERT_EQ(Db("start", port).status, 0);
   ASSERT_EQ(Db("sql -e \"INSERT INTO \\`ImplPlan\\` (AccountID, Symbol, IP1) VALUES ('7', 'EURUSD', '0.5')\"", port).status, 0);
-  const std::string body = RequestBody("getImplPlan", "<accountid>7</accountid>");
-  const Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536", "MYSQL_HOST=127.0.0.1:" + std::to_string(port), "MYSQL_USER=zelvora", "MYSQL_PWD=zelvora-local", "MYSQL_DB=zelvora"};
+  const std::string body = RequestBody("getImplPlan", "<accountid>7</accountid>"), write = RequestBody("setImplPlan", "<accountid>7</accountid><param><symbol>GBPUSD</symbol></param>");
+  const auto ask = [port](const CWorker& worker, const std::string& request) {
+    return Send(worker, {{"CONTENT_LENGTH=" + std::to_string(request.size()), "MAX_CONTENT_LENGTH=65536", "MYSQL_HOST=127.0.0.1:" + std::to_string(port), "MYSQL_USER=zelvora", "MYSQL_PWD=zelvora-local", "MYSQL_DB=zelvora"}, request});
+  };
   const std::string plan = kAnswerHeader + ("[" + PlanJson("EURUSD", {"0.5"}) + "]|");
-  auto connections = [&] { return std::stol(Db("sql -N -e \"SHOW GLOBAL STATUS LIKE 'Connections'\" | cut -f2", port).out); };
+  auto status = [&](const std::string& name) { return std::stol(Db("sql -N -e \"SHOW GLOBAL STATUS LIKE '" + name + "'\" | cut -f2", port).out); };
   CWorker workers[2];
-  const long before = connections();
-  for (int n = 0; n < 1000; ++n) ASSERT_EQ(Send(workers[n % 2], {env, body}), plan) << "request " << n;
-  EXPECT_LE(connections() - before, 3) << "two workers' connections and the count's own";
+  const long pings = status("Com_admin_commands"), before = status("Connections");
+  for (int n = 0; n < 1000; ++n) ASSERT_EQ(ask(workers[n % 2], body), plan) << "request " << n;
+  EXPECT_LE(status("Connections") - before, 3) << "two workers' connections and the count's own";
+  EXPECT_EQ(status("Com_admin_commands") - pings, 0) << "no request asks the server whether its kept connection lives";
+  // Restarted between two requests, the server gets one new connection from each of them, and no request fails.
+  ASSERT_EQ(ask(workers[0], write), std::string(kAnswerHeader) + "ok|");
+  ASSERT_EQ(Db("stop", port).status, 0);
+  ASSERT_EQ(Db("start", port).status, 0);
+  const long restarted = status("Connections");
+  EXPECT_EQ(ask(workers[0], body) + ask(workers[1], body) + ask(workers[0], write), plan + plan + kAnswerHeader + "ok|");
+  EXPECT_EQ(status("Connections") - restarted, 4) << "each worker's reads, one worker's writes, and the count's own";
 }
 
 }  // namespace

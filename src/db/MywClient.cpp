@@ -104,13 +104,13 @@ int CMywClient::Connect(const char* database, const char* host, const char* user
     return result.code;
   }
   select_ = select, exec_ = exec, execTrans_ = execTrans, isConnected_ = isConnected;
+  connected_ = result.code == 0;
   return result.code;
 }
 
 bool CMywClient::IsConnected(bool lock) {
-  if (isConnected_ == nullptr) return false;
   CallGuard guard(mutex_, lock);
-  return isConnected_(context_) != 0;
+  return connected_;
 }
 
 int32_t CMywClient::SelectSet(const std::string& sql, RecordSet& rows, bool lock) {
@@ -123,6 +123,7 @@ int32_t CMywClient::SelectSet(const std::string& sql, RecordSet& rows, bool lock
   {
     CallGuard guard(mutex_, lock);
     result = select_(context_, sql.c_str(), &rows.set);
+    if (result.code != 0) Recheck();
   }
   if (result.code != 0) {
     std::fprintf(stderr, "%s\n", Printable(result.message).c_str());
@@ -156,6 +157,7 @@ int32_t CMywClient::ExecTrans(const std::vector<std::string>& statements, bool l
   {
     CallGuard guard(mutex_, lock);
     result = execTrans_(context_, texts.data(), static_cast<int32_t>(texts.size()));
+    if (result.code != 0) Recheck();
   }
   if (result.code == -1) std::fprintf(stderr, "%s\n", Printable(result.message).c_str());
   return result.code;
@@ -171,6 +173,7 @@ int32_t CMywClient::Exec(const std::string& sql, bool lock) {
   {
     CallGuard guard(mutex_, lock);
     result = exec_(context_, sql.c_str());
+    if (result.code != 0) Recheck();
   }
   if (result.code == -1) std::fprintf(stderr, "%s\n", Printable(result.message).c_str());
   return result.code;

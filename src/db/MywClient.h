@@ -43,8 +43,10 @@ class CMywClient {
   // REQUIRES: called once.
   int Connect(const char* database, const char* host, const char* user, const char* password);
 
-  // True when connected and the library says the connection is alive; false
-  // when the liveness entry point was never resolved.
+  // True when Connect connected and no call since found the connection gone
+  // (the library connects again once by itself where that is safe). Asks
+  // neither the library nor the server: only a failed call asks the library
+  // whether it still holds a connection.
   bool IsConnected(bool lock = true);
 
   void Lock() { mutex_.lock(); }
@@ -88,6 +90,9 @@ class CMywClient {
   int32_t SelectSet(const std::string& sql, RecordSet& rows, bool lock);
   // The entry point `name`, or null with the loader's text on standard output.
   void* Resolve(const char* name);
+  // After a failed call (under its lock): whether the library still holds a
+  // connection.
+  void Recheck() { connected_ = isConnected_(context_) != 0; }
 
   const char* library_;
   void* handle_ = nullptr;
@@ -96,6 +101,7 @@ class CMywClient {
   MywExecFn exec_ = nullptr;
   MywExecTransFn execTrans_ = nullptr;
   MywIsConnectedFn isConnected_ = nullptr;
+  bool connected_ = false;
   std::mutex mutex_;
 };
 

@@ -172,7 +172,8 @@ bool CDeskService::ConnectDb(bool write) {
     credentials.append(values[i] != nullptr ? "=" : "-").append(values[i] != nullptr ? values[i] : "").push_back('\0');
   }
   CDbLink& link = write ? slot_->write : slot_->read;
-  // A kept connection made with the same settings serves if it still answers.
+  // A kept connection made with the same settings serves unless a call found
+  // it gone; asking the server first would cost every request a round trip.
   if (link.client && link.credentials == credentials && link.client->IsConnected(true)) {
     client_ = link.client.get();
     return true;

@@ -50,10 +50,12 @@ class CDeskService {
   // True when a usable connection exists. The first call of a request
   // connects with MYSQL_DB, MYSQL_HOST, MYSQL_USER and MYSQL_PWD (an unset
   // one absent), unless the slot holds a connection made with the same four
-  // that still answers; later calls only ask whether that connection lives,
-  // so a failed connect is never retried within the request. `write`: the
-  // connection is for writes, made with MYSQL_WRITE_HOST in place of
-  // MYSQL_HOST when that is set and not empty.
+  // that no call has found gone; later calls answer whether the client still
+  // holds its connection, so a failed connect is never retried within the
+  // request. No call asks the server: a connection gone away is found by
+  // the statement that meets it (see CMywClient). `write`: the connection is
+  // for writes, made with MYSQL_WRITE_HOST in place of MYSQL_HOST when that
+  // is set and not empty.
   bool ConnectDb(bool write = false);
 
   // Closes the connection ConnectDb(write) made or kept: after a failed

@@ -5,9 +5,10 @@
 // "close"). ZELVORA_FAKE_ROWS names a file whose first line holds the column
 // names and every further line one row, cells separated by tabs: every
 // select answers those rows. ZELVORA_FAKE_FAIL set to "connect", "select" or
-// "trans" makes that call fail. Built once more with OMIT_INIT (no myw_init)
-// and with OMIT_QUERIES (no myw_select, myw_exec, myw_isConnected,
-// myw_close), for the client's failure paths.
+// "trans" makes that call fail; "lost" makes every select fail and
+// myw_isConnected answer 0 (a connection gone away). Built once more with
+// OMIT_INIT (no myw_init) and with OMIT_QUERIES (no myw_select, myw_exec,
+// myw_isConnected, myw_close), for the client's failure paths.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -88,12 +89,13 @@ static int64_t LoadRows(MywRecordSet* set) {
 int myw_isConnected(void* context) {
   (void)context;
   Record("%sisConnected\n", "");
-  return 1;
+  return !Failing("lost");
 }
 
 MywResult myw_select(void* context, const char* sql, MywRecordSet* set) {
   (void)context;
   Record("select %s\n", sql);
+  if (Failing("lost")) return Answer(-1, 0, "fake: lost connection");
   return Failing("select") ? Answer(-1, 0, "fake: select failed") : Answer(0, LoadRows(set), "");
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "db/SqlText.h"
 #include "support/Desk.h"
@@ -110,6 +111,53 @@ TEST_F(MywClientTest, TransactionsCommitAllOrNothing) {
   EXPECT_EQ(client_.Exec("DELETE FROM " + table_ + " WHERE id=2", true), 0);
   EXPECT_EQ(QueryRows("SELECT id, v FROM " + table_), (Lines{"1|a"}));
   RunSql({"DROP TABLE " + table_});
+}
+
+// Killed between two calls, the connection is made again once for what may
+// run twice; a lone statement, which may have been carried out, is not sent again.
+TEST_F(MywClientTest, AConnectionGoneAwayIsMadeAgainOnlyWhereRunningTwiceIsSafe) {
+  RunSql({"CREATE TABLE " + table_ + " (id INT PRIMARY KEY)"});
+  Rows rows;
+  const struct {
+    const char* what;
+    std::function<int32_t()> call;
+    int32_t code;
+    bool connected;  // afterwards
+  } cases[] = {
+      {"a select", [&] { return client_.Select("SELECT 'x' name", rows, true); }, 1, true},
+      {"a transaction", [&] { return client_.ExecTrans(std::vector<std::string>{"INSERT INTO " + table_ + " VALUES (1)"}, true); }, 0, true},
+      {"a lone statement", [&] { return client_.Exec("INSERT INTO " + table_ + " VALUES (2)", true); }, -1, false},
+  };
+  for (const auto& c : cases) {
+    Rows id;
+    ASSERT_EQ(client_.Select("SELECT CONNECTION_ID() name", id, true), 1) << c.what;
+    RunSql({"KILL CONNECTION " + id[0]->name});
+    usleep(100000);  // the server closes the killed connection's socket
+    CaptureStderr();
+    const int32_t code = c.call();
+    const std::string err = GetCapturedStderr();
+    EXPECT_EQ(code, c.code) << c.what << ": " << err;
+    EXPECT_EQ(client_.IsConnected(), c.connected) << c.what << ": " << err;
+  }
+  EXPECT_EQ(QueryRows("SELECT id FROM " + table_), (Lines{"1"})) << "the transaction once, the lone statement never";
+  RunSql({"DROP TABLE " + table_});
+}
+
+// Settings of a database scripts/db-local did not make (information_schema
+// stands for a desk's) turn a writing test away before it writes: skipped,
+// or failed where a database is required, saying why.
+TEST(MywClientDatabase, WritingTestsRefuseADatabaseNotTheirOwn) {
+  REQUIRE_DATABASE();
+  for (const int required : {0, 1}) {
+    Lines env = {"MYSQL_DB=information_schema", "PATH=" + std::string(std::getenv("PATH"))};
+    for (const std::string& var : *DatabaseEnv()) {
+      if (var.rfind("MYSQL_DB=", 0) != 0) env.push_back(var);
+    }
+    if (required) env.push_back("ZELVORA_REQUIRE_DB=1");
+    const ProcessResult run = RunProcess({"/proc/self/exe", {"--gtest_filter=MywClientTest.TransactionsCommitAllOrNothing"}, env});
+    EXPECT_EQ(run.status, required) << run.out;
+    EXPECT_NE(run.out.find("refused: MYSQL_* name a database that scripts/db-local did not make"), std::string::npos) << run.out;
+  }
 }
 
 // A library short of an entry point counts as one that did not load; the

@@ -3,6 +3,7 @@
 // through a worker, from one table of cases: host lists, writes only where
 // they are accepted, failover when the primary stops, and a server that
 // accepts and never answers.
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -45,7 +46,7 @@ class Replication : public ::testing::TestWithParam<bool> {
   void SetUp() override { REQUIRE_DATABASE(); }
   // A request through the mode under test, MYSQL_HOST `hosts`, and `env`.
   Reply Run(const std::string& method, const std::string& params, const std::string& hosts, Lines env = {}) {
-    env.push_back("MYSQL_CONNECT_TIMEOUT=1");
+    env.insert(env.end(), {"MYSQL_CONNECT_TIMEOUT=1", "MYSQL_TIMEOUT=1"});
     return Ask({method, params, "1", Call::kServer, hosts, "", "", env, GetParam() ? worker_.get() : nullptr});
   }
   std::unique_ptr<CWorker> worker_ = GetParam() ? std::make_unique<CWorker>() : nullptr;
@@ -87,6 +88,15 @@ TEST_P(Replication, ReadsFromWhicheverAnswersWritesOnlyWhereAcceptedAndFailsOver
   EXPECT_EQ(Run("getImplPlan", kPlan, pair.replica).answer, Shown("5"));
   Run("setImplPlan", Plan("EURUSD", "1"), pair.primary);
   ASSERT_EQ(PairScript("synced").status, 0);
+  // A primary that stops answering costs a request of two statements one timeout, not one each (nor a connect after it).
+  Run("getOpenTradeA", kPlan, hosts);  // a worker keeps its connection to the primary
+  const pid_t primary = std::stoi(RunShell("cat " + pair.dir + "/primary/mysqld.pid").out);
+  ASSERT_EQ(kill(primary, SIGSTOP), 0);
+  const auto hung = std::chrono::steady_clock::now();
+  Run("getOpenTradeA", kPlan, hosts);
+  const auto waited = std::chrono::steady_clock::now() - hung;
+  kill(primary, SIGCONT);
+  EXPECT_LT(waited, std::chrono::milliseconds(1800)) << "one MYSQL_TIMEOUT or MYSQL_CONNECT_TIMEOUT";
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, Replication, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& mode) { return mode.param ? "FastCgi" : "Cgi"; });

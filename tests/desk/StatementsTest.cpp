@@ -46,9 +46,15 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
   const std::string offers = "select SELECT * FROM `Offer` where `Symbol` in (";
   const std::string fromRow = "{\"AccountID\":\"X1\",\"Balance\":5.000000,\"Equity\":0.000000,\"DayPL\":0.000000,\"UsedMargin\":0.000000,\"UsableMargin\":0.000000,\"GrossPL\":0.000000,\"Hedging\":\"\"}";
   Expect({
+      // The statements of one request share its connection, with no round trip between them.
       {{"getAccount", (kAccount + "<accountid>" + kId + "b</accountid>"), "1", Call::kFake, "", "AccountID\tBalance\nX1\t5\n"},
-       {"{C}", "select SELECT * FROM `Account` WHERE `AccountId`='" + kId + "'", "isConnected", "select SELECT * FROM `Account` WHERE `AccountId`='" + kId + "b'", "close"},
+       {"{C}", "select SELECT * FROM `Account` WHERE `AccountId`='" + kId + "'", "select SELECT * FROM `Account` WHERE `AccountId`='" + kId + "b'", "close"},
        "[{\"status\":0, \"data\":" + fromRow + "},{\"status\":0, \"data\":" + fromRow + "}]"},
+      // A refused statement keeps the connection; one that found it gone ends the request's use of it.
+      {{"getAccount", (kAccount + "<accountid>" + kId + "b</accountid>"), "1", Call::kFake, "", "", "select"},
+       {"{C}", "select SELECT * FROM `Account` WHERE `AccountId`='" + kId + "'", "isConnected", "select SELECT * FROM `Account` WHERE `AccountId`='" + kId + "b'", "isConnected", "close"}, "[]"},
+      {{"getAccount", (kAccount + "<accountid>" + kId + "b</accountid>"), "1", Call::kFake, "", "", "lost"},
+       {"{C}", "select SELECT * FROM `Account` WHERE `AccountId`='" + kId + "'", "isConnected", "close"}, "[{\"status\":1, \"data\":{\"AccountID\":\"" + kId + "b\"}}]"},
       // A failed connect is never retried.
       {{"getAccount", (kAccount + "<accountid>" + kId + "b</accountid>"), "1", Call::kFake, "", "", "connect"}, {"{C}", "close"},
        "[{\"status\":1, \"data\":{\"AccountID\":\"" + kId + "\"}},{\"status\":1, \"data\":{\"AccountID\":\"" + kId + "b\"}}]"},
@@ -61,12 +67,12 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
       {{"getOpenTrade", (kAccount + "<startdate>2026/12/01 00:00:00</startdate><enddate>2026/12/05 23:59:59</enddate>")}, {"{C}", trades + " AND `OpenTime`>='2026/12/01 00:00:00' AND `CloseTime`<='2026/12/05 23:59:59' ORDER BY `TradeID`", "close"}, kNoRows},
       {{"getOpenTrade", (kAccount + "<x><enddate>2026/12/05</enddate></x><startdate></startdate>")}, {"{C}", trades + " AND `CloseTime`<='2026/12/05' ORDER BY `TradeID`", "close"}, kNoRows},
       {{"getOpenTradeA", kAccount, "1", Call::kFake, "", "TradeID\tTradeMethodName\n9\tMA\n"},
-       {"{C}", trades + " ORDER BY `TradeID`", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
+       {"{C}", trades + " ORDER BY `TradeID`", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
       // A value that could end its literal is never sent, whatever the method.
       {{"getAccount", "<accountid>1' OR '1'='1</accountid>", "1", Call::kFake, "", "AccountID\nX\n"}, {"{C}", "close"}, "[]"},
       {{"getOffer", "<symbol>EURUSD</symbol><symbol>1\\</symbol>", "1", Call::kFake, "", "OfferID\n1\n"}, {"{C}", "close"}, kNoRows},
       {{"getOpenTradeA", (kAccount + "<startdate>a'); DROP TABLE `Account`; --</startdate>"), "1", Call::kFake, "", "TradeID\n1\n"},
-       {"{C}", "isConnected", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
+       {"{C}", "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND T.TradeID=Ts.TradeID    AND T.AccountId='" + kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId + "'    AND Ts.TradeMethodName!=''", "close"}, "*"},
       // Board-only methods and a fallback that is not allowed never load the library.
       {{"getPriceBar", "<symbol>EUR/USD</symbol><period>1</period>"}, {}, kNoRows},
       {{"getOpenTrade", kAccount, "0"}, {}, kNoRows},
@@ -113,13 +119,13 @@ TEST_F(Statements, DatabaseMethods) {
       {{"getImplPlan", "<symbol>x</symbol><accountid>1001</accountid>"}, {}, "[]"},
       {{"setImplPlan", "<accountid>1001</accountid><param><symbol>EURUSD</symbol><ip2>a</ip2><ip5>b</ip5><ip21>z</ip21><loginid>ops</loginid></param><param><ip1>skipped</ip1></param><param><symbol>USDJPY</symbol></param><x><param><symbol>DEEP</symbol></param></x>"},
        {"{C}", "trans 2", "  UPDATE `ImplPlan` SET `IP1`='a',`IP2`='b',`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `AccountID`='1001' AND `Symbol`='EURUSD'", "  UPDATE `ImplPlan` SET `upd_user_id`='',`upd_datetime`='NOW' WHERE `AccountID`='1001' AND `Symbol`='USDJPY'", "close"}, "ok"},
-      {{"setImplPlan", "<accountid>1</accountid><param><symbol>A</symbol></param>", "1", Call::kFake, "", "", "trans"}, {"{C}", "trans 1", "  UPDATE `ImplPlan` SET `upd_user_id`='',`upd_datetime`='NOW' WHERE `AccountID`='1' AND `Symbol`='A'", "close"}, "(banner)"},
+      {{"setImplPlan", "<accountid>1</accountid><param><symbol>A</symbol></param>", "1", Call::kFake, "", "", "trans"}, {"{C}", "trans 1", "  UPDATE `ImplPlan` SET `upd_user_id`='',`upd_datetime`='NOW' WHERE `AccountID`='1' AND `Symbol`='A'", "isConnected", "close"}, "(banner)"},
       // A plan value that would end its literal refuses the whole transaction.
       {{"setImplPlan", "<accountid>1</accountid><param><symbol>A</symbol><ip1>1</ip1></param><param><symbol>B</symbol><ip1>it's</ip1></param>"}, {"{C}", "close"}, "(banner)"},
       {{"setImplPlan", "<param><symbol>A</symbol></param>"}, {}, "(banner)"},
       {{"setImplPlan", "<accountid>1</accountid>"}, {}, "(banner)"},
       // Nothing to write: the library refuses the empty transaction.
-      {{"setImplPlan", "<accountid>1</accountid><param><ip1>no symbol</ip1></param>"}, {"{C}", "trans 0", "close"}, "(banner)"},
+      {{"setImplPlan", "<accountid>1</accountid><param><ip1>no symbol</ip1></param>"}, {"{C}", "trans 0", "isConnected", "close"}, "(banner)"},
   });
 }
 

@@ -66,22 +66,43 @@ void RemoveBoardsMarked(const std::string& marker) {
   if (dir) closedir(dir);
 }
 
+// The mariadb client's command line for the server that MYSQL_* name.
+static std::string ClientCommand() {
+  const std::string host = std::getenv("MYSQL_HOST"), port = host.substr(host.rfind(':') + 1);
+  const std::string where = host[0] == '/' ? "--socket=" + host : "--host=" + host.substr(0, host.rfind(':')) + " --port=" + port;
+  return "MYSQL_PWD=\"$MYSQL_PWD\" mariadb --batch --skip-column-names " + where + " --user=\"$MYSQL_USER\" \"$MYSQL_DB\"";
+}
+
+const std::string& DatabaseRefusal() {
+  static const std::string refusal = [] {
+    for (const char* name : {"MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB"}) {
+      if (std::getenv(name) == nullptr) return std::string("no database: run scripts/test");
+    }
+    const ProcessResult marker = RunShell(ClientCommand(), "SELECT SCHEMA_COMMENT FROM information_schema.SCHEMATA WHERE SCHEMA_NAME=DATABASE();\n");
+    if (marker.status != 0) return "the database MYSQL_* name does not answer: " + marker.err;
+    if (marker.out == "zelvora throwaway: made by scripts/db-local\n") return std::string();
+    return std::string("refused: MYSQL_* name a database that scripts/db-local did not make, and the tests write into it (scripts/db-local reset marks one of its own)");
+  }();
+  return refusal;
+}
+
 const Lines* DatabaseEnv() {
+  if (!DatabaseRefusal().empty()) return nullptr;
   static const Lines env = [] {
     Lines lines;
-    for (const char* name : {"MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB"}) {
-      if (std::getenv(name) != nullptr) lines.push_back(std::string(name) + "=" + std::getenv(name));
-    }
+    for (const char* name : {"MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB"}) lines.push_back(std::string(name) + "=" + std::getenv(name));
     return lines;
   }();
-  return env.size() == 4 ? &env : nullptr;
+  return &env;
 }
 
 // Runs `sql` through the mariadb client on the server that MYSQL_* name.
 static ProcessResult Client(const std::string& sql) {
-  const std::string host = std::getenv("MYSQL_HOST"), port = host.substr(host.rfind(':') + 1);
-  const std::string where = host[0] == '/' ? "--socket=" + host : "--host=" + host.substr(0, host.rfind(':')) + " --port=" + port;
-  const ProcessResult result = RunShell("MYSQL_PWD=\"$MYSQL_PWD\" mariadb --batch --skip-column-names " + where + " --user=\"$MYSQL_USER\" \"$MYSQL_DB\"", sql);
+  if (!DatabaseRefusal().empty()) {
+    ADD_FAILURE() << DatabaseRefusal();
+    return ProcessResult();
+  }
+  const ProcessResult result = RunShell(ClientCommand(), sql);
   EXPECT_EQ(result.status, 0) << result.err << sql;
   return result;
 }
