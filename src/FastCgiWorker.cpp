@@ -1,7 +1,7 @@
 #include "FastCgiWorker.h"
 
-#include <fcgiapp.h>
 #include <fastcgi.h>
+#include <fcgiapp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -53,7 +53,9 @@ int TimeoutSeconds() {
   const char* text = std::getenv("FCGI_TIMEOUT");
   char* end = nullptr;
   const long long value = text != nullptr ? std::strtoll(text, &end, 10) : 0;
-  return text != nullptr && end != text && *end == '\0' && value >= 1 && value <= 3600 ? static_cast<int>(value) : 30;
+  return text != nullptr && end != text && *end == '\0' && value >= 1 && value <= 3600
+             ? static_cast<int>(value)
+             : 30;
 }
 
 // The next connection, with every read and write on it bounded by
@@ -69,8 +71,9 @@ int AcceptConnection(int seconds) {
       return fd;
     }
     // A connection that went away before it was taken costs nothing more.
-    if (stopping || (errno != EINTR && errno != ECONNABORTED && errno != EPROTO && errno != ENETDOWN &&
-                     errno != EHOSTUNREACH && errno != ENETUNREACH && errno != ETIMEDOUT)) {
+    if (stopping ||
+        (errno != EINTR && errno != ECONNABORTED && errno != EPROTO && errno != ENETDOWN &&
+         errno != EHOSTUNREACH && errno != ENETUNREACH && errno != ETIMEDOUT)) {
       return -1;
     }
   }
@@ -231,7 +234,7 @@ int RunFastCgiWorker() {
     // would first wait for the peer's end, for as long as the peer sends.
     request.detached = 1;
     if (FCGX_Accept_r(&request) != 0) continue;  // that connection failed; the next
-    request.detached = 0;  // a detached request writes nothing
+    request.detached = 0;                        // a detached request writes nothing
     sigprocmask(SIG_BLOCK, &stopOnly, nullptr);
     ApplyVariables(own, request.envp);
     clearerr(stdin);
@@ -242,7 +245,8 @@ int RunFastCgiWorker() {
     // The answer and its end are written; a connection that is not kept is
     // shut at once, since the rest was read above. The library's own close
     // would first wait for the peer's end, for as long as the peer sends.
-    const int failed = FCGX_FClose(request.err) | FCGX_FClose(request.out) | FCGX_GetError(request.in);
+    const int failed =
+        FCGX_FClose(request.err) | FCGX_FClose(request.out) | FCGX_GetError(request.in);
     if (failed != 0 || !request.keepConnection) shutdown(request.ipcFd, SHUT_RDWR);
     FCGX_Finish_r(&request);
   }

@@ -29,7 +29,8 @@ int64_t BodyLimit() {
   char* end = nullptr;
   const int64_t limit = std::strtoll(text, &end, 10);
   if (limit <= 0 || end == text || *end != '\0') {
-    std::fprintf(stderr, "zelvora: MAX_CONTENT_LENGTH \"%s\" is not a number above 0: read as %lld\n",
+    std::fprintf(stderr,
+                 "zelvora: MAX_CONTENT_LENGTH \"%s\" is not a number above 0: read as %lld\n",
                  Printable(text).c_str(), static_cast<long long>(limit));
   }
   return limit;

@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -236,7 +236,8 @@ int CShareMemory::CopyOut(int64_t offset, void* destination, int64_t length) con
     errno = got < 0 ? errno : EINVAL;
     return -1;
   }
-  return CopyFromMapping(destination, static_cast<const char*>(address_) + offset, static_cast<size_t>(length));
+  return CopyFromMapping(destination, static_cast<const char*>(address_) + offset,
+                         static_cast<size_t>(length));
 }
 
 int CShareMemory::Read(int64_t offset, void* destination, int64_t length, bool lock) {
