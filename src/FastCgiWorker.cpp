@@ -1,7 +1,9 @@
 #include "FastCgiWorker.h"
 
+#include <arpa/inet.h>
 #include <fastcgi.h>
 #include <fcgiapp.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -58,12 +60,33 @@ int TimeoutSeconds() {
              : 30;
 }
 
+// True unless FCGI_WEB_SERVER_ADDRS (the worker's own environment: IPv4
+// addresses, comma-separated) is set and the IPv4 peer of `fd` is not in
+// it: the check the FastCGI library makes when it accepts.
+bool FromWebServer(int fd) {
+  const char* allowed = std::getenv("FCGI_WEB_SERVER_ADDRS");
+  sockaddr_in peer = {};
+  socklen_t size = sizeof peer;
+  char text[INET_ADDRSTRLEN];
+  if (allowed == nullptr || getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
+      peer.sin_family != AF_INET ||
+      inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) == nullptr) {
+    return true;
+  }
+  const std::string list = std::string(",") + allowed + ",";
+  return list.find(std::string(",") + text + ",") != std::string::npos;
+}
+
 // The next connection, with every read and write on it bounded by
 // `seconds`: a peer that stalls within a record or never reads its answer
 // holds the worker that long, not for good. -1 when the worker is to end.
 int AcceptConnection(int seconds) {
   for (;;) {
     const int fd = accept4(FCGI_LISTENSOCK_FILENO, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0 && !FromWebServer(fd)) {
+      close(fd);
+      continue;
+    }
     if (fd >= 0) {
       const timeval timeout = {seconds, 0};
       setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
