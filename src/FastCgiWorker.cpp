@@ -265,12 +265,16 @@ int RunFastCgiWorker() {
     std::fflush(stdout);
     std::fflush(stderr);
     DropRestOfBody(request.in, timeout);
-    // The answer and its end are written; a connection that is not kept is
-    // shut at once, since the rest was read above. The library's own close
-    // would first wait for the peer's end, for as long as the peer sends.
-    const int failed =
-        FCGX_FClose(request.err) | FCGX_FClose(request.out) | FCGX_GetError(request.in);
-    if (failed != 0 || !request.keepConnection) shutdown(request.ipcFd, SHUT_RDWR);
+    // The answer and its end are written; a connection that is not kept,
+    // or whose request's body was not read to its end, is shut at once. The
+    // library's own close would first wait for the peer's end, for as long
+    // as the peer sends.
+    const int failed = FCGX_FClose(request.err) | FCGX_FClose(request.out) |
+                       FCGX_GetError(request.in) | (FCGX_HasSeenEOF(request.in) != EOF);
+    if (failed != 0 || !request.keepConnection) {
+      shutdown(request.ipcFd, SHUT_RDWR);
+      request.keepConnection = 0;
+    }
     FCGX_Finish_r(&request);
   }
   FCGX_Free(&request, 1);

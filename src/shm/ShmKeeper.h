@@ -16,9 +16,9 @@
 // the kernel's maps of the process (vm.max_map_count, 65530 by default);
 // without a bound a desk with many boards, or anyone able to create boards,
 // would take the worker to that limit, after which every read of a board
-// that is not yet mapped fails. A desk's worker reads its accounts' and
-// symbols' boards, far fewer than kKeptBoards; beyond them a board costs
-// one mapping per read again, as in a CGI process.
+// that is not yet mapped fails. 256 boards are 512 maps, and cover the
+// boards a desk's pages poll; a board beyond them that is read again is
+// mapped anew, which costs what keeping saves and nothing more.
 //
 // A mapping is let go when the least recently used, when a newer file of
 // its name replaces it, or when a read finds its board gone (ForgetMapping,
