@@ -6,9 +6,19 @@
 // request carries none; its body is the request's input stream; its answer
 // and diagnostics go to the request's output and error streams.
 //
-// Only the loaded database library and one open connection outlive a
-// request. SIGTERM ends the worker after the request in hand; a client that
-// hangs up costs its own request only.
+// What outlives a request: the loaded database library and its open
+// connections (CDbSlot), the board mappings and semaphore references that
+// CShmKeeper keeps (at most CShmKeeper::kKeptBoards boards), and the
+// request variables as the last request set them (each holds its current
+// value only). SIGTERM, SIGINT or SIGHUP ends the worker after the request
+// in hand; a client that hangs up costs its own request only.
+//
+// Every read and write on a connection waits at most FCGI_TIMEOUT seconds
+// (the worker's own environment; 30 by default), so a peer that stalls
+// holds the worker no longer. Kept connections (FCGI_KEEP_CONN) serve one
+// request after another. Whatever a request's body still holds after its
+// answer is read and dropped (at most 16 MiB, for at most FCGI_TIMEOUT)
+// before the connection is closed or read on.
 #ifndef ZELVORA_FASTCGIWORKER_H_
 #define ZELVORA_FASTCGIWORKER_H_
 
@@ -16,8 +26,8 @@
 // the CGI path pays next to nothing for asking.
 bool IsListeningSocket(int fd);
 
-// Serves requests on standard input until SIGTERM or until the socket
-// fails. Returns the process's exit status: 0, or 1 when the FastCGI
+// Serves requests on standard input until a stop signal or until the
+// socket fails. Returns the process's exit status: 0, or 1 when the FastCGI
 // library could not start.
 int RunFastCgiWorker();
 

@@ -1,7 +1,11 @@
 #include "Request.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include "util/StringUtil.h"
 
 namespace {
 
@@ -12,13 +16,33 @@ int64_t EnvNumber(const char* name) {
   return value == nullptr ? 0 : std::strtoll(value, nullptr, 10);
 }
 
+// The limit. One that is unset, not wholly a number (blanks before it
+// aside) or not above 0 is named on standard error with how it is read: a
+// web server set up without it answers every request with the banner, and
+// its log should say why.
+int64_t BodyLimit() {
+  const char* text = std::getenv("MAX_CONTENT_LENGTH");
+  if (text == nullptr) {
+    std::fputs("zelvora: MAX_CONTENT_LENGTH is not set: every body is refused\n", stderr);
+    return 0;
+  }
+  char* end = nullptr;
+  const int64_t limit = std::strtoll(text, &end, 10);
+  if (limit <= 0 || end == text || *end != '\0') {
+    std::fprintf(stderr,
+                 "zelvora: MAX_CONTENT_LENGTH \"%s\" is not a number above 0: read as %lld\n",
+                 Printable(text).c_str(), static_cast<long long>(limit));
+  }
+  return limit;
+}
+
 }  // namespace
 
 int32_t AcceptedBodyLength() {
   // Compared whole: a length cut to 32 bits (4294967386 read as 90) would
   // let the program read a body other than the one announced.
   const int64_t length = EnvNumber("CONTENT_LENGTH");
-  if (length <= 0 || length > INT32_MAX || length >= EnvNumber("MAX_CONTENT_LENGTH")) return -1;
+  if (length <= 0 || length > INT32_MAX || length >= BodyLimit()) return -1;
   return static_cast<int32_t>(length);
 }
 

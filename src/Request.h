@@ -10,7 +10,9 @@
 
 // The announced body length when the body may be read: CONTENT_LENGTH above
 // 0, within 32 bits and strictly below MAX_CONTENT_LENGTH, both read with
-// strtoll (base 10), an unset variable counting as 0. -1 otherwise.
+// strtoll (base 10), an unset variable counting as 0. -1 otherwise. For a
+// positive length, a limit that is unset, not wholly a number or not above
+// 0 is named on standard error.
 int32_t AcceptedBodyLength();
 
 // Reads `in` byte by byte until end of input or until `length` bytes are in

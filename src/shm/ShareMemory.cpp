@@ -1,12 +1,14 @@
 #include "shm/ShareMemory.h"
 
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +19,41 @@ namespace {
 const int64_t kOpenTimeoutMillis = 60000;
 
 std::string ObjectName(const std::string& key) { return "shm." + key; }
+
+// Set while a mapping is copied from. Volatile: the stores around the copy
+// are seen by the handler, not merged away by the compiler.
+sigjmp_buf* volatile copying = nullptr;
+
+// A page of a mapping that lies past the end of its object faults with
+// SIGBUS. Within a copy, the copy fails; anywhere else the signal does
+// what it would have done.
+void OnBusError(int number, siginfo_t*, void*) {
+  if (copying != nullptr) siglongjmp(*copying, 1);
+  signal(number, SIG_DFL);
+  raise(number);
+}
+
+// Copies `length` bytes out of a mapping whose object another process may
+// shorten at any moment, also one that ignores the lock: 0, or -1 with
+// errno EINVAL when the object ended within the range.
+int CopyFromMapping(void* destination, const void* source, size_t length) {
+  static const bool handled = [] {
+    struct sigaction action = {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO;
+    return sigaction(SIGBUS, &action, nullptr) == 0;
+  }();
+  sigjmp_buf jump;
+  if (handled && sigsetjmp(jump, 1) != 0) {  // the signal mask is restored on the way back
+    copying = nullptr;
+    errno = EINVAL;
+    return -1;
+  }
+  copying = &jump;
+  std::memcpy(destination, source, length);
+  copying = nullptr;
+  return 0;
+}
 
 }  // namespace
 
@@ -101,6 +138,11 @@ int CShareMemory::OpenForReading(const std::string& key) {
   descriptor_ = shm_open(name_.c_str(), O_RDONLY, 0);
   if (descriptor_ < 0 || (ownerRequired_ && (fstat(descriptor_, &status) != 0 || !Accept(status, "segment")))) {
     const int error = errno;
+    // A board removed for good is not kept mapped for a reader that keeps maps.
+    if (descriptor_ < 0 && error == ENOENT && CShmKeeper::Enabled()) {
+      CShmKeeper::ForgetMapping(name_);
+      CShmKeeper::ForgetSemaphore(key);
+    }
     if (descriptor_ >= 0) close(descriptor_);
     descriptor_ = -1;
     failed_ = Part::kSegment;
@@ -112,6 +154,7 @@ int CShareMemory::OpenForReading(const std::string& key) {
   if ((ownerRequired_ && (stat(SemaphorePath(key).c_str(), &status) != 0 || !Accept(status, "semaphore"))) ||
       semaphore_.Open(key, kOpenTimeoutMillis, 0) != 0) {
     const int error = errno;
+    if (error == ENOENT && CShmKeeper::Enabled()) CShmKeeper::ForgetSemaphore(key);
     close(descriptor_);
     descriptor_ = -1;
     failed_ = Part::kSemaphore;
@@ -193,8 +236,8 @@ int CShareMemory::CopyOut(int64_t offset, void* destination, int64_t length) con
     errno = got < 0 ? errno : EINVAL;
     return -1;
   }
-  std::memcpy(destination, static_cast<const char*>(address_) + offset, static_cast<size_t>(length));
-  return 0;
+  return CopyFromMapping(destination, static_cast<const char*>(address_) + offset,
+                         static_cast<size_t>(length));
 }
 
 int CShareMemory::Read(int64_t offset, void* destination, int64_t length, bool lock) {

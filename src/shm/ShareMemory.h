@@ -10,7 +10,10 @@
 // Every access checks its range against the mapped length and against the
 // object's current size (taken under the lock when the lock is asked for),
 // so a segment that another process made shorter than asked is reported
-// as -1 instead of faulting.
+// as -1 instead of faulting. A reader's copy out of a mapping is guarded as
+// well: an object shortened during the copy, by a writer that ignores the
+// lock, makes that read -1 (EINVAL) instead of ending the process with
+// SIGBUS (the process's SIGBUS handler is set on the first such copy).
 //
 // A reader creates nothing: it finds the segment before it opens the
 // semaphore, and never creates either. Keys that cannot name a board are

@@ -15,16 +15,46 @@ struct Mapping {
   uint64_t length;
   void* address;
   int users;
+  uint64_t used;  // when last handed out, on the keeper's own clock
+};
+
+struct Semaphore {
+  sem_t* handle;
+  uint64_t used;
 };
 
 bool enabled = false;
-std::map<std::string, sem_t*> semaphores;
+uint64_t ticks = 0;  // counts hand-outs: what was handed out longest ago goes first
+std::map<std::string, Semaphore> semaphores;
 std::map<std::string, Mapping> mappings;
-std::vector<Mapping> replaced;  // still in use when a newer file took their name
+std::vector<Mapping> replaced;  // still in use when a newer file took their name, or when let go
 
 bool SameFile(const Mapping& mapping, int descriptor, uint64_t length) {
   struct stat status;
   return fstat(descriptor, &status) == 0 && status.st_dev == mapping.device && status.st_ino == mapping.inode && length == mapping.length;
+}
+
+// Unmaps `mapping` now, or when its last reader is done.
+void Drop(const Mapping& mapping) {
+  if (mapping.users > 0) {
+    replaced.push_back(mapping);
+  } else {
+    munmap(mapping.address, mapping.length);
+  }
+}
+
+// Lets go of the least recently used entry of `kept` until it holds no
+// more than the bound.
+template <typename Entry, typename Release>
+void Bound(std::map<std::string, Entry>& kept, Release release) {
+  while (kept.size() > CShmKeeper::kKeptBoards) {
+    auto oldest = kept.begin();
+    for (auto it = kept.begin(); it != kept.end(); ++it) {
+      if (it->second.used < oldest->second.used) oldest = it;
+    }
+    release(oldest->second);
+    kept.erase(oldest);
+  }
 }
 
 }  // namespace
@@ -34,20 +64,26 @@ void CShmKeeper::Enable() { enabled = true; }
 bool CShmKeeper::Enabled() { return enabled; }
 
 void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle) {
-  sem_t*& kept = semaphores[name];
-  if (kept == handle) return;
+  Semaphore& kept = semaphores[name];
+  kept.used = ++ticks;
+  if (kept.handle == handle) return;
   // The library hands out one mapping per semaphore file and counts its
   // opens; one more open keeps it mapped after the caller's close.
   sem_t* extra = sem_open(name.c_str(), 0);
-  if (extra == SEM_FAILED) return;
-  if (kept != nullptr) sem_close(kept);
-  kept = extra;
+  if (extra == SEM_FAILED) {
+    if (kept.handle == nullptr) semaphores.erase(name);
+    return;
+  }
+  if (kept.handle != nullptr) sem_close(kept.handle);
+  kept.handle = extra;
+  Bound(semaphores, [](const Semaphore& semaphore) { sem_close(semaphore.handle); });
 }
 
 void* CShmKeeper::TakeMapping(const std::string& name, int descriptor, uint64_t length) {
   const auto found = mappings.find(name);
   if (found == mappings.end() || !SameFile(found->second, descriptor, length)) return nullptr;
   ++found->second.users;
+  found->second.used = ++ticks;
   return found->second.address;
 }
 
@@ -55,14 +91,9 @@ void CShmKeeper::KeepMapping(const std::string& name, int descriptor, uint64_t l
   struct stat status;
   if (fstat(descriptor, &status) != 0) return;
   const auto found = mappings.find(name);
-  if (found != mappings.end()) {
-    if (found->second.users > 0) {
-      replaced.push_back(found->second);
-    } else {
-      munmap(found->second.address, found->second.length);
-    }
-  }
-  mappings[name] = {status.st_dev, status.st_ino, length, address, 1};
+  if (found != mappings.end()) Drop(found->second);
+  mappings[name] = {status.st_dev, status.st_ino, length, address, 1, ++ticks};
+  Bound(mappings, Drop);
 }
 
 bool CShmKeeper::ReleaseMapping(void* address) {
@@ -80,4 +111,18 @@ bool CShmKeeper::ReleaseMapping(void* address) {
     return true;
   }
   return false;
+}
+
+void CShmKeeper::ForgetMapping(const std::string& name) {
+  const auto found = mappings.find(name);
+  if (found == mappings.end()) return;
+  Drop(found->second);
+  mappings.erase(found);
+}
+
+void CShmKeeper::ForgetSemaphore(const std::string& name) {
+  const auto found = semaphores.find(name);
+  if (found == semaphores.end()) return;
+  sem_close(found->second.handle);
+  semaphores.erase(found);
 }

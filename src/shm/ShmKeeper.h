@@ -11,19 +11,33 @@
 // Content is never kept: every read goes through the mapping to the live
 // segment, under its semaphore, as before.
 //
-// One thread. Mappings are released only when the process ends, or when a
-// newer file of the same name replaces them and no reader holds them.
+// Bounded: at most kKeptBoards segments and as many semaphores are kept,
+// and the one handed out longest ago goes first. Each kept object is one of
+// the kernel's maps of the process (vm.max_map_count, 65530 by default);
+// without a bound a desk with many boards, or anyone able to create boards,
+// would take the worker to that limit, after which every read of a board
+// that is not yet mapped fails. 256 boards are 512 maps, and cover the
+// boards a desk's pages poll; a board beyond them that is read again is
+// mapped anew, which costs what keeping saves and nothing more.
+//
+// A mapping is let go when the least recently used, when a newer file of
+// its name replaces it, or when a read finds its board gone (ForgetMapping,
+// ForgetSemaphore); one still held by a reader is unmapped when the reader
+// releases it. One thread.
 #ifndef ZELVORA_SHM_SHMKEEPER_H_
 #define ZELVORA_SHM_SHMKEEPER_H_
 
 #include <semaphore.h>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 class CShmKeeper {
  public:
+  static constexpr size_t kKeptBoards = 256;
+
   static void Enable();
   static bool Enabled();
 
@@ -42,6 +56,11 @@ class CShmKeeper {
   // True when `address` is kept (the caller must not unmap it); counts one
   // use less.
   static bool ReleaseMapping(void* address);
+
+  // Lets go of what is kept for segment `name` / semaphore `name`: the
+  // object is gone from the system.
+  static void ForgetMapping(const std::string& name);
+  static void ForgetSemaphore(const std::string& name);
 };
 
 #endif  // ZELVORA_SHM_SHMKEEPER_H_

@@ -70,6 +70,7 @@ test('the Apache and systemd configurations pass their own checks', { skip }, (t
   const settings = { ZELVORA_PORT: '1', ZELVORA_USER: 'www-data', ZELVORA_GROUP: 'www-data', ZELVORA_DIR: '/usr/lib/cgi-bin', ZELVORA_ENV_FILE: '/etc/zelvora/zelvora.env' };
   writeFileSync(`${state}/apache.conf`, render('apache.conf', settings));
   assert.match(run('sh', '-c', `apachectl -t -f ${state}/apache.conf 2>&1`), /Syntax OK/);
+  assert.match(run('sh', '-c', `apachectl -M -f ${state}/apache.conf 2>&1`), /reqtimeout_module/, 'a client that sends slowly is cut off');
   if (run('sh', '-c', 'command -v systemd-analyze || true') === '') return t.skip('no systemd-analyze here');
   for (const unit of ['zelvora.socket', 'zelvora.service']) writeFileSync(`${state}/${unit}`, render(unit, settings));
   run('systemd-analyze', 'verify', `${state}/zelvora.socket`, `${state}/zelvora.service`);
