@@ -37,7 +37,10 @@ void Prepare() {
   const char rows[] = "/tmp/zelvora-fuzz-rows.tsv";
   FILE* file = std::fopen(rows, "w");
   if (file == nullptr) std::abort();
-  std::fputs("AccountID\tSymbol\tTradeID\tcounts\tPL\tStartDate\n1001\tEUR\"/USD\t7\t3\t-1.5\t2026/12/05 09:00:00\n", file);
+  // Values that JSON cannot take as they are: a quote, a byte that is not
+  // UTF-8, a number beyond a double.
+  std::fputs("AccountID\tSymbol\tTradeID\tcounts\tPL\tBalance\tStartDate\n"
+             "1001\tEUR\"/US\xff\t7\t3\t-1.5\t1e999\t2026/12/05 09:00:00\n", file);
   std::fclose(file);
   setenv("ZELVORA_FAKE_ROWS", rows, 1);
   for (const char* variable : {"MYSQL_HOST=fuzz:1", "MYSQL_USER=u", "MYSQL_PWD=p", "MYSQL_DB=d", "TZ=Asia/Tokyo"}) putenv(const_cast<char*>(variable));
@@ -55,7 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setenv("SHM_SEL_DB", (flags & 1) != 0 ? "1" : "0", 1);
   setenv("CONTENT_LENGTH", std::to_string(announced).c_str(), 1);
   setenv("MAX_CONTENT_LENGTH", (flags & 8) != 0 ? "40" : "65536", 1);
-  FILE* in = fmemopen(const_cast<char*>(body.data()), body.size() + 1, "r");
+  // Exactly the body: a byte more would meet the announced length one past it.
+  FILE* in = body.empty() ? std::fopen("/dev/null", "r")
+                          : fmemopen(const_cast<char*>(body.data()), body.size(), "r");
   if (in == nullptr) return 0;
   // One slot for the whole run, as a worker keeps it: the library stays
   // loaded, so its coverage counters stay mapped for the fuzzer.

@@ -110,7 +110,7 @@ class Program : public ::testing::Test {
     ASSERT_EQ(WriteBoard("pricebar." + tag_ + "P1", BoardImage(172812, "     1    40", 0, "", 40, {"{\"x\":\"%d %s %n 100%\"}"})), 0);
     for (const char* suffix : {"A", "H", "S", "R", "W"}) ASSERT_EQ(WriteBoard(account_ + suffix, BoardImage(1812, "     1    60", 0, "", 60, {"{\"AccountID\":\"" + tag_ + "A\"}"})), 0);
     ASSERT_EQ(WriteBoard(account_ + "B", BoardImage(1812, "    19   100", 0, "", 100, {"{}"})), 0);
-    ASSERT_EQ(WriteBoard(account_ + "J", BoardImage(1812, "     4   100", 0, "", 100, {"{\"AccountID\":\"" + tag_ + "\",\"n\":{\"a\":1}}", "", "{\"AccountID\":\"" + tag_ + "J\"", "{\"AccountID\":\"" + tag_ + "J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}"})), 0);
+    ASSERT_EQ(WriteBoard(account_ + "J", BoardImage(1812, "     4   100", 0, "", 100, {"{\"AccountID\":\"" + tag_ + "\",\"n\":{\"a\":1}}\t\n", "", "{\"AccountID\":\"" + tag_ + "J\"", "{\"AccountID\":\"" + tag_ + "J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}"})), 0);
     ASSERT_EQ(sem_unlink((account_ + "S").c_str()) + truncate(("/dev/shm/shm." + account_ + "R").c_str(), 600), 0);
     ASSERT_EQ(held_.Open(account_ + "H", 1812, false, false) + held_.Lock(), 0);  // as by a writer that died holding it
   }

@@ -1,5 +1,7 @@
 #include "db/RecordText.h"
 
+#include <cmath>
+
 #include "util/DateTime.h"
 #include "util/StringUtil.h"
 
@@ -74,7 +76,8 @@ CJsonText& CJsonText::Text(const char* key, const std::string& value) {
 
 CJsonText& CJsonText::Number(const char* key, double value) {
   Key(key);
-  text_ += DoubleToText(value);
+  // A cell such as "1e999" reads as infinity, which JSON cannot write.
+  text_ += std::isfinite(value) ? DoubleToText(value) : "null";
   return *this;
 }
 

@@ -38,8 +38,10 @@ int64_t ReadTime(const MywRow& row, const char* column, int local) {
   bool skipped = false;
   const int64_t value = ParseTimeText(row.Cell(column), local, &skipped);
   if (skipped) {
-    std::fprintf(stderr, "%s[%s] refused: no such local time in TZ (clocks skip it)\n", column,
-                 Printable(row.Cell(column)).c_str());
+    const char* zone = std::getenv("TZ");
+    std::fprintf(stderr, "%s[%s] refused: no such local time in TZ=%s (clocks skip it)\n", column,
+                 Printable(row.Cell(column)).c_str(),
+                 Printable(zone != nullptr ? zone : "").c_str());
   }
   return value;
 }

@@ -1,6 +1,8 @@
 // getAccount: one envelope per "accountid" child of params, from the
 // account's board, or from `Account` when the board cannot be read and the
 // database may stand in.
+#include <cstring>
+
 #include "db/RecordText.h"
 #include "db/SqlText.h"
 #include "db/TblAccount.h"
@@ -13,17 +15,43 @@ namespace {
 
 const int32_t kAccountBoardSize = 1812;
 
-// True when the JSON object [first, last) has the string member "AccountID"
-// equal to `id`.
+// Reads the top-level "AccountID" of a record when it is a string (the last,
+// should it be named twice). Every other value is checked and skipped
+// without being built: picojson's own values refuse numbers beyond a
+// double's range, which a record that passed the strict check may hold.
+class CAccountIdReader : public picojson::null_parse_context {
+ public:
+  template <typename Iter>
+  bool parse_object_item(picojson::input<Iter>& in, const std::string& key) {
+    if (key != "AccountID") return picojson::_parse(skip_, in);
+    CString value;
+    if (!picojson::_parse(value, in)) return false;
+    found_ = value.isString;
+    id_ = value.text;
+    return true;
+  }
+  bool Is(const std::string& id) const { return found_ && id_ == id; }
+
+ private:
+  struct CString : picojson::null_parse_context {
+    template <typename Iter>
+    bool parse_string(picojson::input<Iter>& in) {
+      isString = true;
+      return picojson::_parse_string(text, in);
+    }
+    std::string text;
+    bool isString = false;
+  };
+  picojson::null_parse_context skip_;
+  std::string id_;
+  bool found_ = false;
+};
+
+// True when the JSON object [first, last) is the record of account `id`.
 bool IsRecordOf(const char* first, const char* last, const std::string& id) {
-  picojson::value record;
+  CAccountIdReader reader;
   std::string error;
-  if (ParseJson(first, last, record, error) == nullptr || !record.is<picojson::object>())
-    return false;
-  const picojson::object& members = record.get<picojson::object>();
-  const auto member = members.find("AccountID");
-  return member != members.end() && member->second.is<std::string>() &&
-         member->second.get<std::string>() == id;
+  return ParseJsonWith(reader, first, last, error) != nullptr && reader.Is(id);
 }
 
 void AppendEnvelope(const char* status, const std::string& data, std::string& answer) {
@@ -57,7 +85,9 @@ void CDeskService::AppendAccount(const std::string& id, std::string& answer) {
         AppendEnvelope("0", std::string(at, end), answer);
         return;
       }
-      at = end + 1;
+      // A record may end in blanks the JSON grammar allows (a tab, a line end).
+      at = end + std::strspn(end, " \t\r\n");
+      if (at < last && *at++ != ',') return;
     }
     return;
   }

@@ -8,6 +8,7 @@
 
 #include "util/Json.h"
 #include "util/MallocBuffer.h"
+#include "util/StringUtil.h"
 
 namespace {
 
@@ -141,9 +142,30 @@ size_t BoardRecordLength(const char* record, int32_t recordSize) {
 
 bool AppendBoardRecord(const char* record, int32_t recordSize, std::string& out) {
   const size_t length = BoardRecordLength(record, recordSize);
-  if (!IsJsonObject(record, record + length)) return false;
+  if (IsJsonObject(record, record + length)) {
+    if (!out.empty()) out += ',';
+    out.append(record, length);
+    return true;
+  }
+  // A feeder that writes its texts in another encoding must not hide the
+  // whole record (an open trade) for one byte: inside strings, bytes that
+  // are not UTF-8 become the replacement character, as in database texts.
+  std::string mended;
+  const char* const last = record + length;
+  for (const char* at = record; at < last; ++at) {
+    const size_t sequence = Utf8Length(at, last);
+    if (sequence == 0) {
+      mended += "\\ufffd";
+    } else {
+      mended.append(at, sequence);
+      at += sequence - 1;
+    }
+  }
+  if (mended.size() == length || !IsJsonObject(mended.data(), mended.data() + mended.size())) {
+    return false;
+  }
   if (!out.empty()) out += ',';
-  out.append(record, length);
+  out += mended;
   return true;
 }
 

@@ -17,7 +17,8 @@
 // Only records lying wholly inside the first S bytes are ever read. What a
 // header that breaks this gives:
 //   - any record whose text is not one JSON object (an empty one too) is
-//     left out, and the others are answered.
+//     left out, and the others are answered; bytes that are not UTF-8 in
+//     its strings are written as \ufffd instead.
 //   - all records: a count of 0 (or no digits) is an empty board; a negative
 //     count, a size below 1 with records, or a count whose records reach
 //     past S is a broken board: kBroken, nothing taken.
@@ -72,10 +73,12 @@ int64_t BoardRecordOffset(int32_t size, int32_t indexSize, int32_t recordSize, i
 size_t BoardRecordLength(const char* record, int32_t recordSize);
 
 // Appends the text of one record, its bytes unchanged, when it is one JSON
-// object (IsJsonObject), after a "," when `out` is not empty. False, with
-// nothing appended, for any other text, an empty one among them: answers
-// join records into JSON arrays, and one record cut or padded with garbage
-// must not make the whole answer unreadable.
+// object (IsJsonObject), after a "," when `out` is not empty; one that is
+// only because of bytes that are not UTF-8 is appended with each such byte
+// written as \ufffd. False, with nothing appended, for any other text, an
+// empty one among them: answers join records into JSON arrays, and one
+// record cut or padded with garbage must not make the whole answer
+// unreadable.
 bool AppendBoardRecord(const char* record, int32_t recordSize, std::string& out);
 
 // The records a reader left out, for one line of diagnostic: their numbers

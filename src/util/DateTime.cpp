@@ -35,8 +35,8 @@ long OffsetAt(int64_t value) {
 
 // The earliest time at which local clocks show `wall` (the same fields read
 // as UTC), or false when they never do. The offsets in force a day either
-// side are the only ones that can apply: zones change their offset months
-// apart, never twice in two days. mktime is not asked, since what it makes
+// side are the only ones that can apply: zones change their offset at
+// least a week apart, never twice in two days. mktime is not asked, since what it makes
 // of a skipped or repeated time depends on tm_isdst and differs by library.
 bool LocalValue(int64_t wall, int64_t& value) {
   bool found = false;

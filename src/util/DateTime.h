@@ -23,7 +23,8 @@ std::string TimeText(int64_t value, int local = 1, const std::string& format = "
 // ignored) into `fields` (time 00:00:00, day 1, January when absent;
 // tm_isdst 0). 0 when accepted; -1 for no piece, more than seven, a year
 // before 1970, or a minute above 59 with a month below 1. Out-of-range
-// values are left for the conversion to carry over.
+// values are left for the conversion to carry over, on the calendar first:
+// "2024-03-09 26:30" is 02:30 on the 10th, which New York skips.
 int SplitTimeText(const std::string& text, struct tm& fields);
 
 // The text's time value, read as local time when `local` is non-zero and as

@@ -37,6 +37,22 @@ const char* Number(const char* at, const char* last) {
   return at;
 }
 
+// The four hex digits at `at` as a number, or -1.
+int HexUnit(const char* at, const char* last) {
+  if (last - at < 4) return -1;
+  int unit = 0;
+  for (int i = 0; i < 4; ++i) {
+    const char c = at[i];
+    const int digit = IsDigit(c)             ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
 // `at` is just past the opening quote; the end is just past the closing one.
 const char* String(const char* at, const char* last) {
   while (at < last) {
@@ -46,12 +62,17 @@ const char* String(const char* at, const char* last) {
     if (c == '\\') {
       if (++at == last) return nullptr;
       if (*at == 'u') {
-        for (int i = 1; i <= 4; ++i) {
-          if (at + i >= last || std::strchr("0123456789abcdefABCDEF", at[i]) == nullptr ||
-              at[i] == '\0')
-            return nullptr;
-        }
+        // A surrogate comes in pairs, high then low: readers that decode
+        // strings (picojson among them) refuse one alone.
+        const int unit = HexUnit(at + 1, last);
+        if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF)) return nullptr;
         at += 5;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+          const int low =
+              last - at >= 2 && at[0] == '\\' && at[1] == 'u' ? HexUnit(at + 2, last) : -1;
+          if (low < 0xDC00 || low > 0xDFFF) return nullptr;
+          at += 6;
+        }
       } else if (std::strchr("\"\\/bfnrt", *at) != nullptr && *at != '\0') {
         ++at;
       } else {

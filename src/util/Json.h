@@ -54,7 +54,8 @@ inline const char* ParseJson(const char* first, const char* last, picojson::valu
 // UTF-8 without raw control bytes. It reads the bytes once and allocates
 // nothing, since every board record of every answer goes through it.
 // (picojson, the reader of the offer index, is more lenient: it takes "01",
-// "+1" and any byte above 0x7F in a string, which a browser refuses.)
+// "1." and any byte above 0x7F in a string, which JSON.parse refuses or
+// shows as replacement characters.) Surrogate escapes come in pairs.
 
 // Arrays and objects nest at most this deep; deeper text is refused, so a
 // hostile record cannot exhaust the stack.

@@ -1,5 +1,6 @@
 #include "util/StringUtil.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -144,6 +145,20 @@ size_t Utf8Length(const char* at, const char* last) {
   return length;
 }
 
+namespace {
+
+// The C1 controls (U+0080 to U+009F, among them NEL and CSI) and the line
+// and paragraph separators: some log readers and terminals act on them.
+bool IsLineControl(const char* at, size_t length) {
+  const unsigned char first = static_cast<unsigned char>(at[0]);
+  const unsigned char second = length > 1 ? static_cast<unsigned char>(at[1]) : 0;
+  if (length == 2) return first == 0xC2 && second <= 0x9F;
+  return length == 3 && first == 0xE2 && second == 0x80 &&
+         (static_cast<unsigned char>(at[2]) == 0xA8 || static_cast<unsigned char>(at[2]) == 0xA9);
+}
+
+}  // namespace
+
 std::string Printable(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -151,15 +166,20 @@ std::string Printable(const std::string& text) {
   for (const char* at = text.data(); at < last; ++at) {
     const unsigned char c = static_cast<unsigned char>(*at);
     const size_t length = Utf8Length(at, last);
-    if (c >= 0x20 && c != 0x7f && length > 0) {
+    if (c >= 0x20 && c != 0x7f && length > 0 && !IsLineControl(at, length)) {
       out.append(at, length);
       at += length - 1;
       continue;
     }
-    const char hex[] = "0123456789ABCDEF";
-    out += "\\x";
-    out += hex[c >> 4];
-    out += hex[c & 15];
+    // Each byte of the character (or the stray byte) as \xHH.
+    for (size_t i = 0; i < std::max<size_t>(length, 1); ++i) {
+      const unsigned char byte = static_cast<unsigned char>(at[i]);
+      const char hex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += hex[byte >> 4];
+      out += hex[byte & 15];
+    }
+    at += std::max<size_t>(length, 1) - 1;
   }
   return out;
 }

@@ -45,9 +45,10 @@ size_t Utf8Length(const char* at, const char* last);
 // "[" + errno in decimal + "] " + strerror(errno), for the current errno.
 std::string LastErrorText();
 
-// `text` with each control byte (below 0x20, and 0x7F) and each byte that is
-// not part of well-formed UTF-8 written as \xHH, so that a request's text
-// cannot start or forge a line of a log, nor garble the log's encoding.
+// `text` with each control byte (below 0x20, and 0x7F), each byte of a C1
+// control or a line or paragraph separator, and each byte that is not part
+// of well-formed UTF-8 written as \xHH, so that a request's text cannot
+// start or forge a line of a log, nor garble the log's encoding.
 std::string Printable(const std::string& text);
 
 #endif  // ZELVORA_UTIL_STRINGUTIL_H_

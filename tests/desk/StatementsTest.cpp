@@ -135,7 +135,7 @@ TEST_F(Statements, DatabaseTimesFollowTheZonesDaylightSaving) {
   struct ZoneRow {
     const char *zone, *local, *utc, *err;
   };
-  const char* const skipped = "OpenTime[2024-03-31 01:30:00] refused: no such local time in TZ (clocks skip it)\n";
+  const char* const skipped = "OpenTime[2024-03-31 01:30:00] refused: no such local time in TZ=Europe/London (clocks skip it)\n";
   const ZoneRow rows[] = {
       {"Asia/Tokyo", "2024-07-01 12:00:00", "2024/07/01 03:00:00", ""},
       {"UTC", "2024-07-01 12:00:00", "2024/07/01 12:00:00", ""},

@@ -55,6 +55,7 @@ TEST(BoardFormat, RecordsAreTakenOnlyWhenTheyAreOneJsonObject) {
       {std::string("{}  \0cd", 7), "", "{}  "},
       {std::string("\0{}", 3), "", ""},
       {" {\"a\":\"},\"}\t ", "", " {\"a\":\"},\"}\t"},
+      {"{\"e\":\"\\ud83d\\ude00\"}", "", "*"},
       {"{\"s\":\"\\u00e9\\n\\\"\\\\\\/\",\"u\":\"\xc3\xa9\xe6\x97\xa5\xf0\x9d\x84\x9e\",\"n\":-0.5e+10,\"t\":[true,false,null,{}]}", "", "*"},
       {"{\"d\":" + deep + "}", "", "*"},
       // Not one JSON object.
@@ -71,11 +72,15 @@ TEST(BoardFormat, RecordsAreTakenOnlyWhenTheyAreOneJsonObject) {
       {"{\"a\":\"\x01\"}", "", ""},
       {"{\"a\":\"\\q\"}", "", ""},
       {"{\"a\":\"\\u12G4\"}", "", ""},
-      {"{\"a\":\"\xff\"}", "", ""},
-      {"{\"a\":\"\xc0\xaf\"}", "", ""},
-      {"{\"a\":\"\xed\xa0\x80\"}", "", ""},
-      {"{\"a\":\"\xf4\x90\x80\x80\"}", "", ""},
-      {"{\"a\":\"\xe6\x97\"}", "", ""},
+      {"{\"a\":\"\\ud800\"}", "", ""},
+      {"{\"a\":\"\\udc00\\ud800\"}", "", ""},
+      {"{\"a\":1}\xff", "", ""},
+      // Bytes that are not UTF-8 inside strings: one replacement character each.
+      {"{\"a\":\"\xff\"}", "", "{\"a\":\"\\ufffd\"}"},
+      {"{\"a\":\"\xc0\xaf\"}", "", "{\"a\":\"\\ufffd\\ufffd\"}"},
+      {"{\"a\":\"\xed\xa0\x80\"}", "", "{\"a\":\"\\ufffd\\ufffd\\ufffd\"}"},
+      {"{\"a\":\"x\xf4\x90\x80\x80\"}", "", "{\"a\":\"x\\ufffd\\ufffd\\ufffd\\ufffd\"}"},
+      {"{\"a\":\"\xe6\x97\xa5\xe6\x97\"}", "", "{\"a\":\"\xe6\x97\xa5\\ufffd\\ufffd\"}"},
   };
   for (const auto& c : appends) {
     std::string out = c.before;

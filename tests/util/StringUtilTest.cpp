@@ -26,4 +26,17 @@ TEST(StringUtil, EdgesTheRequestsDoNotReach) {
   }
 }
 
+// What a diagnostic shows of a request's text: nothing that can end or forge
+// a log line, or garble its encoding.
+TEST(StringUtil, PrintableEscapesWhatCouldForgeALogLine) {
+  const std::string cases[][2] = {
+      {"a\nb\x1b[2J\x7f", "a\\x0Ab\\x1B[2J\\x7F"},
+      {"\xc3\xa9\xe6\x97\xa5", "\xc3\xa9\xe6\x97\xa5"},
+      {"\xff\xe6\x97", "\\xFF\\xE6\\x97"},
+      {"\xc2\x85\xc2\x9b\xc2\xa0", "\\xC2\\x85\\xC2\\x9B\xc2\xa0"},
+      {"\xe2\x80\xa8\xe2\x80\xa9\xe2\x80\xa6", "\\xE2\\x80\\xA8\\xE2\\x80\\xA9\xe2\x80\xa6"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Printable(c[0]), c[1]) << ::testing::PrintToString(c[0]);
+}
+
 }  // namespace
