@@ -242,22 +242,55 @@ MYW_EXPORT MywResult myw_exec(void* context, const char* sql) {
   return Ok(changed == (my_ulonglong)-1 ? 0 : (int64_t)changed);
 }
 
-MYW_EXPORT MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) {
+/* The rows an UPDATE matched, changed or not: the server's info text, asked
+   for in English (see ExecTrans); the affected rows when there is none. The
+   affected rows alone leave out a row written with the values it held. */
+static int64_t MatchedRows(MYSQL* mysql) {
+  const char* info = mysql_info(mysql);
+  unsigned long long matched = 0;
+  if (info != NULL && sscanf(info, "Rows matched: %llu", &matched) == 1) return (int64_t)matched;
+  const my_ulonglong rows = mysql_affected_rows(mysql);
+  return rows == (my_ulonglong)-1 ? 0 : (int64_t)rows;
+}
+
+/* One transaction of `count` statements; with `everyMatches`, a statement
+   that matches no row rolls all back, answering its position from 1 in
+   `count`. */
+static MywResult ExecTrans(void* context, const char* const* sqls, int32_t count, int everyMatches) {
   MYSQL* mysql = Connection(context);
   if (mysql == NULL) return Fail("not connected");
   if (sqls == NULL || count <= 0) return Fail("empty transaction: nothing to commit");
+  /* The info text is in the session's message language. */
+  static const char kEnglish[] = "SET SESSION lc_messages='en_US'";
+  if (everyMatches && mysql_real_query(mysql, kEnglish, sizeof kEnglish - 1) != 0) return Fail(mysql_error(mysql));
   if (mysql_autocommit(mysql, 0) != 0) return Fail(mysql_error(mysql));
   int64_t changed = 0;
   for (int32_t i = 0; i < count; ++i) {
     const char* sql = sqls[i] != NULL ? sqls[i] : "";
     if (mysql_real_query(mysql, sql, strlen(sql)) != 0) return RollBack(mysql);
     const my_ulonglong rows = mysql_affected_rows(mysql);
+    const int64_t matched = everyMatches ? MatchedRows(mysql) : 1;
     if (rows != (my_ulonglong)-1) changed += (int64_t)rows;
     DrainResults(mysql);
+    if (matched == 0) {
+      char message[64];
+      snprintf(message, sizeof message, "statement %d of %d matched no row", (int)i + 1, (int)count);
+      mysql_rollback(mysql);
+      mysql_autocommit(mysql, 1);
+      return Result(-1, i + 1, message);
+    }
   }
   if (mysql_commit(mysql) != 0) return RollBack(mysql);
   mysql_autocommit(mysql, 1);
   return Ok(changed);
+}
+
+MYW_EXPORT MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) {
+  return ExecTrans(context, sqls, count, 0);
+}
+
+MYW_EXPORT MywResult myw_exec_trans_matched(void* context, const char* const* sqls, int32_t count) {
+  return ExecTrans(context, sqls, count, 1);
 }
 
 MYW_EXPORT void myw_close(void* context) {
