@@ -96,6 +96,24 @@ test('trades and reports agree with the database, totals included', { skip }, as
   assert.equal(await page.locator('#report tbody tr').count(), bySymbol.length, 'a limit of -1 (none) is not asked for');
 });
 
+test("trades' prices show the digits of their symbol's point size", { skip }, async () => {
+  // Offers whose point sizes are a tenth of the board's: every price gains a digit.
+  await page.route(program, async (route) => {
+    if (!route.request().postData().includes('getOffer')) return route.continue();
+    const response = await route.fetch(), answer = await response.json();
+    for (const offer of answer.data) offer.PointSize /= 10;
+    return route.fulfill({ response, body: JSON.stringify(answer) });
+  });
+  const size = new Map(board('offer').map((o) => [o.Symbol, o.PointSize / 10]));
+  const expected = board('trade.1001').map((t) => Math.round(-Math.log10(size.get(t.Symbol))) + 1);
+  let shown;
+  for (const end = Date.now() + config.openTradePollMs + 3000; Date.now() < end && String(shown) !== String(expected); await page.waitForTimeout(250)) {
+    shown = (await rows('open-trades')).map((r) => digits(r[4]));
+  }
+  assert.deepEqual(shown, expected);
+  await page.unroute(program);
+});
+
 test('a plan edited in the page is written, shows after a reload, and a refused one says so', { skip }, async () => {
   const value = String(process.pid % 1000) + '.25';
   await page.fill('#plans input[aria-label="EURUSD IP2"]', value);
