@@ -114,6 +114,28 @@ test("trades' prices show the digits of their symbol's point size", { skip }, as
   await page.unroute(program);
 });
 
+test("times and daily bars follow a desk zone's daylight saving, whatever the browser's", { skip }, async () => {
+  const other = await browser.newPage({ timezoneId: 'America/New_York', httpCredentials: { username: 'desk', password: 'demo' } });
+  await other.route('**/config.js', async (route) => {
+    const response = await route.fetch();
+    return route.fulfill({ response, body: (await response.text()).replace(/timeZone: '[^']*'/, "timeZone: 'Europe/London'") });
+  });
+  await other.goto(origin);
+  // The program's UTC time, the desk's clock in London: on both sides of each change, and daily bars
+  // starting at the desk's midnight in summer and in winter. The chart draws each bar at the desk's clock.
+  const cases = [
+    ['2026/03/29 00:59:59', '2026/03/29 00:59:59'], ['2026/03/29 01:00:00', '2026/03/29 02:00:00'],
+    ['2026/10/25 00:59:59', '2026/10/25 01:59:59'], ['2026/10/25 01:00:00', '2026/10/25 01:00:00'],
+    ['2026/06/30 23:00:00', '2026/07/01 00:00:00'], ['2026/12/31 00:00:00', '2026/12/31 00:00:00'],
+  ];
+  const shown = await other.evaluate(async (texts) => {
+    const [{ deskTime }, { candles }] = await Promise.all([import('./format.js'), import('./chart.js')]);
+    return texts.map((text) => [deskTime(text), new Date(candles([{ StartDate: text }], 'Bid')[0].time * 1000).toISOString().slice(11, 19)]);
+  }, cases.map((c) => c[0]));
+  await other.close();
+  assert.deepEqual(shown, cases.map(([, desk]) => [desk, desk.slice(11)]));
+});
+
 test('a plan edited in the page is written, shows after a reload, and a refused one says so', { skip }, async () => {
   const value = String(process.pid % 1000) + '.25';
   await page.fill('#plans input[aria-label="EURUSD IP2"]', value);
