@@ -327,18 +327,45 @@ MYW_EXPORT MywResult myw_exec(void* context, const char* sql) {
   return Ok(changed == (my_ulonglong)-1 ? 0 : (int64_t)changed);
 }
 
-/* One try at the transaction; 0, or the failing round trip's error number.
-   `committing` is set once the COMMIT is on its way. */
-static unsigned TransOnce(MywContext* ctx, const char* const* sqls, int32_t count, MywResult* result,
-                          int* committing) {
-  unsigned code = Query(ctx, "START TRANSACTION", result);
+/* The rows an UPDATE matched, changed or not: the server's info text, asked
+   for in English (see TransOnce); the affected rows when there is none. The
+   affected rows alone leave out a row written with the values it held. */
+static int64_t MatchedRows(MYSQL* mysql) {
+  const char* info = mysql_info(mysql);
+  unsigned long long matched = 0;
+  if (info != NULL && sscanf(info, "Rows matched: %llu", &matched) == 1) return (int64_t)matched;
+  const my_ulonglong rows = mysql_affected_rows(mysql);
+  return rows == (my_ulonglong)-1 ? 0 : (int64_t)rows;
+}
+
+/* TransOnce's answer for a statement that matched no row: no round trip
+   failed, and nothing is to be run again. */
+enum { kMatchedNoRow = 1u << 30 };
+
+/* One try at the transaction; 0, the failing round trip's error number, or
+   kMatchedNoRow when `everyMatches` and a statement matched no row (all
+   rolled back, its position from 1 in the result's count). `committing` is
+   set once the COMMIT is on its way. */
+static unsigned TransOnce(MywContext* ctx, const char* const* sqls, int32_t count,
+                          int everyMatches, MywResult* result, int* committing) {
+  /* The info text is in the session's message language. */
+  unsigned code = everyMatches ? Query(ctx, "SET SESSION lc_messages='en_US'", result) : 0;
+  if (code == 0) code = Query(ctx, "START TRANSACTION", result);
   int64_t changed = 0;
   for (int32_t i = 0; code == 0 && i < count; ++i) {
     code = Query(ctx, sqls[i] != NULL ? sqls[i] : "", result);
     if (code != 0) break;
     const my_ulonglong rows = mysql_affected_rows(ctx->mysql);
+    const int64_t matched = everyMatches ? MatchedRows(ctx->mysql) : 1;
     if (rows != (my_ulonglong)-1) changed += (int64_t)rows;
     DrainResults(ctx->mysql);
+    if (matched == 0) {
+      char message[64];
+      snprintf(message, sizeof message, "statement %d of %d matched no row", (int)i + 1, (int)count);
+      mysql_real_query(ctx->mysql, "ROLLBACK", 8);
+      *result = Result(-1, i + 1, message);
+      return kMatchedNoRow;
+    }
   }
   if (code == 0) {
     *committing = 1;
@@ -355,16 +382,24 @@ static unsigned TransOnce(MywContext* ctx, const char* const* sqls, int32_t coun
 /* A transaction whose connection went away before its COMMIT was sent was
    rolled back with it, and runs once more on a new connection; one that went
    away during the COMMIT may have been committed, and is not sent again. */
-MYW_EXPORT MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) {
+static MywResult ExecTrans(void* context, const char* const* sqls, int32_t count, int everyMatches) {
   MywContext* ctx = (MywContext*)context;
   if (Connection(ctx) == NULL) return Fail("not connected");
   if (sqls == NULL || count <= 0) return Fail("empty transaction: nothing to commit");
   MywResult result;
   for (int repeat = 1;; repeat = 0) {
     int committing = 0;
-    const unsigned code = TransOnce(ctx, sqls, count, &result, &committing);
+    const unsigned code = TransOnce(ctx, sqls, count, everyMatches, &result, &committing);
     if (code == 0 || !Reopened(ctx, code, repeat && !committing, &result)) return result;
   }
+}
+
+MYW_EXPORT MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) {
+  return ExecTrans(context, sqls, count, 0);
+}
+
+MYW_EXPORT MywResult myw_exec_trans_matched(void* context, const char* const* sqls, int32_t count) {
+  return ExecTrans(context, sqls, count, 1);
 }
 
 MYW_EXPORT void myw_close(void* context) {

@@ -204,7 +204,7 @@ TEST(FastCgiWorker, KeepsOneConnectionAcrossRequests) {
   const struct Removed { int port; ~Removed() { Db("remove", port); } } removed{port};  // however the test ends
   ASSERT_EQ(Db("start", port).status, 0);
   ASSERT_EQ(Db("sql -e \"INSERT INTO \\`ImplPlan\\` (AccountID, Symbol, IP1) VALUES ('7', 'EURUSD', '0.5')\"", port).status, 0);
-  const std::string body = RequestBody("getImplPlan", "<accountid>7</accountid>"), write = RequestBody("setImplPlan", "<accountid>7</accountid><param><symbol>GBPUSD</symbol></param>");
+  const std::string body = RequestBody("getImplPlan", "<accountid>7</accountid>"), write = RequestBody("setImplPlan", "<accountid>7</accountid><param><symbol>EURUSD</symbol></param>");
   const auto ask = [port](const CWorker& worker, const std::string& request) {
     return Send(worker, {{"CONTENT_LENGTH=" + std::to_string(request.size()), "MAX_CONTENT_LENGTH=65536", "MYSQL_HOST=127.0.0.1:" + std::to_string(port), "MYSQL_USER=zelvora", "MYSQL_PWD=zelvora-local", "MYSQL_DB=zelvora"}, request});
   };

@@ -10,7 +10,7 @@ const kWords = new Set(['ok', 'msg_no_data', 'msg_counts_over']);
 export class ApiError extends Error {
   constructor(kind, message) {
     super(message);
-    this.kind = kind;  // network, http, empty, banner, json, status, input
+    this.kind = kind;  // network, timeout, dropped, http, empty, banner, json, status, input
   }
 }
 
@@ -47,19 +47,28 @@ export function interpret(body) {
 
 const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-export async function ask(method, params = {}, retries = 3) {
+// `signal` aborts a request whose answer is no longer wanted (it then
+// throws an ApiError of kind "dropped", which no panel shows); every
+// request also fails after config.requestTimeoutMs.
+export async function ask(method, params = {}, { signal, retries = 3 } = {}) {
   const body = `<zelvora><method>${method}</method><params>${markup(params)}</params></zelvora>`;
   for (let attempt = 0; ; ++attempt) {
-    let response;
+    const timeout = AbortSignal.timeout(config.requestTimeoutMs);
+    let response, text;
     try {
-      response = await fetch(endpoint(), { method: 'POST', headers: { 'Content-Type': 'text/xml' }, body, cache: 'no-store' });
+      response = await fetch(endpoint(), {
+        method: 'POST', headers: { 'Content-Type': 'text/xml' }, body, cache: 'no-store', signal: signal ? AbortSignal.any([signal, timeout]) : timeout,
+      });
+      if (response.ok) text = await response.text();
     } catch {
+      if (signal?.aborted) throw new ApiError('dropped', 'This answer is no longer wanted.');
+      if (timeout.aborted) throw new ApiError('timeout', 'The desk server is not answering.');
       if (attempt >= retries) throw new ApiError('network', 'The desk server cannot be reached.');
       await pause(500 * 2 ** attempt);
       continue;
     }
     if (!response.ok) throw new ApiError('http', `The web server answered ${response.status} ${response.statusText}.`);
-    return interpret(await response.text());
+    return interpret(text);
   }
 }
 
@@ -74,9 +83,9 @@ export function records(answer, what) {
 // database is away (saying which only on its standard error). A count-only
 // report fails visibly when the database is away, so an empty list is
 // checked with one.
-export async function confirmEmpty(account, what) {
+export async function confirmEmpty(account, what, signal) {
   try {
-    await ask('getReport', { rpttype: '0', accountid: account });
+    await ask('getReport', { rpttype: '0', accountid: account }, { signal });
   } catch (error) {
     if (error instanceof ApiError && error.kind === 'banner') throw new ApiError('database', `${what}: the desk database cannot be reached.`);
     throw error;

@@ -3,18 +3,20 @@
 // page without it still shows every other panel.
 import { ApiError, ask, records } from './api.js';
 import config from './config.js';
-import { utcSeconds } from './format.js';
+import { deskSeconds, deskTime, utcSeconds, zone } from './format.js';
 import { onSymbols } from './offers.js';
-import { el, panel } from './ui.js';
+import { el, panel, poll } from './ui.js';
 
-// The library draws times as UTC: shift them so that it shows local time.
-const kShift = -new Date().getTimezoneOffset() * 60;
-
+// The library draws times as UTC: each bar's time is the desk's wall clock
+// at its start, by the zone's offset at that instant (a daily bar starts at
+// the desk's midnight, in summer and in winter alike).
 export function candles(bars, side) {
   const byTime = new Map();
   for (const bar of bars) {
-    const time = utcSeconds(bar.StartDate);
-    if (Number.isFinite(time)) byTime.set(time + kShift, { time: time + kShift, open: +bar[`${side}Open`], high: +bar[`${side}High`], low: +bar[`${side}Low`], close: +bar[`${side}Close`] });
+    const utc = utcSeconds(bar.StartDate);
+    if (!Number.isFinite(utc)) continue;
+    const time = deskSeconds(utc);
+    byTime.set(time, { time, start: bar.StartDate, open: +bar[`${side}Open`], high: +bar[`${side}High`], low: +bar[`${side}Low`], close: +bar[`${side}Close`] });
   }
   return [...byTime.values()].sort((a, b) => a.time - b.time);
 }
@@ -40,17 +42,22 @@ export async function start() {
     grid: { vertLines: { color: '#21262d' }, horzLines: { color: '#21262d' } }, timeScale: { timeVisible: true },
   });
   const series = view.addSeries(library.CandlestickSeries, { upColor: '#3fb950', downColor: '#f85149', wickUpColor: '#3fb950', wickDownColor: '#f85149', borderVisible: false });
-  const draw = () => chart.run(async () => {
+  const draw = () => chart.run(async (run) => {
+    const asked = { symbol: symbol.value, period: period.value, side: side.value };
     let bars = [];
     try {
-      bars = records(await ask('getPriceBar', { symbol: symbol.value, period: period.value }), 'Bars');
+      bars = records(await ask('getPriceBar', { symbol: asked.symbol, period: asked.period }, { signal: run.signal }), 'Bars');
     } catch (error) {
       if (!(error instanceof ApiError && error.kind === 'status')) throw error;
     }
-    series.setData(candles(bars, side.value));
+    if (run.signal.aborted) return;
+    const shown = candles(bars, asked.side);
+    series.setData(shown);
     view.timeScale().fitContent();
     chart.root.dataset.candles = series.data().length;
-    chart.say(bars.length ? '' : `No ${period.value} bars for ${symbol.value}.`, bars.length ? 'info' : 'warn');
+    area.setAttribute('aria-label', shown.length ? `Candlesticks of ${asked.symbol} ${asked.period} ${asked.side.toLowerCase()}, ${
+      deskTime(shown[0].start)} to ${deskTime(shown.at(-1).start)} (${zone})` : 'Candlestick chart');
+    if (!bars.length) run.say(`No ${asked.period} bars for ${asked.symbol}.`, 'warn');
   });
   for (const control of [symbol, period, side]) control.addEventListener('change', draw);
   onSymbols((symbols) => {
@@ -60,6 +67,5 @@ export async function start() {
     symbol.replaceChildren(...symbols.map((s) => el('option', { selected: s === chosen }, s)));
     if (symbol.value !== chosen) draw();
   });
-  draw();
-  setInterval(draw, 15000);
+  poll(config.chartPollMs, draw);
 }

@@ -6,12 +6,23 @@ export default {
   endpoint: 'zelvora.cgi',
   // The desk's accounts, in the order the panels list them.
   accounts: ['1001', '1002', '2001'],
+  // Each account's currency, which sets the digits of its money (two for
+  // an account not named here).
+  currencies: { 1001: 'JPY', 1002: 'JPY', 2001: 'USD' },
+  // The desk's time zone (the program's TZ): its database holds local
+  // times, and the page shows times and takes dates in this zone.
+  timeZone: 'Asia/Tokyo',
   // The chart's first symbol and the periods its boards are kept for.
   chartSymbol: 'EURUSD',
   periods: ['M1', 'M5', 'M15', 'H1', 'H4', 'D1'],
   offerPollMs: 1000,
   accountPollMs: 2000,
-  // An offer whose time has not moved for this long is marked stale.
+  openTradePollMs: 5000,
+  chartPollMs: 15000,
+  // A request not answered in this long has failed: the server is not answering.
+  requestTimeoutMs: 8000,
+  // An offer whose time has not moved for this long (by the page's clock)
+  // is marked stale.
   staleSeconds: 10,
   // Written as the plan's updater by setImplPlan.
   loginId: 'desk-page',

@@ -1,5 +1,7 @@
 // Numbers and times as a trader reads them. The program writes times as
-// UTC texts ("2026/12/05 00:30:00"); the page shows them in local time.
+// UTC texts ("2026/12/05 00:30:00"); the page shows them in the desk's zone
+// (config.timeZone), whatever the zone of the machine it runs on.
+import config from './config.js';
 
 export function number(value, digits = 2) {
   const n = Number(value);
@@ -13,6 +15,16 @@ export function priceDigits(pointSize) {
   return p > 0 && p < 1 ? Math.min(8, Math.round(-Math.log10(p)) + 1) : 2;
 }
 
+// Digits of an account's money: its currency's (JPY none, USD two).
+export function moneyDigits(account) {
+  const currency = config.currencies?.[account];
+  try {
+    return currency ? new Intl.NumberFormat('en-US', { style: 'currency', currency }).resolvedOptions().maximumFractionDigits : 2;
+  } catch {
+    return 2;
+  }
+}
+
 export function signClass(value) {
   const n = Number(value);
   return n > 0 ? 'up' : n < 0 ? 'down' : '';
@@ -23,16 +35,32 @@ export function utcSeconds(text) {
   return m ? Date.UTC(+m[1], m[2] - 1, +m[3], +m[4], +m[5], +m[6]) / 1000 : NaN;
 }
 
-// "2026/12/05 09:30:00" in local time; "" for the program's "no time" (before 1970).
-export function localTime(text, withDate = true) {
-  const seconds = utcSeconds(text);
-  if (!(seconds >= 0)) return '';
-  const d = new Date(seconds * 1000), two = (n) => String(n).padStart(2, '0');
-  const time = `${two(d.getHours())}:${two(d.getMinutes())}:${two(d.getSeconds())}`;
-  return withDate ? `${d.getFullYear()}/${two(d.getMonth() + 1)}/${two(d.getDate())} ${time}` : time;
+// The desk's zone, as column headings name it.
+export const zone = config.timeZone;
+
+const kDesk = new Intl.DateTimeFormat('en-US', {
+  timeZone: config.timeZone, hourCycle: 'h23', year: 'numeric', month: '2-digit', day: '2-digit', hour: '2-digit', minute: '2-digit', second: '2-digit',
+});
+
+// The desk's wall clock at the instant `seconds` (UTC), counted as if it
+// were UTC: the offset is the zone's at that very instant, so both sides of
+// a daylight-saving change come out right.
+export function deskSeconds(seconds) {
+  const p = Object.fromEntries(kDesk.formatToParts(new Date(seconds * 1000)).map((part) => [part.type, part.value]));
+  return Date.UTC(+p.year, p.month - 1, +p.day, +p.hour, +p.minute, +p.second) / 1000;
 }
 
-// A date input's "2026-12-05" as the desk's "2026/12/05 00:00:00" (or 23:59:59 for an end).
+// "2026/12/05 09:30:00" in the desk's zone; "" for the program's "no time" (before 1970).
+export function deskTime(text, withDate = true) {
+  const seconds = utcSeconds(text);
+  if (!(seconds >= 0)) return '';
+  const d = new Date(deskSeconds(seconds) * 1000), two = (n) => String(n).padStart(2, '0');
+  const time = `${two(d.getUTCHours())}:${two(d.getUTCMinutes())}:${two(d.getUTCSeconds())}`;
+  return withDate ? `${d.getUTCFullYear()}/${two(d.getUTCMonth() + 1)}/${two(d.getUTCDate())} ${time}` : time;
+}
+
+// A date input's "2026-12-05" as the desk's "2026/12/05 00:00:00" (or 23:59:59 for an end):
+// the program compares it with the database's times, which are the desk's.
 export function dateParam(value, end = false) {
   return value ? `${value.replaceAll('-', '/')} ${end ? '23:59:59' : '00:00:00'}` : undefined;
 }

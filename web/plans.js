@@ -21,36 +21,58 @@ export function start() {
   const plans = panel('plans'), account = accountSelect('plans-account');
   const save = el('button', { type: 'button', disabled: true }, 'Save');
   plans.root.querySelector('.controls').append(el('label', {}, 'Account ', account), save);
-  let shown = [];  // [{symbol, before: [values], inputs: [elements]}]
-  const load = () => plans.run(async () => {
-    const rows = await ask('getImplPlan', { accountid: account.value });
-    if (!Array.isArray(rows)) throw new TypeError('getImplPlan: not a list');
-    if (!rows.length) await confirmEmpty(account.value, 'Plans');
-    shown = rows.map((row) => {
+  // What the panel shows: the account its rows are of, and the rows. Save
+  // writes these, to this account, whatever the selection says meanwhile.
+  let shown = { account: '', rows: [] };  // rows: [{symbol, before: [values], inputs: [elements]}]
+  const draw = (view, asked, rows) => {
+    const drawn = rows.map((row) => {
       const before = Array.from({ length: kValues }, (_, i) => row[`IP${i + 1}`] ?? '');
       const inputs = before.map((v, i) => el('input', { value: v, size: 5, 'aria-label': `${row.Symbol} IP${i + 1}`, oninput: () => { save.disabled = false; } }));
       return { symbol: row.Symbol, before, inputs };
     });
-    save.disabled = true;
     const head = el('tr', {}, el('th', { scope: 'col' }, 'Symbol'), Array.from({ length: kValues }, (_, i) => el('th', { scope: 'col' }, `IP${i + 1}`)));
-    plans.show(el('div', { class: 'scroll' }, el('table', { class: 'plans' }, el('thead', {}, head),
-      el('tbody', {}, shown.length ? shown.map((p) => el('tr', {}, el('th', { scope: 'row' }, p.symbol), p.inputs.map((input) => el('td', {}, input))))
+    const shownNow = view.show(el('div', { class: 'scroll' }, el('table', { class: 'plans' }, el('caption', {}, `Account ${asked}`), el('thead', {}, head),
+      el('tbody', {}, drawn.length ? drawn.map((p) => el('tr', {}, el('th', { scope: 'row' }, p.symbol), p.inputs.map((input) => el('td', {}, input))))
         : el('tr', {}, el('td', { colSpan: kValues + 1, class: 'empty' }, 'No plans for this account.'))))));
+    if (!shownNow) return;
+    shown = { account: asked, rows: drawn };
+    save.disabled = true;
+  };
+  const fetchPlans = async (view, asked) => {
+    const rows = await ask('getImplPlan', { accountid: asked }, { signal: view.signal });
+    if (!Array.isArray(rows)) throw new TypeError('getImplPlan: not a list');
+    if (!rows.length) await confirmEmpty(asked, 'Plans', view.signal);
+    return rows;
+  };
+  const load = () => plans.run(async (view) => {
+    const asked = account.value;
+    draw(view, asked, await fetchPlans(view, asked));
   });
-  save.addEventListener('click', () => plans.run(async () => {
-    const changed = shown.filter((p) => p.inputs.some((input, i) => input.value !== p.before[i]));
+  save.addEventListener('click', () => {
+    const { account: target, rows } = shown;
+    const changed = rows.filter((p) => p.inputs.some((input, i) => input.value !== p.before[i]));
     if (!changed.length) return;
     save.disabled = true;
-    let answer;
-    try {
-      answer = await ask('setImplPlan', { accountid: account.value, param: changed.map((p) => param(p.symbol, p.inputs.map((input) => input.value.trim()), p.before)) });
-    } catch (error) {
-      save.disabled = false;
-      throw error instanceof ApiError ? new ApiError(error.kind, `Nothing was saved. ${error.message}`) : error;
-    }
-    await load();
-    plans.say(`Saved ${changed.length} plan${changed.length > 1 ? 's' : ''}: the server answered "${answer}".`, 'done');
-  }));
-  account.addEventListener('change', load);
+    plans.run(async (view) => {
+      let answer;
+      try {
+        // Not dropped with the view: a write that was sent has to be heard out.
+        answer = await ask('setImplPlan', { accountid: target, param: changed.map((p) => param(p.symbol, p.inputs.map((input) => input.value.trim()), p.before)) });
+      } catch (error) {
+        if (view.signal.aborted || !(error instanceof ApiError)) throw error;
+        save.disabled = false;
+        if (error.kind === 'timeout') throw new ApiError(error.kind, `The plans of account ${target} may or may not have been saved. ${error.message}`);
+        throw new ApiError(error.kind, `Nothing was saved. ${error.message}`);
+      }
+      draw(view, target, await fetchPlans(view, target));
+      view.say(`Saved ${changed.length} plan${changed.length > 1 ? 's' : ''} of account ${target}: the server answered "${answer}".`, 'done');
+    });
+  });
+  account.addEventListener('change', () => {
+    plans.clear();
+    shown = { account: '', rows: [] };
+    save.disabled = true;
+    load();
+  });
   load();
 }

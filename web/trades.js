@@ -1,44 +1,61 @@
 // Open trades (with each trade's strategy, from getOpenTradeA) and closed
-// trades within a date range, each with totals.
+// trades within a date range, each with totals of money. Amounts are not
+// totalled: buys and sells do not add up.
 import { ask, confirmEmpty, records } from './api.js';
-import { dateParam, localTime, number } from './format.js';
+import config from './config.js';
+import { dateParam, deskTime, moneyDigits, number, zone } from './format.js';
+import { knowPointSizes, price } from './offers.js';
 import { accountSelect, el, panel, poll, table } from './ui.js';
 
-// Quotes of yen pairs run to three decimals, the others to five.
-const price = (key, label) => ({ key, label, num: true, text: (row) => number(row[key], Math.abs(row[key]) >= 20 ? 3 : 5) });
-const money = (key, label) => ({ key, label, num: true, sign: true, total: true, text: (row) => number(row[key]) });
+const rate = (key, label) => ({ key, label, num: true, text: (row) => price(row.Symbol, row[key]) });
+const money = (key, label, digits) => ({ key, label, num: true, sign: true, total: true, digits, text: (row) => number(row[key], digits) });
+const time = (key, label) => ({ key, label: `${label} (${zone})`, text: (row) => deskTime(row[key]) });
 const kTrade = [
   { key: 'TradeID', label: 'Trade' }, { key: 'Symbol', label: 'Symbol' }, { key: 'BS', label: 'B/S' },
-  { key: 'Amount', label: 'Amount', num: true, total: true, digits: 0, text: (row) => number(row.Amount, 0) },
-  price('Open', 'Open'),
+  { key: 'Amount', label: 'Amount', num: true, text: (row) => number(row.Amount, 0) },
+  rate('Open', 'Open'),
 ];
-const opened = { key: 'OpenTime', label: 'Opened', text: (row) => localTime(row.OpenTime) };
+const profit = (account) => [money('PL', 'P/L', moneyDigits(account)), money('GrossPL', 'Gross P/L', moneyDigits(account))];
 
 function openTrades() {
   const open = panel('open-trades'), account = accountSelect('open-account');
   open.root.querySelector('.controls').append(el('label', {}, 'Account ', account));
-  const load = () => open.run(async () => {
-    const answer = await ask('getOpenTradeA', { accountid: account.value });
+  const load = () => open.run(async (view) => {
+    const asked = account.value;
+    const answer = await ask('getOpenTradeA', { accountid: asked }, { signal: view.signal });
+    await knowPointSizes(view.signal);
     const strategy = new Map((answer.data2 ?? []).map((c) => [c.TradeID, c.TradeMethodName]));
     const rows = records(answer, 'Open trades').map((trade) => ({ ...trade, strategy: strategy.get(trade.TradeID) ?? '' }));
-    open.show(table([...kTrade, money('PL', 'P/L'), money('GrossPL', 'Gross P/L'), opened, { key: 'strategy', label: 'Strategy' }], rows, { empty: 'No open trades.' }));
+    view.show(table([...kTrade, ...profit(asked), time('OpenTime', 'Opened'), { key: 'strategy', label: 'Strategy' }], rows,
+      { caption: `Account ${asked}`, empty: 'No open trades.' }));
   });
-  account.addEventListener('change', load);
-  poll(5000, load);
+  account.addEventListener('change', () => {
+    open.clear();
+    load();
+  });
+  poll(config.openTradePollMs, load);
 }
 
 function closedTrades() {
   const closed = panel('closed-trades'), account = accountSelect('closed-account');
+  // The program bounds the opening time from below and the closing time from above.
   const from = el('input', { type: 'date', id: 'closed-from' }), to = el('input', { type: 'date', id: 'closed-to' });
   const show = el('button', { type: 'submit' }, 'Show');
-  const form = el('form', {}, el('label', {}, 'Account ', account), el('label', {}, 'From ', from), el('label', {}, 'To ', to), show);
+  const form = el('form', {}, el('label', {}, 'Account ', account),
+    el('label', {}, `Opened from (${zone}) `, from), el('label', {}, `Closed by (${zone}) `, to), show);
   closed.root.querySelector('.controls').append(form);
-  const load = () => closed.run(async () => {
-    const rows = await ask('getClosedTrade', { accountid: account.value, startdate: dateParam(from.value), enddate: dateParam(to.value, true) });
+  const load = () => closed.run(async (view) => {
+    const asked = account.value;
+    const rows = await ask('getClosedTrade', { accountid: asked, startdate: dateParam(from.value), enddate: dateParam(to.value, true) }, { signal: view.signal });
     if (!Array.isArray(rows)) throw new TypeError('getClosedTrade: not a list');
-    if (!rows.length) await confirmEmpty(account.value, 'Closed trades');
-    closed.show(table([...kTrade, price('Close', 'Close'),
-      money('PL', 'P/L'), money('GrossPL', 'Gross P/L'), opened, { key: 'CloseTime', label: 'Closed', text: (row) => localTime(row.CloseTime) }], rows, { empty: 'No closed trades in this range.' }));
+    if (!rows.length) await confirmEmpty(asked, 'Closed trades', view.signal);
+    await knowPointSizes(view.signal);
+    view.show(table([...kTrade, rate('Close', 'Close'), ...profit(asked), time('OpenTime', 'Opened'), time('CloseTime', 'Closed')], rows,
+      { caption: `Account ${asked}`, empty: 'No closed trades in this range.' }));
+  });
+  account.addEventListener('change', () => {
+    closed.clear();
+    load();
   });
   form.addEventListener('submit', (event) => {
     event.preventDefault();

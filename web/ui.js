@@ -35,19 +35,34 @@ export function table(columns, rows, { caption, empty = 'Nothing to show.', rowC
 
 // A panel of the page: `show` replaces its content, `fail` says what went
 // wrong in its status line and keeps the last good content, marked old.
+// Only the latest `run` speaks: starting one drops the answer of the one
+// before, so a late answer never lands under another selection.
 export function panel(id) {
   const root = document.getElementById(id);
   const status = root.querySelector('.status'), content = root.querySelector('.content');
+  let latest = null;  // the AbortController of the run whose answer is wanted
   return {
     root,
     show(...nodes) {
-      content.replaceChildren(...nodes);
+      this.redraw(...nodes);
       content.classList.remove('old');
+    },
+    // Replaces the content as it stands, old or not.
+    redraw(...nodes) {
+      content.replaceChildren(...nodes);
+    },
+    // Empties the panel: what it showed belongs to a selection left behind.
+    clear() {
+      latest?.abort();
+      this.show();
       this.say('');
     },
+    // A message is announced when it changes only, not each time it is said.
     say(message, kind = 'info') {
+      const shown = message ? kind : '';
+      if (status.textContent === message && (status.dataset.kind ?? '') === shown) return;
       status.textContent = message;
-      status.dataset.kind = message ? kind : '';
+      status.dataset.kind = shown;
     },
     fail(error) {
       const message = error instanceof ApiError ? error.message : 'The page could not show this answer.';
@@ -58,14 +73,31 @@ export function panel(id) {
     },
     ok() {
       delete root.dataset.failure;
+      content.classList.remove('old');
     },
-    // Runs `work`, reporting its failure here; never throws.
+    // Runs `work(view)`, reporting its failure here; never throws. `view`
+    // holds the run's `signal` (for ask) and `show` and `say`, which do
+    // nothing once a later run has started.
     async run(work) {
+      latest?.abort();
+      const mine = new AbortController();
+      latest = mine;
+      const wanted = () => !mine.signal.aborted;
+      let said = false;
+      const view = {
+        signal: mine.signal,
+        show: (...nodes) => wanted() && (this.show(...nodes), true),
+        say: (...words) => wanted() && ((said = true), this.say(...words), true),
+      };
       try {
-        await work();
+        await work(view);
+        if (!wanted()) return;
+        if (!said) this.say('');
         this.ok();
       } catch (error) {
-        this.fail(error);
+        if (wanted()) this.fail(error);
+      } finally {
+        if (latest === mine) latest = null;
       }
     },
   };
@@ -76,9 +108,14 @@ export function accountSelect(id) {
   return el('select', { id }, config.accounts.map((account) => el('option', {}, account)));
 }
 
-// Calls `work` now and again `ms` after each run ends, however it ends.
+// Calls `work` now and again `ms` after each run ends, however it ends;
+// while the page is hidden it waits until it is shown again.
 export function poll(ms, work) {
   const again = async () => {
+    if (document.hidden) {
+      document.addEventListener('visibilitychange', again, { once: true });
+      return;
+    }
     await work();
     setTimeout(again, ms);
   };

@@ -92,8 +92,9 @@ int CMywClient::Connect(const char* database, const char* host, const char* user
   auto select = reinterpret_cast<MywSelectFn>(Resolve("myw_select"));
   auto exec = reinterpret_cast<MywExecFn>(Resolve("myw_exec"));
   auto execTrans = reinterpret_cast<MywExecTransFn>(Resolve("myw_exec_trans"));
+  auto execTransMatched = reinterpret_cast<MywExecTransFn>(Resolve("myw_exec_trans_matched"));
   auto isConnected = reinterpret_cast<MywIsConnectedFn>(Resolve("myw_isConnected"));
-  if (!init || !connect || !select || !exec || !execTrans || !isConnected) {
+  if (!init || !connect || !select || !exec || !execTrans || !execTransMatched || !isConnected) {
     std::fputs("Library[mysqlpp] loading failed.\n", stderr);
     return -1;
   }
@@ -104,6 +105,7 @@ int CMywClient::Connect(const char* database, const char* host, const char* user
     return result.code;
   }
   select_ = select, exec_ = exec, execTrans_ = execTrans, isConnected_ = isConnected;
+  execTransMatched_ = execTransMatched;
   connected_ = result.code == 0;
   return result.code;
 }
@@ -143,7 +145,18 @@ int32_t CMywClient::SelectCounts(const std::string& sql, std::vector<uint32_t>& 
 }
 
 int32_t CMywClient::ExecTrans(const std::vector<std::string>& statements, bool lock) {
-  if (execTrans_ == nullptr) return -1;
+  return RunTrans(execTrans_, statements, lock, nullptr);
+}
+
+int32_t CMywClient::ExecTransMatched(const std::vector<std::string>& statements, bool lock,
+                                     int32_t& unmatched) {
+  return RunTrans(execTransMatched_, statements, lock, &unmatched);
+}
+
+int32_t CMywClient::RunTrans(MywExecTransFn run, const std::vector<std::string>& statements,
+                             bool lock, int32_t* unmatched) {
+  if (unmatched != nullptr) *unmatched = 0;
+  if (run == nullptr) return -1;
   std::vector<const char*> texts;
   texts.reserve(statements.size());
   for (const std::string& statement : statements) {
@@ -156,10 +169,14 @@ int32_t CMywClient::ExecTrans(const std::vector<std::string>& statements, bool l
   MywResult result;
   {
     CallGuard guard(mutex_, lock);
-    result = execTrans_(context_, texts.data(), static_cast<int32_t>(texts.size()));
+    result = run(context_, texts.data(), static_cast<int32_t>(texts.size()));
     if (result.code != 0) Recheck();
   }
-  if (result.code == -1) std::fprintf(stderr, "%s\n", Printable(result.message).c_str());
+  if (result.code == -1) {
+    std::fprintf(stderr, "%s\n", Printable(result.message).c_str());
+    const bool counted = result.count > 0 && result.count <= static_cast<int64_t>(texts.size());
+    if (unmatched != nullptr && counted) *unmatched = static_cast<int32_t>(result.count);
+  }
   return result.code;
 }
 

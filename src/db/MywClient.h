@@ -69,6 +69,12 @@ class CMywClient {
   // transaction before anything is sent).
   int32_t ExecTrans(const std::vector<std::string>& statements, bool lock);
 
+  // As ExecTrans, and a statement that matches no row (found by the rows
+  // the server matched, not the rows it changed) fails the whole
+  // transaction: `unmatched` is then its position from 1, otherwise 0.
+  int32_t ExecTransMatched(const std::vector<std::string>& statements, bool lock,
+                           int32_t& unmatched);
+
   // Builds each record's statement with `builder` and runs them as one
   // transaction.
   template <typename T>
@@ -88,6 +94,9 @@ class CMywClient {
   int Load();
   // Runs a select into `rows`; returns the row count, below 1 on failure.
   int32_t SelectSet(const std::string& sql, RecordSet& rows, bool lock);
+  // One transaction through `run` (either transaction entry point).
+  int32_t RunTrans(MywExecTransFn run, const std::vector<std::string>& statements, bool lock,
+                   int32_t* unmatched);
   // The entry point `name`, or null with the loader's text on standard output.
   void* Resolve(const char* name);
   // After a failed call (under its lock): whether the library still holds a
@@ -100,6 +109,7 @@ class CMywClient {
   MywSelectFn select_ = nullptr;
   MywExecFn exec_ = nullptr;
   MywExecTransFn execTrans_ = nullptr;
+  MywExecTransFn execTransMatched_ = nullptr;
   MywIsConnectedFn isConnected_ = nullptr;
   bool connected_ = false;
   std::mutex mutex_;

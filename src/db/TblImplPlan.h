@@ -39,6 +39,8 @@ class CTblImplPlan : public CTblBase {
   void SetAccountId(const std::string& accountId) { accountId_ = accountId; }
   void SetUpdateUser(const std::string& user) { updateUser_ = user; }
   const std::vector<std::string>& Values() const { return values_; }
+  const std::string& AccountId() const { return accountId_; }
+  const std::string& Symbol() const { return symbol_; }
 
  private:
   CTblImplPlan() = default;

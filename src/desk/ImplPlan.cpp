@@ -1,9 +1,12 @@
 // getImplPlan: an account's plan rows from `ImplPlan`, as a bare array.
 // setImplPlan: one or more plans of one account written in one transaction;
-// "ok" only when it was committed.
+// "ok" only when it was committed and every plan it names exists.
+#include <cstdio>
+
 #include "db/SqlText.h"
 #include "db/TblImplPlan.h"
 #include "desk/Zelvora.h"
+#include "util/StringUtil.h"
 
 void CDeskService::GetImplPlan(const CMarkupNode* params, std::string& answer) {
   if (params == nullptr || params->children.empty()) return;
@@ -33,11 +36,19 @@ void CDeskService::SetImplPlan(const CMarkupNode* params, std::string& answer) {
     plans.push_back(std::move(plan));
   }
   if (!ConnectDb(true)) return;
-  std::vector<CTblImplPlan*> records;
-  for (const auto& plan : plans) records.push_back(plan.get());
-  if (client_->ExecTrans(records, &CTblImplPlan::UpdateSql, true) == 0) {
+  std::vector<std::string> statements;
+  for (const auto& plan : plans) statements.push_back(plan->UpdateSql());
+  // A plan deleted meanwhile is not saved: the whole write is refused, and
+  // says which plan was missing.
+  int32_t unmatched = 0;
+  if (client_->ExecTransMatched(statements, true, unmatched) == 0) {
     answer = "ok";
-  } else {
-    DropDb(true);
+    return;
   }
+  if (unmatched > 0) {
+    const CTblImplPlan& missing = *plans[unmatched - 1];
+    std::fprintf(stderr, "setImplPlan: no plan for account %s symbol %s: nothing written\n",
+                 Printable(missing.AccountId()).c_str(), Printable(missing.Symbol()).c_str());
+  }
+  DropDb(true);
 }

@@ -120,3 +120,7 @@ MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) 
   if (Failing("trans")) return Answer(-1, 0, "fake: transaction failed");
   return count > 0 ? Answer(0, count, "") : Answer(-1, 0, "empty transaction: nothing to commit");
 }
+
+MywResult myw_exec_trans_matched(void* context, const char* const* sqls, int32_t count) {
+  return myw_exec_trans(context, sqls, count);
+}

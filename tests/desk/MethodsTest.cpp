@@ -159,6 +159,13 @@ TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   const Lines written = {"EURUSD|2.5|60|30|trader7", "USDJPY|0.4|0.8|20|"};
   const std::string plans = "SELECT Symbol, IP1, IP2, IP3, upd_user_id FROM `ImplPlan` WHERE AccountID='" + id_ + "' ORDER BY Symbol";
   EXPECT_EQ(QueryRows(plans), written);
+  // A plan deleted meanwhile refuses the whole write; a plan written with the values it holds is there all the same.
+  const std::string same = "<param><symbol>EURUSD</symbol><ip1>2.5</ip1><ip2>60</ip2><loginid>trader7</loginid></param>";
+  const Reply refused = Run({"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip1>7</ip1></param><param><symbol>GONE</symbol><ip1>7</ip1></param>")});
+  EXPECT_EQ(refused.answer, "(banner)");
+  EXPECT_NE(refused.result.err.find("account " + id_ + " symbol GONE"), std::string::npos) << refused.result.err;
+  Expect({{{"setImplPlan", (a + same + same)}, "ok"}});
+  EXPECT_EQ(QueryRows(plans), written);
   // The columns hold 64 characters: the second statement fails, the first is rolled back.
   Expect({{{"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip1>1.1</ip1></param><param><symbol>USDJPY</symbol><ip1>" + std::string(70, '9') + "</ip1></param>")}, "(banner)"}});
   EXPECT_EQ(QueryRows(plans), written);

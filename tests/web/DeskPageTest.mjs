@@ -1,12 +1,14 @@
 // The desk page in a real browser (Debian's chromium, driven by
 // playwright-core) against the end-to-end tests' demo desk, which runs
 // these too. Every expected value is read here from the demo's database or
-// boards, never copied in.
+// boards, never copied in. The browser runs in a zone with daylight saving
+// other than the desk's, so that only times shown in the desk's zone pass.
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import { after, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
-import { board, skip, sql, startDesk, stopDesk } from '../support/desk.mjs';
+import config from '../../web/config.js';
+import { board, env, skip, sql, startDesk, stopDesk } from '../support/desk.mjs';
 
 const build = process.env.ZELVORA_BUILD_DIR;
 const amount = (text) => Number(text.replaceAll(',', ''));
@@ -16,8 +18,8 @@ const pageErrors = [];
 before(async () => {
   if (skip) return;
   origin = await startDesk();
-  browser = await chromium.launch({ executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium', args: ['--no-sandbox'] });
-  page = await browser.newPage({ viewport: { width: 1280, height: 800 }, timezoneId: 'Asia/Tokyo', httpCredentials: { username: 'desk', password: 'demo' } });
+  browser = await chromium.launch({ executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium', args: ['--no-sandbox'], env: { ...process.env, TZ: 'Europe/London' } });
+  page = await browser.newPage({ viewport: { width: 1280, height: 800 }, timezoneId: 'Europe/London', httpCredentials: { username: 'desk', password: 'demo' } });
   page.on('pageerror', (error) => pageErrors.push(error.message));
 });
 
@@ -29,6 +31,8 @@ after(async () => {
 // The texts of a panel's table body, one array of cell texts a row.
 const rows = (panel) => page.locator(`#${panel} tbody tr`).evaluateAll((trs) => trs.map((tr) => [...tr.cells].map((td) => td.textContent.trim())));
 const status = (panel) => page.locator(`#${panel} .status`);
+const program = /\/zelvora\.f?cgi$/;
+const digits = (text) => (text.split('.')[1] ?? '').length;
 
 async function open(endpoint) {
   const started = Date.now();
@@ -46,20 +50,27 @@ for (const endpoint of ['zelvora.cgi', 'zelvora.fcgi']) {
     const offers = board('offer'), first = await rows('offers');
     assert.deepEqual(first.map((r) => [r[0], amount(r[3])]), offers.map((o) => [o.Symbol, Math.round(((o.Ask - o.Bid) / o.PointSize) * 10) / 10]));
     await offersMove(first.map((r) => r[1]));
+    const ticks = await page.locator('#offers tbody span.up, #offers tbody span.down').evaluateAll((spans) => spans.map((s) => [s.className, s.textContent.at(-1)]));
+    assert.ok(ticks.length && ticks.every(([way, arrow]) => arrow === { up: '▲', down: '▼' }[way]), `a tick's direction shows by more than colour: ${ticks}`);
     await page.locator('#accounts tbody td.num').first().waitFor();
     const expected = sql('SELECT AccountID, Balance, Equity, DayPL, UsedMargin, UsableMargin, GrossPL FROM `Account` ORDER BY AccountID');
     assert.deepEqual((await rows('accounts')).map((r) => [r[0], ...r.slice(1).map(amount)]), expected.map((r) => [r[0], ...r.slice(1).map(Number)]));
     const dayPL = await page.locator('#accounts tbody tr td:nth-child(4)').evaluateAll((tds) => tds.map((td) => td.className.includes('down')));
     assert.deepEqual(dayPL, expected.map((r) => Number(r[3]) < 0));
+    const currencyDigits = (c) => new Intl.NumberFormat('en', { style: 'currency', currency: c }).resolvedOptions().maximumFractionDigits;
+    assert.deepEqual((await rows('accounts')).map((r) => digits(r[1])), sql('SELECT Currency FROM `Account` ORDER BY AccountID').map((r) => currencyDigits(r[0])), "money in the account's digits");
   });
 }
 
 test('the chart holds a candle for every bar on the board', { skip }, async () => {
   for (const period of ['M1', 'H1']) {
     await page.selectOption('#chart-period', period);
-    const bars = board(`pricebar.${await page.inputValue('#chart-symbol')}${period}`).length;
+    const symbol = await page.inputValue('#chart-symbol'), bars = board(`pricebar.${symbol}${period}`).length;
     assert.ok(bars > 0);
     await page.waitForFunction((n) => document.getElementById('chart').dataset.candles === String(n), bars, { timeout: 5000 });
+    const [first, last] = sql(`SELECT DATE_FORMAT(MIN(StartDate), '%Y/%m/%d %H:%i:%s'), DATE_FORMAT(MAX(StartDate), '%Y/%m/%d %H:%i:%s') FROM \`PriceBar\` WHERE Symbol='${symbol}' AND Period='${period}'`)[0];
+    // The chart's times are the desk's.
+    await page.locator(`#chart .chart-area[aria-label*="${first} to ${last} (${env.TZ})"]`).waitFor({ timeout: 5000 });
   }
 });
 
@@ -70,6 +81,8 @@ test('trades and reports agree with the database, totals included', { skip }, as
   const closed = sql("SELECT TradeID, PL, DATE_FORMAT(OpenTime, '%Y/%m/%d %H:%i:%s') FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID");
   await page.locator('#closed-trades tbody td').first().waitFor();
   assert.deepEqual((await rows('closed-trades')).map((r) => [r[0], amount(r[6]), r[8]]), closed.map((r) => [r[0], Number(r[1]), r[2]]));
+  assert.match(await page.locator('#closed-trades thead th').nth(8).textContent(), new RegExp(env.TZ), 'times name their zone');
+  assert.equal(await page.locator('#closed-trades tfoot td').nth(2).textContent(), '', 'buys and sells are not totalled together');
   const total = await page.locator('#closed-trades tfoot td').nth(5).textContent();
   assert.equal(amount(total), Number(sql("SELECT SUM(PL) FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!=''")[0][0]));
   await page.check('#report fieldset input[value="1"]');
@@ -77,6 +90,50 @@ test('trades and reports agree with the database, totals included', { skip }, as
   const bySymbol = sql("SELECT Symbol, COUNT(*), SUM(PL) FROM `Trade` WHERE AccountID='1001' GROUP BY Symbol ORDER BY Symbol");
   await page.waitForFunction((n) => document.querySelectorAll('#report tbody tr').length === n, bySymbol.length);
   assert.deepEqual((await rows('report')).map((r) => [r[0], amount(r[1]), amount(r[2])]), bySymbol.map((r) => [r[0], Number(r[1]), Number(r[2])]));
+  await page.fill('#report-max', '-1');
+  await page.click('#report button[type=submit]');
+  await page.locator('#report[data-failure="input"]').waitFor();
+  assert.equal(await page.locator('#report tbody tr').count(), bySymbol.length, 'a limit of -1 (none) is not asked for');
+});
+
+test("trades' prices show the digits of their symbol's point size", { skip }, async () => {
+  // Offers whose point sizes are a tenth of the board's: every price gains a digit.
+  await page.route(program, async (route) => {
+    if (!route.request().postData().includes('getOffer')) return route.continue();
+    const response = await route.fetch(), answer = await response.json();
+    for (const offer of answer.data) offer.PointSize /= 10;
+    return route.fulfill({ response, body: JSON.stringify(answer) });
+  });
+  const size = new Map(board('offer').map((o) => [o.Symbol, o.PointSize / 10]));
+  const expected = board('trade.1001').map((t) => Math.round(-Math.log10(size.get(t.Symbol))) + 1);
+  let shown;
+  for (const end = Date.now() + config.openTradePollMs + 3000; Date.now() < end && String(shown) !== String(expected); await page.waitForTimeout(250)) {
+    shown = (await rows('open-trades')).map((r) => digits(r[4]));
+  }
+  assert.deepEqual(shown, expected);
+  await page.unroute(program);
+});
+
+test("times and daily bars follow a desk zone's daylight saving, whatever the browser's", { skip }, async () => {
+  const other = await browser.newPage({ timezoneId: 'America/New_York', httpCredentials: { username: 'desk', password: 'demo' } });
+  await other.route('**/config.js', async (route) => {
+    const response = await route.fetch();
+    return route.fulfill({ response, body: (await response.text()).replace(/timeZone: '[^']*'/, "timeZone: 'Europe/London'") });
+  });
+  await other.goto(origin);
+  // The program's UTC time, the desk's clock in London: on both sides of each change, and daily bars
+  // starting at the desk's midnight in summer and in winter. The chart draws each bar at the desk's clock.
+  const cases = [
+    ['2026/03/29 00:59:59', '2026/03/29 00:59:59'], ['2026/03/29 01:00:00', '2026/03/29 02:00:00'],
+    ['2026/10/25 00:59:59', '2026/10/25 01:59:59'], ['2026/10/25 01:00:00', '2026/10/25 01:00:00'],
+    ['2026/06/30 23:00:00', '2026/07/01 00:00:00'], ['2026/12/31 00:00:00', '2026/12/31 00:00:00'],
+  ];
+  const shown = await other.evaluate(async (texts) => {
+    const [{ deskTime }, { candles }] = await Promise.all([import('./format.js'), import('./chart.js')]);
+    return texts.map((text) => [deskTime(text), new Date(candles([{ StartDate: text }], 'Bid')[0].time * 1000).toISOString().slice(11, 19)]);
+  }, cases.map((c) => c[0]));
+  await other.close();
+  assert.deepEqual(shown, cases.map(([, desk]) => [desk, desk.slice(11)]));
 });
 
 test('a plan edited in the page is written, shows after a reload, and a refused one says so', { skip }, async () => {
@@ -94,9 +151,73 @@ test('a plan edited in the page is written, shows after a reload, and a refused 
   assert.equal(sql("SELECT IP2 FROM `ImplPlan` WHERE AccountID='1001' AND Symbol='EURUSD'")[0][0], value);
 });
 
+test('a late answer never lands under another selection, and plans in the balance cannot be saved', { skip }, async () => {
+  // Holds the answers of the two panels' requests for `account` until the returned function is called.
+  const hold = async (account) => {
+    let release;
+    const held = new Promise((resolve) => { release = resolve; }), waiting = [];
+    await page.route(program, (route) => {
+      const body = route.request().postData();
+      if (!/getOpenTradeA|getImplPlan/.test(body) || !body.includes(`<accountid>${account}<`)) return route.continue();
+      waiting.push(held.then(() => route.continue()).catch(() => { /* dropped by the page meanwhile */ }));
+    });
+    return async () => {
+      release();
+      await Promise.all(waiting);
+      await page.unroute(program);
+    };
+  };
+  const shown = async () => [(await rows('open-trades')).length, (await rows('plans')).map((r) => r[0])];
+  let release = await hold('1001');
+  await page.reload();
+  for (const select of ['#open-account', '#plans-account']) await page.selectOption(select, '1002');
+  const expected = [Math.max(1, board('trade.1002').length), sql("SELECT Symbol FROM `ImplPlan` WHERE AccountID='1002' ORDER BY Symbol").map((r) => r[0])];
+  await page.locator('#plans tbody th').first().waitFor();
+  await page.locator('#open-trades tbody td').first().waitFor();
+  await release();
+  await page.waitForTimeout(300);
+  assert.deepEqual(await shown(), expected, "account 1001's late answers are not drawn under 1002");
+  await page.fill(`#plans input[aria-label="${expected[1][0]} IP3"]`, '7');
+  release = await hold('1001');
+  await page.selectOption('#plans-account', '1001');
+  assert.equal(await page.locator('#plans input').count(), 0, "1002's plans are not left to be saved as 1001's");
+  assert.ok(await page.locator('#plans button').isDisabled());
+  await release();
+});
+
+test('a server that stops answering turns offers stale within staleSeconds and says so once; a hidden page asks nothing', { skip }, async () => {
+  await page.route(program, (route) => (route.request().postData().includes('getOffer') ? undefined : route.continue()));
+  await page.waitForFunction(() => {
+    const trs = [...document.querySelectorAll('#offers tbody tr')];
+    return trs.length && trs.every((tr) => tr.classList.contains('stale')) && /not answering/.test(document.querySelector('#offers .status').textContent);
+  }, null, { timeout: config.staleSeconds * 1000 + 2500 });
+  const changes = await page.evaluate(() => new Promise((resolve) => {
+    let count = 0;
+    new MutationObserver((records) => { count += records.length; }).observe(document.querySelector('#offers .status'), { childList: true, characterData: true, subtree: true, attributes: true });
+    setTimeout(() => resolve(count), 2500);
+  }));
+  assert.equal(changes, 0, 'the status is announced once, not every second');
+  await page.unroute(program);
+  const asked = [];
+  page.on('request', (request) => request.postData()?.includes('getAccount') && asked.push(request));
+  await page.evaluate(() => {
+    Object.defineProperty(document, 'hidden', { value: true, configurable: true });
+    document.dispatchEvent(new Event('visibilitychange'));
+  });
+  await page.waitForTimeout(config.accountPollMs + 500);
+  const before = asked.length;
+  await page.waitForTimeout(2 * config.accountPollMs);
+  assert.equal(asked.length, before, 'nothing is polled while the page is hidden');
+  await page.evaluate(() => {
+    delete document.hidden;
+    document.dispatchEvent(new Event('visibilitychange'));
+  });
+  await page.waitForRequest((request) => request.postData()?.includes('getAccount'), { timeout: 3000 });
+});
+
 test('every kind of failed answer is shown in its own panel only', { skip }, async () => {
   const answers = { getOpenTradeA: 'Zelvora 1.0 - foreign-exchange desk service\n', getImplPlan: '[{"Symbol":"EUR', getClosedTrade: '', getAccount: null };
-  await page.route(/\/zelvora\.f?cgi$/, (route) => {
+  await page.route(program, (route) => {
     const method = /<method>(\w+)</.exec(route.request().postData())[1];
     if (!(method in answers)) return route.continue();
     return answers[method] === null ? route.abort('connectionrefused') : route.fulfill({ body: answers[method] });
@@ -106,10 +227,10 @@ test('every kind of failed answer is shown in its own panel only', { skip }, asy
   for (const [panel, text] of Object.entries(expected)) await status(panel).filter({ hasText: text }).waitFor({ timeout: 15000 });
   await page.locator('#offers tbody td.num').first().waitFor();
   assert.equal(await page.locator('#offers .status').textContent(), '');
-  await page.unroute(/\/zelvora\.f?cgi$/);
-  await page.route(/\/zelvora\.f?cgi$/, (route) => (route.request().postData().includes('getOffer') ? route.fulfill({ body: '{"status":1, "data":[]}' }) : route.continue()));
+  await page.unroute(program);
+  await page.route(program, (route) => (route.request().postData().includes('getOffer') ? route.fulfill({ body: '{"status":1, "data":[]}' }) : route.continue()));
   await status('offers').filter({ hasText: 'The offer board is gone' }).waitFor();
-  await page.unroute(/\/zelvora\.f?cgi$/);
+  await page.unroute(program);
 });
 
 test('the page fits a desk screen and a phone, and no script of it fails', { skip }, async () => {
