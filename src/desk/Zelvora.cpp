@@ -63,7 +63,9 @@ bool LockBoard(const std::string& key, CShareMemory& memory, int64_t& waitLeft) 
   const int64_t start = MonotonicMillis();
   const bool taken = memory.TimedLock();
   const int error = errno;
-  waitLeft -= std::min(waitLeft, MonotonicMillis() - start);
+  // A wait that timed out spent all it was given, whatever the clock's rounding says.
+  const int64_t waited = MonotonicMillis() - start;
+  waitLeft -= std::min(waitLeft, taken ? waited : std::max(wait, waited));
   if (taken) return true;
   const std::string shown = Printable(key);
   if (error != ETIMEDOUT) {
