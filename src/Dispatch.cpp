@@ -37,6 +37,8 @@ int Dispatch(CDeskService& service, const std::string& method, const CMarkupNode
   std::string answer;
   const MethodHandler handler = FindMethod(method);
   if (handler != nullptr) (service.*handler)(params, answer);
+  // A request over one of the program's bounds gets no part of its answer.
+  if (service.Refused()) return -1;
   return WriteAnswer(answer);
 }
 

@@ -17,7 +17,8 @@ MethodHandler FindMethod(const std::string& method);
 
 // Calls the handler that `method` names with `params` (may be null) and an
 // empty answer, then writes the answer. Returns 0 when an answer was
-// written, -1 when nothing was (unknown method, "getOrder", empty answer).
+// written, -1 when nothing was (unknown method, "getOrder", empty answer, a
+// request the service refused).
 int Dispatch(CDeskService& service, const std::string& method, const CMarkupNode* params);
 
 // Writes the response header and `answer` unchanged (no line end after it,

@@ -24,7 +24,7 @@
 namespace {
 
 // The variables a request may set; the same names the CGI program reads.
-const char* const kVariables[] = {"CONTENT_LENGTH", "MAX_CONTENT_LENGTH", "SHM_SEL_DB", "SHM_LOCK_MS", "SHM_OWNER", "MYSQL_HOST", "MYSQL_WRITE_HOST", "MYSQL_CONNECT_TIMEOUT", "MYSQL_TIMEOUT",
+const char* const kVariables[] = {"CONTENT_LENGTH", "MAX_CONTENT_LENGTH", "SHM_SEL_DB", "SHM_LOCK_MS", "SHM_LOCK_TOTAL_MS", "SHM_OWNER", "MAX_ANSWER_RECORDS", "MAX_REQUEST_IDS", "MAX_LOG_BYTES", "MYSQL_HOST", "MYSQL_WRITE_HOST", "MYSQL_CONNECT_TIMEOUT", "MYSQL_TIMEOUT",
                                   "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB", "TZ"};
 constexpr int kVariableCount = sizeof kVariables / sizeof kVariables[0];
 

@@ -2,12 +2,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <string>
 
 #include "Dispatch.h"
+#include "LogCap.h"
 #include "Request.h"
 #include "markup/MarkupDoc.h"
+#include "util/Setting.h"
 #include "util/StringUtil.h"
 
 namespace {
@@ -27,14 +30,8 @@ void Serve(const CMarkupDoc& doc, CDbSlot* slot) {
   if (Dispatch(*service, name, params) != 0) WriteBannerAnswer();
 }
 
-}  // namespace
-
-void WriteBannerAnswer() {
-  std::puts(kResponseHeader);
-  std::puts(kBanner);
-}
-
-void ServeRequest(FILE* in, CDbSlot* slot) {
+// Reads, parses and serves the request on `in`.
+void ServeBody(FILE* in, CDbSlot* slot) {
   const int32_t length = AcceptedBodyLength();
   if (length < 0) {
     WriteBannerAnswer();
@@ -46,12 +43,12 @@ void ServeRequest(FILE* in, CDbSlot* slot) {
     WriteBannerAnswer();
     return;
   }
+  std::unique_ptr<char, decltype(&std::free)> owned(buffer, &std::free);  // freed on a throw too
   // A body shorter than announced is a cut upload, or one still on its way:
   // the tolerant parser would make a request of what came (a plan write cut
   // inside a value would clear the rest of the plan).
   const int32_t got = ReadBody(in, buffer, length);
   if (got < length) {
-    std::free(buffer);
     std::fprintf(stderr, "Request refused: body of %d bytes where CONTENT_LENGTH announced %d\n",
                  static_cast<int>(got), static_cast<int>(length));
     WriteBannerAnswer();
@@ -59,6 +56,29 @@ void ServeRequest(FILE* in, CDbSlot* slot) {
   }
   auto doc = std::make_unique<CMarkupDoc>();
   doc->Parse(buffer, got);
-  std::free(buffer);
+  owned.reset();
   Serve(*doc, slot);
+}
+
+}  // namespace
+
+void WriteBannerAnswer() {
+  std::puts(kResponseHeader);
+  std::puts(kBanner);
+}
+
+void ServeRequest(FILE* in, CDbSlot* slot) {
+  const CLogCap cap(static_cast<size_t>(SettingValue("MAX_LOG_BYTES", 1, 1 << 20, 8192)));
+  // Whatever a request throws (memory it may not have, above all) ends that
+  // request only. Nothing of the answer has gone out then: it is written
+  // only once whole, after everything that could throw.
+  try {
+    ServeBody(in, slot);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "zelvora: request not served: %s\n", error.what());
+    WriteBannerAnswer();
+  } catch (...) {
+    std::fputs("zelvora: request not served: unknown exception\n", stderr);
+    WriteBannerAnswer();
+  }
 }

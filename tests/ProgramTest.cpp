@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "shm/ShareMemory.h"
 #include "support/Desk.h"
 
@@ -19,10 +21,18 @@ struct ProgramCase {
   std::string body;
   std::string out, err;  // "{B}" alone stands for the banner answer
   Lines args;            // a CGI program's arguments; such a case has no FastCGI form
-  long addressLimit = 0;  // the CGI program's address space, when limited; no FastCGI form either
+  bool limited = false;  // run with kAddressLimit bytes of address space (a worker of its own)
+  long withinMs = 0;     // when set, the answer must come within this time
 };
 
+#ifdef ZELVORA_SANITIZED
+const long kAddressLimit = 0;  // the sanitizer's runtime cannot start under an address-space limit
+#else
+const long kAddressLimit = 128L << 20;
+#endif
+
 const std::string kGetOrder = "<zelvora><method>getOrder</method></zelvora>";
+
 const std::string kBars = "<zelvora><method>getPriceBar</method><params><symbol>{T}</symbol><period>1</period></params></zelvora>";
 const std::string kNoBars = "{\"status\":1, \"data\":[]}";
 const std::string kMissing = "1] open failed.\n[2] No such file or directory\n";
@@ -31,6 +41,18 @@ const Lines kLimit = {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536"};
 std::string Account(const std::string& suffix) { return "<zelvora><method>getAccount</method><params><accountid>{T}" + suffix + "</accountid></params></zelvora>"; }
 std::string Unread(const std::string& suffix) { return "[{\"status\":1, \"data\":{\"AccountID\":\"{T}" + suffix + "\"}}]"; }
 Lines Limit(const std::string& more) { return {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536", more}; }
+// getAccount naming account.{T}<suffix> for each suffix, and the envelope of each when its board cannot be read.
+std::string Accounts(const Lines& suffixes) {
+  std::string params;
+  for (const std::string& suffix : suffixes) params += "<accountid>{T}" + suffix + "</accountid>";
+  return "<zelvora><method>getAccount</method><params>" + params + "</params></zelvora>";
+}
+std::string Unread(const Lines& suffixes) {
+  std::string envelopes;
+  for (const std::string& suffix : suffixes) envelopes += (envelopes.empty() ? "" : ",") + Unread(suffix).substr(1, Unread(suffix).size() - 2);
+  return "[" + envelopes + "]";
+}
+const Lines k30Held(30, "H");
 
 const ProgramCase kCases[] = {
     {"version switch: the request is not read", kLimit, kBars, "{B}", "", {"-v"}},
@@ -50,7 +72,10 @@ const ProgramCase kCases[] = {
     {"far more sent than announced", {"CONTENT_LENGTH={L-1048576}", "MAX_CONTENT_LENGTH=2000000"}, kBars + std::string(1 << 20, 'x'), kNoBars, "ShareMemory[pricebar.{T}" + kMissing},
     {"announced shorter: the period is cut", {"CONTENT_LENGTH={L-28}", "MAX_CONTENT_LENGTH=65536"}, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing.substr(1)},
     {"nothing sent", {"CONTENT_LENGTH=10", "MAX_CONTENT_LENGTH=11"}, "", "{B}", "Request refused: body of 0 bytes where CONTENT_LENGTH announced 10\n"},
-    {"a body that cannot be allocated", {"CONTENT_LENGTH=1500000000", "MAX_CONTENT_LENGTH=2000000000"}, "", "{B}", "filename[src/Main], line[90] malloc error. [12] Cannot allocate memory\n", {}, 256L << 20},
+    {"a body that cannot be allocated", {"CONTENT_LENGTH=1500000000", "MAX_CONTENT_LENGTH=2000000000"}, "", "{B}", "filename[src/Main], line[90] malloc error. [12] Cannot allocate memory\n", {}, true},
+    // Whatever else runs out of memory ends that request only, with the banner; a worker serves the next one.
+    {"a body whose text does not fit in memory", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=100000000"}, "<zelvora><method>getOrder</method><params><a>" + std::string(50 << 20, 'x') + "</a>", "{B}", "zelvora: request not served: std::bad_alloc\n", {}, true},
+    {"the request after a failure is served", kLimit, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing, {}, true},
     {"reserved method", kLimit, kGetOrder, "{B}", ""},
     {"unknown method", kLimit, "<zelvora><method>noSuchMethod</method><params/></zelvora>", "{B}", ""},
     {"names are case-sensitive", kLimit, "<zelvora><method>getaccount</method></zelvora>", "{B}", ""},
@@ -75,6 +100,18 @@ const ProgramCase kCases[] = {
     {"the largest uid", Limit("SHM_OWNER=4294967294"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: segment owned by uid {U}, not 4294967294 (SHM_OWNER)\n"},
     {"uid -1 is no uid", Limit("SHM_OWNER=4294967295"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: SHM_OWNER names no user\n"},
     {"a lock held past SHM_LOCK_MS", Limit("SHM_LOCK_MS=150"), Account("H"), Unread("H"), "ShareMemory[account.{T}H] lock held for more than 150 ms: board not read\n"},
+    // What one request may cost is bounded; over a bound it is refused whole.
+    {"a held board named 30 times is waited for once", Limit("SHM_LOCK_MS=150"), Accounts(k30Held), Unread(k30Held), "ShareMemory[account.{T}H] lock held for more than 150 ms: board not read\n", {}, false, 1000},
+    {"the request's lock budget runs out", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536", "SHM_LOCK_MS=150", "SHM_LOCK_TOTAL_MS=100"}, Accounts({"H", "G", "H"}), Unread({"H", "G", "H"}),
+     "ShareMemory[account.{T}H] lock held, and the request had 100 ms left of SHM_LOCK_TOTAL_MS: board not read\n"
+     "ShareMemory[account.{T}G] lock held, and the request had 0 ms left of SHM_LOCK_TOTAL_MS: board not read\n", {}, false, 1000},
+    {"more ids than MAX_REQUEST_IDS", Limit("MAX_REQUEST_IDS=2"), Accounts({"A", "A", "A"}), "{B}", "Request refused: 3 ids, over MAX_REQUEST_IDS (2)\n"},
+    {"more symbols than MAX_REQUEST_IDS", Limit("MAX_REQUEST_IDS=1"), "<zelvora><method>getOffer</method><params><symbol>A</symbol><symbol>B</symbol></params></zelvora>", "{B}",
+     "Request refused: 2 ids, over MAX_REQUEST_IDS (1)\n"},
+    {"more plans than MAX_REQUEST_IDS", Limit("MAX_REQUEST_IDS=1"), "<zelvora><method>setImplPlan</method><params><accountid>1</accountid><param><symbol>A</symbol></param><param><symbol>B</symbol></param></params></zelvora>",
+     "{B}", "Request refused: 2 plans, over MAX_REQUEST_IDS (1)\n"},
+    {"diagnostics past MAX_LOG_BYTES are counted, not written", Limit("MAX_LOG_BYTES=100"), Accounts({"M1", "M2", "M3"}), Unread({"M1", "M2", "M3"}),
+     "ShareMemory[account.{T}M" + kMissing + "zelvora: 2 more diagnostics of this request dropped\n"},
     {"a board without its semaphore", kLimit, Account("S"), Unread("S"), "Semaphore[account.{T}S] open failed.\n[2] No such file or directory\n"},
     {"a board shorter than its size", kLimit, Account("R"), Unread("R"), "filename[src/desk/Zelvora], line[63] read error. [22] Invalid argument\n"},
     {"a count that does not fit", kLimit, Account("B"), Unread("B"), "ShareMemory[account.{T}B] broken board: count 19 of 100 bytes does not fit 1812\n"},
@@ -108,37 +145,38 @@ class Program : public ::testing::Test {
     CShareMemory open;  // made as the desk's feeders make boards: anyone may write it
     ASSERT_EQ(open.Open(account_ + "W", 1812, false, false), 0);
     ASSERT_EQ(WriteBoard("pricebar." + tag_ + "P1", BoardImage(172812, "     1    40", 0, "", 40, {"{\"x\":\"%d %s %n 100%\"}"})), 0);
-    for (const char* suffix : {"A", "H", "S", "R", "W"}) ASSERT_EQ(WriteBoard(account_ + suffix, BoardImage(1812, "     1    60", 0, "", 60, {"{\"AccountID\":\"" + tag_ + "A\"}"})), 0);
+    for (const char* suffix : {"A", "H", "G", "S", "R", "W"}) ASSERT_EQ(WriteBoard(account_ + suffix, BoardImage(1812, "     1    60", 0, "", 60, {"{\"AccountID\":\"" + tag_ + "A\"}"})), 0);
     ASSERT_EQ(WriteBoard(account_ + "B", BoardImage(1812, "    19   100", 0, "", 100, {"{}"})), 0);
     ASSERT_EQ(WriteBoard(account_ + "J", BoardImage(1812, "     4   100", 0, "", 100, {"{\"AccountID\":\"" + tag_ + "\",\"n\":{\"a\":1}}\t\n", "", "{\"AccountID\":\"" + tag_ + "J\"", "{\"AccountID\":\"" + tag_ + "J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}"})), 0);
     ASSERT_EQ(sem_unlink((account_ + "S").c_str()) + truncate(("/dev/shm/shm." + account_ + "R").c_str(), 600), 0);
-    ASSERT_EQ(held_.Open(account_ + "H", 1812, false, false) + held_.Lock(), 0);  // as by a writer that died holding it
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(held_[i].Open(account_ + "HG"[i], 1812, false, false) + held_[i].Lock(), 0);  // as by a writer that died holding it
   }
   void TearDown() override { RemoveBoardsMarked(tag_); }
   const std::string tag_ = "zt" + std::to_string(getpid()), account_ = "account." + tag_;
-  CShareMemory held_;
+  CShareMemory held_[2];
 };
 
 TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
   const std::string before = RunShell("ls /dev/shm").out;
-  CWorker worker;
+  CWorker worker, limitedWorker({}, kAddressLimit);
   for (const CWorker* mode : {static_cast<const CWorker*>(nullptr), static_cast<const CWorker*>(&worker)}) {
     for (const ProgramCase& c : kCases) {
-      if (mode != nullptr && (!c.args.empty() || c.addressLimit > 0)) continue;
-#ifdef ZELVORA_SANITIZED
-      if (c.addressLimit > 0) continue;  // the sanitizer's runtime cannot start under an address-space limit
-#endif
+      if ((mode != nullptr && !c.args.empty()) || (c.limited && kAddressLimit == 0)) continue;
       const std::string body = Tagged(c.body, tag_), what = std::string(c.what) + (mode ? " (FastCGI)" : " (CGI)");
       Lines env;
       for (const std::string& var : c.env) env.push_back(WithLength(Tagged(var, tag_), body.size()));
-      ProcessLaunch limited{ZELVORA_CGI, c.args, env, body, c.addressLimit};
-      const ProcessResult result = c.addressLimit > 0 ? RunProcess(limited) : RunProgram(env, body, c.args, mode);
+      ProcessLaunch limited{ZELVORA_CGI, c.args, env, body, kAddressLimit};
+      const auto start = std::chrono::steady_clock::now();
+      const ProcessResult result = c.limited && !mode ? RunProcess(limited) : RunProgram(env, body, c.args, c.limited ? &limitedWorker : mode);
+      const long took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+      EXPECT_TRUE(c.withinMs == 0 || took < c.withinMs) << what << " took " << took << " ms";
       EXPECT_EQ(result.out, c.out == "{B}" ? kBannerAnswer : kAnswerHeader + Tagged(c.out, tag_)) << what;
       EXPECT_EQ(result.err, Tagged(c.err, tag_)) << what;
       EXPECT_EQ(result.status, 0) << what;
     }
   }
   EXPECT_EQ(worker.Stop(), 0) << "SIGTERM ends a worker cleanly";
+  EXPECT_EQ(limitedWorker.Stop(), 0) << "SIGTERM ends a worker that ran out of memory cleanly";
   EXPECT_EQ(RunShell("ls /dev/shm").out, before) << "no request leaves a file in /dev/shm";
 }
 

@@ -1,6 +1,7 @@
 // getAccount: one envelope per "accountid" child of params, from the
 // account's board, or from `Account` when the board cannot be read and the
 // database may stand in.
+#include <algorithm>
 #include <cstring>
 
 #include "db/RecordText.h"
@@ -63,6 +64,10 @@ void AppendEnvelope(const char* status, const std::string& data, std::string& an
 
 void CDeskService::GetAccount(const CMarkupNode* params, std::string& answer) {
   if (params != nullptr) {
+    // Each id may cost a board's lock wait: their number is bounded before any is read.
+    const auto ids = std::count_if(params->children.begin(), params->children.end(),
+                                   [](const auto& child) { return child->name == "accountid"; });
+    if (!WithinBound(static_cast<uint64_t>(ids), "ids", "MAX_REQUEST_IDS", maxIds_)) return;
     for (const auto& child : params->children) {
       if (child->name == "accountid") AppendAccount(child->text, answer);
     }

@@ -1,7 +1,8 @@
 // getReport: an account's results from `Trade`: grouped totals (type "1"),
 // the trades themselves (type "2"), or only the count checks (any other
 // type). Every report is counted first: "msg_no_data" when nothing matches,
-// "msg_counts_over" when more than the limit would come back.
+// "msg_counts_over" when more than the limit would come back; a report within
+// that limit but over MAX_ANSWER_RECORDS is refused.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +129,8 @@ void CDeskService::GetReport(const CMarkupNode* params, std::string& answer) {
     answer = "msg_no_data";
   } else if (count > MaxCounts(*params)) {
     answer = "msg_counts_over";
+  } else if (!WithinBound(count, "records", "MAX_ANSWER_RECORDS", maxRecords_)) {
+    return;  // a limit the request set above the program's bound
   } else if (type->text == "1") {
     std::vector<std::string> columns;
     CSqlText select("select ");

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "shm/ShareMemory.h"
 #include "shm/ShmKeeper.h"
 #include "util/MallocBuffer.h"
+#include "util/Setting.h"
 #include "util/StringUtil.h"
 
 namespace {
@@ -45,11 +47,46 @@ int BoardOwner(uid_t& uid) {
   return 1;
 }
 
-// Opens board `key` for reading and takes its lock, waiting at most
-// CShareMemory::LockWaitMillis for it. 0 with the lock held and the board
-// known to be at least `size` bytes, or -1 with the reason on standard error
-// (the key's control bytes escaped).
-int OpenLockedBoard(const std::string& key, int32_t size, CShareMemory& memory) {
+int64_t MonotonicMillis() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Takes the lock of an open board, waiting at most
+// CShareMemory::LockWaitMillis and never longer than `waitLeft`, which
+// loses the time waited. True when taken; otherwise the reason goes to
+// standard error.
+bool LockBoard(const std::string& key, CShareMemory& memory, int64_t& waitLeft) {
+  const int64_t most = CShareMemory::LockWaitMillis(), wait = std::min(most, waitLeft);
+  memory.SetTimeout(wait);
+  const int64_t start = MonotonicMillis();
+  const bool taken = memory.TimedLock();
+  const int error = errno;
+  // A wait that timed out spent all it was given, whatever the clock's rounding says.
+  const int64_t waited = MonotonicMillis() - start;
+  waitLeft -= std::min(waitLeft, taken ? waited : std::max(wait, waited));
+  if (taken) return true;
+  const std::string shown = Printable(key);
+  if (error != ETIMEDOUT) {
+    errno = error;
+    std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
+  } else if (wait == most) {
+    std::fprintf(stderr, "ShareMemory[%s] lock held for more than %lld ms: board not read\n",
+                 shown.c_str(), static_cast<long long>(wait));
+  } else {
+    std::fprintf(stderr,
+                 "ShareMemory[%s] lock held, and the request had %lld ms left of "
+                 "SHM_LOCK_TOTAL_MS: board not read\n",
+                 shown.c_str(), static_cast<long long>(wait));
+  }
+  return false;
+}
+
+// Opens board `key` for reading and takes its lock (LockBoard). 0 with the
+// lock held and the board known to be at least `size` bytes, or -1 with the
+// reason on standard error (the key's control bytes escaped).
+int OpenLockedBoard(const std::string& key, int32_t size, CShareMemory& memory, int64_t& waitLeft) {
   const auto shown = [&key] { return Printable(key); };  // only for a diagnostic
   uid_t owner = 0;
   const int owned = BoardOwner(owner);
@@ -70,16 +107,7 @@ int OpenLockedBoard(const std::string& key, int32_t size, CShareMemory& memory) 
     }
     return -1;
   }
-  const int64_t wait = CShareMemory::LockWaitMillis();
-  memory.SetTimeout(wait);
-  if (!memory.TimedLock()) {
-    if (errno == ETIMEDOUT) {
-      std::fprintf(stderr, "ShareMemory[%s] lock held for more than %lld ms: board not read\n", shown().c_str(), static_cast<long long>(wait));
-    } else {
-      std::fprintf(stderr, kReadError, kModule, kLineSegmentRead, LastErrorText().c_str());
-    }
-    return -1;
-  }
+  if (!LockBoard(key, memory, waitLeft)) return -1;
   // A board shorter than its size is unreadable, however few of its bytes a request needs.
   if (memory.Available() < static_cast<uint64_t>(size)) {
     memory.Unlock();
@@ -146,11 +174,73 @@ int ReportBoard(const std::string& key, BoardStatus status, const std::string& d
   return -1;
 }
 
+// ReadBoard's work: the whole board under its lock.
+int CopyBoardRecords(const std::string& key, int32_t size, std::string& out, int32_t indexSize,
+                     int64_t& waitLeft) {
+  CShareMemory memory;
+  if (OpenLockedBoard(key, size, memory, waitLeft) != 0) return -1;
+  char header[kBoardHeaderSize];
+  MallocBuffer copy;
+  {
+    const CBoardUnlock unlock{memory};
+    if (ReadPart(memory, 0, kBoardHeaderSize, header) != 0) return -1;
+    if (CopyPart(memory, 0, BoardBytesNeeded(header, size, indexSize), copy) != 0) return -1;
+  }
+  std::string detail;
+  return ReportBoard(key, TakeBoardRecords(copy.get(), size, indexSize, out, detail), detail);
+}
+
+// ReadBoardByKeys's work: the index, then the records it names, all under the lock.
+int CopyKeyedRecords(const std::string& key, int32_t size, std::string& out, int32_t indexSize,
+                     const std::vector<const CMarkupNode*>& keys, int64_t& waitLeft) {
+  std::vector<std::string> texts;
+  texts.reserve(keys.size());
+  for (const CMarkupNode* node : keys) texts.push_back(node->text);
+  CShareMemory memory;
+  if (OpenLockedBoard(key, size, memory, waitLeft) != 0) return -1;
+  const CBoardUnlock unlock{memory};
+  // The index names the records; they are read while the lock still holds
+  // them to the same writing as the index.
+  MallocBuffer area, record;
+  std::vector<int64_t> offsets;
+  std::string detail;
+  if (CopyPart(memory, 0, BoardHeadBytes(size, indexSize), area) != 0) return -1;
+  const BoardStatus status = FindBoardRecords(area.get(), size, indexSize, texts, offsets, detail);
+  if (status != BoardStatus::kOk) return ReportBoard(key, status, detail);
+  if (offsets.empty()) return 0;
+  const int32_t recordSize = ReadBoardHeader(area.get()).recordSize;
+  record = AllocateBuffer(static_cast<size_t>(recordSize));
+  if (!record) return ReportBoard(key, BoardStatus::kRecordMemory, detail);
+  CLeftOutRecords leftOut;
+  for (const int64_t offset : offsets) {
+    if (offset < 0) continue;
+    if (ReadPart(memory, offset, recordSize, record.get()) != 0) return -1;
+    if (!AppendBoardRecord(record.get(), recordSize, out)) {
+      leftOut.Add((offset - kBoardHeaderSize - indexSize) / recordSize);
+    }
+  }
+  return ReportBoard(key, BoardStatus::kOk, leftOut.Empty() ? std::string() : leftOut.Text());
+}
+
 }  // namespace
 
-CDeskService::CDeskService(CDbSlot* slot) : slot_(slot != nullptr ? slot : &ownSlot_) {
+CDeskService::CDeskService(CDbSlot* slot)
+    : slot_(slot != nullptr ? slot : &ownSlot_),
+      maxRecords_(SettingValue("MAX_ANSWER_RECORDS", 1, 1000000, 10000)),
+      maxIds_(SettingValue("MAX_REQUEST_IDS", 1, 10000, 100)),
+      lockWaitLeft_(SettingValue("SHM_LOCK_TOTAL_MS", 1, 600000, 3000)) {
   const char* selDb = std::getenv("SHM_SEL_DB");
   shmSelDb_ = selDb != nullptr && std::strcmp(selDb, "1") == 0;
+}
+
+bool CDeskService::WithinBound(uint64_t count, const char* what, const char* setting,
+                               int64_t bound) {
+  if (count <= static_cast<uint64_t>(bound)) return true;
+  std::fprintf(stderr, "Request refused: %llu %s, over %s (%lld)\n",
+               static_cast<unsigned long long>(count), what, setting,
+               static_cast<long long>(bound));
+  refused_ = true;
+  return false;
 }
 
 CDeskService::~CDeskService() = default;
@@ -197,46 +287,16 @@ void CDeskService::DropDb(bool write) {
 
 int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,
                             int32_t indexSize) {
-  CShareMemory memory;
-  if (OpenLockedBoard(key, size, memory) != 0) return -1;
-  char header[kBoardHeaderSize];
-  MallocBuffer copy;
-  {
-    const CBoardUnlock unlock{memory};
-    if (ReadPart(memory, 0, kBoardHeaderSize, header) != 0) return -1;
-    if (CopyPart(memory, 0, BoardBytesNeeded(header, size, indexSize), copy) != 0) return -1;
-  }
-  std::string detail;
-  return ReportBoard(key, TakeBoardRecords(copy.get(), size, indexSize, out, detail), detail);
+  if (failedBoards_.count(key) != 0) return -1;
+  const int result = CopyBoardRecords(key, size, out, indexSize, lockWaitLeft_);
+  if (result != 0) failedBoards_.insert(key);
+  return result;
 }
 
 int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::string& out,
                                   int32_t indexSize, const std::vector<const CMarkupNode*>& keys) {
-  std::vector<std::string> texts;
-  texts.reserve(keys.size());
-  for (const CMarkupNode* node : keys) texts.push_back(node->text);
-  CShareMemory memory;
-  if (OpenLockedBoard(key, size, memory) != 0) return -1;
-  const CBoardUnlock unlock{memory};
-  // The index names the records; they are read while the lock still holds
-  // them to the same writing as the index.
-  MallocBuffer area, record;
-  std::vector<int64_t> offsets;
-  std::string detail;
-  if (CopyPart(memory, 0, BoardHeadBytes(size, indexSize), area) != 0) return -1;
-  const BoardStatus status = FindBoardRecords(area.get(), size, indexSize, texts, offsets, detail);
-  if (status != BoardStatus::kOk) return ReportBoard(key, status, detail);
-  if (offsets.empty()) return 0;
-  const int32_t recordSize = ReadBoardHeader(area.get()).recordSize;
-  record = AllocateBuffer(static_cast<size_t>(recordSize));
-  if (!record) return ReportBoard(key, BoardStatus::kRecordMemory, detail);
-  CLeftOutRecords leftOut;
-  for (const int64_t offset : offsets) {
-    if (offset < 0) continue;
-    if (ReadPart(memory, offset, recordSize, record.get()) != 0) return -1;
-    if (!AppendBoardRecord(record.get(), recordSize, out)) {
-      leftOut.Add((offset - kBoardHeaderSize - indexSize) / recordSize);
-    }
-  }
-  return ReportBoard(key, BoardStatus::kOk, leftOut.Empty() ? std::string() : leftOut.Text());
+  if (failedBoards_.count(key) != 0) return -1;
+  const int result = CopyKeyedRecords(key, size, out, indexSize, keys, lockWaitLeft_);
+  if (result != 0) failedBoards_.insert(key);
+  return result;
 }

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,9 @@ struct CDbSlot {
 
 class CDeskService {
  public:
-  // Reads SHM_SEL_DB; opens nothing. `slot` (null: the service's own) must
-  // outlive the service.
+  // Reads SHM_SEL_DB and the request's bounds (MAX_ANSWER_RECORDS,
+  // MAX_REQUEST_IDS, SHM_LOCK_TOTAL_MS); opens nothing. `slot` (null: the
+  // service's own) must outlive the service.
   explicit CDeskService(CDbSlot* slot = nullptr);
   ~CDeskService();
   CDeskService(const CDeskService&) = delete;
@@ -67,12 +69,23 @@ class CDeskService {
   // stand in for a board that cannot be read.
   bool ShmSelDb() const { return shmSelDb_; }
 
+  // True when `count` (records of an answer, or ids a request names) is
+  // within `bound`, the value of `setting`. Otherwise false, with the reason
+  // on standard error, and the request is refused.
+  bool WithinBound(uint64_t count, const char* what, const char* setting, int64_t bound);
+
+  // True once a bound refused the request: no part of its answer may go out.
+  bool Refused() const { return refused_; }
+
   // Appends the records of board `key` (a segment of `size` bytes with an
   // index area of `indexSize` bytes) to `out`, joined by ",". The segment is
   // copied once under its semaphore and read from the copy. 0 when the board
   // was read (also when it holds no record), -1 when it could not be opened,
   // copied or understood (the reason goes to standard error); the board
   // format and what a broken board gives are drawn in shm/Board.h.
+  // Lock waits draw on the request's SHM_LOCK_TOTAL_MS; once it is spent, a
+  // board is read only when its lock is free. A key that failed once in the
+  // request answers -1 again at once, without a wait or a diagnostic.
   int ReadBoard(const std::string& key, int32_t size, std::string& out, int32_t indexSize);
 
   // As ReadBoard, but appends only the records that the board's index names
@@ -93,7 +106,9 @@ class CDeskService {
 
  private:
   // Runs `sql` (with the client lock) and appends each record's JSON text to
-  // `text`, joined by ","; the records are released. REQUIRES: ConnectDb().
+  // `text`, joined by ","; the records are released. More records than
+  // MAX_ANSWER_RECORDS append nothing and refuse the request.
+  // REQUIRES: ConnectDb().
   template <typename T>
   void AppendJson(const std::string& sql, std::string& text);
 
@@ -109,12 +124,19 @@ class CDeskService {
   CDbSlot* slot_;
   CMywClient* client_ = nullptr;  // the slot's, once ConnectDb ran
   bool shmSelDb_;
+  bool refused_ = false;
+  int64_t maxRecords_;    // MAX_ANSWER_RECORDS
+  int64_t maxIds_;        // MAX_REQUEST_IDS
+  int64_t lockWaitLeft_;  // milliseconds of SHM_LOCK_TOTAL_MS not yet waited
+  // Boards that failed in this request; no more than the ids it may name.
+  std::set<std::string> failedBoards_;
 };
 
 template <typename T>
 void CDeskService::AppendJson(const std::string& sql, std::string& text) {
   std::vector<std::unique_ptr<T>> records;
   client_->Select(sql, records, true);
+  if (!WithinBound(records.size(), "records", "MAX_ANSWER_RECORDS", maxRecords_)) return;
   for (const auto& record : records) {
     if (!text.empty()) text += ',';
     text += record->ToJson();

@@ -178,6 +178,14 @@ TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   Expect({{{"getImplPlan", a}, "[" + PlanJson("EURUSD", {"2.5", "60", "30"}) + "," + PlanJson("USDJPY", {"x\\\",\\\"IP3\\\":\\\"injected", "C:\\\\d\\t1\\n\\u001f", "20"}) + "]"}});
 }
 
+TEST_P(Methods, ReportsWithoutALimitStayWithinTheRecordBound) {
+  const std::string all = "<accountid>" + id_ + "</accountid><maxcounts>-1</maxcounts>";  // three trades
+  Expect({
+      {{"getReport", "<rpttype>2</rpttype>" + all, "1", Call::kServer, "", "", "", {"MAX_ANSWER_RECORDS=2"}}, "(banner)"},
+      {{"getReport", "<rpttype>3</rpttype>" + all, "1", Call::kServer, "", "", "", {"MAX_ANSWER_RECORDS=3"}}, "[]"},
+  });
+}
+
 CWorker* Methods::worker_ = nullptr;
 INSTANTIATE_TEST_SUITE_P(Modes, Methods, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& mode) { return mode.param ? "FastCgi" : "Cgi"; });
 

@@ -111,7 +111,12 @@ TEST_F(Statements, DatabaseMethods) {
       {{"getReport", "<rpttype>2</rpttype><accountid>1</accountid>", "1", Call::kFake, "", ""}, {"*"}, "msg_no_data"},
       {{"getReport", "<rpttype>2</rpttype><accountid>1</accountid>", "1", Call::kFake, "", "counts\n201\n"}, {"*"}, "msg_counts_over"},
       {{"getReport", "<rpttype>2</rpttype><accountid>1</accountid><maxcounts>201</maxcounts>", "1", Call::kFake, "", "counts\n201\n"}, {"*"}, "[*"},
-      {{"getReport", "<rpttype>3</rpttype><accountid>1</accountid><maxcounts>-1</maxcounts>", "1", Call::kFake, "", "counts\n99999\n"}, {"*"}, "[]"},
+      // A limit above MAX_ANSWER_RECORDS (-1 among them) answers up to that bound and refuses past it.
+      {{"getReport", "<rpttype>3</rpttype><accountid>1</accountid><maxcounts>-1</maxcounts>", "1", Call::kFake, "", "counts\n10000\n"}, {"*"}, "[]"},
+      {{"getReport", "<rpttype>3</rpttype><accountid>1</accountid><maxcounts>-1</maxcounts>", "1", Call::kFake, "", "counts\n10001\n"}, {"*"}, "(banner)"},
+      {{"getReport", "<rpttype>2</rpttype><accountid>1</accountid><maxcounts>2</maxcounts>", "1", Call::kFake, "", "counts\n3\n", "", {"MAX_ANSWER_RECORDS=1"}}, {"*"}, "msg_counts_over"},
+      {{"getClosedTrade", "<accountid>1</accountid>", "1", Call::kFake, "", "TradeID\n1\n2\n", "", {"MAX_ANSWER_RECORDS=1"}}, {"*"}, "(banner)"},
+      {{"getClosedTrade", "<accountid>1</accountid>", "1", Call::kFake, "", "TradeID\n1\n2\n", "", {"MAX_ANSWER_RECORDS=2"}}, {"*"}, "[*"},
       {{"getReport", "<rpttype>3</rpttype><accountid>1</accountid><maxcounts>4294967297</maxcounts>", "1", Call::kFake, "", "counts\n2\n"}, {"*"}, "msg_counts_over"},
       {{"getReport", "<rpttype>1</rpttype><accountid>1</accountid><maxcounts>1</maxcounts><grouping><g>1</g></grouping>", "1", Call::kFake, "", "counts\tSymbol\n4\tA\n4\tB\n"}, {"*"}, "msg_counts_over"},
       {{"getReport", "<rpttype>1</rpttype><accountid>1</accountid>", "1", Call::kFake, "", "", "connect"}, {"{C}", "close"}, "(banner)"},

@@ -129,10 +129,10 @@ static Lines WithLibraryPath(Lines env) {
   return env;
 }
 
-CWorker::CWorker(const Lines& env) {
+CWorker::CWorker(const Lines& env, long addressLimit) {
   static int counter = 0;
   socket_ = "/tmp/zelvora-worker-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".sock";
-  pid_ = StartProcess({"/usr/bin/spawn-fcgi", {"-n", "-s", socket_, "--", ZELVORA_CGI}, WithLibraryPath(env)}, socket_ + ".log");
+  pid_ = StartProcess({"/usr/bin/spawn-fcgi", {"-n", "-s", socket_, "--", ZELVORA_CGI}, WithLibraryPath(env), "", addressLimit}, socket_ + ".log");
   for (int i = 0; i < 500 && access(socket_.c_str(), F_OK) != 0; ++i) usleep(10000);
 }
 

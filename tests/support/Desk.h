@@ -79,10 +79,11 @@ Lines QueryRows(const std::string& sql);
 
 // A persistent worker: zelvora.cgi behind spawn-fcgi on a unix socket of its
 // own, with `env` (and the sanitized build's LD_LIBRARY_PATH) as its
-// environment. Stopped with SIGTERM when destroyed.
+// environment and `addressLimit` bytes of address space (0: no limit).
+// Stopped with SIGTERM when destroyed.
 class CWorker {
  public:
-  explicit CWorker(const Lines& env = {});
+  explicit CWorker(const Lines& env = {}, long addressLimit = 0);
   ~CWorker();
   CWorker(const CWorker&) = delete;
   CWorker& operator=(const CWorker&) = delete;

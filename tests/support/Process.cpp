@@ -73,6 +73,8 @@ pid_t StartProcess(const ProcessLaunch& launch, const std::string& log) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
   setsid();
+  const struct rlimit limit = {static_cast<rlim_t>(launch.addressLimit), static_cast<rlim_t>(launch.addressLimit)};
+  if (launch.addressLimit > 0) setrlimit(RLIMIT_AS, &limit);
   const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), in = open("/dev/null", O_RDONLY);
   dup2(in, 0);
   dup2(out, 1);
