@@ -15,21 +15,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "timing.h"
+
 enum { kMaxSockets = 8, kMaxRequest = 1 << 20 };
 
 static char request[kMaxRequest];
 static size_t requestSize;
-
-static double NowMicros(void) {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
-}
-
-static int Compare(const void* a, const void* b) {
-  const double x = *(const double*)a, y = *(const double*)b;
-  return (x > y) - (x < y);
-}
 
 static void Fail(const char* what) {
   fprintf(stderr, "fcgi-timer: %s\n", what);

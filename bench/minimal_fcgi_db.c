@@ -5,10 +5,11 @@
    the same bytes as zelvora.cgi writes it. The database baseline of
    bench/worker. */
 #include <fcgiapp.h>
-#include <mysql.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "connect_env.h"
 
 static const char* Cell(MYSQL_RES* result, MYSQL_ROW row, const char* name) {
   const unsigned count = mysql_num_fields(result);
@@ -21,21 +22,12 @@ static const char* Cell(MYSQL_RES* result, MYSQL_ROW row, const char* name) {
 
 int main(void) {
   const char* sql = getenv("BENCH_SQL");
-  char host[256];
-  snprintf(host, sizeof host, "%s", getenv("MYSQL_HOST") ? getenv("MYSQL_HOST") : "127.0.0.1");
-  unsigned port = 0;
-  char* colon = strchr(host, ':');
-  if (colon != NULL) {
-    *colon = '\0';
-    port = (unsigned)atoi(colon + 1);
-  }
-  MYSQL* mysql = mysql_init(NULL);
-  if (sql == NULL || mysql_real_connect(mysql, host, getenv("MYSQL_USER"), getenv("MYSQL_PWD"),
-                                        getenv("MYSQL_DB"), port, NULL, 0) == NULL) {
-    fprintf(stderr, "minimal_fcgi_db: %s\n",
-            sql == NULL ? "BENCH_SQL not set" : mysql_error(mysql));
+  if (sql == NULL) {
+    fputs("minimal_fcgi_db: BENCH_SQL not set\n", stderr);
     return 1;
   }
+  MYSQL* mysql = ConnectFromEnvironment();
+  if (mysql == NULL) return 1;
   FCGX_Request request;
   FCGX_Init();
   FCGX_InitRequest(&request, 0, 0);

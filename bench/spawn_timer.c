@@ -15,18 +15,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "timing.h"
+
 extern char** environ;
-
-static double NowMicros(void) {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
-}
-
-static int Compare(const void* a, const void* b) {
-  const double x = *(const double*)a, y = *(const double*)b;
-  return (x > y) - (x < y);
-}
 
 /* Splits "path|arg|arg..." into `argv` (at most 31 entries); without "|"
    the program gets `arg`. The command is copied into `storage`. */

@@ -18,13 +18,7 @@ std::string JsonQuoted(const std::string& value) {
   for (const char* at = value.data(); at < last; ++at) {
     const unsigned char c = static_cast<unsigned char>(*at);
     if (c >= 0x80) {
-      const size_t length = Utf8Length(at, last);
-      if (length == 0) {
-        out += "\\ufffd";
-      } else {
-        out.append(at, length);
-        at += length - 1;
-      }
+      at += AppendUtf8OrReplacement(at, last, out) - 1;
       continue;
     }
     const char* escape = c == '"'    ? "\\\""

@@ -152,15 +152,7 @@ bool AppendBoardRecord(const char* record, int32_t recordSize, std::string& out)
   // are not UTF-8 become the replacement character, as in database texts.
   std::string mended;
   const char* const last = record + length;
-  for (const char* at = record; at < last; ++at) {
-    const size_t sequence = Utf8Length(at, last);
-    if (sequence == 0) {
-      mended += "\\ufffd";
-    } else {
-      mended.append(at, sequence);
-      at += sequence - 1;
-    }
-  }
+  for (const char* at = record; at < last;) at += AppendUtf8OrReplacement(at, last, mended);
   if (mended.size() == length || !IsJsonObject(mended.data(), mended.data() + mended.size())) {
     return false;
   }

@@ -145,6 +145,16 @@ size_t Utf8Length(const char* at, const char* last) {
   return length;
 }
 
+size_t AppendUtf8OrReplacement(const char* at, const char* last, std::string& out) {
+  const size_t length = Utf8Length(at, last);
+  if (length == 0) {
+    out += "\\ufffd";
+    return 1;
+  }
+  out.append(at, length);
+  return length;
+}
+
 namespace {
 
 // The C1 controls (U+0080 to U+009F, among them NEL and CSI) and the line

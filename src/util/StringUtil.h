@@ -42,6 +42,12 @@ void ToLower(std::string& text);
 // REQUIRES: at < last.
 size_t Utf8Length(const char* at, const char* last);
 
+// Appends the UTF-8 sequence at `at` to `out` as it is, or, when the byte
+// there starts no well-formed one, the JSON escape \ufffd (the replacement
+// character) in its place. Returns how many bytes it consumed (at least 1).
+// REQUIRES: at < last.
+size_t AppendUtf8OrReplacement(const char* at, const char* last, std::string& out);
+
 // "[" + errno in decimal + "] " + strerror(errno), for the current errno.
 std::string LastErrorText();
 
