@@ -199,9 +199,17 @@ static MywResult Open(MywContext* ctx) {
     mysql_optionsv(ctx->mysql, MYSQL_OPT_READ_TIMEOUT, &ctx->timeout);
     mysql_optionsv(ctx->mysql, MYSQL_OPT_WRITE_TIMEOUT, &ctx->timeout);
     mysql_optionsv(ctx->mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    /* A server that is not the desk's (a wrong or forged MYSQL_HOST) must not
+       be able to read the client's files, nor have the password sent in
+       clear: no LOAD DATA LOCAL, and none of the methods that send it as it is. */
+    const unsigned off = 0;
+    mysql_optionsv(ctx->mysql, MYSQL_OPT_LOCAL_INFILE, &off);
+    mysql_optionsv(ctx->mysql, MARIADB_OPT_RESTRICTED_AUTH,
+                   "mysql_native_password,caching_sha2_password,sha256_password,client_ed25519");
     const HostParts* part = &parts[i];
+    /* Found rows: an UPDATE counts the rows it matched, changed or not. */
     if (mysql_real_connect(ctx->mysql, part->name[0] != '\0' ? part->name : NULL, ctx->user, ctx->password, ctx->database,
-                           part->port, part->socket[0] != '\0' ? part->socket : NULL, 0) != NULL) {
+                           part->port, part->socket[0] != '\0' ? part->socket : NULL, CLIENT_FOUND_ROWS) != NULL) {
       ctx->connected = 1;
       return Ok(0);
     }
@@ -327,17 +335,6 @@ MYW_EXPORT MywResult myw_exec(void* context, const char* sql) {
   return Ok(changed == (my_ulonglong)-1 ? 0 : (int64_t)changed);
 }
 
-/* The rows an UPDATE matched, changed or not: the server's info text, asked
-   for in English (see TransOnce); the affected rows when there is none. The
-   affected rows alone leave out a row written with the values it held. */
-static int64_t MatchedRows(MYSQL* mysql) {
-  const char* info = mysql_info(mysql);
-  unsigned long long matched = 0;
-  if (info != NULL && sscanf(info, "Rows matched: %llu", &matched) == 1) return (int64_t)matched;
-  const my_ulonglong rows = mysql_affected_rows(mysql);
-  return rows == (my_ulonglong)-1 ? 0 : (int64_t)rows;
-}
-
 /* TransOnce's answer for a statement that matched no row: no round trip
    failed, and nothing is to be run again. */
 enum { kMatchedNoRow = 1u << 30 };
@@ -348,18 +345,15 @@ enum { kMatchedNoRow = 1u << 30 };
    set once the COMMIT is on its way. */
 static unsigned TransOnce(MywContext* ctx, const char* const* sqls, int32_t count,
                           int everyMatches, MywResult* result, int* committing) {
-  /* The info text is in the session's message language. */
-  unsigned code = everyMatches ? Query(ctx, "SET SESSION lc_messages='en_US'", result) : 0;
-  if (code == 0) code = Query(ctx, "START TRANSACTION", result);
+  unsigned code = Query(ctx, "START TRANSACTION", result);
   int64_t changed = 0;
   for (int32_t i = 0; code == 0 && i < count; ++i) {
     code = Query(ctx, sqls[i] != NULL ? sqls[i] : "", result);
     if (code != 0) break;
     const my_ulonglong rows = mysql_affected_rows(ctx->mysql);
-    const int64_t matched = everyMatches ? MatchedRows(ctx->mysql) : 1;
     if (rows != (my_ulonglong)-1) changed += (int64_t)rows;
     DrainResults(ctx->mysql);
-    if (matched == 0) {
+    if (everyMatches && (rows == 0 || rows == (my_ulonglong)-1)) {
       char message[64];
       snprintf(message, sizeof message, "statement %d of %d matched no row", (int)i + 1, (int)count);
       mysql_real_query(ctx->mysql, "ROLLBACK", 8);

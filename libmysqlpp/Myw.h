@@ -78,8 +78,8 @@ MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count);
 
 /* As myw_exec_trans, and a statement that matches no row (an UPDATE whose
    WHERE finds nothing, whether or not the values would change) rolls all
-   back: code -1, `count` the statement's position from 1. The session's
-   message language is English from then on. */
+   back: code -1, `count` the statement's position from 1. (Connections
+   count found rows: an UPDATE's count is the rows it matched.) */
 MywResult myw_exec_trans_matched(void* context, const char* const* sqls, int32_t count);
 
 /* Closes the connection and frees the context (NULL is ignored). */

@@ -68,17 +68,23 @@ void WriteBannerAnswer() {
 }
 
 void ServeRequest(FILE* in, CDbSlot* slot) {
-  const CLogCap cap(static_cast<size_t>(SettingValue("MAX_LOG_BYTES", 1, 1 << 20, 8192)));
   // Whatever a request throws (memory it may not have, above all) ends that
   // request only. Nothing of the answer has gone out then: it is written
-  // only once whole, after everything that could throw.
-  try {
-    ServeBody(in, slot);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "zelvora: request not served: %s\n", error.what());
-    WriteBannerAnswer();
-  } catch (...) {
-    std::fputs("zelvora: request not served: unknown exception\n", stderr);
-    WriteBannerAnswer();
+  // only once whole, after everything that could throw. The reason is
+  // written after the cap on the request's diagnostics, which must not be
+  // what drops it; it is kept in place, since memory may be what ran out.
+  char failure[160] = "";
+  {
+    const CLogCap cap(static_cast<size_t>(SettingValue("MAX_LOG_BYTES", 1, 1 << 20, 8192)));
+    try {
+      ServeBody(in, slot);
+    } catch (const std::exception& error) {
+      std::snprintf(failure, sizeof failure, "%s", error.what());
+    } catch (...) {
+      std::snprintf(failure, sizeof failure, "unknown exception");
+    }
   }
+  if (failure[0] == '\0') return;
+  std::fprintf(stderr, "zelvora: request not served: %s\n", failure);
+  WriteBannerAnswer();
 }

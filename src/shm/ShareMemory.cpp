@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -44,13 +45,22 @@ int CopyFromMapping(void* destination, const void* source, size_t length) {
     return sigaction(SIGBUS, &action, nullptr) == 0;
   }();
   sigjmp_buf jump;
-  if (handled && sigsetjmp(jump, 1) != 0) {  // the signal mask is restored on the way back
+  // The mask is not saved (that would be a system call for every copy):
+  // the way back from the handler unblocks SIGBUS itself.
+  if (handled && sigsetjmp(jump, 0) != 0) {
     copying = nullptr;
+    sigset_t bus;
+    sigemptyset(&bus);
+    sigaddset(&bus, SIGBUS);
+    sigprocmask(SIG_UNBLOCK, &bus, nullptr);
     errno = EINVAL;
     return -1;
   }
   copying = &jump;
+  // The copy's loads stay between the two stores, where the handler sees them.
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   std::memcpy(destination, source, length);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   copying = nullptr;
   return 0;
 }

@@ -1,11 +1,35 @@
 #include "util/Setting.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <string>
+
+#include "util/StringUtil.h"
+
+namespace {
+
+// Says once per value that a setting was refused: a worker reads its
+// settings for every request, and its log must not repeat the same line.
+// Names are the program's own few, so the map stays small.
+void SayRefused(const char* name, const char* text, int64_t low, int64_t high, int64_t fallback) {
+  static std::map<std::string, std::string> said;
+  std::string& last = said[name];
+  if (last == text) return;
+  last = text;
+  std::fprintf(stderr, "zelvora: %s=%s is not a whole number from %lld to %lld: %lld used\n", name,
+               Printable(text).c_str(), static_cast<long long>(low), static_cast<long long>(high),
+               static_cast<long long>(fallback));
+}
+
+}  // namespace
 
 int64_t SettingValue(const char* name, int64_t low, int64_t high, int64_t fallback) {
   const char* text = std::getenv(name);
   if (text == nullptr) return fallback;
   char* end = nullptr;
   const long long value = std::strtoll(text, &end, 10);
-  return end != text && *end == '\0' && value >= low && value <= high ? value : fallback;
+  if (end != text && *end == '\0' && value >= low && value <= high) return value;
+  SayRefused(name, text, low, high, fallback);
+  return fallback;
 }

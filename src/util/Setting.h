@@ -6,7 +6,8 @@
 #include <cstdint>
 
 // The variable `name` as a whole decimal number from `low` to `high`;
-// `fallback` when it is unset, not wholly a number, or out of that range.
+// `fallback` when it is unset, not wholly a number, or out of that range
+// (the last two said on standard error, once for each value).
 int64_t SettingValue(const char* name, int64_t low, int64_t high, int64_t fallback);
 
 #endif  // ZELVORA_UTIL_SETTING_H_
