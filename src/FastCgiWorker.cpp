@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -125,20 +126,53 @@ int TimeoutSeconds() {
 }
 
 // True unless FCGI_WEB_SERVER_ADDRS (the worker's own environment: IPv4
-// addresses, comma-separated) is set and the IPv4 peer of `fd` is not in
-// it: the check the FastCGI library makes when it accepts.
+// addresses, comma-separated, blanks around each aside) is set and not
+// empty and the TCP peer of `fd` is not in it: the check the FastCGI library
+// makes when it accepts. An IPv4-mapped IPv6 peer is checked as its IPv4
+// address; any other IPv6 peer is refused. A refusal is logged on the
+// worker's own standard error, at most once a second.
 bool FromWebServer(int fd) {
   const char* allowed = std::getenv("FCGI_WEB_SERVER_ADDRS");
-  sockaddr_in peer = {};
+  if (!tcp || allowed == nullptr || allowed[std::strspn(allowed, " \t")] == '\0') return true;
+  sockaddr_storage peer = {};
   socklen_t size = sizeof peer;
-  char text[INET_ADDRSTRLEN];
-  if (allowed == nullptr || getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
-      peer.sin_family != AF_INET ||
-      inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) == nullptr) {
-    return true;
+  in_addr address = {};
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return false;
+  const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&peer);
+  if (peer.ss_family == AF_INET) {
+    address = reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr;
+  } else if (peer.ss_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+    std::memcpy(&address, v6->sin6_addr.s6_addr + 12, sizeof address);
+  } else {
+    address.s_addr = INADDR_NONE;
   }
-  const std::string list = std::string(",") + allowed + ",";
-  return list.find(std::string(",") + text + ",") != std::string::npos;
+  for (const char* at = allowed; address.s_addr != INADDR_NONE;) {
+    at += std::strspn(at, " \t");
+    size_t length = std::strcspn(at, ",");
+    const char* next = at + length;
+    while (length > 0 && (at[length - 1] == ' ' || at[length - 1] == '\t')) --length;
+    char one[INET_ADDRSTRLEN] = {};
+    in_addr listed = {};
+    if (length < sizeof one) std::memcpy(one, at, length);
+    if (length < sizeof one && inet_pton(AF_INET, one, &listed) == 1 &&
+        listed.s_addr == address.s_addr) {
+      return true;
+    }
+    if (*next == '\0') break;
+    at = next + 1;
+  }
+  static time_t logged = 0;
+  const time_t now = std::time(nullptr);
+  if (now != logged) {
+    logged = now;
+    char shown[INET6_ADDRSTRLEN] = "?";
+    inet_ntop(peer.ss_family,
+              peer.ss_family == AF_INET6 ? static_cast<const void*>(&v6->sin6_addr) : &address,
+              shown, sizeof shown);
+    dprintf(STDERR_FILENO, "zelvora: connection from %s refused: not in FCGI_WEB_SERVER_ADDRS\n",
+            shown);
+  }
+  return false;
 }
 
 // The next connection, or -1 when the worker is to end. Stop signals are

@@ -1,6 +1,7 @@
 // The persistent worker as a web server uses it, through a small FastCGI
 // client of the tests' own: what clients do to it, SIGTERM, and its one
 // database connection across requests on the real server.
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -48,10 +50,12 @@ std::string Send(const CWorker& worker, const Exchange& exchange) {
   request += Record(4, pairs) + Record(4, "");
   for (size_t at = 0; at < exchange.body.size(); at += 65535) request += Record(5, exchange.body.substr(at, 65535));
   request += Record(5, "");
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool tcp = worker.Socket()[0] != '/';
+  const int fd = socket(tcp ? AF_INET : AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{AF_UNIX, {}};
+  sockaddr_in port{AF_INET, htons(static_cast<uint16_t>(tcp ? std::stoi(worker.Socket().substr(10)) : 0)), {htonl(INADDR_LOOPBACK)}, {}};
   worker.Socket().copy(address.sun_path, sizeof address.sun_path - 1);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return close(fd), "(no connection)";
+  if (connect(fd, tcp ? reinterpret_cast<sockaddr*>(&port) : reinterpret_cast<sockaddr*>(&address), tcp ? sizeof port : sizeof address) != 0) return close(fd), "(no connection)";
   const timeval patience = {10, 0};  // a worker that never answers fails the row instead of the run
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
   const std::string sent = request.substr(0, exchange.cut), first = sent.substr(0, exchange.during || exchange.trickleMs ? exchange.pause : sent.size());
@@ -158,6 +162,33 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
   EXPECT_EQ(poll(&peer, 1, 0), 0) << "the server a request named was never connected to";
   close(listener);
   RemoveBoardsMarked(key);
+}
+
+// Over TCP: the peers FCGI_WEB_SERVER_ADDRS lets in, and answers with a diagnostic (two writes)
+// on a kept connection without waiting for the peer's delayed acknowledgement.
+TEST(FastCgiWorker, ServesTheWebServersListedOverTcpWithoutDelay) {
+  const std::string key = UniqueKey("account"), missing = RequestBody("getAccount", "<accountid>" + key.substr(8) + "</accountid>");
+  const struct {
+    const char* what;
+    std::string addresses;  // "-": unset
+    int requests;
+    std::string answer;     // of each request
+  } cases[] = {
+      {"unset: any peer", "-", 1, kServed},
+      {"empty: any peer", "", 1, kServed},
+      {"another address: closed unread", "127.0.0.2", 1, "(no end)"},
+      {"listed among blanks", " 10.0.0.1 , 127.0.0.1 ", 1, kServed},
+      {"20 answers with a diagnostic on a kept connection", "127.0.0.1", 20, std::string(kAnswerHeader) + "[{\"status\":1, \"data\":{\"AccountID\":\"" + key.substr(8) + "\"}}]|ShareMemory[" + key + "] open failed.\n[2] No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    CWorker worker(c.addresses == "-" ? Lines{} : Lines{"FCGI_WEB_SERVER_ADDRS=" + c.addresses}, 0, FreePort());
+    const std::string& body = c.requests > 1 ? missing : kAccounts;
+    const auto start = std::chrono::steady_clock::now();
+    std::string expected;
+    for (int n = 0; n < c.requests; ++n) expected += c.answer;
+    EXPECT_EQ(Send(worker, {RequestEnv(body), body, std::string::npos, true, 0, nullptr, c.requests}), expected) << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300)) << c.what;
+  }
 }
 
 TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAStopSignal) {
