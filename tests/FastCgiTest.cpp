@@ -216,6 +216,10 @@ TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAS
     EXPECT_EQ(answer, kServed) << strsignal(signal);
     EXPECT_EQ(ending.Stop(false), 0) << strsignal(signal) << ": it ends by itself";
   }
+  CWorker keeping;  // the signal within the parameters of a kept connection's second request
+  int round = 0;
+  EXPECT_EQ(Send(keeping, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 20, [&] { ++round == 2 && (usleep(200000), kill(keeping.Pid(), SIGTERM), usleep(200000)); }, 2}), kServed + kServed);
+  EXPECT_EQ(keeping.Stop(false), 0) << "a worker stopped within a kept connection's request ends by itself";
 }
 
 TEST(FastCgiWorker, KeepsBoundedMapsAndLetsRemovedBoardsGo) {
