@@ -76,7 +76,8 @@ constexpr size_t kValueBytes = 4096;
 // The system's zone database: the only zones a request may name.
 const char kZoneFolder[] = "/usr/share/zoneinfo";
 
-// The signals that end a worker after the request in hand.
+// The signals that end a worker: at once while no request is begun, else
+// after the request in hand.
 const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // After an answer given before the whole body arrived, the rest is read and
@@ -84,7 +85,7 @@ const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 // a TCP peer get a reset instead of the answer, and on a kept connection the
 // next request starts after them. Web servers bound bodies themselves
 // (nginx 1 MiB, LimitRequestBody below that here); a longer rest, or one
-// that takes longer than one timeout, is left to the close.
+// that outlasts the request's deadline, is left to the close.
 constexpr int kDrainBytes = 16 << 20;
 
 FCGX_Request* current = nullptr;  // the request in hand
@@ -92,8 +93,8 @@ volatile sig_atomic_t stopping = 0;
 volatile sig_atomic_t connection = -1;  // the connection whose deadline runs, or -1
 bool tcp = false;                       // the listening socket takes TCP connections
 
-// A stop signal between requests: closing this process's copy of the
-// listening socket ends the accept, whether it is waiting or about to.
+// A stop signal while no request is begun: closing this process's copy of
+// the listening socket ends the accept, whether it is waiting or about to.
 void OnStop(int) {
   stopping = 1;
   close(FCGI_LISTENSOCK_FILENO);

@@ -28,8 +28,8 @@ struct Exchange {
   std::string body;
   size_t cut = std::string::npos;  // close the connection after sending this many bytes
   bool read = true;                // wait for the answer
-  size_t pause = 0;                // with `during`: call it after sending this many bytes
-  std::function<void()> during;
+  size_t pause = 0;                // with `during`: call it, with the connection, after sending this many bytes
+  std::function<void(int)> during;
   int requests = 1;                // more than one: sent one after another on one kept connection
   int trickleMs = 0;               // from `pause` on, one byte at a time, this many ms apart
 };
@@ -63,7 +63,7 @@ std::string Send(const CWorker& worker, const Exchange& exchange) {
   for (int round = 0; round < exchange.requests; ++round) {
     std::string streams[2], answer;
     bool ended = send(fd, first.data(), first.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(first.size());
-    if (exchange.during) exchange.during();
+    if (exchange.during) exchange.during(fd);
     for (size_t at = first.size(); exchange.trickleMs && !ended && at < sent.size(); ++at) ended = usleep(exchange.trickleMs * 1000) != 0 || send(fd, &sent[at], 1, MSG_NOSIGNAL) != 1;
     ended = ended || (!exchange.trickleMs && sent.size() > first.size() && send(fd, sent.data() + first.size(), sent.size() - first.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(sent.size() - first.size()));
     char buffer[65536];
@@ -103,7 +103,12 @@ TEST(FastCgiWorker, SurvivesWhatClientsDoAndAnswersTheNextRequest) {
       {"a client gone within the parameters", {RequestEnv(kAccounts), kAccounts, 30}, "(no end)"},
       {"a client gone within a body under the limit", {RequestEnv(big.substr(0, 60000)), big.substr(0, 60000), 30000}, "(no end)"},
       {"a client gone before the answer", {RequestEnv(kAccounts), kAccounts, std::string::npos, false}, "(no end)"},
-      {"a client that stalls within a record past FCGI_TIMEOUT", {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 3, [] { usleep(1500000); }}, "|"},  // "|": the rest could not be sent
+      {"a client that stalls within a record past FCGI_TIMEOUT", {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 3, [](int) { usleep(1500000); }}, "|"},  // "|": the rest could not be sent
+      // The client hangs up unless the answer comes while it still sends the body.
+      {"a body over the limit is answered before the rest is read", {{"CONTENT_LENGTH=100000", "MAX_CONTENT_LENGTH=65536"}, big, std::string::npos, true, 2000, [](int fd) {
+         pollfd answer = {fd, POLLIN, 0};
+         if (poll(&answer, 1, 500) != 1) shutdown(fd, SHUT_RDWR);
+       }}, std::string(kBannerAnswer) + "|"},
       {"a client that trickles its records past FCGI_TIMEOUT", {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 3, nullptr, 1, 500}, "|"},
       {"two requests on a kept connection", {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 0, nullptr, 2}, kServed + kServed},
       {"bodies over the limit on a kept connection: the rest is read before the next", {{"CONTENT_LENGTH=100000", "MAX_CONTENT_LENGTH=65536"}, big, std::string::npos, true, 0, nullptr, 2}, std::string(kBannerAnswer) + "|" + kBannerAnswer + "|"},
@@ -208,7 +213,7 @@ TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAS
   EXPECT_EQ(maps(), kept) << "the maps of a board made anew replace the old ones";
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {  // each ends a worker after the request in hand: the body arrives in two parts, the signal between them
     CWorker ending;
-    const std::string answer = Send(ending, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 200, [&] {
+    const std::string answer = Send(ending, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 200, [&](int) {
                                                usleep(200000);
                                                kill(ending.Pid(), signal);
                                                usleep(200000);
@@ -218,7 +223,7 @@ TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAS
   }
   CWorker keeping;  // the signal within the parameters of a kept connection's second request
   int round = 0;
-  EXPECT_EQ(Send(keeping, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 20, [&] { ++round == 2 && (usleep(200000), kill(keeping.Pid(), SIGTERM), usleep(200000)); }, 2}), kServed + kServed);
+  EXPECT_EQ(Send(keeping, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 20, [&](int) { ++round == 2 && (usleep(200000), kill(keeping.Pid(), SIGTERM), usleep(200000)); }, 2}), kServed + kServed);
   EXPECT_EQ(keeping.Stop(false), 0) << "a worker stopped within a kept connection's request ends by itself";
 }
 
