@@ -4,31 +4,80 @@
 #include <fastcgi.h>
 #include <fcgiapp.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "Serve.h"
 #include "shm/ShmKeeper.h"
+#include "util/StringUtil.h"
 
 namespace {
 
-// The variables a request may set; the same names the CGI program reads.
-const char* const kVariables[] = {"CONTENT_LENGTH", "MAX_CONTENT_LENGTH", "SHM_SEL_DB", "SHM_LOCK_MS", "SHM_LOCK_TOTAL_MS", "SHM_OWNER", "MAX_ANSWER_RECORDS", "MAX_REQUEST_IDS", "MAX_LOG_BYTES", "MYSQL_HOST", "MYSQL_WRITE_HOST", "MYSQL_CONNECT_TIMEOUT", "MYSQL_TIMEOUT",
-                                  "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB", "TZ"};
+// Where a worker takes each variable the CGI program reads from.
+enum class Source {
+  kRequest,  // the request's (the web server sets it per request), else the worker's own
+  kDesk,     // the worker's own when it has it, else the request's: a peer must not pick
+             // the database the worker logs into with its credentials, nor whose boards count
+  kZone,     // as kDesk; from a request only the name of a zone file (see ZoneName)
+  kBound,    // the smaller of the worker's own (else `fallback`) and the request's: a request
+             // may lower what it may cost, never raise it
+};
+
+struct Variable {
+  const char* name;
+  Source source;
+  int64_t low = 0, high = 0;  // a kBound's range, as the program reads it
+  int64_t fallback = -1;      // a kBound's value when unset; -1: none, the request's is taken
+};
+
+// The variables a request may set. The bounds' ranges and defaults are those
+// the program reads them with.
+const Variable kVariables[] = {
+    {"CONTENT_LENGTH", Source::kRequest},
+    {"MAX_CONTENT_LENGTH", Source::kBound, 1, INT64_MAX},
+    {"SHM_SEL_DB", Source::kDesk},
+    {"SHM_OWNER", Source::kDesk},
+    {"SHM_LOCK_MS", Source::kBound, 1, 60000, 1000},
+    {"SHM_LOCK_TOTAL_MS", Source::kBound, 1, 600000, 3000},
+    {"MAX_ANSWER_RECORDS", Source::kBound, 1, 1000000, 10000},
+    {"MAX_REQUEST_IDS", Source::kBound, 1, 10000, 100},
+    {"MAX_LOG_BYTES", Source::kBound, 1, 1 << 20, 8192},
+    {"MYSQL_HOST", Source::kDesk},
+    {"MYSQL_WRITE_HOST", Source::kDesk},
+    {"MYSQL_USER", Source::kDesk},
+    {"MYSQL_PWD", Source::kDesk},
+    {"MYSQL_DB", Source::kDesk},
+    {"MYSQL_CONNECT_TIMEOUT", Source::kBound, 1, 3600, 2},
+    {"MYSQL_TIMEOUT", Source::kBound, 1, 3600, 10},
+    {"TZ", Source::kZone},
+};
 constexpr int kVariableCount = sizeof kVariables / sizeof kVariables[0];
 
-// The signals that end a worker after the request in hand.
+// The longest value a worker takes from a request's parameter: hosts,
+// passwords and zone names are far shorter.
+constexpr size_t kValueBytes = 4096;
+
+// The system's zone database: the only zones a request may name.
+const char kZoneFolder[] = "/usr/share/zoneinfo";
+
+// The signals that end a worker: at once while no request is begun, else
+// after the request in hand.
 const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // After an answer given before the whole body arrived, the rest is read and
@@ -36,17 +85,34 @@ const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 // a TCP peer get a reset instead of the answer, and on a kept connection the
 // next request starts after them. Web servers bound bodies themselves
 // (nginx 1 MiB, LimitRequestBody below that here); a longer rest, or one
-// that takes longer than one timeout, is left to the close.
+// that outlasts the request's deadline, is left to the close.
 constexpr int kDrainBytes = 16 << 20;
 
 FCGX_Request* current = nullptr;  // the request in hand
 volatile sig_atomic_t stopping = 0;
+volatile sig_atomic_t connection = -1;  // the connection whose deadline runs, or -1
+bool tcp = false;                       // the listening socket takes TCP connections
 
-// A stop signal between requests: closing this process's copy of the
-// listening socket ends the accept, whether it is waiting or about to.
+// A stop signal while no request is begun: closing this process's copy of
+// the listening socket ends the accept, whether it is waiting or about to.
 void OnStop(int) {
   stopping = 1;
   close(FCGI_LISTENSOCK_FILENO);
+}
+
+// A request's deadline passed: whatever its connection waits for ends at
+// once, and every later read or write on it fails. One system call, safe in
+// a handler.
+void OnDeadline(int) {
+  if (connection >= 0) shutdown(connection, SHUT_RDWR);
+}
+
+// Starts (`seconds` above 0) or stops the deadline of `fd`'s request.
+void Deadline(int fd, int seconds) {
+  const itimerval timer = {{0, 0}, {seconds, 0}};
+  if (seconds == 0) setitimer(ITIMER_REAL, &timer, nullptr);
+  connection = fd;
+  if (seconds != 0) setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
 // FCGI_TIMEOUT of the worker's own environment: seconds, 1 to 3600; 30
@@ -61,53 +127,89 @@ int TimeoutSeconds() {
 }
 
 // True unless FCGI_WEB_SERVER_ADDRS (the worker's own environment: IPv4
-// addresses, comma-separated) is set and the IPv4 peer of `fd` is not in
-// it: the check the FastCGI library makes when it accepts.
+// addresses, comma-separated, blanks around each aside) is set and not
+// empty and the TCP peer of `fd` is not in it: the check the FastCGI library
+// makes when it accepts. An IPv4-mapped IPv6 peer is checked as its IPv4
+// address; any other IPv6 peer is refused. A refusal is logged on the
+// worker's own standard error, at most once a second.
 bool FromWebServer(int fd) {
   const char* allowed = std::getenv("FCGI_WEB_SERVER_ADDRS");
-  sockaddr_in peer = {};
+  if (!tcp || allowed == nullptr || allowed[std::strspn(allowed, " \t")] == '\0') return true;
+  sockaddr_storage peer = {};
   socklen_t size = sizeof peer;
-  char text[INET_ADDRSTRLEN];
-  if (allowed == nullptr || getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
-      peer.sin_family != AF_INET ||
-      inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) == nullptr) {
-    return true;
+  in_addr address = {};
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return false;
+  const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&peer);
+  if (peer.ss_family == AF_INET) {
+    address = reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr;
+  } else if (peer.ss_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+    std::memcpy(&address, v6->sin6_addr.s6_addr + 12, sizeof address);
+  } else {
+    address.s_addr = INADDR_NONE;
   }
-  const std::string list = std::string(",") + allowed + ",";
-  return list.find(std::string(",") + text + ",") != std::string::npos;
+  for (const char* at = allowed; address.s_addr != INADDR_NONE;) {
+    at += std::strspn(at, " \t");
+    size_t length = std::strcspn(at, ",");
+    const char* next = at + length;
+    while (length > 0 && (at[length - 1] == ' ' || at[length - 1] == '\t')) --length;
+    char one[INET_ADDRSTRLEN] = {};
+    in_addr listed = {};
+    if (length < sizeof one) std::memcpy(one, at, length);
+    if (length < sizeof one && inet_pton(AF_INET, one, &listed) == 1 &&
+        listed.s_addr == address.s_addr) {
+      return true;
+    }
+    if (*next == '\0') break;
+    at = next + 1;
+  }
+  static time_t logged = 0;
+  const time_t now = std::time(nullptr);
+  if (now != logged) {
+    logged = now;
+    char shown[INET6_ADDRSTRLEN] = "?";
+    inet_ntop(peer.ss_family,
+              peer.ss_family == AF_INET6 ? static_cast<const void*>(&v6->sin6_addr) : &address,
+              shown, sizeof shown);
+    dprintf(STDERR_FILENO, "zelvora: connection from %s refused: not in FCGI_WEB_SERVER_ADDRS\n",
+            shown);
+  }
+  return false;
 }
 
-// The next connection, with every read and write on it bounded by
-// `seconds`: a peer that stalls within a record or never reads its answer
-// holds the worker that long, not for good. -1 when the worker is to end.
-int AcceptConnection(int seconds) {
+// The next connection, or -1 when the worker is to end. Stop signals are
+// let in while it waits.
+int AcceptConnection(const sigset_t& waiting) {
   for (;;) {
-    const int fd = accept4(FCGI_LISTENSOCK_FILENO, nullptr, nullptr, SOCK_CLOEXEC);
+    sigset_t serving;
+    sigprocmask(SIG_SETMASK, &waiting, &serving);
+    const int fd = stopping ? -1 : accept4(FCGI_LISTENSOCK_FILENO, nullptr, nullptr, SOCK_CLOEXEC);
+    const int error = errno;
+    sigprocmask(SIG_SETMASK, &serving, nullptr);
     if (fd >= 0 && !FromWebServer(fd)) {
       close(fd);
       continue;
     }
     if (fd >= 0) {
-      const timeval timeout = {seconds, 0};
-      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-      setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+      // Answers go out in several writes; Nagle's algorithm would hold the
+      // last of them for the peer's delayed acknowledgement.
+      const int on = 1;
+      if (tcp) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       return fd;
     }
     // A connection that went away before it was taken costs nothing more.
     if (stopping ||
-        (errno != EINTR && errno != ECONNABORTED && errno != EPROTO && errno != ENETDOWN &&
-         errno != EHOSTUNREACH && errno != ENETUNREACH && errno != ETIMEDOUT)) {
+        (error != EINTR && error != ECONNABORTED && error != EPROTO && error != ENETDOWN &&
+         error != EHOSTUNREACH && error != ENETUNREACH && error != ETIMEDOUT)) {
       return -1;
     }
   }
 }
 
 // Reads and drops what is left of the request's body: at most kDrainBytes,
-// for at most `seconds`.
-void DropRestOfBody(FCGX_Stream* in, int seconds) {
+// within the request's deadline.
+void DropRestOfBody(FCGX_Stream* in) {
   char buffer[16384];
-  const time_t deadline = std::time(nullptr) + seconds;
-  for (int dropped = 0; dropped < kDrainBytes && std::time(nullptr) <= deadline;) {
+  for (int dropped = 0; dropped < kDrainBytes;) {
     const int got = FCGX_GetStr(buffer, sizeof buffer, in);
     if (got <= 0) return;
     dropped += got;
@@ -155,44 +257,120 @@ std::unique_ptr<char[]> placed[kVariableCount];
 
 void PlaceVariable(int i, const char* value) {
   if (value == nullptr) {
-    unsetenv(kVariables[i]);
+    unsetenv(kVariables[i].name);
     placed[i].reset();
     return;
   }
-  const size_t nameLength = std::strlen(kVariables[i]), valueLength = std::strlen(value);
+  const size_t nameLength = std::strlen(kVariables[i].name), valueLength = std::strlen(value);
   std::unique_ptr<char[]> text(new char[nameLength + valueLength + 2]);
-  std::memcpy(text.get(), kVariables[i], nameLength);
+  std::memcpy(text.get(), kVariables[i].name, nameLength);
   text[nameLength] = '=';
   std::memcpy(text.get() + nameLength + 1, value, valueLength + 1);
   putenv(text.get());
   placed[i] = std::move(text);
 }
 
-// Sets each variable from the request, else back to the worker's own value.
-// One pass over the request's parameters, and the environment is touched
-// only where a value changes: most requests bring the same ones.
-void ApplyVariables(const std::optional<std::string> (&own)[kVariableCount], FCGX_ParamArray params) {
+// True when `name` names a file of the system's zone database: letters,
+// digits and "/_+-", no "..", at most 64 bytes. The C library keeps every
+// zone name it is given for the life of the process, so a worker takes no
+// other name from a request (nor a path out of that folder).
+bool ZoneName(const char* name) {
+  const size_t length = std::strlen(name);
+  if (length == 0 || length > 64 || name[0] == '/' || std::strstr(name, "..") != nullptr) {
+    return false;
+  }
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (!(*c >= 'a' && *c <= 'z') && !(*c >= 'A' && *c <= 'Z') && !(*c >= '0' && *c <= '9') &&
+        std::strchr("/_+-", *c) == nullptr) {
+      return false;
+    }
+  }
+  char path[96];
+  std::snprintf(path, sizeof path, "%s/%s", kZoneFolder, name);
+  struct stat status;
+  return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// `text` as a whole number within the range of `variable` in `value`;
+// false, `value` untouched, for anything else.
+bool BoundNumber(const char* text, const Variable& variable, int64_t* value) {
+  if (text == nullptr) return false;
+  char* end = nullptr;
+  const long long number = std::strtoll(text, &end, 10);
+  if (end == text || *end != '\0' || number < variable.low || number > variable.high) return false;
+  *value = number;
+  return true;
+}
+
+// The value variable `i` takes for a request that brings `asked` (null:
+// none), the worker's own being `own`. A request's lower bound is written
+// anew into `number`, so that every reader of it reads that number.
+const char* Chosen(int i, const char* asked, const char* own, char (&number)[24]) {
+  const Variable& variable = kVariables[i];
+  switch (variable.source) {
+    case Source::kRequest:
+      return asked != nullptr ? asked : own;
+    case Source::kDesk:
+      return own != nullptr ? own : asked;
+    case Source::kZone: {
+      if (own != nullptr || asked == nullptr) return own;
+      const char* now = std::getenv(variable.name);  // a zone taken before
+      if ((now != nullptr && std::strcmp(now, asked) == 0) || ZoneName(asked)) return asked;
+      std::fprintf(stderr, "zelvora: TZ \"%s\" of the request names no zone of %s: not taken\n",
+                   Printable(asked).c_str(), kZoneFolder);
+      return nullptr;
+    }
+    case Source::kBound: {
+      int64_t bound = variable.fallback, lower = 0;
+      if (own != nullptr)
+        BoundNumber(own, variable, &bound);                // else the program reads the fallback
+      if (bound < 0) return own != nullptr ? own : asked;  // no default, none of its own
+      if (!BoundNumber(asked, variable, &lower) || lower >= bound) return own;
+      std::snprintf(number, sizeof number, "%lld", static_cast<long long>(lower));
+      return number;
+    }
+  }
+  return own;
+}
+
+// Sets each variable for the request in hand. One pass over the request's
+// parameters, and the environment is touched only where a value changes:
+// most requests bring the same ones. A value longer than kValueBytes counts
+// as absent.
+void ApplyVariables(const std::optional<std::string> (&own)[kVariableCount],
+                    FCGX_ParamArray params) {
   static const size_t* lengths = [] {
     static size_t sizes[kVariableCount];
-    for (int i = 0; i < kVariableCount; ++i) sizes[i] = std::strlen(kVariables[i]);
+    for (int i = 0; i < kVariableCount; ++i) sizes[i] = std::strlen(kVariables[i].name);
     return sizes;
   }();
+  static const char kTooLong[] = "";  // a value found and not taken
   const char* values[kVariableCount] = {};
   for (FCGX_ParamArray param = params; param != nullptr && *param != nullptr; ++param) {
     for (int i = 0; i < kVariableCount; ++i) {
-      if (values[i] == nullptr && std::strncmp(*param, kVariables[i], lengths[i]) == 0 && (*param)[lengths[i]] == '=') {
+      if (values[i] == nullptr && std::strncmp(*param, kVariables[i].name, lengths[i]) == 0 &&
+          (*param)[lengths[i]] == '=') {
         values[i] = *param + lengths[i] + 1;
+        if (strnlen(values[i], kValueBytes + 1) > kValueBytes) {
+          std::fprintf(stderr, "zelvora: %s of the request is longer than %zu bytes: not taken\n",
+                       kVariables[i].name, kValueBytes);
+          values[i] = kTooLong;
+        }
         break;
       }
     }
   }
   bool zoneChanged = false;
   for (int i = 0; i < kVariableCount; ++i) {
-    const char* value = values[i] != nullptr ? values[i] : own[i] ? own[i]->c_str() : nullptr;
-    const char* now = std::getenv(kVariables[i]);
-    if (value == now || (value != nullptr && now != nullptr && std::strcmp(value, now) == 0)) continue;
+    char number[24];
+    const char* value = Chosen(i, values[i] != kTooLong ? values[i] : nullptr,
+                               own[i] ? own[i]->c_str() : nullptr, number);
+    const char* now = std::getenv(kVariables[i].name);
+    if (value == now || (value != nullptr && now != nullptr && std::strcmp(value, now) == 0)) {
+      continue;
+    }
     PlaceVariable(i, value);
-    zoneChanged = zoneChanged || std::strcmp(kVariables[i], "TZ") == 0;
+    zoneChanged = zoneChanged || kVariables[i].source == Source::kZone;
   }
   if (zoneChanged) tzset();
 }
@@ -220,63 +398,91 @@ bool IsListeningSocket(int fd) {
 int RunFastCgiWorker() {
   FCGX_Request request;
   // No listening socket for the library: the worker accepts connections
-  // itself, so that each one gets its timeouts before its first read, and a
-  // connection the library gives up on ends its wait instead of starting
-  // one of the library's own.
+  // itself, so that each request gets its deadline before its first read,
+  // and a connection the library gives up on ends its wait instead of
+  // starting one of the library's own.
   if (FCGX_Init() != 0 || FCGX_InitRequest(&request, -1, 0) != 0 || !RedirectStandardStreams()) {
     std::fputs("zelvora: cannot start the FastCGI worker\n", stderr);
     return 1;
   }
   std::optional<std::string> own[kVariableCount];
   for (int i = 0; i < kVariableCount; ++i) {
-    if (const char* value = std::getenv(kVariables[i])) own[i] = value;
+    if (const char* value = std::getenv(kVariables[i].name)) own[i] = value;
   }
   const int timeout = TimeoutSeconds();
+  sockaddr_storage local = {};
+  socklen_t localSize = sizeof local;
+  tcp = getsockname(FCGI_LISTENSOCK_FILENO, reinterpret_cast<sockaddr*>(&local), &localSize) == 0 &&
+        (local.ss_family == AF_INET || local.ss_family == AF_INET6);
   signal(SIGPIPE, SIG_IGN);
+  struct sigaction deadline = {};
+  deadline.sa_handler = OnDeadline;
+  deadline.sa_flags = SA_RESTART;  // the shut connection ends the wait, not the signal
+  sigaction(SIGALRM, &deadline, nullptr);
   struct sigaction stop = {};
   stop.sa_handler = OnStop;  // no SA_RESTART: a waiting accept must end
-  sigset_t stopOnly;
-  sigemptyset(&stopOnly);
+  sigemptyset(&stop.sa_mask);
+  sigset_t waiting;  // the mask while no request is begun: stop signals let in
+  sigprocmask(SIG_SETMASK, nullptr, &waiting);
   for (const int number : kStopSignals) {
     sigaction(number, &stop, nullptr);
-    sigaddset(&stopOnly, number);
+    sigaddset(&stop.sa_mask, number);
+    sigdelset(&waiting, number);
   }
+  sigdelset(&waiting, SIGALRM);
+  // Stop signals wait while a request is read and served.
+  sigprocmask(SIG_BLOCK, &stop.sa_mask, nullptr);
   CShmKeeper::Enable();
   CDbSlot slot;
   current = &request;
   for (;;) {
-    // A stop signal waits while a request is served and ends the wait for the next.
-    sigprocmask(SIG_UNBLOCK, &stopOnly, nullptr);
-    if (stopping) break;
+    Deadline(-1, 0);
     if (request.ipcFd < 0) {  // else the kept connection of the last request
-      request.ipcFd = AcceptConnection(timeout);
+      request.ipcFd = AcceptConnection(waiting);
       if (request.ipcFd < 0) break;
       request.keepConnection = 1;  // until its first record says otherwise
     }
+    // Everything the request does on its connection, from waiting for its
+    // first record to the end of its answer, within one deadline: a peer
+    // that sends or reads a byte at a time holds the worker no longer.
+    Deadline(request.ipcFd, timeout);
+    // Until its first byte the request is not begun: a stop signal ends the
+    // worker at once. From then on it waits for the end of the answer.
+    pollfd first = {request.ipcFd, POLLIN, 0};
+    if (!stopping) ppoll(&first, 1, nullptr, &waiting);
+    if (stopping) break;
     // A connection the library gives up on closes at once. Its own close
     // would first wait for the peer's end, for as long as the peer sends.
     request.detached = 1;
     if (FCGX_Accept_r(&request) != 0) continue;  // that connection failed; the next
-    request.detached = 0;                        // a detached request writes nothing
-    sigprocmask(SIG_BLOCK, &stopOnly, nullptr);
-    ApplyVariables(own, request.envp);
-    clearerr(stdin);
-    ServeRequest(stdin, &slot);
+    request.detached = 0;  // the close of a request served shuts its connection down first
+    try {
+      ApplyVariables(own, request.envp);
+      clearerr(stdin);
+      ServeRequest(stdin, &slot);
+    } catch (const std::exception& error) {  // memory for a variable's text, above all
+      std::fprintf(stderr, "zelvora: request not served: %s\n", error.what());
+      WriteBannerAnswer();
+    }
+    // The answer and its end go out before the rest of the body is read:
+    // a peer still sending gets its answer now, not after the drain.
     std::fflush(stdout);
     std::fflush(stderr);
-    DropRestOfBody(request.in, timeout);
-    // The answer and its end are written; a connection that is not kept,
-    // or whose request's body was not read to its end, is shut at once. The
-    // library's own close would first wait for the peer's end, for as long
-    // as the peer sends.
-    const int failed = FCGX_FClose(request.err) | FCGX_FClose(request.out) |
-                       FCGX_GetError(request.in) | (FCGX_HasSeenEOF(request.in) != EOF);
+    int failed = FCGX_FClose(request.err);
+    failed |= FCGX_FClose(request.out);
+    DropRestOfBody(request.in);
+    // A connection that is not kept, or whose request's body was not read
+    // to its end, is shut at once. The library's own close would first wait
+    // for the peer's end, for as long as the peer sends.
+    failed |= FCGX_GetError(request.in) | (FCGX_HasSeenEOF(request.in) != EOF);
     if (failed != 0 || !request.keepConnection) {
       shutdown(request.ipcFd, SHUT_RDWR);
       request.keepConnection = 0;
     }
     FCGX_Finish_r(&request);
   }
+  Deadline(-1, 0);
+  request.detached = 1;  // a kept connection closes at once
   FCGX_Free(&request, 1);
   return 0;
 }

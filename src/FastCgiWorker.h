@@ -1,24 +1,27 @@
 // The persistent mode. A worker started with a listening socket on standard
 // input (spawn-fcgi, lighttpd's bin-path, mod_fcgid, systemd socket
 // activation) accepts FastCGI requests one at a time on one thread and
-// serves each exactly as the CGI program would: its variables come from the
-// request's parameters, or from the worker's own environment where the
-// request carries none; its body is the request's input stream; its answer
-// and diagnostics go to the request's output and error streams.
+// serves each exactly as the CGI program would: its body is the request's
+// input stream; its answer and diagnostics go to the request's output and
+// error streams. Its variables: the desk's settings from the worker's own
+// environment where it has them, else from the request; bounds the smaller
+// of the two; a zone only when it names a zone file (kVariables).
 //
 // What outlives a request: the loaded database library and its open
 // connections (CDbSlot), the board mappings and semaphore references that
 // CShmKeeper keeps (at most CShmKeeper::kKeptBoards boards), and the
 // request variables as the last request set them (each holds its current
-// value only). SIGTERM, SIGINT or SIGHUP ends the worker after the request
+// value only). SIGTERM, SIGINT or SIGHUP ends the worker at once while it
+// waits for a connection or a request's first byte, else after the request
 // in hand; a client that hangs up costs its own request only.
 //
-// Every read and write on a connection waits at most FCGI_TIMEOUT seconds
-// (the worker's own environment; 30 by default), so a peer that stalls
-// holds the worker no longer. Kept connections (FCGI_KEEP_CONN) serve one
-// request after another. Whatever a request's body still holds after its
-// answer is read and dropped (at most 16 MiB, for at most FCGI_TIMEOUT)
-// before the connection is closed or read on.
+// Each request has FCGI_TIMEOUT seconds (the worker's own environment; 30
+// by default) on its connection, from waiting for its first record to the
+// end of its answer: then the connection is shut down, so a peer that
+// trickles bytes holds the worker no longer. Kept connections
+// (FCGI_KEEP_CONN) serve one request after another. Whatever a request's
+// body still holds after its answer is sent is read and dropped (at most
+// 16 MiB, within that deadline) before the connection is closed or read on.
 #ifndef ZELVORA_FASTCGIWORKER_H_
 #define ZELVORA_FASTCGIWORKER_H_
 

@@ -1,6 +1,8 @@
 // The persistent worker as a web server uses it, through a small FastCGI
 // client of the tests' own: what clients do to it, SIGTERM, and its one
 // database connection across requests on the real server.
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -25,9 +28,10 @@ struct Exchange {
   std::string body;
   size_t cut = std::string::npos;  // close the connection after sending this many bytes
   bool read = true;                // wait for the answer
-  size_t pause = 0;                // with `during`: call it after sending this many bytes
-  std::function<void()> during;
+  size_t pause = 0;                // with `during`: call it, with the connection, after sending this many bytes
+  std::function<void(int)> during;
   int requests = 1;                // more than one: sent one after another on one kept connection
+  int trickleMs = 0;               // from `pause` on, one byte at a time, this many ms apart
 };
 
 std::string Record(int type, const std::string& content) {
@@ -46,19 +50,22 @@ std::string Send(const CWorker& worker, const Exchange& exchange) {
   request += Record(4, pairs) + Record(4, "");
   for (size_t at = 0; at < exchange.body.size(); at += 65535) request += Record(5, exchange.body.substr(at, 65535));
   request += Record(5, "");
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool tcp = worker.Socket()[0] != '/';
+  const int fd = socket(tcp ? AF_INET : AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{AF_UNIX, {}};
+  sockaddr_in port{AF_INET, htons(static_cast<uint16_t>(tcp ? std::stoi(worker.Socket().substr(10)) : 0)), {htonl(INADDR_LOOPBACK)}, {}};
   worker.Socket().copy(address.sun_path, sizeof address.sun_path - 1);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return close(fd), "(no connection)";
+  if (connect(fd, tcp ? reinterpret_cast<sockaddr*>(&port) : reinterpret_cast<sockaddr*>(&address), tcp ? sizeof port : sizeof address) != 0) return close(fd), "(no connection)";
   const timeval patience = {10, 0};  // a worker that never answers fails the row instead of the run
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-  const std::string sent = request.substr(0, exchange.cut), first = sent.substr(0, exchange.during ? exchange.pause : sent.size());
+  const std::string sent = request.substr(0, exchange.cut), first = sent.substr(0, exchange.during || exchange.trickleMs ? exchange.pause : sent.size());
   std::string answers;
   for (int round = 0; round < exchange.requests; ++round) {
     std::string streams[2], answer;
     bool ended = send(fd, first.data(), first.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(first.size());
-    if (exchange.during) exchange.during();
-    ended = ended || (sent.size() > first.size() && send(fd, sent.data() + first.size(), sent.size() - first.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(sent.size() - first.size()));
+    if (exchange.during) exchange.during(fd);
+    for (size_t at = first.size(); exchange.trickleMs && !ended && at < sent.size(); ++at) ended = usleep(exchange.trickleMs * 1000) != 0 || send(fd, &sent[at], 1, MSG_NOSIGNAL) != 1;
+    ended = ended || (!exchange.trickleMs && sent.size() > first.size() && send(fd, sent.data() + first.size(), sent.size() - first.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(sent.size() - first.size()));
     char buffer[65536];
     for (ssize_t n; exchange.read && exchange.cut == std::string::npos && !ended && (n = read(fd, buffer, sizeof buffer)) > 0;) {
       answer.append(buffer, static_cast<size_t>(n));
@@ -96,7 +103,13 @@ TEST(FastCgiWorker, SurvivesWhatClientsDoAndAnswersTheNextRequest) {
       {"a client gone within the parameters", {RequestEnv(kAccounts), kAccounts, 30}, "(no end)"},
       {"a client gone within a body under the limit", {RequestEnv(big.substr(0, 60000)), big.substr(0, 60000), 30000}, "(no end)"},
       {"a client gone before the answer", {RequestEnv(kAccounts), kAccounts, std::string::npos, false}, "(no end)"},
-      {"a client that stalls within a record past FCGI_TIMEOUT", {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 3, [] { usleep(1500000); }}, "|"},  // "|": the rest could not be sent
+      {"a client that stalls within a record past FCGI_TIMEOUT", {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 3, [](int) { usleep(1500000); }}, "|"},  // "|": the rest could not be sent
+      // The client hangs up unless the answer comes while it still sends the body.
+      {"a body over the limit is answered before the rest is read", {{"CONTENT_LENGTH=100000", "MAX_CONTENT_LENGTH=65536"}, big, std::string::npos, true, 2000, [](int fd) {
+         pollfd answer = {fd, POLLIN, 0};
+         if (poll(&answer, 1, 500) != 1) shutdown(fd, SHUT_RDWR);
+       }}, std::string(kBannerAnswer) + "|"},
+      {"a client that trickles its records past FCGI_TIMEOUT", {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 3, nullptr, 1, 500}, "|"},
       {"two requests on a kept connection", {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 0, nullptr, 2}, kServed + kServed},
       {"bodies over the limit on a kept connection: the rest is read before the next", {{"CONTENT_LENGTH=100000", "MAX_CONTENT_LENGTH=65536"}, big, std::string::npos, true, 0, nullptr, 2}, std::string(kBannerAnswer) + "|" + kBannerAnswer + "|"},
   };
@@ -109,19 +122,80 @@ TEST(FastCgiWorker, SurvivesWhatClientsDoAndAnswersTheNextRequest) {
   for (int n = 1; n <= 10000; ++n) {
     std::string body;
     for (int i = random() % 12; i > 0; --i) body += pieces[random() % std::size(pieces)] + (random() % 3 == 0 ? std::to_string(random()) : "");
-    const Lines env = {"CONTENT_LENGTH=" + std::to_string(static_cast<int>(random() % 80) - 5), "MAX_CONTENT_LENGTH=" + std::to_string(random() % 100), "MYSQL_PWD=" + std::string(2000, 'p') + std::to_string(n)};
+    const Lines env = {"CONTENT_LENGTH=" + std::to_string(static_cast<int>(random() % 80) - 5), "MAX_CONTENT_LENGTH=" + std::to_string(random() % 100), "MYSQL_PWD=" + std::string(2000, 'p') + std::to_string(n), "TZ=<" + std::string(2000, 'z') + std::to_string(n) + ">-3"};
     const std::string answer = Send(worker, {env, body});
     ASSERT_EQ(answer.rfind(kAnswerHeader, 0), 0u) << "request " << n << ": " << ::testing::PrintToString(body);
     ASSERT_EQ(n % 1000 != 0 ? kServed : Send(worker, {RequestEnv(kAccounts), kAccounts}), kServed) << "after " << n << " random requests";
   }
 #ifndef ZELVORA_SANITIZED  // the address sanitizer holds freed memory back on purpose
-  EXPECT_LT(resident() - before, 4096) << "kB kept of 10000 distinct 2 kB values";
+  EXPECT_LT(resident() - before, 4096) << "kB kept of 10000 distinct 2 kB values of a password and of a zone";
 #endif
   for (int n = 1; n <= 10000; ++n) {  // made-up accounts: no board, and no database to fall back on
     const std::string id = std::to_string(random()), body = RequestBody("getAccount", "<accountid>" + id + "</accountid>");
     ASSERT_EQ(Send(worker, {RequestEnv(body), body}), std::string(kAnswerHeader) + "[{\"status\":1, \"data\":{\"AccountID\":" + id + "}}]|ShareMemory[account." + id + "] open failed.\n[2] No such file or directory\n") << n;
   }
   EXPECT_EQ(RunShell("ls /dev/shm").out, files) << "boards asked for by made-up keys leave nothing behind";
+}
+
+// A worker started with the desk's settings keeps them: a request may lower a bound, and
+// changes no other setting the worker has, nor takes a zone that is no zone file.
+TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
+  REQUIRE_PRIVATE_SHM();
+  int listener = -1;  // a server of the peer's choice, which takes connections and never answers
+  const int closed = FreePort(), peers = FreePort(&listener);
+  const std::string key = UniqueKey("account"), id = key.substr(8), uid = std::to_string(geteuid()), other = std::to_string(geteuid() + 10);
+  ASSERT_EQ(WriteBoard(key, BoardImage(1812, "     1    60", 0, "", 60, {"{}"})), 0);
+  CWorker worker({"MAX_REQUEST_IDS=2", "SHM_OWNER=" + other, "MYSQL_HOST=127.0.0.1:" + std::to_string(closed), "MYSQL_USER=desk", "MYSQL_PWD=desk", "MYSQL_DB=desk", "MYSQL_CONNECT_TIMEOUT=1"});
+  const std::string account = RequestBody("getAccount", "<accountid>" + id + "</accountid>"), plan = RequestBody("getImplPlan", "<accountid>1</accountid>");
+  const struct {
+    const char* what;
+    Lines env;
+    std::string body, answer;
+  } cases[] = {
+      {"MAX_REQUEST_IDS raised by a request", {"MAX_REQUEST_IDS=10000"}, RequestBody("getAccount", "<accountid>a</accountid><accountid>b</accountid><accountid>c</accountid>"), std::string(kBannerAnswer) + "|Request refused: 3 ids, over MAX_REQUEST_IDS (n)\n"},
+      {"MAX_REQUEST_IDS lowered by a request", {"MAX_REQUEST_IDS=1"}, RequestBody("getAccount", "<accountid>a</accountid><accountid>b</accountid>"), std::string(kBannerAnswer) + "|Request refused: 2 ids, over MAX_REQUEST_IDS (n)\n"},
+      {"SHM_OWNER emptied by a request", {"SHM_OWNER="}, account, std::string(kAnswerHeader) + "[{\"status\":1, \"data\":{\"AccountID\":\"" + id + "\"}}]|ShareMemory[" + key + "] refused: segment owned by uid " + uid + ", not " + other + " (SHM_OWNER)\n"},
+      {"MYSQL_HOST and a longer MYSQL_CONNECT_TIMEOUT of a request", {"MYSQL_HOST=127.0.0.1:" + std::to_string(peers), "MYSQL_CONNECT_TIMEOUT=3600"}, plan, kServed + "Connection failed: Can't connect to server on '127.0.0.1' (n)\n"},
+      {"a TZ that names no zone file", {"TZ=<" + std::string(50, 'z') + ">-3"}, kAccounts, kServed + "zelvora: TZ \"<" + std::string(50, 'z') + ">-3\" of the request names no zone of /usr/share/zoneinfo: not taken\n"},
+      {"a TZ outside the zone files", {"TZ=/etc/localtime"}, kAccounts, kServed + "zelvora: TZ \"/etc/localtime\" of the request names no zone of /usr/share/zoneinfo: not taken\n"},
+      {"a value over 4096 bytes", {"MYSQL_PWD=" + std::string(4097, 'p')}, kAccounts, kServed + "zelvora: MYSQL_PWD of the request is longer than 4096 bytes: not taken\n"},
+  };
+  for (const auto& c : cases) {
+    Lines env = c.env;
+    for (const std::string& var : RequestEnv(c.body)) env.push_back(var);
+    EXPECT_EQ(Unnumbered(Send(worker, {env, c.body})), c.answer) << c.what;
+  }
+  pollfd peer = {listener, POLLIN, 0};
+  EXPECT_EQ(poll(&peer, 1, 0), 0) << "the server a request named was never connected to";
+  close(listener);
+  RemoveBoardsMarked(key);
+}
+
+// Over TCP: the peers FCGI_WEB_SERVER_ADDRS lets in, and answers with a diagnostic (two writes)
+// on a kept connection without waiting for the peer's delayed acknowledgement.
+TEST(FastCgiWorker, ServesTheWebServersListedOverTcpWithoutDelay) {
+  const std::string key = UniqueKey("account"), missing = RequestBody("getAccount", "<accountid>" + key.substr(8) + "</accountid>");
+  const struct {
+    const char* what;
+    std::string addresses;  // "-": unset
+    int requests;
+    std::string answer;     // of each request
+  } cases[] = {
+      {"unset: any peer", "-", 1, kServed},
+      {"empty: any peer", "", 1, kServed},
+      {"another address: closed unread", "127.0.0.2", 1, "(no end)"},
+      {"listed among blanks", " 10.0.0.1 , 127.0.0.1 ", 1, kServed},
+      {"20 answers with a diagnostic on a kept connection", "127.0.0.1", 20, std::string(kAnswerHeader) + "[{\"status\":1, \"data\":{\"AccountID\":\"" + key.substr(8) + "\"}}]|ShareMemory[" + key + "] open failed.\n[2] No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    CWorker worker(c.addresses == "-" ? Lines{} : Lines{"FCGI_WEB_SERVER_ADDRS=" + c.addresses}, 0, FreePort());
+    const std::string& body = c.requests > 1 ? missing : kAccounts;
+    const auto start = std::chrono::steady_clock::now();
+    std::string expected;
+    for (int n = 0; n < c.requests; ++n) expected += c.answer;
+    EXPECT_EQ(Send(worker, {RequestEnv(body), body, std::string::npos, true, 0, nullptr, c.requests}), expected) << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300)) << c.what;
+  }
 }
 
 TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAStopSignal) {
@@ -141,7 +215,7 @@ TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAS
   EXPECT_EQ(maps(), kept) << "the maps of a board made anew replace the old ones";
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {  // each ends a worker after the request in hand: the body arrives in two parts, the signal between them
     CWorker ending;
-    const std::string answer = Send(ending, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 200, [&] {
+    const std::string answer = Send(ending, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 200, [&](int) {
                                                usleep(200000);
                                                kill(ending.Pid(), signal);
                                                usleep(200000);
@@ -149,6 +223,10 @@ TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAS
     EXPECT_EQ(answer, kServed) << strsignal(signal);
     EXPECT_EQ(ending.Stop(false), 0) << strsignal(signal) << ": it ends by itself";
   }
+  CWorker keeping;  // the signal within the parameters of a kept connection's second request
+  int round = 0;
+  EXPECT_EQ(Send(keeping, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 20, [&](int) { ++round == 2 && (usleep(200000), kill(keeping.Pid(), SIGTERM), usleep(200000)); }, 2}), kServed + kServed);
+  EXPECT_EQ(keeping.Stop(false), 0) << "a worker stopped within a kept connection's request ends by itself";
 }
 
 TEST(FastCgiWorker, KeepsBoundedMapsAndLetsRemovedBoardsGo) {

@@ -129,11 +129,16 @@ static Lines WithLibraryPath(Lines env) {
   return env;
 }
 
-CWorker::CWorker(const Lines& env, long addressLimit) {
+CWorker::CWorker(const Lines& env, long addressLimit, int port) {
   static int counter = 0;
-  socket_ = "/tmp/zelvora-worker-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".sock";
-  pid_ = StartProcess({"/usr/bin/spawn-fcgi", {"-n", "-s", socket_, "--", ZELVORA_CGI}, WithLibraryPath(env), "", addressLimit}, socket_ + ".log");
-  for (int i = 0; i < 500 && access(socket_.c_str(), F_OK) != 0; ++i) usleep(10000);
+  socket_ = port ? "127.0.0.1:" + std::to_string(port) : "/tmp/zelvora-worker-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".sock";
+  const Lines where = port ? Lines{"-a", "127.0.0.1", "-p", std::to_string(port)} : Lines{"-s", socket_};
+  Lines args = {"-n"};
+  args.insert(args.end(), where.begin(), where.end());
+  args.insert(args.end(), {"--", ZELVORA_CGI});
+  pid_ = StartProcess({"/usr/bin/spawn-fcgi", args, WithLibraryPath(env), "", addressLimit}, port ? "/dev/null" : socket_ + ".log");
+  for (int i = 0; i < 500 && !port && access(socket_.c_str(), F_OK) != 0; ++i) usleep(10000);
+  for (int i = 0; i < 500 && port && RunShell("ss -Hltn 'sport = :" + std::to_string(port) + "' | grep -q .").status != 0; ++i) usleep(10000);
 }
 
 CWorker::~CWorker() { Stop(); }

@@ -78,12 +78,13 @@ void RunSql(const Lines& statements);
 Lines QueryRows(const std::string& sql);
 
 // A persistent worker: zelvora.cgi behind spawn-fcgi on a unix socket of its
-// own, with `env` (and the sanitized build's LD_LIBRARY_PATH) as its
-// environment and `addressLimit` bytes of address space (0: no limit).
-// Stopped with SIGTERM when destroyed.
+// own (with `port`: on 127.0.0.1:port, Socket() "127.0.0.1:port"), with
+// `env` (and the sanitized build's LD_LIBRARY_PATH) as its environment and
+// `addressLimit` bytes of address space (0: no limit). Stopped with SIGTERM
+// when destroyed.
 class CWorker {
  public:
-  explicit CWorker(const Lines& env = {}, long addressLimit = 0);
+  explicit CWorker(const Lines& env = {}, long addressLimit = 0, int port = 0);
   ~CWorker();
   CWorker(const CWorker&) = delete;
   CWorker& operator=(const CWorker&) = delete;
