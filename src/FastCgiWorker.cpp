@@ -24,6 +24,7 @@
 #include <string>
 
 #include "Serve.h"
+#include "util/Setting.h"
 #include "shm/ShmKeeper.h"
 #include "util/StringUtil.h"
 
@@ -42,29 +43,31 @@ enum class Source {
 struct Variable {
   const char* name;
   Source source;
-  int64_t low = 0, high = 0;  // a kBound's range, as the program reads it
-  int64_t fallback = -1;      // a kBound's value when unset; -1: none, the request's is taken
+  const CSettingRange* range = nullptr;  // a kBound's range and default, as the program reads it;
+                                         // without one (MAX_CONTENT_LENGTH) there is no default
 };
 
-// The variables a request may set. The bounds' ranges and defaults are those
-// the program reads them with.
+// The bound with no default of its own: unset, the request's is taken.
+const CSettingRange kContentLimit = {"MAX_CONTENT_LENGTH", 1, INT64_MAX, -1};
+
+// The variables a request may set.
 const Variable kVariables[] = {
     {"CONTENT_LENGTH", Source::kRequest},
-    {"MAX_CONTENT_LENGTH", Source::kBound, 1, INT64_MAX},
+    {"MAX_CONTENT_LENGTH", Source::kBound, &kContentLimit},
     {"SHM_SEL_DB", Source::kDesk},
     {"SHM_OWNER", Source::kDesk},
-    {"SHM_LOCK_MS", Source::kBound, 1, 60000, 1000},
-    {"SHM_LOCK_TOTAL_MS", Source::kBound, 1, 600000, 3000},
-    {"MAX_ANSWER_RECORDS", Source::kBound, 1, 1000000, 10000},
-    {"MAX_REQUEST_IDS", Source::kBound, 1, 10000, 100},
-    {"MAX_LOG_BYTES", Source::kBound, 1, 1 << 20, 8192},
+    {"SHM_LOCK_MS", Source::kBound, &kShmLockMs},
+    {"SHM_LOCK_TOTAL_MS", Source::kBound, &kShmLockTotalMs},
+    {"MAX_ANSWER_RECORDS", Source::kBound, &kMaxAnswerRecords},
+    {"MAX_REQUEST_IDS", Source::kBound, &kMaxRequestIds},
+    {"MAX_LOG_BYTES", Source::kBound, &kMaxLogBytes},
     {"MYSQL_HOST", Source::kDesk},
     {"MYSQL_WRITE_HOST", Source::kDesk},
     {"MYSQL_USER", Source::kDesk},
     {"MYSQL_PWD", Source::kDesk},
     {"MYSQL_DB", Source::kDesk},
-    {"MYSQL_CONNECT_TIMEOUT", Source::kBound, 1, 3600, 2},
-    {"MYSQL_TIMEOUT", Source::kBound, 1, 3600, 10},
+    {"MYSQL_CONNECT_TIMEOUT", Source::kBound, &kMysqlConnectTimeout},
+    {"MYSQL_TIMEOUT", Source::kBound, &kMysqlTimeout},
     {"TZ", Source::kZone},
 };
 constexpr int kVariableCount = sizeof kVariables / sizeof kVariables[0];
@@ -297,7 +300,7 @@ bool BoundNumber(const char* text, const Variable& variable, int64_t* value) {
   if (text == nullptr) return false;
   char* end = nullptr;
   const long long number = std::strtoll(text, &end, 10);
-  if (end == text || *end != '\0' || number < variable.low || number > variable.high) return false;
+  if (end == text || *end != '\0' || number < variable.range->low || number > variable.range->high) return false;
   *value = number;
   return true;
 }
@@ -321,7 +324,7 @@ const char* Chosen(int i, const char* asked, const char* own, char (&number)[24]
       return nullptr;
     }
     case Source::kBound: {
-      int64_t bound = variable.fallback, lower = 0;
+      int64_t bound = variable.range->fallback, lower = 0;
       if (own != nullptr)
         BoundNumber(own, variable, &bound);                // else the program reads the fallback
       if (bound < 0) return own != nullptr ? own : asked;  // no default, none of its own

@@ -75,7 +75,7 @@ void ServeRequest(FILE* in, CDbSlot* slot) {
   // what drops it; it is kept in place, since memory may be what ran out.
   char failure[160] = "";
   {
-    const CLogCap cap(static_cast<size_t>(SettingValue("MAX_LOG_BYTES", 1, 1 << 20, 8192)));
+    const CLogCap cap(static_cast<size_t>(SettingValue(kMaxLogBytes)));
     try {
       ServeBody(in, slot);
     } catch (const std::exception& error) {

@@ -226,9 +226,9 @@ int CopyKeyedRecords(const std::string& key, int32_t size, std::string& out, int
 
 CDeskService::CDeskService(CDbSlot* slot)
     : slot_(slot != nullptr ? slot : &ownSlot_),
-      maxRecords_(SettingValue("MAX_ANSWER_RECORDS", 1, 1000000, 10000)),
-      maxIds_(SettingValue("MAX_REQUEST_IDS", 1, 10000, 100)),
-      lockWaitLeft_(SettingValue("SHM_LOCK_TOTAL_MS", 1, 600000, 3000)) {
+      maxRecords_(SettingValue(kMaxAnswerRecords)),
+      maxIds_(SettingValue(kMaxRequestIds)),
+      lockWaitLeft_(SettingValue(kShmLockTotalMs)) {
   const char* selDb = std::getenv("SHM_SEL_DB");
   shmSelDb_ = selDb != nullptr && std::strcmp(selDb, "1") == 0;
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "shm/ShmKeeper.h"
+#include "util/Setting.h"
 
 namespace {
 
@@ -87,12 +88,7 @@ bool CShareMemory::IsKey(const std::string& key) {
   return true;
 }
 
-int64_t CShareMemory::LockWaitMillis() {
-  const char* text = std::getenv("SHM_LOCK_MS");
-  char* end = nullptr;
-  const long long value = text != nullptr ? std::strtoll(text, &end, 10) : 0;
-  return text != nullptr && end != text && *end == '\0' && value > 0 && value <= 60000 ? value : 1000;
-}
+int64_t CShareMemory::LockWaitMillis() { return SettingValue(kShmLockMs); }
 
 std::string CShareMemory::SemaphorePath(const std::string& key) { return "/dev/shm/sem." + key; }
 

@@ -24,6 +24,14 @@ void SayRefused(const char* name, const char* text, int64_t low, int64_t high, i
 
 }  // namespace
 
+const CSettingRange kShmLockMs = {"SHM_LOCK_MS", 1, 60000, 1000};
+const CSettingRange kShmLockTotalMs = {"SHM_LOCK_TOTAL_MS", 1, 600000, 3000};
+const CSettingRange kMaxAnswerRecords = {"MAX_ANSWER_RECORDS", 1, 1000000, 10000};
+const CSettingRange kMaxRequestIds = {"MAX_REQUEST_IDS", 1, 10000, 100};
+const CSettingRange kMaxLogBytes = {"MAX_LOG_BYTES", 1, 1 << 20, 8192};
+const CSettingRange kMysqlConnectTimeout = {"MYSQL_CONNECT_TIMEOUT", 1, 3600, 2};
+const CSettingRange kMysqlTimeout = {"MYSQL_TIMEOUT", 1, 3600, 10};
+
 int64_t SettingValue(const char* name, int64_t low, int64_t high, int64_t fallback) {
   const char* text = std::getenv(name);
   if (text == nullptr) return fallback;
