@@ -86,6 +86,11 @@ export function start() {
     });
   });
   account.addEventListener('change', () => {
+    // Save is enabled exactly while edits of the rows shown are unsaved.
+    if (!save.disabled && !confirm(`The plans of account ${shown.account} have unsaved changes. Leave them for account ${account.value}?`)) {
+      account.value = shown.account;
+      return;
+    }
     plans.clear();
     shown = { account: '', rows: [] };
     save.disabled = true;

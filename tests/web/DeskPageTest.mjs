@@ -167,6 +167,7 @@ test("times and chart labels follow a desk zone's daylight saving, whatever the 
       ['2026/03/08 06:59:59', '2026/03/08 01:59:59'], ['2026/03/08 07:00:00', '2026/03/08 03:00:00'], ['2026/07/01 04:00:00', '2026/07/01 00:00:00'],
       ['2026/11/01 05:30:00', '2026/11/01 01:30:00'], ['2026/11/01 06:30:00', '2026/11/01 01:30:00'], ['2026/12/31 05:00:00', '2026/12/31 00:00:00'],
     ],
+    'Europe/Nowhere': [],  // unknown to the browser: the page runs on and says so
   };
   for (const [desk, cases] of Object.entries(zones)) {
     const other = await browser.newPage({ timezoneId: desk === 'Europe/London' ? 'America/New_York' : 'Europe/London', httpCredentials: { username: 'desk', password: 'demo' } });
@@ -181,6 +182,7 @@ test("times and chart labels follow a desk zone's daylight saving, whatever the 
         return candles(texts.map((StartDate) => ({ StartDate })), 'Bid').map((bar) => [deskTime(bar.start), tickLabel(bar.time, 4), tickLabel(bar.time, 2)]);
       }, cases.map((c) => c[0]));
       assert.deepEqual(shown, cases.map(([, clock]) => [clock, clock.slice(11), clock.slice(5, 10)]), `desk zone ${desk}`);
+      assert.equal(await other.locator('header [role=alert]').count(), cases.length ? 0 : 1, `desk zone ${desk}: a warning only for a zone the browser does not know`);
     } finally {
       await other.close();
     }
@@ -227,6 +229,10 @@ test('a late answer never lands under another selection, and plans in the balanc
   assert.deepEqual(await captions(), ['Account 1002', 'Account 1002'], "account 1001's late answers are not drawn under 1002");
   const symbol = await page.locator('#plans tbody th').first().textContent();
   await page.fill(`#plans input[aria-label="${symbol} IP3"]`, '7');
+  page.once('dialog', (dialog) => dialog.dismiss());
+  await page.selectOption('#plans-account', '1001');
+  assert.deepEqual([await page.inputValue('#plans-account'), await page.inputValue(`#plans input[aria-label="${symbol} IP3"]`)], ['1002', '7'], 'unsaved edits stay when leaving them is refused');
+  page.once('dialog', (dialog) => dialog.accept());
   release = await hold(/getImplPlan<.*<accountid>1001</);
   await page.selectOption('#plans-account', '1001');
   assert.equal(await page.locator('#plans input').count(), 0, "1002's plans are not left to be saved as 1001's");
