@@ -242,9 +242,21 @@ test('a late answer never lands under another selection, and plans in the balanc
 
 test('a server that stops answering or refuses turns offers stale and says so once; a hidden page asks nothing', { skip }, async () => {
   const hung = [];
-  for (const [refuse, said] of [[true, 'cannot be reached'], [false, 'not answering']]) {
+  let answers = 0;
+  const behind = async (route) => {
+    const response = await route.fetch(), answer = await response.json(), time = `2020/01/01 00:00:0${++answers % 2}`;
+    for (const offer of answer.data) offer.Time = time;
+    return route.fulfill({ response, body: JSON.stringify(answer) });
+  };
+  // Each row: what the server does with getOffer, and what the panel says.
+  const servers = [
+    [(route) => route.abort('connectionrefused'), 'cannot be reached'],
+    [behind, 'No offer has moved'],  // a board going back and forth in time does not move
+    [(route) => hung.push(route), 'not answering'],
+  ];
+  for (const [answer, said] of servers) {
     await page.waitForFunction(() => !document.querySelector('#offers tr.stale') && !document.querySelector('#offers .status').textContent, null, { timeout: config.requestTimeoutMs });
-    await page.route(program, (route) => (!route.request().postData().includes('getOffer') ? route.continue() : refuse ? route.abort('connectionrefused') : hung.push(route)));
+    await page.route(program, (route) => (route.request().postData().includes('getOffer') ? answer(route) : route.continue()));
     await page.waitForFunction((text) => {
       const trs = [...document.querySelectorAll('#offers tbody tr')];
       return trs.length && trs.every((tr) => tr.classList.contains('stale')) && document.querySelector('#offers .status').textContent.includes(text);
