@@ -97,6 +97,7 @@ test('the chart holds a candle for every bar on the board', { skip }, async () =
     // The chart's times are the desk's.
     await page.locator(`#chart .chart-area[aria-label*="${first} to ${last} (${env.TZ})"]`).waitFor({ timeout: 5000 });
   }
+  // A change of period whose bars cannot be had.
   await page.route(program, (route) => (route.request().postData().includes('getPriceBar') ? route.fulfill({ body: 'Zelvora 1.0\n' }) : route.continue()));
   await page.selectOption('#chart-period', 'M5');
   await page.locator('#chart[data-failure="banner"][data-candles="0"]').waitFor({ timeout: 5000 });
@@ -123,6 +124,7 @@ test('trades and reports agree with the database, totals included', { skip }, as
   await page.click('#report button[type=submit]');
   await page.locator('#report[data-failure="input"]').waitFor();
   assert.equal(await page.locator('#report tbody tr').count(), bySymbol.length, 'a limit of -1 (none) is not asked for');
+  // A P/L the browser cannot read is refused, not left out of the filters.
   await page.locator('#report-frompl').pressSequentially('1e');
   await page.click('#report button[type=submit]');
   await status('report').filter({ hasText: 'P/L from' }).waitFor({ timeout: 5000 });
