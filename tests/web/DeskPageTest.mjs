@@ -139,22 +139,29 @@ test('trades and reports agree with the database, totals included', { skip }, as
   assert.deepEqual(await page.locator('#report thead th').allTextContents(), ['Symbol', 'Trades', 'P/L', 'Gross P/L'], 'a report of totals keeps its columns');
 });
 
-test("trades' prices show the digits of their symbol's point size", { skip }, async () => {
-  // Offers whose point sizes are a tenth of the board's: every price gains a digit.
+test("trades' prices show the digits of their symbol's point size, once it is known", { skip }, async () => {
+  // No offers at first, then offers whose point sizes are a tenth of the board's: every price gains a digit.
+  let known = false;
   await page.route(program, async (route) => {
     if (!route.request().postData().includes('getOffer')) return route.continue();
+    if (!known) return route.fulfill({ body: 'Zelvora 1.0\n' });
     const response = await route.fetch(), answer = await response.json();
     for (const offer of answer.data) offer.PointSize /= 10;
     return route.fulfill({ response, body: JSON.stringify(answer) });
   });
+  await page.reload();
+  await page.locator('#closed-trades tbody td').first().waitFor();
+  known = true;
   const size = new Map(board('offer').map((o) => [o.Symbol, o.PointSize / 10]));
-  const expected = board('trade.1001').map((t) => Math.round(-Math.log10(size.get(t.Symbol))) + 1);
-  let shown;
-  for (const end = Date.now() + config.openTradePollMs + 3000; Date.now() < end && String(shown) !== String(expected); await page.waitForTimeout(250)) {
-    shown = (await rows('open-trades')).map((r) => digits(r[4]));
+  const closed = sql("SELECT Symbol FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID").map((r) => ({ Symbol: r[0] }));
+  for (const [panel, trades] of [['open-trades', board('trade.1001')], ['closed-trades', closed]]) {
+    const expected = trades.map((t) => Math.round(-Math.log10(size.get(t.Symbol))) + 1);
+    let shown;
+    for (const end = Date.now() + config.openTradePollMs + 3000; Date.now() < end && String(shown) !== String(expected); await page.waitForTimeout(250)) {
+      shown = (await rows(panel)).map((r) => digits(r[4]));
+    }
+    assert.deepEqual(shown, expected, panel);
   }
-  assert.deepEqual(shown, expected);
-  await page.unroute(program);
 });
 
 test("times and chart labels follow a desk zone's daylight saving, whatever the browser's", { skip }, async () => {
