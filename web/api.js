@@ -49,16 +49,17 @@ const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // `signal` aborts a request whose answer is no longer wanted (it then
 // throws an ApiError of kind "dropped", which no panel shows); every
-// request also fails after config.requestTimeoutMs.
+// request also fails after config.requestTimeoutMs. A write passes
+// `retries: 0`: a request that failed on the way may have been carried out.
 export async function ask(method, params = {}, { signal, retries = 3 } = {}) {
   const body = `<zelvora><method>${method}</method><params>${markup(params)}</params></zelvora>`;
   for (let attempt = 0; ; ++attempt) {
+    // Built outside the try: only a failure of the request itself is retried.
     const timeout = AbortSignal.timeout(config.requestTimeoutMs);
+    const either = signal ? AbortSignal.any([signal, timeout]) : timeout;
     let response, text;
     try {
-      response = await fetch(endpoint(), {
-        method: 'POST', headers: { 'Content-Type': 'text/xml' }, body, cache: 'no-store', signal: signal ? AbortSignal.any([signal, timeout]) : timeout,
-      });
+      response = await fetch(endpoint(), { method: 'POST', headers: { 'Content-Type': 'text/xml' }, body, cache: 'no-store', signal: either });
       if (response.ok) text = await response.text();
     } catch {
       if (signal?.aborted) throw new ApiError('dropped', 'This answer is no longer wanted.');

@@ -19,8 +19,11 @@ export default {
   accountPollMs: 2000,
   openTradePollMs: 5000,
   chartPollMs: 15000,
-  // A request not answered in this long has failed: the server is not answering.
-  requestTimeoutMs: 8000,
+  // A request not answered in this long has failed: the server is not
+  // answering. It has to outlast the program's own waits: MYSQL_TIMEOUT
+  // (10 s by default), plus MYSQL_CONNECT_TIMEOUT (2 s) for each database
+  // host, plus up to 3 s of board lock waits. Raise it with those.
+  requestTimeoutMs: 20000,
   // An offer whose time has not moved for this long (by the page's clock)
   // is marked stale.
   staleSeconds: 10,

@@ -1,13 +1,14 @@
 // Live offers: every symbol on the offer board, polled every second, with
 // the direction of each tick (arrow and colour), the spread in pips and
-// stale rows marked. Offers age on the page's own clock, so a server that
-// stops answering turns them stale like a feeder that stops moving them.
+// stale rows marked. Offers age on the page's own clock while the page is
+// shown, so a server that stops answering turns them stale like a feeder
+// that stops moving them.
 import { ApiError, ask, records } from './api.js';
 import config from './config.js';
-import { deskTime, number, priceDigits, zone } from './format.js';
+import { deskTime, number, priceText, utcSeconds, zone } from './format.js';
 import { el, panel, poll, table } from './ui.js';
 
-const last = new Map();  // symbol → {bid, ask, time, moved (page clock, ms), bidTick, askTick}
+const last = new Map();  // symbol → the offer, with moved (performance.now() ms), BidTick, AskTick
 const listeners = [];
 const kArrows = { up: '▲', down: '▼' };
 const kSilent = 'The desk server is not answering.';
@@ -23,7 +24,7 @@ export function onSymbols(listener) {
 // A price in the digits of its symbol's point size; as the program wrote it
 // while that size is not known.
 export function price(symbol, value) {
-  return pointSizes.has(symbol) ? number(value, priceDigits(pointSizes.get(symbol))) : String(value ?? '');
+  return priceText(value, pointSizes.get(symbol));
 }
 
 // Point sizes for the trade panels, asked for once when no offer has been seen yet.
@@ -36,11 +37,15 @@ export async function knowPointSizes(signal) {
   }
 }
 
+// An offer moves when its time goes forward; one older than the last seen
+// (a board read from another feeder, or a late answer) is passed over.
 function track(offer, now) {
   const before = last.get(offer.Symbol);
+  const age = before ? utcSeconds(offer.Time) - utcSeconds(before.Time) : 1;
+  if (age < 0) return before;
   const tick = (key, old) => (old === undefined || offer[key] === old ? before?.[`${key}Tick`] ?? '' : offer[key] > old ? 'up' : 'down');
   const state = {
-    ...offer, moved: before && before.Time === offer.Time ? before.moved : now,
+    ...offer, moved: age > 0 ? now : before.moved,
     BidTick: tick('Bid', before?.Bid), AskTick: tick('Ask', before?.Ask),
   };
   last.set(offer.Symbol, state);
@@ -50,53 +55,64 @@ function track(offer, now) {
 
 const tickPrice = (key) => ({
   key, label: key, num: true,
-  text: (row) => el('span', { class: row[`${key}Tick`] }, number(row[key], priceDigits(row.PointSize)),
+  text: (row) => el('span', { class: row[`${key}Tick`] }, priceText(row[key], row.PointSize),
     row[`${key}Tick`] ? el('span', { class: 'tick', role: 'img', 'aria-label': row[`${key}Tick`] }, ` ${kArrows[row[`${key}Tick`]]}`) : null),
 });
 
 const kColumns = [
   { key: 'Symbol', label: 'Symbol' }, tickPrice('Bid'), tickPrice('Ask'),
   { key: 'spread', label: 'Spread', num: true, text: (row) => (row.PointSize > 0 ? number((row.Ask - row.Bid) / row.PointSize, 1) : '') },
-  { key: 'High', label: 'High', num: true, text: (row) => number(row.High, priceDigits(row.PointSize)) },
-  { key: 'Low', label: 'Low', num: true, text: (row) => number(row.Low, priceDigits(row.PointSize)) },
-  { key: 'Time', label: `Time (${zone})`, text: (row) => el('time', {}, deskTime(row.Time, false), row.stale ? el('span', { class: 'badge' }, 'stale') : null) },
+  { key: 'High', label: 'High', num: true, text: (row) => priceText(row.High, row.PointSize) },
+  { key: 'Low', label: 'Low', num: true, text: (row) => priceText(row.Low, row.PointSize) },
+  // The badge shows on a stale row only (see the stylesheet), apart from the time it follows.
+  { key: 'Time', label: `Time (${zone})`, text: (row) => [el('time', { dateTime: new Date(utcSeconds(row.Time) * 1000 || 0).toISOString() }, deskTime(row.Time, false)), ' ', el('span', { class: 'badge' }, 'stale')] },
 ];
 
 export function start() {
   const offers = panel('offers');
-  let shown = null;  // the symbols of the last answer, in its order
-  let answered = Date.now();  // page clock of the last answer
-  // The table as it stands now by the page's clock, and what to say about it.
-  const draw = () => {
-    const now = Date.now();
-    const rows = shown.map((symbol) => last.get(symbol)).map((row) => ({ ...row, stale: now - row.moved >= config.staleSeconds * 1000 }));
-    const nodes = table(kColumns, rows, { empty: 'The offer board holds no offers.', rowClass: (row) => (row.stale ? 'stale' : '') });
-    if (now - answered >= config.staleSeconds * 1000) return [nodes, kSilent, 'error'];
-    if (rows.length && rows.every((row) => row.stale)) return [nodes, `No offer has moved for ${config.staleSeconds} s: is the feeder running?`, 'warn'];
-    return [nodes, '', 'info'];
+  const staleMs = config.staleSeconds * 1000;
+  let shown = [];  // the symbols of the last answer, in its order
+  let answered = performance.now();  // when the last answer came
+  let asking = null;  // when the first request after it was sent, while none has come since
+  // Marks the rows as they stand now, and says what to say about them.
+  const mark = () => {
+    const now = performance.now(), silent = asking !== null && now - asking >= staleMs;
+    const trs = offers.root.querySelectorAll('.content tbody tr');
+    const stale = shown.map((symbol, i) => {
+      const old = silent || answered - last.get(symbol).moved >= staleMs;
+      trs[i]?.classList.toggle('stale', old);
+      return old;
+    });
+    if (silent) return [kSilent, 'error'];
+    if (stale.length && stale.every(Boolean)) return [`No offer has moved for ${config.staleSeconds} s: is the feeder running?`, 'warn'];
+    return ['', 'info'];
   };
   poll(config.offerPollMs, () => offers.run(async (view) => {
+    asking ??= performance.now();
     let rows;
     try {
       rows = records(await ask('getOffer', {}, { signal: view.signal }), 'Offers');
     } catch (error) {
-      if (error instanceof ApiError && !['timeout', 'network', 'dropped'].includes(error.kind)) answered = Date.now();
+      // An answer that is not the offers is an answer all the same: the server is there.
+      if (error instanceof ApiError && !['timeout', 'network', 'dropped'].includes(error.kind)) [answered, asking] = [performance.now(), null];
       if (error instanceof ApiError && error.kind === 'status') throw new ApiError('status', 'The offer board is gone: no offers to show.');
       throw error;
     }
-    answered = Date.now();
+    [answered, asking] = [performance.now(), null];
     shown = rows.map((offer) => track(offer, answered).Symbol);
-    const [nodes, message, kind] = draw();
-    view.show(nodes);
+    const nodes = table(kColumns, shown.map((symbol) => last.get(symbol)), { empty: 'The offer board holds no offers.' });
+    if (!view.show(nodes)) return;
+    const [message, kind] = mark();
     if (message) view.say(message, kind);
     for (const listener of listeners) listener(shown);
   }));
-  // Ages the rows every second, whether or not answers come.
+  // Ages the rows every second while the page is shown, whether or not
+  // answers come. A failure of a request stays said: that the server is
+  // silent is said only over another kind of failure.
   setInterval(() => {
-    if (!shown) return;
-    const [nodes, message, kind] = draw();
-    offers.redraw(nodes);
-    // A failure stays said, unless the server has gone silent.
-    if (message === kSilent || (message && !offers.root.dataset.failure)) offers.say(message, kind);
+    if (document.hidden) return;
+    const [message, kind] = mark(), failure = offers.root.dataset.failure;
+    if (message && !failure) offers.say(message, kind);
+    if (message === kSilent && failure && !['timeout', 'network'].includes(failure)) offers.say(message, kind);
   }, 1000);
 }

@@ -48,27 +48,49 @@ export function start() {
     const asked = account.value;
     draw(view, asked, await fetchPlans(view, asked));
   });
-  save.addEventListener('click', () => {
+  // A write that was sent is heard out, whatever the panel shows meanwhile:
+  // its outcome names the account and stays said. Only the banner (the
+  // program's transaction failed) and a value the page cannot send are
+  // sure to have saved nothing.
+  const write = async (target, changed) => {
+    const plural = `plan${changed.length > 1 ? 's' : ''} of account ${target}`;
+    try {
+      const answer = await ask('setImplPlan', { accountid: target, param: changed.map((p) => param(p.symbol, p.inputs.map((input) => input.value.trim()), p.before)) }, { retries: 0 });
+      return [`Saved ${changed.length} ${plural}: the server answered "${answer}".`, 'done', true];
+    } catch (error) {
+      const message = error instanceof ApiError ? error.message : 'The page could not read the answer.';
+      if (error instanceof ApiError && ['banner', 'input'].includes(error.kind)) return [`Nothing was saved to account ${target}. ${message}`, 'error', false];
+      return [`The ${changed.length} ${plural} may or may not have been saved. ${message}`, 'error', false];
+    }
+  };
+  save.addEventListener('click', async () => {
     const { account: target, rows } = shown;
     const changed = rows.filter((p) => p.inputs.some((input, i) => input.value !== p.before[i]));
     if (!changed.length) return;
     save.disabled = true;
+    plans.say('');
+    const [message, kind, saved] = await write(target, changed);
+    plans.say(message, kind, true);
+    if (shown.account !== target) return;
+    if (!saved) {
+      save.disabled = false;
+      return;
+    }
     plans.run(async (view) => {
-      let answer;
       try {
-        // Not dropped with the view: a write that was sent has to be heard out.
-        answer = await ask('setImplPlan', { accountid: target, param: changed.map((p) => param(p.symbol, p.inputs.map((input) => input.value.trim()), p.before)) });
+        draw(view, target, await fetchPlans(view, target));
       } catch (error) {
-        if (view.signal.aborted || !(error instanceof ApiError)) throw error;
-        save.disabled = false;
-        if (error.kind === 'timeout') throw new ApiError(error.kind, `The plans of account ${target} may or may not have been saved. ${error.message}`);
-        throw new ApiError(error.kind, `Nothing was saved. ${error.message}`);
+        if (error instanceof ApiError && error.kind !== 'dropped') throw new ApiError(error.kind, `${message} Reading them back failed: ${error.message}`);
+        throw error;
       }
-      draw(view, target, await fetchPlans(view, target));
-      view.say(`Saved ${changed.length} plan${changed.length > 1 ? 's' : ''} of account ${target}: the server answered "${answer}".`, 'done');
     });
   });
   account.addEventListener('change', () => {
+    // Save is enabled exactly while edits of the rows shown are unsaved.
+    if (!save.disabled && !confirm(`The plans of account ${shown.account} have unsaved changes. Leave them for account ${account.value}?`)) {
+      account.value = shown.account;
+      return;
+    }
     plans.clear();
     shown = { account: '', rows: [] };
     save.disabled = true;

@@ -27,12 +27,17 @@ export function start() {
     el('label', {}, 'P/L from ', low), el('label', {}, 'to ', high), el('label', {}, 'At most ', limit), el('button', { type: 'submit' }, 'Run'));
   report.root.querySelector('.controls').append(form);
   const value = (field) => field.value.trim() || undefined;
+  // The browser's own checks are off (they would not say which field is
+  // wrong here), so a field it cannot read is refused rather than left out.
+  const unreadable = () => [from, to, low, high].find((field) => field.validity.badInput);
   const run = () => report.run(async (view) => {
-    const asked = account.value, most = Number(limit.value);
+    const asked = account.value, kind = type.value, most = Number(limit.value);
+    const bad = unreadable();
+    if (bad) throw new ApiError('input', `${bad.labels[0].textContent.trim()}: not a value the report can take.`);
     if (!(Number.isInteger(most) && most >= 1 && most <= 2 ** 31 - 1)) throw new ApiError('input', 'At most: a whole number of rows from 1 up.');
-    const chosen = groups.filter((g) => g.checked && type.value === '1').map((g) => g.value);
+    const chosen = groups.filter((g) => g.checked && kind === '1').map((g) => g.value);
     const answer = await ask('getReport', {
-      rpttype: type.value, accountid: asked, symbol: value(symbol), method: value(method), startdate: dateParam(from.value), enddate: dateParam(to.value, true),
+      rpttype: kind, accountid: asked, symbol: value(symbol), method: value(method), startdate: dateParam(from.value), enddate: dateParam(to.value, true),
       frompl: value(low), topl: value(high), maxcounts: String(most), grouping: chosen.length ? { g: chosen } : undefined,
     }, { signal: view.signal });
     if (typeof answer === 'string') {
@@ -40,14 +45,14 @@ export function start() {
       return;
     }
     if (!Array.isArray(answer)) throw new TypeError('getReport: not a list');
-    const columns = type.value === '1'
+    const columns = kind === '1'
       ? [...kGroups.filter(([n]) => chosen.includes(String(n))).map(([, key, label]) => ({ key, label })),
         { key: 'Counts', label: 'Trades', num: true, total: true, digits: 0 }]
       : [{ key: 'TradeID', label: 'Trade' }, { key: 'Symbol', label: 'Symbol' }, { key: 'TradeMethodName', label: 'Strategy' },
         { key: 'OpenTime', label: `Opened (${zone})`, text: (row) => deskTime(row.OpenTime) }, { key: 'CloseTime', label: `Closed (${zone})`, text: (row) => deskTime(row.CloseTime) }];
     const digits = moneyDigits(asked);
     view.show(table([...columns, money('PL', 'P/L', digits), money('GrossPL', 'Gross P/L', digits)], answer, { caption: `Account ${asked}`, empty: 'No trades match.' }));
-  });
+  }, { fresh: true });
   account.addEventListener('change', () => report.clear());
   form.addEventListener('submit', (event) => {
     event.preventDefault();

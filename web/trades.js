@@ -4,7 +4,7 @@
 import { ask, confirmEmpty, records } from './api.js';
 import config from './config.js';
 import { dateParam, deskTime, moneyDigits, number, zone } from './format.js';
-import { knowPointSizes, price } from './offers.js';
+import { knowPointSizes, onSymbols, pointSizes, price } from './offers.js';
 import { accountSelect, el, panel, poll, table } from './ui.js';
 
 const rate = (key, label) => ({ key, label, num: true, text: (row) => price(row.Symbol, row[key]) });
@@ -44,14 +44,22 @@ function closedTrades() {
   const form = el('form', {}, el('label', {}, 'Account ', account),
     el('label', {}, `Opened from (${zone}) `, from), el('label', {}, `Closed by (${zone}) `, to), show);
   closed.root.querySelector('.controls').append(form);
+  let unsized = false;  // the table shown was drawn before any point size was known
   const load = () => closed.run(async (view) => {
     const asked = account.value;
     const rows = await ask('getClosedTrade', { accountid: asked, startdate: dateParam(from.value), enddate: dateParam(to.value, true) }, { signal: view.signal });
     if (!Array.isArray(rows)) throw new TypeError('getClosedTrade: not a list');
     if (!rows.length) await confirmEmpty(asked, 'Closed trades', view.signal);
     await knowPointSizes(view.signal);
-    view.show(table([...kTrade, rate('Close', 'Close'), ...profit(asked), time('OpenTime', 'Opened'), time('CloseTime', 'Closed')], rows,
-      { caption: `Account ${asked}`, empty: 'No closed trades in this range.' }));
+    if (!view.show(table([...kTrade, rate('Close', 'Close'), ...profit(asked), time('OpenTime', 'Opened'), time('CloseTime', 'Closed')], rows,
+      { caption: `Account ${asked}`, empty: 'No closed trades in this range.' }))) return;
+    unsized = !pointSizes.size;
+  });
+  // Asked again, once, when the offers bring the point sizes.
+  onSymbols(() => {
+    if (!unsized || !pointSizes.size) return;
+    unsized = false;
+    load();
   });
   account.addEventListener('change', () => {
     closed.clear();

@@ -27,7 +27,8 @@ export function table(columns, rows, { caption, empty = 'Nothing to show.', rowC
     : el('tr', {}, el('td', { colSpan: columns.length, class: 'empty' }, empty)));
   const totals = columns.some((c) => c.total) && rows.length ? el('tfoot', {}, el('tr', {}, columns.map((c, i) => {
     if (!c.total) return el(i === 0 ? 'th' : 'td', i === 0 ? { scope: 'row' } : {}, i === 0 ? 'Total' : '');
-    const sum = rows.reduce((s, row) => s + Number(row[c.key] || 0), 0);
+    // Coloured as shown: a sum that rounds to zero is neither up nor down.
+    const sum = Number(rows.reduce((s, row) => s + Number(row[c.key] || 0), 0).toFixed(c.digits ?? 2));
     return cell('td', c, number(sum, c.digits ?? 2), c.sign ? signClass(sum) : '');
   }))) : null;
   return el('div', { class: 'scroll' }, el('table', {}, caption ? el('caption', {}, caption) : null, head, body, totals));
@@ -41,6 +42,7 @@ export function panel(id) {
   const root = document.getElementById(id);
   const status = root.querySelector('.status'), content = root.querySelector('.content');
   let latest = null;  // the AbortController of the run whose answer is wanted
+  let kept = false;  // the status tells an outcome that no later run's success may wipe
   return {
     root,
     show(...nodes) {
@@ -58,8 +60,10 @@ export function panel(id) {
       this.say('');
     },
     // A message is announced when it changes only, not each time it is said.
-    say(message, kind = 'info') {
+    // `keep` holds it until something else is said.
+    say(message, kind = 'info', keep = false) {
       const shown = message ? kind : '';
+      kept = keep;
       if (status.textContent === message && (status.dataset.kind ?? '') === shown) return;
       status.textContent = message;
       status.dataset.kind = shown;
@@ -77,11 +81,13 @@ export function panel(id) {
     },
     // Runs `work(view)`, reporting its failure here; never throws. `view`
     // holds the run's `signal` (for ask) and `show` and `say`, which do
-    // nothing once a later run has started.
-    async run(work) {
+    // nothing once a later run has started. A run the user started (`fresh`)
+    // empties the status first, so that the same outcome twice is told twice.
+    async run(work, { fresh = false } = {}) {
       latest?.abort();
       const mine = new AbortController();
       latest = mine;
+      if (fresh) this.say('');
       const wanted = () => !mine.signal.aborted;
       let said = false;
       const view = {
@@ -92,7 +98,7 @@ export function panel(id) {
       try {
         await work(view);
         if (!wanted()) return;
-        if (!said) this.say('');
+        if (!said && !kept) this.say('');
         this.ok();
       } catch (error) {
         if (wanted()) this.fail(error);
