@@ -199,9 +199,10 @@ static MywResult Open(MywContext* ctx) {
     mysql_optionsv(ctx->mysql, MYSQL_OPT_READ_TIMEOUT, &ctx->timeout);
     mysql_optionsv(ctx->mysql, MYSQL_OPT_WRITE_TIMEOUT, &ctx->timeout);
     mysql_optionsv(ctx->mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    /* A server that is not the desk's (a wrong or forged MYSQL_HOST) must not
-       be able to read the client's files, nor have the password sent in
-       clear: no LOAD DATA LOCAL, and none of the methods that send it as it is. */
+    /* A server that is not the desk's (a wrong MYSQL_HOST: the host is the
+       operator's, never a request's) must not be able to read the client's
+       files, nor be sent the password as it is: no LOAD DATA LOCAL, and no
+       clear-text password method. */
     const unsigned off = 0;
     mysql_optionsv(ctx->mysql, MYSQL_OPT_LOCAL_INFILE, &off);
     mysql_optionsv(ctx->mysql, MARIADB_OPT_RESTRICTED_AUTH,

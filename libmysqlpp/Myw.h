@@ -12,7 +12,7 @@
      0       4      code     int32: 0 success, -1 failure
      4       4      (padding)
      8       8      count    int64: rows of a select (low 32 bits, signed),
-                             rows changed by an exec
+                             rows an exec matched (found rows)
      16      1024   message  the server's or the library's text, NUL-ended
      1040           total
 */
@@ -66,7 +66,8 @@ int myw_isConnected(void* context);
    It must change nothing: one that met a connection gone away runs again. */
 MywResult myw_select(void* context, const char* sql, MywRecordSet* set);
 
-/* Runs one statement; `count` is the rows it changed. Never sent twice. */
+/* Runs one statement; `count` is the rows it matched (an UPDATE counts a
+   row it matched whether or not a value changed). Never sent twice. */
 MywResult myw_exec(void* context, const char* sql);
 
 /* Runs `count` statements as one transaction: all committed (code 0) or

@@ -35,6 +35,9 @@ enum class Source {
   kRequest,  // the request's (the web server sets it per request), else the worker's own
   kDesk,     // the worker's own when it has it, else the request's: a peer must not pick
              // the database the worker logs into with its credentials, nor whose boards count
+  kDatabase,  // the worker's own, an unset one staying unset, when it has any of the database
+              // settings; else the request's: a request must not send the worker's password
+              // to a host of its choosing by setting the one host variable the worker left out
   kZone,     // as kDesk; from a request only the name of a zone file (see ZoneName)
   kBound,    // the smaller of the worker's own (else `fallback`) and the request's: a request
              // may lower what it may cost, never raise it
@@ -61,16 +64,19 @@ const Variable kVariables[] = {
     {"MAX_ANSWER_RECORDS", Source::kBound, &kMaxAnswerRecords},
     {"MAX_REQUEST_IDS", Source::kBound, &kMaxRequestIds},
     {"MAX_LOG_BYTES", Source::kBound, &kMaxLogBytes},
-    {"MYSQL_HOST", Source::kDesk},
-    {"MYSQL_WRITE_HOST", Source::kDesk},
-    {"MYSQL_USER", Source::kDesk},
-    {"MYSQL_PWD", Source::kDesk},
-    {"MYSQL_DB", Source::kDesk},
+    {"MYSQL_HOST", Source::kDatabase},
+    {"MYSQL_WRITE_HOST", Source::kDatabase},
+    {"MYSQL_USER", Source::kDatabase},
+    {"MYSQL_PWD", Source::kDatabase},
+    {"MYSQL_DB", Source::kDatabase},
     {"MYSQL_CONNECT_TIMEOUT", Source::kBound, &kMysqlConnectTimeout},
     {"MYSQL_TIMEOUT", Source::kBound, &kMysqlTimeout},
     {"TZ", Source::kZone},
 };
 constexpr int kVariableCount = sizeof kVariables / sizeof kVariables[0];
+
+// Whether the worker's own environment holds any kDatabase variable.
+bool ownDatabase = false;
 
 // The longest value a worker takes from a request's parameter: hosts,
 // passwords and zone names are far shorter.
@@ -313,14 +319,17 @@ const char* Chosen(int i, const char* asked, const char* own, char (&number)[24]
   switch (variable.source) {
     case Source::kRequest:
       return asked != nullptr ? asked : own;
+    case Source::kDatabase:
+      return ownDatabase ? own : asked;
     case Source::kDesk:
       return own != nullptr ? own : asked;
     case Source::kZone: {
       if (own != nullptr || asked == nullptr) return own;
       const char* now = std::getenv(variable.name);  // a zone taken before
       if ((now != nullptr && std::strcmp(now, asked) == 0) || ZoneName(asked)) return asked;
+      // Zone names are short: the log gets as much of it as any could need.
       std::fprintf(stderr, "zelvora: TZ \"%s\" of the request names no zone of %s: not taken\n",
-                   Printable(asked).c_str(), kZoneFolder);
+                   Printable(std::string(asked).substr(0, 64)).c_str(), kZoneFolder);
       return nullptr;
     }
     case Source::kBound: {
@@ -411,6 +420,7 @@ int RunFastCgiWorker() {
   std::optional<std::string> own[kVariableCount];
   for (int i = 0; i < kVariableCount; ++i) {
     if (const char* value = std::getenv(kVariables[i].name)) own[i] = value;
+    ownDatabase = ownDatabase || (own[i] && kVariables[i].source == Source::kDatabase);
   }
   const int timeout = TimeoutSeconds();
   sockaddr_storage local = {};
@@ -445,15 +455,23 @@ int RunFastCgiWorker() {
       if (request.ipcFd < 0) break;
       request.keepConnection = 1;  // until its first record says otherwise
     }
-    // Everything the request does on its connection, from waiting for its
-    // first record to the end of its answer, within one deadline: a peer
-    // that sends or reads a byte at a time holds the worker no longer.
-    Deadline(request.ipcFd, timeout);
     // Until its first byte the request is not begun: a stop signal ends the
-    // worker at once. From then on it waits for the end of the answer.
+    // worker at once, and a connection idle for FCGI_TIMEOUT is closed.
     pollfd first = {request.ipcFd, POLLIN, 0};
-    if (!stopping) ppoll(&first, 1, nullptr, &waiting);
+    const timespec idle = {timeout, 0};
+    const int ready = stopping ? 0 : ppoll(&first, 1, &idle, &waiting);
     if (stopping) break;
+    if (ready == 0) {
+      shutdown(request.ipcFd, SHUT_RDWR);
+      close(request.ipcFd);
+      request.ipcFd = -1;
+      continue;
+    }
+    // Everything the request does on its connection, from its first record
+    // to the end of its answer, within one deadline: a peer that sends or
+    // reads a byte at a time holds the worker no longer. Time the connection
+    // stood idle before is not counted.
+    Deadline(request.ipcFd, timeout);
     // A connection the library gives up on closes at once. Its own close
     // would first wait for the peer's end, for as long as the peer sends.
     request.detached = 1;

@@ -99,9 +99,10 @@ export function start() {
       throw error;
     }
     [answered, asking] = [performance.now(), null];
-    shown = rows.map((offer) => track(offer, answered).Symbol);
-    const nodes = table(kColumns, shown.map((symbol) => last.get(symbol)), { empty: 'The offer board holds no offers.' });
+    const symbols = rows.map((offer) => track(offer, answered).Symbol);
+    const nodes = table(kColumns, symbols.map((symbol) => last.get(symbol)), { empty: 'The offer board holds no offers.' });
     if (!view.show(nodes)) return;
+    shown = symbols;  // only once its table is the one on screen
     const [message, kind] = mark();
     if (message) view.say(message, kind);
     for (const listener of listeners) listener(shown);

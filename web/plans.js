@@ -68,11 +68,15 @@ export function start() {
     const changed = rows.filter((p) => p.inputs.some((input, i) => input.value !== p.before[i]));
     if (!changed.length) return;
     save.disabled = true;
+    // No edit while the write is out: it could be neither sent again nor kept.
+    const inputs = rows.flatMap((p) => p.inputs);
+    for (const input of inputs) input.readOnly = true;
     plans.say('');
     const [message, kind, saved] = await write(target, changed);
     plans.say(message, kind, true);
     if (shown.account !== target) return;
     if (!saved) {
+      for (const input of inputs) input.readOnly = false;
       save.disabled = false;
       return;
     }

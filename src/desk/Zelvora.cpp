@@ -261,6 +261,11 @@ bool CDeskService::ConnectDb(bool write) {
     values[i] = std::getenv(names[i]);
     credentials.append(values[i] != nullptr ? "=" : "-").append(values[i] != nullptr ? values[i] : "").push_back('\0');
   }
+  // The timeouts are the connection's, set when it is made: a connection
+  // made under other ones is not this request's.
+  for (const CSettingRange* range : {&kMysqlConnectTimeout, &kMysqlTimeout}) {
+    credentials.append(std::to_string(SettingValue(*range))).push_back('\0');
+  }
   CDbLink& link = write ? slot_->write : slot_->read;
   // A kept connection made with the same settings serves unless a call found
   // it gone; asking the server first would cost every request a round trip.
