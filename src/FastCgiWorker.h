@@ -16,9 +16,10 @@
 // in hand; a client that hangs up costs its own request only.
 //
 // Each request has FCGI_TIMEOUT seconds (the worker's own environment; 30
-// by default) on its connection, from waiting for its first record to the
-// end of its answer: then the connection is shut down, so a peer that
-// trickles bytes holds the worker no longer. Kept connections
+// by default) on its connection, from its first byte to the end of its
+// answer: then the connection is shut down, so a peer that trickles bytes
+// holds the worker no longer. A connection that sends nothing for as long
+// (an idle kept one too) is closed. Kept connections
 // (FCGI_KEEP_CONN) serve one request after another. Whatever a request's
 // body still holds after its answer is sent is read and dropped (at most
 // 16 MiB, within that deadline) before the connection is closed or read on.
