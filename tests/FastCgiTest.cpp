@@ -117,8 +117,8 @@ TEST(FastCgiWorker, SurvivesWhatClientsDoAndAnswersTheNextRequest) {
     EXPECT_EQ(Send(worker, abuse.exchange), abuse.answer) << abuse.what;
     EXPECT_EQ(Send(worker, {RequestEnv(kAccounts), kAccounts}), kServed) << "after " << abuse.what;
   }
-  const auto resident = [&] { return std::stol(RunShell("awk '/^VmRSS/ {print $2}' /proc/" + std::to_string(worker.Pid()) + "/status").out); };
-  const long before = resident();
+  [[maybe_unused]] const auto resident = [&] { return std::stol(RunShell("awk '/^VmRSS/ {print $2}' /proc/" + std::to_string(worker.Pid()) + "/status").out); };
+  [[maybe_unused]] const long before = resident();
   for (int n = 1; n <= 10000; ++n) {
     std::string body;
     for (int i = random() % 12; i > 0; --i) body += pieces[random() % std::size(pieces)] + (random() % 3 == 0 ? std::to_string(random()) : "");
