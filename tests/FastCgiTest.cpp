@@ -175,7 +175,8 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
 }
 
 // Over TCP: the peers FCGI_WEB_SERVER_ADDRS lets in, and answers with a diagnostic (two writes)
-// on a kept connection without waiting for the peer's delayed acknowledgement.
+// on a kept connection without waiting for the peer's delayed acknowledgement (about 40 ms
+// a request: twenty take 800 ms with it).
 TEST(FastCgiWorker, ServesTheWebServersListedOverTcpWithoutDelay) {
   const std::string key = UniqueKey("account"), missing = RequestBody("getAccount", "<accountid>" + key.substr(8) + "</accountid>");
   const struct {
@@ -197,7 +198,7 @@ TEST(FastCgiWorker, ServesTheWebServersListedOverTcpWithoutDelay) {
     std::string expected;
     for (int n = 0; n < c.requests; ++n) expected += c.answer;
     EXPECT_EQ(Send(worker, {RequestEnv(body), body, std::string::npos, true, 0, nullptr, c.requests}), expected) << c.what;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300)) << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600)) << c.what;
   }
 }
 
