@@ -127,12 +127,9 @@ void Deadline(int fd, int seconds) {
 // FCGI_TIMEOUT of the worker's own environment: seconds, 1 to 3600; 30
 // when unset or anything else.
 int TimeoutSeconds() {
-  const char* text = std::getenv("FCGI_TIMEOUT");
-  char* end = nullptr;
-  const long long value = text != nullptr ? std::strtoll(text, &end, 10) : 0;
-  return text != nullptr && end != text && *end == '\0' && value >= 1 && value <= 3600
-             ? static_cast<int>(value)
-             : 30;
+  int64_t seconds = kFcgiTimeout.fallback;
+  SettingNumber(std::getenv(kFcgiTimeout.name), kFcgiTimeout, seconds);
+  return static_cast<int>(seconds);
 }
 
 // True unless FCGI_WEB_SERVER_ADDRS (the worker's own environment: IPv4
@@ -300,17 +297,6 @@ bool ZoneName(const char* name) {
   return stat(path, &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// `text` as a whole number within the range of `variable` in `value`;
-// false, `value` untouched, for anything else.
-bool BoundNumber(const char* text, const Variable& variable, int64_t* value) {
-  if (text == nullptr) return false;
-  char* end = nullptr;
-  const long long number = std::strtoll(text, &end, 10);
-  if (end == text || *end != '\0' || number < variable.range->low || number > variable.range->high) return false;
-  *value = number;
-  return true;
-}
-
 // The value variable `i` takes for a request that brings `asked` (null:
 // none), the worker's own being `own`. A request's lower bound is written
 // anew into `number`, so that every reader of it reads that number.
@@ -335,9 +321,9 @@ const char* Chosen(int i, const char* asked, const char* own, char (&number)[24]
     case Source::kBound: {
       int64_t bound = variable.range->fallback, lower = 0;
       if (own != nullptr)
-        BoundNumber(own, variable, &bound);                // else the program reads the fallback
+        SettingNumber(own, *variable.range, bound);                // else the program reads the fallback
       if (bound < 0) return own != nullptr ? own : asked;  // no default, none of its own
-      if (!BoundNumber(asked, variable, &lower) || lower >= bound) return own;
+      if (!SettingNumber(asked, *variable.range, lower) || lower >= bound) return own;
       std::snprintf(number, sizeof number, "%lld", static_cast<long long>(lower));
       return number;
     }

@@ -67,7 +67,7 @@ void CDeskService::GetAccount(const CMarkupNode* params, std::string& answer) {
     // Each id may cost a board's lock wait: their number is bounded before any is read.
     const auto ids = std::count_if(params->children.begin(), params->children.end(),
                                    [](const auto& child) { return child->name == "accountid"; });
-    if (!WithinBound(static_cast<uint64_t>(ids), "ids", "MAX_REQUEST_IDS", maxIds_)) return;
+    if (!WithinBound(static_cast<uint64_t>(ids), "ids", kMaxRequestIds, maxIds_)) return;
     for (const auto& child : params->children) {
       if (child->name == "accountid") AppendAccount(child->text, answer);
     }

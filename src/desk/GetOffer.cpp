@@ -31,7 +31,7 @@ void CDeskService::GetOffer(const CMarkupNode* params, std::string& answer) {
     result = ReadBoard(CTblOffer::TagName(), kOfferBoardSize, offers, kOfferIndexSize);
   } else {
     // Every child stands in the database's symbol list.
-    if (!WithinBound(params->children.size(), "ids", "MAX_REQUEST_IDS", maxIds_)) return;
+    if (!WithinBound(params->children.size(), "ids", kMaxRequestIds, maxIds_)) return;
     std::vector<const CMarkupNode*> symbols;
     params->FindChildren("symbol", symbols);
     result = ReadBoardByKeys(CTblOffer::TagName(), kOfferBoardSize, offers, kOfferIndexSize, symbols);

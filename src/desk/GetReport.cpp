@@ -129,7 +129,7 @@ void CDeskService::GetReport(const CMarkupNode* params, std::string& answer) {
     answer = "msg_no_data";
   } else if (count > MaxCounts(*params)) {
     answer = "msg_counts_over";
-  } else if (!WithinBound(count, "records", "MAX_ANSWER_RECORDS", maxRecords_)) {
+  } else if (!WithinBound(count, "records", kMaxAnswerRecords, maxRecords_)) {
     return;  // a limit the request set above the program's bound
   } else if (type->text == "1") {
     std::vector<std::string> columns;

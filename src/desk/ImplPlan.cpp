@@ -27,7 +27,7 @@ void CDeskService::SetImplPlan(const CMarkupNode* params, std::string& answer) {
   std::vector<const CMarkupNode*> paramNodes;
   params->FindChildren("param", paramNodes);
   if (paramNodes.empty()) return;
-  if (!WithinBound(paramNodes.size(), "plans", "MAX_REQUEST_IDS", maxIds_)) return;
+  if (!WithinBound(paramNodes.size(), "plans", kMaxRequestIds, maxIds_)) return;
 
   std::vector<std::unique_ptr<CTblImplPlan>> plans;
   for (const CMarkupNode* param : paramNodes) {

@@ -216,7 +216,7 @@ int CopyKeyedRecords(const std::string& key, int32_t size, std::string& out, int
     if (offset < 0) continue;
     if (ReadPart(memory, offset, recordSize, record.get()) != 0) return -1;
     if (!AppendBoardRecord(record.get(), recordSize, out)) {
-      leftOut.Add((offset - kBoardHeaderSize - indexSize) / recordSize);
+      leftOut.Add(BoardRecordNumber(indexSize, recordSize, offset));
     }
   }
   return ReportBoard(key, BoardStatus::kOk, leftOut.Empty() ? std::string() : leftOut.Text());
@@ -233,11 +233,11 @@ CDeskService::CDeskService(CDbSlot* slot)
   shmSelDb_ = selDb != nullptr && std::strcmp(selDb, "1") == 0;
 }
 
-bool CDeskService::WithinBound(uint64_t count, const char* what, const char* setting,
+bool CDeskService::WithinBound(uint64_t count, const char* what, const CSettingRange& setting,
                                int64_t bound) {
   if (count <= static_cast<uint64_t>(bound)) return true;
   std::fprintf(stderr, "Request refused: %llu %s, over %s (%lld)\n",
-               static_cast<unsigned long long>(count), what, setting,
+               static_cast<unsigned long long>(count), what, setting.name,
                static_cast<long long>(bound));
   refused_ = true;
   return false;

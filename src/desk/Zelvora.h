@@ -20,6 +20,7 @@
 
 #include "db/MywClient.h"
 #include "markup/MarkupNode.h"
+#include "util/Setting.h"
 
 // A database client with the MYSQL_* values it connected with.
 struct CDbLink {
@@ -72,7 +73,7 @@ class CDeskService {
   // True when `count` (records of an answer, or ids a request names) is
   // within `bound`, the value of `setting`. Otherwise false, with the reason
   // on standard error, and the request is refused.
-  bool WithinBound(uint64_t count, const char* what, const char* setting, int64_t bound);
+  bool WithinBound(uint64_t count, const char* what, const CSettingRange& setting, int64_t bound);
 
   // True once a bound refused the request: no part of its answer may go out.
   bool Refused() const { return refused_; }
@@ -136,7 +137,7 @@ template <typename T>
 void CDeskService::AppendJson(const std::string& sql, std::string& text) {
   std::vector<std::unique_ptr<T>> records;
   client_->Select(sql, records, true);
-  if (!WithinBound(records.size(), "records", "MAX_ANSWER_RECORDS", maxRecords_)) return;
+  if (!WithinBound(records.size(), "records", kMaxAnswerRecords, maxRecords_)) return;
   for (const auto& record : records) {
     if (!text.empty()) text += ',';
     text += record->ToJson();

@@ -254,8 +254,8 @@ BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t in
   CLeftOutRecords leftOut;
   for (const int64_t offset : offsets) {
     if (offset < 0) continue;
-    const int64_t number = (offset - kBoardHeaderSize - indexSize) / recordSize;
-    AppendRecordAt(segment, offset, recordSize, number, record.get(), out, leftOut);
+    AppendRecordAt(segment, offset, recordSize, BoardRecordNumber(indexSize, recordSize, offset),
+                   record.get(), out, leftOut);
   }
   Explain(leftOut, detail);
   return BoardStatus::kOk;

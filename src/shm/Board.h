@@ -67,6 +67,11 @@ std::string FormatBoardHeader(int32_t count, int32_t recordSize);
 // first `size` bytes (or recordSize is below 1).
 int64_t BoardRecordOffset(int32_t size, int32_t indexSize, int32_t recordSize, int64_t number);
 
+// The number of the record that starts at `offset`, one BoardRecordOffset gave.
+inline int64_t BoardRecordNumber(int32_t indexSize, int32_t recordSize, int64_t offset) {
+  return (offset - kBoardHeaderSize - indexSize) / recordSize;
+}
+
 // The length of the text of one record of `recordSize` bytes at `record`:
 // it ends at the last non-blank byte or at the first NUL, whichever comes
 // first.

@@ -14,16 +14,17 @@ struct CSettingRange {
 
 // The bounds the program reads, each in one place: what the readers take
 // and what a worker lets a request lower (database timeouts are the
-// library's own, with the same ranges there).
+// library's own, with the same ranges there); FCGI_TIMEOUT is a worker's.
 extern const CSettingRange kShmLockMs, kShmLockTotalMs, kMaxAnswerRecords, kMaxRequestIds,
-    kMaxLogBytes, kMysqlConnectTimeout, kMysqlTimeout;
+    kMaxLogBytes, kMysqlConnectTimeout, kMysqlTimeout, kFcgiTimeout;
 
-// The variable `name` as a whole decimal number from `low` to `high`;
-// `fallback` when it is unset, not wholly a number, or out of that range
-// (the last two said on standard error, once for each value).
-int64_t SettingValue(const char* name, int64_t low, int64_t high, int64_t fallback);
-inline int64_t SettingValue(const CSettingRange& range) {
-  return SettingValue(range.name, range.low, range.high, range.fallback);
-}
+// True, with `value` set, when `text` is a whole decimal number within
+// `range`; false, `value` untouched, for anything else (null included).
+bool SettingNumber(const char* text, const CSettingRange& range, int64_t& value);
+
+// The variable of `range` as SettingNumber reads it; the fallback when it
+// is unset or refused (a refusal said on standard error, once for each
+// value).
+int64_t SettingValue(const CSettingRange& range);
 
 #endif  // ZELVORA_UTIL_SETTING_H_
