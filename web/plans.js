@@ -1,10 +1,17 @@
-// Plans: an account's plan rows, editable in place; Save writes the changed
-// rows with setImplPlan in one transaction and says what the server answered.
+// Plans: an account's plan rows, editable in place on an account the caller
+// may trade (read only on the others); Save writes the changed rows with
+// setImplPlan in one transaction and says what the server answered.
+import { mayTrade, me } from './access.js';
 import { ApiError, ask, confirmEmpty } from './api.js';
-import config from './config.js';
 import { accountSelect, el, panel } from './ui.js';
 
 const kValues = 20;
+const saved = [];
+
+// `listener(account)` hears of every save the server took.
+export function onSaved(listener) {
+  saved.push(listener);
+}
 
 // The program fills IP1, IP2, ... from the ip elements in the order they
 // come, whatever their numbers: a row is sent from IP1 up to its last value
@@ -14,7 +21,10 @@ function param(symbol, values, before) {
   while (count > 0 && !values[count - 1] && !before[count - 1]) --count;
   const plan = { symbol };
   for (let i = 1; i <= count; ++i) plan[`ip${i}`] = values[i - 1];
-  return { ...plan, loginid: config.loginId };
+  // A program that checks its callers records the caller as the updater and
+  // ignores this; one that does not records the name the web server signed
+  // in, the same name (none when it signs in nobody).
+  return { ...plan, loginid: me.user || undefined };
 }
 
 export function start() {
@@ -25,13 +35,15 @@ export function start() {
   // writes these, to this account, whatever the selection says meanwhile.
   let shown = { account: '', rows: [] };  // rows: [{symbol, before: [values], inputs: [elements]}]
   const draw = (view, asked, rows) => {
+    const readOnly = !mayTrade(asked);
     const drawn = rows.map((row) => {
       const before = Array.from({ length: kValues }, (_, i) => row[`IP${i + 1}`] ?? '');
-      const inputs = before.map((v, i) => el('input', { value: v, size: 5, 'aria-label': `${row.Symbol} IP${i + 1}`, oninput: () => { save.disabled = false; } }));
+      const inputs = before.map((v, i) => el('input', { value: v, size: 5, disabled: readOnly, 'aria-label': `${row.Symbol} IP${i + 1}`, oninput: () => { save.disabled = false; } }));
       return { symbol: row.Symbol, before, inputs };
     });
     const head = el('tr', {}, el('th', { scope: 'col' }, 'Symbol'), Array.from({ length: kValues }, (_, i) => el('th', { scope: 'col' }, `IP${i + 1}`)));
-    const shownNow = view.show(el('div', { class: 'scroll' }, el('table', { class: 'plans' }, el('caption', {}, `Account ${asked}`), el('thead', {}, head),
+    const shownNow = view.show(el('div', { class: 'scroll' }, el('table', { class: 'plans' },
+      el('caption', {}, `Account ${asked}`, readOnly && ' ', readOnly && el('span', { class: 'mark' }, 'read only')), el('thead', {}, head),
       el('tbody', {}, drawn.length ? drawn.map((p) => el('tr', {}, el('th', { scope: 'row' }, p.symbol), p.inputs.map((input) => el('td', {}, input))))
         : el('tr', {}, el('td', { colSpan: kValues + 1, class: 'empty' }, 'No plans for this account.'))))));
     if (!shownNow) return;
@@ -72,10 +84,11 @@ export function start() {
     const inputs = rows.flatMap((p) => p.inputs);
     for (const input of inputs) input.readOnly = true;
     plans.say('');
-    const [message, kind, saved] = await write(target, changed);
+    const [message, kind, done] = await write(target, changed);
     plans.say(message, kind, true);
+    if (done) for (const listener of saved) listener(target);
     if (shown.account !== target) return;
-    if (!saved) {
+    if (!done) {
       for (const input of inputs) input.readOnly = false;
       save.disabled = false;
       return;

@@ -5,6 +5,7 @@
 // other than the desk's, so that only times shown in the desk's zone pass.
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
+import { createServer } from 'node:http';
 import { after, afterEach, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import config from '../../web/config.js';
@@ -12,15 +13,25 @@ import { board, env, skip, sql, startDesk, stopDesk } from '../support/desk.mjs'
 
 const build = process.env.ZELVORA_BUILD_DIR;
 const amount = (text) => Number(text.replaceAll(',', ''));
+const banner = 'Zelvora 1.0 - foreign-exchange desk service\n';
 let browser, page, origin;
-const pageErrors = [];
+const pageErrors = [], violations = [];
+
+// A page signed in as `user` (the demo's users share the password "demo"), whose failed scripts and
+// refusals by the Content-Security-Policy are kept.
+async function newPage(user, options = {}) {
+  const opened = await browser.newPage({ timezoneId: 'Europe/London', httpCredentials: { username: user, password: 'demo' }, ...options });
+  opened.on('pageerror', (error) => pageErrors.push(error.message));
+  await opened.addInitScript(() => document.addEventListener('securitypolicyviolation', (e) => console.error(`CSP violation: ${e.violatedDirective} ${e.blockedURI}`)));
+  opened.on('console', (message) => /CSP violation|Content.Security.Policy/i.test(message.text()) && violations.push(message.text()));
+  return opened;
+}
 
 before(async () => {
   if (skip) return;
   origin = await startDesk();
   browser = await chromium.launch({ executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium', args: ['--no-sandbox'], env: { ...process.env, TZ: 'Europe/London' } });
-  page = await browser.newPage({ viewport: { width: 1280, height: 800 }, timezoneId: 'Europe/London', httpCredentials: { username: 'desk', password: 'demo' } });
-  page.on('pageerror', (error) => pageErrors.push(error.message));
+  page = await newPage('desk', { viewport: { width: 1280, height: 800 } });
 });
 
 after(async () => {
@@ -207,7 +218,7 @@ test('a plan edited in the page is written, shows after a reload, and a refused 
     await page.click('#plans button');
     await page.waitForFunction(() => window.said.plans > 0, null, { timeout: 5000 });
     await status('plans').filter({ hasText: 'Saved 1 plan of account 1001: the server answered "ok"' }).waitFor();
-    assert.deepEqual(saved(), [value, 'desk-page']);
+    assert.deepEqual(saved(), [value, 'desk']);
   }
   await page.reload();
   await page.waitForFunction((v) => document.querySelector('#plans input[aria-label="EURUSD IP2"]')?.value === v, values[1]);
@@ -311,14 +322,71 @@ test('every kind of failed answer is shown in its own panel only', { skip }, asy
   await page.unroute(program);
 });
 
-test('the page fits a desk screen and a phone, and no script of it fails', { skip }, async () => {
+// A page of a user other than the desk, opened on the plans of the user's first account.
+async function signedIn(user) {
+  const opened = await newPage(user);
+  await opened.goto(origin);
+  await opened.locator('#plans caption').waitFor();
+  return opened;
+}
+const options = (on, select) => on.locator(`${select} option`).allTextContents();
+
+test('a trader sees her accounts only, and her save shows in the plan history', { skip }, async () => {
+  const alice = await signedIn('alice');
+  assert.equal(await alice.locator('#user').textContent(), 'Signed in as alice');
+  for (const select of ['#open-account', '#closed-account', '#report-account', '#plans-account', '#history-account']) assert.deepEqual(await options(alice, select), ['1001', '1002'], select);
+  await alice.locator('#accounts tbody td.num').first().waitFor();
+  assert.deepEqual(await alice.locator('#accounts tbody td:first-child').allTextContents(), ['1001', '1002'], 'the accounts panel');
+  const field = '#plans input[aria-label="EURUSD IP4"]', old = await alice.inputValue(field), value = String(process.pid % 1000 + 0.75);
+  await alice.fill(field, value);
+  await alice.click('#plans button');
+  const latest = alice.locator('#history tbody tr').first().filter({ hasText: `IP4 ${old} → ${value}` });
+  await latest.waitFor({ timeout: 5000 });
+  assert.deepEqual((await latest.locator('td').allTextContents()).slice(1, 3), ['alice', 'EURUSD'], 'the newest change is hers');
+  await alice.close();
+});
+
+test("a reader's plans are read only", { skip }, async () => {
+  sql("INSERT IGNORE INTO `ImplPlan` (AccountID, Symbol, IP1) VALUES ('2001', 'USDJPY', '1')");
+  const bob = await signedIn('bob');
+  assert.deepEqual(await options(bob, '#plans-account'), ['2001']);
+  await bob.locator('#plans caption .mark', { hasText: 'read only' }).waitFor();
+  assert.deepEqual(await bob.locator('#plans input').evaluateAll((inputs) => inputs.map((input) => input.disabled)), Array(20).fill(true), 'no value can be edited');
+  assert.ok(await bob.locator('#plans button').isDisabled(), 'Save cannot be pressed');
+  await bob.close();
+});
+
+test('a page of another origin cannot write a plan, by a form or by a fetch', { skip }, async () => {
+  const plan = () => sql("SELECT IP1, upd_user_id FROM `ImplPlan` WHERE AccountID='1001' AND Symbol='EURUSD'"), before = plan(), url = `${origin}/zelvora.cgi`;
+  // A text/plain form sends "name=value": the "=" lands in the loginid, which the program reads as text.
+  const name = '<zelvora><method>setImplPlan</method><params><accountid>1001</accountid><param><symbol>EURUSD</symbol><ip1>666</ip1><loginid>x';
+  const attack = `<form method="post" enctype="text/plain" action="${url}"><input type="hidden" name='${name}' value='y</loginid></param></params></zelvora>'></form>
+    <script>fetch('${url}', { method: 'POST', mode: 'no-cors', credentials: 'include', body: document.forms[0].elements[0].name + '=y</loginid></param></params></zelvora>' }).finally(() => document.forms[0].submit())</script>`;
+  const server = createServer((request, response) => response.end(attack)).listen(0, '127.0.0.1');
+  const attacker = await newPage('desk'), answers = [];
+  attacker.on('response', (response) => response.url() === url && answers.push(response));
+  try {
+    await attacker.goto(`http://127.0.0.1:${server.address().port}/`);
+    await attacker.waitForURL(url);
+    assert.deepEqual(await Promise.all(answers.map(async (answer) => [answer.status(), await answer.text()])), Array(2).fill([200, banner]), 'the program heard both, and refused them');
+    assert.deepEqual(plan(), before);
+  } finally {
+    await attacker.close();
+    server.close();
+  }
+});
+
+test('the page fits a desk screen and a phone, and no script of it fails or is refused', { skip }, async () => {
   mkdirSync(`${build}/screenshots`, { recursive: true });
   for (const [width, height] of [[1280, 800], [390, 844]]) {
     await page.setViewportSize({ width, height });
-    await page.reload();
+    const policy = (await page.reload()).headers()['content-security-policy'];
+    assert.match(policy, /'self'/, 'the page runs under a policy of its own origin');
+    assert.doesNotMatch(policy, /unsafe-inline/);
     await page.locator('#chart[data-candles]').waitFor();
     assert.ok(await page.evaluate((w) => document.documentElement.scrollWidth <= w, width), `nothing wider than ${width} pixels`);
     await page.screenshot({ path: `${build}/screenshots/desk-${width}.png`, fullPage: width > 400 });
   }
   assert.deepEqual(pageErrors, [], 'no script of the page failed');
+  assert.deepEqual(violations, [], 'the policy refused nothing the page does');
 });
