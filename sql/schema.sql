@@ -289,3 +289,20 @@ CREATE TABLE `RsPoint` (
   `upd_datetime` DATETIME NULL,
   PRIMARY KEY (`Symbol`, `SrcKbn`, `Time`)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+-- Not one of the desk's tables: this product's own. One row for each plan
+-- write the program accepted while ZELVORA_ACCESS was set, written in the
+-- write's transaction: when (local time, as the other tables), who (the
+-- authenticated user), and the plan values the write changed, before and
+-- after, as JSON objects ({"IP1":"0.5"}).
+CREATE TABLE `ImplPlanAudit` (
+  `AuditID` INT NOT NULL AUTO_INCREMENT,
+  `ChangedAt` DATETIME NOT NULL,
+  `ChangedBy` VARCHAR(32) NOT NULL,
+  `AccountID` VARCHAR(32) NOT NULL,
+  `Symbol` VARCHAR(16) NOT NULL,
+  `OldValues` TEXT NOT NULL,
+  `NewValues` TEXT NOT NULL,
+  PRIMARY KEY (`AuditID`),
+  KEY `ImplPlanAudit_Account` (`AccountID`, `AuditID`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;

@@ -22,6 +22,8 @@ const MethodEntry kMethods[] = {
     {"getImplPlan", &CDeskService::GetImplPlan},
     {"setImplPlan", &CDeskService::SetImplPlan},
     {"getPriceBar", &CDeskService::GetPriceBar},
+    {"getPlanHistory", &CDeskService::GetPlanHistory},
+    {"whoAmI", &CDeskService::WhoAmI},
 };
 
 }  // namespace

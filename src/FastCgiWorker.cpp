@@ -32,15 +32,17 @@ namespace {
 
 // Where a worker takes each variable the CGI program reads from.
 enum class Source {
-  kRequest,  // the request's (the web server sets it per request), else the worker's own
-  kDesk,     // the worker's own when it has it, else the request's: a peer must not pick
-             // the database the worker logs into with its credentials, nor whose boards count
+  kRequest,   // the request's (the web server sets it per request), else the worker's own
+  kCaller,    // the request's only: who calls and what their browser sent, which no
+              // worker's own environment may stand in for
+  kDesk,      // the worker's own when it has it, else the request's: a peer must not pick
+              // the database the worker logs into with its credentials, nor whose boards count
   kDatabase,  // the worker's own, an unset one staying unset, when it has any of the database
               // settings; else the request's: a request must not send the worker's password
               // to a host of its choosing by setting the one host variable the worker left out
-  kZone,     // as kDesk; from a request only the name of a zone file (see ZoneName)
-  kBound,    // the smaller of the worker's own (else `fallback`) and the request's: a request
-             // may lower what it may cost, never raise it
+  kZone,      // as kDesk; from a request only the name of a zone file (see ZoneName)
+  kBound,     // the smaller of the worker's own (else `fallback`) and the request's: a request
+              // may lower what it may cost, never raise it
 };
 
 struct Variable {
@@ -72,6 +74,11 @@ const Variable kVariables[] = {
     {"MYSQL_CONNECT_TIMEOUT", Source::kBound, &kMysqlConnectTimeout},
     {"MYSQL_TIMEOUT", Source::kBound, &kMysqlTimeout},
     {"TZ", Source::kZone},
+    {"ZELVORA_ACCESS", Source::kDesk},
+    {"REMOTE_USER", Source::kCaller},
+    {"HTTP_X_ZELVORA_REQUEST", Source::kCaller},
+    {"HTTP_ORIGIN", Source::kCaller},
+    {"HTTP_HOST", Source::kCaller},
 };
 constexpr int kVariableCount = sizeof kVariables / sizeof kVariables[0];
 
@@ -305,6 +312,8 @@ const char* Chosen(int i, const char* asked, const char* own, char (&number)[24]
   switch (variable.source) {
     case Source::kRequest:
       return asked != nullptr ? asked : own;
+    case Source::kCaller:
+      return asked;
     case Source::kDatabase:
       return ownDatabase ? own : asked;
     case Source::kDesk:

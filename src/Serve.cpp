@@ -9,6 +9,7 @@
 #include "Dispatch.h"
 #include "LogCap.h"
 #include "Request.h"
+#include "desk/AccessFile.h"
 #include "markup/MarkupDoc.h"
 #include "util/Setting.h"
 #include "util/StringUtil.h"
@@ -17,14 +18,54 @@ namespace {
 
 const char kBanner[] = "Zelvora 1.0 - foreign-exchange desk service";
 
+// The grants file, kept by a worker between requests.
+CAccessFile accessFile;
+
+// The banner answer with an HTTP status other than 200.
+void WriteRefusal(const char* status) {
+  std::fputs(status, stdout);
+  WriteBannerAnswer();
+}
+
+// Who calls, and under which rules. 0 with `user` and `rules` set (rules
+// null when ZELVORA_ACCESS is unset: no access control); -1 when the
+// request may not be served at all, its refusal written.
+int Admit(std::string& user, const CAccessRules*& rules) {
+  const char* caller = std::getenv("REMOTE_USER");
+  user = caller != nullptr ? caller : "";
+  rules = nullptr;
+  const char* path = std::getenv("ZELVORA_ACCESS");
+  if (path == nullptr) return 0;
+  std::string error;
+  rules = accessFile.Rules(path, error);
+  if (rules == nullptr) {
+    std::fprintf(stderr, "%s: every request refused\n", error.c_str());
+    WriteRefusal("Status: 500 Internal Server Error\n");
+    return -1;
+  }
+  if (caller == nullptr || !rules->Knows(user)) {
+    if (caller == nullptr) {
+      std::fputs("Access refused: no REMOTE_USER (the web server authenticates no one)\n", stderr);
+    } else {
+      std::fprintf(stderr, "Access refused: user %s is not in %s\n", Printable(user).c_str(),
+                   Printable(path).c_str());
+    }
+    WriteRefusal("Status: 403 Forbidden\n");
+    return -1;
+  }
+  return 0;
+}
+
 // Serves a parsed request, or writes the banner answer when it cannot.
-void Serve(const CMarkupDoc& doc, CDbSlot* slot) {
+void Serve(const CMarkupDoc& doc, CDbSlot* slot, const std::string& user,
+           const CAccessRules* rules) {
   const CMarkupNode* method = FindMethodNode(doc.Root());
   if (method == nullptr) {
     WriteBannerAnswer();
     return;
   }
   auto service = std::make_unique<CDeskService>(slot);
+  service->SetCaller(user, rules);
   const CMarkupNode* params = doc.Root().FindNode("params");
   const std::string name = method->text;
   if (Dispatch(*service, name, params) != 0) WriteBannerAnswer();
@@ -32,6 +73,9 @@ void Serve(const CMarkupDoc& doc, CDbSlot* slot) {
 
 // Reads, parses and serves the request on `in`.
 void ServeBody(FILE* in, CDbSlot* slot) {
+  std::string user;
+  const CAccessRules* rules = nullptr;
+  if (Admit(user, rules) != 0) return;
   const int32_t length = AcceptedBodyLength();
   if (length < 0) {
     WriteBannerAnswer();
@@ -57,7 +101,7 @@ void ServeBody(FILE* in, CDbSlot* slot) {
   auto doc = std::make_unique<CMarkupDoc>();
   doc->Parse(buffer, got);
   owned.reset();
-  Serve(*doc, slot);
+  Serve(*doc, slot, user, rules);
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 // FastCGI worker: exact environment, exact body, and every byte of the
 // answer and of the diagnostics, the same in both modes. In every text of
 // the table "{T}" stands for a tag of this run, so board keys are the
-// test's own, "{U}" for this user's uid and "{V}" for another (ten more).
+// test's own, "{U}" for this user's uid and "{V}" for another (ten more),
+// "{A}" for the path of the test's grants file.
 #include <semaphore.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 
 #include "shm/ShareMemory.h"
 #include "support/Desk.h"
@@ -19,7 +22,7 @@ struct ProgramCase {
   const char* what;
   Lines env;             // the whole environment; "{L}", "{L+N}", "{L-N}": the body's length (plus N)
   std::string body;
-  std::string out, err;  // "{B}" alone stands for the banner answer
+  std::string out, err;  // "{B}" stands for the banner answer, header included
   Lines args;            // a CGI program's arguments; such a case has no FastCGI form
   bool limited = false;  // run with kAddressLimit bytes of address space (a worker of its own)
   long withinMs = 0;     // when set, the answer must come within this time
@@ -53,6 +56,17 @@ std::string Unread(const Lines& suffixes) {
   return "[" + envelopes + "]";
 }
 const Lines k30Held(30, "H");
+// A request of `user` (none when empty) under the grants file {A}, which holds `grants`
+// (written by rename before the request when it differs from the last one).
+const std::string kGrants = "# the desk's traders\nalice trade {T}A {T}G\n\nbob read {T}W\ndesk trade *\n";
+Lines Access(const std::string& user, const std::string& grants = kGrants, const Lines& more = {}) {
+  Lines env = {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536", "ZELVORA_ACCESS={A}", "{GRANTS}" + grants};
+  if (!user.empty()) env.push_back("REMOTE_USER=" + user);
+  env.insert(env.end(), more.begin(), more.end());
+  return env;
+}
+const Lines kFromPage = {"HTTP_X_ZELVORA_REQUEST=1"};
+std::string Plan(const std::string& account) { return "<zelvora><method>setImplPlan</method><params><accountid>{T}" + account + "</accountid><param><symbol>EURUSD</symbol><ip1>1</ip1></param></params></zelvora>"; }
 
 const ProgramCase kCases[] = {
     {"version switch: the request is not read", kLimit, kBars, "{B}", "", {"-v"}},
@@ -119,6 +133,25 @@ const ProgramCase kCases[] = {
     {"records with nested members and braces in strings", kLimit, Account("J"), "[{\"status\":0, \"data\":{\"AccountID\":\"{T}J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}}]",
      "ShareMemory[account.{T}J] left out, not a JSON object: record 1, 2\n"},
     {"request bytes that are not UTF-8", kLimit, Account("\xff\xc3\xa9"), "[{\"status\":1, \"data\":{\"AccountID\":\"{T}\\ufffd\xc3\xa9\"}}]", "ShareMemory[account.{T}\\xFF\xc3\xa9" + kMissing.substr(1)},
+    // Who may see and change what: the grants file names each trader's accounts.
+    {"access: a trader reads their own account", Access("alice"), Account("A"), "[{\"status\":0, \"data\":{\"AccountID\":\"{T}A\"}}]", ""},
+    {"access: another's account is answered as a missing one", Access("bob"), Account("A"), Unread("A"), "Access refused: user bob may not read account {T}A\n"},
+    {"access: and so are its open trades", Access("bob"), "<zelvora><method>getOpenTrade</method><params><accountid>{T}A</accountid></params></zelvora>", "{\"status\":1, \"data\":[]}",
+     "Access refused: user bob may not read account {T}A\n"},
+    {"access: * is every account", Access("desk"), Account("A"), "[{\"status\":0, \"data\":{\"AccountID\":\"{T}A\"}}]", ""},
+    {"access: price bars for anyone the file names", Access("bob"), "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
+    {"access: whoAmI names the caller's accounts", Access("alice"), "<zelvora><method>whoAmI</method></zelvora>", "{\"status\":0, \"data\":{\"User\":\"alice\",\"Read\":[\"{T}A\",\"{T}G\"],\"Trade\":[\"{T}A\",\"{T}G\"]}}", ""},
+    {"access: a user the file does not name", Access("carol"), Account("A"), "Status: 403 Forbidden\n{B}", "Access refused: user carol is not in {A}\n"},
+    {"access: no REMOTE_USER", Access(""), Account("A"), "Status: 403 Forbidden\n{B}", "Access refused: no REMOTE_USER (the web server authenticates no one)\n"},
+    {"access: a reader cannot write", Access("bob", kGrants, kFromPage), Plan("W"), "{B}", "Access refused: user bob may not trade account {T}W: nothing written\n"},
+    {"access: a write without the page's header", Access("alice"), Plan("A"), "{B}", "Access refused: setImplPlan of user alice without X-Zelvora-Request: 1: nothing written\n"},
+    {"access: a write from another site", Access("alice", kGrants, {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=http://evil.example", "HTTP_HOST=desk.example"}), Plan("A"), "{B}",
+     "Access refused: setImplPlan of user alice from Origin http://evil.example, not this site (desk.example): nothing written\n"},
+    {"access: a file replaced by rename is read anew", Access("carol", "carol read {T}A\n"), Account("A"), "[{\"status\":0, \"data\":{\"AccountID\":\"{T}A\"}}]", ""},
+    {"access: a malformed file refuses everyone, naming the line", Access("carol", "carol read {T}A\ncarol write {T}A\n"), Account("A"), "Status: 500 Internal Server Error\n{B}",
+     "zelvora: access file {A} line 2: expected USER read|trade ACCOUNT...: every request refused\n"},
+    {"access: a missing file refuses everyone", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536", "ZELVORA_ACCESS={A}.none", "REMOTE_USER=alice"}, Account("A"), "Status: 500 Internal Server Error\n{B}",
+     "zelvora: access file {A}.none cannot be read: [2] No such file or directory: every request refused\n"},
     {"answers are written verbatim", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
 };
 
@@ -132,7 +165,7 @@ std::string WithLength(std::string var, size_t length) {
 }
 
 std::string Tagged(std::string text, const std::string& tag) {
-  for (const auto& [name, value] : {std::pair<std::string, std::string>{"{T}", tag}, {"{U}", std::to_string(geteuid())}, {"{V}", std::to_string(geteuid() + 10)}}) {
+  for (const auto& [name, value] : {std::pair<std::string, std::string>{"{T}", tag}, {"{U}", std::to_string(geteuid())}, {"{V}", std::to_string(geteuid() + 10)}, {"{A}", "/tmp/zelvora-access-" + tag}}) {
     for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at)) text.replace(at, 3, value);
   }
   return text;
@@ -151,7 +184,10 @@ class Program : public ::testing::Test {
     ASSERT_EQ(sem_unlink((account_ + "S").c_str()) + truncate(("/dev/shm/shm." + account_ + "R").c_str(), 600), 0);
     for (int i = 0; i < 2; ++i) ASSERT_EQ(held_[i].Open(account_ + "HG"[i], 1812, false, false) + held_[i].Lock(), 0);  // as by a writer that died holding it
   }
-  void TearDown() override { RemoveBoardsMarked(tag_); }
+  void TearDown() override {
+    RemoveBoardsMarked(tag_);
+    std::remove(Tagged("{A}", tag_).c_str());
+  }
   const std::string tag_ = "zt" + std::to_string(getpid()), account_ = "account." + tag_;
   CShareMemory held_[2];
 };
@@ -159,18 +195,29 @@ class Program : public ::testing::Test {
 TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
   const std::string before = RunShell("ls /dev/shm").out;
   CWorker worker, limitedWorker({}, kAddressLimit);
+  const std::string access = Tagged("{A}", tag_);
+  std::string grants;
   for (const CWorker* mode : {static_cast<const CWorker*>(nullptr), static_cast<const CWorker*>(&worker)}) {
     for (const ProgramCase& c : kCases) {
       if ((mode != nullptr && !c.args.empty()) || (c.limited && kAddressLimit == 0)) continue;
       const std::string body = Tagged(c.body, tag_), what = std::string(c.what) + (mode ? " (FastCGI)" : " (CGI)");
       Lines env;
-      for (const std::string& var : c.env) env.push_back(WithLength(Tagged(var, tag_), body.size()));
+      for (const std::string& var : c.env) {
+        if (var.rfind("{GRANTS}", 0) != 0) {
+          env.push_back(WithLength(Tagged(var, tag_), body.size()));
+        } else if (var != grants) {  // replaced as an operator should: whole, by rename
+          grants = var;
+          std::ofstream(access + ".new") << Tagged(var.substr(8), tag_);
+          ASSERT_EQ(std::rename((access + ".new").c_str(), access.c_str()), 0);
+        }
+      }
       ProcessLaunch limited{ZELVORA_CGI, c.args, env, body, kAddressLimit};
       const auto start = std::chrono::steady_clock::now();
       const ProcessResult result = c.limited && !mode ? RunProcess(limited) : RunProgram(env, body, c.args, c.limited ? &limitedWorker : mode);
       const long took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
       EXPECT_TRUE(c.withinMs == 0 || took < c.withinMs) << what << " took " << took << " ms";
-      EXPECT_EQ(result.out, c.out == "{B}" ? kBannerAnswer : kAnswerHeader + Tagged(c.out, tag_)) << what;
+      const auto banner = c.out.find("{B}");
+      EXPECT_EQ(result.out, banner == std::string::npos ? kAnswerHeader + Tagged(c.out, tag_) : c.out.substr(0, banner) + kBannerAnswer) << what;
       EXPECT_EQ(result.err, Tagged(c.err, tag_)) << what;
       EXPECT_EQ(result.status, 0) << what;
     }

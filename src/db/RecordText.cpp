@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "util/DateTime.h"
+#include "util/Json.h"
 #include "util/StringUtil.h"
 
 void CJsonText::Key(const char* key) {
@@ -65,6 +66,12 @@ bool IsJsonNumber(const std::string& text) {
 CJsonText& CJsonText::Text(const char* key, const std::string& value) {
   Key(key);
   text_ += JsonQuoted(value);
+  return *this;
+}
+
+CJsonText& CJsonText::Object(const char* key, const std::string& json) {
+  Key(key);
+  text_ += IsJsonObject(json.data(), json.data() + json.size()) ? json : "null";
   return *this;
 }
 

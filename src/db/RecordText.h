@@ -24,6 +24,8 @@ class CJsonText {
   CJsonText& Number(const char* key, double value);
   CJsonText& Integer(const char* key, int32_t value);
   CJsonText& Time(const char* key, int64_t value);  // UTC text
+  // `json` as it stands when it is one JSON object, else null.
+  CJsonText& Object(const char* key, const std::string& json);
   std::string Close() const { return text_ + "}"; }
 
  private:

@@ -76,9 +76,12 @@ void CDeskService::GetAccount(const CMarkupNode* params, std::string& answer) {
 }
 
 void CDeskService::AppendAccount(const std::string& id, std::string& answer) {
+  // An account the caller may not read is answered as one without a board
+  // or a row: nothing tells the two apart.
+  const bool readable = MayRead(id);
   std::string board;
   const std::string key = std::string(CTblAccount::TagName()) + "." + id;
-  if (ReadBoard(key, kAccountBoardSize, board, 0) != -1) {
+  if (readable && ReadBoard(key, kAccountBoardSize, board, 0) != -1) {
     // The board holds records of other accounts too, each one JSON object
     // (the reader leaves out anything else), joined by ",": each is taken
     // whole, however its strings and nested members look.
@@ -101,6 +104,7 @@ void CDeskService::AppendAccount(const std::string& id, std::string& answer) {
     AppendEnvelope("1", "{\"AccountID\":" + (IsJsonNumber(id) ? id : JsonQuoted(id)) + "}", answer);
     return;
   }
+  if (!readable) return;
   const std::string sql =
       CSqlText("SELECT * FROM `Account`").Add(" WHERE `AccountId`=").Quoted(id).Text();
   std::vector<std::unique_ptr<CTblAccount>> accounts;

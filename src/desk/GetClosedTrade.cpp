@@ -7,7 +7,7 @@
 void CDeskService::GetClosedTrade(const CMarkupNode* params, std::string& answer) {
   if (params == nullptr || params->children.empty()) return;
   const CMarkupNode* account = params->FindNode("accountid");
-  if (account != nullptr && ConnectDb()) {
+  if (account != nullptr && MayRead(account->text) && ConnectDb()) {
     CSqlText sql("SELECT * FROM `Trade`");
     sql.Add(" WHERE `AccountId`=").Quoted(account->text).Add(" AND `CloseOrderID`!=''");
     // The start bounds the opening time, the end the closing time.

@@ -47,7 +47,9 @@ void CDeskService::GetOpenTrade(const CMarkupNode* params, std::string& answer) 
   if (params == nullptr || params->children.empty()) return;
   std::string trades;
   const char* status = "1";
-  if (const CMarkupNode* account = FirstAccountId(params)) {
+  const CMarkupNode* account = FirstAccountId(params);
+  // An account the caller may not read has no trades to them.
+  if (account != nullptr && MayRead(account->text)) {
     const std::string key = std::string(CTblTrade::TagName()) + "." + account->text;
     if (ReadBoard(key, kTradeBoardSize, trades, 0) != -1) {
       status = "0";
@@ -64,7 +66,7 @@ void CDeskService::GetOpenTradeA(const CMarkupNode* params, std::string& answer)
   const CMarkupNode* account = FirstAccountId(params);
   if (account == nullptr) return;
   GetOpenTrade(params, answer);
-  if (!ConnectDb()) return;
+  if ((rules_ != nullptr && !rules_->MayRead(user_, account->text)) || !ConnectDb()) return;
   std::string contexts;
   AppendJson<CTblTsContext>(StrategySql(account->text), contexts);
   if (contexts.empty()) return;

@@ -123,6 +123,11 @@ void CDeskService::GetReport(const CMarkupNode* params, std::string& answer) {
   if (type == nullptr || account == nullptr) return;
   const ReportSql sql = BuildReportSql(*params, type->text, account->text);
   if (!ConnectDb()) return;
+  // An account the caller may not read has no data to them.
+  if (!MayRead(account->text)) {
+    answer = "msg_no_data";
+    return;
+  }
 
   const uint32_t count = CountReport(sql.join, sql.where, sql.groupBy, type->text == "1");
   if (count == 0) {

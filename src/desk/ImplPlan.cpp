@@ -1,10 +1,14 @@
 // getImplPlan: an account's plan rows from `ImplPlan`, as a bare array.
 // setImplPlan: one or more plans of one account written in one transaction;
-// "ok" only when it was committed and every plan it names exists.
+// "ok" only when it was committed and every plan it names exists. Under
+// access rules only a caller who may trade the account writes, from the
+// desk's page, as the updater, and each plan written leaves an audit row in
+// the same transaction.
 #include <cstdio>
 
 #include "db/SqlText.h"
 #include "db/TblImplPlan.h"
+#include "db/TblPlanAudit.h"
 #include "desk/Zelvora.h"
 #include "util/StringUtil.h"
 
@@ -12,7 +16,7 @@ void CDeskService::GetImplPlan(const CMarkupNode* params, std::string& answer) {
   if (params == nullptr || params->children.empty()) return;
   // The account must be the very first child (a comment counts as one).
   const CMarkupNode* first = params->children.front().get();
-  if (first->name == "accountid" && ConnectDb()) {
+  if (first->name == "accountid" && MayRead(first->text) && ConnectDb()) {
     CSqlText sql("SELECT * FROM `ImplPlan`");
     sql.Add(" WHERE `AccountId`=").Quoted(first->text).Add(" ORDER BY `Symbol`");
     AppendJson<CTblImplPlan>(sql.Text(), answer);
@@ -23,7 +27,7 @@ void CDeskService::GetImplPlan(const CMarkupNode* params, std::string& answer) {
 void CDeskService::SetImplPlan(const CMarkupNode* params, std::string& answer) {
   if (params == nullptr || params->children.empty()) return;
   const CMarkupNode* account = params->FindNode("accountid");
-  if (account == nullptr) return;
+  if (account == nullptr || !MayTrade(account->text) || !FromDeskPage()) return;
   std::vector<const CMarkupNode*> paramNodes;
   params->FindChildren("param", paramNodes);
   if (paramNodes.empty()) return;
@@ -34,11 +38,15 @@ void CDeskService::SetImplPlan(const CMarkupNode* params, std::string& answer) {
     std::unique_ptr<CTblImplPlan> plan = CTblImplPlan::FromParam(*param);
     if (!plan) continue;  // no symbol: nothing to write
     plan->SetAccountId(account->text);
+    if (rules_ != nullptr) plan->SetUpdateUser(user_);  // who the web server says calls
     plans.push_back(std::move(plan));
   }
   if (!ConnectDb(true)) return;
   std::vector<std::string> statements;
-  for (const auto& plan : plans) statements.push_back(plan->UpdateSql());
+  for (const auto& plan : plans) {
+    if (rules_ != nullptr) statements.push_back(CTblPlanAudit::RecordSql(*plan, user_));
+    statements.push_back(plan->UpdateSql());
+  }
   // A plan deleted meanwhile is not saved: the whole write is refused, and
   // says which plan was missing.
   int32_t unmatched = 0;
@@ -47,7 +55,8 @@ void CDeskService::SetImplPlan(const CMarkupNode* params, std::string& answer) {
     return;
   }
   if (unmatched > 0) {
-    const CTblImplPlan& missing = *plans[unmatched - 1];
+    const size_t perPlan = rules_ != nullptr ? 2 : 1;
+    const CTblImplPlan& missing = *plans[static_cast<size_t>(unmatched - 1) / perPlan];
     std::fprintf(stderr, "setImplPlan: no plan for account %s symbol %s: nothing written\n",
                  Printable(missing.AccountId()).c_str(), Printable(missing.Symbol()).c_str());
   }

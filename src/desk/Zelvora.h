@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "db/MywClient.h"
+#include "desk/AccessRules.h"
 #include "markup/MarkupNode.h"
 #include "util/Setting.h"
 
@@ -78,6 +79,19 @@ class CDeskService {
   // True once a bound refused the request: no part of its answer may go out.
   bool Refused() const { return refused_; }
 
+  // Who calls (REMOTE_USER, "" when unset) and, when ZELVORA_ACCESS is set,
+  // the grants that decide what they may see and change (`rules` must
+  // outlive the service). Without rules every account is open to everyone.
+  void SetCaller(const std::string& user, const CAccessRules* rules) {
+    user_ = user;
+    rules_ = rules;
+  }
+
+  // Whether the caller may read, or trade (write the plans of), `account`.
+  // A refusal names the user and the account on standard error.
+  bool MayRead(const std::string& account) const;
+  bool MayTrade(const std::string& account) const;
+
   // Appends the records of board `key` (a segment of `size` bytes with an
   // index area of `indexSize` bytes) to `out`, joined by ",". The segment is
   // copied once under its semaphore and read from the copy. 0 when the board
@@ -104,6 +118,8 @@ class CDeskService {
   void GetImplPlan(const CMarkupNode* params, std::string& answer);
   void SetImplPlan(const CMarkupNode* params, std::string& answer);
   void GetPriceBar(const CMarkupNode* params, std::string& answer);
+  void GetPlanHistory(const CMarkupNode* params, std::string& answer);
+  void WhoAmI(const CMarkupNode* params, std::string& answer);
 
  private:
   // Runs `sql` (with the client lock) and appends each record's JSON text to
@@ -112,6 +128,12 @@ class CDeskService {
   // REQUIRES: ConnectDb().
   template <typename T>
   void AppendJson(const std::string& sql, std::string& text);
+
+  // True when setImplPlan came from a page of this site: it bears the
+  // X-Zelvora-Request header, which another site's page cannot send, and
+  // names no other site as its Origin. Otherwise false, with why on
+  // standard error.
+  bool FromDeskPage() const;
 
   // getAccount's answer for one account id.
   void AppendAccount(const std::string& id, std::string& answer);
@@ -126,6 +148,8 @@ class CDeskService {
   CMywClient* client_ = nullptr;  // the slot's, once ConnectDb ran
   bool shmSelDb_;
   bool refused_ = false;
+  std::string user_;
+  const CAccessRules* rules_ = nullptr;
   int64_t maxRecords_;    // MAX_ANSWER_RECORDS
   int64_t maxIds_;        // MAX_REQUEST_IDS
   int64_t lockWaitLeft_;  // milliseconds of SHM_LOCK_TOTAL_MS not yet waited

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "support/Desk.h"
@@ -45,7 +47,8 @@ class Methods : public ::testing::TestWithParam<bool> {
     RemoveBoardsMarked("offer");
     if (DatabaseEnv() == nullptr) return;
     RunSql({"DELETE FROM `Offer`", "DELETE FROM `Account` WHERE AccountID LIKE '" + id_ + "%'", "DELETE FROM `Trade` WHERE AccountID LIKE '" + id_ + "%'",
-            "DELETE FROM `TsContext` WHERE AccountId LIKE '" + id_ + "%'", "DELETE FROM `ImplPlan` WHERE AccountID LIKE '" + id_ + "%'"});
+            "DELETE FROM `TsContext` WHERE AccountId LIKE '" + id_ + "%'", "DELETE FROM `ImplPlan` WHERE AccountID LIKE '" + id_ + "%'",
+            "DELETE FROM `ImplPlanAudit` WHERE AccountID LIKE '" + id_ + "%'"});
   }
 
   void Expect(const std::vector<MethodCase>& cases) {
@@ -184,6 +187,47 @@ TEST_P(Methods, ReportsWithoutALimitStayWithinTheRecordBound) {
       {{"getReport", "<rpttype>2</rpttype>" + all, "1", Call::kServer, "", "", "", {"MAX_ANSWER_RECORDS=2"}}, "(banner)"},
       {{"getReport", "<rpttype>3</rpttype>" + all, "1", Call::kServer, "", "", "", {"MAX_ANSWER_RECORDS=3"}}, "[]"},
   });
+}
+
+TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
+  const std::string path = "/tmp/zelvora-access-" + id_, a = "<accountid>" + id_ + "</accountid>";
+  std::ofstream(path) << "alice trade " + id_ + " " + id_ + "a\nbob read " + id_ + "\nmallory read elsewhere\ndesk trade *\n";
+  const auto as = [&](const std::string& user, Lines more = {}) {
+    more.insert(more.end(), {"ZELVORA_ACCESS=" + path, "REMOTE_USER=" + user});
+    return more;
+  };
+  const auto ask = [&](const std::string& method, const std::string& params, const Lines& env) { return Run({method, params, "1", Call::kServer, "", "", "", env}); };
+  const std::string plans = "SELECT Symbol, IP1, IP2, upd_user_id FROM `ImplPlan` WHERE AccountID='" + id_ + "' ORDER BY Symbol";
+  const std::string audit = "SELECT ChangedBy, Symbol, OldValues, NewValues FROM `ImplPlanAudit` WHERE AccountID='" + id_ + "' ORDER BY AuditID";
+  const Lines before = QueryRows(plans), fromPage = {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=https://desk.example:8443", "HTTP_HOST=desk.example:8443"};
+  const std::string write = a + "<param><symbol>EURUSD</symbol><ip1>0.5</ip1><ip2>2.0</ip2><loginid>mallory</loginid></param><param><symbol>USDJPY</symbol><ip1>0.4</ip1></param>";
+  // Refused writes, and one that fails in its second plan, leave plans and audit as they were.
+  EXPECT_EQ(ask("setImplPlan", write, as("bob", fromPage)).answer, "(banner)") << "bob reads only";
+  EXPECT_EQ(ask("setImplPlan", write + "<param><symbol>USDJPY</symbol><ip2>" + std::string(70, '9') + "</ip2></param>", as("alice", fromPage)).answer, "(banner)");
+  EXPECT_EQ(QueryRows(plans), before);
+  EXPECT_EQ(QueryRows(audit), Lines());
+  // An accepted write records its caller, not the request's updater, and one audit row per plan with what changed.
+  EXPECT_EQ(ask("setImplPlan", write, as("alice", fromPage)).answer, "ok");
+  EXPECT_EQ(QueryRows(plans), Lines({"EURUSD|0.5|2.0|alice", "USDJPY|0.4|0.8|alice"}));
+  EXPECT_EQ(QueryRows(audit), Lines({"alice|EURUSD|{\"IP2\":\"1.0\"}|{\"IP2\":\"2.0\"}", "alice|USDJPY|{\"IP1\":\"0.3\"}|{\"IP1\":\"0.4\"}"}));
+  // Without access rules the updater is the request's, and nothing is audited.
+  EXPECT_EQ(ask("setImplPlan", a + "<param><symbol>USDJPY</symbol><ip1>0.3</ip1><loginid>trader7</loginid></param>", {}).answer, "ok");
+  EXPECT_EQ(QueryRows(plans)[1], "USDJPY|0.3|0.8|trader7");
+  EXPECT_EQ(QueryRows(audit).size(), 2u);
+  std::string history = ask("getPlanHistory", a + "<limit>1</limit>", as("bob")).answer;
+  history = std::regex_replace(history, std::regex("\"AuditID\":[0-9]+,\"ChangedAt\":\"[0-9/: ]{19}\""), "\"AuditID\":0,\"ChangedAt\":\"T\"");
+  EXPECT_EQ(history, Envelope("0", "{\"AuditID\":0,\"ChangedAt\":\"T\",\"ChangedBy\":\"alice\",\"AccountID\":\"" + id_ + "\",\"Symbol\":\"USDJPY\",\"Old\":{\"IP1\":\"0.3\"},\"New\":{\"IP1\":\"0.4\"}}"));
+  EXPECT_EQ(ask("whoAmI", "", as("bob")).answer, "{\"status\":0, \"data\":{\"User\":\"bob\",\"Read\":[\"" + id_ + "\"],\"Trade\":[]}}");
+  EXPECT_NE(ask("whoAmI", "", as("desk")).answer.find("\"Trade\":[\"" + id_ + "a\""), std::string::npos) << "* is every account of the database";
+  // Every read of an account the caller may not read is answered as a read of one that does not exist.
+  for (const char* method : {"getAccount", "getOpenTrade", "getOpenTradeA", "getClosedTrade", "getReport", "getImplPlan", "getPlanHistory"}) {
+    const std::string report = std::string(method) == "getReport" ? "<rpttype>2</rpttype>" : "", suffix = std::string(method) == "getAccount" ? "a" : "";
+    const Reply hidden = ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("mallory"));
+    EXPECT_EQ(hidden.answer, ask(method, "<accountid>" + id_ + "zz</accountid>" + report, as("desk")).answer) << method;
+    EXPECT_NE(hidden.answer, ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("alice")).answer) << method << ": the owner sees the data";
+    EXPECT_NE(hidden.result.err.find("Access refused: user mallory may not read account " + id_ + suffix), std::string::npos) << method << hidden.result.err;
+  }
+  std::remove(path.c_str());
 }
 
 CWorker* Methods::worker_ = nullptr;
