@@ -65,9 +65,9 @@ export function stopDesk() {
 const served = [];
 export const serve = (command, ...args) => served.push(spawn(command, args, { cwd: source, env, detached: true, stdio: 'ignore' }).pid);
 
-// POSTs `body`; the status, the content type and the body as text.
-export async function post(url, body, auth = 'desk:demo') {
-  const response = await fetch(url, { method: 'POST', body, headers: auth ? { Authorization: `Basic ${btoa(auth)}` } : {} });
+// POSTs `body` with `headers`; the status, the content type and the body as text.
+export async function post(url, body, auth = 'desk:demo', headers = {}) {
+  const response = await fetch(url, { method: 'POST', body, headers: auth ? { ...headers, Authorization: `Basic ${btoa(auth)}` } : headers });
   return { status: response.status, type: response.headers.get('content-type')?.trim(), body: await response.text() };
 }
 
