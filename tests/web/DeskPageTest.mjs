@@ -361,14 +361,15 @@ test('a page of another origin cannot write a plan, by a form or by a fetch', { 
   // A text/plain form sends "name=value": the "=" lands in the loginid, which the program reads as text.
   const name = '<zelvora><method>setImplPlan</method><params><accountid>1001</accountid><param><symbol>EURUSD</symbol><ip1>666</ip1><loginid>x';
   const attack = `<form method="post" enctype="text/plain" action="${url}"><input type="hidden" name='${name}' value='y</loginid></param></params></zelvora>'></form>
-    <script>fetch('${url}', { method: 'POST', mode: 'no-cors', credentials: 'include', body: document.forms[0].elements[0].name + '=y</loginid></param></params></zelvora>' }).finally(() => document.forms[0].submit())</script>`;
-  const server = createServer((request, response) => response.end(attack)).listen(0, '127.0.0.1');
-  const attacker = await newPage('desk'), answers = [];
-  attacker.on('response', (response) => response.url() === url && answers.push(response));
+    <script>const [f] = document.forms[0].elements;
+    fetch('${url}', { method: 'POST', mode: 'no-cors', credentials: 'include', body: f.name + '=' + f.value }).finally(() => document.forms[0].submit())</script>`;
+  const server = createServer((request, response) => response.writeHead(200, { 'Content-Type': 'text/html' }).end(attack)).listen(0, '127.0.0.1');
+  const attacker = await browser.newPage({ httpCredentials: { username: 'desk', password: 'demo' } }), answers = [];
+  attacker.on('response', (response) => response.url() === url && answers.push(response.status()));
   try {
     await attacker.goto(`http://127.0.0.1:${server.address().port}/`);
     await attacker.waitForURL(url);
-    assert.deepEqual(await Promise.all(answers.map(async (answer) => [answer.status(), await answer.text()])), Array(2).fill([200, banner]), 'the program heard both, and refused them');
+    assert.deepEqual([answers, await attacker.textContent('body')], [[200, 200], banner], 'the program, not the web server, answered both');
     assert.deepEqual(plan(), before);
   } finally {
     await attacker.close();
