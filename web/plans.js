@@ -29,8 +29,10 @@ function param(symbol, values, before) {
 
 export function start() {
   const plans = panel('plans'), account = accountSelect('plans-account');
-  const save = el('button', { type: 'button', disabled: true }, 'Save');
-  plans.root.querySelector('.controls').append(el('label', {}, 'Account ', account), save);
+  const save = el('button', { type: 'button', id: 'plans-save', disabled: true }, 'Save');
+  // Offered while unsaved edits hold the panel on their account.
+  const discard = el('button', { type: 'button', id: 'plans-discard', hidden: true });
+  plans.root.querySelector('.controls').append(el('label', {}, 'Account ', account), save, discard);
   // What the panel shows: the account its rows are of, and the rows. Save
   // writes these, to this account, whatever the selection says meanwhile.
   let shown = { account: '', rows: [] };  // rows: [{symbol, before: [values], inputs: [elements]}]
@@ -80,6 +82,7 @@ export function start() {
     const changed = rows.filter((p) => p.inputs.some((input, i) => input.value !== p.before[i]));
     if (!changed.length) return;
     save.disabled = true;
+    discard.hidden = true;
     // No edit while the write is out: it could be neither sent again nor kept.
     const inputs = rows.flatMap((p) => p.inputs);
     for (const input of inputs) input.readOnly = true;
@@ -102,16 +105,23 @@ export function start() {
       }
     });
   });
-  account.addEventListener('change', () => {
-    // Save is enabled exactly while edits of the rows shown are unsaved.
-    if (!save.disabled && !confirm(`The plans of account ${shown.account} have unsaved changes. Leave them for account ${account.value}?`)) {
-      account.value = shown.account;
-      return;
-    }
+  const leave = (chosen) => {
+    account.value = chosen;
+    discard.hidden = true;
     plans.clear();
     shown = { account: '', rows: [] };
     save.disabled = true;
     load();
+  };
+  account.addEventListener('change', () => {
+    // Save is enabled exactly while edits of the rows shown are unsaved: they are left on purpose only.
+    if (save.disabled) return leave(account.value);
+    const wanted = account.value;
+    account.value = shown.account;
+    discard.textContent = `Discard them and show account ${wanted}`;
+    discard.hidden = false;
+    discard.onclick = () => leave(wanted);
+    plans.say(`The plans of account ${shown.account} have unsaved changes: save them, or discard them.`, 'warn');
   });
   load();
 }
