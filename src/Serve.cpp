@@ -37,8 +37,8 @@ int Admit(bool persistent, std::string& user, const CAccessRules*& rules) {
   rules = nullptr;
   const char* path = std::getenv("ZELVORA_ACCESS");
   if (path == nullptr) return 0;
-  std::string error;
-  rules = accessFile.Rules(path, persistent ? nullptr : &user, error);
+  std::string error = "zelvora: ZELVORA_ACCESS is empty";
+  if (*path != '\0') rules = accessFile.Rules(path, persistent ? nullptr : &user, error);
   if (rules == nullptr) {
     std::fprintf(stderr, "%s: every request refused\n", error.c_str());
     WriteRefusal("Status: 500 Internal Server Error\n");

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -163,6 +164,9 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
       {"a TZ that names no zone file", {"TZ=<" + std::string(50, 'z') + ">-3"}, kAccounts, kServed + "zelvora: TZ \"<" + std::string(50, 'z') + ">-3\" of the request names no zone of /usr/share/zoneinfo: not taken\n"},
       {"a TZ outside the zone files", {"TZ=/etc/localtime"}, kAccounts, kServed + "zelvora: TZ \"/etc/localtime\" of the request names no zone of /usr/share/zoneinfo: not taken\n"},
       {"a value over 4096 bytes", {"MYSQL_PWD=" + std::string(4097, 'p')}, kAccounts, kServed + "zelvora: MYSQL_PWD of the request is longer than 4096 bytes: not taken\n"},
+      {"ZELVORA_ACCESS of a request, the worker having none", {"ZELVORA_ACCESS=/dev/null", "REMOTE_USER=desk"}, kAccounts,
+       "Status: 500 Internal Server Error\n" + std::string(kBannerAnswer) +
+           "|zelvora: ZELVORA_ACCESS of the request is not taken: a worker's grants file is set in its own environment\nzelvora: ZELVORA_ACCESS is empty: every request refused\n"},
   };
   for (const auto& c : cases) {
     Lines env = c.env;
@@ -172,6 +176,7 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
   // Who calls, and what their browser sent, come from the request alone; the grants file from the worker's own.
   const std::string grants = "/tmp/zelvora-access-" + id;
   std::ofstream(grants) << "desk trade *\n";
+  ASSERT_EQ(chmod(grants.c_str(), 0640), 0);
   CWorker guarded({"ZELVORA_ACCESS=" + grants, "REMOTE_USER=desk", "HTTP_X_ZELVORA_REQUEST=1"});
   const std::string forbidden = "Status: 403 Forbidden\n" + std::string(kBannerAnswer) + "|Access refused: ";
   for (const auto& [env, body, answer] : std::vector<std::tuple<Lines, std::string, std::string>>{

@@ -29,7 +29,7 @@ class CWords {
   // The next word, or false at the line's end.
   bool Next(const char*& word, size_t& length, uint8_t& kinds) {
     while (at_ < last_ && kClasses.of[static_cast<uint8_t>(*at_)] == kBlank) ++at_;
-    if (at_ == last_) return false;
+    if (at_ == last_ || *at_ == '#') return false;  // a comment runs to the line's end
     word = at_;
     kinds = kUserByte | kAccountByte;
     for (uint8_t of; at_ < last_ && (of = kClasses.of[static_cast<uint8_t>(*at_)]) != kBlank;
@@ -62,7 +62,14 @@ int CAccessRules::Parse(const std::string& text, std::string& error, const std::
     error = "larger than " + std::to_string(kMaxBytes) + " bytes";
     return -1;
   }
+  // A file caught half written could end inside a word and grant what it
+  // never said ("1" of "1001"): a whole file ends in a line end.
+  if (!text.empty() && text.back() != '\n') {
+    error = "does not end in a line end (half written? replace it by rename)";
+    return -1;
+  }
   std::unordered_map<std::string, CGrants> users;
+  size_t grantCount = 0;
   const char* const end = text.data() + text.size();
   size_t number = 0;
   for (const char* line = text.data(); line < end; ++number) {
@@ -74,7 +81,7 @@ int CAccessRules::Parse(const std::string& text, std::string& error, const std::
     const char* word;
     size_t length;
     uint8_t kinds;
-    if (!words.Next(word, length, kinds) || *word == '#') continue;
+    if (!words.Next(word, length, kinds)) continue;
     const auto where = [number] { return "line " + std::to_string(number + 1) + ": "; };
     if (!IsName(length, kinds, kUserByte)) {
       error = where() + "a user name of letters, digits and . _ @ - (at most 32) must come first";
@@ -94,6 +101,10 @@ int CAccessRules::Parse(const std::string& text, std::string& error, const std::
     for (bool named = true; named; named = words.Next(word, length, kinds)) {
       if (!(length == 1 && *word == '*') && !IsName(length, kinds, kAccountByte)) {
         error = where() + "an account is * or letters, digits and . _ - (at most 32)";
+        return -1;
+      }
+      if (++grantCount > kMaxGrants) {
+        error = where() + "more than " + std::to_string(kMaxGrants) + " grants";
         return -1;
       }
       if (grants == nullptr) continue;

@@ -12,9 +12,19 @@ struct RulesCase {
   bool read = false, trade = false;  // what `user` may do with `account`
 };
 
+// One grant more than a file may hold.
+const std::string kTooMany = [] {
+  std::string text = "a read";
+  for (size_t i = 0; i <= CAccessRules::kMaxGrants; ++i) text += " 1";
+  return text + "\n";
+}();
+
 const RulesCase kRulesCases[] = {
     {"# traders\r\n\n  alice\ttrade 1001  1002\r\nalice read 2001\n", "", "alice", "1002", true, true},
-    {"alice trade 1001\nalice read 2001", "", "alice", "2001", true, false},
+    {"alice trade 1001\nalice read 2001 # and 2002\n", "", "alice", "2001", true, false},
+    {"alice trade 1001\nalice read 2001 # and 2002\n", "", "alice", "2002"},
+    {"alice trade 1001\nalice read 2001", "does not end in a line end (half written? replace it by rename)"},
+    {"", "", "alice", "1001"},
     {"alice read 2001\n", "", "alice", "1001"},
     {"alice read 2001\n", "", "Alice", "2001"},
     {"desk.ops@example.com trade *\n", "", "desk.ops@example.com", "any-9_x.y", true, true},
@@ -33,6 +43,7 @@ const RulesCase kRulesCases[] = {
     {std::string("alice read 1\0 2\n", 16), "line 1: an account is * or letters, digits and . _ - (at most 32)"},
     {"alice read 1 " + std::string(33, '9') + "\n", "line 1: an account is * or letters, digits and . _ - (at most 32)"},
     {std::string(CAccessRules::kMaxBytes + 1, '#'), "larger than 4194304 bytes"},
+    {kTooMany, "line 1: more than 100000 grants"},
 };
 
 TEST(AccessRules, GrantWhatTheLinesSayAndRefuseAWholeFileForOneBadLine) {
