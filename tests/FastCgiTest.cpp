@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <tuple>
 #include <thread>
 
 #include "support/Desk.h"
@@ -168,6 +169,21 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
     for (const std::string& var : RequestEnv(c.body)) env.push_back(var);
     EXPECT_EQ(Unnumbered(Send(worker, {env, c.body})), c.answer) << c.what;
   }
+  // Who calls, and what their browser sent, come from the request alone; the grants file from the worker's own.
+  const std::string grants = "/tmp/zelvora-access-" + id;
+  std::ofstream(grants) << "desk trade *\n";
+  CWorker guarded({"ZELVORA_ACCESS=" + grants, "REMOTE_USER=desk", "HTTP_X_ZELVORA_REQUEST=1"});
+  const std::string forbidden = "Status: 403 Forbidden\n" + std::string(kBannerAnswer) + "|Access refused: ";
+  for (const auto& [env, body, answer] : std::vector<std::tuple<Lines, std::string, std::string>>{
+           {{}, kAccounts, forbidden + "no REMOTE_USER (the web server authenticates no one)\n"},
+           {{"REMOTE_USER=carol", "ZELVORA_ACCESS=/dev/null"}, kAccounts, forbidden + "user carol is not in " + grants + "\n"},
+           {{"REMOTE_USER=desk"}, RequestBody("setImplPlan", "<accountid>1</accountid><param><symbol>A</symbol></param>"),
+            std::string(kBannerAnswer) + "|Access refused: setImplPlan of user desk without X-Zelvora-Request: 1: nothing written\n"}}) {
+    Lines request = env;
+    for (const std::string& var : RequestEnv(body)) request.push_back(var);
+    EXPECT_EQ(Unnumbered(Send(guarded, {request, body})), answer) << ::testing::PrintToString(env);
+  }
+  std::remove(grants.c_str());
   pollfd peer = {listener, POLLIN, 0};
   EXPECT_EQ(poll(&peer, 1, 0), 0) << "the server a request named was never connected to";
   close(listener);

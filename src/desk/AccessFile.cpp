@@ -70,23 +70,26 @@ int ReadWhole(const std::string& path, std::string& text, struct stat& opened, s
 
 }  // namespace
 
-const CAccessRules* CAccessFile::Rules(const std::string& path, std::string& error) {
+const CAccessRules* CAccessFile::Rules(const std::string& path, const std::string* only,
+                                       std::string& error) {
   struct stat now;
-  if (stat(path.c_str(), &now) != 0) {
+  if (only != nullptr) {
+    Load(path, only);
+  } else if (stat(path.c_str(), &now) != 0) {
     error_ = "cannot be read: " + LastErrorText();
     seen_ = {};
   } else if (path != path_ || seen_.st_ino == 0 || !SameFile(now, seen_)) {
-    path_ = path;
-    Load(path);
+    Load(path, nullptr);
   }
+  path_ = only != nullptr ? std::string() : path;  // a caller's grants alone serve no other
   if (error_.empty()) return &rules_;
   error = "zelvora: access file " + Printable(path) + " " + error_;
   return nullptr;
 }
 
-int CAccessFile::Load(const std::string& path) {
+int CAccessFile::Load(const std::string& path, const std::string* only) {
   std::string text;
-  if (ReadWhole(path, text, seen_, error_) == 0 && rules_.Parse(text, error_) == 0) return 0;
+  if (ReadWhole(path, text, seen_, error_) == 0 && rules_.Parse(text, error_, only) == 0) return 0;
   std::string ignored;
   rules_.Parse("", ignored);  // no grants of a file that was refused
   return -1;

@@ -26,10 +26,12 @@ class CAccessRules {
   static constexpr size_t kMaxBytes = 4 << 20;
   static constexpr size_t kMaxName = 32;
 
-  // Replaces the rules with those of `text`. 0, or -1 with the rules empty
-  // and `error` saying "line N: reason" for the first line that breaks the
-  // format (or why the text as a whole is refused).
-  int Parse(const std::string& text, std::string& error);
+  // Replaces the rules with those of `text`: of every user, or of `only`
+  // when that is not null (a process that serves one caller need not keep
+  // the others'; every line is checked all the same). 0, or -1 with the
+  // rules empty and `error` saying "line N: reason" for the first line that
+  // breaks the format (or why the text as a whole is refused).
+  int Parse(const std::string& text, std::string& error, const std::string* only = nullptr);
 
   bool Knows(const std::string& user) const { return users_.count(user) != 0; }
   bool MayRead(const std::string& user, const std::string& account) const;
