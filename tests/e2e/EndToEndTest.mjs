@@ -6,7 +6,7 @@
 import assert from 'node:assert/strict';
 import { writeFileSync } from 'node:fs';
 import { after, before, test } from 'node:test';
-import { freePort, post, programs, records, render, request, run, serve, skip, sql, startDesk, state, stopDesk } from '../support/desk.mjs';
+import { env, freePort, post, programs, records, render, request, run, serve, skip, sql, startDesk, state, stopDesk } from '../support/desk.mjs';
 
 if (process.env.ZELVORA_BROWSER !== '0') await import('../web/DeskPageTest.mjs');
 const banner = 'Zelvora 1.0 - foreign-exchange desk service\n';
@@ -33,6 +33,8 @@ async function ask(endpoint, method, params) {
   assert.deepEqual([answer.status, answer.type], [200, 'text/plain'], endpoint.name);
   return answer.body;
 }
+// What the page sends with a write.
+const write = { 'X-Zelvora-Request': '1' };
 const ids = (rows, member) => rows.map((row) => row[member]);
 const column = (query) => sql(query).map((row) => row[0]);
 
@@ -47,10 +49,44 @@ test('live methods answer from the demo boards, database methods read and write 
     assert.deepEqual(ids(JSON.parse(await ask(e, 'getClosedTrade', '<accountid>1001</accountid>')), 'TradeID'), column("SELECT TradeID FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID"), e.name);
     assert.equal(await ask(e, 'getReport', `<rpttype>2</rpttype><accountid>1002</accountid><maxcounts>${trades - 1}</maxcounts>`), 'msg_counts_over', e.name);
     assert.deepEqual(ids(JSON.parse(await ask(e, 'getOpenTradeA', '<accountid>1002</accountid>')).data2, 'TradeID'), column("SELECT Ts.TradeID FROM `Trade` T, `TsContext` Ts WHERE T.AccountId=Ts.AccountId AND T.TradeID=Ts.TradeID AND T.AccountId='1002' AND T.CloseOrderID='' AND Ts.TradeMethodName!=''"), e.name);
-    // A plan written through the server is in the table and comes back.
-    assert.equal(await ask(e, 'setImplPlan', `<accountid>1002</accountid><param><symbol>GBPJPY</symbol><ip3>${i}.5</ip3><loginid>e2e</loginid></param>`), 'ok', e.name);
-    assert.deepEqual(sql("SELECT IP1, upd_user_id FROM `ImplPlan` WHERE AccountID='1002' AND Symbol='GBPJPY'"), [[`${i}.5`, 'e2e']], e.name);
+    // A plan written through the server is in the table, under the caller's name, and comes back.
+    assert.equal((await post(e.url, request('setImplPlan', `<accountid>1002</accountid><param><symbol>GBPJPY</symbol><ip3>${i}.5</ip3><loginid>e2e</loginid></param>`), 'desk:demo', write)).body, 'ok', e.name);
+    assert.deepEqual(sql("SELECT IP1, upd_user_id FROM `ImplPlan` WHERE AccountID='1002' AND Symbol='GBPJPY'"), [[`${i}.5`, 'desk']], e.name);
     assert.ok((await ask(e, 'getImplPlan', '<accountid>1002</accountid>')).includes(`{"Symbol":"GBPJPY","IP1":"${i}.5"`), e.name);
+  }
+});
+
+// The demo's grants: desk trades every account, alice trades 1001 and 1002, bob reads 2001; carol may log in, granted nothing.
+test('each user reads and writes only what the grants give them, and writes as themselves', { skip }, async () => {
+  run('htpasswd', '-b', '-B', '-C', '5', env.ZELVORA_HTPASSWD, 'carol', 'demo');
+  sql("INSERT INTO `ImplPlan` (AccountID, Symbol, IP1, upd_user_id) VALUES ('2001', 'EURUSD', '0.5', 'setup')");
+  const plan = (account) => sql(`SELECT IP1, upd_user_id FROM \`ImplPlan\` WHERE AccountID='${account}' AND Symbol='EURUSD'`);
+  const setPlan = (account, ip1) => request('setImplPlan', `<accountid>${account}</accountid><param><symbol>EURUSD</symbol><ip1>${ip1}</ip1><loginid>mallory</loginid></param>`);
+  for (const [i, e] of endpoints.entries()) {
+    const sameOrigin = { ...write, Origin: new URL(e.url).origin };  // the servers pass Host with its port
+    for (const [user, body, status, answer] of [
+      ['alice', request('getAccount', '<accountid>1001</accountid>'), 200, `[{"status":0, "data":${records('account.1001')}}]`],
+      ['alice', request('getAccount', '<accountid>1002</accountid>'), 200, `[{"status":0, "data":${records('account.1002')}}]`],
+      ['alice', request('getAccount', '<accountid>2001</accountid>'), 200, '[]'],
+      ['alice', request('whoAmI', ''), 200, '{"status":0, "data":{"User":"alice","Read":["1001","1002"],"Trade":["1001","1002"]}}'],
+      ['bob', setPlan('2001', `${i}.9`), 200, banner],
+      ['alice', setPlan('1001', `${i}.7`), 200, 'ok'],
+      ['carol', request('getAccount', '<accountid>1001</accountid>'), 403, banner],
+    ]) {
+      assert.deepEqual(await post(e.url, body, `${user}:demo`, sameOrigin), { status, type: 'text/plain', body: answer }, `${e.name} ${user}: ${body.slice(17, 90)}`);
+    }
+    assert.deepEqual(plan('2001'), [['0.5', 'setup']], `${e.name}: bob may only read 2001`);
+    assert.deepEqual(plan('1001'), [[`${i}.7`, 'alice']], `${e.name}: the updater is the caller, not the loginid`);
+  }
+});
+
+test('the page and the answers carry the security headers', { skip }, async () => {
+  const policy = "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'self'";
+  for (const url of new Set(endpoints.flatMap((e) => [e.url, new URL('/', e.url).href]))) {
+    const page = url.endsWith('/');
+    const response = await fetch(url, { method: page ? 'GET' : 'POST', body: page ? undefined : request('getOffer', ''), headers: { Authorization: `Basic ${btoa('desk:demo')}` } });
+    const headers = ['content-security-policy', 'x-content-type-options', 'x-frame-options', 'referrer-policy', 'cache-control'].map((name) => response.headers.get(name));
+    assert.deepEqual(headers, [policy, 'nosniff', 'DENY', 'no-referrer', page ? null : 'no-store'], url);
   }
 });
 

@@ -25,7 +25,8 @@ export const freePort = () => new Promise((resolve) => {
 export const state = `/tmp/zelvora-desk-${process.pid}`;
 // What scripts/demo hands its web server, and the database it starts.
 export const env = {
-  ...process.env, ZELVORA_DEMO_DIR: state, ZELVORA_DB_DIR: `${state}-db`, ZELVORA_BUILD_DIR: build, ZELVORA_STATE: state, ZELVORA_DIR: programs, ZELVORA_HTPASSWD: `${state}/htpasswd`,
+  ...process.env, ZELVORA_DEMO_DIR: state, ZELVORA_DB_DIR: `${state}-db`, ZELVORA_BUILD_DIR: build, ZELVORA_STATE: state, ZELVORA_DIR: programs, ZELVORA_HTPASSWD: `${state}/htpasswd`, ZELVORA_ACCESS: `${state}/access`,
+  ZELVORA_WEB: process.env.ZELVORA_INSTALLED ? '/usr/share/zelvora/web' : `${build}/web`,
   MAX_CONTENT_LENGTH: '16384', SHM_SEL_DB: '1', SHM_LOCK_MS: '1000', SHM_OWNER: userInfo().username, TZ: 'Asia/Tokyo', MYSQL_USER: 'zelvora', MYSQL_PWD: 'zelvora-local', MYSQL_DB: 'zelvora',
 };
 export const run = (command, ...args) => execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
@@ -64,9 +65,9 @@ export function stopDesk() {
 const served = [];
 export const serve = (command, ...args) => served.push(spawn(command, args, { cwd: source, env, detached: true, stdio: 'ignore' }).pid);
 
-// POSTs `body`; the status, the content type and the body as text.
-export async function post(url, body, auth = 'desk:demo') {
-  const response = await fetch(url, { method: 'POST', body, headers: auth ? { Authorization: `Basic ${btoa(auth)}` } : {} });
+// POSTs `body` with `headers`; the status, the content type and the body as text.
+export async function post(url, body, auth = 'desk:demo', headers = {}) {
+  const response = await fetch(url, { method: 'POST', body, headers: auth ? { ...headers, Authorization: `Basic ${btoa(auth)}` } : headers });
   return { status: response.status, type: response.headers.get('content-type')?.trim(), body: await response.text() };
 }
 
