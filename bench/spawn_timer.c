@@ -5,7 +5,9 @@
    all of them alike. A PROGRAM written "path|arg|arg..." runs with those
    arguments instead of ARG. Prints per program the median, 10th and 90th
    percentile wall time in microseconds, and the median's ratio to the
-   second program's (the baseline). */
+   second program's (the baseline). A PROGRAM may start with "NAME=VALUE|"
+   parts: variables set for that program only, which is then shown as its
+   name and theirs. */
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -19,41 +21,63 @@
 
 extern char** environ;
 
-/* Splits "path|arg|arg..." into `argv` (at most 31 entries); without "|"
-   the program gets `arg`. The command is copied into `storage`. */
-static void BuildArgv(const char* command, const char* arg, char* storage, size_t size, char** argv) {
+/* A leading "NAME=VALUE" part of a command (no path starts that way). */
+static int IsAssignment(const char* part) { return part[0] != '/' && strchr(part, '=') != NULL; }
+
+/* Splits "[NAME=VALUE|...]path|arg|arg..." into `argv` (at most 31 entries)
+   and `envp` (the process's environment and the assignments, at most 255);
+   without "|arg" the program gets `arg`. The command is copied into
+   `storage`. */
+static void BuildArgv(const char* command, const char* arg, char* storage, size_t size, char** argv,
+                      char** envp) {
   snprintf(storage, size, "%s", command);
-  int count = 0;
+  int count = 0, vars = 0;
+  for (char** var = environ; *var != NULL && vars < 240; ++var) envp[vars++] = *var;
   for (char* part = storage; part != NULL && count < 31;) {
-    argv[count++] = part;
     char* bar = strchr(part, '|');
     if (bar != NULL) *bar++ = '\0';
+    if (count == 0 && IsAssignment(part) && vars < 255) {
+      envp[vars++] = part;
+    } else {
+      argv[count++] = part;
+    }
     part = bar;
   }
   if (count == 1) argv[count++] = (char*)arg;
   argv[count] = NULL;
+  envp[vars] = NULL;
 }
 
 /* Returns the run's wall time in microseconds, or -1 on failure. */
 static double RunOnce(const char* program, const char* arg, posix_spawn_file_actions_t* actions) {
   char storage[8192];
   char* argv[32];
-  BuildArgv(program, arg, storage, sizeof storage, argv);
+  char* envp[256];
+  BuildArgv(program, arg, storage, sizeof storage, argv, envp);
   pid_t pid;
   int status;
   const double start = NowMicros();
-  if (posix_spawn(&pid, argv[0], actions, NULL, argv, environ) != 0) return -1;
+  if (posix_spawn(&pid, argv[0], actions, NULL, argv, envp) != 0) return -1;
   if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
   return NowMicros() - start;
 }
 
+/* The program's file name, and the names of the variables set for it. */
 static const char* BaseName(const char* command) {
-  static char path[4096];
+  static char name[64];
+  char path[4096], vars[256] = "";
   snprintf(path, sizeof path, "%s", command);
-  char* bar = strchr(path, '|');
+  char* part = path;
+  for (char* bar = strchr(part, '|'); bar != NULL && IsAssignment(part); bar = strchr(part, '|')) {
+    *strchr(part, '=') = '\0';
+    snprintf(vars + strlen(vars), sizeof vars - strlen(vars), "+%.40s", part);
+    part = bar + 1;
+  }
+  char* bar = strchr(part, '|');
   if (bar != NULL) *bar = '\0';
-  const char* slash = strrchr(path, '/');
-  return slash ? slash + 1 : path;
+  const char* slash = strrchr(part, '/');
+  snprintf(name, sizeof name, "%.20s%.40s", slash ? slash + 1 : part, vars);
+  return name;
 }
 
 int main(int argc, char** argv) {

@@ -292,9 +292,9 @@ CREATE TABLE `RsPoint` (
 
 -- Not one of the desk's tables: this product's own. One row for each plan
 -- write the program accepted while ZELVORA_ACCESS was set, written in the
--- write's transaction: when (local time, as the other tables), who (the
--- authenticated user), and the plan values the write changed, before and
--- after, as JSON objects ({"IP1":"0.5"}).
+-- write's transaction: when (the server's clock in UTC, unlike the other
+-- tables' local times), who (the authenticated user), and the plan values
+-- the write changed, before and after, as JSON objects ({"IP1":"0.5"}).
 CREATE TABLE `ImplPlanAudit` (
   `AuditID` INT NOT NULL AUTO_INCREMENT,
   `ChangedAt` DATETIME NOT NULL,

@@ -35,6 +35,8 @@ enum class Source {
   kRequest,   // the request's (the web server sets it per request), else the worker's own
   kCaller,    // the request's only: who calls and what their browser sent, which no
               // worker's own environment may stand in for
+  kOwn,       // the worker's own only; a request that brings one to a worker without
+              // one gets an empty value, which refuses it (see Chosen)
   kDesk,      // the worker's own when it has it, else the request's: a peer must not pick
               // the database the worker logs into with its credentials, nor whose boards count
   kDatabase,  // the worker's own, an unset one staying unset, when it has any of the database
@@ -74,11 +76,12 @@ const Variable kVariables[] = {
     {"MYSQL_CONNECT_TIMEOUT", Source::kBound, &kMysqlConnectTimeout},
     {"MYSQL_TIMEOUT", Source::kBound, &kMysqlTimeout},
     {"TZ", Source::kZone},
-    {"ZELVORA_ACCESS", Source::kDesk},
+    {"ZELVORA_ACCESS", Source::kOwn},
     {"REMOTE_USER", Source::kCaller},
     {"HTTP_X_ZELVORA_REQUEST", Source::kCaller},
     {"HTTP_ORIGIN", Source::kCaller},
     {"HTTP_HOST", Source::kCaller},
+    {"HTTPS", Source::kCaller},
 };
 constexpr int kVariableCount = sizeof kVariables / sizeof kVariables[0];
 
@@ -314,6 +317,18 @@ const char* Chosen(int i, const char* asked, const char* own, char (&number)[24]
       return asked != nullptr ? asked : own;
     case Source::kCaller:
       return asked;
+    case Source::kOwn:
+      // A grants file named per request would be missed by any request
+      // that does not name it (a location set up without it, a peer), which
+      // would then see every account: a worker without a file of its own
+      // refuses a request that names one, rather than serve some requests
+      // unguarded.
+      if (own != nullptr || asked == nullptr) return own;
+      std::fprintf(stderr,
+                   "zelvora: %s of the request is not taken: a worker's grants file is set in its "
+                   "own environment\n",
+                   variable.name);
+      return "";
     case Source::kDatabase:
       return ownDatabase ? own : asked;
     case Source::kDesk:

@@ -29,15 +29,16 @@ void WriteRefusal(const char* status) {
 
 // Who calls, and under which rules. 0 with `user` and `rules` set (rules
 // null when ZELVORA_ACCESS is unset: no access control); -1 when the
-// request may not be served at all, its refusal written.
-int Admit(std::string& user, const CAccessRules*& rules) {
+// request may not be served at all, its refusal written. `persistent`: a
+// worker, which keeps the file's grants for the requests to come.
+int Admit(bool persistent, std::string& user, const CAccessRules*& rules) {
   const char* caller = std::getenv("REMOTE_USER");
   user = caller != nullptr ? caller : "";
   rules = nullptr;
   const char* path = std::getenv("ZELVORA_ACCESS");
   if (path == nullptr) return 0;
-  std::string error;
-  rules = accessFile.Rules(path, error);
+  std::string error = "zelvora: ZELVORA_ACCESS is empty";
+  if (*path != '\0') rules = accessFile.Rules(path, persistent ? nullptr : &user, error);
   if (rules == nullptr) {
     std::fprintf(stderr, "%s: every request refused\n", error.c_str());
     WriteRefusal("Status: 500 Internal Server Error\n");
@@ -75,7 +76,7 @@ void Serve(const CMarkupDoc& doc, CDbSlot* slot, const std::string& user,
 void ServeBody(FILE* in, CDbSlot* slot) {
   std::string user;
   const CAccessRules* rules = nullptr;
-  if (Admit(user, rules) != 0) return;
+  if (Admit(slot != nullptr, user, rules) != 0) return;
   const int32_t length = AcceptedBodyLength();
   if (length < 0) {
     WriteBannerAnswer();

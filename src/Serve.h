@@ -1,6 +1,7 @@
-// Serving one request, the same way in both modes: the body-length rules,
-// reading the body from `in`, parsing, dispatching, and the banner answer
-// for whatever cannot be served. Answers go to stdout, diagnostics to
+// Serving one request, the same way in both modes: who calls and whether
+// they may (ZELVORA_ACCESS), the body-length rules, reading the body from
+// `in`, parsing, dispatching, and the banner answer (with a Status line for
+// a caller refused whole) for whatever cannot be served. Answers go to stdout, diagnostics to
 // stderr, whatever those streams are for the request in hand.
 #ifndef ZELVORA_SERVE_H_
 #define ZELVORA_SERVE_H_
@@ -13,7 +14,9 @@
 void WriteBannerAnswer();
 
 // Serves the request whose body is on `in` and whose variables are in the
-// environment. `slot` keeps the database client (null: the request's own).
+// environment. `slot` keeps the database client, and is null only in a
+// process that serves one request (CGI): the client is the request's own,
+// and of the grants file only the caller's grants are kept.
 void ServeRequest(FILE* in, CDbSlot* slot);
 
 #endif  // ZELVORA_SERVE_H_

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <tuple>
 #include <thread>
 
 #include "support/Desk.h"
@@ -162,12 +164,31 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
       {"a TZ that names no zone file", {"TZ=<" + std::string(50, 'z') + ">-3"}, kAccounts, kServed + "zelvora: TZ \"<" + std::string(50, 'z') + ">-3\" of the request names no zone of /usr/share/zoneinfo: not taken\n"},
       {"a TZ outside the zone files", {"TZ=/etc/localtime"}, kAccounts, kServed + "zelvora: TZ \"/etc/localtime\" of the request names no zone of /usr/share/zoneinfo: not taken\n"},
       {"a value over 4096 bytes", {"MYSQL_PWD=" + std::string(4097, 'p')}, kAccounts, kServed + "zelvora: MYSQL_PWD of the request is longer than 4096 bytes: not taken\n"},
+      {"ZELVORA_ACCESS of a request, the worker having none", {"ZELVORA_ACCESS=/dev/null", "REMOTE_USER=desk"}, kAccounts,
+       "Status: 500 Internal Server Error\n" + std::string(kBannerAnswer) +
+           "|zelvora: ZELVORA_ACCESS of the request is not taken: a worker's grants file is set in its own environment\nzelvora: ZELVORA_ACCESS is empty: every request refused\n"},
   };
   for (const auto& c : cases) {
     Lines env = c.env;
     for (const std::string& var : RequestEnv(c.body)) env.push_back(var);
     EXPECT_EQ(Unnumbered(Send(worker, {env, c.body})), c.answer) << c.what;
   }
+  // Who calls, and what their browser sent, come from the request alone; the grants file from the worker's own.
+  const std::string grants = "/tmp/zelvora-access-" + id;
+  std::ofstream(grants) << "desk trade *\n";
+  ASSERT_EQ(chmod(grants.c_str(), 0640), 0);
+  CWorker guarded({"ZELVORA_ACCESS=" + grants, "REMOTE_USER=desk", "HTTP_X_ZELVORA_REQUEST=1"});
+  const std::string forbidden = "Status: 403 Forbidden\n" + std::string(kBannerAnswer) + "|Access refused: ";
+  for (const auto& [env, body, answer] : std::vector<std::tuple<Lines, std::string, std::string>>{
+           {{}, kAccounts, forbidden + "no REMOTE_USER (the web server authenticates no one)\n"},
+           {{"REMOTE_USER=carol", "ZELVORA_ACCESS=/dev/null"}, kAccounts, forbidden + "user carol is not in " + grants + "\n"},
+           {{"REMOTE_USER=desk"}, RequestBody("setImplPlan", "<accountid>1</accountid><param><symbol>A</symbol></param>"),
+            std::string(kBannerAnswer) + "|Access refused: setImplPlan of user desk without X-Zelvora-Request: 1: nothing written\n"}}) {
+    Lines request = env;
+    for (const std::string& var : RequestEnv(body)) request.push_back(var);
+    EXPECT_EQ(Unnumbered(Send(guarded, {request, body})), answer) << ::testing::PrintToString(env);
+  }
+  std::remove(grants.c_str());
   pollfd peer = {listener, POLLIN, 0};
   EXPECT_EQ(poll(&peer, 1, 0), 0) << "the server a request named was never connected to";
   close(listener);

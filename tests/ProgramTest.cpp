@@ -5,6 +5,7 @@
 // test's own, "{U}" for this user's uid and "{V}" for another (ten more),
 // "{A}" for the path of the test's grants file.
 #include <semaphore.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -57,7 +58,9 @@ std::string Unread(const Lines& suffixes) {
 }
 const Lines k30Held(30, "H");
 // A request of `user` (none when empty) under the grants file {A}, which holds `grants`
-// (written by rename before the request when it differs from the last one).
+// (written by rename, mode 0640, before the request when it differs from the last one;
+// "{GRANTS0660}" writes it group-writable, "{NOGRANTS}" removes it). A worker serves
+// such requests with ZELVORA_ACCESS={A} of its own.
 const std::string kGrants = "# the desk's traders\nalice trade {T}A {T}G\n\nbob read {T}W\ndesk trade *\n";
 Lines Access(const std::string& user, const std::string& grants = kGrants, const Lines& more = {}) {
   Lines env = {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536", "ZELVORA_ACCESS={A}", "{GRANTS}" + grants};
@@ -142,16 +145,27 @@ const ProgramCase kCases[] = {
     {"access: price bars for anyone the file names", Access("bob"), "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
     {"access: whoAmI names the caller's accounts", Access("alice"), "<zelvora><method>whoAmI</method></zelvora>", "{\"status\":0, \"data\":{\"User\":\"alice\",\"Read\":[\"{T}A\",\"{T}G\"],\"Trade\":[\"{T}A\",\"{T}G\"]}}", ""},
     {"access: a user the file does not name", Access("carol"), Account("A"), "Status: 403 Forbidden\n{B}", "Access refused: user carol is not in {A}\n"},
-    {"access: no REMOTE_USER", Access(""), Account("A"), "Status: 403 Forbidden\n{B}", "Access refused: no REMOTE_USER (the web server authenticates no one)\n"},
+    {"access: no REMOTE_USER, and no byte of the body read", {"CONTENT_LENGTH={L+10}", "MAX_CONTENT_LENGTH=65536", "ZELVORA_ACCESS={A}", "{GRANTS}" + kGrants}, Account("A"), "Status: 403 Forbidden\n{B}",
+     "Access refused: no REMOTE_USER (the web server authenticates no one)\n"},
     {"access: a reader cannot write", Access("bob", kGrants, kFromPage), Plan("W"), "{B}", "Access refused: user bob may not trade account {T}W: nothing written\n"},
     {"access: a write without the page's header", Access("alice"), Plan("A"), "{B}", "Access refused: setImplPlan of user alice without X-Zelvora-Request: 1: nothing written\n"},
     {"access: a write from another site", Access("alice", kGrants, {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=http://evil.example", "HTTP_HOST=desk.example"}), Plan("A"), "{B}",
      "Access refused: setImplPlan of user alice from Origin http://evil.example, not this site (desk.example): nothing written\n"},
+    {"access: a write from no site", Access("alice", kGrants, {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=null", "HTTP_HOST=desk.example"}), Plan("A"), "{B}",
+     "Access refused: setImplPlan of user alice from Origin null, not this site (desk.example): nothing written\n"},
+    {"access: a write from this host without TLS to a site with it", Access("alice", kGrants, {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=http://desk.example", "HTTP_HOST=desk.example", "HTTPS=on"}), Plan("A"), "{B}",
+     "Access refused: setImplPlan of user alice from Origin http://desk.example, not this site (desk.example): nothing written\n"},
+    {"access: a write with an Origin and no Host", Access("alice", kGrants, {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=http://"}), Plan("A"), "{B}",
+     "Access refused: setImplPlan of user alice from Origin http://, not this site (no Host): nothing written\n"},
     {"access: a file replaced by rename is read anew", Access("carol", "carol read {T}A\n"), Account("A"), "[{\"status\":0, \"data\":{\"AccountID\":\"{T}A\"}}]", ""},
     {"access: a malformed file refuses everyone, naming the line", Access("carol", "carol read {T}A\ncarol write {T}A\n"), Account("A"), "Status: 500 Internal Server Error\n{B}",
      "zelvora: access file {A} line 2: expected USER read|trade ACCOUNT...: every request refused\n"},
-    {"access: a missing file refuses everyone", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536", "ZELVORA_ACCESS={A}.none", "REMOTE_USER=alice"}, Account("A"), "Status: 500 Internal Server Error\n{B}",
-     "zelvora: access file {A}.none cannot be read: [2] No such file or directory: every request refused\n"},
+    {"access: a file cut inside its last line", Access("carol", "carol read {T}A\ncarol read {T}"), Account("A"), "Status: 500 Internal Server Error\n{B}",
+     "zelvora: access file {A} does not end in a line end (half written? replace it by rename): every request refused\n"},
+    {"access: a file others may write", Access("carol", "{GRANTS0660}carol read {T}A\n"), Account("A"), "Status: 500 Internal Server Error\n{B}",
+     "zelvora: access file {A} may be written by others than its owner: every request refused\n"},
+    {"access: a missing file refuses everyone", Access("carol", "{NOGRANTS}"), Account("A"), "Status: 500 Internal Server Error\n{B}",
+     "zelvora: access file {A} cannot be read: [2] No such file or directory: every request refused\n"},
     {"answers are written verbatim", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
 };
 
@@ -194,8 +208,8 @@ class Program : public ::testing::Test {
 
 TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
   const std::string before = RunShell("ls /dev/shm").out;
-  CWorker worker, limitedWorker({}, kAddressLimit);
   const std::string access = Tagged("{A}", tag_);
+  CWorker worker, limitedWorker({}, kAddressLimit), guardedWorker({"ZELVORA_ACCESS=" + access});
   std::string grants;
   for (const CWorker* mode : {static_cast<const CWorker*>(nullptr), static_cast<const CWorker*>(&worker)}) {
     for (const ProgramCase& c : kCases) {
@@ -207,13 +221,16 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
           env.push_back(WithLength(Tagged(var, tag_), body.size()));
         } else if (var != grants) {  // replaced as an operator should: whole, by rename
           grants = var;
-          std::ofstream(access + ".new") << Tagged(var.substr(8), tag_);
-          ASSERT_EQ(std::rename((access + ".new").c_str(), access.c_str()), 0);
+          const bool writable = var.rfind("{GRANTS}{GRANTS0660}", 0) == 0;
+          std::ofstream(access + ".new") << Tagged(var.substr(writable ? 20 : 8), tag_);
+          ASSERT_EQ(chmod((access + ".new").c_str(), writable ? 0660 : 0640), 0);
+          ASSERT_EQ(var == "{GRANTS}{NOGRANTS}" ? std::remove(access.c_str()) + std::remove((access + ".new").c_str()) : std::rename((access + ".new").c_str(), access.c_str()), 0);
         }
       }
       ProcessLaunch limited{ZELVORA_CGI, c.args, env, body, kAddressLimit};
       const auto start = std::chrono::steady_clock::now();
-      const ProcessResult result = c.limited && !mode ? RunProcess(limited) : RunProgram(env, body, c.args, c.limited ? &limitedWorker : mode);
+      const bool guarded = mode != nullptr && c.env.size() > 2 && c.env[2] == "ZELVORA_ACCESS={A}";
+      const ProcessResult result = c.limited && !mode ? RunProcess(limited) : RunProgram(env, body, c.args, c.limited ? &limitedWorker : guarded ? &guardedWorker : mode);
       const long took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
       EXPECT_TRUE(c.withinMs == 0 || took < c.withinMs) << what << " took " << took << " ms";
       const auto banner = c.out.find("{B}");

@@ -28,7 +28,7 @@ void ChangedValues(const std::vector<std::string>& values, bool stored, CSqlText
 
 CTblPlanAudit::CTblPlanAudit(const MywRow& row)
     : auditId_(ReadInteger(row, "AuditID")),
-      changedAt_(ReadTime(row, "ChangedAt")),
+      changedAt_(ReadTime(row, "ChangedAt", 0)),
       changedBy_(ReadText(row, "ChangedBy")),
       accountId_(ReadText(row, "AccountID")),
       symbol_(ReadText(row, "Symbol")),
@@ -39,7 +39,9 @@ std::string CTblPlanAudit::RecordSql(const CTblImplPlan& plan, const std::string
   CSqlText sql(
       "INSERT INTO `ImplPlanAudit` (`ChangedAt`,`ChangedBy`,`AccountID`,`Symbol`,`OldValues`,"
       "`NewValues`) SELECT ");
-  sql.QuotedNow().Add(",").Quoted(user).Add(",`AccountID`,`Symbol`,");
+  // The server's clock, in UTC: one clock for every worker and host, and
+  // no hour that the clocks going back show twice.
+  sql.Add("UTC_TIMESTAMP(),").Quoted(user).Add(",`AccountID`,`Symbol`,");
   ChangedValues(plan.Values(), true, sql);
   sql.Add(",");
   ChangedValues(plan.Values(), false, sql);

@@ -1,71 +1,115 @@
 #include "desk/AccessRules.h"
 
-#include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <vector>
 
 namespace {
 
-bool IsNameByte(char c, const char* extra) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         (c != '\0' && std::strchr(extra, c) != nullptr);
+// What a byte may be: part of a user name, of an account id, a blank.
+enum : uint8_t { kUserByte = 1, kAccountByte = 2, kBlank = 4 };
+
+struct CByteClasses {
+  uint8_t of[256] = {};
+  CByteClasses() {
+    for (int c = 0; c < 256; ++c) {
+      const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+      if (alnum || std::strchr("._-", c) != nullptr) of[c] = kUserByte | kAccountByte;
+    }
+    of[static_cast<uint8_t>('@')] = kUserByte;
+    of[static_cast<uint8_t>(' ')] = of[static_cast<uint8_t>('\t')] = kBlank;
+    of[0] = 0;  // strchr finds the terminator
+  }
+};
+const CByteClasses kClasses;
+
+// A line's words in place, each with what all of its bytes may be.
+class CWords {
+ public:
+  CWords(const char* first, const char* last) : at_(first), last_(last) {}
+  // The next word, or false at the line's end.
+  bool Next(const char*& word, size_t& length, uint8_t& kinds) {
+    while (at_ < last_ && kClasses.of[static_cast<uint8_t>(*at_)] == kBlank) ++at_;
+    if (at_ == last_ || *at_ == '#') return false;  // a comment runs to the line's end
+    word = at_;
+    kinds = kUserByte | kAccountByte;
+    for (uint8_t of; at_ < last_ && (of = kClasses.of[static_cast<uint8_t>(*at_)]) != kBlank;
+         ++at_) {
+      kinds &= of;
+    }
+    length = static_cast<size_t>(at_ - word);
+    return true;
+  }
+
+ private:
+  const char* at_;
+  const char* last_;
+};
+
+bool IsName(size_t length, uint8_t kinds, uint8_t kind) {
+  return length <= CAccessRules::kMaxName && (kinds & kind) != 0;
 }
 
-bool IsName(const std::string& word, const char* extra) {
-  if (word.empty() || word.size() > CAccessRules::kMaxName) return false;
-  for (const char c : word) {
-    if (!IsNameByte(c, extra)) return false;
-  }
-  return true;
-}
-
-// The blank-separated words of `line` (blanks: space and tab).
-std::vector<std::string> Words(const std::string& line) {
-  std::vector<std::string> words;
-  size_t at = 0;
-  while (true) {
-    at = line.find_first_not_of(" \t", at);
-    if (at == std::string::npos) return words;
-    const size_t end = line.find_first_of(" \t", at);
-    words.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
-    at = end;
-  }
+template <size_t N>
+bool Is(const char* word, size_t length, const char (&text)[N]) {
+  return length == N - 1 && std::memcmp(word, text, N - 1) == 0;
 }
 
 }  // namespace
 
-int CAccessRules::Parse(const std::string& text, std::string& error) {
+int CAccessRules::Parse(const std::string& text, std::string& error, const std::string* only) {
   users_.clear();
   if (text.size() > kMaxBytes) {
     error = "larger than " + std::to_string(kMaxBytes) + " bytes";
     return -1;
   }
+  // A file caught half written could end inside a word and grant what it
+  // never said ("1" of "1001"): a whole file ends in a line end.
+  if (!text.empty() && text.back() != '\n') {
+    error = "does not end in a line end (half written? replace it by rename)";
+    return -1;
+  }
   std::unordered_map<std::string, CGrants> users;
+  size_t grantCount = 0;
+  const char* const end = text.data() + text.size();
   size_t number = 0;
-  for (size_t at = 0; at < text.size(); ++number) {
-    const size_t end = std::min(text.find('\n', at), text.size());
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::vector<std::string> words = Words(line);
-    if (words.empty() || words.front()[0] == '#') continue;
-    const std::string where = "line " + std::to_string(number + 1) + ": ";
-    if (!IsName(words[0], "._@-")) {
-      error = where + "a user name of letters, digits and . _ @ - (at most 32) must come first";
+  for (const char* line = text.data(); line < end; ++number) {
+    const char* last =
+        static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
+    if (last == nullptr) last = end;
+    CWords words(line, last > line && last[-1] == '\r' ? last - 1 : last);
+    line = last + 1;
+    const char* word;
+    size_t length;
+    uint8_t kinds;
+    if (!words.Next(word, length, kinds)) continue;
+    const auto where = [number] { return "line " + std::to_string(number + 1) + ": "; };
+    if (!IsName(length, kinds, kUserByte)) {
+      error = where() + "a user name of letters, digits and . _ @ - (at most 32) must come first";
       return -1;
     }
-    if (words.size() < 3 || (words[1] != "read" && words[1] != "trade")) {
-      error = where + "expected USER read|trade ACCOUNT...";
+    // Only the grants of `only` are kept; every line is checked all the same.
+    CGrants* grants = nullptr;
+    if (only == nullptr ||
+        (only->size() == length && only->compare(0, length, word, length) == 0)) {
+      grants = &users[std::string(word, length)];
+    }
+    const bool verb = words.Next(word, length, kinds), trade = verb && Is(word, length, "trade");
+    if (!verb || !(trade || Is(word, length, "read")) || !words.Next(word, length, kinds)) {
+      error = where() + "expected USER read|trade ACCOUNT...";
       return -1;
     }
-    CGrants& grants = users[words[0]];
-    for (size_t i = 2; i < words.size(); ++i) {
-      if (words[i] != "*" && !IsName(words[i], "._-")) {
-        error = where + "an account is * or letters, digits and . _ - (at most 32)";
+    for (bool named = true; named; named = words.Next(word, length, kinds)) {
+      if (!(length == 1 && *word == '*') && !IsName(length, kinds, kAccountByte)) {
+        error = where() + "an account is * or letters, digits and . _ - (at most 32)";
         return -1;
       }
-      grants.read.insert(words[i]);
-      if (words[1] == "trade") grants.trade.insert(words[i]);
+      if (++grantCount > kMaxGrants) {
+        error = where() + "more than " + std::to_string(kMaxGrants) + " grants";
+        return -1;
+      }
+      if (grants == nullptr) continue;
+      grants->read.emplace(word, length);
+      if (trade) grants->trade.emplace(word, length);
     }
   }
   users_ = std::move(users);

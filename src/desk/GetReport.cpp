@@ -122,9 +122,10 @@ void CDeskService::GetReport(const CMarkupNode* params, std::string& answer) {
   const CMarkupNode* account = params->FindNode("accountid");
   if (type == nullptr || account == nullptr) return;
   const ReportSql sql = BuildReportSql(*params, type->text, account->text);
-  if (!ConnectDb()) return;
   // An account the caller may not read has no data to them.
-  if (!MayRead(account->text)) {
+  const bool readable = MayRead(account->text);
+  if (!ConnectDb()) return;
+  if (!readable) {
     answer = "msg_no_data";
     return;
   }

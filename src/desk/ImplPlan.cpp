@@ -4,6 +4,7 @@
 // access rules only a caller who may trade the account writes, from the
 // desk's page, as the updater, and each plan written leaves an audit row in
 // the same transaction.
+#include <algorithm>
 #include <cstdio>
 
 #include "db/SqlText.h"
@@ -24,6 +25,35 @@ void CDeskService::GetImplPlan(const CMarkupNode* params, std::string& answer) {
   answer = "[" + answer + "]";
 }
 
+namespace {
+
+// The width of the plan value columns, in characters.
+const size_t kPlanValueChars = 64;
+
+// The characters of UTF-8 `text`: its bytes that continue none.
+size_t Characters(const std::string& text) {
+  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+// True when every value of `plan` fits its column. A server that is not
+// strict would cut a longer one, and the audit would record a value the
+// plan does not hold; otherwise false, with the reason on standard error.
+bool FitsColumns(const CTblImplPlan& plan) {
+  for (size_t i = 0; i < plan.Values().size(); ++i) {
+    if (Characters(plan.Values()[i]) <= kPlanValueChars) continue;
+    std::fprintf(
+        stderr,
+        "setImplPlan: value %zu of symbol %s is longer than %zu characters: nothing written\n",
+        i + 1, Printable(plan.Symbol()).c_str(), kPlanValueChars);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void CDeskService::SetImplPlan(const CMarkupNode* params, std::string& answer) {
   if (params == nullptr || params->children.empty()) return;
   const CMarkupNode* account = params->FindNode("accountid");
@@ -37,6 +67,7 @@ void CDeskService::SetImplPlan(const CMarkupNode* params, std::string& answer) {
   for (const CMarkupNode* param : paramNodes) {
     std::unique_ptr<CTblImplPlan> plan = CTblImplPlan::FromParam(*param);
     if (!plan) continue;  // no symbol: nothing to write
+    if (rules_ != nullptr && !FitsColumns(*plan)) return;
     plan->SetAccountId(account->text);
     if (rules_ != nullptr) plan->SetUpdateUser(user_);  // who the web server says calls
     plans.push_back(std::move(plan));

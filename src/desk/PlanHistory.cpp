@@ -31,8 +31,9 @@ void CDeskService::GetPlanHistory(const CMarkupNode* params, std::string& answer
   std::string rows;
   // An account the caller may not read has no history to them, like one
   // that does not exist.
+  const bool readable = MayRead(account->text);
   const char* status = ConnectDb() ? "0" : "1";
-  if (*status == '0' && MayRead(account->text)) {
+  if (*status == '0' && readable) {
     const std::string sql = CTblPlanAudit::HistorySql(
         account->text, symbol ? &symbol->text : nullptr, HistoryLimit(*params));
     AppendJson<CTblPlanAudit>(sql, rows);

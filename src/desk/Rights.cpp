@@ -29,6 +29,20 @@ std::string JsonList(const std::set<std::string>& accounts) {
   return list + "]";
 }
 
+// True when `origin` ("scheme://host[:port]", as browsers send it) is this
+// site's: its host and port exactly the request's non-empty `host`, its
+// scheme https, or http when the request did not come over TLS.
+bool ThisSite(const char* origin, const char* host, bool tls) {
+  if (host == nullptr || *host == '\0') return false;
+  const char* authority = nullptr;
+  if (std::strncmp(origin, "https://", 8) == 0) {
+    authority = origin + 8;
+  } else if (!tls && std::strncmp(origin, "http://", 7) == 0) {
+    authority = origin + 7;
+  }
+  return authority != nullptr && strcasecmp(authority, host) == 0;
+}
+
 // `accounts` with "*" replaced by every account of `known`.
 void Expand(std::set<std::string>& accounts, const std::set<std::string>& known) {
   if (accounts.erase("*") != 0) accounts.insert(known.begin(), known.end());
@@ -67,8 +81,8 @@ bool CDeskService::FromDeskPage() const {
   const char* origin = std::getenv("HTTP_ORIGIN");
   if (origin == nullptr) return true;
   const char* host = std::getenv("HTTP_HOST");
-  const char* authority = std::strstr(origin, "://");
-  if (host != nullptr && authority != nullptr && strcasecmp(authority + 3, host) == 0) return true;
+  const char* https = std::getenv("HTTPS");
+  if (ThisSite(origin, host, https != nullptr && strcasecmp(https, "on") == 0)) return true;
   std::fprintf(stderr,
                "Access refused: setImplPlan of user %s from Origin %s, not this site (%s): nothing "
                "written\n",

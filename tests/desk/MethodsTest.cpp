@@ -2,6 +2,7 @@
 // boards, as a CGI program and through a persistent FastCGI worker: which
 // source answers, the fallback between them, and the exact answer. Times in
 // the tables are Tokyo time; answers write them as UTC.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -192,11 +193,17 @@ TEST_P(Methods, ReportsWithoutALimitStayWithinTheRecordBound) {
 TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   const std::string path = "/tmp/zelvora-access-" + id_, a = "<accountid>" + id_ + "</accountid>";
   std::ofstream(path) << "alice trade " + id_ + " " + id_ + "a\nbob read " + id_ + "\nmallory read elsewhere\ndesk trade *\n";
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  CWorker guarded({"ZELVORA_ACCESS=" + path});  // a worker takes the grants file from its own environment only
   const auto as = [&](const std::string& user, Lines more = {}) {
     more.insert(more.end(), {"ZELVORA_ACCESS=" + path, "REMOTE_USER=" + user});
     return more;
   };
-  const auto ask = [&](const std::string& method, const std::string& params, const Lines& env) { return Run({method, params, "1", Call::kServer, "", "", "", env}); };
+  const auto ask = [&](const std::string& method, const std::string& params, const Lines& env, const char* selDb = "1", const std::string& host = "") {
+    Call call{method, params, selDb, Call::kServer, host, "", "", env};
+    call.worker = GetParam() ? &guarded : nullptr;
+    return Ask(call);
+  };
   const std::string plans = "SELECT Symbol, IP1, IP2, upd_user_id FROM `ImplPlan` WHERE AccountID='" + id_ + "' ORDER BY Symbol";
   const std::string audit = "SELECT ChangedBy, Symbol, OldValues, NewValues FROM `ImplPlanAudit` WHERE AccountID='" + id_ + "' ORDER BY AuditID";
   const Lines before = QueryRows(plans), fromPage = {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=https://desk.example:8443", "HTTP_HOST=desk.example:8443"};
@@ -211,7 +218,7 @@ TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   EXPECT_EQ(QueryRows(plans), Lines({"EURUSD|0.5|2.0|alice", "USDJPY|0.4|0.8|alice"}));
   EXPECT_EQ(QueryRows(audit), Lines({"alice|EURUSD|{\"IP2\":\"1.0\"}|{\"IP2\":\"2.0\"}", "alice|USDJPY|{\"IP1\":\"0.3\"}|{\"IP1\":\"0.4\"}"}));
   // Without access rules the updater is the request's, and nothing is audited.
-  EXPECT_EQ(ask("setImplPlan", a + "<param><symbol>USDJPY</symbol><ip1>0.3</ip1><loginid>trader7</loginid></param>", {}).answer, "ok");
+  EXPECT_EQ(Run({"setImplPlan", a + "<param><symbol>USDJPY</symbol><ip1>0.3</ip1><loginid>trader7</loginid></param>"}).answer, "ok");
   EXPECT_EQ(QueryRows(plans)[1], "USDJPY|0.3|0.8|trader7");
   EXPECT_EQ(QueryRows(audit).size(), 2u);
   std::string history = ask("getPlanHistory", a + "<limit>1</limit>", as("bob")).answer;
@@ -219,13 +226,18 @@ TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   EXPECT_EQ(history, Envelope("0", "{\"AuditID\":0,\"ChangedAt\":\"T\",\"ChangedBy\":\"alice\",\"AccountID\":\"" + id_ + "\",\"Symbol\":\"USDJPY\",\"Old\":{\"IP1\":\"0.3\"},\"New\":{\"IP1\":\"0.4\"}}"));
   EXPECT_EQ(ask("whoAmI", "", as("bob")).answer, "{\"status\":0, \"data\":{\"User\":\"bob\",\"Read\":[\"" + id_ + "\"],\"Trade\":[]}}");
   EXPECT_NE(ask("whoAmI", "", as("desk")).answer.find("\"Trade\":[\"" + id_ + "a\""), std::string::npos) << "* is every account of the database";
-  // Every read of an account the caller may not read is answered as a read of one that does not exist.
-  for (const char* method : {"getAccount", "getOpenTrade", "getOpenTradeA", "getClosedTrade", "getReport", "getImplPlan", "getPlanHistory"}) {
-    const std::string report = std::string(method) == "getReport" ? "<rpttype>2</rpttype>" : "", suffix = std::string(method) == "getAccount" ? "a" : "";
-    const Reply hidden = ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("mallory"));
-    EXPECT_EQ(hidden.answer, ask(method, "<accountid>" + id_ + "zz</accountid>" + report, as("desk")).answer) << method;
-    EXPECT_NE(hidden.answer, ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("alice")).answer) << method << ": the owner sees the data";
-    EXPECT_NE(hidden.result.err.find("Access refused: user mallory may not read account " + id_ + suffix), std::string::npos) << method << hidden.result.err;
+  // Every read of an account the caller may not read is answered as a read of one that does not exist,
+  // with the database standing in for boards, not standing in, and out of reach.
+  for (const auto& [selDb, host] : {std::pair<const char*, std::string>{"1", ""}, {nullptr, ""}, {"1", "127.0.0.1:1"}}) {
+    for (const char* method : {"getAccount", "getOpenTrade", "getOpenTradeA", "getClosedTrade", "getReport", "getImplPlan", "getPlanHistory"}) {
+      const std::string report = std::string(method) == "getReport" ? "<rpttype>2</rpttype>" : "", suffix = std::string(method) == "getAccount" ? "a" : "";
+      const std::string what = std::string(method) + " SHM_SEL_DB=" + (selDb ? selDb : "(unset)") + " " + host;
+      const Reply hidden = ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("mallory"), selDb, host);
+      std::string missing = ask(method, "<accountid>" + id_ + "zz</accountid>" + report, as("desk"), selDb, host).answer;
+      EXPECT_EQ(hidden.answer, std::regex_replace(missing, std::regex(id_ + "zz"), id_ + suffix)) << what;
+      EXPECT_NE(hidden.answer, host.empty() && selDb ? ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("alice")).answer : "") << what << ": the owner sees the data";
+      EXPECT_NE(hidden.result.err.find("Access refused: user mallory may not read account " + id_ + suffix), std::string::npos) << what << hidden.result.err;
+    }
   }
   std::remove(path.c_str());
 }
