@@ -24,17 +24,19 @@ const say = (message, kind = 'info') => {
 };
 
 // Asks until the program names the caller's accounts: without them no
-// account can be listed.
+// account can be listed. A caller granted every account learns none of them
+// while the database is away: asked again too.
 async function knowCaller() {
   for (;;) {
     try {
       await access.know();
-      return;
+      if (!access.me.partial || access.me.read.length) return;
+      say('The desk database could not list the accounts open to you: asking again.', 'warn');
     } catch (error) {
       if (!(error instanceof ApiError)) console.error(error);
       say(`The accounts open to you could not be had: ${error instanceof ApiError ? error.message : 'the page could not read the answer.'}`, 'error');
-      await new Promise((resolve) => setTimeout(resolve, config.accountPollMs));
     }
+    await new Promise((resolve) => setTimeout(resolve, config.accountPollMs));
   }
 }
 

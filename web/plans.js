@@ -23,8 +23,8 @@ function param(symbol, values, before) {
   for (let i = 1; i <= count; ++i) plan[`ip${i}`] = values[i - 1];
   // A program that checks its callers records the caller as the updater and
   // ignores this; one that does not records the name the web server signed
-  // in, the same name (none when it signs in nobody).
-  return { ...plan, loginid: me.user || undefined };
+  // in, the same name, or the page's own when it signs in nobody.
+  return { ...plan, loginid: me.user || 'desk-page' };
 }
 
 export function start() {

@@ -4,12 +4,12 @@
 // boards, never copied in. The browser runs in a zone with daylight saving
 // other than the desk's, so that only times shown in the desk's zone pass.
 import assert from 'node:assert/strict';
-import { mkdirSync } from 'node:fs';
+import { mkdirSync, readFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { after, afterEach, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import config from '../../web/config.js';
-import { board, env, skip, sql, startDesk, stopDesk } from '../support/desk.mjs';
+import { board, env, skip, sql, startDesk, state, stopDesk } from '../support/desk.mjs';
 
 const build = process.env.ZELVORA_BUILD_DIR;
 const amount = (text) => Number(text.replaceAll(',', ''));
@@ -354,6 +354,7 @@ test("a reader's plans are read only", { skip }, async () => {
 
 test('a page of another origin cannot write a plan, by a form or by a fetch', { skip }, async () => {
   const plan = () => sql("SELECT IP1, upd_user_id FROM `ImplPlan` WHERE AccountID='1001' AND Symbol='EURUSD'"), before = plan(), url = `${origin}/zelvora.cgi`;
+  const refusedBefore = readFileSync(`${state}/zelvora-stderr.log`, 'utf8').split('setImplPlan of user desk without X-Zelvora-Request').length - 1;
   // A text/plain form sends "name=value": the "=" lands in the loginid, which the program reads as text.
   const name = '<zelvora><method>setImplPlan</method><params><accountid>1001</accountid><param><symbol>EURUSD</symbol><ip1>666</ip1><loginid>x';
   const attack = `<form method="post" enctype="text/plain" action="${url}"><input type="hidden" name='${name}' value='y</loginid></param></params></zelvora>'></form>
@@ -367,6 +368,8 @@ test('a page of another origin cannot write a plan, by a form or by a fetch', { 
     await attacker.waitForURL(url);
     assert.deepEqual([answers, await attacker.textContent('body')], [[200, 200], banner], 'the program, not the web server, answered both');
     assert.deepEqual(plan(), before);
+    const refused = readFileSync(`${state}/zelvora-stderr.log`, 'utf8').split('setImplPlan of user desk without X-Zelvora-Request').length - 1;
+    assert.equal(refused - refusedBefore, 2, 'both were refused for the missing header, not as bodies the program could not read');
   } finally {
     await attacker.close();
     server.close();
