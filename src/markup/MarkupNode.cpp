@@ -36,6 +36,7 @@ void CMarkupNode::FindChildren(const std::string& wanted,
 
 CMarkupNode* CMarkupNode::AddChild(std::unique_ptr<CMarkupNode> child) {
   child->parent = this;
+  if (children.empty()) children.reserve(4);  // a request's params: a few children, one allocation
   children.push_back(std::move(child));
   return children.back().get();
 }

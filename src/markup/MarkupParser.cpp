@@ -5,22 +5,35 @@
 #include <vector>
 
 #include "markup/MarkupText.h"
+#include "util/StringUtil.h"
 
 namespace {
 
-const char* const kVoidNames[] = {"hr", "br", "basefont", "img", "area", "input", "col"};
-
-bool IsVoid(const CMarkupNode& node) {
-  if (node.selfClosing) return true;
-  for (const char* name : kVoidNames) {
-    if (node.name == name) return true;
-  }
-  return false;
+// `text` is exactly `name`: sizes first, since most names differ in theirs.
+template <size_t N>
+bool Is(const std::string& text, const char (&name)[N]) {
+  return text.size() == N - 1 && std::memcmp(text.data(), name, N - 1) == 0;
 }
 
-bool AddsLineFeed(const std::string& name) { return name == "hr" || name == "br"; }
+bool IsVoid(const CMarkupNode& node) {
+  const std::string& name = node.name;
+  return node.selfClosing || Is(name, "hr") || Is(name, "br") || Is(name, "basefont") ||
+         Is(name, "img") || Is(name, "area") || Is(name, "input") || Is(name, "col");
+}
 
-bool KeepsRawText(const std::string& name) { return name == "script" || name == "comment"; }
+bool AddsLineFeed(const std::string& name) { return Is(name, "hr") || Is(name, "br"); }
+
+bool KeepsRawText(const std::string& name) { return Is(name, "script") || Is(name, "comment"); }
+
+// The bytes the scan stops at.
+struct CMarks {
+  bool of[256] = {};
+  CMarks() {
+    of[static_cast<unsigned char>('<')] = of[static_cast<unsigned char>('>')] =
+        of[static_cast<unsigned char>('!')] = true;
+  }
+};
+const CMarks kMarks;
 
 }  // namespace
 
@@ -34,6 +47,9 @@ void CMarkupDoc::Parse(const char* data, int32_t count) {
 void CMarkupParser::Scan(const char* data, size_t count) {
   size_t pos = 0;
   while (pos < count && current_ != nullptr) {
+    // Only "<", ">" and a "!" just after "<" mean anything to the scan.
+    while (pos < count && !kMarks.of[static_cast<unsigned char>(data[pos])]) ++pos;
+    if (pos == count) break;
     const char c = data[pos];
     if (c == '<') {
       if (marker_ == Marker::kClose) {
@@ -67,6 +83,12 @@ size_t CMarkupParser::OnBang(const char* data, size_t count, size_t pos) const {
 }
 
 void CMarkupParser::OnTag(const std::string& tag) {
+  if (tag[1] == '/') {  // an end tag names a node, and makes none
+    endName_.assign(tag, 2, tag.size() - 3);
+    ToLower(endName_);
+    OnEndTag(endName_);
+    return;
+  }
   auto node = std::make_unique<CMarkupNode>();
   switch (ReadTag(tag, *node)) {
     case TagKind::kStart:
@@ -90,7 +112,7 @@ void CMarkupParser::OnTag(const std::string& tag) {
 void CMarkupParser::OnStartTag(std::unique_ptr<CMarkupNode> node) {
   CMarkupNode* const current = current_;
   CMarkupNode* const parent = current->parent;
-  if (parent != nullptr && parent->name == "head") {
+  if (parent != nullptr && Is(parent->name, "head")) {
     current_ = parent->AddChild(std::move(node));
     return;
   }
@@ -130,9 +152,14 @@ void CMarkupParser::OnTextRun(std::string run) {
     current_->text = std::move(run);
     return;
   }
+  if (run.empty()) return;  // most runs: between an end tag and the next tag
   run = CleanTextRun(std::move(run));
   if (run.empty()) return;
-  current_->text += run;
+  if (current_->text.empty()) {
+    current_->text = std::move(run);
+  } else {
+    current_->text += run;
+  }
   DecodeEntities(current_->text);
 }
 

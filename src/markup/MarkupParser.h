@@ -37,6 +37,7 @@ class CMarkupParser {
   CMarkupNode* current_;  // null once the root is closed
   Marker marker_ = Marker::kNone;
   size_t markerPos_ = 0;
+  std::string endName_;  // the last end tag's name, kept for its storage
 };
 
 #endif  // ZELVORA_MARKUP_MARKUPPARSER_H_

@@ -1,5 +1,7 @@
 #include "markup/MarkupText.h"
 
+#include <algorithm>
+
 #include "util/StringUtil.h"
 
 namespace {
@@ -65,6 +67,12 @@ void DecodeEntities(std::string& text) {
 }
 
 std::string CleanTextRun(std::string run) {
+  // Most runs (a request's values) have nothing to strip.
+  const auto plain = [](char c) { return c != '\r' && c != '\n' && c != '\t'; };
+  if (!run.empty() && run.front() != ' ' && run.back() != ' ' &&
+      std::all_of(run.begin(), run.end(), plain)) {
+    return run;
+  }
   TrimBlanks(run);
   StripLineEnds(run);
   StripTabs(run);

@@ -102,7 +102,13 @@ std::string DoubleToText(double value) { return FormatText("%lf", value); }
 
 void ToLower(std::string& text) {
   const size_t size = text.size();
+  // Most names are lower-case ASCII already: nothing to fold, no pairs to skip.
   size_t i = 0;
+  while (i < size && !(text[i] >= 'A' && text[i] <= 'Z') &&
+         static_cast<unsigned char>(text[i]) < 0x80)
+    ++i;
+  if (i == size) return;
+  i = 0;
   while (i < size) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (i + 1 < size && IsTwoByte(c, static_cast<unsigned char>(text[i + 1]))) {
