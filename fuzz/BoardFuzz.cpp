@@ -4,6 +4,7 @@
 // readers take must make a valid JSON array.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -33,5 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   detail.clear();
   TakeBoardRecordsByKeys(segment.data(), segmentSize, indexSize, keys, out, detail);
   RequireJsonArray(out);
+  // A worker's index, kept across inputs, finds what a fresh read finds.
+  static CBoardIndexCache cache;
+  std::vector<int64_t> fresh, kept;
+  std::string freshDetail, keptDetail;
+  const BoardStatus freshStatus =
+      FindBoardRecords(segment.data(), segmentSize, indexSize, keys, fresh, freshDetail);
+  const BoardStatus keptStatus =
+      FindBoardRecords(segment.data(), segmentSize, indexSize, keys, kept, keptDetail, &cache);
+  if (freshStatus != keptStatus || fresh != kept || freshDetail != keptDetail) std::abort();
   return 0;
 }

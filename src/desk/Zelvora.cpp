@@ -205,7 +205,10 @@ int CopyKeyedRecords(const std::string& key, int32_t size, std::string& out, int
   std::vector<int64_t> offsets;
   std::string detail;
   if (CopyPart(memory, 0, BoardHeadBytes(size, indexSize), area) != 0) return -1;
-  const BoardStatus status = FindBoardRecords(area.get(), size, indexSize, texts, offsets, detail);
+  // A worker parses an index once for as long as its bytes stay the same.
+  static CBoardIndexCache indexCache;
+  const BoardStatus status = FindBoardRecords(area.get(), size, indexSize, texts, offsets, detail,
+                                              CShmKeeper::Enabled() ? &indexCache : nullptr);
   if (status != BoardStatus::kOk) return ReportBoard(key, status, detail);
   if (offsets.empty()) return 0;
   const int32_t recordSize = ReadBoardHeader(area.get()).recordSize;

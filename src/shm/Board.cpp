@@ -38,8 +38,10 @@ bool AreaFits(int32_t size, int32_t indexSize) {
 // does. A member named twice counts with its last value.
 class CIndexReader {
  public:
-  explicit CIndexReader(const std::vector<std::string>& keys)
-      : keys_(keys), numbers_(keys.size(), -1) {}
+  // `all` not null: every member's number is kept there, for any key.
+  explicit CIndexReader(const std::vector<std::string>& keys,
+                        std::unordered_map<std::string, int64_t>* all = nullptr)
+      : keys_(keys), numbers_(keys.size(), -1), all_(all) {}
 
   bool set_null() { return true; }
   bool set_bool(bool) { return true; }
@@ -60,6 +62,7 @@ class CIndexReader {
   bool parse_object_item(picojson::input<Iter>& in, const std::string& key) {
     CNumber member;
     if (!picojson::_parse(member, in)) return false;
+    if (all_ != nullptr) (*all_)[key] = member.number;
     for (size_t i = 0; i < keys_.size(); ++i) {
       if (keys_[i] == key) numbers_[i] = member.number;
     }
@@ -90,6 +93,7 @@ class CIndexReader {
 
   const std::vector<std::string>& keys_;
   std::vector<int64_t> numbers_;
+  std::unordered_map<std::string, int64_t>* all_;
   picojson::null_parse_context skip_;
   bool isObject_ = false;
 };
@@ -212,9 +216,31 @@ BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSiz
   return BoardStatus::kOk;
 }
 
+const CBoardIndexCache::CEntry& CBoardIndexCache::Read(const char* area, int32_t indexSize) {
+  const size_t length = static_cast<size_t>(indexSize);
+  if (filled_ && entry_.bytes.size() == length &&
+      std::memcmp(entry_.bytes.data(), area, length) == 0) {
+    return entry_;
+  }
+  entry_ = CEntry();
+  filled_ = true;
+  const std::vector<std::string> none;
+  CIndexReader index(none, &entry_.numbers);
+  entry_.bytes.assign(area, length);
+  if (ParseJsonWith(index, entry_.bytes.data(), entry_.bytes.data() + length, entry_.detail) ==
+      nullptr) {
+    entry_.status = BoardStatus::kBadIndex;
+  } else if (!index.IsObject()) {
+    entry_.detail = "index is not a JSON object";
+    entry_.status = BoardStatus::kBroken;
+  }
+  if (entry_.status != BoardStatus::kOk) entry_.numbers.clear();
+  return entry_;
+}
+
 BoardStatus FindBoardRecords(const char* head, int32_t size, int32_t indexSize,
                              const std::vector<std::string>& keys, std::vector<int64_t>& offsets,
-                             std::string& detail) {
+                             std::string& detail, CBoardIndexCache* cache) {
   offsets.clear();
   if (keys.empty()) return BoardStatus::kOk;
   if (!AreaFits(size, indexSize)) {
@@ -225,6 +251,19 @@ BoardStatus FindBoardRecords(const char* head, int32_t size, int32_t indexSize,
   if (recordSize < 1) {
     detail = "record size " + std::to_string(recordSize);
     return BoardStatus::kBroken;
+  }
+  if (cache != nullptr) {
+    const CBoardIndexCache::CEntry& index = cache->Read(head + kBoardHeaderSize, indexSize);
+    if (index.status != BoardStatus::kOk) {
+      detail = index.detail;
+      return index.status;
+    }
+    for (const std::string& key : keys) {
+      const auto found = index.numbers.find(key);
+      offsets.push_back(BoardRecordOffset(size, indexSize, recordSize,
+                                          found != index.numbers.end() ? found->second : -1));
+    }
+    return BoardStatus::kOk;
   }
   MallocBuffer area = AllocateBuffer(static_cast<size_t>(indexSize) + 1);
   if (!area) return BoardStatus::kIndexMemory;

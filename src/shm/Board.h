@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 constexpr int32_t kBoardHeaderSize = 12;
@@ -124,12 +125,36 @@ int64_t BoardBytesNeeded(const char* header, int32_t size, int32_t indexSize);
 BoardStatus TakeBoardRecords(const char* segment, int32_t size, int32_t indexSize, std::string& out,
                              std::string& detail);
 
+// The record numbers of the last index area read, kept by its bytes: a
+// feeder rewrites the offer index only when its symbols change, so most of
+// a worker's requests find the bytes it has read already, and compare them
+// instead of parsing them. Holds one index at a time: its bytes (at most the
+// index area) and a number for each of its members.
+class CBoardIndexCache {
+ public:
+  struct CEntry {
+    std::string bytes;
+    BoardStatus status = BoardStatus::kOk;
+    std::string detail;                                // why the index could not be read
+    std::unordered_map<std::string, int64_t> numbers;  // -1: a member that names no record
+  };
+  // The entry for the `indexSize` bytes at `area`, read now unless they are
+  // the bytes read last. Throws std::bad_alloc when memory runs out.
+  const CEntry& Read(const char* area, int32_t indexSize);
+
+ private:
+  CEntry entry_;
+  bool filled_ = false;  // entry_ was read from some bytes
+};
+
 // Where the record of each key found in the index area starts (-1 for a key
 // that gets none), in the order of `keys`. `head` holds the header and, when
-// it fits the `size` bytes, the index area.
+// it fits the `size` bytes, the index area. With `cache`, the index is read
+// through it (the same result, the index parsed only when its bytes
+// changed); without, only for `keys`.
 BoardStatus FindBoardRecords(const char* head, int32_t size, int32_t indexSize,
                              const std::vector<std::string>& keys, std::vector<int64_t>& offsets,
-                             std::string& detail);
+                             std::string& detail, CBoardIndexCache* cache = nullptr);
 
 // Appends the record of each key found in the index area of the `size`-byte
 // segment copy, in the order of `keys` (a key given twice is answered twice);
