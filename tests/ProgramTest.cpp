@@ -91,7 +91,7 @@ const ProgramCase kCases[] = {
     {"nothing sent", {"CONTENT_LENGTH=10", "MAX_CONTENT_LENGTH=11"}, "", "{B}", "Request refused: body of 0 bytes where CONTENT_LENGTH announced 10\n"},
     {"a body that cannot be allocated", {"CONTENT_LENGTH=1500000000", "MAX_CONTENT_LENGTH=2000000000"}, "", "{B}", "filename[src/Main], line[90] malloc error. [12] Cannot allocate memory\n", {}, true},
     // Whatever else runs out of memory ends that request only, with the banner; a worker serves the next one.
-    {"a body whose text does not fit in memory", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=100000000"}, "<zelvora><method>getOrder</method><params><a>" + std::string(50 << 20, 'x') + "</a>", "{B}", "zelvora: request not served: std::bad_alloc\n", {}, true},
+    {"a body whose text does not fit in memory", {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=100000000"}, "<zelvora><method>getOrder</method><params><a>" + std::string(70 << 20, 'x') + "</a>", "{B}", "zelvora: request not served: std::bad_alloc\n", {}, true},
     {"the request after a failure is served", kLimit, kBars, kNoBars, "ShareMemory[pricebar.{T}" + kMissing, {}, true},
     {"reserved method", kLimit, kGetOrder, "{B}", ""},
     {"unknown method", kLimit, "<zelvora><method>noSuchMethod</method><params/></zelvora>", "{B}", ""},
