@@ -108,20 +108,31 @@ int UnlockBoard(const std::string& key, int64_t heldMillis, FILE* out, FILE* err
   const long long held = static_cast<long long>(heldMillis);
   const int seen = ValueAbove(semaphore, 0, heldMillis);
   if (seen != 0) {
-    std::fprintf(err, "zelvora-board: board %s is not stuck: its lock was free (value %d) within %lld ms; nothing changed\n", key.c_str(), seen, held);
+    std::fprintf(err,
+                 "zelvora-board: board %s is not stuck: its lock was free (value %d) within %lld "
+                 "ms; nothing changed\n",
+                 key.c_str(), seen, held);
     return 1;
   }
   if (semaphore.Value() != 0 || semaphore.Unlock() != 0) {
-    std::fprintf(err, "zelvora-board: board %s: its lock came free as this was to release it; nothing changed\n", key.c_str());
+    std::fprintf(
+        err,
+        "zelvora-board: board %s: its lock came free as this was to release it; nothing changed\n",
+        key.c_str());
     return 1;
   }
   // A holder that was slow, not dead, lets go in its turn: the one release
   // too many is taken back before it lets two holders in at once for good.
   const int after = ValueAbove(semaphore, 1, heldMillis);
   if (after > 1 && semaphore.TryLock()) {
-    std::fprintf(err, "zelvora-board: board %s: its holder let go within %lld ms of the release (value %d): the release is taken back\n", key.c_str(), held, after);
+    std::fprintf(err,
+                 "zelvora-board: board %s: its holder let go within %lld ms of the release (value "
+                 "%d): the release is taken back\n",
+                 key.c_str(), held, after);
     return 1;
   }
-  std::fprintf(out, "board %s unlocked: its lock stayed taken (value 0) for all of %lld ms; released once\n", key.c_str(), held);
+  std::fprintf(
+      out, "board %s unlocked: its lock stayed taken (value 0) for all of %lld ms; released once\n",
+      key.c_str(), held);
   return 0;
 }

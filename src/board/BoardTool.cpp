@@ -282,15 +282,19 @@ int SetOwnership(CShareMemory& memory, FILE* err) {
   uid_t owner = 0;
   const int owned = BoardOwner(owner);
   if (owned < 0) {
-    std::fprintf(err, "zelvora-board: SHM_OWNER %s names no user\n", Printable(std::getenv("SHM_OWNER")).c_str());
+    std::fprintf(err, "zelvora-board: SHM_OWNER %s names no user\n",
+                 Printable(std::getenv("SHM_OWNER")).c_str());
     return 1;
   }
   if (owned > 0 && owner != geteuid()) {
-    std::fprintf(err, "zelvora-board: SHM_OWNER is uid %u, not this user (uid %u): readers would refuse what this writes\n",
+    std::fprintf(err,
+                 "zelvora-board: SHM_OWNER is uid %u, not this user (uid %u): readers would refuse "
+                 "what this writes\n",
                  static_cast<unsigned>(owner), static_cast<unsigned>(geteuid()));
     return 1;
   }
-  memory.SetCreation(owned > 0 ? 0640 : 0660, 0660, group != nullptr ? group->gr_gid : static_cast<gid_t>(-1));
+  memory.SetCreation(owned > 0 ? 0640 : 0660, 0660,
+                     group != nullptr ? group->gr_gid : static_cast<gid_t>(-1));
   if (owned > 0) memory.RequireOwner(owner);
   return 0;
 }
@@ -309,11 +313,14 @@ int Write(Options& options, const Io& io) {
   if (SetOwnership(memory, io.err) != 0) return 1;
   const int opened = memory.Open(options.key, options.size, false, false);
   if (!memory.Reclaimed().empty()) {
-    std::fprintf(io.err, "zelvora-board: board %s: removed %s\n", options.key.c_str(), memory.Reclaimed().c_str());
+    std::fprintf(io.err, "zelvora-board: board %s: removed %s\n", options.key.c_str(),
+                 memory.Reclaimed().c_str());
   }
   if (!memory.Refusal().empty()) {
-    std::fprintf(io.err, "zelvora-board: board %s not written: %s (root can remove it: zelvora-board remove %s)\n", options.key.c_str(),
-                 memory.Refusal().c_str(), options.key.c_str());
+    std::fprintf(
+        io.err,
+        "zelvora-board: board %s not written: %s (root can remove it: zelvora-board remove %s)\n",
+        options.key.c_str(), memory.Refusal().c_str(), options.key.c_str());
     return 1;
   }
   if (opened != 0 || !memory.IsMapped()) {

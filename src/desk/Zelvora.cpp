@@ -64,7 +64,8 @@ bool LockBoard(const std::string& key, CShareMemory& memory, int64_t& waitLeft) 
 // and takes its lock (LockBoard). 0 with the lock held and the board known
 // to be at least `size` bytes, or -1 with the reason on standard error
 // (the key's control bytes escaped).
-int OpenLockedBoard(const std::string& key, int32_t size, const uid_t* owner, CShareMemory& memory, int64_t& waitLeft) {
+int OpenLockedBoard(const std::string& key, int32_t size, const uid_t* owner, CShareMemory& memory,
+                    int64_t& waitLeft) {
   const auto shown = [&key] { return Printable(key); };  // only for a diagnostic
   if (owner != nullptr) memory.RequireOwner(*owner);
   // A worker keeps its maps for the next request; a CGI process reads once.
@@ -164,7 +165,8 @@ int CopyBoardRecords(const std::string& key, int32_t size, std::string& out, int
 
 // ReadBoardByKeys's work: the index, then the records it names, all under the lock.
 int CopyKeyedRecords(const std::string& key, int32_t size, std::string& out, int32_t indexSize,
-                     const std::vector<const CMarkupNode*>& keys, const uid_t* owner, int64_t& waitLeft) {
+                     const std::vector<const CMarkupNode*>& keys, const uid_t* owner,
+                     int64_t& waitLeft) {
   std::vector<std::string> texts;
   texts.reserve(keys.size());
   for (const CMarkupNode* node : keys) texts.push_back(node->text);
@@ -266,7 +268,8 @@ bool CDeskService::MayReadBoard(const std::string& key) {
   if (failedBoards_.count(key) != 0) return false;
   if (owned_ == kOwnerUnknown) owned_ = BoardOwner(owner_);
   if (owned_ >= 0) return true;
-  std::fprintf(stderr, "ShareMemory[%s] refused: SHM_OWNER names no user\n", Printable(key).c_str());
+  std::fprintf(stderr, "ShareMemory[%s] refused: SHM_OWNER names no user\n",
+               Printable(key).c_str());
   failedBoards_.insert(key);
   return false;
 }
@@ -274,7 +277,8 @@ bool CDeskService::MayReadBoard(const std::string& key) {
 int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,
                             int32_t indexSize) {
   if (!MayReadBoard(key)) return -1;
-  const int result = CopyBoardRecords(key, size, out, indexSize, owned_ > 0 ? &owner_ : nullptr, lockWaitLeft_);
+  const int result =
+      CopyBoardRecords(key, size, out, indexSize, owned_ > 0 ? &owner_ : nullptr, lockWaitLeft_);
   if (result != 0) failedBoards_.insert(key);
   return result;
 }
@@ -282,7 +286,8 @@ int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& o
 int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::string& out,
                                   int32_t indexSize, const std::vector<const CMarkupNode*>& keys) {
   if (!MayReadBoard(key)) return -1;
-  const int result = CopyKeyedRecords(key, size, out, indexSize, keys, owned_ > 0 ? &owner_ : nullptr, lockWaitLeft_);
+  const int result = CopyKeyedRecords(key, size, out, indexSize, keys,
+                                      owned_ > 0 ? &owner_ : nullptr, lockWaitLeft_);
   if (result != 0) failedBoards_.insert(key);
   return result;
 }

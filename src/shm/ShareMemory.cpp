@@ -93,8 +93,11 @@ int64_t CShareMemory::LockWaitMillis() { return SettingValue(kShmLockMs); }
 std::string CShareMemory::SemaphorePath(const std::string& key) { return "/dev/shm/sem." + key; }
 
 bool CShareMemory::Accept(const struct stat& status, const char* what, mode_t forbidden) {
-  if (!ownerRequired_ || (status.st_uid == owner_ && (status.st_mode & forbidden) == 0)) return true;
-  refusal_ = std::string(what) + (status.st_uid != owner_ ? " owned by uid " + std::to_string(status.st_uid) + ", not " + std::to_string(owner_)
+  if (!ownerRequired_ || (status.st_uid == owner_ && (status.st_mode & forbidden) == 0))
+    return true;
+  refusal_ = std::string(what) + (status.st_uid != owner_
+                                      ? " owned by uid " + std::to_string(status.st_uid) +
+                                            ", not " + std::to_string(owner_)
                                   : (status.st_mode & S_IWOTH) != 0 ? " writable by others"
                                                                     : " writable by its group");
   errno = EACCES;
@@ -119,7 +122,8 @@ int CShareMemory::Open(const std::string& key, int64_t size, bool readOnly, bool
       descriptor_ = shm_open(name_.c_str(), O_RDWR, 0);
       return descriptor_ >= 0 ? 0 : -1;
     };
-    if ((ownerRequired_ ? OpenOwn("segment", name_, path, createMode_, shm_unlink, open, [this] { return OpenOrCreateSegment(true); })
+    if ((ownerRequired_ ? OpenOwn("segment", name_, path, createMode_, shm_unlink, open,
+                                  [this] { return OpenOrCreateSegment(true); })
                         : OpenOrCreateSegment(false)) != 0) {
       failed_ = Part::kSegment;
       return -1;
@@ -141,7 +145,8 @@ int CShareMemory::OpenOrCreateSegment(bool exclusive) {
   umask(saved);
   created_ = 1;
   if (descriptor_ >= 0 && ftruncate(descriptor_, static_cast<off_t>(length_)) == 0 &&
-      (createGroup_ == static_cast<gid_t>(-1) || fchown(descriptor_, static_cast<uid_t>(-1), createGroup_) == 0)) {
+      (createGroup_ == static_cast<gid_t>(-1) ||
+       fchown(descriptor_, static_cast<uid_t>(-1), createGroup_) == 0)) {
     return 0;
   }
   const int error = errno;
@@ -152,8 +157,9 @@ int CShareMemory::OpenOrCreateSegment(bool exclusive) {
   return -1;
 }
 
-int CShareMemory::OpenOwn(const char* what, const std::string& name, const std::string& path, mode_t mode, int (*remove)(const char*),
-                          const std::function<int()>& open, const std::function<int()>& create) {
+int CShareMemory::OpenOwn(const char* what, const std::string& name, const std::string& path,
+                          mode_t mode, int (*remove)(const char*), const std::function<int()>& open,
+                          const std::function<int()>& create) {
   for (int tries = 0; tries < 3; ++tries) {
     struct stat status;
     if (stat(path.c_str(), &status) != 0) {
@@ -164,11 +170,14 @@ int CShareMemory::OpenOwn(const char* what, const std::string& name, const std::
     }
     // This user's file stays this user's: in the sticky /dev/shm no one
     // else can replace it between the look and the opening.
-    if (status.st_uid == owner_) return (status.st_mode & 0777 & ~mode) == 0 || chmod(path.c_str(), mode) == 0 ? open() : -1;
+    if (status.st_uid == owner_)
+      return (status.st_mode & 0777 & ~mode) == 0 || chmod(path.c_str(), mode) == 0 ? open() : -1;
     if (remove(name.c_str()) == 0) {
-      reclaimed_ += std::string(reclaimed_.empty() ? "" : ", ") + "the " + what + " uid " + std::to_string(status.st_uid) + " had made";
+      reclaimed_ += std::string(reclaimed_.empty() ? "" : ", ") + "the " + what + " uid " +
+                    std::to_string(status.st_uid) + " had made";
     } else if (errno != ENOENT) {
-      refusal_ = std::string(what) + " owned by uid " + std::to_string(status.st_uid) + ", which this user (uid " + std::to_string(owner_) +
+      refusal_ = std::string(what) + " owned by uid " + std::to_string(status.st_uid) +
+                 ", which this user (uid " + std::to_string(owner_) +
                  ") may not remove: " + std::strerror(errno);
       errno = EACCES;
       return -1;
@@ -182,7 +191,8 @@ int CShareMemory::OpenOwn(const char* what, const std::string& name, const std::
 int CShareMemory::OpenForReading(const std::string& key) {
   struct stat status;
   descriptor_ = shm_open(name_.c_str(), O_RDONLY, 0);
-  if (descriptor_ < 0 || (ownerRequired_ && (fstat(descriptor_, &status) != 0 || !Accept(status, "segment", S_IWGRP | S_IWOTH)))) {
+  if (descriptor_ < 0 || (ownerRequired_ && (fstat(descriptor_, &status) != 0 ||
+                                             !Accept(status, "segment", S_IWGRP | S_IWOTH)))) {
     const int error = errno;
     // A board removed for good is not kept mapped for a reader that keeps maps.
     if (descriptor_ < 0 && error == ENOENT && CShmKeeper::Enabled()) {
@@ -197,7 +207,8 @@ int CShareMemory::OpenForReading(const std::string& key) {
   }
   // The sticky /dev/shm keeps another user from replacing a semaphore file
   // between this look at it and its opening.
-  if ((ownerRequired_ && (stat(SemaphorePath(key).c_str(), &status) != 0 || !Accept(status, "semaphore", S_IWOTH))) ||
+  if ((ownerRequired_ &&
+       (stat(SemaphorePath(key).c_str(), &status) != 0 || !Accept(status, "semaphore", S_IWOTH))) ||
       semaphore_.Open(key, kOpenTimeoutMillis, 0) != 0) {
     const int error = errno;
     if (error == ENOENT && CShmKeeper::Enabled()) CShmKeeper::ForgetSemaphore(key);
@@ -213,8 +224,11 @@ int CShareMemory::OpenForReading(const std::string& key) {
 
 int CShareMemory::OpenForWriting(const std::string& key) {
   const std::string path = SemaphorePath(key);
-  if ((ownerRequired_ ? OpenOwn("semaphore", key, path, semaphoreMode_, sem_unlink, [this, &key] { return semaphore_.Open(key, kOpenTimeoutMillis, 0); },
-                                [this, &key] { return semaphore_.Create(key, kOpenTimeoutMillis, semaphoreMode_); })
+  const auto open = [this, &key] { return semaphore_.Open(key, kOpenTimeoutMillis, 0); };
+  const auto create = [this, &key] {
+    return semaphore_.Create(key, kOpenTimeoutMillis, semaphoreMode_);
+  };
+  if ((ownerRequired_ ? OpenOwn("semaphore", key, path, semaphoreMode_, sem_unlink, open, create)
                       : semaphore_.Open(key, kOpenTimeoutMillis, semaphoreMode_)) != 0) {
     failed_ = Part::kSemaphore;
     return -1;
