@@ -44,12 +44,18 @@ const char kUsage[] =
     "remove removes the object and its semaphore.\n"
     "status shows each board's segment (size, mode, owner, last change), header and\n"
     "       semaphore (value, mode, owner); every board in /dev/shm without KEYs.\n"
-    "unlock releases a lock that a writer which died left held: only when the lock\n"
-    "       stays taken for MS milliseconds (default 5000) while this waits for it.\n"
+    "unlock releases a lock that a writer which died left held: only when its value\n"
+    "       stays 0 at every look, one a millisecond, for MS milliseconds (default\n"
+    "       5000); then watches as long again, and takes the release back when a\n"
+    "       holder that was alive lets go too (the value reaches 2).\n"
     "\n"
     "write and dump wait at most SHM_LOCK_MS milliseconds (default 1000) for the\n"
-    "lock. write creates a board with mode 0660 and, when SHM_GROUP names one, that\n"
-    "group: the group the feeder and the web server's user share.\n";
+    "lock, and hold off Ctrl-C and SIGTERM until they let it go. write creates a\n"
+    "board with mode 0660 and, when SHM_GROUP names one, that group: the group the\n"
+    "feeder and the web server's user share. With SHM_OWNER (the feeder's user) it\n"
+    "runs only as that user, creates segments 0640, and never writes into another\n"
+    "user's segment or semaphore: it removes one (as root or with CAP_FOWNER) and\n"
+    "makes its own, or refuses.\n";
 
 struct Options {
   std::string command;
