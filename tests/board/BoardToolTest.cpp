@@ -159,8 +159,10 @@ std::string As(uid_t uid, const std::vector<gid_t>& gids, const std::function<in
 TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to make users of its own";
   const LocalUser neighbour("zelvora-nb-" + std::to_string(getpid())), feeder("zelvora-fd-" + std::to_string(getpid()));
-  const struct passwd* web = getpwnam("www-data");
-  ASSERT_TRUE(neighbour.uid != 0 && feeder.uid != 0 && web != nullptr);
+  const struct passwd* www = getpwnam("www-data");
+  ASSERT_TRUE(neighbour.uid != 0 && feeder.uid != 0 && www != nullptr);
+  const uid_t web = www->pw_uid;
+  const gid_t webGroup = www->pw_gid;
   const std::string keys[] = {UniqueKey("account"), UniqueKey("account")};
   const auto semaphore = [](int flags) { return [flags](const std::string& key) { return sem_open(key.c_str(), flags, 0666, 1) == SEM_FAILED ? -1 : 0; }; };
   static const char kImage[] = "     1    40{\"AccountID\":\"x\",\"By\":\"another\"}";  // another's record
@@ -171,7 +173,7 @@ TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
     };
   };
   const std::string missing = "ShareMemory[{K}] open failed.\n[2] No such file or directory\n", served = "(the feeder's record)";
-  const std::string notRemovable = " owned by uid {N}, which this user (uid {F}) may not remove: Permission denied (root can remove it: zelvora-board remove {K})\n";
+  const std::string notRemovable = ", which this user (uid {F}) may not remove: Permission denied (root can remove it: zelvora-board remove {K})\n";
   const struct {
     const char* what;
     char who;  // N the neighbour, W the web server's user, F the feeder, C the feeder with CAP_FOWNER
@@ -181,27 +183,27 @@ TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
     std::string read;                            // what the web server's user then reads
   } steps[] = {
       {"a neighbour makes a board's semaphore before the feeder", 'N', 0, semaphore(O_CREAT | O_EXCL), "Success", missing},
-      {"the feeder writes nothing under it", 'F', 0, nullptr, "1 zelvora-board: board {K} not written: semaphore" + notRemovable, missing},
+      {"the feeder writes nothing under it", 'F', 0, nullptr, "1 zelvora-board: board {K} not written: semaphore owned by uid {N}" + notRemovable, missing},
       {"a feeder that may remove it makes its own", 'C', 0, nullptr, "0 zelvora-board: board {K}: removed the semaphore uid {N} had made\n", served},
       {"a neighbour cannot open its lock to raise, take or zero it", 'N', 0, semaphore(0), "Permission denied", served},
       {"nor write its segment", 'N', 0, segment(O_RDWR), "Permission denied", served},
       {"nor remove its semaphore to make its own", 'N', 0, [](const std::string& key) { return sem_unlink(key.c_str()); }, "Permission denied", served},
       {"a web application cannot write a board", 'W', 0, segment(O_RDWR), "Permission denied", served},
-      {"a web application makes a board's segment before the feeder", 'W', 1, segment(O_RDWR | O_CREAT | O_EXCL), "Success", "ShareMemory[{K}] refused: segment owned by uid 33, not {F} (SHM_OWNER)\n"},
-      {"the feeder writes nothing into it", 'F', 1, nullptr, "1 zelvora-board: board {K} not written: segment" + notRemovable, "ShareMemory[{K}] refused: segment owned by uid 33, not {F} (SHM_OWNER)\n"},
-      {"a feeder that may remove it makes its own", 'C', 1, nullptr, "0 zelvora-board: board {K}: removed the segment uid 33 had made\n", served},
+      {"a web application makes a board's segment before the feeder", 'W', 1, segment(O_RDWR | O_CREAT | O_EXCL), "Success", "ShareMemory[{K}] refused: segment owned by uid {W}, not {F} (SHM_OWNER)\n"},
+      {"the feeder writes nothing into it", 'F', 1, nullptr, "1 zelvora-board: board {K} not written: segment owned by uid {W}" + notRemovable, "ShareMemory[{K}] refused: segment owned by uid {W}, not {F} (SHM_OWNER)\n"},
+      {"a feeder that may remove it makes its own", 'C', 1, nullptr, "0 zelvora-board: board {K}: removed the segment uid {W} had made\n", served},
   };
   for (const auto& step : steps) {
     const std::string key = keys[step.board], id = key.substr(8), feederId = std::to_string(feeder.uid);
     const auto filled = [&](std::string text) {
-      for (const auto& [name, value] : {std::pair<std::string, std::string>{"{K}", key}, {"{N}", std::to_string(step.who == 'W' || step.board == 1 ? 33 : neighbour.uid)}, {"{F}", feederId}}) {
+      for (const auto& [name, value] : {std::pair<std::string, std::string>{"{K}", key}, {"{N}", std::to_string(neighbour.uid)}, {"{W}", std::to_string(web)}, {"{F}", feederId}}) {
         for (auto at = text.find(name); at != std::string::npos; at = text.find(name)) text.replace(at, 3, value);
       }
       return text;
     };
     std::string got;
     if (step.act) {
-      got = step.who == 'N' ? As(neighbour.uid, {neighbour.gid}, [&] { return step.act(key); }) : As(web->pw_uid, {web->pw_gid, feeder.gid}, [&] { return step.act(key); });
+      got = step.who == 'N' ? As(neighbour.uid, {neighbour.gid}, [&] { return step.act(key); }) : As(web, {webGroup, feeder.gid}, [&] { return step.act(key); });
     } else {
       Lines as = {"--reuid=" + feederId, "--regid=" + feederId, "--init-groups"};
       if (step.who == 'C') as.insert(as.end(), {"--inh-caps=+fowner", "--ambient-caps=+fowner"});
@@ -211,7 +213,7 @@ TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
     }
     EXPECT_EQ(got, filled(step.want)) << step.what;
     const std::string body = "<zelvora><method>getAccount</method><params><accountid>" + id + "</accountid></params></zelvora>";
-    const ProcessResult read = RunProcess({"/usr/bin/setpriv", {"--reuid=33", "--regid=33", "--groups=" + std::to_string(feeder.gid), ZELVORA_CGI},
+    const ProcessResult read = RunProcess({"/usr/bin/setpriv", {"--reuid=" + std::to_string(web), "--regid=www-data", "--groups=" + std::to_string(feeder.gid), ZELVORA_CGI},
                                            {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536", "SHM_OWNER=" + feeder.name}, body});
     EXPECT_EQ(read.out.find("\"By\":\"feeder\"") != std::string::npos ? served : read.err, filled(step.read)) << step.what << ": " << read.out;
   }
