@@ -4,8 +4,9 @@
 // For key K the object is "shm." + K and the semaphore K, both handed to
 // the system unchanged (no leading "/"). The object owns its descriptor,
 // mapping and semaphore handle from Open until destruction, which unmaps,
-// closes and closes the semaphore; nothing is ever removed from the system
-// here (see Unlink). Not copyable; one request or one tool run long.
+// closes and closes the semaphore; nothing of this user's is ever removed
+// from the system here (see Unlink). Not copyable; one request or one tool
+// run long.
 //
 // Every access checks its range against the mapped length and against the
 // object's current size (taken under the lock when the lock is asked for),
@@ -19,7 +20,8 @@
 // semaphore, and never creates either. Keys that cannot name a board are
 // refused before any system call. With RequireOwner a reader also refuses
 // a segment or semaphore that another user owns or that others may write,
-// and a writer writes only into objects of its own.
+// and a writer writes only into objects of its own, removing another
+// user's where the system lets it.
 #ifndef ZELVORA_SHM_SHAREMEMORY_H_
 #define ZELVORA_SHM_SHAREMEMORY_H_
 
