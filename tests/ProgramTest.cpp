@@ -112,7 +112,9 @@ const ProgramCase kCases[] = {
     // Boards that cannot be read, each with its reason.
     {"a board of the owner named", Limit("SHM_OWNER={U}"), Account("A"), "[{\"status\":0, \"data\":{\"AccountID\":\"{T}A\"}}]", ""},
     {"a board anyone may write", Limit("SHM_OWNER={U}"), Account("W"), Unread("W"), "ShareMemory[account.{T}W] refused: segment writable by others (SHM_OWNER)\n"},
+    {"a board its group may write", Limit("SHM_OWNER={U}"), Account("Q"), Unread("Q"), "ShareMemory[account.{T}Q] refused: segment writable by its group (SHM_OWNER)\n"},
     {"a board of another owner", Limit("SHM_OWNER={V}"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: segment owned by uid {U}, not {V} (SHM_OWNER)\n"},
+    {"a board whose semaphore another user owns", Limit("SHM_OWNER={U}"), Account("O"), Unread("O"), "ShareMemory[account.{T}O] refused: semaphore owned by uid {V}, not {U} (SHM_OWNER)\n"},
     {"an owner that is no user", Limit("SHM_OWNER=no-such-user"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: SHM_OWNER names no user\n"},
     {"the largest uid", Limit("SHM_OWNER=4294967294"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: segment owned by uid {U}, not 4294967294 (SHM_OWNER)\n"},
     {"uid -1 is no uid", Limit("SHM_OWNER=4294967295"), Account("A"), Unread("A"), "ShareMemory[account.{T}A] refused: SHM_OWNER names no user\n"},
@@ -192,10 +194,11 @@ class Program : public ::testing::Test {
     CShareMemory open;  // made as the desk's feeders make boards: anyone may write it
     ASSERT_EQ(open.Open(account_ + "W", 1812, false, false), 0);
     ASSERT_EQ(WriteBoard("pricebar." + tag_ + "P1", BoardImage(172812, "     1    40", 0, "", 40, {"{\"x\":\"%d %s %n 100%\"}"})), 0);
-    for (const char* suffix : {"A", "H", "G", "S", "R", "W"}) ASSERT_EQ(WriteBoard(account_ + suffix, BoardImage(1812, "     1    60", 0, "", 60, {"{\"AccountID\":\"" + tag_ + "A\"}"})), 0);
+    for (const char* suffix : {"A", "H", "G", "S", "R", "W", "O", "Q"}) ASSERT_EQ(WriteBoard(account_ + suffix, BoardImage(1812, "     1    60", 0, "", 60, {"{\"AccountID\":\"" + tag_ + "A\"}"})), 0);
     ASSERT_EQ(WriteBoard(account_ + "B", BoardImage(1812, "    19   100", 0, "", 100, {"{}"})), 0);
     ASSERT_EQ(WriteBoard(account_ + "J", BoardImage(1812, "     4   100", 0, "", 100, {"{\"AccountID\":\"" + tag_ + "\",\"n\":{\"a\":1}}\t\n", "", "{\"AccountID\":\"" + tag_ + "J\"", "{\"AccountID\":\"" + tag_ + "J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}"})), 0);
     ASSERT_EQ(sem_unlink((account_ + "S").c_str()) + truncate(("/dev/shm/shm." + account_ + "R").c_str(), 600), 0);
+    ASSERT_EQ(chmod(("/dev/shm/shm." + account_ + "Q").c_str(), 0660) + chown(CShareMemory::SemaphorePath(account_ + "O").c_str(), geteuid() + 10, -1), 0);
     for (int i = 0; i < 2; ++i) ASSERT_EQ(held_[i].Open(account_ + "HG"[i], 1812, false, false) + held_[i].Lock(), 0);  // as by a writer that died holding it
   }
   void TearDown() override {

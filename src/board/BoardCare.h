@@ -15,9 +15,12 @@
 // has a segment, 1 otherwise.
 int ShowBoardStatus(const std::vector<std::string>& keys, FILE* out, FILE* err);
 
-// Releases the semaphore of `key` once, but only when it stays taken for
-// `heldMillis` while this waits for it (a live writer lets go far sooner).
-// 0 when released; 1 when it was free or could not be opened.
+// Releases the semaphore of `key` once, but only when it stayed taken
+// (value 0) at every look, one a millisecond, for `heldMillis` (a live
+// writer lets go far sooner); then watches as long again, and takes the
+// release back when the value rises above 1 (the holder was alive after
+// all). Never raises a value above 1 for good. Says what it saw: 0 when
+// released; 1 when it was free, taken back or could not be opened.
 int UnlockBoard(const std::string& key, int64_t heldMillis, FILE* out, FILE* err);
 
 #endif  // ZELVORA_BOARD_BOARDCARE_H_

@@ -1,7 +1,10 @@
 #include "board/BoardTool.h"
 
 #include <grp.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,8 +13,10 @@
 
 #include "board/BoardCare.h"
 #include "shm/Board.h"
+#include "shm/BoardOwner.h"
 #include "shm/ShareMemory.h"
 #include "util/Json.h"
+#include "util/StringUtil.h"
 
 namespace {
 
@@ -39,12 +44,18 @@ const char kUsage[] =
     "remove removes the object and its semaphore.\n"
     "status shows each board's segment (size, mode, owner, last change), header and\n"
     "       semaphore (value, mode, owner); every board in /dev/shm without KEYs.\n"
-    "unlock releases a lock that a writer which died left held: only when the lock\n"
-    "       stays taken for MS milliseconds (default 5000) while this waits for it.\n"
+    "unlock releases a lock that a writer which died left held: only when its value\n"
+    "       stays 0 at every look, one a millisecond, for MS milliseconds (default\n"
+    "       5000); then watches as long again, and takes the release back when a\n"
+    "       holder that was alive lets go too (the value reaches 2).\n"
     "\n"
     "write and dump wait at most SHM_LOCK_MS milliseconds (default 1000) for the\n"
-    "lock. write creates a board with mode 0660 and, when SHM_GROUP names one, that\n"
-    "group: the group the feeder and the web server's user share.\n";
+    "lock, and hold off Ctrl-C and SIGTERM until they let it go. write creates a\n"
+    "board with mode 0660 and, when SHM_GROUP names one, that group: the group the\n"
+    "feeder and the web server's user share. With SHM_OWNER (the feeder's user) it\n"
+    "runs only as that user, creates segments 0640, and never writes into another\n"
+    "user's segment or semaphore: it removes one (as root or with CAP_FOWNER) and\n"
+    "makes its own, or refuses.\n";
 
 struct Options {
   std::string command;
@@ -220,15 +231,78 @@ int BuildImage(const Options& options, const std::vector<std::string>& records,
   return 0;
 }
 
-// Takes the board's lock, waiting as long as readers do; 0, or 1 with the
-// reason written.
-int TakeLock(CShareMemory& memory, const std::string& key, FILE* err) {
-  const int64_t wait = CShareMemory::LockWaitMillis();
-  memory.SetTimeout(wait);
-  if (memory.TimedLock()) return 0;
+// Holds off the signals that end the tool from construction to
+// destruction, which lets one that came meanwhile through: an operator's
+// Ctrl-C never leaves a board locked.
+class CHeldSignals {
+ public:
+  CHeldSignals() {
+    sigemptyset(&held_);
+    for (const int number : kHeld) sigaddset(&held_, number);
+    sigprocmask(SIG_BLOCK, &held_, &saved_);
+  }
+  ~CHeldSignals() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  CHeldSignals(const CHeldSignals&) = delete;
+  CHeldSignals& operator=(const CHeldSignals&) = delete;
+
+  bool Pending() const {
+    sigset_t pending;
+    sigpending(&pending);
+    for (const int number : kHeld) {
+      if (sigismember(&pending, number) == 1) return true;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr int kHeld[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  sigset_t held_, saved_;
+};
+
+// Takes the board's lock, waiting as long as readers do, in short waits so
+// that a signal held off meanwhile ends the wait; 0, or 1 with the reason
+// written (none for a signal, which ends the tool once let through).
+int TakeLock(CShareMemory& memory, const std::string& key, const CHeldSignals& signals, FILE* err) {
+  const int64_t wait = CShareMemory::LockWaitMillis(), end = CSemaphore::NowMillis() + wait;
+  for (int64_t left = wait; left > 0 && !signals.Pending(); left = end - CSemaphore::NowMillis()) {
+    memory.SetTimeout(std::min<int64_t>(left, 50));
+    if (memory.TimedLock()) return 0;
+  }
+  if (signals.Pending()) return 1;
   std::fprintf(err, "zelvora-board: board %s is locked: held for more than %lld ms (see zelvora-board unlock)\n", key.c_str(),
                static_cast<long long>(wait));
   return 1;
+}
+
+// The writer's creation modes and owner check from SHM_GROUP and SHM_OWNER;
+// 0, or 1 with the reason written. With SHM_OWNER the board is its
+// feeder's alone: a segment no one else may write, nothing of another
+// user's written into.
+int SetOwnership(CShareMemory& memory, FILE* err) {
+  const char* groupName = std::getenv("SHM_GROUP");
+  const struct group* group = groupName != nullptr ? getgrnam(groupName) : nullptr;
+  if (groupName != nullptr && group == nullptr) {
+    std::fprintf(err, "zelvora-board: SHM_GROUP %s names no group\n", Printable(groupName).c_str());
+    return 1;
+  }
+  uid_t owner = 0;
+  const int owned = BoardOwner(owner);
+  if (owned < 0) {
+    std::fprintf(err, "zelvora-board: SHM_OWNER %s names no user\n",
+                 Printable(std::getenv("SHM_OWNER")).c_str());
+    return 1;
+  }
+  if (owned > 0 && owner != geteuid()) {
+    std::fprintf(err,
+                 "zelvora-board: SHM_OWNER is uid %u, not this user (uid %u): readers would refuse "
+                 "what this writes\n",
+                 static_cast<unsigned>(owner), static_cast<unsigned>(geteuid()));
+    return 1;
+  }
+  memory.SetCreation(owned > 0 ? 0640 : 0660, 0660,
+                     group != nullptr ? group->gr_gid : static_cast<gid_t>(-1));
+  if (owned > 0) memory.RequireOwner(owner);
+  return 0;
 }
 
 int Write(Options& options, const Io& io) {
@@ -242,18 +316,26 @@ int Write(Options& options, const Io& io) {
   if (BuildImage(options, records, index, image, io.err) != 0) return 1;
 
   CShareMemory memory;
-  const struct group* group = std::getenv("SHM_GROUP") != nullptr ? getgrnam(std::getenv("SHM_GROUP")) : nullptr;
-  if (std::getenv("SHM_GROUP") != nullptr && group == nullptr) {
-    std::fprintf(io.err, "zelvora-board: SHM_GROUP %s names no group\n", std::getenv("SHM_GROUP"));
+  if (SetOwnership(memory, io.err) != 0) return 1;
+  const int opened = memory.Open(options.key, options.size, false, false);
+  if (!memory.Reclaimed().empty()) {
+    std::fprintf(io.err, "zelvora-board: board %s: removed %s\n", options.key.c_str(),
+                 memory.Reclaimed().c_str());
+  }
+  if (!memory.Refusal().empty()) {
+    std::fprintf(
+        io.err,
+        "zelvora-board: board %s not written: %s (root can remove it: zelvora-board remove %s)\n",
+        options.key.c_str(), memory.Refusal().c_str(), options.key.c_str());
     return 1;
   }
-  memory.SetCreation(0660, group != nullptr ? group->gr_gid : static_cast<gid_t>(-1));
-  if (memory.Open(options.key, options.size, false, false) != 0 || !memory.IsMapped()) {
+  if (opened != 0 || !memory.IsMapped()) {
     std::fprintf(io.err, "zelvora-board: cannot open board %s: %s\n", options.key.c_str(),
                  std::strerror(errno));
     return 1;
   }
-  if (TakeLock(memory, options.key, io.err) != 0) return 1;
+  const CHeldSignals signals;
+  if (TakeLock(memory, options.key, signals, io.err) != 0) return 1;
   const int64_t size = options.size;
   const bool written = (static_cast<int64_t>(memory.Available()) >= size || memory.Resize(size, false) == 0) &&
                        memory.Write(0, image.data(), size, false) == 0;
@@ -280,7 +362,8 @@ int Dump(Options& options, const Io& io) {
                  std::strerror(errno));
     return 1;
   }
-  if (TakeLock(memory, options.key, io.err) != 0) return 1;
+  const CHeldSignals signals;
+  if (TakeLock(memory, options.key, signals, io.err) != 0) return 1;
   const int read = memory.Read(0, &copy[0], size, false);
   const int error = errno;
   memory.Unlock();

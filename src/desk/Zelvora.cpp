@@ -1,6 +1,5 @@
 #include "desk/Zelvora.h"
 
-#include <pwd.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <cstring>
 
 #include "shm/Board.h"
+#include "shm/BoardOwner.h"
 #include "shm/ShareMemory.h"
 #include "shm/ShmKeeper.h"
 #include "util/MallocBuffer.h"
@@ -30,29 +30,6 @@ const int kLineRecordMalloc = 92;
 const int kLineIndexMalloc = 104;
 const int kLineIndexParse = 115;
 
-// Who feeds the boards (SHM_OWNER, a user name or uid): 1 with `uid` set,
-// 0 when unset, -1 when it names no user.
-int BoardOwner(uid_t& uid) {
-  const char* text = std::getenv("SHM_OWNER");
-  if (text == nullptr || *text == '\0') return 0;
-  char* end = nullptr;
-  const unsigned long long number = std::strtoull(text, &end, 10);
-  if (*end == '\0' && number <= static_cast<uid_t>(-2)) {
-    uid = static_cast<uid_t>(number);
-    return 1;
-  }
-  const struct passwd* user = getpwnam(text);
-  if (user == nullptr) return -1;
-  uid = user->pw_uid;
-  return 1;
-}
-
-int64_t MonotonicMillis() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 // Takes the lock of an open board, waiting at most
 // CShareMemory::LockWaitMillis and never longer than `waitLeft`, which
 // loses the time waited. True when taken; otherwise the reason goes to
@@ -60,11 +37,11 @@ int64_t MonotonicMillis() {
 bool LockBoard(const std::string& key, CShareMemory& memory, int64_t& waitLeft) {
   const int64_t most = CShareMemory::LockWaitMillis(), wait = std::min(most, waitLeft);
   memory.SetTimeout(wait);
-  const int64_t start = MonotonicMillis();
+  const int64_t start = CSemaphore::NowMillis();
   const bool taken = memory.TimedLock();
   const int error = errno;
   // A wait that timed out spent all it was given, whatever the clock's rounding says.
-  const int64_t waited = MonotonicMillis() - start;
+  const int64_t waited = CSemaphore::NowMillis() - start;
   waitLeft -= std::min(waitLeft, taken ? waited : std::max(wait, waited));
   if (taken) return true;
   const std::string shown = Printable(key);
@@ -83,18 +60,14 @@ bool LockBoard(const std::string& key, CShareMemory& memory, int64_t& waitLeft) 
   return false;
 }
 
-// Opens board `key` for reading and takes its lock (LockBoard). 0 with the
-// lock held and the board known to be at least `size` bytes, or -1 with the
-// reason on standard error (the key's control bytes escaped).
-int OpenLockedBoard(const std::string& key, int32_t size, CShareMemory& memory, int64_t& waitLeft) {
+// Opens board `key` for reading, only when `owner` (unless null) owns it,
+// and takes its lock (LockBoard). 0 with the lock held and the board known
+// to be at least `size` bytes, or -1 with the reason on standard error
+// (the key's control bytes escaped).
+int OpenLockedBoard(const std::string& key, int32_t size, const uid_t* owner, CShareMemory& memory,
+                    int64_t& waitLeft) {
   const auto shown = [&key] { return Printable(key); };  // only for a diagnostic
-  uid_t owner = 0;
-  const int owned = BoardOwner(owner);
-  if (owned < 0) {
-    std::fprintf(stderr, "ShareMemory[%s] refused: SHM_OWNER names no user\n", shown().c_str());
-    return -1;
-  }
-  if (owned > 0) memory.RequireOwner(owner);
+  if (owner != nullptr) memory.RequireOwner(*owner);
   // A worker keeps its maps for the next request; a CGI process reads once.
   if (!CShmKeeper::Enabled()) memory.CopyWithoutMapping();
   if (memory.Open(key, size, true, false) != 0) {
@@ -176,9 +149,9 @@ int ReportBoard(const std::string& key, BoardStatus status, const std::string& d
 
 // ReadBoard's work: the whole board under its lock.
 int CopyBoardRecords(const std::string& key, int32_t size, std::string& out, int32_t indexSize,
-                     int64_t& waitLeft) {
+                     const uid_t* owner, int64_t& waitLeft) {
   CShareMemory memory;
-  if (OpenLockedBoard(key, size, memory, waitLeft) != 0) return -1;
+  if (OpenLockedBoard(key, size, owner, memory, waitLeft) != 0) return -1;
   char header[kBoardHeaderSize];
   MallocBuffer copy;
   {
@@ -192,12 +165,13 @@ int CopyBoardRecords(const std::string& key, int32_t size, std::string& out, int
 
 // ReadBoardByKeys's work: the index, then the records it names, all under the lock.
 int CopyKeyedRecords(const std::string& key, int32_t size, std::string& out, int32_t indexSize,
-                     const std::vector<const CMarkupNode*>& keys, int64_t& waitLeft) {
+                     const std::vector<const CMarkupNode*>& keys, const uid_t* owner,
+                     int64_t& waitLeft) {
   std::vector<std::string> texts;
   texts.reserve(keys.size());
   for (const CMarkupNode* node : keys) texts.push_back(node->text);
   CShareMemory memory;
-  if (OpenLockedBoard(key, size, memory, waitLeft) != 0) return -1;
+  if (OpenLockedBoard(key, size, owner, memory, waitLeft) != 0) return -1;
   const CBoardUnlock unlock{memory};
   // The index names the records; they are read while the lock still holds
   // them to the same writing as the index.
@@ -293,18 +267,30 @@ void CDeskService::DropDb(bool write) {
   link.credentials.clear();
 }
 
+bool CDeskService::MayReadBoard(const std::string& key) {
+  if (failedBoards_.count(key) != 0) return false;
+  if (owned_ == kOwnerUnknown) owned_ = BoardOwner(owner_);
+  if (owned_ >= 0) return true;
+  std::fprintf(stderr, "ShareMemory[%s] refused: SHM_OWNER names no user\n",
+               Printable(key).c_str());
+  failedBoards_.insert(key);
+  return false;
+}
+
 int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,
                             int32_t indexSize) {
-  if (failedBoards_.count(key) != 0) return -1;
-  const int result = CopyBoardRecords(key, size, out, indexSize, lockWaitLeft_);
+  if (!MayReadBoard(key)) return -1;
+  const int result =
+      CopyBoardRecords(key, size, out, indexSize, owned_ > 0 ? &owner_ : nullptr, lockWaitLeft_);
   if (result != 0) failedBoards_.insert(key);
   return result;
 }
 
 int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::string& out,
                                   int32_t indexSize, const std::vector<const CMarkupNode*>& keys) {
-  if (failedBoards_.count(key) != 0) return -1;
-  const int result = CopyKeyedRecords(key, size, out, indexSize, keys, lockWaitLeft_);
+  if (!MayReadBoard(key)) return -1;
+  const int result = CopyKeyedRecords(key, size, out, indexSize, keys,
+                                      owned_ > 0 ? &owner_ : nullptr, lockWaitLeft_);
   if (result != 0) failedBoards_.insert(key);
   return result;
 }

@@ -12,6 +12,8 @@
 #ifndef ZELVORA_DESK_ZELVORA_H_
 #define ZELVORA_DESK_ZELVORA_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -135,6 +137,10 @@ class CDeskService {
   // standard error.
   bool FromDeskPage() const;
 
+  // False, with the reason on standard error the first time, when board
+  // `key` failed before in this request or SHM_OWNER names no user.
+  bool MayReadBoard(const std::string& key);
+
   // getAccount's answer for one account id.
   void AppendAccount(const std::string& id, std::string& answer);
 
@@ -153,6 +159,10 @@ class CDeskService {
   int64_t maxRecords_;    // MAX_ANSWER_RECORDS
   int64_t maxIds_;        // MAX_REQUEST_IDS
   int64_t lockWaitLeft_;  // milliseconds of SHM_LOCK_TOTAL_MS not yet waited
+  // SHM_OWNER, resolved at the request's first board: BoardOwner's result and uid.
+  static constexpr int kOwnerUnknown = -2;
+  int owned_ = kOwnerUnknown;
+  uid_t owner_ = 0;
   // Boards that failed in this request; no more than the ids it may name.
   std::set<std::string> failedBoards_;
 };

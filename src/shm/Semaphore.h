@@ -26,23 +26,42 @@ class CSemaphore {
   // failed (errno tells why).
   int Open(const std::string& name, int64_t timeoutMillis, mode_t createMode = 0666);
 
+  // Creates the semaphore `name` (value 1, exactly `mode`) only when none
+  // exists: -1 with errno EEXIST when one does, so that a caller never
+  // takes another user's semaphore for one it made.
+  int Create(const std::string& name, int64_t timeoutMillis, mode_t mode);
+
   // Seconds = ms / 1000 (truncating), nanoseconds = (ms % 1000) * 1000000.
   void SetTimeout(int64_t timeoutMillis);
 
   // Waits without bound. 0 when taken, -1 when not open or the wait failed.
   int Lock();
 
-  // Waits at most the stored timeout from now (CLOCK_REALTIME deadline).
+  // Waits at most the stored timeout from now, on the monotonic clock: a
+  // change of the system's time neither stretches nor cuts the wait (on
+  // a C library without sem_clockwait, the deadline is CLOCK_REALTIME's).
   // True when taken.
   bool TimedLock();
 
   // Releases. 0, or -1 when not open or the post failed.
   int Unlock();
 
+  // Takes the semaphore only when it is free now. True when taken.
+  bool TryLock();
+
+  // The semaphore's value now (0 while it is held), or -1 when not open.
+  int Value() const;
+
+  // Milliseconds on the monotonic clock, which TimedLock's waits keep to.
+  static int64_t NowMillis();
+
   bool IsOpen() const { return handle_ != nullptr; }
   const std::string& Name() const { return name_; }
 
  private:
+  // Holds `handle` in place of any earlier one; 0, or -1 for SEM_FAILED.
+  int Keep(sem_t* handle);
+
   std::string name_;
   sem_t* handle_ = nullptr;
   int64_t timeoutSeconds_ = 0;

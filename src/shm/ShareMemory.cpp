@@ -92,10 +92,14 @@ int64_t CShareMemory::LockWaitMillis() { return SettingValue(kShmLockMs); }
 
 std::string CShareMemory::SemaphorePath(const std::string& key) { return "/dev/shm/sem." + key; }
 
-bool CShareMemory::Accept(const struct stat& status, const char* what) {
-  if (!ownerRequired_ || (status.st_uid == owner_ && (status.st_mode & S_IWOTH) == 0)) return true;
-  refusal_ = std::string(what) + (status.st_uid != owner_ ? " owned by uid " + std::to_string(status.st_uid) + ", not " + std::to_string(owner_)
-                                                          : " writable by others");
+bool CShareMemory::Accept(const struct stat& status, const char* what, mode_t forbidden) {
+  if (!ownerRequired_ || (status.st_uid == owner_ && (status.st_mode & forbidden) == 0))
+    return true;
+  refusal_ = std::string(what) + (status.st_uid != owner_
+                                      ? " owned by uid " + std::to_string(status.st_uid) +
+                                            ", not " + std::to_string(owner_)
+                                  : (status.st_mode & S_IWOTH) != 0 ? " writable by others"
+                                                                    : " writable by its group");
   errno = EACCES;
   return false;
 }
@@ -112,23 +116,17 @@ int CShareMemory::Open(const std::string& key, int64_t size, bool readOnly, bool
   if (readOnly ? OpenForReading(key) != 0 : OpenForWriting(key) != 0) return -1;
   if (!readOnly) {
     CSemaphoreGuard guard(semaphore_, lock);
-    descriptor_ = shm_open(name_.c_str(), O_RDWR, 0);
-    created_ = 0;
-    if (descriptor_ < 0) {
-      const mode_t saved = umask(0);
-      descriptor_ = shm_open(name_.c_str(), O_RDWR | O_CREAT, createMode_);
-      umask(saved);
-      created_ = 1;
-      if (descriptor_ < 0 || ftruncate(descriptor_, static_cast<off_t>(length_)) != 0 ||
-          (createGroup_ != static_cast<gid_t>(-1) && fchown(descriptor_, static_cast<uid_t>(-1), createGroup_) != 0)) {
-        const int error = errno;
-        if (descriptor_ >= 0) close(descriptor_);
-        descriptor_ = -1;
-        created_ = -1;
-        failed_ = Part::kSegment;
-        errno = error;
-        return -1;
-      }
+    const std::string path = "/dev/shm/" + name_;
+    const auto open = [this] {
+      created_ = 0;
+      descriptor_ = shm_open(name_.c_str(), O_RDWR, 0);
+      return descriptor_ >= 0 ? 0 : -1;
+    };
+    if ((ownerRequired_ ? OpenOwn("segment", name_, path, createMode_, shm_unlink, open,
+                                  [this] { return OpenOrCreateSegment(true); })
+                        : OpenOrCreateSegment(false)) != 0) {
+      failed_ = Part::kSegment;
+      return -1;
     }
   }
   if (Map() != 0) {
@@ -138,11 +136,63 @@ int CShareMemory::Open(const std::string& key, int64_t size, bool readOnly, bool
   return 0;
 }
 
+int CShareMemory::OpenOrCreateSegment(bool exclusive) {
+  created_ = 0;
+  descriptor_ = exclusive ? -1 : shm_open(name_.c_str(), O_RDWR, 0);
+  if (descriptor_ >= 0) return 0;
+  const mode_t saved = umask(0);
+  descriptor_ = shm_open(name_.c_str(), O_RDWR | O_CREAT | (exclusive ? O_EXCL : 0), createMode_);
+  umask(saved);
+  created_ = 1;
+  if (descriptor_ >= 0 && ftruncate(descriptor_, static_cast<off_t>(length_)) == 0 &&
+      (createGroup_ == static_cast<gid_t>(-1) ||
+       fchown(descriptor_, static_cast<uid_t>(-1), createGroup_) == 0)) {
+    return 0;
+  }
+  const int error = errno;
+  if (descriptor_ >= 0) close(descriptor_);
+  descriptor_ = -1;
+  created_ = -1;
+  errno = error;
+  return -1;
+}
+
+int CShareMemory::OpenOwn(const char* what, const std::string& name, const std::string& path,
+                          mode_t mode, int (*remove)(const char*), const std::function<int()>& open,
+                          const std::function<int()>& create) {
+  for (int tries = 0; tries < 3; ++tries) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+      if (errno != ENOENT) return -1;
+      if (create() == 0) return 0;
+      if (errno != EEXIST) return -1;
+      continue;  // another's, made since the look
+    }
+    // This user's file stays this user's: in the sticky /dev/shm no one
+    // else can replace it between the look and the opening.
+    if (status.st_uid == owner_)
+      return (status.st_mode & 0777 & ~mode) == 0 || chmod(path.c_str(), mode) == 0 ? open() : -1;
+    if (remove(name.c_str()) == 0) {
+      reclaimed_ += std::string(reclaimed_.empty() ? "" : ", ") + "the " + what + " uid " +
+                    std::to_string(status.st_uid) + " had made";
+    } else if (errno != ENOENT) {
+      refusal_ = std::string(what) + " owned by uid " + std::to_string(status.st_uid) +
+                 ", which this user (uid " + std::to_string(owner_) +
+                 ") may not remove: " + std::strerror(errno);
+      errno = EACCES;
+      return -1;
+    }
+  }
+  errno = EEXIST;
+  return -1;
+}
+
 // The segment first: a board that does not exist costs no semaphore.
 int CShareMemory::OpenForReading(const std::string& key) {
   struct stat status;
   descriptor_ = shm_open(name_.c_str(), O_RDONLY, 0);
-  if (descriptor_ < 0 || (ownerRequired_ && (fstat(descriptor_, &status) != 0 || !Accept(status, "segment")))) {
+  if (descriptor_ < 0 || (ownerRequired_ && (fstat(descriptor_, &status) != 0 ||
+                                             !Accept(status, "segment", S_IWGRP | S_IWOTH)))) {
     const int error = errno;
     // A board removed for good is not kept mapped for a reader that keeps maps.
     if (descriptor_ < 0 && error == ENOENT && CShmKeeper::Enabled()) {
@@ -157,7 +207,8 @@ int CShareMemory::OpenForReading(const std::string& key) {
   }
   // The sticky /dev/shm keeps another user from replacing a semaphore file
   // between this look at it and its opening.
-  if ((ownerRequired_ && (stat(SemaphorePath(key).c_str(), &status) != 0 || !Accept(status, "semaphore"))) ||
+  if ((ownerRequired_ &&
+       (stat(SemaphorePath(key).c_str(), &status) != 0 || !Accept(status, "semaphore", S_IWOTH))) ||
       semaphore_.Open(key, kOpenTimeoutMillis, 0) != 0) {
     const int error = errno;
     if (error == ENOENT && CShmKeeper::Enabled()) CShmKeeper::ForgetSemaphore(key);
@@ -172,13 +223,18 @@ int CShareMemory::OpenForReading(const std::string& key) {
 }
 
 int CShareMemory::OpenForWriting(const std::string& key) {
-  if (semaphore_.Open(key, kOpenTimeoutMillis, createMode_) != 0) {
+  const std::string path = SemaphorePath(key);
+  const auto open = [this, &key] { return semaphore_.Open(key, kOpenTimeoutMillis, 0); };
+  const auto create = [this, &key] {
+    return semaphore_.Create(key, kOpenTimeoutMillis, semaphoreMode_);
+  };
+  if ((ownerRequired_ ? OpenOwn("semaphore", key, path, semaphoreMode_, sem_unlink, open, create)
+                      : semaphore_.Open(key, kOpenTimeoutMillis, semaphoreMode_)) != 0) {
     failed_ = Part::kSemaphore;
     return -1;
   }
   // A semaphore of this writer's own gets the board's group (sem_open has no fchown).
   struct stat status;
-  const std::string path = SemaphorePath(key);
   if (createGroup_ != static_cast<gid_t>(-1) && stat(path.c_str(), &status) == 0 && status.st_uid == geteuid() &&
       status.st_gid != createGroup_ && chown(path.c_str(), static_cast<uid_t>(-1), createGroup_) != 0) {
     failed_ = Part::kSemaphore;

@@ -4,8 +4,9 @@
 // For key K the object is "shm." + K and the semaphore K, both handed to
 // the system unchanged (no leading "/"). The object owns its descriptor,
 // mapping and semaphore handle from Open until destruction, which unmaps,
-// closes and closes the semaphore; nothing is ever removed from the system
-// here (see Unlink). Not copyable; one request or one tool run long.
+// closes and closes the semaphore; nothing of this user's is ever removed
+// from the system here (see Unlink). Not copyable; one request or one tool
+// run long.
 //
 // Every access checks its range against the mapped length and against the
 // object's current size (taken under the lock when the lock is asked for),
@@ -18,7 +19,9 @@
 // A reader creates nothing: it finds the segment before it opens the
 // semaphore, and never creates either. Keys that cannot name a board are
 // refused before any system call. With RequireOwner a reader also refuses
-// a segment or semaphore that another user owns or that others may write.
+// a segment or semaphore that another user owns or that others may write,
+// and a writer writes only into objects of its own, removing another
+// user's where the system lets it.
 #ifndef ZELVORA_SHM_SHAREMEMORY_H_
 #define ZELVORA_SHM_SHAREMEMORY_H_
 
@@ -26,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "shm/Semaphore.h"
@@ -49,19 +53,31 @@ class CShareMemory {
   // and every later access answers -1.
   // REQUIRES: called once, on a fresh object.
   int Open(const std::string& key, int64_t size, bool readOnly, bool lock);
-  // Before a read-write Open: what it creates gets `mode` (whatever the
-  // umask) and, unless `group` is -1, that group.
-  void SetCreation(mode_t mode, gid_t group) { createMode_ = mode, createGroup_ = group; }
+  // Before a read-write Open: the segment it creates gets `segmentMode`,
+  // the semaphore `semaphoreMode` (whatever the umask) and, unless `group`
+  // is -1, both that group.
+  void SetCreation(mode_t segmentMode, mode_t semaphoreMode, gid_t group) {
+    createMode_ = segmentMode, semaphoreMode_ = semaphoreMode, createGroup_ = group;
+  }
   // Before a read-only Open: reads copy from the object with pread instead
   // of through a mapping. For a process that reads a board once: no map to
   // make and undo. IsMapped then tells whether the object is open.
   void CopyWithoutMapping() { copyByRead_ = true; }
-  // Before a read-only Open: only objects of user `owner` that others may
-  // not write are accepted.
+  // Before a read-only Open: only objects of user `owner` are accepted, a
+  // segment that its group or others may write and a semaphore that others
+  // may write refused. Before a read-write Open (`owner` must then be this
+  // process's effective user): the writer writes only into objects of its
+  // own. It removes an object of another user and makes its own in its
+  // place, which the sticky /dev/shm allows only to root or a process
+  // with CAP_FOWNER (Reclaimed says what it removed); otherwise that
+  // object is refused. Its own segment and semaphore get no more than the
+  // creation modes.
   void RequireOwner(uid_t owner) { owner_ = owner, ownerRequired_ = true; }
   Part Failed() const { return failed_; }
   // Why Open refused an object it found ("" when it did not).
   const std::string& Refusal() const { return refusal_; }
+  // What a writer's Open removed of other users ("" when nothing).
+  const std::string& Reclaimed() const { return reclaimed_; }
   // How long a board's readers and writers wait for its lock: SHM_LOCK_MS
   // milliseconds, from 1 up to a minute; 1000 otherwise.
   static int64_t LockWaitMillis();
@@ -128,9 +144,22 @@ class CShareMemory {
   void Unmap();
   int OpenForReading(const std::string& key);
   int OpenForWriting(const std::string& key);
+  // Opens the segment read-write, or creates it sized (exclusively when
+  // `exclusive`); 0, or -1 with errno. Sets created_.
+  int OpenOrCreateSegment(bool exclusive);
+  // A writer's object `what` (system name `name`, file `path`) under
+  // RequireOwner: `open` opens this user's, its mode first narrowed to
+  // `mode`; another user's is removed with `remove` and `create` makes
+  // one (-1 with EEXIST when one appeared meanwhile: tried again, a few
+  // times). 0 with this user's object open, or -1 with errno (and Refusal
+  // when another user's could not be removed).
+  int OpenOwn(const char* what, const std::string& name, const std::string& path, mode_t mode,
+              int (*remove)(const char*), const std::function<int()>& open,
+              const std::function<int()>& create);
   // False, with Refusal and errno EACCES set, when `status` of `what` is
-  // not acceptable under RequireOwner.
-  bool Accept(const struct stat& status, const char* what);
+  // not acceptable under RequireOwner: another user's, or writable by
+  // whom `forbidden` names.
+  bool Accept(const struct stat& status, const char* what, mode_t forbidden);
 
   std::string name_;
   int descriptor_ = -1;
@@ -139,12 +168,14 @@ class CShareMemory {
   int32_t created_ = -1;
   bool readOnly_ = true;
   mode_t createMode_ = 0666;
+  mode_t semaphoreMode_ = 0666;
   gid_t createGroup_ = static_cast<gid_t>(-1);
   uid_t owner_ = 0;
   bool ownerRequired_ = false;
   bool copyByRead_ = false;
   Part failed_ = Part::kNone;
   std::string refusal_;
+  std::string reclaimed_;
   CSemaphore semaphore_;
 };
 

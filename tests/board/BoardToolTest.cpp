@@ -1,10 +1,20 @@
 // zelvora-board as an operator runs it, checked through the readers that
 // the CGI program uses. "KEY" in a case stands for the board's key.
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <semaphore.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
 
 #include "desk/Zelvora.h"
 #include "shm/ShareMemory.h"
@@ -93,7 +103,7 @@ TEST_F(BoardTool, ShowsBoardsAndFreesOnlyALockThatStaysHeld) {
   Expect(key, {
       {{"write", "KEY"}, "{\"a\":1}\n", 0, "board KEY: 1 records of 7 bytes\n", ""},
       {{"status", "KEY"}, "", 0, status + "1, mode 0660, owner OWNER\n", ""},
-      {{"unlock", "KEY", "--held", "100"}, "", 1, "", "zelvora-board: board KEY is not stuck: its lock came free within 100 ms; nothing changed\n", "{\"a\":1}"},
+      {{"unlock", "KEY", "--held", "100"}, "", 1, "", "zelvora-board: board KEY is not stuck: its lock was free (value 1) within 100 ms; nothing changed\n", "{\"a\":1}"},
       {{"status", "KEY", "account.zt-none"}, "", 1, status + "1, mode 0660, owner OWNER\nboard account.zt-none\n  segment: none (No such file or directory)\n  semaphore: none (No such file or directory)\n", ""},
   });
   CShareMemory writer;  // a writer that died holding the lock
@@ -102,9 +112,111 @@ TEST_F(BoardTool, ShowsBoardsAndFreesOnlyALockThatStaysHeld) {
       {{"dump", "KEY"}, "", 1, "", "zelvora-board: board KEY is locked: held for more than 1000 ms (see zelvora-board unlock)\n"},
       {{"write", "KEY"}, "{\"b\":2}\n", 1, "", "zelvora-board: board KEY is locked: held for more than 100 ms (see zelvora-board unlock)\n", "-", {"SHM_LOCK_MS=100"}},
       {{"status", "KEY"}, "", 0, status + "0 (taken), mode 0660, owner OWNER\n", ""},
-      {{"unlock", "KEY", "--held", "200"}, "", 0, "board KEY unlocked: its lock had been held for more than 200 ms\n", "", "{\"a\":1}"},
+      {{"unlock", "KEY", "--held", "200"}, "", 0, "board KEY unlocked: its lock stayed taken (value 0) for all of 200 ms; released once\n", "", "{\"a\":1}"},
+  });
+  // A slow writer, not a dead one: its own release must not leave the lock open to two holders.
+  ASSERT_EQ(writer.Lock(), 0);
+  std::thread slow([&writer] { std::this_thread::sleep_for(std::chrono::milliseconds(600)), writer.Unlock(); });
+  Expect(key, {
+      {{"unlock", "KEY", "--held", "400"}, "", 1, "", "zelvora-board: board KEY: its holder let go within 400 ms of the release (value 2): the release is taken back\n"},
+      {{"status", "KEY"}, "", 0, status + "1, mode 0660, owner OWNER\n", ""},
+  });
+  slow.join();
+  // With SHM_OWNER a board is its feeder's alone: a segment of its own narrowed to what readers accept.
+  const std::string self = "SHM_OWNER=" + std::to_string(geteuid());
+  Expect(key, {
+      {{"write", "KEY"}, "{\"a\":1}\n", 0, "board KEY: 1 records of 7 bytes\n", "", "-", {self}},
+      {{"status", "KEY"}, "", 0, "board KEY\n  segment: 4096 bytes, mode 0640, owner OWNER, changed NOW\n  header: count 1, record size 7\n  semaphore: value 1, mode 0660, owner OWNER\n", ""},
   });
   Expect(UniqueKey("account"), {{{"write", "KEY"}, "{}\n", 1, "", "zelvora-board: SHM_GROUP no-such-group names no group\n", "", {"SHM_GROUP=no-such-group"}}});
+}
+
+// A local user of the test's own: made with useradd, removed with userdel.
+struct LocalUser {
+  explicit LocalUser(const std::string& name) : name(name) {
+    const struct passwd* user = RunShell("useradd --system --no-create-home --user-group --shell /usr/sbin/nologin " + name).status == 0 ? getpwnam(name.c_str()) : nullptr;
+    if (user != nullptr) uid = user->pw_uid, gid = user->pw_gid;
+  }
+  ~LocalUser() { RunShell("userdel " + name + " 2>/dev/null"); }
+  std::string name;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+// Runs `act` in a child process as `uid` with the groups `gids` (the first its own): the text of
+// the errno it failed with, "Success" when it did not.
+std::string As(uid_t uid, const std::vector<gid_t>& gids, const std::function<int()>& act) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(setgroups(gids.size(), gids.data()) + setgid(gids[0]) + setuid(uid) == 0 && act() >= 0 ? 0 : errno);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? std::strerror(WEXITSTATUS(status)) : "killed";
+}
+
+// A neighbour (another local user) and a web application (the web server's user, in the boards'
+// group) against a feeder of its own user, under the shipped settings: boards only of SHM_OWNER,
+// SHM_GROUP the group of the feeder and the web server. The steps run in order.
+TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make users of its own";
+  const LocalUser neighbour("zelvora-nb-" + std::to_string(getpid())), feeder("zelvora-fd-" + std::to_string(getpid()));
+  const struct passwd* www = getpwnam("www-data");
+  ASSERT_TRUE(neighbour.uid != 0 && feeder.uid != 0 && www != nullptr);
+  const uid_t web = www->pw_uid;
+  const gid_t webGroup = www->pw_gid;
+  const std::string keys[] = {UniqueKey("account"), UniqueKey("account")};
+  const auto semaphore = [](int flags) { return [flags](const std::string& key) { return sem_open(key.c_str(), flags, 0666, 1) == SEM_FAILED ? -1 : 0; }; };
+  static const char kImage[] = "     1    40{\"AccountID\":\"x\",\"By\":\"another\"}";  // another's record
+  const auto segment = [](int flags) {
+    return [flags](const std::string& key) {
+      const int fd = shm_open(("shm." + key).c_str(), flags, 0666);
+      return fd < 0 || fchmod(fd, 0666) + ftruncate(fd, 4096) != 0 ? -1 : static_cast<int>(pwrite(fd, kImage, sizeof kImage - 1, 0));
+    };
+  };
+  const std::string missing = "ShareMemory[{K}] open failed.\n[2] No such file or directory\n", served = "(the feeder's record)";
+  const std::string notRemovable = ", which this user (uid {F}) may not remove: Permission denied (root can remove it: zelvora-board remove {K})\n";
+  const struct {
+    const char* what;
+    char who;  // N the neighbour, W the web server's user, F the feeder, C the feeder with CAP_FOWNER
+    int board;
+    std::function<int(const std::string&)> act;  // for N and W
+    std::string want;                            // N, W: what the act met; F, C: exit status and standard error
+    std::string read;                            // what the web server's user then reads
+  } steps[] = {
+      {"a neighbour makes a board's semaphore before the feeder", 'N', 0, semaphore(O_CREAT | O_EXCL), "Success", missing},
+      {"the feeder writes nothing under it", 'F', 0, nullptr, "1 zelvora-board: board {K} not written: semaphore owned by uid {N}" + notRemovable, missing},
+      {"a feeder that may remove it makes its own", 'C', 0, nullptr, "0 zelvora-board: board {K}: removed the semaphore uid {N} had made\n", served},
+      {"a neighbour cannot open its lock to raise, take or zero it", 'N', 0, semaphore(0), "Permission denied", served},
+      {"nor write its segment", 'N', 0, segment(O_RDWR), "Permission denied", served},
+      {"nor remove its semaphore to make its own", 'N', 0, [](const std::string& key) { return sem_unlink(key.c_str()); }, "Permission denied", served},
+      {"a web application cannot write a board", 'W', 0, segment(O_RDWR), "Permission denied", served},
+      {"a web application makes a board's segment before the feeder", 'W', 1, segment(O_RDWR | O_CREAT | O_EXCL), "Success", "ShareMemory[{K}] refused: segment owned by uid {W}, not {F} (SHM_OWNER)\n"},
+      {"the feeder writes nothing into it", 'F', 1, nullptr, "1 zelvora-board: board {K} not written: segment owned by uid {W}" + notRemovable, "ShareMemory[{K}] refused: segment owned by uid {W}, not {F} (SHM_OWNER)\n"},
+      {"a feeder that may remove it makes its own", 'C', 1, nullptr, "0 zelvora-board: board {K}: removed the segment uid {W} had made\n", served},
+  };
+  for (const auto& step : steps) {
+    const std::string key = keys[step.board], id = key.substr(8), feederId = std::to_string(feeder.uid);
+    const auto filled = [&](std::string text) {
+      for (const auto& [name, value] : {std::pair<std::string, std::string>{"{K}", key}, {"{N}", std::to_string(neighbour.uid)}, {"{W}", std::to_string(web)}, {"{F}", feederId}}) {
+        for (auto at = text.find(name); at != std::string::npos; at = text.find(name)) text.replace(at, 3, value);
+      }
+      return text;
+    };
+    std::string got;
+    if (step.act) {
+      got = step.who == 'N' ? As(neighbour.uid, {neighbour.gid}, [&] { return step.act(key); }) : As(web, {webGroup, feeder.gid}, [&] { return step.act(key); });
+    } else {
+      Lines as = {"--reuid=" + feederId, "--regid=" + feederId, "--init-groups"};
+      if (step.who == 'C') as.insert(as.end(), {"--inh-caps=+fowner", "--ambient-caps=+fowner"});
+      as.insert(as.end(), {ZELVORA_BOARD, "write", key});
+      const ProcessResult written = RunProcess({"/usr/bin/setpriv", as, {"SHM_OWNER=" + feeder.name, "SHM_GROUP=" + feeder.name}, "{\"AccountID\":\"" + id + "\",\"By\":\"feeder\"}\n"});
+      got = std::to_string(written.status) + " " + written.err;
+    }
+    EXPECT_EQ(got, filled(step.want)) << step.what;
+    const std::string body = "<zelvora><method>getAccount</method><params><accountid>" + id + "</accountid></params></zelvora>";
+    const ProcessResult read = RunProcess({"/usr/bin/setpriv", {"--reuid=" + std::to_string(web), "--regid=www-data", "--groups=" + std::to_string(feeder.gid), ZELVORA_CGI},
+                                           {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536", "SHM_OWNER=" + feeder.name}, body});
+    EXPECT_EQ(read.out.find("\"By\":\"feeder\"") != std::string::npos ? served : read.err, filled(step.read)) << step.what << ": " << read.out;
+  }
 }
 
 TEST_F(BoardTool, UsageErrorsExitTwo) {

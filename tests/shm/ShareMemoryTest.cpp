@@ -41,9 +41,9 @@ TEST_F(ShareMemory, ReadersCreateNothingAndWritersCreateWithTheirMode) {
   EXPECT_EQ(segment.st_size, (114012 / getpagesize() + 1) * getpagesize()) << "one page more than the whole pages";
   EXPECT_EQ(Made(key_).first, 0666666u) << "the desk's feeders' way";
   const std::string other = UniqueKey("account");
-  owned.SetCreation(0640, 4);  // the group of a feeder and a web server
+  owned.SetCreation(0640, 0660, 4);  // the group of a feeder and a web server
   ASSERT_EQ(owned.Open(other, 1812, false, false), 0);
-  EXPECT_EQ(Made(other), std::make_pair(0640640u, 44u));
+  EXPECT_EQ(Made(other), std::make_pair(0640660u, 44u));
   // Keys that cannot name a board are refused before anything is asked of the system.
   for (const std::string& key : {std::string("account.bad/key"), std::string("account.a\nb"), std::string("account.\x7f"), std::string(), "account." + std::string(244, '7')}) {
     CShareMemory bad;
