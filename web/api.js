@@ -59,7 +59,9 @@ export async function ask(method, params = {}, { signal, retries = 3 } = {}) {
     const either = signal ? AbortSignal.any([signal, timeout]) : timeout;
     let response, text;
     try {
-      response = await fetch(endpoint(), { method: 'POST', headers: { 'Content-Type': 'text/xml' }, body, cache: 'no-store', signal: either });
+      // The program writes plans only for a request that says it comes from a
+      // script (X-Zelvora-Request): no other site's form or plain fetch can.
+      response = await fetch(endpoint(), { method: 'POST', headers: { 'Content-Type': 'text/xml', 'X-Zelvora-Request': '1' }, body, cache: 'no-store', signal: either });
       if (response.ok) text = await response.text();
     } catch {
       if (signal?.aborted) throw new ApiError('dropped', 'This answer is no longer wanted.');

@@ -4,8 +4,6 @@ export default {
   // "zelvora.fcgi" (the persistent workers). A page opened with
   // ?endpoint=NAME uses that one instead.
   endpoint: 'zelvora.cgi',
-  // The desk's accounts, in the order the panels list them.
-  accounts: ['1001', '1002', '2001'],
   // Each account's currency, which sets the digits of its money (two for
   // an account not named here).
   currencies: { 1001: 'JPY', 1002: 'JPY', 2001: 'USD' },
@@ -27,6 +25,4 @@ export default {
   // An offer whose time has not moved for this long (by the page's clock)
   // is marked stale.
   staleSeconds: 10,
-  // Written as the plan's updater by setImplPlan.
-  loginId: 'desk-page',
 };

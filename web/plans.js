@@ -1,10 +1,17 @@
-// Plans: an account's plan rows, editable in place; Save writes the changed
-// rows with setImplPlan in one transaction and says what the server answered.
+// Plans: an account's plan rows, editable in place on an account the caller
+// may trade (read only on the others); Save writes the changed rows with
+// setImplPlan in one transaction and says what the server answered.
+import { mayTrade, me } from './access.js';
 import { ApiError, ask, confirmEmpty } from './api.js';
-import config from './config.js';
 import { accountSelect, el, panel } from './ui.js';
 
 const kValues = 20;
+const saved = [];
+
+// `listener(account)` hears of every save the server took.
+export function onSaved(listener) {
+  saved.push(listener);
+}
 
 // The program fills IP1, IP2, ... from the ip elements in the order they
 // come, whatever their numbers: a row is sent from IP1 up to its last value
@@ -14,24 +21,31 @@ function param(symbol, values, before) {
   while (count > 0 && !values[count - 1] && !before[count - 1]) --count;
   const plan = { symbol };
   for (let i = 1; i <= count; ++i) plan[`ip${i}`] = values[i - 1];
-  return { ...plan, loginid: config.loginId };
+  // A program that checks its callers records the caller as the updater and
+  // ignores this; one that does not records the name the web server signed
+  // in, the same name, or the page's own when it signs in nobody.
+  return { ...plan, loginid: me.user || 'desk-page' };
 }
 
 export function start() {
   const plans = panel('plans'), account = accountSelect('plans-account');
-  const save = el('button', { type: 'button', disabled: true }, 'Save');
-  plans.root.querySelector('.controls').append(el('label', {}, 'Account ', account), save);
+  const save = el('button', { type: 'button', id: 'plans-save', disabled: true }, 'Save');
+  // Offered while unsaved edits hold the panel on their account.
+  const discard = el('button', { type: 'button', id: 'plans-discard', hidden: true });
+  plans.root.querySelector('.controls').append(el('label', {}, 'Account ', account), save, discard);
   // What the panel shows: the account its rows are of, and the rows. Save
   // writes these, to this account, whatever the selection says meanwhile.
   let shown = { account: '', rows: [] };  // rows: [{symbol, before: [values], inputs: [elements]}]
   const draw = (view, asked, rows) => {
+    const readOnly = !mayTrade(asked);
     const drawn = rows.map((row) => {
       const before = Array.from({ length: kValues }, (_, i) => row[`IP${i + 1}`] ?? '');
-      const inputs = before.map((v, i) => el('input', { value: v, size: 5, 'aria-label': `${row.Symbol} IP${i + 1}`, oninput: () => { save.disabled = false; } }));
+      const inputs = before.map((v, i) => el('input', { value: v, size: 5, disabled: readOnly, 'aria-label': `${row.Symbol} IP${i + 1}`, oninput: () => { save.disabled = false; } }));
       return { symbol: row.Symbol, before, inputs };
     });
     const head = el('tr', {}, el('th', { scope: 'col' }, 'Symbol'), Array.from({ length: kValues }, (_, i) => el('th', { scope: 'col' }, `IP${i + 1}`)));
-    const shownNow = view.show(el('div', { class: 'scroll' }, el('table', { class: 'plans' }, el('caption', {}, `Account ${asked}`), el('thead', {}, head),
+    const shownNow = view.show(el('div', { class: 'scroll' }, el('table', { class: 'plans' },
+      el('caption', {}, `Account ${asked}`, readOnly && ' ', readOnly && el('span', { class: 'mark' }, 'read only')), el('thead', {}, head),
       el('tbody', {}, drawn.length ? drawn.map((p) => el('tr', {}, el('th', { scope: 'row' }, p.symbol), p.inputs.map((input) => el('td', {}, input))))
         : el('tr', {}, el('td', { colSpan: kValues + 1, class: 'empty' }, 'No plans for this account.'))))));
     if (!shownNow) return;
@@ -68,14 +82,16 @@ export function start() {
     const changed = rows.filter((p) => p.inputs.some((input, i) => input.value !== p.before[i]));
     if (!changed.length) return;
     save.disabled = true;
+    discard.hidden = true;
     // No edit while the write is out: it could be neither sent again nor kept.
     const inputs = rows.flatMap((p) => p.inputs);
     for (const input of inputs) input.readOnly = true;
     plans.say('');
-    const [message, kind, saved] = await write(target, changed);
+    const [message, kind, done] = await write(target, changed);
     plans.say(message, kind, true);
+    if (done) for (const listener of saved) listener(target);
     if (shown.account !== target) return;
-    if (!saved) {
+    if (!done) {
       for (const input of inputs) input.readOnly = false;
       save.disabled = false;
       return;
@@ -89,16 +105,23 @@ export function start() {
       }
     });
   });
-  account.addEventListener('change', () => {
-    // Save is enabled exactly while edits of the rows shown are unsaved.
-    if (!save.disabled && !confirm(`The plans of account ${shown.account} have unsaved changes. Leave them for account ${account.value}?`)) {
-      account.value = shown.account;
-      return;
-    }
+  const leave = (chosen) => {
+    account.value = chosen;
+    discard.hidden = true;
     plans.clear();
     shown = { account: '', rows: [] };
     save.disabled = true;
     load();
+  };
+  account.addEventListener('change', () => {
+    // Save is enabled exactly while edits of the rows shown are unsaved: they are left on purpose only.
+    if (save.disabled) return leave(account.value);
+    const wanted = account.value;
+    account.value = shown.account;
+    discard.textContent = `Discard them and show account ${wanted}`;
+    discard.hidden = false;
+    discard.onclick = () => leave(wanted);
+    plans.say(`The plans of account ${shown.account} have unsaved changes: save them, or discard them.`, 'warn');
   });
   load();
 }

@@ -1,7 +1,7 @@
 // The page's building blocks: elements, tables with a totals row, and
 // panels that show their own failures without stopping the others.
+import { me } from './access.js';
 import { ApiError } from './api.js';
-import config from './config.js';
 import { number, signClass } from './format.js';
 
 export function el(tag, props = {}, ...children) {
@@ -109,9 +109,9 @@ export function panel(id) {
   };
 }
 
-// A choice of the desk's accounts.
+// A choice of the accounts the caller may read.
 export function accountSelect(id) {
-  return el('select', { id }, config.accounts.map((account) => el('option', {}, account)));
+  return el('select', { id }, me.read.map((account) => el('option', {}, account)));
 }
 
 // Calls `work` now and again `ms` after each run ends, however it ends;

@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "support/Desk.h"
@@ -221,8 +220,12 @@ TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   EXPECT_EQ(Run({"setImplPlan", a + "<param><symbol>USDJPY</symbol><ip1>0.3</ip1><loginid>trader7</loginid></param>"}).answer, "ok");
   EXPECT_EQ(QueryRows(plans)[1], "USDJPY|0.3|0.8|trader7");
   EXPECT_EQ(QueryRows(audit).size(), 2u);
+  // The id and the time are the server's: the time is checked for its form only.
   std::string history = ask("getPlanHistory", a + "<limit>1</limit>", as("bob")).answer;
-  history = std::regex_replace(history, std::regex("\"AuditID\":[0-9]+,\"ChangedAt\":\"[0-9/: ]{19}\""), "\"AuditID\":0,\"ChangedAt\":\"T\"");
+  const size_t id = history.find("\"AuditID\":"), time = history.find("\"ChangedAt\":\""), by = history.find(",\"ChangedBy\"");
+  const std::string when = time == std::string::npos ? "" : history.substr(time + 13, 20);
+  ASSERT_TRUE(id != std::string::npos && by == time + 33 && when.find_first_not_of("0123456789/: ") == 19 && when[4] == '/' && when[10] == ' ') << history;
+  history.replace(id, by - id, "\"AuditID\":0,\"ChangedAt\":\"T\"");
   EXPECT_EQ(history, Envelope("0", "{\"AuditID\":0,\"ChangedAt\":\"T\",\"ChangedBy\":\"alice\",\"AccountID\":\"" + id_ + "\",\"Symbol\":\"USDJPY\",\"Old\":{\"IP1\":\"0.3\"},\"New\":{\"IP1\":\"0.4\"}}"));
   EXPECT_EQ(ask("whoAmI", "", as("bob")).answer, "{\"status\":0, \"data\":{\"User\":\"bob\",\"Read\":[\"" + id_ + "\"],\"Trade\":[]}}");
   EXPECT_NE(ask("whoAmI", "", as("desk")).answer.find("\"Trade\":[\"" + id_ + "a\""), std::string::npos) << "* is every account of the database";
@@ -234,7 +237,8 @@ TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
       const std::string what = std::string(method) + " SHM_SEL_DB=" + (selDb ? selDb : "(unset)") + " " + host;
       const Reply hidden = ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("mallory"), selDb, host);
       std::string missing = ask(method, "<accountid>" + id_ + "zz</accountid>" + report, as("desk"), selDb, host).answer;
-      EXPECT_EQ(hidden.answer, std::regex_replace(missing, std::regex(id_ + "zz"), id_ + suffix)) << what;
+      for (auto at = missing.find(id_ + "zz"); at != std::string::npos; at = missing.find(id_ + "zz", at)) missing.replace(at, id_.size() + 2, id_ + suffix);
+      EXPECT_EQ(hidden.answer, missing) << what;
       EXPECT_NE(hidden.answer, host.empty() && selDb ? ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("alice")).answer : "") << what << ": the owner sees the data";
       EXPECT_NE(hidden.result.err.find("Access refused: user mallory may not read account " + id_ + suffix), std::string::npos) << what << hidden.result.err;
     }

@@ -4,23 +4,33 @@
 // boards, never copied in. The browser runs in a zone with daylight saving
 // other than the desk's, so that only times shown in the desk's zone pass.
 import assert from 'node:assert/strict';
-import { mkdirSync } from 'node:fs';
+import { mkdirSync, readFileSync } from 'node:fs';
+import { createServer } from 'node:http';
 import { after, afterEach, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import config from '../../web/config.js';
-import { board, env, skip, sql, startDesk, stopDesk } from '../support/desk.mjs';
+import { board, env, skip, sql, startDesk, state, stopDesk } from '../support/desk.mjs';
 
 const build = process.env.ZELVORA_BUILD_DIR;
 const amount = (text) => Number(text.replaceAll(',', ''));
+const banner = 'Zelvora 1.0 - foreign-exchange desk service\n';
 let browser, page, origin;
-const pageErrors = [];
+const pageErrors = [], violations = [];
+
+// A page signed in as `user` (the demo's users share the password "demo"), whose failed scripts and
+// refusals by the Content-Security-Policy are kept.
+async function newPage(user, options = {}) {
+  const opened = await browser.newPage({ timezoneId: 'Europe/London', httpCredentials: { username: user, password: 'demo' }, ...options });
+  opened.on('pageerror', (error) => pageErrors.push(error.message));
+  opened.on('console', (message) => message.text().includes('Content Security Policy') && violations.push(message.text()));
+  return opened;
+}
 
 before(async () => {
   if (skip) return;
   origin = await startDesk();
   browser = await chromium.launch({ executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium', args: ['--no-sandbox'], env: { ...process.env, TZ: 'Europe/London' } });
-  page = await browser.newPage({ viewport: { width: 1280, height: 800 }, timezoneId: 'Europe/London', httpCredentials: { username: 'desk', password: 'demo' } });
-  page.on('pageerror', (error) => pageErrors.push(error.message));
+  page = await newPage('desk', { viewport: { width: 1280, height: 800 } });
 });
 
 after(async () => {
@@ -204,23 +214,23 @@ test('a plan edited in the page is written, shows after a reload, and a refused 
   for (const value of values) {
     await countSaid('plans');
     await page.fill('#plans input[aria-label="EURUSD IP2"]', value);
-    await page.click('#plans button');
+    await page.click('#plans-save');
     await page.waitForFunction(() => window.said.plans > 0, null, { timeout: 5000 });
     await status('plans').filter({ hasText: 'Saved 1 plan of account 1001: the server answered "ok"' }).waitFor();
-    assert.deepEqual(saved(), [value, 'desk-page']);
+    assert.deepEqual(saved(), [value, 'desk']);
   }
   await page.reload();
   await page.waitForFunction((v) => document.querySelector('#plans input[aria-label="EURUSD IP2"]')?.value === v, values[1]);
   // The column holds 64 characters: the program's transaction fails and it answers its banner.
   await page.fill('#plans input[aria-label="EURUSD IP1"]', '9'.repeat(70));
-  await page.click('#plans button');
+  await page.click('#plans-save');
   await status('plans').filter({ hasText: 'Nothing was saved to account 1001. The server could not answer this request.' }).waitFor();
   assert.equal(saved()[0], values[1]);
   // A write on its way when the account changes is heard out, and its outcome names the account.
   await page.reload();
   await page.fill('#plans input[aria-label="EURUSD IP2"]', values[0]);
   const release = await hold(/setImplPlan/);
-  await page.click('#plans button');
+  await page.click('#plans-save');
   await page.selectOption('#plans-account', '1002');
   await page.locator('#plans caption', { hasText: 'Account 1002' }).waitFor();
   await release();
@@ -238,14 +248,12 @@ test('a late answer never lands under another selection, and plans in the balanc
   assert.deepEqual(await captions(), ['Account 1002', 'Account 1002'], "account 1001's late answers are not drawn under 1002");
   const symbol = await page.locator('#plans tbody th').first().textContent();
   await page.fill(`#plans input[aria-label="${symbol} IP3"]`, '7');
-  page.once('dialog', (dialog) => dialog.dismiss());
   await page.selectOption('#plans-account', '1001');
-  assert.deepEqual([await page.inputValue('#plans-account'), await page.inputValue(`#plans input[aria-label="${symbol} IP3"]`)], ['1002', '7'], 'unsaved edits stay when leaving them is refused');
-  page.once('dialog', (dialog) => dialog.accept());
+  assert.deepEqual([await page.inputValue('#plans-account'), await page.inputValue(`#plans input[aria-label="${symbol} IP3"]`)], ['1002', '7'], 'unsaved edits stay until they are discarded');
   release = await hold(/getImplPlan<.*<accountid>1001</);
-  await page.selectOption('#plans-account', '1001');
+  await page.click('#plans-discard');
   assert.equal(await page.locator('#plans input').count(), 0, "1002's plans are not left to be saved as 1001's");
-  assert.ok(await page.locator('#plans button').isDisabled());
+  assert.ok(await page.locator('#plans-save').isDisabled());
   await release();
 });
 
@@ -311,14 +319,74 @@ test('every kind of failed answer is shown in its own panel only', { skip }, asy
   await page.unroute(program);
 });
 
-test('the page fits a desk screen and a phone, and no script of it fails', { skip }, async () => {
+// A page of a user other than the desk, opened on the plans of the user's first account.
+async function signedIn(user) {
+  const opened = await newPage(user);
+  await opened.goto(origin);
+  await opened.locator('#plans caption').waitFor();
+  return opened;
+}
+const choices = (on) => on.locator('#plans-account option').allTextContents();
+
+test('a trader sees her accounts only, and her save shows in the plan history', { skip }, async () => {
+  const alice = await signedIn('alice');
+  assert.equal(await alice.locator('#user').textContent(), 'Signed in as alice');
+  await alice.locator('#accounts tbody td.num').first().waitFor();
+  assert.deepEqual([await alice.locator('#accounts tbody td:first-child').allTextContents(), await choices(alice)], [['1001', '1002'], ['1001', '1002']]);
+  const field = '#plans input[aria-label="EURUSD IP4"]', old = await alice.inputValue(field), value = String(process.pid % 1000 + 0.75);
+  await alice.fill(field, value);
+  await alice.click('#plans-save');
+  const latest = alice.locator('#history tbody tr').first().filter({ hasText: `IP4 ${old} → ${value}` });
+  await latest.waitFor({ timeout: 5000 });
+  assert.deepEqual((await latest.locator('td').allTextContents()).slice(1, 3), ['alice', 'EURUSD'], 'the newest change is hers');
+  await alice.close();
+});
+
+test("a reader's plans are read only", { skip }, async () => {
+  sql("INSERT IGNORE INTO `ImplPlan` (AccountID, Symbol, IP1) VALUES ('2001', 'USDJPY', '1')");
+  const bob = await signedIn('bob');
+  assert.deepEqual(await choices(bob), ['2001']);
+  await bob.locator('#plans caption .mark', { hasText: 'read only' }).waitFor();
+  assert.deepEqual(await bob.locator('#plans input').evaluateAll((inputs) => inputs.map((input) => input.disabled)), Array(20).fill(true), 'no value can be edited');
+  assert.ok(await bob.locator('#plans-save').isDisabled(), 'Save cannot be pressed');
+  await bob.close();
+});
+
+test('a page of another origin cannot write a plan, by a form or by a fetch', { skip }, async () => {
+  const plan = () => sql("SELECT IP1, upd_user_id FROM `ImplPlan` WHERE AccountID='1001' AND Symbol='EURUSD'"), before = plan(), url = `${origin}/zelvora.cgi`;
+  const refusedBefore = readFileSync(`${state}/zelvora-stderr.log`, 'utf8').split('setImplPlan of user desk without X-Zelvora-Request').length - 1;
+  // A text/plain form sends "name=value": the "=" lands in the loginid, which the program reads as text.
+  const name = '<zelvora><method>setImplPlan</method><params><accountid>1001</accountid><param><symbol>EURUSD</symbol><ip1>666</ip1><loginid>x';
+  const attack = `<form method="post" enctype="text/plain" action="${url}"><input type="hidden" name='${name}' value='y</loginid></param></params></zelvora>'></form>
+    <script>const [f] = document.forms[0].elements;
+    fetch('${url}', { method: 'POST', mode: 'no-cors', credentials: 'include', body: f.name + '=' + f.value }).finally(() => document.forms[0].submit())</script>`;
+  const server = createServer((request, response) => response.writeHead(200, { 'Content-Type': 'text/html' }).end(attack)).listen(0, '127.0.0.1');
+  const attacker = await browser.newPage({ httpCredentials: { username: 'desk', password: 'demo' } }), answers = [];
+  attacker.on('response', (response) => response.url() === url && answers.push(response.status()));
+  try {
+    await attacker.goto(`http://127.0.0.1:${server.address().port}/`);
+    await attacker.waitForURL(url);
+    assert.deepEqual([answers, await attacker.textContent('body')], [[200, 200], banner], 'the program, not the web server, answered both');
+    assert.deepEqual(plan(), before);
+    const refused = readFileSync(`${state}/zelvora-stderr.log`, 'utf8').split('setImplPlan of user desk without X-Zelvora-Request').length - 1;
+    assert.equal(refused - refusedBefore, 2, 'both were refused for the missing header, not as bodies the program could not read');
+  } finally {
+    await attacker.close();
+    server.close();
+  }
+});
+
+test('the page fits a desk screen and a phone, and no script of it fails or is refused', { skip }, async () => {
   mkdirSync(`${build}/screenshots`, { recursive: true });
   for (const [width, height] of [[1280, 800], [390, 844]]) {
     await page.setViewportSize({ width, height });
-    await page.reload();
+    const policy = (await page.reload()).headers()['content-security-policy'];
+    assert.match(policy, /'self'/, 'the page runs under a policy of its own origin');
+    assert.doesNotMatch(policy, /unsafe-inline/);
     await page.locator('#chart[data-candles]').waitFor();
     assert.ok(await page.evaluate((w) => document.documentElement.scrollWidth <= w, width), `nothing wider than ${width} pixels`);
     await page.screenshot({ path: `${build}/screenshots/desk-${width}.png`, fullPage: width > 400 });
   }
   assert.deepEqual(pageErrors, [], 'no script of the page failed');
+  assert.deepEqual(violations, [], 'the policy refused nothing the page does');
 });
