@@ -9,7 +9,9 @@ import { userInfo } from 'node:os';
 export const source = process.env.ZELVORA_SOURCE_DIR;
 const build = process.env.ZELVORA_BUILD_DIR;
 // ZELVORA_INSTALLED set: the installed package's programs (scripts/demo serves them too).
-export const programs = process.env.ZELVORA_INSTALLED ? '/usr/lib/cgi-bin' : build;
+export const programs = process.env.ZELVORA_INSTALLED ? '/usr/lib/zelvora' : build;
+// The worker pool's supervisor, installed beside the program, or the tree's.
+export const pool = process.env.ZELVORA_INSTALLED ? '/usr/lib/zelvora/zelvora-pool' : `${source}/deploy/zelvora-pool`;
 const boardTool = process.env.ZELVORA_INSTALLED ? '/usr/bin/zelvora-board' : `${build}/zelvora-board`;
 // A demo desk writes the offer board: only in a /dev/shm of the test's own.
 export const skip = process.env.ZELVORA_PRIVATE_SHM ? false : "no /dev/shm of the tests' own here (run through scripts/private-shm): the demo desk writes boards";
@@ -27,7 +29,8 @@ export const state = `/tmp/zelvora-desk-${process.pid}`;
 export const env = {
   ...process.env, ZELVORA_DEMO_DIR: state, ZELVORA_DB_DIR: `${state}-db`, ZELVORA_BUILD_DIR: build, ZELVORA_STATE: state, ZELVORA_DIR: programs, ZELVORA_HTPASSWD: `${state}/htpasswd`, ZELVORA_ACCESS: `${state}/access`,
   ZELVORA_WEB: process.env.ZELVORA_INSTALLED ? '/usr/share/zelvora/web' : `${build}/web`,
-  MAX_CONTENT_LENGTH: '16384', SHM_SEL_DB: '1', SHM_LOCK_MS: '1000', SHM_OWNER: userInfo().username, TZ: 'Asia/Tokyo', MYSQL_USER: 'zelvora', MYSQL_PWD: 'zelvora-local', MYSQL_DB: 'zelvora',
+  MAX_CONTENT_LENGTH: '16385', SHM_SEL_DB: '1', SHM_LOCK_MS: '1000', SHM_OWNER: userInfo().username, TZ: 'Asia/Tokyo', MYSQL_USER: 'zelvora', MYSQL_PWD: 'zelvora-local', MYSQL_DB: 'zelvora',
+  SHM_LOCK_TOTAL_MS: '3000', MAX_REQUEST_IDS: '100', MAX_ANSWER_RECORDS: '10000', MAX_LOG_BYTES: '8192', MYSQL_WRITE_HOST: '', MYSQL_CONNECT_TIMEOUT: '2', MYSQL_TIMEOUT: '10', FCGI_TIMEOUT: '30',
 };
 export const run = (command, ...args) => execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
 // A configuration of deploy/ with the desk's values and `settings`.
@@ -61,9 +64,9 @@ export function stopDesk() {
   run('rm', '-rf', state);
 }
 
-// A server in a process group of its own, ended with the whole group when the desk stops.
+// A server in a process group of its own, ended with the whole group when the desk stops; its pid.
 const served = [];
-export const serve = (command, ...args) => served.push(spawn(command, args, { cwd: source, env, detached: true, stdio: 'ignore' }).pid);
+export const serve = (command, ...args) => served[served.push(spawn(command, args, { cwd: source, env, detached: true, stdio: 'ignore' }).pid) - 1];
 
 // POSTs `body` with `headers`; the status, the content type and the body as text.
 export async function post(url, body, auth = 'desk:demo', headers = {}) {
