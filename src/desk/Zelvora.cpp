@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ops/Facts.h"
 #include "shm/Board.h"
 #include "shm/ShareMemory.h"
 #include "shm/ShmKeeper.h"
@@ -29,6 +30,10 @@ const int kLineSegmentRead = 63;
 const int kLineRecordMalloc = 92;
 const int kLineIndexMalloc = 104;
 const int kLineIndexParse = 115;
+
+// Why the board read in hand failed, for the counters: set where the reason
+// is known, kBoardFailed for every other one.
+BoardRead readFailure = kBoardFailed;
 
 // Who feeds the boards (SHM_OWNER, a user name or uid): 1 with `uid` set,
 // 0 when unset, -1 when it names no user.
@@ -67,6 +72,7 @@ bool LockBoard(const std::string& key, CShareMemory& memory, int64_t& waitLeft) 
   const int64_t waited = MonotonicMillis() - start;
   waitLeft -= std::min(waitLeft, taken ? waited : std::max(wait, waited));
   if (taken) return true;
+  if (error == ETIMEDOUT) readFailure = kBoardLockTimeout;
   const std::string shown = Printable(key);
   if (error != ETIMEDOUT) {
     errno = error;
@@ -91,6 +97,7 @@ int OpenLockedBoard(const std::string& key, int32_t size, CShareMemory& memory, 
   uid_t owner = 0;
   const int owned = BoardOwner(owner);
   if (owned < 0) {
+    readFailure = kBoardRefusedOwner;
     std::fprintf(stderr, "ShareMemory[%s] refused: SHM_OWNER names no user\n", shown().c_str());
     return -1;
   }
@@ -99,8 +106,10 @@ int OpenLockedBoard(const std::string& key, int32_t size, CShareMemory& memory, 
   if (!CShmKeeper::Enabled()) memory.CopyWithoutMapping();
   if (memory.Open(key, size, true, false) != 0) {
     if (!memory.Refusal().empty()) {
+      readFailure = kBoardRefusedOwner;
       std::fprintf(stderr, "ShareMemory[%s] refused: %s (SHM_OWNER)\n", shown().c_str(), memory.Refusal().c_str());
     } else {
+      if (errno == ENOENT) readFailure = kBoardMissing;
       const std::string error = LastErrorText();  // before anything else can touch errno
       std::fprintf(stderr, memory.Failed() == CShareMemory::Part::kSegment ? "ShareMemory[%s] open failed.\n%s\n" : "Semaphore[%s] open failed.\n%s\n",
                    shown().c_str(), error.c_str());
@@ -283,6 +292,11 @@ bool CDeskService::ConnectDb(bool write) {
   return client_->Connect(values[0], values[1], values[2], values[3]) == 0;
 }
 
+bool CDeskService::PingDb() {
+  std::vector<uint32_t> counts;
+  return ConnectDb() && client_->SelectCounts("SELECT 1 AS counts", counts, true) == 1;
+}
+
 void CDeskService::DropDb(bool write) {
   CDbLink& link = write ? slot_->write : slot_->read;
   if (client_ == link.client.get()) client_ = nullptr;
@@ -293,7 +307,9 @@ void CDeskService::DropDb(bool write) {
 int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,
                             int32_t indexSize) {
   if (failedBoards_.count(key) != 0) return -1;
+  readFailure = kBoardFailed;
   const int result = CopyBoardRecords(key, size, out, indexSize, lockWaitLeft_);
+  NoteBoardRead(result == 0 ? kBoardRead : readFailure);
   if (result != 0) failedBoards_.insert(key);
   return result;
 }
@@ -301,7 +317,9 @@ int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& o
 int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::string& out,
                                   int32_t indexSize, const std::vector<const CMarkupNode*>& keys) {
   if (failedBoards_.count(key) != 0) return -1;
+  readFailure = kBoardFailed;
   const int result = CopyKeyedRecords(key, size, out, indexSize, keys, lockWaitLeft_);
+  NoteBoardRead(result == 0 ? kBoardRead : readFailure);
   if (result != 0) failedBoards_.insert(key);
   return result;
 }
