@@ -69,6 +69,8 @@ Lines Access(const std::string& user, const std::string& grants = kGrants, const
   return env;
 }
 const Lines kFromPage = {"HTTP_X_ZELVORA_REQUEST=1"};
+const Lines kHealth = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health"}, kMetrics = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics"};
+const std::string kNoOffers = "{RAW}Status: 503 Service Unavailable\nContent-Type: application/json\nCache-Control: no-store\n\n{\"status\":\"unavailable\",\"reason\":\"offer board missing\"}\n";
 std::string Plan(const std::string& account) { return "<zelvora><method>setImplPlan</method><params><accountid>{T}" + account + "</accountid><param><symbol>EURUSD</symbol><ip1>1</ip1></param></params></zelvora>"; }
 
 const ProgramCase kCases[] = {
@@ -166,6 +168,12 @@ const ProgramCase kCases[] = {
      "zelvora: access file {A} may be written by others than its owner: every request refused\n"},
     {"access: a missing file refuses everyone", Access("carol", "{NOGRANTS}"), Account("A"), "Status: 500 Internal Server Error\n{B}",
      "zelvora: access file {A} cannot be read: [2] No such file or directory: every request refused\n"},
+    // The web server's probes: ZELVORA_PROBE, set per location, with a GET; health needs no caller and names no account.
+    {"health: no offer board, and no caller needed", Access("", kGrants, kHealth), "", kNoOffers, "ShareMemory[offer" + kMissing.substr(1)},
+    {"a GET without ZELVORA_PROBE is answered as before", {"REQUEST_METHOD=GET"}, "", "{B}", ""},
+    {"health: only by GET, and no other request at its location", Limit("ZELVORA_PROBE=health"), Account("A"), "Status: 405 Method Not Allowed\n{B}", ""},
+    {"metrics: behind the grants file", Access("carol", kGrants, kMetrics), "", "Status: 403 Forbidden\n{B}", "Access refused: user carol is not in {A}\n"},
+    {"metrics: no scoreboard named", Access("desk", kGrants, kMetrics), "", "{RAW}Status: 503 Service Unavailable\nContent-Type: text/plain\n\nno scoreboard: ZELVORA_STATS names none, or it was refused\n", ""},
     {"answers are written verbatim", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
 };
 
@@ -234,7 +242,8 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
       const long took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
       EXPECT_TRUE(c.withinMs == 0 || took < c.withinMs) << what << " took " << took << " ms";
       const auto banner = c.out.find("{B}");
-      EXPECT_EQ(result.out, banner == std::string::npos ? kAnswerHeader + Tagged(c.out, tag_) : c.out.substr(0, banner) + kBannerAnswer) << what;
+      const std::string out = c.out.rfind("{RAW}", 0) == 0 ? c.out.substr(5) : banner == std::string::npos ? kAnswerHeader + Tagged(c.out, tag_) : c.out.substr(0, banner) + kBannerAnswer;
+      EXPECT_EQ(result.out, out) << what;
       EXPECT_EQ(result.err, Tagged(c.err, tag_)) << what;
       EXPECT_EQ(result.status, 0) << what;
     }
@@ -242,6 +251,25 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
   EXPECT_EQ(worker.Stop(), 0) << "SIGTERM ends a worker cleanly";
   EXPECT_EQ(limitedWorker.Stop(), 0) << "SIGTERM ends a worker that ran out of memory cleanly";
   EXPECT_EQ(RunShell("ls /dev/shm").out, before) << "no request leaves a file in /dev/shm";
+}
+
+// One line a request in both modes, the caller's name quoted with every byte that could end the
+// line or start a field escaped: a request cannot write a line of its own.
+TEST_F(Program, LogsOneLineARequestThatNoRequestForges) {
+  const std::string log = "/tmp/zelvora-log-" + tag_, body = Tagged(Account("A"), tag_);
+  const Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536", "ZELVORA_REQUEST_LOG=" + log, "REMOTE_USER=x\" method=setImplPlan\ntime=0\\"};
+  CWorker worker;
+  RunProgram(env, body);
+  RunProgram(env, body, {}, &worker);
+  std::ifstream file(log);
+  int lines = 0;
+  for (std::string line; std::getline(file, line); ++lines) {  // time and duration vary; every other field is fixed
+    const size_t user = line.find(" user="), us = line.find(" us="), after = line.find(' ', us + 1);
+    EXPECT_EQ(line.substr(0, 5) + line.substr(user, us - user) + line.substr(after),
+              "time= user=\"x\\x22 method=setImplPlan\\x0Atime=0\\x5C\" method=getAccount ids=1 outcome=answered boards=answered db=none") << line;
+  }
+  EXPECT_EQ(lines, 2) << "one line for the CGI request, one for the worker's";
+  std::remove(log.c_str());
 }
 
 }  // namespace
