@@ -132,6 +132,8 @@ test('a balancer\'s check needs no password, and a real Prometheus reads the poo
     assert.notEqual((await post(`${origin}/health`, request('getAccount', '<accountid>1001</accountid>'), '')).status, 200, `${origin}: nothing but the check is served there`);
     assert.equal((await fetch(`${origin}/metrics`)).status, 401, `${origin}: the metrics are behind the password`);
   }
+  writeFileSync(`${state}/metrics.txt`, await fetch(`${origins[0]}/metrics`, { headers: { Authorization: `Basic ${btoa('desk:demo')}` } }).then((r) => r.text()));
+  run('sh', '-c', `promtool check metrics <${state}/metrics.txt`);  // throws on any finding
   const port = await freePort();
   writeFileSync(`${state}/prometheus.yml`, `scrape_configs:\n  - job_name: zelvora\n    scrape_interval: 1s\n    basic_auth: {username: desk, password: demo}\n    static_configs: [{targets: ["${origins[0].slice(7)}"]}]\n`);
   serve('/usr/bin/prometheus', `--config.file=${state}/prometheus.yml`, `--storage.tsdb.path=${state}/prometheus`, `--web.listen-address=127.0.0.1:${port}`);
