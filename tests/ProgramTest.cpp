@@ -5,6 +5,7 @@
 // test's own, "{U}" for this user's uid and "{V}" for another (ten more),
 // "{A}" for the path of the test's grants file.
 #include <semaphore.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -251,6 +252,28 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
   EXPECT_EQ(worker.Stop(), 0) << "SIGTERM ends a worker cleanly";
   EXPECT_EQ(limitedWorker.Stop(), 0) << "SIGTERM ends a worker that ran out of memory cleanly";
   EXPECT_EQ(RunShell("ls /dev/shm").out, before) << "no request leaves a file in /dev/shm";
+}
+
+// The feeder stopped: offers unchanged past OFFER_STALE_SECONDS make the host unavailable, the
+// scoreboard carrying what a CGI check saw to the worker's; the next change ends it.
+TEST_F(Program, HealthSeesTheOffersStandStill) {
+  const std::string stats = "/zt-stats-" + tag_;
+  const Lines env = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health", "OFFER_STALE_SECONDS=1", "ZELVORA_STATS=" + stats};
+  const auto offers = [](const std::string& bid) { return WriteBoard("offer", BoardImage(64032, "     1   100", 4000, "", 100, {"{\"Bid\":" + bid + "}"})); };
+  const auto health = [&env](const CWorker* worker) {  // the answer after its header
+    const std::string out = RunProgram(env, "", {}, worker).out;
+    return out.substr(std::min(out.size(), out.find("\n\n") + 2));
+  };
+  const std::string fresh = "{\"status\":\"ok\",\"offers_unchanged_s\":0,\"database\":\"unused\"}\n";
+  CWorker worker;
+  ASSERT_EQ(offers("1.1"), 0);
+  EXPECT_EQ(health(nullptr), fresh) << "a first check finds the offers changed";
+  usleep(2100000);
+  EXPECT_EQ(health(&worker), "{\"status\":\"unavailable\",\"reason\":\"offer board unchanged for 2 s\"}\n");
+  ASSERT_EQ(offers("1.2"), 0);
+  EXPECT_EQ(health(&worker), fresh) << "offers that moved again";
+  RemoveBoardsMarked("offer");
+  shm_unlink(stats.c_str());
 }
 
 // One line a request in both modes, the caller's name quoted with every byte that could end the
