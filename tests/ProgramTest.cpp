@@ -72,6 +72,8 @@ Lines Access(const std::string& user, const std::string& grants = kGrants, const
 const Lines kFromPage = {"HTTP_X_ZELVORA_REQUEST=1"};
 const Lines kHealth = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health"}, kMetrics = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics"};
 const std::string kNoOffers = "{RAW}Status: 503 Service Unavailable\nContent-Type: application/json\nCache-Control: no-store\n\n{\"status\":\"unavailable\",\"reason\":\"offer board missing\"}\n";
+const std::string kNoStats = "{RAW}Status: 503 Service Unavailable\nContent-Type: text/plain\n\nno scoreboard: ZELVORA_STATS names none, or it was refused\n";
+Lines Stats(const std::string& name) { return {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics", "ZELVORA_STATS=" + name}; }
 std::string Plan(const std::string& account) { return "<zelvora><method>setImplPlan</method><params><accountid>{T}" + account + "</accountid><param><symbol>EURUSD</symbol><ip1>1</ip1></param></params></zelvora>"; }
 
 const ProgramCase kCases[] = {
@@ -174,7 +176,10 @@ const ProgramCase kCases[] = {
     {"a GET without ZELVORA_PROBE is answered as before", {"REQUEST_METHOD=GET"}, "", "{B}", ""},
     {"health: only by GET, and no other request at its location", Limit("ZELVORA_PROBE=health"), Account("A"), "Status: 405 Method Not Allowed\n{B}", ""},
     {"metrics: behind the grants file", Access("carol", kGrants, kMetrics), "", "Status: 403 Forbidden\n{B}", "Access refused: user carol is not in {A}\n"},
-    {"metrics: no scoreboard named", Access("desk", kGrants, kMetrics), "", "{RAW}Status: 503 Service Unavailable\nContent-Type: text/plain\n\nno scoreboard: ZELVORA_STATS names none, or it was refused\n", ""},
+    {"metrics: no scoreboard named", Access("desk", kGrants, kMetrics), "", kNoStats, ""},
+    {"metrics: a scoreboard others may write", Access("desk", kGrants, Stats("/{T}-open")), "", kNoStats, "zelvora: ZELVORA_STATS /{T}-open may be written by others: nothing counted\n"},
+    {"metrics: a segment that is no scoreboard", Access("desk", kGrants, Stats("/{T}-small")), "", kNoStats, "zelvora: ZELVORA_STATS /{T}-small is not a scoreboard (its size): nothing counted\n"},
+    {"metrics: a name that is no segment name", Access("desk", kGrants, Stats("{T}")), "", kNoStats, "zelvora: ZELVORA_STATS {T} is no segment name of the form /name: nothing counted\n"},
     {"answers are written verbatim", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
 };
 
@@ -205,10 +210,15 @@ class Program : public ::testing::Test {
     ASSERT_EQ(WriteBoard(account_ + "B", BoardImage(1812, "    19   100", 0, "", 100, {"{}"})), 0);
     ASSERT_EQ(WriteBoard(account_ + "J", BoardImage(1812, "     4   100", 0, "", 100, {"{\"AccountID\":\"" + tag_ + "\",\"n\":{\"a\":1}}\t\n", "", "{\"AccountID\":\"" + tag_ + "J\"", "{\"AccountID\":\"" + tag_ + "J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}"})), 0);
     ASSERT_EQ(sem_unlink((account_ + "S").c_str()) + truncate(("/dev/shm/shm." + account_ + "R").c_str(), 600), 0);
+    for (const auto& [name, size, mode] : {std::tuple{"-open", 4096, 0666}, {"-small", 100, 0600}}) {  // not scoreboards
+      std::ofstream("/dev/shm/" + tag_ + name) << std::string(size, '\0');
+      ASSERT_EQ(chmod(("/dev/shm/" + tag_ + name).c_str(), mode), 0);
+    }
     for (int i = 0; i < 2; ++i) ASSERT_EQ(held_[i].Open(account_ + "HG"[i], 1812, false, false) + held_[i].Lock(), 0);  // as by a writer that died holding it
   }
   void TearDown() override {
     RemoveBoardsMarked(tag_);
+    for (const char* name : {"-open", "-small"}) std::remove(("/dev/shm/" + tag_ + name).c_str());
     std::remove(Tagged("{A}", tag_).c_str());
   }
   const std::string tag_ = "zt" + std::to_string(getpid()), account_ = "account." + tag_;
