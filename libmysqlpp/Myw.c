@@ -212,7 +212,7 @@ static MywResult Open(MywContext* ctx) {
     if (mysql_real_connect(ctx->mysql, part->name[0] != '\0' ? part->name : NULL, ctx->user, ctx->password, ctx->database,
                            part->port, part->socket[0] != '\0' ? part->socket : NULL, CLIENT_FOUND_ROWS) != NULL) {
       ctx->connected = 1;
-      return Ok(0);
+      return Ok(i); /* the host's place in the list: 0 for the first */
     }
     /* One server's words as they were; with several, each after its place in the list. */
     const size_t used = strlen(failures);

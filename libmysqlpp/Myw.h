@@ -54,7 +54,9 @@ void* myw_init(void);
    The context keeps copies of the arguments: a statement that finds its
    connection gone away (the server's "gone away" or "lost connection", at
    once rather than after MYSQL_TIMEOUT) connects with them again, once, as
-   each call below says. Any other failure leaves the connection as it is. */
+   each call below says. Any other failure leaves the connection as it is.
+   Connected, `count` is the place in the list of the host that answered
+   (0 for the first). */
 MywResult myw_connect(void* context, const char* database, const char* host, const char* user,
                       const char* password);
 

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "Serve.h"
+#include "ops/Scoreboard.h"
 #include "util/Setting.h"
 #include "shm/ShmKeeper.h"
 #include "util/StringUtil.h"
@@ -77,6 +78,11 @@ const Variable kVariables[] = {
     {"MYSQL_TIMEOUT", Source::kBound, &kMysqlTimeout},
     {"TZ", Source::kZone},
     {"ZELVORA_ACCESS", Source::kOwn},
+    {"ZELVORA_STATS", Source::kDesk},
+    {"ZELVORA_REQUEST_LOG", Source::kDesk},
+    {"OFFER_STALE_SECONDS", Source::kBound, &kOfferStaleSeconds},
+    {"ZELVORA_PROBE", Source::kCaller},  // set by the web server per location
+    {"REQUEST_METHOD", Source::kCaller},
     {"REMOTE_USER", Source::kCaller},
     {"HTTP_X_ZELVORA_REQUEST", Source::kCaller},
     {"HTTP_ORIGIN", Source::kCaller},
@@ -456,6 +462,10 @@ int RunFastCgiWorker() {
   // Stop signals wait while a request is read and served.
   sigprocmask(SIG_BLOCK, &stop.sa_mask, nullptr);
   CShmKeeper::Enable();
+  // A worker's start counts where its own environment names the scoreboard.
+  if (CScoreboard* board = AttachScoreboard()) {
+    board->workerStarts.fetch_add(1, std::memory_order_relaxed);
+  }
   CDbSlot slot;
   current = &request;
   for (;;) {

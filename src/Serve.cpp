@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -11,6 +12,9 @@
 #include "Request.h"
 #include "desk/AccessFile.h"
 #include "markup/MarkupDoc.h"
+#include "ops/Facts.h"
+#include "ops/Health.h"
+#include "ops/RequestLog.h"
 #include "util/Setting.h"
 #include "util/StringUtil.h"
 
@@ -58,35 +62,63 @@ int Admit(bool persistent, std::string& user, const CAccessRules*& rules) {
 }
 
 // Serves a parsed request, or writes the banner answer when it cannot.
-void Serve(const CMarkupDoc& doc, CDbSlot* slot, const std::string& user,
-           const CAccessRules* rules) {
+Outcome Serve(const CMarkupDoc& doc, CDbSlot* slot, const std::string& user,
+              const CAccessRules* rules) {
   const CMarkupNode* method = FindMethodNode(doc.Root());
   if (method == nullptr) {
     WriteBannerAnswer();
-    return;
+    return Outcome::kBanner;
   }
   auto service = std::make_unique<CDeskService>(slot);
   service->SetCaller(user, rules);
   const CMarkupNode* params = doc.Root().FindNode("params");
   const std::string name = method->text;
-  if (Dispatch(*service, name, params) != 0) WriteBannerAnswer();
+  RequestFacts().method = MetricMethod(name);
+  RequestFacts().ids = params != nullptr ? static_cast<uint32_t>(params->children.size()) : 0;
+  if (Dispatch(*service, name, params) == 0) return Outcome::kAnswered;
+  WriteBannerAnswer();
+  return service->Refused() ? Outcome::kRefused : Outcome::kBanner;
+}
+
+// The answers a web server asks for by location: ZELVORA_PROBE, which only
+// the server sets (no header becomes it), names one for a GET.
+enum class Probe { kNone, kHealth, kMetrics, kWrong };
+
+Probe AskedProbe() {
+  const char* probe = std::getenv("ZELVORA_PROBE");
+  if (probe == nullptr || *probe == '\0') return Probe::kNone;
+  const char* method = std::getenv("REQUEST_METHOD");
+  if (method == nullptr || std::strcmp(method, "GET") != 0) return Probe::kWrong;
+  if (std::strcmp(probe, "health") == 0) return Probe::kHealth;
+  return std::strcmp(probe, "metrics") == 0 ? Probe::kMetrics : Probe::kWrong;
 }
 
 // Reads, parses and serves the request on `in`.
-void ServeBody(FILE* in, CDbSlot* slot) {
+Outcome ServeBody(FILE* in, CDbSlot* slot) {
+  const Probe probe = AskedProbe();
+  RequestFacts().method = probe == Probe::kHealth    ? kMethodHealth
+                          : probe == Probe::kMetrics ? kMethodMetrics
+                                                     : kMethodNone;
+  // The health location is open to anyone: nothing else is served there.
+  if (probe == Probe::kHealth) return WriteHealthAnswer(slot);
+  if (probe == Probe::kWrong) {
+    WriteRefusal("Status: 405 Method Not Allowed\n");
+    return Outcome::kRefused;
+  }
   std::string user;
   const CAccessRules* rules = nullptr;
-  if (Admit(slot != nullptr, user, rules) != 0) return;
+  if (Admit(slot != nullptr, user, rules) != 0) return Outcome::kRefused;
+  if (probe == Probe::kMetrics) return WriteMetricsAnswer();
   const int32_t length = AcceptedBodyLength();
   if (length < 0) {
     WriteBannerAnswer();
-    return;
+    return Outcome::kBanner;
   }
   char* buffer = static_cast<char*>(std::malloc(static_cast<size_t>(length)));
   if (buffer == nullptr) {
     std::fprintf(stderr, "filename[%s], line[%d] malloc error. %s\n", "src/Main", 90, LastErrorText().c_str());
     WriteBannerAnswer();
-    return;
+    return Outcome::kBanner;
   }
   std::unique_ptr<char, decltype(&std::free)> owned(buffer, &std::free);  // freed on a throw too
   // A body shorter than announced is a cut upload, or one still on its way:
@@ -97,12 +129,12 @@ void ServeBody(FILE* in, CDbSlot* slot) {
     std::fprintf(stderr, "Request refused: body of %d bytes where CONTENT_LENGTH announced %d\n",
                  static_cast<int>(got), static_cast<int>(length));
     WriteBannerAnswer();
-    return;
+    return Outcome::kBanner;
   }
   auto doc = std::make_unique<CMarkupDoc>();
   doc->Parse(buffer, got);
   owned.reset();
-  Serve(*doc, slot, user, rules);
+  return Serve(*doc, slot, user, rules);
 }
 
 }  // namespace
@@ -119,17 +151,26 @@ void ServeRequest(FILE* in, CDbSlot* slot) {
   // written after the cap on the request's diagnostics, which must not be
   // what drops it; it is kept in place, since memory may be what ran out.
   char failure[160] = "";
+  const int64_t start = MonotonicMicros();
+  Outcome outcome = Outcome::kError;
   {
     const CLogCap cap(static_cast<size_t>(SettingValue(kMaxLogBytes)));
+    BeginRequest(AttachScoreboard());
     try {
-      ServeBody(in, slot);
+      outcome = ServeBody(in, slot);
     } catch (const std::exception& error) {
       std::snprintf(failure, sizeof failure, "%s", error.what());
     } catch (...) {
       std::snprintf(failure, sizeof failure, "unknown exception");
     }
   }
-  if (failure[0] == '\0') return;
-  std::fprintf(stderr, "zelvora: request not served: %s\n", failure);
-  WriteBannerAnswer();
+  if (failure[0] != '\0') {
+    std::fprintf(stderr, "zelvora: request not served: %s\n", failure);
+    WriteBannerAnswer();
+  }
+  const int64_t micros = MonotonicMicros() - start;
+  if (CScoreboard* board = RequestScoreboard()) {
+    CountRequest(*board, RequestFacts().method, outcome, micros);
+  }
+  LogRequest(outcome, micros);
 }

@@ -1,8 +1,11 @@
 // Serving one request, the same way in both modes: who calls and whether
 // they may (ZELVORA_ACCESS), the body-length rules, reading the body from
 // `in`, parsing, dispatching, and the banner answer (with a Status line for
-// a caller refused whole) for whatever cannot be served. Answers go to stdout, diagnostics to
-// stderr, whatever those streams are for the request in hand.
+// a caller refused whole) for whatever cannot be served; the health check
+// and the metrics where the web server asks for them (ZELVORA_PROBE); and
+// the request's count in the scoreboard and line in the request log.
+// Answers go to stdout, diagnostics to stderr, whatever those streams are
+// for the request in hand.
 #ifndef ZELVORA_SERVE_H_
 #define ZELVORA_SERVE_H_
 

@@ -5,6 +5,7 @@
 // test's own, "{U}" for this user's uid and "{V}" for another (ten more),
 // "{A}" for the path of the test's grants file.
 #include <semaphore.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +70,10 @@ Lines Access(const std::string& user, const std::string& grants = kGrants, const
   return env;
 }
 const Lines kFromPage = {"HTTP_X_ZELVORA_REQUEST=1"};
+const Lines kHealth = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health"}, kMetrics = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics"};
+const std::string kNoOffers = "{RAW}Status: 503 Service Unavailable\nContent-Type: application/json\nCache-Control: no-store\n\n{\"status\":\"unavailable\",\"reason\":\"offer board missing\"}\n";
+const std::string kNoStats = "{RAW}Status: 503 Service Unavailable\nContent-Type: text/plain\n\nno scoreboard: ZELVORA_STATS names none, or it was refused\n";
+Lines Stats(const std::string& name) { return {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics", "ZELVORA_STATS=" + name}; }
 std::string Plan(const std::string& account) { return "<zelvora><method>setImplPlan</method><params><accountid>{T}" + account + "</accountid><param><symbol>EURUSD</symbol><ip1>1</ip1></param></params></zelvora>"; }
 
 const ProgramCase kCases[] = {
@@ -168,6 +173,15 @@ const ProgramCase kCases[] = {
      "zelvora: access file {A} may be written by others than its owner: every request refused\n"},
     {"access: a missing file refuses everyone", Access("carol", "{NOGRANTS}"), Account("A"), "Status: 500 Internal Server Error\n{B}",
      "zelvora: access file {A} cannot be read: [2] No such file or directory: every request refused\n"},
+    // The web server's probes: ZELVORA_PROBE, set per location, with a GET; health needs no caller and names no account.
+    {"health: no offer board, and no caller needed", Access("", kGrants, kHealth), "", kNoOffers, "ShareMemory[offer" + kMissing.substr(1)},
+    {"a GET without ZELVORA_PROBE is answered as before", {"REQUEST_METHOD=GET"}, "", "{B}", ""},
+    {"health: only by GET, and no other request at its location", Limit("ZELVORA_PROBE=health"), Account("A"), "Status: 405 Method Not Allowed\n{B}", ""},
+    {"metrics: behind the grants file", Access("carol", kGrants, kMetrics), "", "Status: 403 Forbidden\n{B}", "Access refused: user carol is not in {A}\n"},
+    {"metrics: no scoreboard named", Access("desk", kGrants, kMetrics), "", kNoStats, ""},
+    {"metrics: a scoreboard others may write", Access("desk", kGrants, Stats("/{T}-open")), "", kNoStats, "zelvora: ZELVORA_STATS /{T}-open may be written by others: nothing counted\n"},
+    {"metrics: a segment that is no scoreboard", Access("desk", kGrants, Stats("/{T}-small")), "", kNoStats, "zelvora: ZELVORA_STATS /{T}-small is not a scoreboard (its size): nothing counted\n"},
+    {"metrics: a name that is no segment name", Access("desk", kGrants, Stats("{T}")), "", kNoStats, "zelvora: ZELVORA_STATS {T} is no segment name of the form /name: nothing counted\n"},
     {"answers are written verbatim", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
 };
 
@@ -199,10 +213,15 @@ class Program : public ::testing::Test {
     ASSERT_EQ(WriteBoard(account_ + "J", BoardImage(1812, "     4   100", 0, "", 100, {"{\"AccountID\":\"" + tag_ + "\",\"n\":{\"a\":1}}\t\n", "", "{\"AccountID\":\"" + tag_ + "J\"", "{\"AccountID\":\"" + tag_ + "J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}"})), 0);
     ASSERT_EQ(sem_unlink((account_ + "S").c_str()) + truncate(("/dev/shm/shm." + account_ + "R").c_str(), 600), 0);
     ASSERT_EQ(chmod(("/dev/shm/shm." + account_ + "Q").c_str(), 0660) + chown(CShareMemory::SemaphorePath(account_ + "O").c_str(), geteuid() + 10, -1), 0);
+    for (const auto& [name, size, mode] : {std::tuple{"-open", 4096, 0666}, {"-small", 100, 0600}}) {  // not scoreboards
+      std::ofstream("/dev/shm/" + tag_ + name) << std::string(size, '\0');
+      ASSERT_EQ(chmod(("/dev/shm/" + tag_ + name).c_str(), mode), 0);
+    }
     for (int i = 0; i < 2; ++i) ASSERT_EQ(held_[i].Open(account_ + "HG"[i], 1812, false, false) + held_[i].Lock(), 0);  // as by a writer that died holding it
   }
   void TearDown() override {
     RemoveBoardsMarked(tag_);
+    for (const char* name : {"-open", "-small"}) std::remove(("/dev/shm/" + tag_ + name).c_str());
     std::remove(Tagged("{A}", tag_).c_str());
   }
   const std::string tag_ = "zt" + std::to_string(getpid()), account_ = "account." + tag_;
@@ -237,7 +256,8 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
       const long took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
       EXPECT_TRUE(c.withinMs == 0 || took < c.withinMs) << what << " took " << took << " ms";
       const auto banner = c.out.find("{B}");
-      EXPECT_EQ(result.out, banner == std::string::npos ? kAnswerHeader + Tagged(c.out, tag_) : c.out.substr(0, banner) + kBannerAnswer) << what;
+      const std::string out = c.out.rfind("{RAW}", 0) == 0 ? c.out.substr(5) : banner == std::string::npos ? kAnswerHeader + Tagged(c.out, tag_) : c.out.substr(0, banner) + kBannerAnswer;
+      EXPECT_EQ(result.out, out) << what;
       EXPECT_EQ(result.err, Tagged(c.err, tag_)) << what;
       EXPECT_EQ(result.status, 0) << what;
     }
@@ -245,6 +265,47 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
   EXPECT_EQ(worker.Stop(), 0) << "SIGTERM ends a worker cleanly";
   EXPECT_EQ(limitedWorker.Stop(), 0) << "SIGTERM ends a worker that ran out of memory cleanly";
   EXPECT_EQ(RunShell("ls /dev/shm").out, before) << "no request leaves a file in /dev/shm";
+}
+
+// The feeder stopped: offers unchanged past OFFER_STALE_SECONDS make the host unavailable, the
+// scoreboard carrying what a CGI check saw to the worker's; the next change ends it.
+TEST_F(Program, HealthSeesTheOffersStandStill) {
+  const std::string stats = "/zt-stats-" + tag_;
+  const Lines env = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health", "OFFER_STALE_SECONDS=1", "ZELVORA_STATS=" + stats};
+  const auto offers = [](const std::string& bid) { return WriteBoard("offer", BoardImage(64032, "     1   100", 4000, "", 100, {"{\"Bid\":" + bid + "}"})); };
+  const auto health = [&env](const CWorker* worker) {  // the answer after its header
+    const std::string out = RunProgram(env, "", {}, worker).out;
+    return out.substr(std::min(out.size(), out.find("\n\n") + 2));
+  };
+  const std::string fresh = "{\"status\":\"ok\",\"offers_unchanged_s\":0,\"database\":\"unused\"}\n";
+  CWorker worker;
+  ASSERT_EQ(offers("1.1"), 0);
+  EXPECT_EQ(health(nullptr), fresh) << "a first check finds the offers changed";
+  usleep(2100000);
+  EXPECT_EQ(health(&worker), "{\"status\":\"unavailable\",\"reason\":\"offer board unchanged for 2 s\"}\n");
+  ASSERT_EQ(offers("1.2"), 0);
+  EXPECT_EQ(health(&worker), fresh) << "offers that moved again";
+  RemoveBoardsMarked("offer");
+  shm_unlink(stats.c_str());
+}
+
+// One line a request in both modes, the caller's name quoted with every byte that could end the
+// line or start a field escaped: a request cannot write a line of its own.
+TEST_F(Program, LogsOneLineARequestThatNoRequestForges) {
+  const std::string log = "/tmp/zelvora-log-" + tag_, body = Tagged(Account("A"), tag_);
+  const Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536", "ZELVORA_REQUEST_LOG=" + log, "REMOTE_USER=x\" method=setImplPlan\ntime=0\\"};
+  CWorker worker;
+  RunProgram(env, body);
+  RunProgram(env, body, {}, &worker);
+  std::ifstream file(log);
+  int lines = 0;
+  for (std::string line; std::getline(file, line); ++lines) {  // time and duration vary; every other field is fixed
+    const size_t user = line.find(" user="), us = line.find(" us="), after = line.find(' ', us + 1);
+    EXPECT_EQ(line.substr(0, 5) + line.substr(user, us - user) + line.substr(after),
+              "time= user=\"x\\x22 method=setImplPlan\\x0Atime=0\\x5C\" method=getAccount ids=1 outcome=answered boards=answered db=none") << line;
+  }
+  EXPECT_EQ(lines, 2) << "one line for the CGI request, one for the worker's";
+  std::remove(log.c_str());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ops/Facts.h"
 #include "util/StringUtil.h"
 
 namespace {
@@ -100,6 +101,8 @@ int CMywClient::Connect(const char* database, const char* host, const char* user
   }
   context_ = init();
   const MywResult result = connect(context_, database, host, user, password);
+  // A connect answers the place in the host list of the host that took it.
+  NoteDbConnect(result.code == 0, result.code == 0 && result.count > 0);
   if (result.code == -1) {
     std::fprintf(stderr, "Connection failed: %s\n", result.message);
     return result.code;
@@ -124,7 +127,9 @@ int32_t CMywClient::SelectSet(const std::string& sql, RecordSet& rows, bool lock
   MywResult result;
   {
     CallGuard guard(mutex_, lock);
+    const int64_t start = MonotonicMicros();
     result = select_(context_, sql.c_str(), &rows.set);
+    NoteDbStatement(MonotonicMicros() - start, result.code == 0);
     if (result.code != 0) Recheck();
   }
   if (result.code != 0) {
@@ -169,7 +174,9 @@ int32_t CMywClient::RunTrans(MywExecTransFn run, const std::vector<std::string>&
   MywResult result;
   {
     CallGuard guard(mutex_, lock);
+    const int64_t start = MonotonicMicros();
     result = run(context_, texts.data(), static_cast<int32_t>(texts.size()));
+    NoteDbStatement(MonotonicMicros() - start, result.code == 0);
     if (result.code != 0) Recheck();
   }
   if (result.code == -1) {
@@ -189,7 +196,9 @@ int32_t CMywClient::Exec(const std::string& sql, bool lock) {
   MywResult result;
   {
     CallGuard guard(mutex_, lock);
+    const int64_t start = MonotonicMicros();
     result = exec_(context_, sql.c_str());
+    NoteDbStatement(MonotonicMicros() - start, result.code == 0);
     if (result.code != 0) Recheck();
   }
   if (result.code == -1) std::fprintf(stderr, "%s\n", Printable(result.message).c_str());

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ops/Facts.h"
 #include "shm/Board.h"
 #include "shm/BoardOwner.h"
 #include "shm/ShareMemory.h"
@@ -30,6 +31,10 @@ const int kLineRecordMalloc = 92;
 const int kLineIndexMalloc = 104;
 const int kLineIndexParse = 115;
 
+// Why the board read in hand failed, for the counters: set where the reason
+// is known, kBoardFailed for every other one.
+BoardRead readFailure = kBoardFailed;
+
 // Takes the lock of an open board, waiting at most
 // CShareMemory::LockWaitMillis and never longer than `waitLeft`, which
 // loses the time waited. True when taken; otherwise the reason goes to
@@ -44,6 +49,7 @@ bool LockBoard(const std::string& key, CShareMemory& memory, int64_t& waitLeft) 
   const int64_t waited = CSemaphore::NowMillis() - start;
   waitLeft -= std::min(waitLeft, taken ? waited : std::max(wait, waited));
   if (taken) return true;
+  if (error == ETIMEDOUT) readFailure = kBoardLockTimeout;
   const std::string shown = Printable(key);
   if (error != ETIMEDOUT) {
     errno = error;
@@ -72,8 +78,10 @@ int OpenLockedBoard(const std::string& key, int32_t size, const uid_t* owner, CS
   if (!CShmKeeper::Enabled()) memory.CopyWithoutMapping();
   if (memory.Open(key, size, true, false) != 0) {
     if (!memory.Refusal().empty()) {
+      readFailure = kBoardRefusedOwner;
       std::fprintf(stderr, "ShareMemory[%s] refused: %s (SHM_OWNER)\n", shown().c_str(), memory.Refusal().c_str());
     } else {
+      if (errno == ENOENT) readFailure = kBoardMissing;
       const std::string error = LastErrorText();  // before anything else can touch errno
       std::fprintf(stderr, memory.Failed() == CShareMemory::Part::kSegment ? "ShareMemory[%s] open failed.\n%s\n" : "Semaphore[%s] open failed.\n%s\n",
                    shown().c_str(), error.c_str());
@@ -260,6 +268,11 @@ bool CDeskService::ConnectDb(bool write) {
   return client_->Connect(values[0], values[1], values[2], values[3]) == 0;
 }
 
+bool CDeskService::PingDb() {
+  std::vector<uint32_t> counts;
+  return ConnectDb() && client_->SelectCounts("SELECT 1 AS counts", counts, true) == 1;
+}
+
 void CDeskService::DropDb(bool write) {
   CDbLink& link = write ? slot_->write : slot_->read;
   if (client_ == link.client.get()) client_ = nullptr;
@@ -273,6 +286,7 @@ bool CDeskService::MayReadBoard(const std::string& key) {
   if (owned_ >= 0) return true;
   std::fprintf(stderr, "ShareMemory[%s] refused: SHM_OWNER names no user\n",
                Printable(key).c_str());
+  NoteBoardRead(kBoardRefusedOwner);
   failedBoards_.insert(key);
   return false;
 }
@@ -280,8 +294,10 @@ bool CDeskService::MayReadBoard(const std::string& key) {
 int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& out,
                             int32_t indexSize) {
   if (!MayReadBoard(key)) return -1;
+  readFailure = kBoardFailed;
   const int result =
       CopyBoardRecords(key, size, out, indexSize, owned_ > 0 ? &owner_ : nullptr, lockWaitLeft_);
+  NoteBoardRead(result == 0 ? kBoardRead : readFailure);
   if (result != 0) failedBoards_.insert(key);
   return result;
 }
@@ -289,8 +305,10 @@ int CDeskService::ReadBoard(const std::string& key, int32_t size, std::string& o
 int CDeskService::ReadBoardByKeys(const std::string& key, int32_t size, std::string& out,
                                   int32_t indexSize, const std::vector<const CMarkupNode*>& keys) {
   if (!MayReadBoard(key)) return -1;
+  readFailure = kBoardFailed;
   const int result = CopyKeyedRecords(key, size, out, indexSize, keys,
                                       owned_ > 0 ? &owner_ : nullptr, lockWaitLeft_);
+  NoteBoardRead(result == 0 ? kBoardRead : readFailure);
   if (result != 0) failedBoards_.insert(key);
   return result;
 }

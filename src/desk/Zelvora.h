@@ -69,6 +69,9 @@ class CDeskService {
   // replica that took over refuses writes; the primary may be back).
   void DropDb(bool write);
 
+  // True when ConnectDb() connects and the server answers "SELECT 1".
+  bool PingDb();
+
   // True when SHM_SEL_DB held exactly "1" at construction: the database may
   // stand in for a board that cannot be read.
   bool ShmSelDb() const { return shmSelDb_; }

@@ -14,9 +14,10 @@ struct CSettingRange {
 
 // The bounds the program reads, each in one place: what the readers take
 // and what a worker lets a request lower (database timeouts are the
-// library's own, with the same ranges there); FCGI_TIMEOUT is a worker's.
+// library's own, with the same ranges there); FCGI_TIMEOUT is a worker's;
+// OFFER_STALE_SECONDS is the health check's.
 extern const CSettingRange kShmLockMs, kShmLockTotalMs, kMaxAnswerRecords, kMaxRequestIds,
-    kMaxLogBytes, kMysqlConnectTimeout, kMysqlTimeout, kFcgiTimeout;
+    kMaxLogBytes, kMysqlConnectTimeout, kMysqlTimeout, kFcgiTimeout, kOfferStaleSeconds;
 
 // True, with `value` set, when `text` is a whole decimal number within
 // `range`; false, `value` untouched, for anything else (null included).

@@ -180,3 +180,25 @@ test('fifty requests at once are all served, and no board entry is left behind',
   }
   assert.equal(run('ls', '/dev/shm'), files, 'no board entry leaked');
 });
+
+test('a balancer\'s check needs no password, and a real Prometheus reads the pool\'s counters', { skip }, async () => {
+  const origins = [endpoints[0], endpoints[2]].map((e) => e.url.replace('/zelvora.cgi', ''));
+  for (const origin of origins) {
+    const health = await fetch(`${origin}/health`);
+    assert.deepEqual([health.status, (await health.json()).status], [200, 'ok'], `${origin}: the feeder runs and the database answers`);
+    assert.notEqual((await post(`${origin}/health`, request('getAccount', '<accountid>1001</accountid>'), '')).status, 200, `${origin}: nothing but the check is served there`);
+    assert.equal((await fetch(`${origin}/metrics`)).status, 401, `${origin}: the metrics are behind the password`);
+  }
+  writeFileSync(`${state}/metrics.txt`, await fetch(`${origins[0]}/metrics`, { headers: { Authorization: `Basic ${btoa('desk:demo')}` } }).then((r) => r.text()));
+  run('sh', '-c', `promtool check metrics <${state}/metrics.txt`);  // throws on any finding
+  const port = await freePort();
+  writeFileSync(`${state}/prometheus.yml`, `scrape_configs:\n  - job_name: zelvora\n    scrape_interval: 1s\n    basic_auth: {username: desk, password: demo}\n    static_configs: [{targets: ["${origins[0].slice(7)}"]}]\n`);
+  serve('/usr/bin/prometheus', `--config.file=${state}/prometheus.yml`, `--storage.tsdb.path=${state}/prometheus`, `--web.listen-address=127.0.0.1:${port}`);
+  const query = `http://127.0.0.1:${port}/api/v1/query?query=${encodeURIComponent('zelvora_requests_total{method="health",outcome="answered"}')}`;
+  let value;
+  for (let i = 0; i < 200 && value === undefined; ++i) {
+    value = (await fetch(query).then((r) => r.json()).catch(() => undefined))?.data?.result?.[0]?.value?.[1];
+    if (value === undefined) await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+  assert.ok(Number(value) >= 1, `zelvora_requests_total as Prometheus scraped it: ${value}`);
+});

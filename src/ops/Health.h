@@ -1,0 +1,33 @@
+// The two answers a web server asks for by location rather than by body:
+// the balancer's health check and the pool's metrics.
+//
+// The health check answers 200 with {"status":"ok",...} when the host can
+// serve, else 503 with {"status":"unavailable","reason":"..."}: the offer
+// board missing, refused, locked past SHM_LOCK_MS or unreadable; its
+// records unchanged for longer than OFFER_STALE_SECONDS (the feeder
+// stopped); or, where the host uses a database (MYSQL_HOST or MYSQL_DB
+// set), no answer to "SELECT 1" within a second. It names no account.
+//
+// "Unchanged" is measured on the board's records, not on its file: each
+// check (and each scrape of the metrics) reads the offer board as getOffer
+// does and digests its records; the scoreboard (ZELVORA_STATS) keeps the
+// last digest and when it was first seen, so that every process of a pool,
+// CGI or worker, measures from the same moment. Without a scoreboard a
+// worker keeps its own, and a CGI process, which remembers nothing, can
+// tell only whether the board is readable. A host's first check finds the
+// board changed.
+#ifndef ZELVORA_OPS_HEALTH_H_
+#define ZELVORA_OPS_HEALTH_H_
+
+#include "desk/Zelvora.h"
+#include "ops/Scoreboard.h"
+
+// Writes the health check's answer, header included; the outcome counted.
+// `slot`: non-null in a worker, which keeps a connection of its own for the
+// checks, apart from the one its requests use.
+Outcome WriteHealthAnswer(CDbSlot* slot);
+
+// Writes the metrics of RequestScoreboard(), or a 503 without one.
+Outcome WriteMetricsAnswer();
+
+#endif  // ZELVORA_OPS_HEALTH_H_

@@ -1,0 +1,209 @@
+#include "ops/Scoreboard.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "util/StringUtil.h"
+
+const char* const kMetricMethodNames[kMetricMethods] = {
+    "getAccount",     "getOffer",  "getOrder",    "getOpenTrade", "getOpenTradeA",
+    "getClosedTrade", "getReport", "getImplPlan", "setImplPlan",  "getPriceBar",
+    "getPlanHistory", "whoAmI",    "none",        "health",       "metrics"};
+
+const int64_t kBucketMicros[kBuckets - 1] = {100,   250,   500,    1000,   2500,   5000,
+                                             10000, 25000, 100000, 250000, 1000000};
+
+const char* const kOutcomeNames[kOutcomes] = {"answered", "banner", "refused", "error",
+                                              "unavailable"};
+
+namespace {
+const char* const kBoardReadNames[kBoardReadOutcomes] = {"read", "missing", "lock_timeout",
+                                                         "refused_owner", "failed"};
+
+// What this process mapped, and for which name; a failed name waits a second.
+CScoreboard* mapped = nullptr;
+std::string mappedName, failedName;
+time_t failedAt = 0;
+
+// A segment name of the form "/name": letters, digits, ".", "_", "-".
+bool SegmentName(const char* name) {
+  const size_t length = std::strlen(name);
+  if (length < 2 || length > 200 || name[0] != '/') return false;
+  return std::strspn(name + 1,
+                     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") ==
+         length - 1;
+}
+
+// The reason `descriptor` may not serve as the scoreboard, or null.
+const char* Unfit(int descriptor) {
+  struct stat status;
+  if (fstat(descriptor, &status) != 0) return "cannot be examined";
+  if (status.st_uid != geteuid()) return "belongs to another user";
+  if ((status.st_mode & 0022) != 0) return "may be written by others";
+  if (status.st_size != kScoreboardBytes) return "is not a scoreboard (its size)";
+  return nullptr;
+}
+
+// Opens (making it when missing) and maps segment `name`; null with `why` set.
+CScoreboard* Map(const char* name, const char*& why) {
+  int descriptor = shm_open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (descriptor >= 0 && ftruncate(descriptor, kScoreboardBytes) != 0) {
+    close(descriptor);
+    why = "cannot be sized";
+    return nullptr;
+  }
+  if (descriptor < 0 && errno == EEXIST)
+    descriptor = shm_open(name, O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
+  if (descriptor < 0) {
+    why = "cannot be opened";
+    return nullptr;
+  }
+  why = Unfit(descriptor);
+  void* address = why != nullptr ? MAP_FAILED
+                                 : mmap(nullptr, kScoreboardBytes, PROT_READ | PROT_WRITE,
+                                        MAP_SHARED, descriptor, 0);
+  close(descriptor);
+  if (address == MAP_FAILED) {
+    if (why == nullptr) why = "cannot be mapped";
+    return nullptr;
+  }
+  auto* board = static_cast<CScoreboard*>(address);
+  uint64_t layout = 0;
+  if (board->layout.compare_exchange_strong(layout, kScoreboardLayout) ||
+      layout == kScoreboardLayout) {
+    return board;
+  }
+  munmap(address, kScoreboardBytes);
+  why = "holds another layout (remove it and restart the pool)";
+  return nullptr;
+}
+
+void Append(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Append(std::string& out, const char* format, ...) {
+  char line[256];
+  va_list arguments;
+  va_start(arguments, format);
+  const int length = std::vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  if (length > 0) out.append(line, std::min<size_t>(static_cast<size_t>(length), sizeof line - 1));
+}
+
+void Head(std::string& out, const char* name, const char* type, const char* help) {
+  Append(out, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
+}
+
+unsigned long long Get(const Counter& counter) {
+  return static_cast<unsigned long long>(counter.load(std::memory_order_relaxed));
+}
+
+void One(std::string& out, const char* name, const char* help, const Counter& counter) {
+  Head(out, name, "counter", help);
+  Append(out, "%s %llu\n", name, Get(counter));
+}
+
+void Latency(std::string& out, const CScoreboard& board) {
+  Head(out, "zelvora_request_duration_seconds", "histogram", "Time to serve a request.");
+  for (int m = 0; m < kMetricMethods; ++m) {
+    const char* method = kMetricMethodNames[m];
+    unsigned long long total = 0;
+    for (int b = 0; b < kBuckets; ++b) {
+      total += Get(board.latency[m][b]);
+      if (b + 1 < kBuckets) {
+        Append(out, "zelvora_request_duration_seconds_bucket{method=\"%s\",le=\"%g\"} %llu\n",
+               method, static_cast<double>(kBucketMicros[b]) / 1e6, total);
+      } else {
+        Append(out, "zelvora_request_duration_seconds_bucket{method=\"%s\",le=\"+Inf\"} %llu\n",
+               method, total);
+      }
+    }
+    Append(out, "zelvora_request_duration_seconds_sum{method=\"%s\"} %.6f\n", method,
+           static_cast<double>(Get(board.latencyMicros[m])) / 1e6);
+    Append(out, "zelvora_request_duration_seconds_count{method=\"%s\"} %llu\n", method, total);
+  }
+}
+
+}  // namespace
+
+CScoreboard* AttachScoreboard() {
+  const char* name = std::getenv("ZELVORA_STATS");
+  if (name == nullptr || *name == '\0') return nullptr;
+  if (mapped != nullptr && mappedName == name) return mapped;
+  const time_t now = std::time(nullptr);
+  if (failedName == name && now == failedAt) return nullptr;
+  const char* why = SegmentName(name) ? nullptr : "is no segment name of the form /name";
+  CScoreboard* board = why == nullptr ? Map(name, why) : nullptr;
+  if (board == nullptr) {
+    if (failedName != name) {
+      std::fprintf(stderr, "zelvora: ZELVORA_STATS %s %s: nothing counted\n",
+                   Printable(std::string(name).substr(0, 200)).c_str(), why);
+    }
+    failedName = name, failedAt = now;
+    return nullptr;
+  }
+  if (mapped != nullptr) munmap(mapped, kScoreboardBytes);
+  mapped = board, mappedName = name, failedName.clear();
+  return board;
+}
+
+int MetricMethod(const std::string& method) {
+  for (int m = 0; m < kMethodNone; ++m) {
+    if (method == kMetricMethodNames[m]) return m;
+  }
+  return kMethodNone;
+}
+
+void CountRequest(CScoreboard& board, int method, Outcome outcome, int64_t micros) {
+  int bucket = 0;
+  while (bucket < kBuckets - 1 && micros > kBucketMicros[bucket]) ++bucket;
+  board.requests[method][static_cast<int>(outcome)].fetch_add(1, std::memory_order_relaxed);
+  board.latency[method][bucket].fetch_add(1, std::memory_order_relaxed);
+  board.latencyMicros[method].fetch_add(static_cast<uint64_t>(micros), std::memory_order_relaxed);
+}
+
+std::string MetricsText(const CScoreboard& board, int64_t offerAge) {
+  std::string out;
+  out.reserve(24576);
+  Head(out, "zelvora_requests_total", "counter", "Requests served, by method and outcome.");
+  for (int m = 0; m < kMetricMethods; ++m) {
+    for (int o = 0; o < kOutcomes; ++o) {
+      Append(out, "zelvora_requests_total{method=\"%s\",outcome=\"%s\"} %llu\n",
+             kMetricMethodNames[m], kOutcomeNames[o], Get(board.requests[m][o]));
+    }
+  }
+  Latency(out, board);
+  Head(out, "zelvora_board_reads_total", "counter", "Board reads, by outcome.");
+  for (int r = 0; r < kBoardReadOutcomes; ++r) {
+    Append(out, "zelvora_board_reads_total{outcome=\"%s\"} %llu\n", kBoardReadNames[r],
+           Get(board.boards[r]));
+  }
+  One(out, "zelvora_db_connects_total", "Database connections made.", board.dbConnects);
+  One(out, "zelvora_db_connect_failures_total", "Database connections that failed.",
+      board.dbConnectFailures);
+  One(out, "zelvora_db_failovers_total", "Connections made to a host other than the first listed.",
+      board.dbFailovers);
+  One(out, "zelvora_db_statements_total", "Database statements and transactions run.",
+      board.dbStatements);
+  One(out, "zelvora_db_errors_total", "Database statements and transactions that failed.",
+      board.dbErrors);
+  Head(out, "zelvora_db_statement_seconds_total", "counter", "Time spent in database statements.");
+  Append(out, "zelvora_db_statement_seconds_total %.6f\n",
+         static_cast<double>(Get(board.dbMicros)) / 1e6);
+  One(out, "zelvora_worker_starts_total", "FastCGI workers started.", board.workerStarts);
+  Head(out, "zelvora_offer_board_up", "gauge", "1 when the offer board could be read.");
+  Append(out, "zelvora_offer_board_up %d\n", offerAge >= 0 ? 1 : 0);
+  Head(out, "zelvora_offer_unchanged_seconds", "gauge",
+       "Seconds since the offer board's records last changed.");
+  Append(out, "zelvora_offer_unchanged_seconds %lld\n",
+         static_cast<long long>(offerAge >= 0 ? offerAge : 0));
+  return out;
+}

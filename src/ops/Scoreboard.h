@@ -1,0 +1,90 @@
+// The pool's counters: one small shared segment that every process serving
+// the desk's requests (each FastCGI worker of a pool, and CGI processes)
+// adds to, and that /metrics reads. ZELVORA_STATS names it as shm_open
+// takes a name ("/zelvora-stats"); unset, nothing is counted.
+//
+// The segment is kScoreboardBytes long and made of 64-bit counters, each
+// changed only by atomic additions (relaxed: no counter orders another):
+//
+//   field                   count                         meaning
+//   layout                  1                             kScoreboardLayout once made
+//   requests                kMetricMethods x kOutcomes    requests by method and outcome
+//   latency                 kMetricMethods x kBuckets     by duration, each bucket on its own
+//   latencyMicros           kMetricMethods                total duration
+//   boards                  kBoardReadOutcomes            board reads by outcome
+//   dbConnects, dbConnectFailures, dbFailovers, dbStatements, dbErrors, dbMicros
+//   workerStarts            1
+//   offerDigest, offerSince 1 each                        the offer board's last content
+//                                                         and when it was first seen
+//
+// It is made 0600 by the first process that needs it and then used only
+// while it belongs to the process's user, may be written by no one else, is
+// exactly kScoreboardBytes long and holds this layout; anything else is
+// refused, said once on standard error, and nothing is counted. A process
+// maps it once and keeps the map; a name that failed is tried again at
+// most once a second.
+#ifndef ZELVORA_OPS_SCOREBOARD_H_
+#define ZELVORA_OPS_SCOREBOARD_H_
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// The methods counted: the desk's, then "none" (no method, or a name that
+// is none of them), "health" and "metrics".
+constexpr int kMetricMethods = 15;
+extern const char* const kMetricMethodNames[kMetricMethods];
+constexpr int kMethodNone = 12, kMethodHealth = 13, kMethodMetrics = 14;
+
+// What became of a request.
+enum class Outcome { kAnswered, kBanner, kRefused, kError, kUnavailable };
+constexpr int kOutcomes = 5;
+extern const char* const kOutcomeNames[kOutcomes];
+
+// What became of one board read.
+enum BoardRead {
+  kBoardRead,
+  kBoardMissing,
+  kBoardLockTimeout,
+  kBoardRefusedOwner,
+  kBoardFailed,
+  kBoardReadOutcomes
+};
+
+// Upper bounds of the latency buckets, in microseconds; the last is unbounded.
+constexpr int kBuckets = 12;
+extern const int64_t kBucketMicros[kBuckets - 1];
+
+constexpr uint64_t kScoreboardLayout = 0x5a4c565301000001;  // changes with the layout
+constexpr int64_t kScoreboardBytes = 4096;
+
+using Counter = std::atomic<uint64_t>;
+
+struct CScoreboard {
+  Counter layout;
+  Counter requests[kMetricMethods][kOutcomes];
+  Counter latency[kMetricMethods][kBuckets];
+  Counter latencyMicros[kMetricMethods];
+  Counter boards[kBoardReadOutcomes];
+  Counter dbConnects, dbConnectFailures, dbFailovers, dbStatements, dbErrors, dbMicros;
+  Counter workerStarts;
+  Counter offerDigest, offerSince;  // offerSince: microseconds since the epoch
+};
+static_assert(sizeof(CScoreboard) <= kScoreboardBytes, "the scoreboard fits its segment");
+static_assert(Counter::is_always_lock_free, "counters shared between processes need no lock");
+
+// The scoreboard ZELVORA_STATS names, mapped (and made when missing); null
+// when unset or refused.
+CScoreboard* AttachScoreboard();
+
+// The index of `method` in kMetricMethodNames; kMethodNone for any other name.
+int MetricMethod(const std::string& method);
+
+// Adds one request of `method` with `outcome`, taking `micros`.
+void CountRequest(CScoreboard& board, int method, Outcome outcome, int64_t micros);
+
+// The counters in Prometheus' text format; `offerAge` (seconds, -1 when the
+// board could not be read) is the offer board's, as the caller found it.
+std::string MetricsText(const CScoreboard& board, int64_t offerAge);
+
+#endif  // ZELVORA_OPS_SCOREBOARD_H_
