@@ -68,7 +68,7 @@ struct CScoreboard {
   Counter boards[kBoardReadOutcomes];
   Counter dbConnects, dbConnectFailures, dbFailovers, dbStatements, dbErrors, dbMicros;
   Counter workerStarts;
-  Counter offerDigest, offerSince;  // offerSince: microseconds since the epoch
+  Counter offerDigest, offerSince;  // offerSince: microseconds of the monotonic clock
 };
 static_assert(sizeof(CScoreboard) <= kScoreboardBytes, "the scoreboard fits its segment");
 static_assert(Counter::is_always_lock_free, "counters shared between processes need no lock");
