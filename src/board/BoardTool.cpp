@@ -231,14 +231,17 @@ int BuildImage(const Options& options, const std::vector<std::string>& records,
   return 0;
 }
 
-// Holds off the signals that end the tool from construction to
+// Holds off the signals that end or stop the tool from construction to
 // destruction, which lets one that came meanwhile through: an operator's
-// Ctrl-C never leaves a board locked.
+// Ctrl-C or Ctrl-Z never leaves a board locked.
 class CHeldSignals {
  public:
   CHeldSignals() {
     sigemptyset(&held_);
     for (const int number : kHeld) sigaddset(&held_, number);
+    // Ctrl-Z too: a tool stopped while it holds the lock would freeze the
+    // board until it is woken. It stops once the lock is let go.
+    sigaddset(&held_, SIGTSTP);
     sigprocmask(SIG_BLOCK, &held_, &saved_);
   }
   ~CHeldSignals() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }

@@ -93,9 +93,11 @@ int64_t CShareMemory::LockWaitMillis() { return SettingValue(kShmLockMs); }
 std::string CShareMemory::SemaphorePath(const std::string& key) { return "/dev/shm/sem." + key; }
 
 bool CShareMemory::Accept(const struct stat& status, const char* what, mode_t forbidden) {
-  if (!ownerRequired_ || (status.st_uid == owner_ && (status.st_mode & forbidden) == 0))
+  if (!ownerRequired_ ||
+      (S_ISREG(status.st_mode) && status.st_uid == owner_ && (status.st_mode & forbidden) == 0))
     return true;
-  refusal_ = std::string(what) + (status.st_uid != owner_
+  refusal_ = std::string(what) + (!S_ISREG(status.st_mode) ? " not a file (a link?)"
+                                  : status.st_uid != owner_
                                       ? " owned by uid " + std::to_string(status.st_uid) +
                                             ", not " + std::to_string(owner_)
                                   : (status.st_mode & S_IWOTH) != 0 ? " writable by others"
@@ -161,8 +163,10 @@ int CShareMemory::OpenOwn(const char* what, const std::string& name, const std::
                           mode_t mode, int (*remove)(const char*), const std::function<int()>& open,
                           const std::function<int()>& create) {
   for (int tries = 0; tries < 3; ++tries) {
+    // lstat: a link another user put there is that user's, never followed
+    // to a file of this user's whose mode would then be changed.
     struct stat status;
-    if (stat(path.c_str(), &status) != 0) {
+    if (lstat(path.c_str(), &status) != 0) {
       if (errno != ENOENT) return -1;
       if (create() == 0) return 0;
       if (errno != EEXIST) return -1;
@@ -170,7 +174,7 @@ int CShareMemory::OpenOwn(const char* what, const std::string& name, const std::
     }
     // This user's file stays this user's: in the sticky /dev/shm no one
     // else can replace it between the look and the opening.
-    if (status.st_uid == owner_)
+    if (status.st_uid == owner_ && S_ISREG(status.st_mode))
       return (status.st_mode & 0777 & ~mode) == 0 || chmod(path.c_str(), mode) == 0 ? open() : -1;
     if (remove(name.c_str()) == 0) {
       reclaimed_ += std::string(reclaimed_.empty() ? "" : ", ") + "the " + what + " uid " +
@@ -208,7 +212,7 @@ int CShareMemory::OpenForReading(const std::string& key) {
   // The sticky /dev/shm keeps another user from replacing a semaphore file
   // between this look at it and its opening.
   if ((ownerRequired_ &&
-       (stat(SemaphorePath(key).c_str(), &status) != 0 || !Accept(status, "semaphore", S_IWOTH))) ||
+       (lstat(SemaphorePath(key).c_str(), &status) != 0 || !Accept(status, "semaphore", S_IWOTH))) ||
       semaphore_.Open(key, kOpenTimeoutMillis, 0) != 0) {
     const int error = errno;
     if (error == ENOENT && CShmKeeper::Enabled()) CShmKeeper::ForgetSemaphore(key);
@@ -235,7 +239,8 @@ int CShareMemory::OpenForWriting(const std::string& key) {
   }
   // A semaphore of this writer's own gets the board's group (sem_open has no fchown).
   struct stat status;
-  if (createGroup_ != static_cast<gid_t>(-1) && stat(path.c_str(), &status) == 0 && status.st_uid == geteuid() &&
+  if (createGroup_ != static_cast<gid_t>(-1) && lstat(path.c_str(), &status) == 0 &&
+      S_ISREG(status.st_mode) && status.st_uid == geteuid() &&
       status.st_gid != createGroup_ && chown(path.c_str(), static_cast<uid_t>(-1), createGroup_) != 0) {
     failed_ = Part::kSemaphore;
     return -1;

@@ -163,7 +163,7 @@ TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
   ASSERT_TRUE(neighbour.uid != 0 && feeder.uid != 0 && www != nullptr);
   const uid_t web = www->pw_uid;
   const gid_t webGroup = www->pw_gid;
-  const std::string keys[] = {UniqueKey("account"), UniqueKey("account")};
+  const std::string keys[] = {UniqueKey("account"), UniqueKey("account"), UniqueKey("account")};
   const auto semaphore = [](int flags) { return [flags](const std::string& key) { return sem_open(key.c_str(), flags, 0666, 1) == SEM_FAILED ? -1 : 0; }; };
   static const char kImage[] = "     1    40{\"AccountID\":\"x\",\"By\":\"another\"}";  // another's record
   const auto segment = [](int flags) {
@@ -192,6 +192,8 @@ TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
       {"a web application makes a board's segment before the feeder", 'W', 1, segment(O_RDWR | O_CREAT | O_EXCL), "Success", "ShareMemory[{K}] refused: segment owned by uid {W}, not {F} (SHM_OWNER)\n"},
       {"the feeder writes nothing into it", 'F', 1, nullptr, "1 zelvora-board: board {K} not written: segment owned by uid {W}" + notRemovable, "ShareMemory[{K}] refused: segment owned by uid {W}, not {F} (SHM_OWNER)\n"},
       {"a feeder that may remove it makes its own", 'C', 1, nullptr, "0 zelvora-board: board {K}: removed the segment uid {W} had made\n", served},
+      {"a neighbour links a board's semaphore to a file of the feeder's", 'N', 2, [&](const std::string& key) { return symlink(("/dev/shm/shm." + keys[0]).c_str(), ("/dev/shm/sem." + key).c_str()); }, "Success", missing},
+      {"the feeder follows no link: the link is the neighbour's", 'F', 2, nullptr, "1 zelvora-board: board {K} not written: semaphore owned by uid {N}" + notRemovable, missing},
   };
   for (const auto& step : steps) {
     const std::string key = keys[step.board], id = key.substr(8), feederId = std::to_string(feeder.uid);

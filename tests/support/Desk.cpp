@@ -3,9 +3,12 @@
 #include <dirent.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -137,7 +140,17 @@ CWorker::CWorker(const Lines& env, long addressLimit, int port) {
   args.insert(args.end(), where.begin(), where.end());
   args.insert(args.end(), {"--", ZELVORA_CGI});
   pid_ = StartProcess({"/usr/bin/spawn-fcgi", args, WithLibraryPath(env), "", addressLimit}, port ? "/dev/null" : socket_ + ".log");
-  for (int i = 0; i < 500 && !port && access(socket_.c_str(), F_OK) != 0; ++i) usleep(10000);
+  // The socket's file exists from its bind; it takes connections only from its listen.
+  const auto listening = [this] {
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool taken = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return taken;
+  };
+  for (int i = 0; i < 500 && !port && !listening(); ++i) usleep(10000);
   for (int i = 0; i < 500 && port && RunShell("ss -Hltn 'sport = :" + std::to_string(port) + "' | grep -q .").status != 0; ++i) usleep(10000);
 }
 
