@@ -4,7 +4,9 @@
 // the table "{T}" stands for a tag of this run, so board keys are the
 // test's own, "{U}" for this user's uid and "{V}" for another (ten more),
 // "{A}" for the path of the test's grants file.
+#include <arpa/inet.h>
 #include <semaphore.h>
+#include <sys/socket.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -179,9 +181,12 @@ const ProgramCase kCases[] = {
     {"health: only by GET, and no other request at its location", Limit("ZELVORA_PROBE=health"), Account("A"), "Status: 405 Method Not Allowed\n{B}", ""},
     {"metrics: behind the grants file", Access("carol", kGrants, kMetrics), "", "Status: 403 Forbidden\n{B}", "Access refused: user carol is not in {A}\n"},
     {"metrics: no scoreboard named", Access("desk", kGrants, kMetrics), "", kNoStats, ""},
-    {"metrics: a scoreboard others may write", Access("desk", kGrants, Stats("/{T}-open")), "", kNoStats, "zelvora: ZELVORA_STATS /{T}-open may be written by others: nothing counted\n"},
-    {"metrics: a segment that is no scoreboard", Access("desk", kGrants, Stats("/{T}-small")), "", kNoStats, "zelvora: ZELVORA_STATS /{T}-small is not a scoreboard (its size): nothing counted\n"},
-    {"metrics: a name that is no segment name", Access("desk", kGrants, Stats("{T}")), "", kNoStats, "zelvora: ZELVORA_STATS {T} is no segment name of the form /name: nothing counted\n"},
+    {"metrics: a scoreboard others may write", Access("desk", kGrants, Stats("{S}/open")), "", kNoStats, "zelvora: ZELVORA_STATS {S}/open may be written by others: nothing counted\n"},
+    {"metrics: a file that is no scoreboard", Access("desk", kGrants, Stats("{S}/small")), "", kNoStats, "zelvora: ZELVORA_STATS {S}/small is not a scoreboard (its size): nothing counted\n"},
+    {"metrics: a scoreboard another user made", Access("desk", kGrants, Stats("{S}/other")), "", kNoStats, "zelvora: ZELVORA_STATS {S}/other belongs to another user: nothing counted\n"},
+    {"metrics: a folder where a neighbour could make the scoreboard first", Access("desk", kGrants, Stats("/dev/shm/{T}-stats")), "", kNoStats,
+     "zelvora: ZELVORA_STATS /dev/shm/{T}-stats has a folder others may write: nothing counted\n"},
+    {"metrics: a path that is not absolute", Access("desk", kGrants, Stats("{T}")), "", kNoStats, "zelvora: ZELVORA_STATS {T} is no absolute path of a file: nothing counted\n"},
     {"answers are written verbatim", kLimit, "<zelvora><method>getPriceBar</method><params><symbol>{T}P</symbol><period>1</period></params></zelvora>", "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", ""},
 };
 
@@ -195,7 +200,7 @@ std::string WithLength(std::string var, size_t length) {
 }
 
 std::string Tagged(std::string text, const std::string& tag) {
-  for (const auto& [name, value] : {std::pair<std::string, std::string>{"{T}", tag}, {"{U}", std::to_string(geteuid())}, {"{V}", std::to_string(geteuid() + 10)}, {"{A}", "/tmp/zelvora-access-" + tag}}) {
+  for (const auto& [name, value] : {std::pair<std::string, std::string>{"{T}", tag}, {"{U}", std::to_string(geteuid())}, {"{V}", std::to_string(geteuid() + 10)}, {"{A}", "/tmp/zelvora-access-" + tag}, {"{S}", "/tmp/zelvora-stats-" + tag}}) {
     for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at)) text.replace(at, 3, value);
   }
   return text;
@@ -213,15 +218,17 @@ class Program : public ::testing::Test {
     ASSERT_EQ(WriteBoard(account_ + "J", BoardImage(1812, "     4   100", 0, "", 100, {"{\"AccountID\":\"" + tag_ + "\",\"n\":{\"a\":1}}\t\n", "", "{\"AccountID\":\"" + tag_ + "J\"", "{\"AccountID\":\"" + tag_ + "J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}"})), 0);
     ASSERT_EQ(sem_unlink((account_ + "S").c_str()) + truncate(("/dev/shm/shm." + account_ + "R").c_str(), 600), 0);
     ASSERT_EQ(chmod(("/dev/shm/shm." + account_ + "Q").c_str(), 0660) + chown(CShareMemory::SemaphorePath(account_ + "O").c_str(), geteuid() + 10, -1), 0);
-    for (const auto& [name, size, mode] : {std::tuple{"-open", 4096, 0666}, {"-small", 100, 0600}}) {  // not scoreboards
-      std::ofstream("/dev/shm/" + tag_ + name) << std::string(size, '\0');
-      ASSERT_EQ(chmod(("/dev/shm/" + tag_ + name).c_str(), mode), 0);
+    ASSERT_EQ(mkdir(Tagged("{S}", tag_).c_str(), 0700), 0);  // as a pool's folder of its own
+    for (const auto& [name, size, mode, owner] : {std::tuple{"/open", 4096, 0666, 0}, {"/small", 100, 0600, 0}, {"/other", 4096, 0600, 10}}) {  // not scoreboards
+      const std::string path = Tagged("{S}", tag_) + name;
+      std::ofstream(path) << std::string(size, '\0');
+      ASSERT_EQ(chmod(path.c_str(), mode) + chown(path.c_str(), geteuid() + owner, -1), 0);
     }
     for (int i = 0; i < 2; ++i) ASSERT_EQ(held_[i].Open(account_ + "HG"[i], 1812, false, false) + held_[i].Lock(), 0);  // as by a writer that died holding it
   }
   void TearDown() override {
     RemoveBoardsMarked(tag_);
-    for (const char* name : {"-open", "-small"}) std::remove(("/dev/shm/" + tag_ + name).c_str());
+    RunShell("rm -rf " + Tagged("{S}", tag_));
     std::remove(Tagged("{A}", tag_).c_str());
   }
   const std::string tag_ = "zt" + std::to_string(getpid()), account_ = "account." + tag_;
@@ -267,45 +274,76 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
   EXPECT_EQ(RunShell("ls /dev/shm").out, before) << "no request leaves a file in /dev/shm";
 }
 
-// The feeder stopped: offers unchanged past OFFER_STALE_SECONDS make the host unavailable, the
-// scoreboard carrying what a CGI check saw to the worker's; the next change ends it.
+// What a worker itself saw decides: offers unchanged past OFFER_STALE_SECONDS (the feeder stopped)
+// make the host unavailable, the next change ends it; a verdict stands for a second, so a crowd of
+// checks waits for a held lock once; a database that does not answer within a second is a 503.
 TEST_F(Program, HealthSeesTheOffersStandStill) {
-  const std::string stats = "/zt-stats-" + tag_;
-  const Lines env = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health", "OFFER_STALE_SECONDS=1", "ZELVORA_STATS=" + stats};
+  const Lines env = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health", "OFFER_STALE_SECONDS=1", "SHM_LOCK_MS=300"};
   const auto offers = [](const std::string& bid) { return WriteBoard("offer", BoardImage(64032, "     1   100", 4000, "", 100, {"{\"Bid\":" + bid + "}"})); };
-  const auto health = [&env](const CWorker* worker) {  // the answer after its header
+  long took = 0;
+  const auto health = [&took](const CWorker* worker, const Lines& env) {  // the answer after its header
+    const auto start = std::chrono::steady_clock::now();
     const std::string out = RunProgram(env, "", {}, worker).out;
+    took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     return out.substr(std::min(out.size(), out.find("\n\n") + 2));
   };
+  const auto unavailable = [](const std::string& why) { return "{\"status\":\"unavailable\",\"reason\":\"" + why + "\"}\n"; };
   const std::string fresh = "{\"status\":\"ok\",\"offers_unchanged_s\":0,\"database\":\"unused\"}\n";
-  CWorker worker;
+  CWorker worker, locked;
   ASSERT_EQ(offers("1.1"), 0);
-  EXPECT_EQ(health(nullptr), fresh) << "a first check finds the offers changed";
+  EXPECT_EQ(health(&worker, env), fresh) << "a first check finds the offers changed";
   usleep(2100000);
-  EXPECT_EQ(health(&worker), "{\"status\":\"unavailable\",\"reason\":\"offer board unchanged for 2 s\"}\n");
+  EXPECT_EQ(health(&worker, env), unavailable("offer board unchanged for 2 s"));
   ASSERT_EQ(offers("1.2"), 0);
-  EXPECT_EQ(health(&worker), fresh) << "offers that moved again";
+  usleep(1000000);
+  EXPECT_EQ(health(&worker, env), fresh) << "offers that moved again";
+  CShareMemory held;  // as by a writer that died holding it
+  ASSERT_EQ(held.Open("offer", 64032, false, false) + held.Lock(), 0);
+  for (const bool again : {false, true}) {
+    EXPECT_EQ(health(&locked, env), unavailable("offer board locked longer than SHM_LOCK_MS"));
+    EXPECT_TRUE(again ? took < 200 : took >= 300) << (again ? "the verdict of a second ago, without waiting: " : "waited SHM_LOCK_MS: ") << took << " ms";
+  }
+  ASSERT_EQ(held.Unlock(), 0);
+  const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // takes connections, never says a word
+  sockaddr_in address = {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t size = sizeof address;
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), size) + listen(silent, 8) + getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  Lines database = env;
+  database.push_back("MYSQL_HOST=127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  EXPECT_EQ(health(nullptr, database), unavailable("database not answering"));
+  EXPECT_LT(took, 2500) << "a second for the database's answer";
+  close(silent);
   RemoveBoardsMarked("offer");
-  shm_unlink(stats.c_str());
 }
 
 // One line a request in both modes, the caller's name quoted with every byte that could end the
-// line or start a field escaped: a request cannot write a line of its own.
+// line or start a field escaped: a request cannot write a line of its own. The health check names
+// no caller, whatever name comes with it; a log renamed away (rotated) is followed by a new file.
 TEST_F(Program, LogsOneLineARequestThatNoRequestForges) {
   const std::string log = "/tmp/zelvora-log-" + tag_, body = Tagged(Account("A"), tag_);
   const Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536", "ZELVORA_REQUEST_LOG=" + log, "REMOTE_USER=x\" method=setImplPlan\ntime=0\\"};
+  const Lines health = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health", "ZELVORA_REQUEST_LOG=" + log, "REMOTE_USER=mallory"};
+  const std::string forged = "time= user=\"x\\x22 method=setImplPlan\\x0Atime=0\\x5C\" method=getAccount ids=1 outcome=answered boards=answered db=none";
+  const auto lines = [](const std::string& file) {  // time and duration vary; every other field is fixed
+    std::vector<std::string> fields;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+      const size_t user = line.find(" user="), us = line.find(" us="), after = line.find(' ', us + 1);
+      fields.push_back(line.substr(0, 5) + line.substr(user, us - user) + line.substr(after));
+    }
+    return fields;
+  };
   CWorker worker;
   RunProgram(env, body);
   RunProgram(env, body, {}, &worker);
-  std::ifstream file(log);
-  int lines = 0;
-  for (std::string line; std::getline(file, line); ++lines) {  // time and duration vary; every other field is fixed
-    const size_t user = line.find(" user="), us = line.find(" us="), after = line.find(' ', us + 1);
-    EXPECT_EQ(line.substr(0, 5) + line.substr(user, us - user) + line.substr(after),
-              "time= user=\"x\\x22 method=setImplPlan\\x0Atime=0\\x5C\" method=getAccount ids=1 outcome=answered boards=answered db=none") << line;
-  }
-  EXPECT_EQ(lines, 2) << "one line for the CGI request, one for the worker's";
+  RunProgram(health, "", {}, &worker);
+  ASSERT_EQ(std::rename(log.c_str(), (log + ".1").c_str()), 0);
+  usleep(1100000);
+  RunProgram(env, body, {}, &worker);
+  EXPECT_EQ(lines(log + ".1"), (std::vector<std::string>{forged, forged, "time= user=- method=health ids=0 outcome=unavailable boards=failed db=none"})) << "CGI, worker, health";
+  EXPECT_EQ(lines(log), std::vector<std::string>{forged}) << "after the rotation";
   std::remove(log.c_str());
+  std::remove((log + ".1").c_str());
 }
 
 }  // namespace

@@ -12,8 +12,21 @@ namespace {
 
 const char kOfferKey[] = "offer";
 
-// A worker's memory of the offer board when there is no scoreboard.
-Counter ownDigest, ownSince;
+// This process's memory of the offer board: its records' digest and when
+// it first saw them (monotonic microseconds; 0: never).
+uint64_t seenDigest = 0;
+int64_t seenSince = 0;
+
+// The last verdict, answered again to every check for a second after it was
+// reached: a crowd of checks costs a worker one board read and one database
+// question a second.
+constexpr int64_t kVerdictMicros = 1000000;
+struct Verdict {
+  int64_t at = 0;  // monotonic microseconds when reached; 0: none yet
+  std::string why;
+  int64_t age = 0;
+  bool database = false;
+} last;
 
 uint64_t Digest(const std::string& text) {
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
@@ -44,16 +57,13 @@ int64_t OfferAge(std::string& why) {
     why = BoardTrouble(RequestFacts().lastBoard);
     return -1;
   }
-  CScoreboard* board = RequestScoreboard();
-  Counter& digest = board != nullptr ? board->offerDigest : ownDigest;
-  Counter& since = board != nullptr ? board->offerSince : ownSince;
-  const uint64_t now = static_cast<uint64_t>(MonotonicMicros()), seen = Digest(records);
-  const uint64_t from = since.load(std::memory_order_relaxed);
-  if (digest.exchange(seen, std::memory_order_relaxed) != seen || from == 0 || from > now) {
-    since.store(now, std::memory_order_relaxed);
+  const int64_t now = MonotonicMicros();
+  const uint64_t digest = Digest(records);
+  if (digest != seenDigest || seenSince == 0) {
+    seenDigest = digest, seenSince = now;
     return 0;
   }
-  return static_cast<int64_t>((now - from) / 1000000);
+  return (now - seenSince) / 1000000;
 }
 
 bool UsesDatabase() {
@@ -64,22 +74,34 @@ bool UsesDatabase() {
   return false;
 }
 
-}  // namespace
-
-Outcome WriteHealthAnswer(CDbSlot* slot) {
+// Reaches a verdict: the offer board read (waiting SHM_LOCK_MS at most for
+// its lock) and, where it serves, the database asked.
+void Check(CDbSlot* slot, Verdict& verdict) {
   static CDbSlot kept;
-  std::string why;
-  const int64_t age = OfferAge(why);
+  std::string& why = verdict.why;
+  why.clear();
+  verdict.age = OfferAge(why);
   const int64_t stale = SettingValue(kOfferStaleSeconds);
-  if (age > stale) why = "offer board unchanged for " + std::to_string(age) + " s";
-  const bool database = UsesDatabase();
-  if (why.empty() && database) {
+  if (verdict.age > stale) why = "offer board unchanged for " + std::to_string(verdict.age) + " s";
+  verdict.database = UsesDatabase();
+  if (why.empty() && verdict.database) {
     // A second to answer: the check's own connection is made and kept under these.
     setenv(kMysqlConnectTimeout.name, "1", 1);
     setenv(kMysqlTimeout.name, "1", 1);
     CDeskService service(slot != nullptr ? &kept : nullptr);
     if (!service.PingDb()) why = "database not answering";
   }
+  // From its end: however long a check took, the next waits a second.
+  verdict.at = MonotonicMicros();
+}
+
+}  // namespace
+
+Outcome WriteHealthAnswer(CDbSlot* slot) {
+  if (last.at == 0 || MonotonicMicros() - last.at >= kVerdictMicros) Check(slot, last);
+  const std::string& why = last.why;
+  const int64_t age = last.age;
+  const bool database = last.database;
   std::fputs(why.empty() ? "" : "Status: 503 Service Unavailable\n", stdout);
   std::fputs("Content-Type: application/json\nCache-Control: no-store\n\n", stdout);
   if (!why.empty()) {

@@ -10,12 +10,15 @@
 //
 // "Unchanged" is measured on the board's records, not on its file: each
 // check (and each scrape of the metrics) reads the offer board as getOffer
-// does and digests its records; the scoreboard (ZELVORA_STATS) keeps the
-// last digest and when it was first seen, so that every process of a pool,
-// CGI or worker, measures from the same moment. Without a scoreboard a
-// worker keeps its own, and a CGI process, which remembers nothing, can
-// tell only whether the board is readable. A host's first check finds the
-// board changed.
+// does and digests its records, and the process remembers the last digest
+// and when it first saw it. Only what the process itself read counts: no
+// file another process could write (the scoreboard included) moves the
+// verdict. A worker's first check finds the board changed; a CGI process,
+// which remembers nothing, can tell only whether the board is readable.
+//
+// A verdict is answered again for a second after it was reached, so a crowd
+// of checks costs each worker one check a second: one board read, waiting
+// at most SHM_LOCK_MS for its lock, and at most a second for the database.
 #ifndef ZELVORA_OPS_HEALTH_H_
 #define ZELVORA_OPS_HEALTH_H_
 

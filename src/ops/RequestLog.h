@@ -4,7 +4,8 @@
 //   time=2026-12-07T13:50:17.123456Z user=alice method=getOffer ids=2 outcome=answered us=412
 //   boards=answered db=none
 //
-// `user` is REMOTE_USER ("-" when there is none), cut at kLogUserBytes and
+// `user` is REMOTE_USER ("-" when there is none, and for the health check,
+// whose location checks no password), cut at kLogUserBytes and
 // quoted with every byte that is not printable ASCII, and `"` and `\`,
 // written as \xHH (so no request byte can end a line or make a field);
 // `method` is one of the counted names (any other is "none"); `ids` the

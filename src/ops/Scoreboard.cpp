@@ -10,7 +10,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 #include "util/StringUtil.h"
@@ -30,40 +29,62 @@ namespace {
 const char* const kBoardReadNames[kBoardReadOutcomes] = {"read", "missing", "lock_timeout",
                                                          "refused_owner", "failed"};
 
-// What this process mapped, and for which name; a failed name waits a second.
+// What this process mapped, and for which path; a failed path waits a second.
 CScoreboard* mapped = nullptr;
 std::string mappedName, failedName;
 time_t failedAt = 0;
 
-// A segment name of the form "/name": letters, digits, ".", "_", "-".
-bool SegmentName(const char* name) {
-  const size_t length = std::strlen(name);
-  if (length < 2 || length > 200 || name[0] != '/') return false;
-  return std::strspn(name + 1,
-                     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") ==
-         length - 1;
+// An absolute path of letters, digits, ".", "_", "-" and "/", naming a file
+// in a folder: the folder is all before the last "/".
+bool ScoreboardPath(const std::string& path) {
+  if (path.size() < 2 || path.size() > 200 || path[0] != '/' || path.back() == '/') return false;
+  return path.find_first_not_of(
+             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/") ==
+         std::string::npos;
 }
 
-// The reason `descriptor` may not serve as the scoreboard, or null.
-const char* Unfit(int descriptor) {
+// The reason folder `descriptor` may not hold the scoreboard, or null: a
+// folder anyone else may write lets them make the file first.
+const char* UnfitFolder(int descriptor) {
   struct stat status;
-  if (fstat(descriptor, &status) != 0) return "cannot be examined";
-  if (status.st_uid != geteuid()) return "belongs to another user";
-  if ((status.st_mode & 0022) != 0) return "may be written by others";
-  if (status.st_size != kScoreboardBytes) return "is not a scoreboard (its size)";
+  if (fstat(descriptor, &status) != 0) return "has a folder that cannot be examined";
+  if (status.st_uid != geteuid() && status.st_uid != 0) return "has a folder of another user";
+  if ((status.st_mode & 0022) != 0) return "has a folder others may write";
   return nullptr;
 }
 
-// Opens (making it when missing) and maps segment `name`; null with `why` set.
-CScoreboard* Map(const char* name, const char*& why) {
-  int descriptor = shm_open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (descriptor >= 0 && ftruncate(descriptor, kScoreboardBytes) != 0) {
-    close(descriptor);
-    why = "cannot be sized";
+// The reason `descriptor` may not serve as the scoreboard, or null; a file
+// just made (empty) is sized here, by whichever process comes first.
+const char* Unfit(int descriptor) {
+  struct stat status;
+  if (fstat(descriptor, &status) != 0) return "cannot be examined";
+  if (!S_ISREG(status.st_mode)) return "is not a file";
+  if (status.st_uid != geteuid()) return "belongs to another user";
+  if ((status.st_mode & 0022) != 0) return "may be written by others";
+  if (status.st_size == 0 && ftruncate(descriptor, kScoreboardBytes) != 0) return "cannot be sized";
+  if (status.st_size != 0 && status.st_size != kScoreboardBytes) {
+    return "is not a scoreboard (its size)";
+  }
+  return nullptr;
+}
+
+// Opens (making it when missing) and maps the file at `path`; null with
+// `why` set.
+CScoreboard* Map(const std::string& path, const char*& why) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) {
+    why = "has a folder that cannot be opened";
     return nullptr;
   }
-  if (descriptor < 0 && errno == EEXIST)
-    descriptor = shm_open(name, O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
+  why = UnfitFolder(directory);
+  const int descriptor =
+      why != nullptr ? -1
+                     : openat(directory, path.c_str() + slash + 1,
+                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+  close(directory);
+  if (why != nullptr) return nullptr;
   if (descriptor < 0) {
     why = "cannot be opened";
     return nullptr;
@@ -140,7 +161,7 @@ CScoreboard* AttachScoreboard() {
   if (mapped != nullptr && mappedName == name) return mapped;
   const time_t now = std::time(nullptr);
   if (failedName == name && now == failedAt) return nullptr;
-  const char* why = SegmentName(name) ? nullptr : "is no segment name of the form /name";
+  const char* why = ScoreboardPath(name) ? nullptr : "is no absolute path of a file";
   CScoreboard* board = why == nullptr ? Map(name, why) : nullptr;
   if (board == nullptr) {
     if (failedName != name) {

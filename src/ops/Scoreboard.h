@@ -1,9 +1,10 @@
-// The pool's counters: one small shared segment that every process serving
-// the desk's requests (each FastCGI worker of a pool, and CGI processes)
-// adds to, and that /metrics reads. ZELVORA_STATS names it as shm_open
-// takes a name ("/zelvora-stats"); unset, nothing is counted.
+// The pool's counters: one small file, mapped shared, that every process
+// serving the desk's requests (each FastCGI worker of a pool, and CGI
+// processes of the same user) adds to, and that /metrics reads.
+// ZELVORA_STATS names it by absolute path ("/run/zelvora-pool/stats");
+// unset, nothing is counted.
 //
-// The segment is kScoreboardBytes long and made of 64-bit counters, each
+// The file is kScoreboardBytes long and made of 64-bit counters, each
 // changed only by atomic additions (relaxed: no counter orders another):
 //
 //   field                   count                         meaning
@@ -14,14 +15,16 @@
 //   boards                  kBoardReadOutcomes            board reads by outcome
 //   dbConnects, dbConnectFailures, dbFailovers, dbStatements, dbErrors, dbMicros
 //   workerStarts            1
-//   offerDigest, offerSince 1 each                        the offer board's last content
-//                                                         and when it was first seen
 //
-// It is made 0600 by the first process that needs it and then used only
-// while it belongs to the process's user, may be written by no one else, is
-// exactly kScoreboardBytes long and holds this layout; anything else is
-// refused, said once on standard error, and nothing is counted. A process
-// maps it once and keeps the map; a name that failed is tried again at
+// Only the process's user may have made it: its folder must belong to that
+// user (or root) and be writable by no one else, so that no neighbour can
+// make it first or put another file in its place. It is made 0600 by the
+// first process that needs it and then used only while it is a regular
+// file of the process's user that no one else may write, exactly
+// kScoreboardBytes long and holding this layout; anything else is refused,
+// said once on standard error, and nothing is counted. Whoever can write it
+// can change only counts: nothing read from it decides an answer. A process
+// maps it once and keeps the map; a path that failed is tried again at
 // most once a second.
 #ifndef ZELVORA_OPS_SCOREBOARD_H_
 #define ZELVORA_OPS_SCOREBOARD_H_
@@ -55,7 +58,7 @@ enum BoardRead {
 constexpr int kBuckets = 12;
 extern const int64_t kBucketMicros[kBuckets - 1];
 
-constexpr uint64_t kScoreboardLayout = 0x5a4c565301000001;  // changes with the layout
+constexpr uint64_t kScoreboardLayout = 0x5a4c565301000002;  // changes with the layout
 constexpr int64_t kScoreboardBytes = 4096;
 
 using Counter = std::atomic<uint64_t>;
@@ -68,7 +71,6 @@ struct CScoreboard {
   Counter boards[kBoardReadOutcomes];
   Counter dbConnects, dbConnectFailures, dbFailovers, dbStatements, dbErrors, dbMicros;
   Counter workerStarts;
-  Counter offerDigest, offerSince;  // offerSince: microseconds of the monotonic clock
 };
 static_assert(sizeof(CScoreboard) <= kScoreboardBytes, "the scoreboard fits its segment");
 static_assert(Counter::is_always_lock_free, "counters shared between processes need no lock");
