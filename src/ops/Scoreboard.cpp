@@ -79,10 +79,10 @@ CScoreboard* Map(const std::string& path, const char*& why) {
     return nullptr;
   }
   why = UnfitFolder(directory);
-  const int descriptor =
-      why != nullptr ? -1
-                     : openat(directory, path.c_str() + slash + 1,
-                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+  const int descriptor = why != nullptr
+                             ? -1
+                             : openat(directory, path.c_str() + slash + 1,
+                                      O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
   close(directory);
   if (why != nullptr) return nullptr;
   if (descriptor < 0) {
