@@ -185,11 +185,17 @@ test('fifty requests at once are all served, and no board entry is left behind',
 test('a balancer\'s check needs no password, and a real Prometheus reads the pool\'s counters', { skip }, async () => {
   const origins = [endpoints[0], endpoints[2]].map((e) => e.url.replace('/zelvora.cgi', ''));
   for (const origin of origins) {
-    const health = await fetch(`${origin}/health`);
+    // Any name may come with the check: it is nobody's, and the request log names nobody.
+    const health = await fetch(`${origin}/health`, { headers: { Authorization: `Basic ${btoa('mallory:x')}` } });
     assert.deepEqual([health.status, (await health.json()).status], [200, 'ok'], `${origin}: the feeder runs and the database answers`);
     assert.notEqual((await post(`${origin}/health`, request('getAccount', '<accountid>1001</accountid>'), '')).status, 200, `${origin}: nothing but the check is served there`);
     assert.equal((await fetch(`${origin}/metrics`)).status, 401, `${origin}: the metrics are behind the password`);
   }
+  const log = readFileSync(env.ZELVORA_REQUEST_LOG, 'utf8');
+  assert.ok(log.includes(' method=health ') && !log.includes('mallory'), 'a name sent to /health is not logged');
+  const crowd = await Promise.all(Array.from({ length: 40 }, () => fetch(`${origins[1]}/health`).then((r) => r.status)));
+  assert.ok(crowd.includes(200) && crowd.includes(429), `nginx turns a crowd of checks away before the pool: ${crowd}`);
+  run('promtool', 'check', 'rules', 'deploy/zelvora-alerts.yml');  // throws on any finding
   writeFileSync(`${state}/metrics.txt`, await fetch(`${origins[0]}/metrics`, { headers: { Authorization: `Basic ${btoa('desk:demo')}` } }).then((r) => r.text()));
   run('sh', '-c', `promtool check metrics <${state}/metrics.txt`);  // throws on any finding
   const port = await freePort();
