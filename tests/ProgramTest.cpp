@@ -4,9 +4,7 @@
 // the table "{T}" stands for a tag of this run, so board keys are the
 // test's own, "{U}" for this user's uid and "{V}" for another (ten more),
 // "{A}" for the path of the test's grants file.
-#include <arpa/inet.h>
 #include <semaphore.h>
-#include <sys/socket.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -304,12 +302,9 @@ TEST_F(Program, HealthSeesTheOffersStandStill) {
     EXPECT_TRUE(again ? took < 200 : took >= 300) << (again ? "the verdict of a second ago, without waiting: " : "waited SHM_LOCK_MS: ") << took << " ms";
   }
   ASSERT_EQ(held.Unlock(), 0);
-  const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // takes connections, never says a word
-  sockaddr_in address = {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t size = sizeof address;
-  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), size) + listen(silent, 8) + getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  int silent = -1;  // takes connections, never says a word
   Lines database = env;
-  database.push_back("MYSQL_HOST=127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  database.push_back("MYSQL_HOST=127.0.0.1:" + std::to_string(FreePort(&silent)));
   EXPECT_EQ(health(nullptr, database), unavailable("database not answering"));
   EXPECT_LT(took, 2500) << "a second for the database's answer";
   close(silent);
