@@ -299,7 +299,7 @@ TEST_F(Program, HealthSeesTheOffersStandStill) {
   ASSERT_EQ(held.Open("offer", 64032, false, false) + held.Lock(), 0);
   for (const bool again : {false, true}) {
     EXPECT_EQ(health(&locked, env), unavailable("offer board locked longer than SHM_LOCK_MS"));
-    EXPECT_TRUE(again ? took < 200 : took >= 300) << (again ? "the verdict of a second ago, without waiting: " : "waited SHM_LOCK_MS: ") << took << " ms";
+    EXPECT_TRUE(again ? took < 200 : took >= 300 && took < 800) << (again ? "the verdict of a second ago, without waiting: " : "waited SHM_LOCK_MS, no longer: ") << took << " ms";
   }
   ASSERT_EQ(held.Unlock(), 0);
   int silent = -1;  // takes connections, never says a word
