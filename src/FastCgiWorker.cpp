@@ -94,6 +94,13 @@ constexpr int kVariableCount = sizeof kVariables / sizeof kVariables[0];
 // Whether the worker's own environment holds any kDatabase variable.
 bool ownDatabase = false;
 
+// The key the web server sends with every request (ZELVORA_PEER_KEY of the
+// worker's own environment; empty: none asked for). Another process of the
+// web server's user can reach the socket too, but cannot read the server's
+// configuration, so without the key it cannot name a caller.
+const char kPeerKeyName[] = "ZELVORA_PEER_KEY";
+std::string peerKey;
+
 // The longest value a worker takes from a request's parameter: hosts,
 // passwords and zone names are far shorter.
 constexpr size_t kValueBytes = 4096;
@@ -361,6 +368,26 @@ const char* Chosen(int i, const char* asked, const char* own, char (&number)[24]
   return own;
 }
 
+// True when the worker asks for no key, or the request brings the worker's.
+// The time taken depends on the length of the worker's key alone, not on
+// how much of it a peer guessed right.
+bool KeyAccepted(FCGX_ParamArray params) {
+  if (peerKey.empty()) return true;
+  const char* asked = FCGX_GetParam(kPeerKeyName, params);
+  if (asked != nullptr) {
+    const size_t length = strnlen(asked, kValueBytes + 1);
+    unsigned char differs = length != peerKey.size();
+    for (size_t i = 0; i < peerKey.size(); ++i) {
+      differs |= static_cast<unsigned char>(peerKey[i] ^ (i < length ? asked[i] : 0));
+    }
+    if (differs == 0) return true;
+  }
+  // Never the value: the web server's log is no place for a key.
+  std::fprintf(stderr, "zelvora: request refused: %s %s\n", kPeerKeyName,
+               asked == nullptr ? "missing" : "not the worker's own");
+  return false;
+}
+
 // Sets each variable for the request in hand. One pass over the request's
 // parameters, and the environment is touched only where a value changes:
 // most requests bring the same ones. A value longer than kValueBytes counts
@@ -438,6 +465,7 @@ int RunFastCgiWorker() {
     if (const char* value = std::getenv(kVariables[i].name)) own[i] = value;
     ownDatabase = ownDatabase || (own[i] && kVariables[i].source == Source::kDatabase);
   }
+  if (const char* key = std::getenv(kPeerKeyName)) peerKey = key;
   const int timeout = TimeoutSeconds();
   sockaddr_storage local = {};
   socklen_t localSize = sizeof local;
@@ -498,9 +526,14 @@ int RunFastCgiWorker() {
     if (FCGX_Accept_r(&request) != 0) continue;  // that connection failed; the next
     request.detached = 0;  // the close of a request served shuts its connection down first
     try {
-      ApplyVariables(own, request.envp);
-      clearerr(stdin);
-      ServeRequest(stdin, &slot);
+      if (KeyAccepted(request.envp)) {
+        ApplyVariables(own, request.envp);
+        clearerr(stdin);
+        ServeRequest(stdin, &slot);
+      } else {
+        std::fputs("Status: 403 Forbidden\n", stdout);
+        WriteBannerAnswer();
+      }
     } catch (const std::exception& error) {  // memory for a variable's text, above all
       std::fprintf(stderr, "zelvora: request not served: %s\n", error.what());
       WriteBannerAnswer();

@@ -7,6 +7,12 @@
 // environment where it has them, else from the request; bounds the smaller
 // of the two; a zone only when it names a zone file (kVariables).
 //
+// A worker whose own environment sets ZELVORA_PEER_KEY (not empty) serves
+// only requests whose ZELVORA_PEER_KEY parameter is that key: any other is
+// answered 403 with the banner, the reason (never a key) on its error
+// stream. The socket's permissions admit a user; the key admits only the
+// web server whose configuration holds it, not every process of its user.
+//
 // What outlives a request: the loaded database library and its open
 // connections (CDbSlot), the board mappings and semaphore references that
 // CShmKeeper keeps (at most CShmKeeper::kKeptBoards boards), and the

@@ -223,6 +223,27 @@ TEST(FastCgiWorker, ServesTheWebServersListedOverTcpWithoutDelay) {
   }
 }
 
+// Another web application of the host, running as the web server's user, reaches the pool's
+// socket (0600, that user's) as the web server does; only the server's key names a caller.
+TEST(FastCgiWorker, ServesOnlyTheWebServerHoldingItsKey) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as www-data";
+  const std::string key = "k" + std::to_string(getpid()) + std::string(40, 'e');
+  CWorker worker({"ZELVORA_PEER_KEY=" + key});
+  ASSERT_EQ(RunShell("chown www-data " + worker.Socket() + " && chmod 0600 " + worker.Socket()).status, 0);
+  const std::string forbidden = "Status: 403 Forbidden\n" + std::string(kBannerAnswer) + "|zelvora: request refused: ZELVORA_PEER_KEY ";
+  for (const auto& [what, sent, answer] : std::vector<std::tuple<const char*, std::string, std::string>>{
+           {"no key", "", forbidden + "missing\n"},
+           {"a key one byte short", "ZELVORA_PEER_KEY=" + key.substr(1), forbidden + "not the worker's own\n"},
+           {"another key of its length", "ZELVORA_PEER_KEY=" + std::string(key.size(), 'e'), forbidden + "not the worker's own\n"},
+           {"the key", "ZELVORA_PEER_KEY=" + key, kServed}}) {
+    Lines env = RequestEnv(kAccounts);
+    env.push_back("REMOTE_USER=desk");
+    if (!sent.empty()) env.push_back(sent);
+    const ProcessResult got = RunProcess({"/usr/bin/setpriv", {"--reuid=www-data", "--regid=www-data", "--clear-groups", "/usr/bin/cgi-fcgi", "-bind", "-connect", worker.Socket()}, env, kAccounts});
+    EXPECT_EQ(got.out + "|" + got.err, answer) << "www-data sends REMOTE_USER=desk with " << what;
+  }
+}
+
 TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAStopSignal) {
   REQUIRE_PRIVATE_SHM();
   CWorker worker;

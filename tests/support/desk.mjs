@@ -31,7 +31,7 @@ export const env = {
   ZELVORA_WEB: process.env.ZELVORA_INSTALLED ? '/usr/share/zelvora/web' : `${build}/web`,
   MAX_CONTENT_LENGTH: '16385', SHM_SEL_DB: '1', SHM_LOCK_MS: '1000', SHM_OWNER: userInfo().username, TZ: 'Asia/Tokyo', MYSQL_USER: 'zelvora', MYSQL_PWD: 'zelvora-local', MYSQL_DB: 'zelvora',
   SHM_LOCK_TOTAL_MS: '3000', MAX_REQUEST_IDS: '100', MAX_ANSWER_RECORDS: '10000', MAX_LOG_BYTES: '8192', MYSQL_WRITE_HOST: '', MYSQL_CONNECT_TIMEOUT: '2', MYSQL_TIMEOUT: '10', FCGI_TIMEOUT: '30',
-  ZELVORA_STATS: `${state}/stats`, ZELVORA_REQUEST_LOG: `${state}/requests.log`, OFFER_STALE_SECONDS: '60',
+  ZELVORA_PEER_KEY: `key-${process.pid}`, ZELVORA_STATS: `${state}/stats`, ZELVORA_REQUEST_LOG: `${state}/requests.log`, OFFER_STALE_SECONDS: '60',
 };
 export const run = (command, ...args) => execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
 // A configuration of deploy/ with the desk's values and `settings`.
