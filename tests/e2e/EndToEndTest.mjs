@@ -112,7 +112,7 @@ test('requests that cannot be served get the banner, and nobody unnamed gets any
 });
 
 test('the Apache and systemd configurations pass their own checks', { skip }, (t) => {
-  const settings = { ZELVORA_PORT: '1', ZELVORA_USER: 'www-data', ZELVORA_GROUP: 'www-data', ZELVORA_DIR: `${source}/deploy`, ZELVORA_POOL_USER: 'zelvora', SHM_GROUP: 'zelvora-boards', ZELVORA_ENV_FILE: '/etc/zelvora/zelvora.env' };
+  const settings = { ZELVORA_PORT: '1', ZELVORA_USER: 'www-data', ZELVORA_GROUP: 'www-data', ZELVORA_DIR: `${source}/deploy`, ZELVORA_POOL_USER: 'zelvora', SHM_GROUP: 'zelvora-boards', ZELVORA_ENV_FILE: '/etc/zelvora/zelvora.env', ZELVORA_KEY_FILE: '/etc/zelvora/peer.env' };
   const tried = (file, more) => { try { return render(file, { ...settings, ...more }); } catch (e) { return e.stderr; } };
   for (const [file, value, outcome] of [
     ['apache.conf', 'a&b"c\\d', /SetEnv SHM_OWNER "a&b\\"c\\\\d"/],
