@@ -9,7 +9,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,9 +22,10 @@
 #include <optional>
 #include <string>
 
+#include "DeadlineWatch.h"
 #include "Serve.h"
-#include "util/Setting.h"
 #include "shm/ShmKeeper.h"
+#include "util/Setting.h"
 #include "util/StringUtil.h"
 
 namespace {
@@ -109,7 +109,6 @@ constexpr int kDrainBytes = 16 << 20;
 
 FCGX_Request* current = nullptr;  // the request in hand
 volatile sig_atomic_t stopping = 0;
-volatile sig_atomic_t connection = -1;  // the connection whose deadline runs, or -1
 bool tcp = false;                       // the listening socket takes TCP connections
 
 // A stop signal while no request is begun: closing this process's copy of
@@ -117,21 +116,6 @@ bool tcp = false;                       // the listening socket takes TCP connec
 void OnStop(int) {
   stopping = 1;
   close(FCGI_LISTENSOCK_FILENO);
-}
-
-// A request's deadline passed: whatever its connection waits for ends at
-// once, and every later read or write on it fails. One system call, safe in
-// a handler.
-void OnDeadline(int) {
-  if (connection >= 0) shutdown(connection, SHUT_RDWR);
-}
-
-// Starts (`seconds` above 0) or stops the deadline of `fd`'s request.
-void Deadline(int fd, int seconds) {
-  const itimerval timer = {{0, 0}, {seconds, 0}};
-  if (seconds == 0) setitimer(ITIMER_REAL, &timer, nullptr);
-  connection = fd;
-  if (seconds != 0) setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
 // FCGI_TIMEOUT of the worker's own environment: seconds, 1 to 3600; 30
@@ -438,10 +422,10 @@ int RunFastCgiWorker() {
   tcp = getsockname(FCGI_LISTENSOCK_FILENO, reinterpret_cast<sockaddr*>(&local), &localSize) == 0 &&
         (local.ss_family == AF_INET || local.ss_family == AF_INET6);
   signal(SIGPIPE, SIG_IGN);
-  struct sigaction deadline = {};
-  deadline.sa_handler = OnDeadline;
-  deadline.sa_flags = SA_RESTART;  // the shut connection ends the wait, not the signal
-  sigaction(SIGALRM, &deadline, nullptr);
+  if (!CDeadlineWatch::Start(timeout)) {
+    std::perror("zelvora: cannot start the FastCGI worker's deadline watch");
+    return 1;
+  }
   struct sigaction stop = {};
   stop.sa_handler = OnStop;  // no SA_RESTART: a waiting accept must end
   sigemptyset(&stop.sa_mask);
@@ -452,14 +436,13 @@ int RunFastCgiWorker() {
     sigaddset(&stop.sa_mask, number);
     sigdelset(&waiting, number);
   }
-  sigdelset(&waiting, SIGALRM);
   // Stop signals wait while a request is read and served.
   sigprocmask(SIG_BLOCK, &stop.sa_mask, nullptr);
   CShmKeeper::Enable();
   CDbSlot slot;
   current = &request;
   for (;;) {
-    Deadline(-1, 0);
+    CDeadlineWatch::Stop();
     if (request.ipcFd < 0) {  // else the kept connection of the last request
       request.ipcFd = AcceptConnection(waiting);
       if (request.ipcFd < 0) break;
@@ -481,12 +464,11 @@ int RunFastCgiWorker() {
     // to the end of its answer, within one deadline: a peer that sends or
     // reads a byte at a time holds the worker no longer. Time the connection
     // stood idle before is not counted.
-    Deadline(request.ipcFd, timeout);
+    CDeadlineWatch::Watch(request.ipcFd);
     // A connection the library gives up on closes at once. Its own close
     // would first wait for the peer's end, for as long as the peer sends.
     request.detached = 1;
     if (FCGX_Accept_r(&request) != 0) continue;  // that connection failed; the next
-    request.detached = 0;  // the close of a request served shuts its connection down first
     try {
       ApplyVariables(own, request.envp);
       clearerr(stdin);
@@ -503,16 +485,15 @@ int RunFastCgiWorker() {
     failed |= FCGX_FClose(request.out);
     DropRestOfBody(request.in);
     // A connection that is not kept, or whose request's body was not read
-    // to its end, is shut at once. The library's own close would first wait
-    // for the peer's end, for as long as the peer sends.
+    // to its end, is closed at once (still detached): the library's own
+    // close would first wait for the peer's end, for as long as the peer
+    // sends, and costs three more system calls when it does not.
     failed |= FCGX_GetError(request.in) | (FCGX_HasSeenEOF(request.in) != EOF);
-    if (failed != 0 || !request.keepConnection) {
-      shutdown(request.ipcFd, SHUT_RDWR);
-      request.keepConnection = 0;
-    }
+    if (failed != 0) request.keepConnection = 0;
+    if (request.keepConnection) request.detached = 0;
     FCGX_Finish_r(&request);
   }
-  Deadline(-1, 0);
+  CDeadlineWatch::Stop();
   request.detached = 1;  // a kept connection closes at once
   FCGX_Free(&request, 1);
   return 0;
