@@ -198,10 +198,14 @@ int CShareMemory::OpenOwn(const char* what, const std::string& name, const std::
 int CShareMemory::OpenForReading(const std::string& key) {
   struct stat status;
   const bool keeping = CShmKeeper::Enabled() && !copyByRead_;
-  if (keeping && lstat(("/dev/shm/" + name_).c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-    if (!Accept(status, "segment", S_IWGRP | S_IWOTH)) return FailOpening(key, Part::kSegment);
-    address_ = CShmKeeper::TakeMapping(name_, status, length_);
-    segment_ = status;
+  if (keeping) {
+    if (lstat(("/dev/shm/" + name_).c_str(), &status) != 0) {
+      if (errno == ENOENT) return FailOpening(key, Part::kSegment);  // as shm_open would say
+    } else if (S_ISREG(status.st_mode)) {
+      if (!Accept(status, "segment", S_IWGRP | S_IWOTH)) return FailOpening(key, Part::kSegment);
+      address_ = CShmKeeper::TakeMapping(name_, status, length_);
+      segment_ = status;
+    }
   }
   if (address_ == nullptr) {
     descriptor_ = shm_open(name_.c_str(), O_RDONLY, 0);
