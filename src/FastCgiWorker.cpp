@@ -7,10 +7,12 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio_ext.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -216,8 +218,22 @@ void DropRestOfBody(FCGX_Stream* in) {
   }
 }
 
+// What the request's body has ready, at least one byte unless it has
+// ended: the buffered standard input asks once per record the peer sent,
+// not once per byte, and never waits for bytes the peer has not sent.
 ssize_t ReadInput(void*, char* buffer, size_t size) {
-  return FCGX_GetStr(buffer, static_cast<int>(size), current->in);
+  FCGX_Stream* in = current->in;
+  if (size == 0) return 0;
+  size_t got = 0;
+  if (in->rdNext == in->stop) {  // nothing ready: the library waits for the next record
+    const int first = FCGX_GetChar(in);
+    if (first == EOF) return 0;
+    buffer[got++] = static_cast<char>(first);
+  }
+  const size_t ready = static_cast<size_t>(in->stop - in->rdNext);
+  got += static_cast<size_t>(
+      FCGX_GetStr(buffer + got, static_cast<int>(std::min(size - got, ready)), in));
+  return static_cast<ssize_t>(got);
 }
 
 // Bytes for a client that went away are dropped, not kept in the stream's
@@ -239,8 +255,10 @@ bool RedirectStandardStreams() {
   FILE* out = fopencookie(nullptr, "w", {nullptr, WriteOutput, nullptr, nullptr});
   FILE* err = fopencookie(nullptr, "w", {nullptr, WriteError, nullptr, nullptr});
   if (in == nullptr || out == nullptr || err == nullptr) return false;
-  // Unbuffered input: no byte of one request's body may wait in a buffer for the next.
-  std::setvbuf(in, nullptr, _IONBF, 0);
+  // Buffered, as ReadInput asks for no more than a record holds: each
+  // request starts with the buffer emptied (no byte of one request's body
+  // may be read as the next's).
+  std::setvbuf(in, nullptr, _IOFBF, 1 << 14);
   std::setvbuf(out, nullptr, _IOFBF, 1 << 16);
   stdin = in;
   stdout = out;
@@ -255,10 +273,17 @@ bool RedirectStandardStreams() {
 // without bound.
 std::unique_ptr<char[]> placed[kVariableCount];
 
+// Each variable's value in the environment now (null: unset), so that a
+// request need not look each one up there: the worker's own until a
+// request changes it, then the text placed. Only PlaceVariable changes
+// these variables.
+const char* environed[kVariableCount];
+
 void PlaceVariable(int i, const char* value) {
   if (value == nullptr) {
     unsetenv(kVariables[i].name);
     placed[i].reset();
+    environed[i] = nullptr;
     return;
   }
   const size_t nameLength = std::strlen(kVariables[i].name), valueLength = std::strlen(value);
@@ -266,7 +291,9 @@ void PlaceVariable(int i, const char* value) {
   std::memcpy(text.get(), kVariables[i].name, nameLength);
   text[nameLength] = '=';
   std::memcpy(text.get() + nameLength + 1, value, valueLength + 1);
-  putenv(text.get());
+  // A failed putenv leaves the old text in place, and still needed.
+  if (putenv(text.get()) != 0) throw std::bad_alloc();
+  environed[i] = text.get() + nameLength + 1;
   placed[i] = std::move(text);
 }
 
@@ -319,7 +346,7 @@ const char* Chosen(int i, const char* asked, const char* own, char (&number)[24]
       return own != nullptr ? own : asked;
     case Source::kZone: {
       if (own != nullptr || asked == nullptr) return own;
-      const char* now = std::getenv(variable.name);  // a zone taken before
+      const char* now = environed[i];  // a zone taken before
       if ((now != nullptr && std::strcmp(now, asked) == 0) || ZoneName(asked)) return asked;
       // Zone names are short: the log gets as much of it as any could need.
       std::fprintf(stderr, "zelvora: TZ \"%s\" of the request names no zone of %s: not taken\n",
@@ -371,7 +398,7 @@ void ApplyVariables(const std::optional<std::string> (&own)[kVariableCount],
     char number[24];
     const char* value = Chosen(i, values[i] != kTooLong ? values[i] : nullptr,
                                own[i] ? own[i]->c_str() : nullptr, number);
-    const char* now = std::getenv(kVariables[i].name);
+    const char* now = environed[i];
     if (value == now || (value != nullptr && now != nullptr && std::strcmp(value, now) == 0)) {
       continue;
     }
@@ -413,7 +440,8 @@ int RunFastCgiWorker() {
   }
   std::optional<std::string> own[kVariableCount];
   for (int i = 0; i < kVariableCount; ++i) {
-    if (const char* value = std::getenv(kVariables[i].name)) own[i] = value;
+    environed[i] = std::getenv(kVariables[i].name);
+    if (environed[i] != nullptr) own[i] = environed[i];
     ownDatabase = ownDatabase || (own[i] && kVariables[i].source == Source::kDatabase);
   }
   const int timeout = TimeoutSeconds();
@@ -471,6 +499,7 @@ int RunFastCgiWorker() {
     if (FCGX_Accept_r(&request) != 0) continue;  // that connection failed; the next
     try {
       ApplyVariables(own, request.envp);
+      __fpurge(stdin);
       clearerr(stdin);
       ServeRequest(stdin, &slot);
     } catch (const std::exception& error) {  // memory for a variable's text, above all
