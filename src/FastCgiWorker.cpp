@@ -7,11 +7,12 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio_ext.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -23,10 +24,11 @@
 #include <optional>
 #include <string>
 
+#include "DeadlineWatch.h"
 #include "Serve.h"
 #include "ops/Scoreboard.h"
-#include "util/Setting.h"
 #include "shm/ShmKeeper.h"
+#include "util/Setting.h"
 #include "util/StringUtil.h"
 
 namespace {
@@ -122,7 +124,6 @@ constexpr int kDrainBytes = 16 << 20;
 
 FCGX_Request* current = nullptr;  // the request in hand
 volatile sig_atomic_t stopping = 0;
-volatile sig_atomic_t connection = -1;  // the connection whose deadline runs, or -1
 bool tcp = false;                       // the listening socket takes TCP connections
 
 // A stop signal while no request is begun: closing this process's copy of
@@ -130,21 +131,6 @@ bool tcp = false;                       // the listening socket takes TCP connec
 void OnStop(int) {
   stopping = 1;
   close(FCGI_LISTENSOCK_FILENO);
-}
-
-// A request's deadline passed: whatever its connection waits for ends at
-// once, and every later read or write on it fails. One system call, safe in
-// a handler.
-void OnDeadline(int) {
-  if (connection >= 0) shutdown(connection, SHUT_RDWR);
-}
-
-// Starts (`seconds` above 0) or stops the deadline of `fd`'s request.
-void Deadline(int fd, int seconds) {
-  const itimerval timer = {{0, 0}, {seconds, 0}};
-  if (seconds == 0) setitimer(ITIMER_REAL, &timer, nullptr);
-  connection = fd;
-  if (seconds != 0) setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
 // FCGI_TIMEOUT of the worker's own environment: seconds, 1 to 3600; 30
@@ -245,8 +231,22 @@ void DropRestOfBody(FCGX_Stream* in) {
   }
 }
 
+// What the request's body has ready, at least one byte unless it has
+// ended: the buffered standard input asks once per record the peer sent,
+// not once per byte, and never waits for bytes the peer has not sent.
 ssize_t ReadInput(void*, char* buffer, size_t size) {
-  return FCGX_GetStr(buffer, static_cast<int>(size), current->in);
+  FCGX_Stream* in = current->in;
+  if (size == 0) return 0;
+  size_t got = 0;
+  if (in->rdNext == in->stop) {  // nothing ready: the library waits for the next record
+    const int first = FCGX_GetChar(in);
+    if (first == EOF) return 0;
+    buffer[got++] = static_cast<char>(first);
+  }
+  const size_t ready = static_cast<size_t>(in->stop - in->rdNext);
+  got += static_cast<size_t>(
+      FCGX_GetStr(buffer + got, static_cast<int>(std::min(size - got, ready)), in));
+  return static_cast<ssize_t>(got);
 }
 
 // Bytes for a client that went away are dropped, not kept in the stream's
@@ -268,8 +268,10 @@ bool RedirectStandardStreams() {
   FILE* out = fopencookie(nullptr, "w", {nullptr, WriteOutput, nullptr, nullptr});
   FILE* err = fopencookie(nullptr, "w", {nullptr, WriteError, nullptr, nullptr});
   if (in == nullptr || out == nullptr || err == nullptr) return false;
-  // Unbuffered input: no byte of one request's body may wait in a buffer for the next.
-  std::setvbuf(in, nullptr, _IONBF, 0);
+  // Buffered, as ReadInput asks for no more than a record holds: each
+  // request starts with the buffer emptied (no byte of one request's body
+  // may be read as the next's).
+  std::setvbuf(in, nullptr, _IOFBF, 1 << 14);
   std::setvbuf(out, nullptr, _IOFBF, 1 << 16);
   stdin = in;
   stdout = out;
@@ -284,10 +286,17 @@ bool RedirectStandardStreams() {
 // without bound.
 std::unique_ptr<char[]> placed[kVariableCount];
 
+// Each variable's value in the environment now (null: unset), so that a
+// request need not look each one up there: the worker's own until a
+// request changes it, then the text placed. Only PlaceVariable changes
+// these variables.
+const char* environed[kVariableCount];
+
 void PlaceVariable(int i, const char* value) {
   if (value == nullptr) {
     unsetenv(kVariables[i].name);
     placed[i].reset();
+    environed[i] = nullptr;
     return;
   }
   const size_t nameLength = std::strlen(kVariables[i].name), valueLength = std::strlen(value);
@@ -295,7 +304,9 @@ void PlaceVariable(int i, const char* value) {
   std::memcpy(text.get(), kVariables[i].name, nameLength);
   text[nameLength] = '=';
   std::memcpy(text.get() + nameLength + 1, value, valueLength + 1);
-  putenv(text.get());
+  // A failed putenv leaves the old text in place, and still needed.
+  if (putenv(text.get()) != 0) throw std::bad_alloc();
+  environed[i] = text.get() + nameLength + 1;
   placed[i] = std::move(text);
 }
 
@@ -348,7 +359,7 @@ const char* Chosen(int i, const char* asked, const char* own, char (&number)[24]
       return own != nullptr ? own : asked;
     case Source::kZone: {
       if (own != nullptr || asked == nullptr) return own;
-      const char* now = std::getenv(variable.name);  // a zone taken before
+      const char* now = environed[i];  // a zone taken before
       if ((now != nullptr && std::strcmp(now, asked) == 0) || ZoneName(asked)) return asked;
       // Zone names are short: the log gets as much of it as any could need.
       std::fprintf(stderr, "zelvora: TZ \"%s\" of the request names no zone of %s: not taken\n",
@@ -420,7 +431,7 @@ void ApplyVariables(const std::optional<std::string> (&own)[kVariableCount],
     char number[24];
     const char* value = Chosen(i, values[i] != kTooLong ? values[i] : nullptr,
                                own[i] ? own[i]->c_str() : nullptr, number);
-    const char* now = std::getenv(kVariables[i].name);
+    const char* now = environed[i];
     if (value == now || (value != nullptr && now != nullptr && std::strcmp(value, now) == 0)) {
       continue;
     }
@@ -462,7 +473,8 @@ int RunFastCgiWorker() {
   }
   std::optional<std::string> own[kVariableCount];
   for (int i = 0; i < kVariableCount; ++i) {
-    if (const char* value = std::getenv(kVariables[i].name)) own[i] = value;
+    environed[i] = std::getenv(kVariables[i].name);
+    if (environed[i] != nullptr) own[i] = environed[i];
     ownDatabase = ownDatabase || (own[i] && kVariables[i].source == Source::kDatabase);
   }
   if (const char* key = std::getenv(kPeerKeyName)) peerKey = key;
@@ -472,10 +484,10 @@ int RunFastCgiWorker() {
   tcp = getsockname(FCGI_LISTENSOCK_FILENO, reinterpret_cast<sockaddr*>(&local), &localSize) == 0 &&
         (local.ss_family == AF_INET || local.ss_family == AF_INET6);
   signal(SIGPIPE, SIG_IGN);
-  struct sigaction deadline = {};
-  deadline.sa_handler = OnDeadline;
-  deadline.sa_flags = SA_RESTART;  // the shut connection ends the wait, not the signal
-  sigaction(SIGALRM, &deadline, nullptr);
+  if (!CDeadlineWatch::Start(timeout)) {
+    std::perror("zelvora: cannot start the FastCGI worker's deadline watch");
+    return 1;
+  }
   struct sigaction stop = {};
   stop.sa_handler = OnStop;  // no SA_RESTART: a waiting accept must end
   sigemptyset(&stop.sa_mask);
@@ -486,7 +498,6 @@ int RunFastCgiWorker() {
     sigaddset(&stop.sa_mask, number);
     sigdelset(&waiting, number);
   }
-  sigdelset(&waiting, SIGALRM);
   // Stop signals wait while a request is read and served.
   sigprocmask(SIG_BLOCK, &stop.sa_mask, nullptr);
   CShmKeeper::Enable();
@@ -497,7 +508,7 @@ int RunFastCgiWorker() {
   CDbSlot slot;
   current = &request;
   for (;;) {
-    Deadline(-1, 0);
+    CDeadlineWatch::Stop();
     if (request.ipcFd < 0) {  // else the kept connection of the last request
       request.ipcFd = AcceptConnection(waiting);
       if (request.ipcFd < 0) break;
@@ -519,15 +530,15 @@ int RunFastCgiWorker() {
     // to the end of its answer, within one deadline: a peer that sends or
     // reads a byte at a time holds the worker no longer. Time the connection
     // stood idle before is not counted.
-    Deadline(request.ipcFd, timeout);
+    CDeadlineWatch::Watch(request.ipcFd);
     // A connection the library gives up on closes at once. Its own close
     // would first wait for the peer's end, for as long as the peer sends.
     request.detached = 1;
     if (FCGX_Accept_r(&request) != 0) continue;  // that connection failed; the next
-    request.detached = 0;  // the close of a request served shuts its connection down first
     try {
       if (KeyAccepted(request.envp)) {
         ApplyVariables(own, request.envp);
+        __fpurge(stdin);
         clearerr(stdin);
         ServeRequest(stdin, &slot);
       } else {
@@ -546,16 +557,15 @@ int RunFastCgiWorker() {
     failed |= FCGX_FClose(request.out);
     DropRestOfBody(request.in);
     // A connection that is not kept, or whose request's body was not read
-    // to its end, is shut at once. The library's own close would first wait
-    // for the peer's end, for as long as the peer sends.
+    // to its end, is closed at once (still detached): the library's own
+    // close would first wait for the peer's end, for as long as the peer
+    // sends, and costs three more system calls when it does not.
     failed |= FCGX_GetError(request.in) | (FCGX_HasSeenEOF(request.in) != EOF);
-    if (failed != 0 || !request.keepConnection) {
-      shutdown(request.ipcFd, SHUT_RDWR);
-      request.keepConnection = 0;
-    }
+    if (failed != 0) request.keepConnection = 0;
+    if (request.keepConnection) request.detached = 0;
     FCGX_Finish_r(&request);
   }
-  Deadline(-1, 0);
+  CDeadlineWatch::Stop();
   request.detached = 1;  // a kept connection closes at once
   FCGX_Free(&request, 1);
   return 0;

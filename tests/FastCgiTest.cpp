@@ -2,7 +2,9 @@
 // client of the tests' own: what clients do to it, SIGTERM, and its one
 // database connection across requests on the real server.
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -259,6 +261,13 @@ TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAS
     if (kept.empty()) kept = maps();
   }
   EXPECT_EQ(maps(), kept) << "the maps of a board made anew replace the old ones";
+  ASSERT_EQ(sem_unlink(key.c_str()), 0);  // only its lock made anew, and held: the worker waits on it
+  sem_t* held = sem_open(key.c_str(), O_CREAT | O_EXCL, 0600, 0);
+  ASSERT_NE(held, SEM_FAILED);
+  Lines lowered = RequestEnv(body);
+  lowered.push_back("SHM_LOCK_MS=100");
+  EXPECT_NE(Send(worker, {lowered, body}).find("lock held for more than 100 ms"), std::string::npos) << "the lock kept from before is not the board's";
+  sem_close(held);
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {  // each ends a worker after the request in hand: the body arrives in two parts, the signal between them
     CWorker ending;
     const std::string answer = Send(ending, {RequestEnv(kAccounts), kAccounts, std::string::npos, true, 200, [&](int) {

@@ -23,11 +23,30 @@ sem_t* CreateWithMode(const std::string& name, int flags, mode_t mode) {
 
 }  // namespace
 
-CSemaphore::~CSemaphore() {
-  if (handle_ != nullptr) sem_close(handle_);
+CSemaphore::~CSemaphore() { Let(); }
+
+void CSemaphore::Let() {
+  if (handle_ != nullptr && borrowed_) {
+    CShmKeeper::ReleaseSemaphore(name_, handle_);
+  } else if (handle_ != nullptr) {
+    sem_close(handle_);
+  }
+  handle_ = nullptr;
+  borrowed_ = false;
 }
 
-int CSemaphore::Open(const std::string& name, int64_t timeoutMillis, mode_t createMode) {
+int CSemaphore::Borrow(const std::string& name, sem_t* handle, int64_t timeoutMillis) {
+  Let();
+  name_ = name;
+  SetTimeout(timeoutMillis);
+  handle_ = handle;
+  borrowed_ = true;
+  return 0;
+}
+
+int CSemaphore::Open(const std::string& name, int64_t timeoutMillis, mode_t createMode,
+                     const struct stat* file) {
+  Let();
   name_ = name;
   SetTimeout(timeoutMillis);
   // Most boards' semaphores exist already: open those as they are.
@@ -35,20 +54,20 @@ int CSemaphore::Open(const std::string& name, int64_t timeoutMillis, mode_t crea
   if (handle == SEM_FAILED && errno == ENOENT && createMode != 0) {
     handle = CreateWithMode(name, 0, createMode);
   }
-  return Keep(handle);
+  return Keep(handle, file);
 }
 
 int CSemaphore::Create(const std::string& name, int64_t timeoutMillis, mode_t mode) {
+  Let();
   name_ = name;
   SetTimeout(timeoutMillis);
-  return Keep(CreateWithMode(name, O_EXCL, mode));
+  return Keep(CreateWithMode(name, O_EXCL, mode), nullptr);
 }
 
-int CSemaphore::Keep(sem_t* handle) {
+int CSemaphore::Keep(sem_t* handle, const struct stat* file) {
   if (handle == SEM_FAILED) return -1;
-  if (handle_ != nullptr) sem_close(handle_);
   handle_ = handle;
-  if (CShmKeeper::Enabled()) CShmKeeper::KeepSemaphore(name_, handle);
+  if (CShmKeeper::Enabled()) CShmKeeper::KeepSemaphore(name_, handle, file);
   return 0;
 }
 

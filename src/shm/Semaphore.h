@@ -1,12 +1,14 @@
 // CSemaphore: a named POSIX semaphore used as a lock between processes.
 //
 // Owns the handle from Open until destruction, which closes it (the
-// semaphore itself stays in the system; nothing here removes it). Not
-// copyable. Names are handed to sem_open unchanged (no leading "/" added).
+// semaphore itself stays in the system; nothing here removes it), or
+// hands back one borrowed from CShmKeeper (Borrow). Not copyable. Names
+// are handed to sem_open unchanged (no leading "/" added).
 #ifndef ZELVORA_SHM_SEMAPHORE_H_
 #define ZELVORA_SHM_SEMAPHORE_H_
 
 #include <semaphore.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cerrno>
@@ -24,12 +26,19 @@ class CSemaphore {
   // (value 1, exactly that mode whatever the umask) if it does not exist;
   // stores `timeoutMillis` for TimedLock. 0 on success, -1 when sem_open
   // failed (errno tells why).
-  int Open(const std::string& name, int64_t timeoutMillis, mode_t createMode = 0666);
+  // `file`, when given, is the semaphore's file as lstat found it before
+  // (see CShmKeeper::KeepSemaphore).
+  int Open(const std::string& name, int64_t timeoutMillis, mode_t createMode = 0666,
+           const struct stat* file = nullptr);
 
   // Creates the semaphore `name` (value 1, exactly `mode`) only when none
   // exists: -1 with errno EEXIST when one does, so that a caller never
   // takes another user's semaphore for one it made.
   int Create(const std::string& name, int64_t timeoutMillis, mode_t mode);
+
+  // Uses `handle`, the semaphore CShmKeeper kept as `name` and handed out,
+  // until destruction gives it back. 0.
+  int Borrow(const std::string& name, sem_t* handle, int64_t timeoutMillis);
 
   // Seconds = ms / 1000 (truncating), nanoseconds = (ms % 1000) * 1000000.
   void SetTimeout(int64_t timeoutMillis);
@@ -59,11 +68,15 @@ class CSemaphore {
   const std::string& Name() const { return name_; }
 
  private:
-  // Holds `handle` in place of any earlier one; 0, or -1 for SEM_FAILED.
-  int Keep(sem_t* handle);
+  // Holds `handle`, opened from `file` when known, in place of any earlier
+  // one; 0, or -1 for SEM_FAILED.
+  int Keep(sem_t* handle, const struct stat* file);
+  // Closes or gives back the handle held.
+  void Let();
 
   std::string name_;
   sem_t* handle_ = nullptr;
+  bool borrowed_ = false;
   int64_t timeoutSeconds_ = 0;
   int64_t timeoutNanos_ = 0;
 };

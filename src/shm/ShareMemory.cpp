@@ -191,39 +191,59 @@ int CShareMemory::OpenOwn(const char* what, const std::string& name, const std::
   return -1;
 }
 
-// The segment first: a board that does not exist costs no semaphore.
+// The segment first: a board that does not exist costs no semaphore. A
+// worker that still maps the file the segment's name leads to, and keeps
+// the semaphore the semaphore's name leads to, needs one lstat of each
+// and no descriptor.
 int CShareMemory::OpenForReading(const std::string& key) {
   struct stat status;
-  descriptor_ = shm_open(name_.c_str(), O_RDONLY, 0);
-  if (descriptor_ < 0 || (ownerRequired_ && (fstat(descriptor_, &status) != 0 ||
-                                             !Accept(status, "segment", S_IWGRP | S_IWOTH)))) {
-    const int error = errno;
-    // A board removed for good is not kept mapped for a reader that keeps maps.
-    if (descriptor_ < 0 && error == ENOENT && CShmKeeper::Enabled()) {
-      CShmKeeper::ForgetMapping(name_);
-      CShmKeeper::ForgetSemaphore(key);
+  const bool keeping = CShmKeeper::Enabled() && !copyByRead_;
+  if (keeping) {
+    if (lstat(("/dev/shm/" + name_).c_str(), &status) != 0) {
+      if (errno == ENOENT) return FailOpening(key, Part::kSegment);  // as shm_open would say
+    } else if (S_ISREG(status.st_mode)) {
+      if (!Accept(status, "segment", S_IWGRP | S_IWOTH)) return FailOpening(key, Part::kSegment);
+      address_ = CShmKeeper::TakeMapping(name_, status, length_);
+      segment_ = status;
     }
-    if (descriptor_ >= 0) close(descriptor_);
-    descriptor_ = -1;
-    failed_ = Part::kSegment;
-    errno = error;
-    return -1;
+  }
+  if (address_ == nullptr) {
+    descriptor_ = shm_open(name_.c_str(), O_RDONLY, 0);
+    if (descriptor_ < 0 || (ownerRequired_ && (fstat(descriptor_, &status) != 0 ||
+                                               !Accept(status, "segment", S_IWGRP | S_IWOTH)))) {
+      return FailOpening(key, Part::kSegment);
+    }
   }
   // The sticky /dev/shm keeps another user from replacing a semaphore file
   // between this look at it and its opening.
-  if ((ownerRequired_ &&
-       (lstat(SemaphorePath(key).c_str(), &status) != 0 || !Accept(status, "semaphore", S_IWOTH))) ||
-      semaphore_.Open(key, kOpenTimeoutMillis, 0) != 0) {
-    const int error = errno;
-    if (error == ENOENT && CShmKeeper::Enabled()) CShmKeeper::ForgetSemaphore(key);
-    close(descriptor_);
-    descriptor_ = -1;
-    failed_ = Part::kSemaphore;
-    errno = error;
-    return -1;
+  const bool looked =
+      (ownerRequired_ || keeping) && lstat(SemaphorePath(key).c_str(), &status) == 0;
+  if (ownerRequired_ && (!looked || !Accept(status, "semaphore", S_IWOTH))) {
+    return FailOpening(key, Part::kSemaphore);
+  }
+  sem_t* kept = looked && keeping ? CShmKeeper::TakeSemaphore(key, status) : nullptr;
+  if ((kept != nullptr
+           ? semaphore_.Borrow(key, kept, kOpenTimeoutMillis)
+           : semaphore_.Open(key, kOpenTimeoutMillis, 0, looked ? &status : nullptr)) != 0) {
+    return FailOpening(key, Part::kSemaphore);
   }
   created_ = 0;
   return 0;
+}
+
+int CShareMemory::FailOpening(const std::string& key, Part part) {
+  const int error = errno;
+  // A board removed for good is not kept for a reader that keeps maps.
+  if (error == ENOENT && CShmKeeper::Enabled()) {
+    if (part == Part::kSegment) CShmKeeper::ForgetMapping(name_);
+    CShmKeeper::ForgetSemaphore(key);
+  }
+  Unmap();
+  if (descriptor_ >= 0) close(descriptor_);
+  descriptor_ = -1;
+  failed_ = part;
+  errno = error;
+  return -1;
 }
 
 int CShareMemory::OpenForWriting(const std::string& key) {
@@ -249,18 +269,17 @@ int CShareMemory::OpenForWriting(const std::string& key) {
 }
 
 int CShareMemory::Map() {
-  if (copyByRead_ && readOnly_) return 0;
-  if (CShmKeeper::Enabled() && readOnly_) {
-    address_ = CShmKeeper::TakeMapping(name_, descriptor_, length_);
-    if (address_ != nullptr) return 0;
-  }
+  if ((copyByRead_ && readOnly_) || address_ != nullptr) return 0;  // or kept, found at opening
   const int protection = readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE;
   // The whole board is read at once: its pages are mapped in one go rather
   // than by a fault each, which costs most where faults are dear (VMs).
   void* address = mmap(nullptr, length_, protection, MAP_SHARED | MAP_POPULATE, descriptor_, 0);
   if (address == MAP_FAILED) return -1;
   address_ = address;
-  if (CShmKeeper::Enabled() && readOnly_) CShmKeeper::KeepMapping(name_, descriptor_, length_, address_);
+  struct stat status;
+  if (CShmKeeper::Enabled() && readOnly_ && fstat(descriptor_, &status) == 0) {
+    CShmKeeper::KeepMapping(name_, status, length_, address_);
+  }
   return 0;
 }
 
@@ -272,7 +291,20 @@ void CShareMemory::Unmap() {
 uint64_t CShareMemory::Available() const {
   if (!IsMapped()) return 0;
   struct stat status;
-  if (fstat(descriptor_, &status) != 0 || status.st_size < 0) return 0;
+  if (descriptor_ < 0) {
+    // A kept mapping, opened without a descriptor: the size lstat saw then
+    // stands (a segment shortened since fails its copy instead), and a
+    // short one is looked at again, in case its writer has grown it.
+    if (static_cast<uint64_t>(segment_.st_size) < length_ &&
+        lstat(("/dev/shm/" + name_).c_str(), &status) == 0 && status.st_dev == segment_.st_dev &&
+        status.st_ino == segment_.st_ino) {
+      segment_.st_size = status.st_size;
+    }
+    status = segment_;
+  } else if (fstat(descriptor_, &status) != 0) {
+    return 0;
+  }
+  if (status.st_size < 0) return 0;
   const uint64_t objectSize = static_cast<uint64_t>(status.st_size);
   return objectSize < length_ ? objectSize : length_;
 }

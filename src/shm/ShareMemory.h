@@ -9,9 +9,10 @@
 // run long.
 //
 // Every access checks its range against the mapped length and against the
-// object's current size (taken under the lock when the lock is asked for),
-// so a segment that another process made shorter than asked is reported
-// as -1 instead of faulting. A reader's copy out of a mapping is guarded as
+// object's current size (taken under the lock when the lock is asked for;
+// for a worker's kept mapping, the size its opening saw), so a segment that
+// another process made shorter than asked is reported as -1 instead of
+// faulting. A reader's copy out of a mapping is guarded as
 // well: an object shortened during the copy, by a writer that ignores the
 // lock, makes that read -1 (EINVAL) instead of ending the process with
 // SIGBUS (the process's SIGBUS handler is set on the first such copy).
@@ -25,6 +26,7 @@
 #ifndef ZELVORA_SHM_SHAREMEMORY_H_
 #define ZELVORA_SHM_SHAREMEMORY_H_
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -160,9 +162,13 @@ class CShareMemory {
   // not acceptable under RequireOwner: another user's, or writable by
   // whom `forbidden` names.
   bool Accept(const struct stat& status, const char* what, mode_t forbidden);
+  // Undoes a reader's opening that failed at `part`, keeping errno; -1.
+  int FailOpening(const std::string& key, Part part);
 
   std::string name_;
   int descriptor_ = -1;
+  // A kept mapping's file as lstat saw it at opening (no descriptor then).
+  mutable struct stat segment_ = {};
   void* address_ = nullptr;
   uint64_t length_ = 0;
   int32_t created_ = -1;

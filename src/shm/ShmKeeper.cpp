@@ -5,13 +5,27 @@
 #include <sys/stat.h>
 
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace {
 
+// The file a kept object came from.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool known = false;
+  bool Is(const struct stat& file) const {
+    return known && file.st_dev == device && file.st_ino == inode;
+  }
+};
+
+FileId IdOf(const struct stat* file) {
+  return file == nullptr ? FileId{} : FileId{file->st_dev, file->st_ino, true};
+}
+
 struct Mapping {
-  dev_t device;
-  ino_t inode;
+  FileId file;
   uint64_t length;
   void* address;
   int users;
@@ -19,7 +33,9 @@ struct Mapping {
 };
 
 struct Semaphore {
+  FileId file;
   sem_t* handle;
+  int users;
   uint64_t used;
 };
 
@@ -28,11 +44,7 @@ uint64_t ticks = 0;  // counts hand-outs: what was handed out longest ago goes f
 std::map<std::string, Semaphore> semaphores;
 std::map<std::string, Mapping> mappings;
 std::vector<Mapping> replaced;  // still in use when a newer file took their name, or when let go
-
-bool SameFile(const Mapping& mapping, int descriptor, uint64_t length) {
-  struct stat status;
-  return fstat(descriptor, &status) == 0 && status.st_dev == mapping.device && status.st_ino == mapping.inode && length == mapping.length;
-}
+std::vector<std::pair<std::string, Semaphore>> retired;  // likewise
 
 // Unmaps `mapping` now, or when its last reader is done.
 void Drop(const Mapping& mapping) {
@@ -40,6 +52,15 @@ void Drop(const Mapping& mapping) {
     replaced.push_back(mapping);
   } else {
     munmap(mapping.address, mapping.length);
+  }
+}
+
+// Closes the semaphore kept as `name` now, or when its last reader is done.
+void Close(const std::string& name, const Semaphore& semaphore) {
+  if (semaphore.users > 0) {
+    retired.emplace_back(name, semaphore);
+  } else {
+    sem_close(semaphore.handle);
   }
 }
 
@@ -52,7 +73,7 @@ void Bound(std::map<std::string, Entry>& kept, Release release) {
     for (auto it = kept.begin(); it != kept.end(); ++it) {
       if (it->second.used < oldest->second.used) oldest = it;
     }
-    release(oldest->second);
+    release(oldest->first, oldest->second);
     kept.erase(oldest);
   }
 }
@@ -63,37 +84,66 @@ void CShmKeeper::Enable() { enabled = true; }
 
 bool CShmKeeper::Enabled() { return enabled; }
 
-void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle) {
-  Semaphore& kept = semaphores[name];
-  kept.used = ++ticks;
-  if (kept.handle == handle) return;
+sem_t* CShmKeeper::TakeSemaphore(const std::string& name, const struct stat& file) {
+  const auto found = semaphores.find(name);
+  if (found == semaphores.end() || !found->second.file.Is(file)) return nullptr;
+  ++found->second.users;
+  found->second.used = ++ticks;
+  return found->second.handle;
+}
+
+void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle, const struct stat* file) {
+  const auto found = semaphores.find(name);
+  if (found != semaphores.end() && found->second.handle == handle) {
+    found->second.used = ++ticks;
+    if (file != nullptr) found->second.file = IdOf(file);
+    return;
+  }
   // The library hands out one mapping per semaphore file and counts its
   // opens; one more open keeps it mapped after the caller's close.
   sem_t* extra = sem_open(name.c_str(), 0);
-  if (extra == SEM_FAILED) {
-    if (kept.handle == nullptr) semaphores.erase(name);
-    return;
+  if (extra == SEM_FAILED) return;
+  if (found != semaphores.end()) {
+    Close(name, found->second);
+    semaphores.erase(found);
   }
-  if (kept.handle != nullptr) sem_close(kept.handle);
-  kept.handle = extra;
-  Bound(semaphores, [](const Semaphore& semaphore) { sem_close(semaphore.handle); });
+  semaphores[name] = {IdOf(file), extra, 0, ++ticks};
+  Bound(semaphores, Close);
 }
 
-void* CShmKeeper::TakeMapping(const std::string& name, int descriptor, uint64_t length) {
+bool CShmKeeper::ReleaseSemaphore(const std::string& name, sem_t* handle) {
+  const auto found = semaphores.find(name);
+  if (found != semaphores.end() && found->second.handle == handle) {
+    --found->second.users;
+    return true;
+  }
+  for (auto it = retired.begin(); it != retired.end(); ++it) {
+    if (it->first != name || it->second.handle != handle) continue;
+    if (--it->second.users == 0) {
+      sem_close(it->second.handle);
+      retired.erase(it);
+    }
+    return true;
+  }
+  return false;
+}
+
+void* CShmKeeper::TakeMapping(const std::string& name, const struct stat& file, uint64_t length) {
   const auto found = mappings.find(name);
-  if (found == mappings.end() || !SameFile(found->second, descriptor, length)) return nullptr;
+  if (found == mappings.end() || !found->second.file.Is(file) || found->second.length != length) {
+    return nullptr;
+  }
   ++found->second.users;
   found->second.used = ++ticks;
   return found->second.address;
 }
 
-void CShmKeeper::KeepMapping(const std::string& name, int descriptor, uint64_t length, void* address) {
-  struct stat status;
-  if (fstat(descriptor, &status) != 0) return;
+void CShmKeeper::KeepMapping(const std::string& name, const struct stat& file, uint64_t length,
+                             void* address) {
   const auto found = mappings.find(name);
   if (found != mappings.end()) Drop(found->second);
-  mappings[name] = {status.st_dev, status.st_ino, length, address, 1, ++ticks};
-  Bound(mappings, Drop);
+  mappings[name] = {IdOf(&file), length, address, 1, ++ticks};
+  Bound(mappings, [](const std::string&, const Mapping& mapping) { Drop(mapping); });
 }
 
 bool CShmKeeper::ReleaseMapping(void* address) {
@@ -123,6 +173,6 @@ void CShmKeeper::ForgetMapping(const std::string& name) {
 void CShmKeeper::ForgetSemaphore(const std::string& name) {
   const auto found = semaphores.find(name);
   if (found == semaphores.end()) return;
-  sem_close(found->second.handle);
+  Close(name, found->second);
   semaphores.erase(found);
 }

@@ -20,14 +20,18 @@
 // boards a desk's pages poll; a board beyond them that is read again is
 // mapped anew, which costs what keeping saves and nothing more.
 //
+// A worker that finds a board's two files where they were (one lstat each)
+// needs no other system call to read it: no descriptor is opened.
+//
 // A mapping is let go when the least recently used, when a newer file of
 // its name replaces it, or when a read finds its board gone (ForgetMapping,
 // ForgetSemaphore); one still held by a reader is unmapped when the reader
-// releases it. One thread.
+// releases it; a semaphore likewise. One thread.
 #ifndef ZELVORA_SHM_SHMKEEPER_H_
 #define ZELVORA_SHM_SHMKEEPER_H_
 
 #include <semaphore.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -41,17 +45,33 @@ class CShmKeeper {
   static void Enable();
   static bool Enabled();
 
+  // The semaphore kept as `name` when `file` (its file as lstat found it
+  // just now) is the file it was opened from, counted as in use; null
+  // otherwise. The caller must not close it (ReleaseSemaphore instead).
+  static sem_t* TakeSemaphore(const std::string& name, const struct stat& file);
+
   // Holds one more reference to `handle`, the semaphore just opened as
   // `name`, and lets go of one held for an older semaphore of that name.
-  static void KeepSemaphore(const std::string& name, sem_t* handle);
+  // `file` is the semaphore's file as lstat found it before the opening:
+  // a file replaced in between leaves the new handle under the old file's
+  // identity, which no later look finds again, so it is opened anew rather
+  // than ever handed out for the wrong file. Without `file`, kept but
+  // never handed out.
+  static void KeepSemaphore(const std::string& name, sem_t* handle, const struct stat* file);
 
-  // The kept mapping of segment `name` when it maps the file `descriptor`
-  // refers to with `length` bytes, counted as in use; null otherwise.
-  static void* TakeMapping(const std::string& name, int descriptor, uint64_t length);
+  // True when `handle` came from TakeSemaphore for `name` (the caller must
+  // not close it); counts one use less.
+  static bool ReleaseSemaphore(const std::string& name, sem_t* handle);
 
-  // Keeps `address`, just mapped from `descriptor` with `length` bytes, as
-  // the mapping of `name`, in use.
-  static void KeepMapping(const std::string& name, int descriptor, uint64_t length, void* address);
+  // The kept mapping of segment `name` when it maps `file` (as lstat or
+  // fstat found it just now) with `length` bytes, counted as in use; null
+  // otherwise.
+  static void* TakeMapping(const std::string& name, const struct stat& file, uint64_t length);
+
+  // Keeps `address`, just mapped from `file` with `length` bytes, as the
+  // mapping of `name`, in use.
+  static void KeepMapping(const std::string& name, const struct stat& file, uint64_t length,
+                          void* address);
 
   // True when `address` is kept (the caller must not unmap it); counts one
   // use less.
