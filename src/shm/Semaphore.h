@@ -7,9 +7,10 @@
 // Every process of this system that waits for the semaphore or holds it
 // says so on the semaphore's file in /dev/shm: a shared open-file-
 // description lock on its first byte, from before its wait until after its
-// post, which the kernel drops when the process dies. So a take-back
-// (ReleaseOrphan) that finds that byte free, with the way in shut, knows
-// that none of them holds the semaphore. Costs one descriptor for each
+// post, which the kernel drops when the process dies. A take-back
+// (ReleaseOrphan) shuts the way in (an exclusive lock on the second byte,
+// at which newcomers wait within their own deadlines); once the first byte
+// is free, none of them holds the semaphore. Costs one descriptor for each
 // semaphore in use; a semaphore without that file is used unmarked.
 #ifndef ZELVORA_SHM_SEMAPHORE_H_
 #define ZELVORA_SHM_SEMAPHORE_H_
