@@ -87,8 +87,9 @@ struct timespec DeadlineIn(int64_t seconds, int64_t nanos) {
 }  // namespace
 
 CSemaphore::~CSemaphore() {
+  Leave();
   if (handle_ != nullptr) sem_close(handle_);
-  if (markFile_ >= 0) close(markFile_);
+  if (markFile_ >= 0 && ownMarkFile_) close(markFile_);
 }
 
 int CSemaphore::Open(const std::string& name, int64_t timeoutMillis, mode_t createMode) {
@@ -110,8 +111,9 @@ int CSemaphore::Create(const std::string& name, int64_t timeoutMillis, mode_t mo
 
 int CSemaphore::Keep(sem_t* handle) {
   if (handle == SEM_FAILED) return -1;
+  Leave();
   if (handle_ != nullptr) sem_close(handle_);
-  if (markFile_ >= 0) close(markFile_);
+  if (markFile_ >= 0 && ownMarkFile_) close(markFile_);
   markFile_ = -1;
   inside_ = false;
   handle_ = handle;
@@ -125,11 +127,19 @@ void CSemaphore::SetTimeout(int64_t timeoutMillis) {
 }
 
 int CSemaphore::Enter(int64_t deadlineMillis) {
+  if (CShmKeeper::Enabled() && (markFile_ < 0 || !ownMarkFile_)) {
+    // A worker's kept semaphore lends its descriptor, asked for afresh each
+    // time (the keeper may have let an older one go): one worker reads one
+    // board at a time, so its holds never overlap on it.
+    const int kept = CShmKeeper::MarkFile(name_, handle_, FilePath(name_));
+    ownMarkFile_ = kept < 0;
+    markFile_ = kept;
+  }
   if (markFile_ < 0) {
     markFile_ = open(FilePath(name_).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    // No file to mark (not where this system keeps semaphores): unmarked.
-    if (markFile_ < 0) return 0;
   }
+  // No file to mark (not where this system keeps semaphores): unmarked.
+  if (markFile_ < 0) return 0;
   // Inside and the door at once, then the door let go: one lock fewer to
   // take than passing the door first.
   while (SetRange(markFile_, F_RDLCK, kInside, 2) != 0) {

@@ -97,6 +97,7 @@ class CSemaphore {
   std::string name_;
   sem_t* handle_ = nullptr;
   int markFile_ = -1;
+  bool ownMarkFile_ = true;  // false when lent by CShmKeeper
   bool inside_ = false;
   int64_t timeoutSeconds_ = 0;
   int64_t timeoutNanos_ = 0;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <vector>
@@ -21,7 +22,13 @@ struct Mapping {
 struct Semaphore {
   sem_t* handle;
   uint64_t used;
+  int markFile;  // -1 until asked for
 };
+
+void Close(const Semaphore& semaphore) {
+  sem_close(semaphore.handle);
+  if (semaphore.markFile >= 0) close(semaphore.markFile);
+}
 
 bool enabled = false;
 uint64_t ticks = 0;  // counts hand-outs: what was handed out longest ago goes first
@@ -64,7 +71,7 @@ void CShmKeeper::Enable() { enabled = true; }
 bool CShmKeeper::Enabled() { return enabled; }
 
 void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle) {
-  Semaphore& kept = semaphores[name];
+  Semaphore& kept = semaphores.emplace(name, Semaphore{nullptr, 0, -1}).first->second;
   kept.used = ++ticks;
   if (kept.handle == handle) return;
   // The library hands out one mapping per semaphore file and counts its
@@ -74,9 +81,18 @@ void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle) {
     if (kept.handle == nullptr) semaphores.erase(name);
     return;
   }
-  if (kept.handle != nullptr) sem_close(kept.handle);
-  kept.handle = extra;
-  Bound(semaphores, [](const Semaphore& semaphore) { sem_close(semaphore.handle); });
+  if (kept.handle != nullptr) Close(kept);
+  kept = {extra, kept.used, -1};
+  Bound(semaphores, Close);
+}
+
+int CShmKeeper::MarkFile(const std::string& name, sem_t* handle, const std::string& path) {
+  const auto found = semaphores.find(name);
+  if (found == semaphores.end() || found->second.handle != handle) return -1;
+  if (found->second.markFile < 0) {
+    found->second.markFile = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  }
+  return found->second.markFile;
 }
 
 void* CShmKeeper::TakeMapping(const std::string& name, int descriptor, uint64_t length) {
@@ -123,6 +139,6 @@ void CShmKeeper::ForgetMapping(const std::string& name) {
 void CShmKeeper::ForgetSemaphore(const std::string& name) {
   const auto found = semaphores.find(name);
   if (found == semaphores.end()) return;
-  sem_close(found->second.handle);
+  Close(found->second);
   semaphores.erase(found);
 }

@@ -45,6 +45,12 @@ class CShmKeeper {
   // `name`, and lets go of one held for an older semaphore of that name.
   static void KeepSemaphore(const std::string& name, sem_t* handle);
 
+  // A descriptor of the file `path` of the kept semaphore `name`, while
+  // `handle` is what is kept for it (-1 otherwise, or when it cannot be
+  // opened): the semaphore's users mark their waits and holds on it
+  // without opening it each time. Closed when the semaphore is let go.
+  static int MarkFile(const std::string& name, sem_t* handle, const std::string& path);
+
   // The kept mapping of segment `name` when it maps the file `descriptor`
   // refers to with `length` bytes, counted as in use; null otherwise.
   static void* TakeMapping(const std::string& name, int descriptor, uint64_t length);
