@@ -210,7 +210,13 @@ CSemaphore::Orphan CSemaphore::ReleaseOrphan(int64_t windowMillis) {
   const struct timespec deadline = DeadlineIn(windowMillis / 1000, windowMillis % 1000 * 1000000);
   const int file = open(FilePath(name_).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
   if (file < 0) return Orphan::kFailed;
-  if (SetRange(file, F_WRLCK, kDoor, 1) != 0) {
+  // A newcomer passes the door in a moment; another take-back keeps it.
+  int shut;
+  for (int tries = 20;
+       (shut = SetRange(file, F_WRLCK, kDoor, 1)) != 0 && Conflict(errno) && --tries > 0;) {
+    Pause(500000);
+  }
+  if (shut != 0) {
     const int error = errno;
     close(file);
     errno = error;
@@ -219,7 +225,7 @@ CSemaphore::Orphan CSemaphore::ReleaseOrphan(int64_t windowMillis) {
   // The door is shut: those inside leave in their turn (a waiter when its
   // deadline passes), and none comes in.
   Orphan seen = Orphan::kHeld;
-  while (NowMillis() < end) {
+  for (;; Pause(1000000)) {
     if (Value() != 0) {
       seen = Orphan::kFree;
       break;
@@ -234,12 +240,12 @@ CSemaphore::Orphan CSemaphore::ReleaseOrphan(int64_t windowMillis) {
         seen = Orphan::kFree;
       } else if (Value() != 0) {
         seen = Orphan::kFree;
-      } else if (sem_post(handle_) != 0) {
+      } else if (errno != ETIMEDOUT || sem_post(handle_) != 0) {
         seen = Orphan::kFailed;
       }
       break;
     }
-    Pause(1000000);
+    if (NowMillis() >= end) break;
   }
   const int error = errno;
   close(file);
