@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "board/HeldSignals.h"
 #include "shm/Board.h"
 #include "shm/ShareMemory.h"
 #include "util/DateTime.h"
@@ -102,37 +103,51 @@ int ShowBoardStatus(const std::vector<std::string>& keys, FILE* out, FILE* err) 
 int UnlockBoard(const std::string& key, int64_t heldMillis, FILE* out, FILE* err) {
   CSemaphore semaphore;
   if (!CShareMemory::IsKey(key) || semaphore.Open(key, heldMillis, 0) != 0) {
-    std::fprintf(err, "zelvora-board: no semaphore for board %s: %s\n", Printable(key).c_str(), std::strerror(CShareMemory::IsKey(key) ? errno : EINVAL));
+    std::fprintf(err, "zelvora-board: no semaphore for board %s: %s\n", Printable(key).c_str(),
+                 std::strerror(CShareMemory::IsKey(key) ? errno : EINVAL));
     return 1;
   }
+  const std::string name = Printable(key);
   const long long held = static_cast<long long>(heldMillis);
-  const int seen = ValueAbove(semaphore, 0, heldMillis);
-  if (seen != 0) {
-    std::fprintf(err,
-                 "zelvora-board: board %s is not stuck: its lock was free (value %d) within %lld "
-                 "ms; nothing changed\n",
-                 key.c_str(), seen, held);
+  // From here to the end a count this tool takes is always given back.
+  const CHeldSignals signals;
+  const int value = semaphore.Value();
+  const CSemaphore::Orphan seen = semaphore.ReleaseOrphan(heldMillis);
+  if (seen != CSemaphore::Orphan::kReleased) {
+    std::string what;
+    switch (seen) {
+      case CSemaphore::Orphan::kFree:
+        what = value != 0
+                   ? "is not stuck: its lock is free (value " + std::to_string(value) + ")"
+                   : "is not stuck: its lock came free within " + std::to_string(held) + " ms";
+        break;
+      case CSemaphore::Orphan::kHeld:
+        what = "is held, or waited for, by a live process throughout " + std::to_string(held) +
+               " ms (a waiter leaves after SHM_LOCK_MS: give --held more than that)";
+        break;
+      case CSemaphore::Orphan::kBusy:
+        what = "is being unlocked by another process";
+        break;
+      default:
+        what = std::string("cannot be unlocked: ") + std::strerror(errno);
+    }
+    std::fprintf(err, "zelvora-board: board %s %s; nothing changed\n", name.c_str(), what.c_str());
     return 1;
   }
-  if (semaphore.Value() != 0 || semaphore.Unlock() != 0) {
-    std::fprintf(
-        err,
-        "zelvora-board: board %s: its lock came free as this was to release it; nothing changed\n",
-        key.c_str());
-    return 1;
-  }
-  // A holder that was slow, not dead, lets go in its turn: the one release
-  // too many is taken back before it lets two holders in at once for good.
+  // A holder that does not mark its hold and was slow, not dead, lets go in
+  // its turn: the one release too many is taken back before it lets two
+  // holders in at once for good.
   const int after = ValueAbove(semaphore, 1, heldMillis);
   if (after > 1 && semaphore.TryLock()) {
     std::fprintf(err,
                  "zelvora-board: board %s: its holder let go within %lld ms of the release (value "
                  "%d): the release is taken back\n",
-                 key.c_str(), held, after);
+                 name.c_str(), held, after);
     return 1;
   }
-  std::fprintf(
-      out, "board %s unlocked: its lock stayed taken (value 0) for all of %lld ms; released once\n",
-      key.c_str(), held);
+  std::fprintf(out,
+               "board %s unlocked: its lock stayed taken (value 0) for all of %lld ms, and no live "
+               "process of this system held it; released once\n",
+               name.c_str(), held);
   return 0;
 }

@@ -15,12 +15,14 @@
 // has a segment, 1 otherwise.
 int ShowBoardStatus(const std::vector<std::string>& keys, FILE* out, FILE* err);
 
-// Releases the semaphore of `key` once, but only when it stayed taken
-// (value 0) at every look, one a millisecond, for `heldMillis` (a live
-// writer lets go far sooner); then watches as long again, and takes the
-// release back when the value rises above 1 (the holder was alive after
-// all). Never raises a value above 1 for good. Says what it saw: 0 when
-// released; 1 when it was free, taken back or could not be opened.
+// Releases the semaphore of `key` once, for a holder that is gone (see
+// CSemaphore::ReleaseOrphan, with `heldMillis` as the window): never while
+// a live process of this system holds or waits for it, nor when the lock
+// comes free within the window. Then watches as long again and takes the
+// release back when the value rises above 1 (a holder that does not mark
+// its hold was alive after all). Holds off the signals that end or stop it
+// throughout. Says what it saw: 0 when released; 1 when it was free, busy,
+// held, taken back or could not be opened.
 int UnlockBoard(const std::string& key, int64_t heldMillis, FILE* out, FILE* err);
 
 #endif  // ZELVORA_BOARD_BOARDCARE_H_

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "board/BoardCare.h"
+#include "board/HeldSignals.h"
 #include "shm/Board.h"
 #include "shm/BoardOwner.h"
 #include "shm/ShareMemory.h"
@@ -45,9 +46,10 @@ const char kUsage[] =
     "status shows each board's segment (size, mode, owner, last change), header and\n"
     "       semaphore (value, mode, owner); every board in /dev/shm without KEYs.\n"
     "unlock releases a lock that a writer which died left held: only when its value\n"
-    "       stays 0 at every look, one a millisecond, for MS milliseconds (default\n"
-    "       5000); then watches as long again, and takes the release back when a\n"
-    "       holder that was alive lets go too (the value reaches 2).\n"
+    "       is 0, no live process marks a hold on it (this program's readers and\n"
+    "       writers do), and the lock never came to the tool while it waited in line\n"
+    "       for MS milliseconds (default 5000); then watches as long again, and\n"
+    "       takes the release back when a holder that was alive lets go too.\n"
     "\n"
     "write and dump wait at most SHM_LOCK_MS milliseconds (default 1000) for the\n"
     "lock, and hold off Ctrl-C and SIGTERM until they let it go. write creates a\n"
@@ -231,37 +233,6 @@ int BuildImage(const Options& options, const std::vector<std::string>& records,
   return 0;
 }
 
-// Holds off the signals that end or stop the tool from construction to
-// destruction, which lets one that came meanwhile through: an operator's
-// Ctrl-C or Ctrl-Z never leaves a board locked.
-class CHeldSignals {
- public:
-  CHeldSignals() {
-    sigemptyset(&held_);
-    for (const int number : kHeld) sigaddset(&held_, number);
-    // Ctrl-Z too: a tool stopped while it holds the lock would freeze the
-    // board until it is woken. It stops once the lock is let go.
-    sigaddset(&held_, SIGTSTP);
-    sigprocmask(SIG_BLOCK, &held_, &saved_);
-  }
-  ~CHeldSignals() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-  CHeldSignals(const CHeldSignals&) = delete;
-  CHeldSignals& operator=(const CHeldSignals&) = delete;
-
-  bool Pending() const {
-    sigset_t pending;
-    sigpending(&pending);
-    for (const int number : kHeld) {
-      if (sigismember(&pending, number) == 1) return true;
-    }
-    return false;
-  }
-
- private:
-  static constexpr int kHeld[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-  sigset_t held_, saved_;
-};
-
 // Takes the board's lock, waiting as long as readers do, in short waits so
 // that a signal held off meanwhile ends the wait; 0, or 1 with the reason
 // written (none for a signal, which ends the tool once let through).
@@ -326,10 +297,10 @@ int Write(Options& options, const Io& io) {
                  memory.Reclaimed().c_str());
   }
   if (!memory.Refusal().empty()) {
-    std::fprintf(
-        io.err,
-        "zelvora-board: board %s not written: %s (root can remove it: zelvora-board remove %s)\n",
-        options.key.c_str(), memory.Refusal().c_str(), options.key.c_str());
+    std::fprintf(io.err,
+                 "zelvora-board: board %s not written: %s (remove it as root: zelvora-board remove "
+                 "%s; or give the feeder CAP_FOWNER)\n",
+                 options.key.c_str(), memory.Refusal().c_str(), options.key.c_str());
     return 1;
   }
   if (opened != 0 || !memory.IsMapped()) {
@@ -339,6 +310,12 @@ int Write(Options& options, const Io& io) {
   }
   const CHeldSignals signals;
   if (TakeLock(memory, options.key, signals, io.err) != 0) return 1;
+  if (const int extra = memory.DrainLock()) {
+    std::fprintf(io.err,
+                 "zelvora-board: board %s: its lock stood at %d, raised by another process: "
+                 "brought back to 1\n",
+                 options.key.c_str(), extra + 1);
+  }
   const int64_t size = options.size;
   const bool written = (static_cast<int64_t>(memory.Available()) >= size || memory.Resize(size, false) == 0) &&
                        memory.Write(0, image.data(), size, false) == 0;

@@ -4,6 +4,15 @@
 // semaphore itself stays in the system; nothing here removes it), or
 // hands back one borrowed from CShmKeeper (Borrow). Not copyable. Names
 // are handed to sem_open unchanged (no leading "/" added).
+//
+// Every process of this system that waits for the semaphore or holds it
+// says so on the semaphore's file in /dev/shm: a shared open-file-
+// description lock on its first byte, from before its wait until after its
+// post, which the kernel drops when the process dies. A take-back
+// (ReleaseOrphan) shuts the way in (an exclusive lock on the second byte,
+// at which newcomers wait within their own deadlines); once the first byte
+// is free, none of them holds the semaphore. Costs one descriptor for each
+// semaphore in use; a semaphore without that file is used unmarked.
 #ifndef ZELVORA_SHM_SEMAPHORE_H_
 #define ZELVORA_SHM_SEMAPHORE_H_
 
@@ -61,6 +70,24 @@ class CSemaphore {
   // The semaphore's value now (0 while it is held), or -1 when not open.
   int Value() const;
 
+  // For a holder: takes every count above its own hold, which another
+  // process's extra posts left (they would let two holders in). How many
+  // it took.
+  int Drain();
+
+  enum class Orphan { kReleased, kFree, kBusy, kHeld, kFailed };
+  // Posts once for a holder that is gone, and never makes two holders of
+  // this system's processes: shuts the way in, waits at most
+  // `windowMillis` for those inside to leave, and then (the value still 0)
+  // waits in line for the rest of the window before it posts. kReleased
+  // when it posted; kFree when the value was or became above 0 (busy, not
+  // stuck); kHeld when a live process stayed inside all the window; kBusy
+  // when another take-back was under way; kFailed (errno) otherwise.
+  Orphan ReleaseOrphan(int64_t windowMillis);
+
+  // The file in /dev/shm that holds the semaphore `name`.
+  static std::string FilePath(const std::string& name) { return "/dev/shm/sem." + name; }
+
   // Milliseconds on the monotonic clock, which TimedLock's waits keep to.
   static int64_t NowMillis();
 
@@ -71,12 +98,20 @@ class CSemaphore {
   // Holds `handle`, opened from `file` when known, in place of any earlier
   // one; 0, or -1 for SEM_FAILED.
   int Keep(sem_t* handle, const struct stat* file);
-  // Closes or gives back the handle held.
+  // Leaves, and closes or gives back the handle held.
   void Let();
+  // Says this process is inside (see above), waiting while the way in is
+  // shut, until `deadlineMillis` (NowMillis; -1 without bound): 0, or -1
+  // with ETIMEDOUT. A file that cannot be opened leaves it unmarked.
+  int Enter(int64_t deadlineMillis);
+  void Leave();
 
   std::string name_;
   sem_t* handle_ = nullptr;
   bool borrowed_ = false;
+  int markFile_ = -1;
+  bool ownMarkFile_ = true;  // false when lent by CShmKeeper
+  bool inside_ = false;
   int64_t timeoutSeconds_ = 0;
   int64_t timeoutNanos_ = 0;
 };

@@ -115,6 +115,8 @@ class CShareMemory {
   bool TimedLock() { return semaphore_.TimedLock(); }
   int Unlock() { return semaphore_.Unlock(); }
   void SetTimeout(int64_t timeoutMillis) { semaphore_.SetTimeout(timeoutMillis); }
+  // While the lock is held: see CSemaphore::Drain.
+  int DrainLock() { return semaphore_.Drain(); }
 
   // One page more than the whole pages in `size`: (size / page + 1) * page;
   // `size` itself when the page size is 0.

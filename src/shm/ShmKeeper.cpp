@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <utility>
@@ -37,7 +38,14 @@ struct Semaphore {
   sem_t* handle;
   int users;
   uint64_t used;
+  int markFile;  // -1 until asked for
 };
+
+// Closes `semaphore` and its mark file.
+void Finish(const Semaphore& semaphore) {
+  sem_close(semaphore.handle);
+  if (semaphore.markFile >= 0) close(semaphore.markFile);
+}
 
 bool enabled = false;
 uint64_t ticks = 0;  // counts hand-outs: what was handed out longest ago goes first
@@ -60,7 +68,7 @@ void Close(const std::string& name, const Semaphore& semaphore) {
   if (semaphore.users > 0) {
     retired.emplace_back(name, semaphore);
   } else {
-    sem_close(semaphore.handle);
+    Finish(semaphore);
   }
 }
 
@@ -107,8 +115,25 @@ void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle, const str
     Close(name, found->second);
     semaphores.erase(found);
   }
-  semaphores[name] = {IdOf(file), extra, 0, ++ticks};
+  semaphores[name] = {IdOf(file), extra, 0, ++ticks, -1};
   Bound(semaphores, Close);
+}
+
+int CShmKeeper::MarkFile(const std::string& name, sem_t* handle, const std::string& path) {
+  const auto found = semaphores.find(name);
+  if (found == semaphores.end() || found->second.handle != handle) return -1;
+  Semaphore& kept = found->second;
+  if (kept.markFile < 0) {
+    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat status;
+    // Marks on a newer file of the name would be another semaphore's.
+    if (file >= 0 && (fstat(file, &status) != 0 || (kept.file.known && !kept.file.Is(status)))) {
+      close(file);
+      return -1;
+    }
+    kept.markFile = file;
+  }
+  return kept.markFile;
 }
 
 bool CShmKeeper::ReleaseSemaphore(const std::string& name, sem_t* handle) {
@@ -120,7 +145,7 @@ bool CShmKeeper::ReleaseSemaphore(const std::string& name, sem_t* handle) {
   for (auto it = retired.begin(); it != retired.end(); ++it) {
     if (it->first != name || it->second.handle != handle) continue;
     if (--it->second.users == 0) {
-      sem_close(it->second.handle);
+      Finish(it->second);
       retired.erase(it);
     }
     return true;

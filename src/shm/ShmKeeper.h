@@ -63,6 +63,13 @@ class CShmKeeper {
   // not close it); counts one use less.
   static bool ReleaseSemaphore(const std::string& name, sem_t* handle);
 
+  // A descriptor of the file `path` of the kept semaphore `name`, while
+  // `handle` is what is kept for it (-1 otherwise, or when it cannot be
+  // opened, or is no longer the file the semaphore was opened from): the
+  // semaphore's users mark their waits and holds on it without opening it
+  // each time. Closed when the semaphore is let go.
+  static int MarkFile(const std::string& name, sem_t* handle, const std::string& path);
+
   // The kept mapping of segment `name` when it maps `file` (as lstat or
   // fstat found it just now) with `length` bytes, counted as in use; null
   // otherwise.

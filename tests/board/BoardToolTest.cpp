@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -44,7 +45,7 @@ std::string WithKey(std::string text, const std::string& key) {
 void Expect(const std::string& key, const std::vector<ToolCase>& cases) {
   for (const ToolCase& c : cases) {
     ProcessLaunch launch{ZELVORA_BOARD, {}, c.env, c.input};
-    launch.env.push_back(std::string("TZ=") + std::getenv("TZ"));
+    if (const char* zone = std::getenv("TZ")) launch.env.push_back(std::string("TZ=") + zone);
     for (const std::string& arg : c.args) launch.args.push_back(WithKey(arg, key));
     const ProcessResult result = RunProcess(launch);
     const std::string shown = ::testing::PrintToString(c.args) + " " + c.input;
@@ -103,25 +104,57 @@ TEST_F(BoardTool, ShowsBoardsAndFreesOnlyALockThatStaysHeld) {
   Expect(key, {
       {{"write", "KEY"}, "{\"a\":1}\n", 0, "board KEY: 1 records of 7 bytes\n", ""},
       {{"status", "KEY"}, "", 0, status + "1, mode 0660, owner OWNER\n", ""},
-      {{"unlock", "KEY", "--held", "100"}, "", 1, "", "zelvora-board: board KEY is not stuck: its lock was free (value 1) within 100 ms; nothing changed\n", "{\"a\":1}"},
+      {{"unlock", "KEY", "--held", "100"}, "", 1, "", "zelvora-board: board KEY is not stuck: its lock is free (value 1); nothing changed\n", "{\"a\":1}"},
       {{"status", "KEY", "account.zt-none"}, "", 1, status + "1, mode 0660, owner OWNER\nboard account.zt-none\n  segment: none (No such file or directory)\n  semaphore: none (No such file or directory)\n", ""},
   });
-  CShareMemory writer;  // a writer that died holding the lock
-  ASSERT_EQ(writer.Open(key, 1812, false, false) + writer.Lock(), 0);
+  // Processes that each take the lock `rounds` times and hold it `hold` us: raw ones as another
+  // program would, or this system's own (which say they wait and hold), letting go or not.
+  const auto inChildren = [&key](int count, int rounds, useconds_t hold, bool ours, bool letGo) {
+    std::vector<pid_t> children;
+    for (int i = 0; i < count; ++i) {
+      if ((children.emplace_back(fork())) == 0) {
+        sem_t* raw = sem_open(key.c_str(), 0);
+        CSemaphore lock;
+        lock.Open(key, 60000, 0);
+        for (int round = 0; round < rounds; ++round) {
+          ours ? lock.Lock() : sem_wait(raw), usleep(hold);
+          if (letGo) ours ? lock.Unlock() : sem_post(raw);
+        }
+        _exit(0);
+      }
+    }
+    return children;
+  };
+  for (const pid_t child : inChildren(1, 1, 0, false, false)) waitpid(child, nullptr, 0);  // a writer that died holding the lock
   Expect(key, {
       {{"dump", "KEY"}, "", 1, "", "zelvora-board: board KEY is locked: held for more than 1000 ms (see zelvora-board unlock)\n"},
       {{"write", "KEY"}, "{\"b\":2}\n", 1, "", "zelvora-board: board KEY is locked: held for more than 100 ms (see zelvora-board unlock)\n", "-", {"SHM_LOCK_MS=100"}},
       {{"status", "KEY"}, "", 0, status + "0 (taken), mode 0660, owner OWNER\n", ""},
-      {{"unlock", "KEY", "--held", "200"}, "", 0, "board KEY unlocked: its lock stayed taken (value 0) for all of 200 ms; released once\n", "", "{\"a\":1}"},
+      {{"unlock", "KEY", "--held", "200"}, "", 0, "board KEY unlocked: its lock stayed taken (value 0) for all of 200 ms, and no live process of this system held it; released once\n", "", "{\"a\":1}"},
   });
-  // A slow writer, not a dead one: its own release must not leave the lock open to two holders.
-  ASSERT_EQ(writer.Lock(), 0);
-  std::thread slow([&writer] { std::this_thread::sleep_for(std::chrono::milliseconds(600)), writer.Unlock(); });
+  // A live writer of this system, however slow, says it holds the lock: never released under it.
+  CShareMemory writer;
+  ASSERT_EQ(writer.Open(key, 1812, false, false) + writer.Lock(), 0);
+  Expect(key, {{{"unlock", "KEY", "--held", "100"}, "", 1, "", "zelvora-board: board KEY is held, or waited for, by a live process throughout 100 ms (a waiter leaves after SHM_LOCK_MS: give --held more than that); nothing changed\n"}});
+  writer.Unlock();
+  // A slow holder that marks nothing: its own release must not leave the lock open to two holders.
+  sem_t* raw = sem_open(key.c_str(), 0);
+  ASSERT_EQ(sem_wait(raw), 0);
+  std::thread slow([raw] { std::this_thread::sleep_for(std::chrono::milliseconds(600)), sem_post(raw); });
   Expect(key, {
       {{"unlock", "KEY", "--held", "400"}, "", 1, "", "zelvora-board: board KEY: its holder let go within 400 ms of the release (value 2): the release is taken back\n"},
       {{"status", "KEY"}, "", 0, status + "1, mode 0660, owner OWNER\n", ""},
   });
   slow.join();
+  // Four of this system's processes keep the lock busy (held 5 ms at a time, free for microseconds): not stuck.
+  const std::vector<pid_t> busy = inChildren(4, 100, 5000, true, true);
+  Expect(key, {{{"unlock", "KEY", "--held", "200"}, "", 1, "", "zelvora-board: board KEY is not stuck: its lock came free within 200 ms; nothing changed\n"}});
+  int highest = 0, value = 0;
+  for (const pid_t child : busy) {
+    while (waitpid(child, nullptr, WNOHANG) == 0) sem_getvalue(raw, &value), highest = std::max(highest, value), usleep(200);
+  }
+  EXPECT_EQ(std::to_string(highest) + " " + std::to_string((sem_getvalue(raw, &value), value)), "1 1") << "two holders under a busy lock after unlock";
+  sem_close(raw);
   // With SHM_OWNER a board is its feeder's alone: a segment of its own narrowed to what readers accept.
   const std::string self = "SHM_OWNER=" + std::to_string(geteuid());
   Expect(key, {
@@ -163,8 +196,16 @@ TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
   ASSERT_TRUE(neighbour.uid != 0 && feeder.uid != 0 && www != nullptr);
   const uid_t web = www->pw_uid;
   const gid_t webGroup = www->pw_gid;
-  const std::string keys[] = {UniqueKey("account"), UniqueKey("account"), UniqueKey("account")};
+  const std::string keys[] = {UniqueKey("account"), UniqueKey("account"), UniqueKey("account"), UniqueKey("account")};
   const auto semaphore = [](int flags) { return [flags](const std::string& key) { return sem_open(key.c_str(), flags, 0666, 1) == SEM_FAILED ? -1 : 0; }; };
+  const auto onLock = [](int (*op)(sem_t*), int times) {  // `times` ops on a board's lock, by a process that then ends
+    return [op, times](const std::string& key) {
+      sem_t* lock = sem_open(key.c_str(), 0);
+      int result = lock == SEM_FAILED ? -1 : 0;
+      for (int i = 0; i < times && result == 0; ++i) result = op(lock);
+      return result;
+    };
+  };
   static const char kImage[] = "     1    40{\"AccountID\":\"x\",\"By\":\"another\"}";  // another's record
   const auto segment = [](int flags) {
     return [flags](const std::string& key) {
@@ -173,10 +214,10 @@ TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
     };
   };
   const std::string missing = "ShareMemory[{K}] open failed.\n[2] No such file or directory\n", served = "(the feeder's record)";
-  const std::string notRemovable = ", which this user (uid {F}) may not remove: Permission denied (root can remove it: zelvora-board remove {K})\n";
+  const std::string notRemovable = ", which this user (uid {F}) may not remove: Permission denied (remove it as root: zelvora-board remove {K}; or give the feeder CAP_FOWNER)\n";
   const struct {
     const char* what;
-    char who;  // N the neighbour, W the web server's user, F the feeder, C the feeder with CAP_FOWNER
+    char who;  // N the neighbour, W the web server's user, F the feeder, C the feeder with CAP_FOWNER, U root's unlock
     int board;
     std::function<int(const std::string&)> act;  // for N and W
     std::string want;                            // N, W: what the act met; F, C: exit status and standard error
@@ -194,6 +235,11 @@ TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
       {"a feeder that may remove it makes its own", 'C', 1, nullptr, "0 zelvora-board: board {K}: removed the segment uid {W} had made\n", served},
       {"a neighbour links a board's semaphore to a file of the feeder's", 'N', 2, [&](const std::string& key) { return symlink(("/dev/shm/shm." + keys[0]).c_str(), ("/dev/shm/sem." + key).c_str()); }, "Success", missing},
       {"the feeder follows no link: the link is the neighbour's", 'F', 2, nullptr, "1 zelvora-board: board {K} not written: semaphore owned by uid {N}" + notRemovable, missing},
+      {"the feeder writes a board", 'F', 3, nullptr, "0 ", served},
+      {"a web application raises its lock (its group may)", 'W', 3, onLock(sem_post, 2), "Success", served},
+      {"the feeder's next write brings it back to one holder", 'F', 3, nullptr, "0 zelvora-board: board {K}: its lock stood at 3, raised by another process: brought back to 1\n", served},
+      {"a web application takes its lock and keeps it", 'W', 3, onLock(sem_wait, 1), "Success", "ShareMemory[{K}] lock held for more than 1000 ms: board not read\n"},
+      {"root's unlock frees it: the taker is gone", 'U', 3, nullptr, "0 board {K} unlocked: its lock stayed taken (value 0) for all of 100 ms, and no live process of this system held it; released once\n", served},
   };
   for (const auto& step : steps) {
     const std::string key = keys[step.board], id = key.substr(8), feederId = std::to_string(feeder.uid);
@@ -204,7 +250,10 @@ TEST_F(BoardTool, NeighboursAndWebApplicationsCannotTouchAFeedersBoards) {
       return text;
     };
     std::string got;
-    if (step.act) {
+    if (step.who == 'U') {
+      const ProcessResult unlocked = RunProcess({ZELVORA_BOARD, {"unlock", key, "--held", "100"}});
+      got = std::to_string(unlocked.status) + " " + unlocked.out + unlocked.err;
+    } else if (step.act) {
       got = step.who == 'N' ? As(neighbour.uid, {neighbour.gid}, [&] { return step.act(key); }) : As(web, {webGroup, feeder.gid}, [&] { return step.act(key); });
     } else {
       Lines as = {"--reuid=" + feederId, "--regid=" + feederId, "--init-groups"};
