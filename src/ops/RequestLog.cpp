@@ -43,7 +43,9 @@ int LogFile(const char* name) {
   if (logFile >= 0) close(logFile);
   logName = name;
   checkedAt = now;
-  logFile = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0640);
+  // Who asked for what is the pool's user's alone: 0600 with or without
+  // the unit's UMask=0077.
+  logFile = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
   if (logFile < 0) Fail(name, "opened");
   return logFile;
 }

@@ -19,7 +19,7 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 before(async () => {
   if (skip) return;
   const lighttpd = await startDesk(), nginx = `http://127.0.0.1:${await freePort()}`;
-  writeFileSync(`${state}/nginx.conf`, render('nginx.conf', { ZELVORA_USER: 'root', ZELVORA_PORT: nginx.split(':')[2] }));
+  render('nginx.conf', { ZELVORA_USER: 'root', ZELVORA_PORT: nginx.split(':')[2] }, `${state}/nginx.conf`);
   serve('/usr/sbin/fcgiwrap', '-c', '4', '-s', `unix:${state}/fcgiwrap.sock`);
   poolPid = serve('/usr/bin/spawn-fcgi', '-n', '-s', `${state}/zelvora.sock`, '--', pool, `${programs}/zelvora.cgi`);
   serve('/usr/sbin/nginx', '-c', `${state}/nginx.conf`, '-g', 'daemon off;');
@@ -122,9 +122,12 @@ test('the Apache and systemd configurations pass their own checks', { skip }, (t
     ['zelvora.service', 'zelvora-boards wheel', /SHM_GROUP holds a character a unit cannot take/],
     ['nginx.conf', '', /SHM_OWNER is empty: the desk must choose it/],
   ]) assert.match(tried(file, file.endsWith('.service') ? { SHM_GROUP: value } : { SHM_OWNER: value }), outcome, `${file}: ${value}`);
-  writeFileSync(`${state}/apache.conf`, render('apache.conf', { ...settings, SHM_OWNER: 'a&b"c\\d' }));
-  run('sh', '-c', `ZELVORA_PORT=1 ZELVORA_USER=www-data ZELVORA_GROUP=www-data deploy/render deploy/apache.conf >${state}/apache-mode.conf`);
-  assert.equal(run('stat', '-c', '%a', `${state}/apache-mode.conf`), '600\n', 'the database password and the workers\' key are root\'s alone');
+  render('apache.conf', { ...settings, SHM_OWNER: 'a&b"c\\d' }, `${state}/apache.conf`);
+  // The shell makes the file before render runs: one others may read gets no secret.
+  const into = (umask) => run('sh', '-c', `rm -f ${state}/mode.conf; umask ${umask}; ZELVORA_PORT=1 ZELVORA_USER=www-data ZELVORA_GROUP=www-data deploy/render deploy/apache.conf 2>&1 >${state}/mode.conf; stat -c %a:%s ${state}/mode.conf`);
+  assert.match(into('022'), /mode\.conf would hold a secret and others may read it: create it 0600 first \(umask 077\)\n644:0\n$/, 'the database password and the workers\' key are root\'s alone');
+  assert.match(into('077'), /^600:[1-9]\d*\n$/, 'a file made 0600 takes them');
+  assert.match(run('sh', '-c', 'SHM_OWNER= lighttpd -tt -f deploy/lighttpd.conf 2>&1 || true'), /SHM_OWNER and TZ must not be empty/, 'lighttpd refuses an empty owner');
   assert.match(run('sh', '-c', `apachectl -t -f ${state}/apache.conf 2>&1`), /Syntax OK/);
   assert.match(run('sh', '-c', `apachectl -M -f ${state}/apache.conf 2>&1`), /reqtimeout_module/, 'a client that sends slowly is cut off');
   if (run('sh', '-c', 'command -v systemd-analyze || true') === '') return t.skip('no systemd-analyze here');
@@ -134,25 +137,35 @@ test('the Apache and systemd configurations pass their own checks', { skip }, (t
   run('systemd-analyze', 'security', '--offline=true', '--threshold=20', `${state}/zelvora.service`);
 });
 
-test('every configuration passes every setting the program reads, the database ones to the CGI program only', { skip }, () => {
+test('every configuration passes every setting the program reads to exactly the programs that use it', { skip }, () => {
   const names = [...readFileSync(`${source}/src/FastCgiWorker.cpp`, 'utf8').matchAll(/\{"([A-Z_]+)", Source::k(Bound|Desk|Database|Zone|Own)\b/g)].map((m) => [m[1], m[2] === 'Database']);
   assert.ok(names.length >= 17, names.join());
-  for (const [file, line, times] of [
-    ['lighttpd.conf', (n) => `^ +"${n}" => env\\.${n},$`, () => 2],
-    // The database settings through maps that give them to /zelvora.cgi alone.
-    ['nginx.conf', (n, db) => (db ? `^ +/zelvora\\.cgi "@${n}@";$` : `^ +fastcgi_param ${n} "@${n}@";$`), () => 1],
-    ['apache.conf', (n) => `^ +SetEnv ${n} "@${n}@"$`, (db) => (db ? 1 : 2)],
-    ['debian/zelvora.env', (n) => `^#?${n}=`, () => 1],
+  // The database settings go to the CGI program alone (a worker has its own); the pool's scoreboard and request
+  // log to the pool alone (a CGI program runs as another user); the rest to both.
+  const pooled = ['ZELVORA_STATS', 'ZELVORA_REQUEST_LOG'];
+  const db = names.filter(([, d]) => d).map(([n]) => n), both = names.map(([n]) => n).filter((n) => !db.includes(n) && !pooled.includes(n));
+  const [lighttpd, nginx, apache, zelvoraEnv] = ['lighttpd.conf', 'nginx.conf', 'apache.conf', 'debian/zelvora.env'].map((file) => readFileSync(`${source}/deploy/${file}`, 'utf8'));
+  const [lighttpdCgi, lighttpdWorkers] = lighttpd.split('"bin-environment" => (');
+  const location = (path) => apache.split('<Location ').find((block) => block.startsWith(`"${path}"`));
+  const lighttpdLine = '^ +"([A-Z_]+)" => env\\.\\1,$', apacheLine = '^ +SetEnv ([A-Z_]+) "@\\1@"$';
+  for (const [where, text, line, expected] of [
+    ['lighttpd CGI', lighttpdCgi, lighttpdLine, [...both, ...db]],
+    ['lighttpd workers', lighttpdWorkers, lighttpdLine, [...both, ...db, ...pooled]],
+    ['nginx, every location', nginx, '^ +fastcgi_param ([A-Z_]+) "@\\1@";$', both],
+    ['nginx, through a map', nginx, '^ +fastcgi_param ([A-Z_]+) \\$zelvora_[a-z_]+ if_not_empty;$', [...db, ...pooled]],
+    ['nginx, /zelvora.cgi only', nginx, '^ +/zelvora\\.cgi "@([A-Z_]+)@";$', db],
+    ['nginx, all but /zelvora.cgi', nginx, '^ +default "@([A-Z_]+)@";$', pooled],
+    ['Apache /zelvora.cgi', location('/zelvora.cgi'), apacheLine, [...both, ...db]],
+    ['Apache /zelvora.fcgi', location('/zelvora.fcgi'), apacheLine, [...both, ...pooled]],
+    ['Apache /health', location('/health'), apacheLine, pooled],
+    ['Apache /metrics', location('/metrics'), apacheLine, pooled],
+    ['zelvora.env', zelvoraEnv, '^#?([A-Z_]+)=', names.map(([n]) => n)],
   ]) {
-    const text = readFileSync(`${source}/deploy/${file}`, 'utf8');
-    // At least once a mode: the pool's scoreboard is passed at its probe locations too.
-    for (const [name, db] of names) assert.ok(text.match(new RegExp(line(name, db), 'gm'))?.length >= times(db), `${file}: ${name}`);
+    const passed = [...text.matchAll(new RegExp(line, 'gm'))].map((m) => m[1]).filter((n) => names.some(([name]) => name === n));
+    assert.deepEqual(passed.sort(), [...expected].sort(), where);
   }
-  // Apache's pool locations: the workers' key, and none of the database settings they have of their own.
-  for (const block of readFileSync(`${source}/deploy/apache.conf`, 'utf8').split('<Location ').filter((b) => b.includes('proxy:unix'))) {
-    assert.match(block, /SetEnv ZELVORA_PEER_KEY "@ZELVORA_PEER_KEY@"/, block.split('>')[0]);
-    assert.doesNotMatch(block, /MYSQL_(HOST|WRITE_HOST|USER|PWD|DB)\b/, block.split('>')[0]);
-  }
+  // Apache's pool locations send the workers' key.
+  for (const path of ['/zelvora.fcgi', '/health', '/metrics']) assert.match(location(path), /SetEnv ZELVORA_PEER_KEY "@ZELVORA_PEER_KEY@"/, path);
 });
 
 test('a killed worker is replaced within a second, and only the request in hand fails', { skip }, async () => {

@@ -3,6 +3,7 @@
 // program and the page): the desk's variables, its database and boards
 // read for expected values, and servers started beside it.
 import { execFileSync, spawn } from 'node:child_process';
+import { writeFileSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { userInfo } from 'node:os';
 
@@ -34,8 +35,13 @@ export const env = {
   ZELVORA_PEER_KEY: `key-${process.pid}`, ZELVORA_STATS: `${state}/stats`, ZELVORA_REQUEST_LOG: `${state}/requests.log`, OFFER_STALE_SECONDS: '60',
 };
 export const run = (command, ...args) => execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
-// A configuration of deploy/ with the desk's values and `settings`.
-export const render = (file, settings) => execFileSync('deploy/render', [`deploy/${file}`], { cwd: source, env: { ...env, ...settings }, encoding: 'utf8' });
+// A configuration of deploy/ with the desk's values and `settings`; written to `into`, made 0600
+// (it holds the database password and the workers' key), when given.
+export const render = (file, settings, into) => {
+  const text = execFileSync('deploy/render', [`deploy/${file}`], { cwd: source, env: { ...env, ...settings }, encoding: 'utf8' });
+  if (into) writeFileSync(into, text, { mode: 0o600 });
+  return text;
+};
 export const sql = (query) => run('scripts/db-local', 'sql', '-N', '-e', query).trim().split('\n').filter(Boolean).map((line) => line.split('\t'));
 // A board's records, each as the text it holds.
 export const records = (key) => run(boardTool, 'dump', key).split('\n').filter((line) => /^\d+ \{/.test(line)).map((line) => line.replace(/^\d+ /, ''));
