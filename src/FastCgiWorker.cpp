@@ -501,9 +501,14 @@ int RunFastCgiWorker() {
   // Stop signals wait while a request is read and served.
   sigprocmask(SIG_BLOCK, &stop.sa_mask, nullptr);
   CShmKeeper::Enable();
-  // A worker's start counts where its own environment names the scoreboard.
+  // A worker's start counts where its own environment names the scoreboard;
+  // the pool marks one that replaces a worker that ended.
   if (CScoreboard* board = AttachScoreboard()) {
     board->workerStarts.fetch_add(1, std::memory_order_relaxed);
+    const char* replaced = std::getenv("ZELVORA_REPLACED");
+    if (replaced != nullptr && std::strcmp(replaced, "1") == 0) {
+      board->workerRestarts.fetch_add(1, std::memory_order_relaxed);
+    }
   }
   CDbSlot slot;
   current = &request;

@@ -81,14 +81,17 @@ Outcome Serve(const CMarkupDoc& doc, CDbSlot* slot, const std::string& user,
 }
 
 // The answers a web server asks for by location: ZELVORA_PROBE, which only
-// the server sets (no header becomes it), names one for a GET.
+// the server sets (no header becomes it), names one for a GET (or a HEAD,
+// as some balancers check: the web server sends no body then).
 enum class Probe { kNone, kHealth, kMetrics, kWrong };
 
 Probe AskedProbe() {
   const char* probe = std::getenv("ZELVORA_PROBE");
   if (probe == nullptr || *probe == '\0') return Probe::kNone;
   const char* method = std::getenv("REQUEST_METHOD");
-  if (method == nullptr || std::strcmp(method, "GET") != 0) return Probe::kWrong;
+  if (method == nullptr || (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0)) {
+    return Probe::kWrong;
+  }
   if (std::strcmp(probe, "health") == 0) return Probe::kHealth;
   return std::strcmp(probe, "metrics") == 0 ? Probe::kMetrics : Probe::kWrong;
 }

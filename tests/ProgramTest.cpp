@@ -175,6 +175,7 @@ const ProgramCase kCases[] = {
      "zelvora: access file {A} cannot be read: [2] No such file or directory: every request refused\n"},
     // The web server's probes: ZELVORA_PROBE, set per location, with a GET; health needs no caller and names no account.
     {"health: no offer board, and no caller needed", Access("", kGrants, kHealth), "", kNoOffers, "ShareMemory[offer" + kMissing.substr(1)},
+    {"health: by HEAD as by GET", {"REQUEST_METHOD=HEAD", "ZELVORA_PROBE=health"}, "", kNoOffers, "ShareMemory[offer" + kMissing.substr(1)},
     {"a GET without ZELVORA_PROBE is answered as before", {"REQUEST_METHOD=GET"}, "", "{B}", ""},
     {"health: only by GET, and no other request at its location", Limit("ZELVORA_PROBE=health"), Account("A"), "Status: 405 Method Not Allowed\n{B}", ""},
     {"metrics: behind the grants file", Access("carol", kGrants, kMetrics), "", "Status: 403 Forbidden\n{B}", "Access refused: user carol is not in {A}\n"},
@@ -307,8 +308,23 @@ TEST_F(Program, HealthSeesTheOffersStandStill) {
   database.push_back("MYSQL_HOST=127.0.0.1:" + std::to_string(FreePort(&silent)));
   EXPECT_EQ(health(nullptr, database), unavailable("database not answering"));
   EXPECT_LT(took, 2500) << "a second for the database's answer";
+  const std::string port = database.back().substr(11), ask = RequestBody("getAccount", "<accountid>1</accountid>");
+  CWorker patient({"MYSQL_CONNECT_TIMEOUT=2", "MYSQL_TIMEOUT=2", "SHM_SEL_DB=1", "MYSQL_USER=desk", "MYSQL_DB=desk", "MYSQL_HOST=" + port});
+  EXPECT_EQ(health(&patient, env), unavailable("database not answering"));
+  const auto start = std::chrono::steady_clock::now();
+  const std::string asked = RunProgram({"CONTENT_LENGTH=" + std::to_string(ask.size()), "MAX_CONTENT_LENGTH=65536"}, ask, {}, &patient).out;
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1800)) << "a check leaves a worker's own database timeouts to its requests: " << asked;
   close(silent);
   RemoveBoardsMarked("offer");
+}
+
+// The pool's workers count their starts, and those that replace a worker that ended apart.
+TEST_F(Program, CountsWorkersStartedAndThoseThatReplacedOne) {
+  const std::string stats = Tagged("{S}", tag_) + "/workers";
+  CWorker first({"ZELVORA_STATS=" + stats}), replacing({"ZELVORA_STATS=" + stats, "ZELVORA_REPLACED=1"});
+  RunProgram(Stats(stats), "", {}, &first);  // each counts itself before it serves
+  const std::string text = RunProgram(Stats(stats), "", {}, &replacing).out;
+  for (const char* line : {"\nzelvora_worker_starts_total 2\n", "\nzelvora_worker_restarts_total 1\n"}) EXPECT_NE(text.find(line), std::string::npos) << line << text;
 }
 
 // One line a request in both modes, the caller's name quoted with every byte that could end the

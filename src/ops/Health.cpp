@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "ops/Facts.h"
@@ -66,6 +67,30 @@ int64_t OfferAge(std::string& why) {
   return (now - seenSince) / 1000000;
 }
 
+// Sets setting `name` to `value` for its scope and puts back what was
+// there: a worker knows the values it placed in its environment, and the
+// requests after a check must find its own.
+class CSettingFor {
+ public:
+  CSettingFor(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) saved_ = old;
+    setenv(name, value, 1);
+  }
+  ~CSettingFor() {
+    if (saved_) {
+      setenv(name_, saved_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  CSettingFor(const CSettingFor&) = delete;
+  CSettingFor& operator=(const CSettingFor&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
 bool UsesDatabase() {
   for (const char* name : {"MYSQL_HOST", "MYSQL_DB"}) {
     const char* value = std::getenv(name);
@@ -86,8 +111,8 @@ void Check(CDbSlot* slot, Verdict& verdict) {
   verdict.database = UsesDatabase();
   if (why.empty() && verdict.database) {
     // A second to answer: the check's own connection is made and kept under these.
-    setenv(kMysqlConnectTimeout.name, "1", 1);
-    setenv(kMysqlTimeout.name, "1", 1);
+    const CSettingFor connecting(kMysqlConnectTimeout.name, "1"),
+        answering(kMysqlTimeout.name, "1");
     CDeskService service(slot != nullptr ? &kept : nullptr);
     if (!service.PingDb()) why = "database not answering";
   }

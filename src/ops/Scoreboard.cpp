@@ -220,6 +220,9 @@ std::string MetricsText(const CScoreboard& board, int64_t offerAge) {
   Append(out, "zelvora_db_statement_seconds_total %.6f\n",
          static_cast<double>(Get(board.dbMicros)) / 1e6);
   One(out, "zelvora_worker_starts_total", "FastCGI workers started.", board.workerStarts);
+  One(out, "zelvora_worker_restarts_total",
+      "FastCGI workers started in place of one that ended (ZELVORA_REPLACED).",
+      board.workerRestarts);
   Head(out, "zelvora_offer_board_up", "gauge", "1 when the offer board could be read.");
   Append(out, "zelvora_offer_board_up %d\n", offerAge >= 0 ? 1 : 0);
   Head(out, "zelvora_offer_unchanged_seconds", "gauge",

@@ -14,7 +14,7 @@
 //   latencyMicros           kMetricMethods                total duration
 //   boards                  kBoardReadOutcomes            board reads by outcome
 //   dbConnects, dbConnectFailures, dbFailovers, dbStatements, dbErrors, dbMicros
-//   workerStarts            1
+//   workerStarts, workerRestarts  1 each                workers started; of them, replacements
 //
 // Only the process's user may have made it: its folder must belong to that
 // user (or root) and be writable by no one else, so that no neighbour can
@@ -58,7 +58,7 @@ enum BoardRead {
 constexpr int kBuckets = 12;
 extern const int64_t kBucketMicros[kBuckets - 1];
 
-constexpr uint64_t kScoreboardLayout = 0x5a4c565301000002;  // changes with the layout
+constexpr uint64_t kScoreboardLayout = 0x5a4c565301000003;  // changes with the layout
 constexpr int64_t kScoreboardBytes = 4096;
 
 using Counter = std::atomic<uint64_t>;
@@ -70,7 +70,7 @@ struct CScoreboard {
   Counter latencyMicros[kMetricMethods];
   Counter boards[kBoardReadOutcomes];
   Counter dbConnects, dbConnectFailures, dbFailovers, dbStatements, dbErrors, dbMicros;
-  Counter workerStarts;
+  Counter workerStarts, workerRestarts;
 };
 static_assert(sizeof(CScoreboard) <= kScoreboardBytes, "the scoreboard fits its segment");
 static_assert(Counter::is_always_lock_free, "counters shared between processes need no lock");

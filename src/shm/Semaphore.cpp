@@ -149,6 +149,9 @@ int CSemaphore::Enter(int64_t deadlineMillis) {
     // time (the keeper may have let an older one go): one worker reads one
     // board at a time, so its holds never overlap on it.
     const int kept = CShmKeeper::MarkFile(name_, handle_, FilePath(name_));
+    // A semaphore whose file was replaced is no longer the board's: no
+    // one else waits on it, and its holds go unmarked.
+    if (kept == -2) return 0;
     ownMarkFile_ = kept < 0;
     markFile_ = kept;
   }

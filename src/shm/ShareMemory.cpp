@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "shm/ShmKeeper.h"
 #include "util/Setting.h"
@@ -195,13 +197,44 @@ int CShareMemory::OpenOwn(const char* what, const std::string& name, const std::
 // worker that still maps the file the segment's name leads to, and keeps
 // the semaphore the semaphore's name leads to, needs one lstat of each
 // and no descriptor.
+namespace {
+
+// Whether this process could open a file of `status` for `access`
+// (R_OK, W_OK or both), as the kernel decides for a user without
+// privileges beyond its own: a kept object whose mode was narrowed since
+// it was opened is opened anew, and refused as it then would be.
+bool Permits(const struct stat& status, int access) {
+  static const uid_t user = geteuid();
+  static const std::vector<gid_t> groups = [] {
+    std::vector<gid_t> all(1, getegid());
+    const int count = getgroups(0, nullptr);
+    if (count > 0) {
+      all.resize(1 + static_cast<size_t>(count));
+      all.resize(1 + static_cast<size_t>(std::max(0, getgroups(count, all.data() + 1))));
+    }
+    return all;
+  }();
+  if (user == 0) return true;
+  int shift = 0;  // others' bits
+  if (status.st_uid == user) {
+    shift = 6;
+  } else if (std::find(groups.begin(), groups.end(), status.st_gid) != groups.end()) {
+    shift = 3;
+  }
+  const mode_t wanted =
+      static_cast<mode_t>(((access & R_OK) != 0 ? 4 : 0) | ((access & W_OK) != 0 ? 2 : 0));
+  return ((status.st_mode >> shift) & wanted) == wanted;
+}
+
+}  // namespace
+
 int CShareMemory::OpenForReading(const std::string& key) {
   struct stat status;
   const bool keeping = CShmKeeper::Enabled() && !copyByRead_;
   if (keeping) {
     if (lstat(("/dev/shm/" + name_).c_str(), &status) != 0) {
       if (errno == ENOENT) return FailOpening(key, Part::kSegment);  // as shm_open would say
-    } else if (S_ISREG(status.st_mode)) {
+    } else if (S_ISREG(status.st_mode) && Permits(status, R_OK)) {
       if (!Accept(status, "segment", S_IWGRP | S_IWOTH)) return FailOpening(key, Part::kSegment);
       address_ = CShmKeeper::TakeMapping(name_, status, length_);
       segment_ = status;
@@ -221,7 +254,9 @@ int CShareMemory::OpenForReading(const std::string& key) {
   if (ownerRequired_ && (!looked || !Accept(status, "semaphore", S_IWOTH))) {
     return FailOpening(key, Part::kSemaphore);
   }
-  sem_t* kept = looked && keeping ? CShmKeeper::TakeSemaphore(key, status) : nullptr;
+  sem_t* kept = looked && keeping && Permits(status, R_OK | W_OK)
+                    ? CShmKeeper::TakeSemaphore(key, status)
+                    : nullptr;
   if ((kept != nullptr
            ? semaphore_.Borrow(key, kept, kOpenTimeoutMillis)
            : semaphore_.Open(key, kOpenTimeoutMillis, 0, looked ? &status : nullptr)) != 0) {

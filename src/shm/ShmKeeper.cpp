@@ -129,7 +129,7 @@ int CShmKeeper::MarkFile(const std::string& name, sem_t* handle, const std::stri
     // Marks on a newer file of the name would be another semaphore's.
     if (file >= 0 && (fstat(file, &status) != 0 || (kept.file.known && !kept.file.Is(status)))) {
       close(file);
-      return -1;
+      return -2;
     }
     kept.markFile = file;
   }

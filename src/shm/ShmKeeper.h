@@ -65,9 +65,10 @@ class CShmKeeper {
 
   // A descriptor of the file `path` of the kept semaphore `name`, while
   // `handle` is what is kept for it (-1 otherwise, or when it cannot be
-  // opened, or is no longer the file the semaphore was opened from): the
-  // semaphore's users mark their waits and holds on it without opening it
-  // each time. Closed when the semaphore is let go.
+  // opened; -2 when `path` is no longer the file the semaphore was opened
+  // from, whose marks would be another semaphore's): the semaphore's users
+  // mark their waits and holds on it without opening it each time. Closed
+  // when the semaphore is let go.
   static int MarkFile(const std::string& name, sem_t* handle, const std::string& path);
 
   // The kept mapping of segment `name` when it maps `file` (as lstat or

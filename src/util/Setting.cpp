@@ -33,7 +33,7 @@ const CSettingRange kMysqlConnectTimeout = {"MYSQL_CONNECT_TIMEOUT", 1, 3600, 2}
 const CSettingRange kMysqlTimeout = {"MYSQL_TIMEOUT", 1, 3600, 10};
 
 const CSettingRange kFcgiTimeout = {"FCGI_TIMEOUT", 1, 3600, 30};
-const CSettingRange kOfferStaleSeconds = {"OFFER_STALE_SECONDS", 1, 86400, 60};
+const CSettingRange kOfferStaleSeconds = {"OFFER_STALE_SECONDS", 1, 604800, 60};
 
 bool SettingNumber(const char* text, const CSettingRange& range, int64_t& value) {
   if (text == nullptr) return false;
