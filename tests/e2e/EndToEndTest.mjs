@@ -176,6 +176,8 @@ test('a killed worker is replaced within a second, and only the request in hand 
   process.kill(Number(victim), 'SIGKILL');
   await sleep(1000);
   assert.deepEqual([workers().length, workers().includes(victim), workers().includes(sibling)], [2, false, true], 'the pool has its size again');
+  const metrics = await fetch(endpoints[2].url.replace('zelvora.cgi', 'metrics'), { headers: { Authorization: `Basic ${btoa('desk:demo')}` } }).then((r) => r.text());
+  assert.match(metrics, /^zelvora_worker_restarts_total 1$/m, 'the pool marks the one worker it replaced, none of its first ones');
   const failed = (await load).filter((answer) => answer.status !== 200).length;
   assert.ok(failed <= 1, `${failed} requests failed`);
 });
