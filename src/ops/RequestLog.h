@@ -13,7 +13,7 @@
 // request's board reads and database calls were none, all "answered", all
 // "failed", or "partly". A line is at most kLogLineBytes and goes out in
 // one write to a file opened O_APPEND, so the lines of a pool's processes
-// never mix. The file is opened once (made 0640 when missing) and kept
+// never mix. The file is opened once (made 0600 when missing) and kept
 // open; once a second at most its name is looked at again, and a file
 // renamed away (rotated) or replaced is let go for the new one. A file
 // that cannot be opened or written is said on standard error once per name.
