@@ -3,12 +3,10 @@
 // boards, so it runs only in a /dev/shm of its own:
 //   scripts/private-shm --or-skip build/bench/bench_board
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-
 #include <string>
 #include <vector>
 
@@ -23,7 +21,10 @@ const int32_t kSize = 172812;
 // Never on the machine's own /dev/shm, where a desk's boards may live.
 const bool kPrivateShm = [] {
   if (std::getenv("ZELVORA_PRIVATE_SHM") != nullptr) return true;
-  std::fputs("bench_board: skipped: it writes boards; run it as scripts/private-shm --or-skip build/bench/bench_board\n", stderr);
+  std::fputs(
+      "bench_board: skipped: it writes boards; run it as scripts/private-shm --or-skip "
+      "build/bench/bench_board\n",
+      stderr);
   std::exit(0);
 }();
 
@@ -95,7 +96,8 @@ void BM_ReadOfferBoardByKeys(benchmark::State& state) {
   image.resize(64032, '\0');
   {
     CShareMemory memory;
-    if (memory.Open(key, 64032, false, false) != 0 || memory.Write(0, image.data(), 64032, true) != 0) {
+    if (memory.Open(key, 64032, false, false) != 0 ||
+        memory.Write(0, image.data(), 64032, true) != 0) {
       state.SkipWithError("cannot write the board");
       return;
     }

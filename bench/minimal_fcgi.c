@@ -7,7 +7,8 @@ int main(void) {
   FCGX_Init();
   FCGX_InitRequest(&request, 0, 0);
   while (FCGX_Accept_r(&request) == 0) {
-    FCGX_PutS("Content-Type: text/plain \n\nZelvora 1.0 - foreign-exchange desk service\n", request.out);
+    FCGX_PutS("Content-Type: text/plain \n\nZelvora 1.0 - foreign-exchange desk service\n",
+              request.out);
     FCGX_Finish_r(&request);
   }
   return 0;

@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
   printf("%-20s %10s %10s %10s %8s\n", "program", "median_us", "p10_us", "p90_us", "ratio");
   for (int p = 0; p < programs; ++p) {
     const double* own = times + (size_t)p * runs;
-    printf("%-20s %10.1f %10.1f %10.1f %8.3f\n", BaseName(argv[3 + p]), own[runs / 2], own[runs / 10],
-           own[runs * 9 / 10], own[runs / 2] / baseline);
+    printf("%-20s %10.1f %10.1f %10.1f %8.3f\n", BaseName(argv[3 + p]), own[runs / 2],
+           own[runs / 10], own[runs * 9 / 10], own[runs / 2] / baseline);
   }
   free(times);
   return 0;

@@ -39,11 +39,15 @@ void Prepare() {
   if (file == nullptr) std::abort();
   // Values that JSON cannot take as they are: a quote, a byte that is not
   // UTF-8, a number beyond a double.
-  std::fputs("AccountID\tSymbol\tTradeID\tcounts\tPL\tBalance\tStartDate\n"
-             "1001\tEUR\"/US\xff\t7\t3\t-1.5\t1e999\t2026/12/05 09:00:00\n", file);
+  std::fputs(
+      "AccountID\tSymbol\tTradeID\tcounts\tPL\tBalance\tStartDate\n"
+      "1001\tEUR\"/US\xff\t7\t3\t-1.5\t1e999\t2026/12/05 09:00:00\n",
+      file);
   std::fclose(file);
   setenv("ZELVORA_FAKE_ROWS", rows, 1);
-  for (const char* variable : {"MYSQL_HOST=fuzz:1", "MYSQL_USER=u", "MYSQL_PWD=p", "MYSQL_DB=d", "TZ=Asia/Tokyo"}) putenv(const_cast<char*>(variable));
+  for (const char* variable :
+       {"MYSQL_HOST=fuzz:1", "MYSQL_USER=u", "MYSQL_PWD=p", "MYSQL_DB=d", "TZ=Asia/Tokyo"})
+    putenv(const_cast<char*>(variable));
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
    reaches the database pays for the connector alone. */
 #include "Myw.h"
 
-#include <mysql.h>
 #include <errmsg.h>
+#include <mysql.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -81,7 +81,8 @@ static int ParseHost(const char* host, HostParts* parts) {
   }
   if (host[0] == '[') {
     const char* close = strchr(host, ']');
-    if (close == NULL || CopyPart(parts->name, host + 1, (size_t)(close - host - 1)) != 0) return -1;
+    if (close == NULL || CopyPart(parts->name, host + 1, (size_t)(close - host - 1)) != 0)
+      return -1;
     if (close[1] == '\0') return 0;
     return close[1] == ':' ? ParsePort(close + 2, &parts->port) : -1;
   }
@@ -126,7 +127,8 @@ static int CopyResult(MYSQL_RES* result, MywRecordSet* set) {
   if (block == NULL) return -1;
   const char** slots = (const char**)block;
   char* text = block + pointers * sizeof(char*);
-  for (unsigned c = 0; c < columns; ++c) slots[c] = Put(&text, fields[c].name, strlen(fields[c].name));
+  for (unsigned c = 0; c < columns; ++c)
+    slots[c] = Put(&text, fields[c].name, strlen(fields[c].name));
   mysql_data_seek(result, 0);
   size_t slot = columns;
   while ((row = mysql_fetch_row(result)) != NULL) {
@@ -148,7 +150,9 @@ MYW_EXPORT void* myw_init(void) { return calloc(1, sizeof(MywContext)); }
 /* Seconds from the environment variable `name`, or `fallback`. */
 static unsigned Seconds(const char* name, unsigned fallback) {
   const char* text = getenv(name);
-  if (text == NULL || *text == '\0' || strspn(text, "0123456789") != strlen(text) || strlen(text) > 4) return fallback;
+  if (text == NULL || *text == '\0' || strspn(text, "0123456789") != strlen(text) ||
+      strlen(text) > 4)
+    return fallback;
   const unsigned long value = strtoul(text, NULL, 10);
   return value >= 1 && value <= 3600 ? (unsigned)value : fallback;
 }
@@ -162,7 +166,9 @@ static int ParseHosts(const char* hosts, HostParts parts[kHostsMost]) {
     const char* end = strchr(at, ',');
     const size_t length = end != NULL ? (size_t)(end - at) : strlen(at);
     char one[256];
-    if (count == kHostsMost || length == 0 || CopyPart(one, at, length) != 0 || ParseHost(one, &parts[count]) != 0) return -1;
+    if (count == kHostsMost || length == 0 || CopyPart(one, at, length) != 0 ||
+        ParseHost(one, &parts[count]) != 0)
+      return -1;
     if (end == NULL) return count + 1;
     at = end + 1;
   }
@@ -209,8 +215,10 @@ static MywResult Open(MywContext* ctx) {
                    "mysql_native_password,caching_sha2_password,sha256_password,client_ed25519");
     const HostParts* part = &parts[i];
     /* Found rows: an UPDATE counts the rows it matched, changed or not. */
-    if (mysql_real_connect(ctx->mysql, part->name[0] != '\0' ? part->name : NULL, ctx->user, ctx->password, ctx->database,
-                           part->port, part->socket[0] != '\0' ? part->socket : NULL, CLIENT_FOUND_ROWS) != NULL) {
+    if (mysql_real_connect(ctx->mysql, part->name[0] != '\0' ? part->name : NULL, ctx->user,
+                           ctx->password, ctx->database, part->port,
+                           part->socket[0] != '\0' ? part->socket : NULL,
+                           CLIENT_FOUND_ROWS) != NULL) {
       ctx->connected = 1;
       return Ok(i); /* the host's place in the list: 0 for the first */
     }
@@ -219,7 +227,8 @@ static MywResult Open(MywContext* ctx) {
     if (count == 1) {
       snprintf(failures, sizeof failures, "%s", mysql_error(ctx->mysql));
     } else {
-      snprintf(failures + used, sizeof failures - used, "%shost %d: %s", used > 0 ? "; " : "", i + 1, mysql_error(ctx->mysql));
+      snprintf(failures + used, sizeof failures - used, "%shost %d: %s", used > 0 ? "; " : "",
+               i + 1, mysql_error(ctx->mysql));
     }
     Disconnect(ctx);
   }
@@ -238,8 +247,8 @@ MYW_EXPORT MywResult myw_connect(void* context, const char* database, const char
   MywContext* ctx = (MywContext*)context;
   if (ctx == NULL) return Fail("no context");
   Disconnect(ctx);
-  if (Keep(&ctx->database, database) != 0 || Keep(&ctx->host, host) != 0 || Keep(&ctx->user, user) != 0 ||
-      Keep(&ctx->password, password) != 0) {
+  if (Keep(&ctx->database, database) != 0 || Keep(&ctx->host, host) != 0 ||
+      Keep(&ctx->user, user) != 0 || Keep(&ctx->password, password) != 0) {
     return Fail("out of memory");
   }
   return Open(ctx);
@@ -344,8 +353,8 @@ enum { kMatchedNoRow = 1u << 30 };
    kMatchedNoRow when `everyMatches` and a statement matched no row (all
    rolled back, its position from 1 in the result's count). `committing` is
    set once the COMMIT is on its way. */
-static unsigned TransOnce(MywContext* ctx, const char* const* sqls, int32_t count,
-                          int everyMatches, MywResult* result, int* committing) {
+static unsigned TransOnce(MywContext* ctx, const char* const* sqls, int32_t count, int everyMatches,
+                          MywResult* result, int* committing) {
   unsigned code = Query(ctx, "START TRANSACTION", result);
   int64_t changed = 0;
   for (int32_t i = 0; code == 0 && i < count; ++i) {
@@ -356,7 +365,8 @@ static unsigned TransOnce(MywContext* ctx, const char* const* sqls, int32_t coun
     DrainResults(ctx->mysql);
     if (everyMatches && (rows == 0 || rows == (my_ulonglong)-1)) {
       char message[64];
-      snprintf(message, sizeof message, "statement %d of %d matched no row", (int)i + 1, (int)count);
+      snprintf(message, sizeof message, "statement %d of %d matched no row", (int)i + 1,
+               (int)count);
       mysql_real_query(ctx->mysql, "ROLLBACK", 8);
       *result = Result(-1, i + 1, message);
       return kMatchedNoRow;
@@ -377,7 +387,8 @@ static unsigned TransOnce(MywContext* ctx, const char* const* sqls, int32_t coun
 /* A transaction whose connection went away before its COMMIT was sent was
    rolled back with it, and runs once more on a new connection; one that went
    away during the COMMIT may have been committed, and is not sent again. */
-static MywResult ExecTrans(void* context, const char* const* sqls, int32_t count, int everyMatches) {
+static MywResult ExecTrans(void* context, const char* const* sqls, int32_t count,
+                           int everyMatches) {
   MywContext* ctx = (MywContext*)context;
   if (Connection(ctx) == NULL) return Fail("not connected");
   if (sqls == NULL || count <= 0) return Fail("empty transaction: nothing to commit");

@@ -97,7 +97,7 @@ typedef MywResult (*MywExecTransFn)(void*, const char* const*, int32_t);
 typedef void (*MywCloseFn)(void*);
 
 #ifdef __cplusplus
-}  /* extern "C" */
+} /* extern "C" */
 static_assert(offsetof(MywResult, code) == 0, "MywResult.code at 0");
 static_assert(offsetof(MywResult, count) == 8, "MywResult.count at 8");
 static_assert(offsetof(MywResult, message) == 16, "MywResult.message at 16");

@@ -124,7 +124,7 @@ constexpr int kDrainBytes = 16 << 20;
 
 FCGX_Request* current = nullptr;  // the request in hand
 volatile sig_atomic_t stopping = 0;
-bool tcp = false;                       // the listening socket takes TCP connections
+bool tcp = false;  // the listening socket takes TCP connections
 
 // A stop signal while no request is begun: closing this process's copy of
 // the listening socket ends the accept, whether it is waiting or about to.
@@ -369,7 +369,7 @@ const char* Chosen(int i, const char* asked, const char* own, char (&number)[24]
     case Source::kBound: {
       int64_t bound = variable.range->fallback, lower = 0;
       if (own != nullptr)
-        SettingNumber(own, *variable.range, bound);                // else the program reads the fallback
+        SettingNumber(own, *variable.range, bound);        // else the program reads the fallback
       if (bound < 0) return own != nullptr ? own : asked;  // no default, none of its own
       if (!SettingNumber(asked, *variable.range, lower) || lower >= bound) return own;
       std::snprintf(number, sizeof number, "%lld", static_cast<long long>(lower));

@@ -13,9 +13,18 @@ export const mayTrade = (account) => me.trade.includes(account);
 export async function know() {
   const answer = await ask('whoAmI');
   const data = answer?.data;
-  if (![0, 1].includes(answer?.status) || !Array.isArray(data?.Read) || !Array.isArray(data?.Trade)) {
+  if (
+    ![0, 1].includes(answer?.status) ||
+    !Array.isArray(data?.Read) ||
+    !Array.isArray(data?.Trade)
+  ) {
     throw new ApiError('json', 'whoAmI: the answer is not in the expected form.');
   }
   const named = (list) => list.map(String).filter((account) => account !== '*');
-  Object.assign(me, { user: String(data.User ?? ''), read: named(data.Read), trade: named(data.Trade), partial: answer.status === 1 });
+  Object.assign(me, {
+    user: String(data.User ?? ''),
+    read: named(data.Read),
+    trade: named(data.Trade),
+    partial: answer.status === 1,
+  });
 }

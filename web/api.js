@@ -4,13 +4,13 @@
 // for that request and thrown as an ApiError.
 import config from './config.js';
 
-const kBanner = 'Zelvora ';  // how the program answers a request it cannot serve
+const kBanner = 'Zelvora '; // how the program answers a request it cannot serve
 const kWords = new Set(['ok', 'msg_no_data', 'msg_counts_over']);
 
 export class ApiError extends Error {
   constructor(kind, message) {
     super(message);
-    this.kind = kind;  // network, timeout, dropped, http, empty, banner, json, status, input
+    this.kind = kind; // network, timeout, dropped, http, empty, banner, json, status, input
   }
 }
 
@@ -28,20 +28,26 @@ function text(value) {
 
 // {name: value | [values] | {nested}} as elements, in the object's order.
 export function markup(params) {
-  return Object.entries(params).map(([name, value]) =>
-    (Array.isArray(value) ? value : [value]).filter((v) => v !== undefined && v !== null)
-      .map((v) => `<${name}>${typeof v === 'object' ? markup(v) : text(v)}</${name}>`).join('')).join('');
+  return Object.entries(params)
+    .map(([name, value]) =>
+      (Array.isArray(value) ? value : [value])
+        .filter((v) => v !== undefined && v !== null)
+        .map((v) => `<${name}>${typeof v === 'object' ? markup(v) : text(v)}</${name}>`)
+        .join(''),
+    )
+    .join('');
 }
 
 export function interpret(body) {
   const answer = body.trim();
   if (answer === '') throw new ApiError('empty', 'The server sent an empty answer.');
-  if (answer.startsWith(kBanner)) throw new ApiError('banner', 'The server could not answer this request.');
+  if (answer.startsWith(kBanner))
+    throw new ApiError('banner', 'The server could not answer this request.');
   if (kWords.has(answer)) return answer;
   try {
     return JSON.parse(answer);
   } catch {
-    throw new ApiError('json', 'The server\'s answer is not valid JSON.');
+    throw new ApiError('json', "The server's answer is not valid JSON.");
   }
 }
 
@@ -61,7 +67,13 @@ export async function ask(method, params = {}, { signal, retries = 3 } = {}) {
     try {
       // The program writes plans only for a request that says it comes from a
       // script (X-Zelvora-Request): no other site's form or plain fetch can.
-      response = await fetch(endpoint(), { method: 'POST', headers: { 'Content-Type': 'text/xml', 'X-Zelvora-Request': '1' }, body, cache: 'no-store', signal: either });
+      response = await fetch(endpoint(), {
+        method: 'POST',
+        headers: { 'Content-Type': 'text/xml', 'X-Zelvora-Request': '1' },
+        body,
+        cache: 'no-store',
+        signal: either,
+      });
       if (response.ok) text = await response.text();
     } catch {
       if (signal?.aborted) throw new ApiError('dropped', 'This answer is no longer wanted.');
@@ -70,7 +82,11 @@ export async function ask(method, params = {}, { signal, retries = 3 } = {}) {
       await pause(500 * 2 ** attempt);
       continue;
     }
-    if (!response.ok) throw new ApiError('http', `The web server answered ${response.status} ${response.statusText}.`);
+    if (!response.ok)
+      throw new ApiError(
+        'http',
+        `The web server answered ${response.status} ${response.statusText}.`,
+      );
     return interpret(text);
   }
 }
@@ -78,7 +94,8 @@ export async function ask(method, params = {}, { signal, retries = 3 } = {}) {
 // The records of a {"status":0, "data":[...]} answer; status 1 is a failure.
 export function records(answer, what) {
   if (answer && answer.status === 0 && Array.isArray(answer.data)) return answer.data;
-  if (answer && answer.status === 1) throw new ApiError('status', `${what}: the desk has no data for this (status 1).`);
+  if (answer && answer.status === 1)
+    throw new ApiError('status', `${what}: the desk has no data for this (status 1).`);
   throw new ApiError('json', `${what}: the answer is not in the expected form.`);
 }
 
@@ -90,7 +107,8 @@ export async function confirmEmpty(account, what, signal) {
   try {
     await ask('getReport', { rpttype: '0', accountid: account }, { signal });
   } catch (error) {
-    if (error instanceof ApiError && error.kind === 'banner') throw new ApiError('database', `${what}: the desk database cannot be reached.`);
+    if (error instanceof ApiError && error.kind === 'banner')
+      throw new ApiError('database', `${what}: the desk database cannot be reached.`);
     throw error;
   }
 }

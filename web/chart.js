@@ -16,7 +16,14 @@ export function candles(bars, side) {
   for (const bar of bars) {
     const time = utcSeconds(bar.StartDate);
     if (!Number.isFinite(time)) continue;
-    byTime.set(time, { time, start: bar.StartDate, open: +bar[`${side}Open`], high: +bar[`${side}High`], low: +bar[`${side}Low`], close: +bar[`${side}Close`] });
+    byTime.set(time, {
+      time,
+      start: bar.StartDate,
+      open: +bar[`${side}Open`],
+      high: +bar[`${side}High`],
+      low: +bar[`${side}Low`],
+      close: +bar[`${side}Close`],
+    });
   }
   return [...byTime.values()].sort((a, b) => a.time - b.time);
 }
@@ -25,16 +32,34 @@ export function candles(bars, side) {
 // day, time, time with seconds) at `time` (UTC seconds), in the desk's zone.
 export function tickLabel(time, kind) {
   const text = deskClock(time);
-  return [text.slice(0, 4), text.slice(0, 7), text.slice(5, 10), text.slice(11, 16), text.slice(11, 19)][kind] ?? null;
+  return (
+    [text.slice(0, 4), text.slice(0, 7), text.slice(5, 10), text.slice(11, 16), text.slice(11, 19)][
+      kind
+    ] ?? null
+  );
 }
 
 export async function start() {
   const chart = panel('chart');
   const symbol = el('select', { id: 'chart-symbol' }, el('option', {}, config.chartSymbol));
-  const period = el('select', { id: 'chart-period' }, config.periods.map((p) => el('option', {}, p)));
-  const side = el('select', { id: 'chart-side' }, el('option', { value: 'Bid' }, 'Bid'), el('option', { value: 'Ask' }, 'Ask'));
-  chart.root.querySelector('.controls').append(
-    el('label', {}, 'Symbol ', symbol), el('label', {}, 'Period ', period), el('label', {}, 'Side ', side));
+  const period = el(
+    'select',
+    { id: 'chart-period' },
+    config.periods.map((p) => el('option', {}, p)),
+  );
+  const side = el(
+    'select',
+    { id: 'chart-side' },
+    el('option', { value: 'Bid' }, 'Bid'),
+    el('option', { value: 'Ask' }, 'Ask'),
+  );
+  chart.root
+    .querySelector('.controls')
+    .append(
+      el('label', {}, 'Symbol ', symbol),
+      el('label', {}, 'Period ', period),
+      el('label', {}, 'Side ', side),
+    );
   const area = el('div', { class: 'chart-area', role: 'img', 'aria-label': 'Candlestick chart' });
   chart.show(area);
   let library;
@@ -47,11 +72,19 @@ export async function start() {
   // The library's own credit brings an inline style, which the page's policy
   // refuses: the page credits it below the chart instead.
   const view = library.createChart(area, {
-    autoSize: true, layout: { background: { color: 'transparent' }, textColor: '#c9d1d9', attributionLogo: false },
+    autoSize: true,
+    layout: { background: { color: 'transparent' }, textColor: '#c9d1d9', attributionLogo: false },
     grid: { vertLines: { color: '#21262d' }, horzLines: { color: '#21262d' } },
-    timeScale: { timeVisible: true, tickMarkFormatter: tickLabel }, localization: { timeFormatter: deskClock },
+    timeScale: { timeVisible: true, tickMarkFormatter: tickLabel },
+    localization: { timeFormatter: deskClock },
   });
-  const series = view.addSeries(library.CandlestickSeries, { upColor: '#3fb950', downColor: '#f85149', wickUpColor: '#3fb950', wickDownColor: '#f85149', borderVisible: false });
+  const series = view.addSeries(library.CandlestickSeries, {
+    upColor: '#3fb950',
+    downColor: '#f85149',
+    wickUpColor: '#3fb950',
+    wickDownColor: '#f85149',
+    borderVisible: false,
+  });
   // A chart of another selection starts empty: a failure then leaves nothing of the last one drawn.
   const empty = () => {
     series.setData([]);
@@ -62,23 +95,37 @@ export async function start() {
     empty();
     draw();
   };
-  const draw = () => chart.run(async (run) => {
-    const asked = { symbol: symbol.value, period: period.value, side: side.value };
-    let bars = [];
-    try {
-      bars = records(await ask('getPriceBar', { symbol: asked.symbol, period: asked.period }, { signal: run.signal }), 'Bars');
-    } catch (error) {
-      if (!(error instanceof ApiError && error.kind === 'status')) throw error;
-    }
-    if (run.signal.aborted) return;
-    const shown = candles(bars, asked.side);
-    series.setData(shown);
-    view.timeScale().fitContent();
-    chart.root.dataset.candles = series.data().length;
-    area.setAttribute('aria-label', shown.length ? `Candlesticks of ${asked.symbol} ${asked.period} ${asked.side.toLowerCase()}, ${
-      deskTime(shown[0].start)} to ${deskTime(shown.at(-1).start)} (${zone})` : 'Candlestick chart');
-    if (!bars.length) run.say(`No ${asked.period} bars for ${asked.symbol}.`, 'warn');
-  });
+  const draw = () =>
+    chart.run(async (run) => {
+      const asked = { symbol: symbol.value, period: period.value, side: side.value };
+      let bars = [];
+      try {
+        bars = records(
+          await ask(
+            'getPriceBar',
+            { symbol: asked.symbol, period: asked.period },
+            { signal: run.signal },
+          ),
+          'Bars',
+        );
+      } catch (error) {
+        if (!(error instanceof ApiError && error.kind === 'status')) throw error;
+      }
+      if (run.signal.aborted) return;
+      const shown = candles(bars, asked.side);
+      series.setData(shown);
+      view.timeScale().fitContent();
+      chart.root.dataset.candles = series.data().length;
+      area.setAttribute(
+        'aria-label',
+        shown.length
+          ? `Candlesticks of ${asked.symbol} ${asked.period} ${asked.side.toLowerCase()}, ${deskTime(
+              shown[0].start,
+            )} to ${deskTime(shown.at(-1).start)} (${zone})`
+          : 'Candlestick chart',
+      );
+      if (!bars.length) run.say(`No ${asked.period} bars for ${asked.symbol}.`, 'warn');
+    });
   for (const control of [symbol, period, side]) control.addEventListener('change', redraw);
   onSymbols((symbols) => {
     const known = [...symbol.options].map((o) => o.value).join();

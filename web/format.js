@@ -6,7 +6,11 @@ import config from './config.js';
 export function number(value, digits = 2) {
   const n = Number(value);
   if (!Number.isFinite(n)) return '';
-  return n.toLocaleString('en-US', { minimumFractionDigits: digits, maximumFractionDigits: digits, signDisplay: 'negative' });
+  return n.toLocaleString('en-US', {
+    minimumFractionDigits: digits,
+    maximumFractionDigits: digits,
+    signDisplay: 'negative',
+  });
 }
 
 // Digits enough for a price quoted in steps of `pointSize`.
@@ -25,7 +29,10 @@ export function priceText(value, pointSize) {
 export function moneyDigits(account) {
   const currency = config.currencies?.[account];
   try {
-    return currency ? new Intl.NumberFormat('en-US', { style: 'currency', currency }).resolvedOptions().maximumFractionDigits : 2;
+    return currency
+      ? new Intl.NumberFormat('en-US', { style: 'currency', currency }).resolvedOptions()
+          .maximumFractionDigits
+      : 2;
   } catch {
     return 2;
   }
@@ -41,7 +48,15 @@ export function utcSeconds(text) {
   return m ? Date.UTC(+m[1], m[2] - 1, +m[3], +m[4], +m[5], +m[6]) / 1000 : NaN;
 }
 
-const kParts = { hourCycle: 'h23', year: 'numeric', month: '2-digit', day: '2-digit', hour: '2-digit', minute: '2-digit', second: '2-digit' };
+const kParts = {
+  hourCycle: 'h23',
+  year: 'numeric',
+  month: '2-digit',
+  day: '2-digit',
+  hour: '2-digit',
+  minute: '2-digit',
+  second: '2-digit',
+};
 
 // A zone the browser does not know leaves the page in the browser's own
 // zone, with `zoneWarning` saying so, rather than leaving it blank.
@@ -50,7 +65,10 @@ function deskFormat() {
     return [new Intl.DateTimeFormat('en-US', { ...kParts, timeZone: config.timeZone }), ''];
   } catch {
     const format = new Intl.DateTimeFormat('en-US', kParts);
-    return [format, `The desk's time zone "${config.timeZone}" is not known here: times are shown in ${format.resolvedOptions().timeZone}.`];
+    return [
+      format,
+      `The desk's time zone "${config.timeZone}" is not known here: times are shown in ${format.resolvedOptions().timeZone}.`,
+    ];
   }
 }
 const [kDesk, kZoneWarning] = deskFormat();
@@ -63,13 +81,16 @@ export const zone = kDesk.resolvedOptions().timeZone;
 // were UTC: the offset is the zone's at that very instant, so both sides of
 // a daylight-saving change come out right.
 function deskSeconds(seconds) {
-  const p = Object.fromEntries(kDesk.formatToParts(new Date(seconds * 1000)).map((part) => [part.type, part.value]));
+  const p = Object.fromEntries(
+    kDesk.formatToParts(new Date(seconds * 1000)).map((part) => [part.type, part.value]),
+  );
   return Date.UTC(+p.year, p.month - 1, +p.day, +p.hour, +p.minute, +p.second) / 1000;
 }
 
 // "2026/12/05 09:30:00": the desk's clock at the instant `seconds` (UTC).
 export function deskClock(seconds) {
-  const d = new Date(deskSeconds(seconds) * 1000), two = (n) => String(n).padStart(2, '0');
+  const d = new Date(deskSeconds(seconds) * 1000),
+    two = (n) => String(n).padStart(2, '0');
   return `${d.getUTCFullYear()}/${two(d.getUTCMonth() + 1)}/${two(d.getUTCDate())} ${two(d.getUTCHours())}:${two(d.getUTCMinutes())}:${two(d.getUTCSeconds())}`;
 }
 

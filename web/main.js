@@ -14,10 +14,14 @@ import * as trades from './trades.js';
 import { el } from './ui.js';
 
 const startAll = (panels) => {
-  for (const panel of panels) Promise.resolve().then(panel.start).catch((error) => console.error(error));
+  for (const panel of panels)
+    Promise.resolve()
+      .then(panel.start)
+      .catch((error) => console.error(error));
 };
 
-const header = document.querySelector('header'), caller = document.getElementById('caller');
+const header = document.querySelector('header'),
+  caller = document.getElementById('caller');
 const say = (message, kind = 'info') => {
   caller.textContent = message;
   caller.dataset.kind = message ? kind : '';
@@ -34,20 +38,28 @@ async function knowCaller() {
       say('The desk database could not list the accounts open to you: asking again.', 'warn');
     } catch (error) {
       if (!(error instanceof ApiError)) console.error(error);
-      say(`The accounts open to you could not be had: ${error instanceof ApiError ? error.message : 'the page could not read the answer.'}`, 'error');
+      say(
+        `The accounts open to you could not be had: ${error instanceof ApiError ? error.message : 'the page could not read the answer.'}`,
+        'error',
+      );
     }
     await new Promise((resolve) => setTimeout(resolve, config.accountPollMs));
   }
 }
 
 document.getElementById('endpoint').textContent = endpoint();
-if (zoneWarning) header.append(el('p', { class: 'status', role: 'alert', 'data-kind': 'error' }, zoneWarning));
+if (zoneWarning)
+  header.append(el('p', { class: 'status', role: 'alert', 'data-kind': 'error' }, zoneWarning));
 startAll([offers, chart]);
 await knowCaller();
 const { me } = access;
 document.querySelector('#user strong').textContent = me.user;
 document.getElementById('user').hidden = !me.user;
 if (!me.read.length) say('No account is open to you.', 'warn');
-else if (me.partial) say('The desk database could not list its accounts: only those named for you are shown. Reload the page when it is back.', 'warn');
+else if (me.partial)
+  say(
+    'The desk database could not list its accounts: only those named for you are shown. Reload the page when it is back.',
+    'warn',
+  );
 else say('');
 if (me.read.length) startAll([accounts, trades, report, plans, history]);

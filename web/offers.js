@@ -8,7 +8,7 @@ import config from './config.js';
 import { deskTime, number, priceText, utcSeconds, zone } from './format.js';
 import { el, panel, poll, table } from './ui.js';
 
-const last = new Map();  // symbol → the offer, with moved (performance.now() ms), BidTick, AskTick
+const last = new Map(); // symbol → the offer, with moved (performance.now() ms), BidTick, AskTick
 const listeners = [];
 const kArrows = { up: '▲', down: '▼' };
 const kSilent = 'The desk server is not answering.';
@@ -31,7 +31,8 @@ export function price(symbol, value) {
 export async function knowPointSizes(signal) {
   if (pointSizes.size) return;
   try {
-    for (const offer of records(await ask('getOffer', {}, { signal }), 'Offers')) pointSizes.set(offer.Symbol, offer.PointSize);
+    for (const offer of records(await ask('getOffer', {}, { signal }), 'Offers'))
+      pointSizes.set(offer.Symbol, offer.PointSize);
   } catch (error) {
     if (error instanceof ApiError && error.kind === 'dropped') throw error;
   }
@@ -43,10 +44,17 @@ function track(offer, now) {
   const before = last.get(offer.Symbol);
   const age = before ? utcSeconds(offer.Time) - utcSeconds(before.Time) : 1;
   if (age < 0) return before;
-  const tick = (key, old) => (old === undefined || offer[key] === old ? before?.[`${key}Tick`] ?? '' : offer[key] > old ? 'up' : 'down');
+  const tick = (key, old) =>
+    old === undefined || offer[key] === old
+      ? (before?.[`${key}Tick`] ?? '')
+      : offer[key] > old
+        ? 'up'
+        : 'down';
   const state = {
-    ...offer, moved: age > 0 ? now : before.moved,
-    BidTick: tick('Bid', before?.Bid), AskTick: tick('Ask', before?.Ask),
+    ...offer,
+    moved: age > 0 ? now : before.moved,
+    BidTick: tick('Bid', before?.Bid),
+    AskTick: tick('Ask', before?.Ask),
   };
   last.set(offer.Symbol, state);
   pointSizes.set(offer.Symbol, offer.PointSize);
@@ -54,29 +62,62 @@ function track(offer, now) {
 }
 
 const tickPrice = (key) => ({
-  key, label: key, num: true,
-  text: (row) => el('span', { class: row[`${key}Tick`] }, priceText(row[key], row.PointSize),
-    row[`${key}Tick`] ? el('span', { class: 'tick', role: 'img', 'aria-label': row[`${key}Tick`] }, ` ${kArrows[row[`${key}Tick`]]}`) : null),
+  key,
+  label: key,
+  num: true,
+  text: (row) =>
+    el(
+      'span',
+      { class: row[`${key}Tick`] },
+      priceText(row[key], row.PointSize),
+      row[`${key}Tick`]
+        ? el(
+            'span',
+            { class: 'tick', role: 'img', 'aria-label': row[`${key}Tick`] },
+            ` ${kArrows[row[`${key}Tick`]]}`,
+          )
+        : null,
+    ),
 });
 
 const kColumns = [
-  { key: 'Symbol', label: 'Symbol' }, tickPrice('Bid'), tickPrice('Ask'),
-  { key: 'spread', label: 'Spread', num: true, text: (row) => (row.PointSize > 0 ? number((row.Ask - row.Bid) / row.PointSize, 1) : '') },
+  { key: 'Symbol', label: 'Symbol' },
+  tickPrice('Bid'),
+  tickPrice('Ask'),
+  {
+    key: 'spread',
+    label: 'Spread',
+    num: true,
+    text: (row) => (row.PointSize > 0 ? number((row.Ask - row.Bid) / row.PointSize, 1) : ''),
+  },
   { key: 'High', label: 'High', num: true, text: (row) => priceText(row.High, row.PointSize) },
   { key: 'Low', label: 'Low', num: true, text: (row) => priceText(row.Low, row.PointSize) },
   // The badge shows on a stale row only (see the stylesheet), apart from the time it follows.
-  { key: 'Time', label: `Time (${zone})`, text: (row) => [el('time', { dateTime: new Date(utcSeconds(row.Time) * 1000 || 0).toISOString() }, deskTime(row.Time, false)), ' ', el('span', { class: 'badge' }, 'stale')] },
+  {
+    key: 'Time',
+    label: `Time (${zone})`,
+    text: (row) => [
+      el(
+        'time',
+        { dateTime: new Date(utcSeconds(row.Time) * 1000 || 0).toISOString() },
+        deskTime(row.Time, false),
+      ),
+      ' ',
+      el('span', { class: 'badge' }, 'stale'),
+    ],
+  },
 ];
 
 export function start() {
   const offers = panel('offers');
   const staleMs = config.staleSeconds * 1000;
-  let shown = [];  // the symbols of the last answer, in its order
-  let answered = performance.now();  // when the last answer came
-  let asking = null;  // when the first request after it was sent, while none has come since
+  let shown = []; // the symbols of the last answer, in its order
+  let answered = performance.now(); // when the last answer came
+  let asking = null; // when the first request after it was sent, while none has come since
   // Marks the rows as they stand now, and says what to say about them.
   const mark = () => {
-    const now = performance.now(), silent = asking !== null && now - asking >= staleMs;
+    const now = performance.now(),
+      silent = asking !== null && now - asking >= staleMs;
     const trs = offers.root.querySelectorAll('.content tbody tr');
     const stale = shown.map((symbol, i) => {
       const old = silent || answered - last.get(symbol).moved >= staleMs;
@@ -84,36 +125,47 @@ export function start() {
       return old;
     });
     if (silent) return [kSilent, 'error'];
-    if (stale.length && stale.every(Boolean)) return [`No offer has moved for ${config.staleSeconds} s: is the feeder running?`, 'warn'];
+    if (stale.length && stale.every(Boolean))
+      return [`No offer has moved for ${config.staleSeconds} s: is the feeder running?`, 'warn'];
     return ['', 'info'];
   };
-  poll(config.offerPollMs, () => offers.run(async (view) => {
-    asking ??= performance.now();
-    let rows;
-    try {
-      rows = records(await ask('getOffer', {}, { signal: view.signal }), 'Offers');
-    } catch (error) {
-      // An answer that is not the offers is an answer all the same: the server is there.
-      if (error instanceof ApiError && !['timeout', 'network', 'dropped'].includes(error.kind)) [answered, asking] = [performance.now(), null];
-      if (error instanceof ApiError && error.kind === 'status') throw new ApiError('status', 'The offer board is gone: no offers to show.');
-      throw error;
-    }
-    [answered, asking] = [performance.now(), null];
-    const symbols = rows.map((offer) => track(offer, answered).Symbol);
-    const nodes = table(kColumns, symbols.map((symbol) => last.get(symbol)), { empty: 'The offer board holds no offers.' });
-    if (!view.show(nodes)) return;
-    shown = symbols;  // only once its table is the one on screen
-    const [message, kind] = mark();
-    if (message) view.say(message, kind);
-    for (const listener of listeners) listener(shown);
-  }));
+  poll(config.offerPollMs, () =>
+    offers.run(async (view) => {
+      asking ??= performance.now();
+      let rows;
+      try {
+        rows = records(await ask('getOffer', {}, { signal: view.signal }), 'Offers');
+      } catch (error) {
+        // An answer that is not the offers is an answer all the same: the server is there.
+        if (error instanceof ApiError && !['timeout', 'network', 'dropped'].includes(error.kind))
+          [answered, asking] = [performance.now(), null];
+        if (error instanceof ApiError && error.kind === 'status')
+          throw new ApiError('status', 'The offer board is gone: no offers to show.');
+        throw error;
+      }
+      [answered, asking] = [performance.now(), null];
+      const symbols = rows.map((offer) => track(offer, answered).Symbol);
+      const nodes = table(
+        kColumns,
+        symbols.map((symbol) => last.get(symbol)),
+        { empty: 'The offer board holds no offers.' },
+      );
+      if (!view.show(nodes)) return;
+      shown = symbols; // only once its table is the one on screen
+      const [message, kind] = mark();
+      if (message) view.say(message, kind);
+      for (const listener of listeners) listener(shown);
+    }),
+  );
   // Ages the rows every second while the page is shown, whether or not
   // answers come. A failure of a request stays said: that the server is
   // silent is said only over another kind of failure.
   setInterval(() => {
     if (document.hidden) return;
-    const [message, kind] = mark(), failure = offers.root.dataset.failure;
+    const [message, kind] = mark(),
+      failure = offers.root.dataset.failure;
     if (message && !failure) offers.say(message, kind);
-    if (message === kSilent && failure && !['timeout', 'network'].includes(failure)) offers.say(message, kind);
+    if (message === kSilent && failure && !['timeout', 'network'].includes(failure))
+      offers.say(message, kind);
   }, 1000);
 }

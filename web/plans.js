@@ -28,26 +28,74 @@ function param(symbol, values, before) {
 }
 
 export function start() {
-  const plans = panel('plans'), account = accountSelect('plans-account');
+  const plans = panel('plans'),
+    account = accountSelect('plans-account');
   const save = el('button', { type: 'button', id: 'plans-save', disabled: true }, 'Save');
   // Offered while unsaved edits hold the panel on their account.
   const discard = el('button', { type: 'button', id: 'plans-discard', hidden: true });
   plans.root.querySelector('.controls').append(el('label', {}, 'Account ', account), save, discard);
   // What the panel shows: the account its rows are of, and the rows. Save
   // writes these, to this account, whatever the selection says meanwhile.
-  let shown = { account: '', rows: [] };  // rows: [{symbol, before: [values], inputs: [elements]}]
+  let shown = { account: '', rows: [] }; // rows: [{symbol, before: [values], inputs: [elements]}]
   const draw = (view, asked, rows) => {
     const readOnly = !mayTrade(asked);
     const drawn = rows.map((row) => {
       const before = Array.from({ length: kValues }, (_, i) => row[`IP${i + 1}`] ?? '');
-      const inputs = before.map((v, i) => el('input', { value: v, size: 5, disabled: readOnly, 'aria-label': `${row.Symbol} IP${i + 1}`, oninput: () => { save.disabled = false; } }));
+      const inputs = before.map((v, i) =>
+        el('input', {
+          value: v,
+          size: 5,
+          disabled: readOnly,
+          'aria-label': `${row.Symbol} IP${i + 1}`,
+          oninput: () => {
+            save.disabled = false;
+          },
+        }),
+      );
       return { symbol: row.Symbol, before, inputs };
     });
-    const head = el('tr', {}, el('th', { scope: 'col' }, 'Symbol'), Array.from({ length: kValues }, (_, i) => el('th', { scope: 'col' }, `IP${i + 1}`)));
-    const shownNow = view.show(el('div', { class: 'scroll' }, el('table', { class: 'plans' },
-      el('caption', {}, `Account ${asked}`, readOnly && ' ', readOnly && el('span', { class: 'mark' }, 'read only')), el('thead', {}, head),
-      el('tbody', {}, drawn.length ? drawn.map((p) => el('tr', {}, el('th', { scope: 'row' }, p.symbol), p.inputs.map((input) => el('td', {}, input))))
-        : el('tr', {}, el('td', { colSpan: kValues + 1, class: 'empty' }, 'No plans for this account.'))))));
+    const head = el(
+      'tr',
+      {},
+      el('th', { scope: 'col' }, 'Symbol'),
+      Array.from({ length: kValues }, (_, i) => el('th', { scope: 'col' }, `IP${i + 1}`)),
+    );
+    const shownNow = view.show(
+      el(
+        'div',
+        { class: 'scroll' },
+        el(
+          'table',
+          { class: 'plans' },
+          el(
+            'caption',
+            {},
+            `Account ${asked}`,
+            readOnly && ' ',
+            readOnly && el('span', { class: 'mark' }, 'read only'),
+          ),
+          el('thead', {}, head),
+          el(
+            'tbody',
+            {},
+            drawn.length
+              ? drawn.map((p) =>
+                  el(
+                    'tr',
+                    {},
+                    el('th', { scope: 'row' }, p.symbol),
+                    p.inputs.map((input) => el('td', {}, input)),
+                  ),
+                )
+              : el(
+                  'tr',
+                  {},
+                  el('td', { colSpan: kValues + 1, class: 'empty' }, 'No plans for this account.'),
+                ),
+          ),
+        ),
+      ),
+    );
     if (!shownNow) return;
     shown = { account: asked, rows: drawn };
     save.disabled = true;
@@ -58,10 +106,11 @@ export function start() {
     if (!rows.length) await confirmEmpty(asked, 'Plans', view.signal);
     return rows;
   };
-  const load = () => plans.run(async (view) => {
-    const asked = account.value;
-    draw(view, asked, await fetchPlans(view, asked));
-  });
+  const load = () =>
+    plans.run(async (view) => {
+      const asked = account.value;
+      draw(view, asked, await fetchPlans(view, asked));
+    });
   // A write that was sent is heard out, whatever the panel shows meanwhile:
   // its outcome names the account and stays said. Only the banner (the
   // program's transaction failed) and a value the page cannot send are
@@ -69,12 +118,31 @@ export function start() {
   const write = async (target, changed) => {
     const plural = `plan${changed.length > 1 ? 's' : ''} of account ${target}`;
     try {
-      const answer = await ask('setImplPlan', { accountid: target, param: changed.map((p) => param(p.symbol, p.inputs.map((input) => input.value.trim()), p.before)) }, { retries: 0 });
+      const answer = await ask(
+        'setImplPlan',
+        {
+          accountid: target,
+          param: changed.map((p) =>
+            param(
+              p.symbol,
+              p.inputs.map((input) => input.value.trim()),
+              p.before,
+            ),
+          ),
+        },
+        { retries: 0 },
+      );
       return [`Saved ${changed.length} ${plural}: the server answered "${answer}".`, 'done', true];
     } catch (error) {
-      const message = error instanceof ApiError ? error.message : 'The page could not read the answer.';
-      if (error instanceof ApiError && ['banner', 'input'].includes(error.kind)) return [`Nothing was saved to account ${target}. ${message}`, 'error', false];
-      return [`The ${changed.length} ${plural} may or may not have been saved. ${message}`, 'error', false];
+      const message =
+        error instanceof ApiError ? error.message : 'The page could not read the answer.';
+      if (error instanceof ApiError && ['banner', 'input'].includes(error.kind))
+        return [`Nothing was saved to account ${target}. ${message}`, 'error', false];
+      return [
+        `The ${changed.length} ${plural} may or may not have been saved. ${message}`,
+        'error',
+        false,
+      ];
     }
   };
   save.addEventListener('click', async () => {
@@ -100,7 +168,8 @@ export function start() {
       try {
         draw(view, target, await fetchPlans(view, target));
       } catch (error) {
-        if (error instanceof ApiError && error.kind !== 'dropped') throw new ApiError(error.kind, `${message} Reading them back failed: ${error.message}`);
+        if (error instanceof ApiError && error.kind !== 'dropped')
+          throw new ApiError(error.kind, `${message} Reading them back failed: ${error.message}`);
         throw error;
       }
     });
@@ -121,7 +190,10 @@ export function start() {
     discard.textContent = `Discard them and show account ${wanted}`;
     discard.hidden = false;
     discard.onclick = () => leave(wanted);
-    plans.say(`The plans of account ${shown.account} have unsaved changes: save them, or discard them.`, 'warn');
+    plans.say(
+      `The plans of account ${shown.account} have unsaved changes: save them, or discard them.`,
+      'warn',
+    );
   });
   load();
 }

@@ -7,28 +7,65 @@ import { dateParam, deskTime, moneyDigits, number, zone } from './format.js';
 import { knowPointSizes, onSymbols, pointSizes, price } from './offers.js';
 import { accountSelect, el, panel, poll, table } from './ui.js';
 
-const rate = (key, label) => ({ key, label, num: true, text: (row) => price(row.Symbol, row[key]) });
-const money = (key, label, digits) => ({ key, label, num: true, sign: true, total: true, digits, text: (row) => number(row[key], digits) });
-const time = (key, label) => ({ key, label: `${label} (${zone})`, text: (row) => deskTime(row[key]) });
+const rate = (key, label) => ({
+  key,
+  label,
+  num: true,
+  text: (row) => price(row.Symbol, row[key]),
+});
+const money = (key, label, digits) => ({
+  key,
+  label,
+  num: true,
+  sign: true,
+  total: true,
+  digits,
+  text: (row) => number(row[key], digits),
+});
+const time = (key, label) => ({
+  key,
+  label: `${label} (${zone})`,
+  text: (row) => deskTime(row[key]),
+});
 const kTrade = [
-  { key: 'TradeID', label: 'Trade' }, { key: 'Symbol', label: 'Symbol' }, { key: 'BS', label: 'B/S' },
+  { key: 'TradeID', label: 'Trade' },
+  { key: 'Symbol', label: 'Symbol' },
+  { key: 'BS', label: 'B/S' },
   { key: 'Amount', label: 'Amount', num: true, text: (row) => number(row.Amount, 0) },
   rate('Open', 'Open'),
 ];
-const profit = (account) => [money('PL', 'P/L', moneyDigits(account)), money('GrossPL', 'Gross P/L', moneyDigits(account))];
+const profit = (account) => [
+  money('PL', 'P/L', moneyDigits(account)),
+  money('GrossPL', 'Gross P/L', moneyDigits(account)),
+];
 
 function openTrades() {
-  const open = panel('open-trades'), account = accountSelect('open-account');
+  const open = panel('open-trades'),
+    account = accountSelect('open-account');
   open.root.querySelector('.controls').append(el('label', {}, 'Account ', account));
-  const load = () => open.run(async (view) => {
-    const asked = account.value;
-    const answer = await ask('getOpenTradeA', { accountid: asked }, { signal: view.signal });
-    await knowPointSizes(view.signal);
-    const strategy = new Map((answer.data2 ?? []).map((c) => [c.TradeID, c.TradeMethodName]));
-    const rows = records(answer, 'Open trades').map((trade) => ({ ...trade, strategy: strategy.get(trade.TradeID) ?? '' }));
-    view.show(table([...kTrade, ...profit(asked), time('OpenTime', 'Opened'), { key: 'strategy', label: 'Strategy' }], rows,
-      { caption: `Account ${asked}`, empty: 'No open trades.' }));
-  });
+  const load = () =>
+    open.run(async (view) => {
+      const asked = account.value;
+      const answer = await ask('getOpenTradeA', { accountid: asked }, { signal: view.signal });
+      await knowPointSizes(view.signal);
+      const strategy = new Map((answer.data2 ?? []).map((c) => [c.TradeID, c.TradeMethodName]));
+      const rows = records(answer, 'Open trades').map((trade) => ({
+        ...trade,
+        strategy: strategy.get(trade.TradeID) ?? '',
+      }));
+      view.show(
+        table(
+          [
+            ...kTrade,
+            ...profit(asked),
+            time('OpenTime', 'Opened'),
+            { key: 'strategy', label: 'Strategy' },
+          ],
+          rows,
+          { caption: `Account ${asked}`, empty: 'No open trades.' },
+        ),
+      );
+    });
   account.addEventListener('change', () => {
     open.clear();
     load();
@@ -37,24 +74,51 @@ function openTrades() {
 }
 
 function closedTrades() {
-  const closed = panel('closed-trades'), account = accountSelect('closed-account');
+  const closed = panel('closed-trades'),
+    account = accountSelect('closed-account');
   // The program bounds the opening time from below and the closing time from above.
-  const from = el('input', { type: 'date', id: 'closed-from' }), to = el('input', { type: 'date', id: 'closed-to' });
+  const from = el('input', { type: 'date', id: 'closed-from' }),
+    to = el('input', { type: 'date', id: 'closed-to' });
   const show = el('button', { type: 'submit' }, 'Show');
-  const form = el('form', {}, el('label', {}, 'Account ', account),
-    el('label', {}, `Opened from (${zone}) `, from), el('label', {}, `Closed by (${zone}) `, to), show);
+  const form = el(
+    'form',
+    {},
+    el('label', {}, 'Account ', account),
+    el('label', {}, `Opened from (${zone}) `, from),
+    el('label', {}, `Closed by (${zone}) `, to),
+    show,
+  );
   closed.root.querySelector('.controls').append(form);
-  let unsized = false;  // the table shown was drawn before any point size was known
-  const load = () => closed.run(async (view) => {
-    const asked = account.value;
-    const rows = await ask('getClosedTrade', { accountid: asked, startdate: dateParam(from.value), enddate: dateParam(to.value, true) }, { signal: view.signal });
-    if (!Array.isArray(rows)) throw new TypeError('getClosedTrade: not a list');
-    if (!rows.length) await confirmEmpty(asked, 'Closed trades', view.signal);
-    await knowPointSizes(view.signal);
-    if (!view.show(table([...kTrade, rate('Close', 'Close'), ...profit(asked), time('OpenTime', 'Opened'), time('CloseTime', 'Closed')], rows,
-      { caption: `Account ${asked}`, empty: 'No closed trades in this range.' }))) return;
-    unsized = !pointSizes.size;
-  });
+  let unsized = false; // the table shown was drawn before any point size was known
+  const load = () =>
+    closed.run(async (view) => {
+      const asked = account.value;
+      const rows = await ask(
+        'getClosedTrade',
+        { accountid: asked, startdate: dateParam(from.value), enddate: dateParam(to.value, true) },
+        { signal: view.signal },
+      );
+      if (!Array.isArray(rows)) throw new TypeError('getClosedTrade: not a list');
+      if (!rows.length) await confirmEmpty(asked, 'Closed trades', view.signal);
+      await knowPointSizes(view.signal);
+      if (
+        !view.show(
+          table(
+            [
+              ...kTrade,
+              rate('Close', 'Close'),
+              ...profit(asked),
+              time('OpenTime', 'Opened'),
+              time('CloseTime', 'Closed'),
+            ],
+            rows,
+            { caption: `Account ${asked}`, empty: 'No closed trades in this range.' },
+          ),
+        )
+      )
+        return;
+      unsized = !pointSizes.size;
+    });
   // Asked again, once, when the offers bring the point sizes.
   onSymbols(() => {
     if (!unsized || !pointSizes.size) return;

@@ -19,19 +19,60 @@ export function el(tag, props = {}, ...children) {
 // columns: [{key, label, text(row) → string, num: true, sign: true}]; a
 // column's total is summed when it has `total: true`.
 export function table(columns, rows, { caption, empty = 'Nothing to show.', rowClass } = {}) {
-  const cell = (tag, column, content, cls = '') => el(tag, { class: `${column.num ? 'num' : ''} ${cls}`.trim() }, content);
-  const value = (column, row) => (column.text ? column.text(row) : row[column.key] ?? '');
-  const head = el('thead', {}, el('tr', {}, columns.map((c) => el('th', { scope: 'col', class: c.num ? 'num' : '' }, c.label))));
-  const body = el('tbody', {}, rows.length ? rows.map((row) => el('tr', { class: rowClass ? rowClass(row) : '' },
-    columns.map((c) => cell('td', c, value(c, row), c.sign ? signClass(row[c.key]) : ''))))
-    : el('tr', {}, el('td', { colSpan: columns.length, class: 'empty' }, empty)));
-  const totals = columns.some((c) => c.total) && rows.length ? el('tfoot', {}, el('tr', {}, columns.map((c, i) => {
-    if (!c.total) return el(i === 0 ? 'th' : 'td', i === 0 ? { scope: 'row' } : {}, i === 0 ? 'Total' : '');
-    // Coloured as shown: a sum that rounds to zero is neither up nor down.
-    const sum = Number(rows.reduce((s, row) => s + Number(row[c.key] || 0), 0).toFixed(c.digits ?? 2));
-    return cell('td', c, number(sum, c.digits ?? 2), c.sign ? signClass(sum) : '');
-  }))) : null;
-  return el('div', { class: 'scroll' }, el('table', {}, caption ? el('caption', {}, caption) : null, head, body, totals));
+  const cell = (tag, column, content, cls = '') =>
+    el(tag, { class: `${column.num ? 'num' : ''} ${cls}`.trim() }, content);
+  const value = (column, row) => (column.text ? column.text(row) : (row[column.key] ?? ''));
+  const head = el(
+    'thead',
+    {},
+    el(
+      'tr',
+      {},
+      columns.map((c) => el('th', { scope: 'col', class: c.num ? 'num' : '' }, c.label)),
+    ),
+  );
+  const body = el(
+    'tbody',
+    {},
+    rows.length
+      ? rows.map((row) =>
+          el(
+            'tr',
+            { class: rowClass ? rowClass(row) : '' },
+            columns.map((c) => cell('td', c, value(c, row), c.sign ? signClass(row[c.key]) : '')),
+          ),
+        )
+      : el('tr', {}, el('td', { colSpan: columns.length, class: 'empty' }, empty)),
+  );
+  const totals =
+    columns.some((c) => c.total) && rows.length
+      ? el(
+          'tfoot',
+          {},
+          el(
+            'tr',
+            {},
+            columns.map((c, i) => {
+              if (!c.total)
+                return el(
+                  i === 0 ? 'th' : 'td',
+                  i === 0 ? { scope: 'row' } : {},
+                  i === 0 ? 'Total' : '',
+                );
+              // Coloured as shown: a sum that rounds to zero is neither up nor down.
+              const sum = Number(
+                rows.reduce((s, row) => s + Number(row[c.key] || 0), 0).toFixed(c.digits ?? 2),
+              );
+              return cell('td', c, number(sum, c.digits ?? 2), c.sign ? signClass(sum) : '');
+            }),
+          ),
+        )
+      : null;
+  return el(
+    'div',
+    { class: 'scroll' },
+    el('table', {}, caption ? el('caption', {}, caption) : null, head, body, totals),
+  );
 }
 
 // A panel of the page: `show` replaces its content, `fail` says what went
@@ -40,9 +81,10 @@ export function table(columns, rows, { caption, empty = 'Nothing to show.', rowC
 // before, so a late answer never lands under another selection.
 export function panel(id) {
   const root = document.getElementById(id);
-  const status = root.querySelector('.status'), content = root.querySelector('.content');
-  let latest = null;  // the AbortController of the run whose answer is wanted
-  let kept = false;  // the status tells an outcome that no later run's success may wipe
+  const status = root.querySelector('.status'),
+    content = root.querySelector('.content');
+  let latest = null; // the AbortController of the run whose answer is wanted
+  let kept = false; // the status tells an outcome that no later run's success may wipe
   return {
     root,
     show(...nodes) {
@@ -69,7 +111,8 @@ export function panel(id) {
       status.dataset.kind = shown;
     },
     fail(error) {
-      const message = error instanceof ApiError ? error.message : 'The page could not show this answer.';
+      const message =
+        error instanceof ApiError ? error.message : 'The page could not show this answer.';
       if (!(error instanceof ApiError)) console.error(error);
       this.say(message, 'error');
       content.classList.add('old');
@@ -111,7 +154,11 @@ export function panel(id) {
 
 // A choice of the accounts the caller may read.
 export function accountSelect(id) {
-  return el('select', { id }, me.read.map((account) => el('option', {}, account)));
+  return el(
+    'select',
+    { id },
+    me.read.map((account) => el('option', {}, account)),
+  );
 }
 
 // Calls `work` now and again `ms` after each run ends, however it ends;

@@ -54,7 +54,8 @@ int ShowOne(const std::string& key, FILE* out) {
   const int fd = CShareMemory::IsKey(key) ? shm_open(("shm." + key).c_str(), O_RDONLY, 0) : -1;
   const bool segment = fd >= 0 && fstat(fd, &status) == 0;
   if (segment) {
-    std::fprintf(out, "  segment: %lld bytes, mode %s, owner %s, changed %s\n", static_cast<long long>(status.st_size), Mode(status).c_str(),
+    std::fprintf(out, "  segment: %lld bytes, mode %s, owner %s, changed %s\n",
+                 static_cast<long long>(status.st_size), Mode(status).c_str(),
                  Owner(status).c_str(), TimeText(status.st_mtime, 1).c_str());
     char header[kBoardHeaderSize + 1] = {};
     if (pread(fd, header, kBoardHeaderSize, 0) == kBoardHeaderSize) {
@@ -67,8 +68,10 @@ int ShowOne(const std::string& key, FILE* out) {
   if (fd >= 0) close(fd);
   sem_t* semaphore = CShareMemory::IsKey(key) ? sem_open(key.c_str(), 0) : SEM_FAILED;
   int value = 0;
-  if (semaphore != SEM_FAILED && stat(CShareMemory::SemaphorePath(key).c_str(), &status) == 0 && sem_getvalue(semaphore, &value) == 0) {
-    std::fprintf(out, "  semaphore: value %d%s, mode %s, owner %s\n", value, value == 0 ? " (taken)" : "", Mode(status).c_str(), Owner(status).c_str());
+  if (semaphore != SEM_FAILED && stat(CShareMemory::SemaphorePath(key).c_str(), &status) == 0 &&
+      sem_getvalue(semaphore, &value) == 0) {
+    std::fprintf(out, "  semaphore: value %d%s, mode %s, owner %s\n", value,
+                 value == 0 ? " (taken)" : "", Mode(status).c_str(), Owner(status).c_str());
   } else {
     std::fprintf(out, "  semaphore: none (%s)\n", std::strerror(errno));
   }

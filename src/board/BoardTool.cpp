@@ -205,11 +205,10 @@ int BuildImage(const Options& options, const std::vector<std::string>& records,
   const int64_t needed = kBoardHeaderSize + options.indexSize + count * recordSize;
   if (recordSize < 1 || recordSize > kBoardFieldMax || count > kBoardFieldMax ||
       needed > options.size) {
-    std::fprintf(err,
-                 "zelvora-board: %lld records of %lld bytes need %lld bytes; board %s holds %lld\n",
-                 static_cast<long long>(count), static_cast<long long>(recordSize),
-                 static_cast<long long>(needed), options.key.c_str(),
-                 static_cast<long long>(options.size));
+    std::fprintf(
+        err, "zelvora-board: %lld records of %lld bytes need %lld bytes; board %s holds %lld\n",
+        static_cast<long long>(count), static_cast<long long>(recordSize),
+        static_cast<long long>(needed), options.key.c_str(), static_cast<long long>(options.size));
     return 1;
   }
   if (static_cast<int64_t>(index.size()) > options.indexSize) {
@@ -226,7 +225,8 @@ int BuildImage(const Options& options, const std::vector<std::string>& records,
   }
   for (int64_t i = 0; i < count; ++i) {
     const std::string& record = records[static_cast<size_t>(i)];
-    const size_t offset = static_cast<size_t>(kBoardHeaderSize + options.indexSize + i * recordSize);
+    const size_t offset =
+        static_cast<size_t>(kBoardHeaderSize + options.indexSize + i * recordSize);
     image.replace(offset, static_cast<size_t>(recordSize),
                   record + std::string(static_cast<size_t>(recordSize) - record.size(), ' '));
   }
@@ -243,8 +243,10 @@ int TakeLock(CShareMemory& memory, const std::string& key, const CHeldSignals& s
     if (memory.TimedLock()) return 0;
   }
   if (signals.Pending()) return 1;
-  std::fprintf(err, "zelvora-board: board %s is locked: held for more than %lld ms (see zelvora-board unlock)\n", key.c_str(),
-               static_cast<long long>(wait));
+  std::fprintf(
+      err,
+      "zelvora-board: board %s is locked: held for more than %lld ms (see zelvora-board unlock)\n",
+      key.c_str(), static_cast<long long>(wait));
   return 1;
 }
 
@@ -317,8 +319,9 @@ int Write(Options& options, const Io& io) {
                  options.key.c_str(), extra + 1);
   }
   const int64_t size = options.size;
-  const bool written = (static_cast<int64_t>(memory.Available()) >= size || memory.Resize(size, false) == 0) &&
-                       memory.Write(0, image.data(), size, false) == 0;
+  const bool written =
+      (static_cast<int64_t>(memory.Available()) >= size || memory.Resize(size, false) == 0) &&
+      memory.Write(0, image.data(), size, false) == 0;
   const int error = errno;
   memory.Unlock();
   if (!written) {
@@ -353,8 +356,7 @@ int Dump(Options& options, const Io& io) {
     return 1;
   }
   const BoardHeader header = ReadBoardHeader(copy.data());
-  std::fprintf(io.out, "board %s: %d bytes, index area %d\n", options.key.c_str(), size,
-               indexSize);
+  std::fprintf(io.out, "board %s: %d bytes, index area %d\n", options.key.c_str(), size, indexSize);
   std::fprintf(io.out, "count %d, record size %d\n", header.count, header.recordSize);
   if (indexSize > 0) {
     const std::string index(copy.data() + kBoardHeaderSize, static_cast<size_t>(indexSize));
@@ -389,7 +391,8 @@ int RunBoardTool(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
     std::fputs(kUsage, out);
     return 0;
   }
-  if (argc >= 2 && std::strcmp(argv[1], "status") == 0) return ShowBoardStatus(std::vector<std::string>(argv + 2, argv + argc), out, err);
+  if (argc >= 2 && std::strcmp(argv[1], "status") == 0)
+    return ShowBoardStatus(std::vector<std::string>(argv + 2, argv + argc), out, err);
   Options options;
   if (ParseOptions(argc, argv, options, err) != 0) return 2;
   const Io io{in, out, err};

@@ -1,8 +1,8 @@
 // The written forms of a record: JSON object text, labelled text dump and
 // markup fragment, built member by member in the table's order. Numbers are
-// printf "%lf" (JSON null for infinity and NaN), integers "%d"; JSON times are UTC text, dump times local
-// text. JSON texts are escaped as JSON requires (JsonQuoted); the dump and
-// the markup write values as stored.
+// printf "%lf" (JSON null for infinity and NaN), integers "%d"; JSON times are UTC text, dump times
+// local text. JSON texts are escaped as JSON requires (JsonQuoted); the dump and the markup write
+// values as stored.
 #ifndef ZELVORA_DB_RECORDTEXT_H_
 #define ZELVORA_DB_RECORDTEXT_H_
 

@@ -21,7 +21,8 @@ std::unique_ptr<CTblImplPlan> CTblImplPlan::FromParam(const CMarkupNode& param) 
   std::unique_ptr<CTblImplPlan> plan(new CTblImplPlan());
   plan->symbol_ = symbol->text;
   for (int i = 1; i <= kValues; ++i) {
-    if (const CMarkupNode* value = param.FindNode(PlanName("ip", i))) plan->values_.push_back(value->text);
+    if (const CMarkupNode* value = param.FindNode(PlanName("ip", i)))
+      plan->values_.push_back(value->text);
   }
   if (const CMarkupNode* login = param.FindNode("loginid")) plan->updateUser_ = login->text;
   return plan;

@@ -7,10 +7,9 @@
 
 namespace {
 
-const char* const kContentTypeNames[] = {"Plain message.",     "Trading hours.",   "Questions.",
-                                         "Information.",       "Market conditions.",
-                                         "Software update.",   "Emergency.",       "System.",
-                                         "Email."};  // codes 1 to 9
+const char* const kContentTypeNames[] = {
+    "Plain message.",   "Trading hours.", "Questions.", "Information.", "Market conditions.",
+    "Software update.", "Emergency.",     "System.",    "Email."};  // codes 1 to 9
 const char* const kTypeNames[] = {"Plane message.", "Popup message(doesn't require the answer).",
                                   "Popup message(requires the answer).", "POP3.",
                                   "SMTP."};  // codes 0 to 4

@@ -12,7 +12,7 @@ struct CodeName {
 };
 
 const CodeName kStages[] = {{"O", "Open the position"}, {"C", "Close the position"}};
-const CodeName kOrderTypes[] = {{"S", "Stop"},       {"L", "Limit"}, {"SE", "Entry Stop"},
+const CodeName kOrderTypes[] = {{"S", "Stop"},         {"L", "Limit"}, {"SE", "Entry Stop"},
                                 {"LE", "Entry Limit"}, {"C", "Close"}, {"O", "Open"},
                                 {"M", "Margin Call"}};
 const char* const kRateKinds[] = {"Not specified", "The absolute rate",

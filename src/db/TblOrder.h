@@ -14,10 +14,10 @@ class CTblOrder : public CTblBase {
   explicit CTblOrder(const MywRow& row);
 
   // Display names of the codes ("" or the code itself when unknown, as each says).
-  static std::string SideName(const std::string& bs);          // Buy, Sell, ""
-  static std::string StageName(const std::string& stage);      // or the code
-  static std::string OrderTypeName(const std::string& type);   // or the code
-  static std::string RateKindName(int32_t kind);               // stop and limit kinds; ""
+  static std::string SideName(const std::string& bs);         // Buy, Sell, ""
+  static std::string StageName(const std::string& stage);     // or the code
+  static std::string OrderTypeName(const std::string& type);  // or the code
+  static std::string RateKindName(int32_t kind);              // stop and limit kinds; ""
 
   int64_t RecordTime() const override { return time_; }
   std::string ToText() const override;
@@ -47,7 +47,7 @@ class CTblOrder : public CTblBase {
   double amount_, rate_, stop_, limit_;
   int64_t time_;
   std::string reserve_;
-  int32_t stopKind_ = 0;   // no row fills these two
+  int32_t stopKind_ = 0;  // no row fills these two
   int32_t limitKind_ = 0;
   std::string updateUser_;
 };

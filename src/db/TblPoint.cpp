@@ -37,8 +37,8 @@ std::string CTblPoint::ToText() const {
   dump.Integer("PointTypeSize", static_cast<int32_t>(types_.size()));
   dump.Integer("PointCommentSize", static_cast<int32_t>(comments_.size()));
   for (size_t i = 0; i < values_.size(); ++i) {
-    std::string line = "\n[" + IntToText(static_cast<int32_t>(i)) + "] " + DoubleToText(values_[i]) +
-                       " " + IntToText(types_[i]);
+    std::string line = "\n[" + IntToText(static_cast<int32_t>(i)) + "] " +
+                       DoubleToText(values_[i]) + " " + IntToText(types_[i]);
     if (i < comments_.size()) line += " " + comments_[i];
     dump.Raw(line);
   }

@@ -44,8 +44,8 @@ std::string CTblPriceBar::DeleteSql() const { return KeyedSql("DELETE FROM `Pric
 std::string CTblPriceBar::InsertSql() const {
   CSqlText sql("INSERT INTO `PriceBar` VALUES (");
   sql.List().Item().Quoted(symbol_).Item().Quoted(period_).Item().QuotedTime(startDate_, 0);
-  for (double value : {askOpen_, askHigh_, askLow_, askClose_, bidOpen_, bidHigh_, bidLow_,
-                       bidClose_}) {
+  for (double value :
+       {askOpen_, askHigh_, askLow_, askClose_, bidOpen_, bidHigh_, bidLow_, bidClose_}) {
     sql.Item().Number(value);
   }
   sql.Item().QuotedNow().Item().QuotedNow();

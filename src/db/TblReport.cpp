@@ -42,10 +42,14 @@ std::string CTblReport::ToJson(const std::vector<std::string>& columns) const {
     if (name == kReportSymbol || name == kReportTradeMethodName) {
       json.Text(name.c_str(), name == kReportSymbol ? symbol_ : tradeMethodName_);
     } else if (name == kReportYear || name == kReportMonth || name == kReportWeek) {
-      json.Integer(name.c_str(), name == kReportYear ? year_ : name == kReportMonth ? month_ : week_);
+      json.Integer(name.c_str(), name == kReportYear    ? year_
+                                 : name == kReportMonth ? month_
+                                                        : week_);
     }
   }
-  json.Number("PL", pl_).Number("GrossPL", grossPl_).Integer("Counts", static_cast<int32_t>(counts_));
+  json.Number("PL", pl_)
+      .Number("GrossPL", grossPl_)
+      .Integer("Counts", static_cast<int32_t>(counts_));
   for (++next; next < columns.size(); ++next) json.Text(columns[next].c_str(), "");
   return json.Close();
 }

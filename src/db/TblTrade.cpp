@@ -137,8 +137,8 @@ std::string CTblTrade::InsertSql() const {
   CSqlText sql("INSERT INTO `Trade` VALUES (");
   sql.List().Item().Quoted(tradeId_).Item().Quoted(accountId_).Item().Quoted(offerId_);
   sql.Item().Quoted(symbol_).Item().Number(amount_).Item().Quoted(bs_);
-  for (double value : {open_, close_, stop_, limit_, high_, low_, pl_, grossPl_, commission_,
-                       interest_}) {
+  for (double value :
+       {open_, close_, stop_, limit_, high_, low_, pl_, grossPl_, commission_, interest_}) {
     sql.Item().Number(value);
   }
   sql.Item().QuotedTime(openTime_).Item().QuotedTime(closeTime_);

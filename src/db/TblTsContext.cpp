@@ -52,7 +52,9 @@ void CTblTsContext::KeyCondition(CSqlText& sql) const {
   sql.Add(" AND `Class`=").Quoted(class_);
 }
 
-std::string CTblTsContext::SelectSql() const { return KeyedSql("SELECT * FROM `TsContext`", *this); }
+std::string CTblTsContext::SelectSql() const {
+  return KeyedSql("SELECT * FROM `TsContext`", *this);
+}
 
 std::string CTblTsContext::DeleteSql() const { return KeyedSql("DELETE FROM `TsContext`", *this); }
 

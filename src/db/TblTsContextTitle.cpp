@@ -27,9 +27,13 @@ void CTblTsContextTitle::KeyCondition(CSqlText& sql) const {
   sql.Add(" WHERE `TitleMd5`=").Quoted(titleMd5_);
 }
 
-std::string CTblTsContextTitle::SelectSql() const { return KeyedSql("SELECT * FROM `TsContextTitle`", *this); }
+std::string CTblTsContextTitle::SelectSql() const {
+  return KeyedSql("SELECT * FROM `TsContextTitle`", *this);
+}
 
-std::string CTblTsContextTitle::DeleteSql() const { return KeyedSql("DELETE FROM `TsContextTitle`", *this); }
+std::string CTblTsContextTitle::DeleteSql() const {
+  return KeyedSql("DELETE FROM `TsContextTitle`", *this);
+}
 
 std::string CTblTsContextTitle::InsertSql() const {
   CSqlText sql("INSERT INTO `TsContextTitle` VALUES (");

@@ -34,7 +34,8 @@ void CDeskService::GetOffer(const CMarkupNode* params, std::string& answer) {
     if (!WithinBound(params->children.size(), "ids", kMaxRequestIds, maxIds_)) return;
     std::vector<const CMarkupNode*> symbols;
     params->FindChildren("symbol", symbols);
-    result = ReadBoardByKeys(CTblOffer::TagName(), kOfferBoardSize, offers, kOfferIndexSize, symbols);
+    result =
+        ReadBoardByKeys(CTblOffer::TagName(), kOfferBoardSize, offers, kOfferIndexSize, symbols);
   }
   const char* status = "0";
   if (result == -1) {

@@ -55,7 +55,8 @@ void CDeskService::GetOpenTrade(const CMarkupNode* params, std::string& answer) 
       status = "0";
     } else {
       trades.clear();
-      if (shmSelDb_ && ConnectDb()) AppendJson<CTblTrade>(OpenTradeSql(params, account->text), trades);
+      if (shmSelDb_ && ConnectDb())
+        AppendJson<CTblTrade>(OpenTradeSql(params, account->text), trades);
       status = trades.empty() ? "1" : "0";
     }
   }

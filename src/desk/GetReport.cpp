@@ -99,8 +99,9 @@ ReportSql BuildReportSql(const CMarkupNode& params, const std::string& type,
     }
   }
   if (needsJoin || type == "2") {
-    sql.join.Add(" left outer join (select OrderID, TradeMethodPeriod, TradeMethodName, "
-                 "TrailStopPeriod, TrailStopName, TrailMoveTsName from `TsContext`");
+    sql.join.Add(
+        " left outer join (select OrderID, TradeMethodPeriod, TradeMethodName, "
+        "TrailStopPeriod, TrailStopName, TrailMoveTsName from `TsContext`");
     sql.join.Add(" where `AccountId`=").Quoted(account).Add(" and `Class`='S') ts");
     sql.join.Add(" on t.OpenOrderID=ts.OrderID");
   }
@@ -163,8 +164,9 @@ void CDeskService::GetReport(const CMarkupNode* params, std::string& answer) {
     }
     answer = "[" + answer + "]";
   } else if (type->text == "2") {
-    CSqlText select("select t.*, ts.TradeMethodPeriod, ts.TradeMethodName, ts.TrailStopPeriod, "
-                    "ts.TrailStopName, ts.TrailMoveTsName from `Trade` t");
+    CSqlText select(
+        "select t.*, ts.TradeMethodPeriod, ts.TradeMethodName, ts.TrailStopPeriod, "
+        "ts.TrailStopName, ts.TrailMoveTsName from `Trade` t");
     select.Append(sql.join).Append(sql.where).Add(" ORDER BY t.TradeID");
     AppendJson<CTblTrade>(select.Text(), answer);
     answer = "[" + answer + "]";

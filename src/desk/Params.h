@@ -10,7 +10,6 @@
 const CMarkupNode* FindPresent(const CMarkupNode& params, const char* name);
 
 // Adds `clause` and the quoted text of that node when it is present.
-void AddQuotedBound(const CMarkupNode& params, const char* name, const char* clause,
-                    CSqlText& sql);
+void AddQuotedBound(const CMarkupNode& params, const char* name, const char* clause, CSqlText& sql);
 
 #endif  // ZELVORA_DESK_PARAMS_H_

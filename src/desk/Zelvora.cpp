@@ -79,11 +79,15 @@ int OpenLockedBoard(const std::string& key, int32_t size, const uid_t* owner, CS
   if (memory.Open(key, size, true, false) != 0) {
     if (!memory.Refusal().empty()) {
       readFailure = kBoardRefusedOwner;
-      std::fprintf(stderr, "ShareMemory[%s] refused: %s (SHM_OWNER)\n", shown().c_str(), memory.Refusal().c_str());
+      std::fprintf(stderr, "ShareMemory[%s] refused: %s (SHM_OWNER)\n", shown().c_str(),
+                   memory.Refusal().c_str());
     } else {
       if (errno == ENOENT) readFailure = kBoardMissing;
       const std::string error = LastErrorText();  // before anything else can touch errno
-      std::fprintf(stderr, memory.Failed() == CShareMemory::Part::kSegment ? "ShareMemory[%s] open failed.\n%s\n" : "Semaphore[%s] open failed.\n%s\n",
+      std::fprintf(stderr,
+                   memory.Failed() == CShareMemory::Part::kSegment
+                       ? "ShareMemory[%s] open failed.\n%s\n"
+                       : "Semaphore[%s] open failed.\n%s\n",
                    shown().c_str(), error.c_str());
     }
     return -1;
@@ -124,9 +128,12 @@ int CopyPart(CShareMemory& memory, int64_t offset, int64_t length, MallocBuffer&
   // Fresh pages are made in one call rather than by a fault each, which is
   // most of what a process start pays for them. Only a hint, and a worker's
   // copies reuse pages it has already.
-  const uintptr_t page = static_cast<uintptr_t>(getpagesize()), start = reinterpret_cast<uintptr_t>(copy.get());
-  const uintptr_t first = (start + page - 1) / page * page, end = (start + static_cast<uintptr_t>(length)) / page * page;
-  if (end > first && !CShmKeeper::Enabled()) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+  const uintptr_t page = static_cast<uintptr_t>(getpagesize()),
+                  start = reinterpret_cast<uintptr_t>(copy.get());
+  const uintptr_t first = (start + page - 1) / page * page,
+                  end = (start + static_cast<uintptr_t>(length)) / page * page;
+  if (end > first && !CShmKeeper::Enabled())
+    madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
   return ReadPart(memory, offset, length, copy.get());
 }
 
@@ -149,7 +156,8 @@ int ReportBoard(const std::string& key, BoardStatus status, const std::string& d
       std::fprintf(stderr, kMallocError, kModule, kLineIndexParse, detail.c_str());
       break;
     case BoardStatus::kBroken:
-      std::fprintf(stderr, "ShareMemory[%s] broken board: %s\n", Printable(key).c_str(), detail.c_str());
+      std::fprintf(stderr, "ShareMemory[%s] broken board: %s\n", Printable(key).c_str(),
+                   detail.c_str());
       break;
   }
   return -1;
@@ -239,12 +247,16 @@ std::string CDeskService::Envelope(const char* status, const std::string& data) 
 bool CDeskService::ConnectDb(bool write) {
   if (client_ != nullptr) return client_->IsConnected(true);
   const char* writeHost = write ? std::getenv("MYSQL_WRITE_HOST") : nullptr;
-  const char* names[] = {"MYSQL_DB", writeHost != nullptr && *writeHost != '\0' ? "MYSQL_WRITE_HOST" : "MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD"};
+  const char* names[] = {
+      "MYSQL_DB", writeHost != nullptr && *writeHost != '\0' ? "MYSQL_WRITE_HOST" : "MYSQL_HOST",
+      "MYSQL_USER", "MYSQL_PWD"};
   const char* values[4];
   std::string credentials;
   for (int i = 0; i < 4; ++i) {
     values[i] = std::getenv(names[i]);
-    credentials.append(values[i] != nullptr ? "=" : "-").append(values[i] != nullptr ? values[i] : "").push_back('\0');
+    credentials.append(values[i] != nullptr ? "=" : "-")
+        .append(values[i] != nullptr ? values[i] : "")
+        .push_back('\0');
   }
   // The timeouts are the connection's, set when it is made: a connection
   // made under other ones is not this request's.

@@ -13,8 +13,8 @@ struct EntityRow {
 };
 
 const EntityRow kEntities[] = {
-    {"&nbsp;", "&#160;", " "},  {"&yen;", "&#165;", "\\"}, {"&quot;", "&#34;", "\""},
-    {"&amp;", "&#38;", "&"},    {"&times;", "&#215;", "X"},
+    {"&nbsp;", "&#160;", " "}, {"&yen;", "&#165;", "\\"},  {"&quot;", "&#34;", "\""},
+    {"&amp;", "&#38;", "&"},   {"&times;", "&#215;", "X"},
 };
 
 bool EndsWith(const std::string& text, const std::string& tail) {

@@ -295,8 +295,8 @@ int CShareMemory::OpenForWriting(const std::string& key) {
   // A semaphore of this writer's own gets the board's group (sem_open has no fchown).
   struct stat status;
   if (createGroup_ != static_cast<gid_t>(-1) && lstat(path.c_str(), &status) == 0 &&
-      S_ISREG(status.st_mode) && status.st_uid == geteuid() &&
-      status.st_gid != createGroup_ && chown(path.c_str(), static_cast<uid_t>(-1), createGroup_) != 0) {
+      S_ISREG(status.st_mode) && status.st_uid == geteuid() && status.st_gid != createGroup_ &&
+      chown(path.c_str(), static_cast<uid_t>(-1), createGroup_) != 0) {
     failed_ = Part::kSemaphore;
     return -1;
   }
@@ -365,7 +365,8 @@ bool CShareMemory::CheckMapped(bool writing) const {
 int CShareMemory::CopyOut(int64_t offset, void* destination, int64_t length) const {
   if (!Fits(offset, length)) return -1;
   if (address_ == nullptr) {  // copied by read: a short read means the object shrank meanwhile
-    const ssize_t got = pread(descriptor_, destination, static_cast<size_t>(length), static_cast<off_t>(offset));
+    const ssize_t got =
+        pread(descriptor_, destination, static_cast<size_t>(length), static_cast<off_t>(offset));
     if (got == static_cast<ssize_t>(length)) return 0;
     errno = got < 0 ? errno : EINVAL;
     return -1;

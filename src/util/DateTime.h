@@ -4,8 +4,8 @@
 #ifndef ZELVORA_UTIL_DATETIME_H_
 #define ZELVORA_UTIL_DATETIME_H_
 
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 extern const char kDateTimeFormat[];  // "%Y/%m/%d %H:%M:%S"

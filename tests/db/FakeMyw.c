@@ -44,10 +44,12 @@ void* myw_init(void) {
 }
 #endif
 
-MywResult myw_connect(void* context, const char* database, const char* host, const char* user, const char* password) {
+MywResult myw_connect(void* context, const char* database, const char* host, const char* user,
+                      const char* password) {
   (void)context;
   char line[1024];
-  snprintf(line, sizeof line, "%s|%s|%s|%s", database ? database : "(null)", host ? host : "(null)", user ? user : "(null)", password ? password : "(null)");
+  snprintf(line, sizeof line, "%s|%s|%s|%s", database ? database : "(null)", host ? host : "(null)",
+           user ? user : "(null)", password ? password : "(null)");
   Record("connect %s\n", line);
   return Failing("connect") ? Answer(-1, 0, "fake: connection refused") : Answer(0, 0, "");
 }
@@ -64,7 +66,8 @@ static int64_t LoadRows(MywRecordSet* set) {
   const size_t size = fread(text, 1, sizeof text - 1, file);
   fclose(file);
   size_t lines = 1, cellsMost = 1;
-  for (size_t i = 0; i < size; ++i) lines += text[i] == '\n', cellsMost += text[i] == '\n' || text[i] == '\t';
+  for (size_t i = 0; i < size; ++i)
+    lines += text[i] == '\n', cellsMost += text[i] == '\n' || text[i] == '\t';
   char* block = malloc(cellsMost * lines * sizeof(char*) + size + 1);
   if (block == NULL) return 0;
   const char** cells = (const char**)block;

@@ -1,14 +1,12 @@
 // CMywClient through the real database library against the real server
 // that scripts/test starts, and through libraries with entry points missing.
-#include "db/MywClient.h"
-
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
 
+#include "db/MywClient.h"
 #include "db/SqlText.h"
 #include "support/Desk.h"
 
@@ -18,7 +16,10 @@ namespace {
 
 // The cells of a scratch table, by column name.
 struct CCells {
-  explicit CCells(const MywRow& row) : name(ReadText(row, "name")), note(ReadText(row, "note")), amount(ReadNumber(row, "amount")) {}
+  explicit CCells(const MywRow& row)
+      : name(ReadText(row, "name")),
+        note(ReadText(row, "note")),
+        amount(ReadNumber(row, "amount")) {}
   std::string name, note;
   double amount;
 };
@@ -31,7 +32,9 @@ class MywClientTest : public ::testing::Test {
     ASSERT_EQ(Connect(client_), 0);
   }
   int Connect(CMywClient& client, const char* password = nullptr, const char* host = nullptr) {
-    return client.Connect(std::getenv("MYSQL_DB"), host ? host : std::getenv("MYSQL_HOST"), std::getenv("MYSQL_USER"), password ? password : std::getenv("MYSQL_PWD"));
+    return client.Connect(std::getenv("MYSQL_DB"), host ? host : std::getenv("MYSQL_HOST"),
+                          std::getenv("MYSQL_USER"),
+                          password ? password : std::getenv("MYSQL_PWD"));
   }
   CMywClient client_;
   const std::string table_ = "zt_client_" + std::to_string(getpid());
@@ -40,22 +43,37 @@ class MywClientTest : public ::testing::Test {
 TEST_F(MywClientTest, SelectsEveryCellAsTextAndFailuresAddNothing) {
   Rows rows;
   EXPECT_EQ(client_.Select("SELECT 'first' name", rows, true), 1);
-  EXPECT_EQ(client_.Select("SELECT 'a' name, NULL note, 1.5 amount UNION ALL SELECT 'b', 'x\"y', NULL", rows, true), 2);
+  EXPECT_EQ(
+      client_.Select("SELECT 'a' name, NULL note, 1.5 amount UNION ALL SELECT 'b', 'x\"y', NULL",
+                     rows, true),
+      2);
   EXPECT_EQ(client_.Select("SELECT 1 name FROM DUAL WHERE 1=0", rows, true), 0);
   CaptureStderr();
-  EXPECT_LT(client_.Select("SELECT * FROM zt_no_such_table", rows, true) + client_.Select("", rows, true), 0);
+  EXPECT_LT(
+      client_.Select("SELECT * FROM zt_no_such_table", rows, true) + client_.Select("", rows, true),
+      0);
   EXPECT_EQ(client_.Exec("DELETE FROM", true), -1);
-  const std::string expected = "Table '" + std::string(std::getenv("MYSQL_DB")) + ".zt_no_such_table' doesn't exist\n" + kRefusedSqlMessage + "You have an error in your SQL syntax";
+  const std::string expected = "Table '" + std::string(std::getenv("MYSQL_DB")) +
+                               ".zt_no_such_table' doesn't exist\n" + kRefusedSqlMessage +
+                               "You have an error in your SQL syntax";
   EXPECT_EQ(GetCapturedStderr().substr(0, expected.size()), expected);
   ASSERT_EQ(rows.size(), 3u);  // appended, not replaced, and nothing from the failures
-  EXPECT_EQ(rows[0]->name + "|" + rows[1]->name + "|" + rows[1]->note + "|" + rows[2]->note, "first|a||x\"y");
+  EXPECT_EQ(rows[0]->name + "|" + rows[1]->name + "|" + rows[1]->note + "|" + rows[2]->note,
+            "first|a||x\"y");
   EXPECT_EQ(rows[1]->amount + rows[2]->amount, 1.5);
 }
 
 TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconnected) {
-  const std::string port = std::string(std::getenv("MYSQL_HOST")).substr(std::string(std::getenv("MYSQL_HOST")).rfind(':') + 1);
-  const std::string bad = "Connection failed: bad MYSQL_HOST: expected host, host:port or /socket\n", refused = "Can't connect to server on '127.0.0.1' (n)";
-  const auto refusing = [](int hosts) { std::string list; while (hosts-- > 0) list += "127.0.0.1:1,"; return list; };  // hosts that refuse at once
+  const std::string port = std::string(std::getenv("MYSQL_HOST"))
+                               .substr(std::string(std::getenv("MYSQL_HOST")).rfind(':') + 1);
+  const std::string bad =
+                        "Connection failed: bad MYSQL_HOST: expected host, host:port or /socket\n",
+                    refused = "Can't connect to server on '127.0.0.1' (n)";
+  const auto refusing = [](int hosts) {
+    std::string list;
+    while (hosts-- > 0) list += "127.0.0.1:1,";
+    return list;
+  };  // hosts that refuse at once
   const struct {
     const char* password;
     std::string host, err;  // err: the diagnostic's beginning, "" for a connection made
@@ -63,11 +81,19 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
       {"wrong", std::getenv("MYSQL_HOST"), "Connection failed: Access denied for user '"},
       {nullptr, "[127.0.0.1]:" + port, ""},
       {nullptr, "127.0.0.1:1,127.0.0.1:" + port, ""},
-      {nullptr, "127.0.0.1:1,[127.0.0.1]:1", "Connection failed: host 1: " + refused + "; host 2: " + refused + "\n"},
+      {nullptr, "127.0.0.1:1,[127.0.0.1]:1",
+       "Connection failed: host 1: " + refused + "; host 2: " + refused + "\n"},
       {nullptr, "127.0.0.1:1", "Connection failed: " + refused + "\n"},
-      {nullptr, "127.0.0.1:x", bad}, {nullptr, "127.0.0.1:123456", bad}, {nullptr, "127.0.0.1:0", bad}, {nullptr, "[127.0.0.1", bad}, {nullptr, "[127.0.0.1]" + port, bad}, {nullptr, "a,,b", bad},
-      {nullptr, "127.0.0.1:" + std::string(6 - port.size(), '0') + port, bad}, {nullptr, "127.0.0.1:" + port + "x", bad},  // six digits; a port and more
-      {nullptr, refusing(15) + "127.0.0.1:" + port, ""}, {nullptr, refusing(16) + "127.0.0.1:" + port, bad},  // sixteen hosts at most
+      {nullptr, "127.0.0.1:x", bad},
+      {nullptr, "127.0.0.1:123456", bad},
+      {nullptr, "127.0.0.1:0", bad},
+      {nullptr, "[127.0.0.1", bad},
+      {nullptr, "[127.0.0.1]" + port, bad},
+      {nullptr, "a,,b", bad},
+      {nullptr, "127.0.0.1:" + std::string(6 - port.size(), '0') + port, bad},
+      {nullptr, "127.0.0.1:" + port + "x", bad},  // six digits; a port and more
+      {nullptr, refusing(15) + "127.0.0.1:" + port, ""},
+      {nullptr, refusing(16) + "127.0.0.1:" + port, bad},  // sixteen hosts at most
   };
   for (const auto& c : cases) {
     CMywClient client;
@@ -77,9 +103,14 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
     EXPECT_EQ(Unnumbered(GetCapturedStderr()).substr(0, c.err.size()), c.err) << c.host;
     if (c.err.empty()) continue;
     EXPECT_TRUE(!client.IsConnected() && client.Select("SELECT 1 name", rows, true) < 1) << c.host;
-    EXPECT_EQ(client.Exec("SELECT 1", true) + client.ExecTrans(std::vector<std::string>{"SELECT 1"}, true), -2) << c.host;
+    EXPECT_EQ(client.Exec("SELECT 1", true) +
+                  client.ExecTrans(std::vector<std::string>{"SELECT 1"}, true),
+              -2)
+        << c.host;
   }
-  for (const char* host : {"", "127.0.0.1"}) {  // the default host; the default port (whether or not a server is there)
+  for (const char* host :
+       {"",
+        "127.0.0.1"}) {  // the default host; the default port (whether or not a server is there)
     CMywClient client;
     CaptureStderr();
     Connect(client, nullptr, host);
@@ -92,9 +123,12 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
 
 TEST_F(MywClientTest, CountsAreConvertedStrictly) {
   std::vector<uint32_t> counts{7};
-  EXPECT_EQ(client_.SelectCounts("SELECT '12' counts UNION ALL SELECT 0 UNION ALL SELECT 4294967295", counts, true), 3);
+  EXPECT_EQ(client_.SelectCounts(
+                "SELECT '12' counts UNION ALL SELECT 0 UNION ALL SELECT 4294967295", counts, true),
+            3);
   EXPECT_EQ(counts, (std::vector<uint32_t>{7, 12, 0, 4294967295u}));
-  for (const char* bad : {"'abc' counts", "NULL counts", "1 other", "'12abc' counts", "'4294967296' counts"}) {
+  for (const char* bad :
+       {"'abc' counts", "NULL counts", "1 other", "'12abc' counts", "'4294967296' counts"}) {
     EXPECT_ANY_THROW(client_.SelectCounts(std::string("SELECT ") + bad, counts, true)) << bad;
   }
 }
@@ -102,12 +136,17 @@ TEST_F(MywClientTest, CountsAreConvertedStrictly) {
 TEST_F(MywClientTest, TransactionsCommitAllOrNothing) {
   RunSql({"CREATE TABLE " + table_ + " (id INT PRIMARY KEY, v VARCHAR(4)) ENGINE=InnoDB"});
   const std::string insert = "INSERT INTO " + table_ + " VALUES ";
-  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{insert + "(1,'a')", insert + "(2,'b')"}, true), 0);
+  EXPECT_EQ(
+      client_.ExecTrans(std::vector<std::string>{insert + "(1,'a')", insert + "(2,'b')"}, true), 0);
   CaptureStderr();
-  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{insert + "(3,'c')", insert + "(1,'dup')"}, true), -1);
+  EXPECT_EQ(
+      client_.ExecTrans(std::vector<std::string>{insert + "(3,'c')", insert + "(1,'dup')"}, true),
+      -1);
   EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{insert + "(4,'d')", ""}, true), -1);
   EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{}, true), -1);
-  EXPECT_EQ(GetCapturedStderr(), "Duplicate entry '1' for key 'PRIMARY'\n" + std::string(kRefusedSqlMessage) + "empty transaction: nothing to commit\n");
+  EXPECT_EQ(GetCapturedStderr(), "Duplicate entry '1' for key 'PRIMARY'\n" +
+                                     std::string(kRefusedSqlMessage) +
+                                     "empty transaction: nothing to commit\n");
   EXPECT_EQ(client_.Exec("DELETE FROM " + table_ + " WHERE id=2", true), 0);
   EXPECT_EQ(QueryRows("SELECT id, v FROM " + table_), (Lines{"1|a"}));
   RunSql({"DROP TABLE " + table_});
@@ -125,8 +164,14 @@ TEST_F(MywClientTest, AConnectionGoneAwayIsMadeAgainOnlyWhereRunningTwiceIsSafe)
     bool connected;  // afterwards
   } cases[] = {
       {"a select", [&] { return client_.Select("SELECT 'x' name", rows, true); }, 1, true},
-      {"a transaction", [&] { return client_.ExecTrans(std::vector<std::string>{"INSERT INTO " + table_ + " VALUES (1)"}, true); }, 0, true},
-      {"a lone statement", [&] { return client_.Exec("INSERT INTO " + table_ + " VALUES (2)", true); }, -1, false},
+      {"a transaction",
+       [&] {
+         return client_.ExecTrans(std::vector<std::string>{"INSERT INTO " + table_ + " VALUES (1)"},
+                                  true);
+       },
+       0, true},
+      {"a lone statement",
+       [&] { return client_.Exec("INSERT INTO " + table_ + " VALUES (2)", true); }, -1, false},
   };
   for (const auto& c : cases) {
     Rows id;
@@ -139,7 +184,8 @@ TEST_F(MywClientTest, AConnectionGoneAwayIsMadeAgainOnlyWhereRunningTwiceIsSafe)
     EXPECT_EQ(code, c.code) << c.what << ": " << err;
     EXPECT_EQ(client_.IsConnected(), c.connected) << c.what << ": " << err;
   }
-  EXPECT_EQ(QueryRows("SELECT id FROM " + table_), (Lines{"1"})) << "the transaction once, the lone statement never";
+  EXPECT_EQ(QueryRows("SELECT id FROM " + table_), (Lines{"1"}))
+      << "the transaction once, the lone statement never";
   RunSql({"DROP TABLE " + table_});
 }
 
@@ -154,21 +200,29 @@ TEST(MywClientDatabase, WritingTestsRefuseADatabaseNotTheirOwn) {
       if (var.rfind("MYSQL_DB=", 0) != 0) env.push_back(var);
     }
     if (required) env.push_back("ZELVORA_REQUIRE_DB=1");
-    const ProcessResult run = RunProcess({"/proc/self/exe", {"--gtest_filter=MywClientTest.TransactionsCommitAllOrNothing"}, env});
+    const ProcessResult run = RunProcess(
+        {"/proc/self/exe", {"--gtest_filter=MywClientTest.TransactionsCommitAllOrNothing"}, env});
     EXPECT_EQ(run.status, required) << run.out;
-    EXPECT_NE(run.out.find("refused: MYSQL_* name a database that scripts/db-local did not make"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("refused: MYSQL_* name a database that scripts/db-local did not make"),
+              std::string::npos)
+        << run.out;
   }
 }
 
 // A library short of an entry point counts as one that did not load; the
 // loader's words go to standard error, never before an answer's header.
 TEST(MywClientLibrary, MissingLibraryOrEntryPointsAreReported) {
-  const std::string noInit = std::string(ZELVORA_BROKEN_LIBS) + "/broken-init/libmysqlpp.so", noQueries = std::string(ZELVORA_BROKEN_LIBS) + "/broken-queries/libmysqlpp.so";
-  const std::string failed = "Library[mysqlpp] loading failed.\n", missing = ": undefined symbol: myw_";
+  const std::string noInit = std::string(ZELVORA_BROKEN_LIBS) + "/broken-init/libmysqlpp.so",
+                    noQueries = std::string(ZELVORA_BROKEN_LIBS) + "/broken-queries/libmysqlpp.so";
+  const std::string failed = "Library[mysqlpp] loading failed.\n",
+                    missing = ": undefined symbol: myw_";
   const std::pair<std::string, std::string> cases[] = {
-      {"libmysqlpp-missing.so", "libmysqlpp-missing.so: cannot open shared object file: No such file or directory\n" + failed},
+      {"libmysqlpp-missing.so",
+       "libmysqlpp-missing.so: cannot open shared object file: No such file or directory\n" +
+           failed},
       {noInit, noInit + missing + "init\n" + failed},
-      {noQueries, noQueries + missing + "select\n" + noQueries + missing + "exec\n" + noQueries + missing + "isConnected\n" + failed + noQueries + missing + "close\n"},
+      {noQueries, noQueries + missing + "select\n" + noQueries + missing + "exec\n" + noQueries +
+                      missing + "isConnected\n" + failed + noQueries + missing + "close\n"},
   };
   for (const auto& [library, err] : cases) {
     auto client = std::make_unique<CMywClient>(library.c_str());
@@ -176,7 +230,9 @@ TEST(MywClientLibrary, MissingLibraryOrEntryPointsAreReported) {
     CaptureStderr();
     CaptureStdout();
     EXPECT_EQ(client->Connect("db", "host", "user", "pwd"), -1) << library;
-    EXPECT_TRUE(!client->IsConnected() && client->Select("SELECT 1", rows, true) < 1 && client->Exec("SELECT 1", true) == -1) << library;
+    EXPECT_TRUE(!client->IsConnected() && client->Select("SELECT 1", rows, true) < 1 &&
+                client->Exec("SELECT 1", true) == -1)
+        << library;
     client.reset();
     EXPECT_EQ(GetCapturedStdout(), "") << library;
     EXPECT_EQ(GetCapturedStderr(), err);

@@ -3,10 +3,9 @@
 // through a worker, from one table of cases: host lists, writes only where
 // they are accepted, failover when the primary stops, and a server that
 // accepts and never answers.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 
@@ -20,12 +19,18 @@ struct Pair {
 } pair;
 
 ProcessResult PairScript(const std::string& command) {
-  return RunShell("ZELVORA_PAIR_DIR=" + pair.dir + " ZELVORA_PAIR_PORT=" + pair.primary.substr(10) + " ZELVORA_PAIR_REPLICA_PORT=" + pair.replica.substr(10) + " " ZELVORA_SOURCE_DIR "/scripts/db-pair " + command);
+  return RunShell("ZELVORA_PAIR_DIR=" + pair.dir + " ZELVORA_PAIR_PORT=" + pair.primary.substr(10) +
+                  " ZELVORA_PAIR_REPLICA_PORT=" + pair.replica.substr(10) +
+                  " " ZELVORA_SOURCE_DIR "/scripts/db-pair " + command);
 }
 
 const std::string kPlan = "<accountid>zr7</accountid>";
-std::string Plan(const std::string& symbol, const std::string& value) { return kPlan + "<param><symbol>" + symbol + "</symbol><ip1>" + value + "</ip1></param>"; }
-std::string Shown(const std::string& value) { return "[" + PlanJson("EURUSD", {value}) + "]"; }  // getImplPlan's answer for the one plan row
+std::string Plan(const std::string& symbol, const std::string& value) {
+  return kPlan + "<param><symbol>" + symbol + "</symbol><ip1>" + value + "</ip1></param>";
+}
+std::string Shown(const std::string& value) {
+  return "[" + PlanJson("EURUSD", {value}) + "]";
+}  // getImplPlan's answer for the one plan row
 
 class Replication : public ::testing::TestWithParam<bool> {
  protected:
@@ -35,7 +40,11 @@ class Replication : public ::testing::TestWithParam<bool> {
     do pair.replica = "127.0.0.1:" + std::to_string(FreePort());
     while (pair.replica == pair.primary);
     pair.blackHole = "127.0.0.1:" + std::to_string(FreePort(&pair.listener));
-    const ProcessResult start = PairScript("start && ZELVORA_DB_DIR=" + pair.dir + "/primary " ZELVORA_SOURCE_DIR "/scripts/db-local sql -e \"INSERT INTO \\`ImplPlan\\` (AccountID, Symbol, IP1) VALUES ('zr7', 'EURUSD', '1')\"");
+    const ProcessResult start =
+        PairScript("start && ZELVORA_DB_DIR=" + pair.dir +
+                   "/primary " ZELVORA_SOURCE_DIR
+                   "/scripts/db-local sql -e \"INSERT INTO \\`ImplPlan\\` (AccountID, Symbol, IP1) "
+                   "VALUES ('zr7', 'EURUSD', '1')\"");
     ASSERT_EQ(start.status, 0) << start.out << start.err;
     ASSERT_EQ(PairScript("synced").status, 0);
   }
@@ -45,9 +54,11 @@ class Replication : public ::testing::TestWithParam<bool> {
   }
   void SetUp() override { REQUIRE_DATABASE(); }
   // A request through the mode under test, MYSQL_HOST `hosts`, and `env`.
-  Reply Run(const std::string& method, const std::string& params, const std::string& hosts, Lines env = {}) {
+  Reply Run(const std::string& method, const std::string& params, const std::string& hosts,
+            Lines env = {}) {
     env.insert(env.end(), {"MYSQL_CONNECT_TIMEOUT=1", "MYSQL_TIMEOUT=1"});
-    return Ask({method, params, "1", Call::kServer, hosts, "", "", env, GetParam() ? worker_.get() : nullptr});
+    return Ask({method, params, "1", Call::kServer, hosts, "", "", env,
+                GetParam() ? worker_.get() : nullptr});
   }
   std::unique_ptr<CWorker> worker_ = GetParam() ? std::make_unique<CWorker>() : nullptr;
 };
@@ -59,21 +70,48 @@ TEST_P(Replication, ReadsFromWhicheverAnswersWritesOnlyWhereAcceptedAndFailsOver
     Lines env;
     std::string answer, err;  // err: a text the diagnostics hold
   } cases[] = {
-      {"the list's first", "getImplPlan", kPlan, pair.primary + "," + pair.replica, {}, Shown("1"), ""},
+      {"the list's first",
+       "getImplPlan",
+       kPlan,
+       pair.primary + "," + pair.replica,
+       {},
+       Shown("1"),
+       ""},
       {"the replica alone", "getImplPlan", kPlan, pair.replica, {}, Shown("1"), ""},
-      {"a black hole first", "getImplPlan", kPlan, pair.blackHole + "," + pair.replica, {}, Shown("1"), ""},
-      {"a write to the replica", "setImplPlan", Plan("EURUSD", "2"), pair.replica, {}, "(banner)", "--read-only"},
-      {"a write sent to the primary", "setImplPlan", Plan("EURUSD", "3"), pair.replica, {"MYSQL_WRITE_HOST=" + pair.primary}, "ok", ""},
+      {"a black hole first",
+       "getImplPlan",
+       kPlan,
+       pair.blackHole + "," + pair.replica,
+       {},
+       Shown("1"),
+       ""},
+      {"a write to the replica",
+       "setImplPlan",
+       Plan("EURUSD", "2"),
+       pair.replica,
+       {},
+       "(banner)",
+       "--read-only"},
+      {"a write sent to the primary",
+       "setImplPlan",
+       Plan("EURUSD", "3"),
+       pair.replica,
+       {"MYSQL_WRITE_HOST=" + pair.primary},
+       "ok",
+       ""},
   };
   for (const auto& c : cases) {
     const auto before = std::chrono::steady_clock::now();
     const Reply reply = Run(c.method, c.params, c.hosts, c.env);
     EXPECT_EQ(reply.answer, c.answer) << c.what;
-    EXPECT_NE(reply.result.err.find(c.err), std::string::npos) << c.what << ": " << reply.result.err;
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(2500)) << c.what << ": one connect timeout at most";
+    EXPECT_NE(reply.result.err.find(c.err), std::string::npos)
+        << c.what << ": " << reply.result.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(2500))
+        << c.what << ": one connect timeout at most";
   }
   ASSERT_EQ(PairScript("synced").status, 0);
-  EXPECT_EQ(Run("getImplPlan", kPlan, pair.replica).answer, Shown("3")) << "the replica has the write";
+  EXPECT_EQ(Run("getImplPlan", kPlan, pair.replica).answer, Shown("3"))
+      << "the replica has the write";
   // Reads go on from the replica while the primary is down.
   const std::string hosts = pair.primary + "," + pair.replica;
   ASSERT_EQ(PairScript("stop-primary").status, 0);
@@ -83,12 +121,14 @@ TEST_P(Replication, ReadsFromWhicheverAnswersWritesOnlyWhereAcceptedAndFailsOver
   EXPECT_EQ(read.answer, Shown("3"));
   EXPECT_LT(served - stopped, std::chrono::seconds(1)) << "within one connect timeout";
   ASSERT_EQ(PairScript("start-primary").status, 0);
-  EXPECT_EQ(Run("setImplPlan", Plan("EURUSD", "5"), hosts).answer, "ok") << "writes go to the primary again";
+  EXPECT_EQ(Run("setImplPlan", Plan("EURUSD", "5"), hosts).answer, "ok")
+      << "writes go to the primary again";
   ASSERT_EQ(PairScript("synced").status, 0);
   EXPECT_EQ(Run("getImplPlan", kPlan, pair.replica).answer, Shown("5"));
   Run("setImplPlan", Plan("EURUSD", "1"), pair.primary);
   ASSERT_EQ(PairScript("synced").status, 0);
-  // A primary that stops answering costs a request of two statements one timeout, not one each (nor a connect after it).
+  // A primary that stops answering costs a request of two statements one timeout, not one each (nor
+  // a connect after it).
   Run("getOpenTradeA", kPlan, hosts);  // a worker keeps its connection to the primary
   const pid_t primary = std::stoi(RunShell("cat " + pair.dir + "/primary/mysqld.pid").out);
   ASSERT_EQ(kill(primary, SIGSTOP), 0);
@@ -96,9 +136,13 @@ TEST_P(Replication, ReadsFromWhicheverAnswersWritesOnlyWhereAcceptedAndFailsOver
   Run("getOpenTradeA", kPlan, hosts);
   const auto waited = std::chrono::steady_clock::now() - hung;
   kill(primary, SIGCONT);
-  EXPECT_LT(waited, std::chrono::milliseconds(1800)) << "one MYSQL_TIMEOUT or MYSQL_CONNECT_TIMEOUT";
+  EXPECT_LT(waited, std::chrono::milliseconds(1800))
+      << "one MYSQL_TIMEOUT or MYSQL_CONNECT_TIMEOUT";
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, Replication, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& mode) { return mode.param ? "FastCgi" : "Cgi"; });
+INSTANTIATE_TEST_SUITE_P(Modes, Replication, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& mode) {
+                           return mode.param ? "FastCgi" : "Cgi";
+                         });
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The grants file's format: what each line grants, and the first line that
 // breaks it, which refuses the whole file.
-#include "desk/AccessRules.h"
-
 #include <gtest/gtest.h>
+
+#include "desk/AccessRules.h"
 
 namespace {
 
@@ -20,10 +20,12 @@ const std::string kTooMany = [] {
 }();
 
 const RulesCase kRulesCases[] = {
-    {"# traders\r\n\n  alice\ttrade 1001  1002\r\nalice read 2001\n", "", "alice", "1002", true, true},
+    {"# traders\r\n\n  alice\ttrade 1001  1002\r\nalice read 2001\n", "", "alice", "1002", true,
+     true},
     {"alice trade 1001\nalice read 2001 # and 2002\n", "", "alice", "2001", true, false},
     {"alice trade 1001\nalice read 2001 # and 2002\n", "", "alice", "2002"},
-    {"alice trade 1001\nalice read 2001", "does not end in a line end (half written? replace it by rename)"},
+    {"alice trade 1001\nalice read 2001",
+     "does not end in a line end (half written? replace it by rename)"},
     {"", "", "alice", "1001"},
     {"alice read 2001\n", "", "alice", "1001"},
     {"alice read 2001\n", "", "Alice", "2001"},
@@ -34,14 +36,18 @@ const RulesCase kRulesCases[] = {
     {"alice trade\n", "line 1: expected USER read|trade ACCOUNT..."},
     {"alice write 1\n", "line 1: expected USER read|trade ACCOUNT..."},
     {"alice Read 1\n", "line 1: expected USER read|trade ACCOUNT..."},
-    {"# a\n\nal!ce read 1\n", "line 3: a user name of letters, digits and . _ @ - (at most 32) must come first"},
-    {std::string(33, 'u') + " read 1\n", "line 1: a user name of letters, digits and . _ @ - (at most 32) must come first"},
+    {"# a\n\nal!ce read 1\n",
+     "line 3: a user name of letters, digits and . _ @ - (at most 32) must come first"},
+    {std::string(33, 'u') + " read 1\n",
+     "line 1: a user name of letters, digits and . _ @ - (at most 32) must come first"},
     {std::string(32, 'u') + " read 1\n", "", std::string(32, 'u'), "1", true, false},
     {"alice read 1 2@3\n", "line 1: an account is * or letters, digits and . _ - (at most 32)"},
     {"alice read 1 **\n", "line 1: an account is * or letters, digits and . _ - (at most 32)"},
     {"alice read 1\xc2\xa0\n", "line 1: an account is * or letters, digits and . _ - (at most 32)"},
-    {std::string("alice read 1\0 2\n", 16), "line 1: an account is * or letters, digits and . _ - (at most 32)"},
-    {"alice read 1 " + std::string(33, '9') + "\n", "line 1: an account is * or letters, digits and . _ - (at most 32)"},
+    {std::string("alice read 1\0 2\n", 16),
+     "line 1: an account is * or letters, digits and . _ - (at most 32)"},
+    {"alice read 1 " + std::string(33, '9') + "\n",
+     "line 1: an account is * or letters, digits and . _ - (at most 32)"},
     {std::string(CAccessRules::kMaxBytes + 1, '#'), "larger than 4194304 bytes"},
     {kTooMany, "line 1: more than 100000 grants"},
 };
@@ -53,9 +59,13 @@ TEST(AccessRules, GrantWhatTheLinesSayAndRefuseAWholeFileForOneBadLine) {
       std::string error = "stale";
       EXPECT_EQ(rules.Parse(c.text, error, only), c.error.empty() ? 0 : -1) << c.text.substr(0, 80);
       EXPECT_EQ(error, c.error) << c.text.substr(0, 80);
-      EXPECT_EQ(rules.MayRead(c.user, c.account), c.read) << c.text.substr(0, 80) << c.user << " " << c.account;
-      EXPECT_EQ(rules.MayTrade(c.user, c.account), c.trade) << c.text.substr(0, 80) << c.user << " " << c.account;
-      EXPECT_EQ(rules.Knows("alice"), c.error.empty() && c.text.find("alice") != std::string::npos && (!only || c.user == "alice"));
+      EXPECT_EQ(rules.MayRead(c.user, c.account), c.read)
+          << c.text.substr(0, 80) << c.user << " " << c.account;
+      EXPECT_EQ(rules.MayTrade(c.user, c.account), c.trade)
+          << c.text.substr(0, 80) << c.user << " " << c.account;
+      EXPECT_EQ(rules.Knows("alice"), c.error.empty() &&
+                                          c.text.find("alice") != std::string::npos &&
+                                          (!only || c.user == "alice"));
     }
   }
 }

@@ -2,10 +2,9 @@
 // boards, as a CGI program and through a persistent FastCGI worker: which
 // source answers, the fallback between them, and the exact answer. Times in
 // the tables are Tokyo time; answers write them as UTC.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
@@ -39,92 +38,148 @@ class Methods : public ::testing::TestWithParam<bool> {
     std::stringstream fixture;
     fixture << std::ifstream(ZELVORA_SOURCE_DIR "/tests/desk/Methods.sql").rdbuf();
     std::string sql = fixture.str();
-    for (auto at = sql.find("{ID}"); at != std::string::npos; at = sql.find("{ID}", at)) sql.replace(at, 4, id_);
+    for (auto at = sql.find("{ID}"); at != std::string::npos; at = sql.find("{ID}", at))
+      sql.replace(at, 4, id_);
     RunSql({sql});
   }
   void TearDown() override {
     RemoveBoardsMarked(id_);
     RemoveBoardsMarked("offer");
     if (DatabaseEnv() == nullptr) return;
-    RunSql({"DELETE FROM `Offer`", "DELETE FROM `Account` WHERE AccountID LIKE '" + id_ + "%'", "DELETE FROM `Trade` WHERE AccountID LIKE '" + id_ + "%'",
-            "DELETE FROM `TsContext` WHERE AccountId LIKE '" + id_ + "%'", "DELETE FROM `ImplPlan` WHERE AccountID LIKE '" + id_ + "%'",
+    RunSql({"DELETE FROM `Offer`", "DELETE FROM `Account` WHERE AccountID LIKE '" + id_ + "%'",
+            "DELETE FROM `Trade` WHERE AccountID LIKE '" + id_ + "%'",
+            "DELETE FROM `TsContext` WHERE AccountId LIKE '" + id_ + "%'",
+            "DELETE FROM `ImplPlan` WHERE AccountID LIKE '" + id_ + "%'",
             "DELETE FROM `ImplPlanAudit` WHERE AccountID LIKE '" + id_ + "%'"});
   }
 
   void Expect(const std::vector<MethodCase>& cases) {
     for (const MethodCase& c : cases) {
-      EXPECT_EQ(Run(c.call).answer, c.answer) << c.call.method << " " << c.call.params.value_or("(no params)")
-                                              << " SHM_SEL_DB=" << (c.call.selDb ? c.call.selDb : "(unset)") << " " << c.call.host;
+      EXPECT_EQ(Run(c.call).answer, c.answer)
+          << c.call.method << " " << c.call.params.value_or("(no params)")
+          << " SHM_SEL_DB=" << (c.call.selDb ? c.call.selDb : "(unset)") << " " << c.call.host;
     }
   }
-  void Board(const std::string& key, const std::string& header, const Lines& records, int32_t size = 1812) {
-    ASSERT_EQ(WriteBoard(key, BoardImage(size, header, key == "offer" ? 4000 : 0, key == "offer" ? kOfferIndex : "", 200, records)), 0) << key;
+  void Board(const std::string& key, const std::string& header, const Lines& records,
+             int32_t size = 1812) {
+    ASSERT_EQ(WriteBoard(key, BoardImage(size, header, key == "offer" ? 4000 : 0,
+                                         key == "offer" ? kOfferIndex : "", 200, records)),
+              0)
+        << key;
   }
   // One accountid element for each blank-separated suffix of the test's id ("-": none).
   std::string Accounts(const std::string& suffixes) {
     std::string params, suffix;
-    for (std::istringstream in(suffixes); in >> suffix;) params += "<accountid>" + id_ + (suffix == "-" ? "" : suffix) + "</accountid>";
+    for (std::istringstream in(suffixes); in >> suffix;)
+      params += "<accountid>" + id_ + (suffix == "-" ? "" : suffix) + "</accountid>";
     return params;
   }
 
   const std::string id_ = "zt" + std::to_string(getpid());
   const char* kOfferIndex = "{\"EURUSD\":0,\"USD/JPY\":1,\"GBPUSD\":2}";
-  const std::string fromTable_ = "{\"AccountID\":\"" + id_ + "a\",\"Balance\":1000.000000,\"Equity\":1010.500000,\"DayPL\":-2.000000,\"UsedMargin\":40.000000,\"UsableMargin\":970.500000,\"GrossPL\":10.500000,\"Hedging\":\"Y\"}";
-  const std::string eurRow_ = "{\"OfferID\":\"1\",\"Symbol\":\"EURUSD\",\"Bid\":1.084200,\"Ask\":1.084400,\"High\":0.000000,\"Low\":0.000000,\"PipCost\":0.000000,\"PointSize\":0.000100,\"Time\":\"2026/12/05 00:30:00\"}";
-  const std::string jpyRow_ = "{\"OfferID\":\"2\",\"Symbol\":\"USDJPY\",\"Bid\":151.320000,\"Ask\":151.340000,\"High\":0.000000,\"Low\":0.000000,\"PipCost\":0.000000,\"PointSize\":0.010000,\"Time\":\"2026/12/05 00:30:01\"}";
+  const std::string fromTable_ =
+      "{\"AccountID\":\"" + id_ +
+      "a\",\"Balance\":1000.000000,\"Equity\":1010.500000,\"DayPL\":-2.000000,\"UsedMargin\":40."
+      "000000,\"UsableMargin\":970.500000,\"GrossPL\":10.500000,\"Hedging\":\"Y\"}";
+  const std::string eurRow_ =
+      "{\"OfferID\":\"1\",\"Symbol\":\"EURUSD\",\"Bid\":1.084200,\"Ask\":1.084400,\"High\":0."
+      "000000,\"Low\":0.000000,\"PipCost\":0.000000,\"PointSize\":0.000100,\"Time\":\"2026/12/05 "
+      "00:30:00\"}";
+  const std::string jpyRow_ =
+      "{\"OfferID\":\"2\",\"Symbol\":\"USDJPY\",\"Bid\":151.320000,\"Ask\":151.340000,\"High\":0."
+      "000000,\"Low\":0.000000,\"PipCost\":0.000000,\"PointSize\":0.010000,\"Time\":\"2026/12/05 "
+      "00:30:01\"}";
   // The open trades' zero close time is refused by the date parser and written as -1.
-  const std::string trade1_ = "{\"TradeID\":\"1\",\"Symbol\":\"EURUSD\",\"Amount\":10000.000000,\"BS\":\"B\",\"Open\":1.080000,\"Close\":0.000000,\"Stop\":0.000000,\"Limit\":0.000000,\"High\":0.000000,\"Low\":0.000000,\"PL\":12.500000,\"GrossPL\":0.000000,\"OpenTime\":\"2026/12/01 00:00:00\",\"CloseTime\":\"1969/12/31 23:59:59\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"\"}";
-  const std::string trade2_ = "{\"TradeID\":\"2\",\"Symbol\":\"USDJPY\",\"Amount\":5000.000000,\"BS\":\"S\",\"Open\":151.200000,\"Close\":0.000000,\"Stop\":0.000000,\"Limit\":0.000000,\"High\":0.000000,\"Low\":0.000000,\"PL\":-3.000000,\"GrossPL\":0.000000,\"OpenTime\":\"2026/12/03 01:00:00\",\"CloseTime\":\"1969/12/31 23:59:59\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"\"}";
+  const std::string trade1_ =
+      "{\"TradeID\":\"1\",\"Symbol\":\"EURUSD\",\"Amount\":10000.000000,\"BS\":\"B\",\"Open\":1."
+      "080000,\"Close\":0.000000,\"Stop\":0.000000,\"Limit\":0.000000,\"High\":0.000000,\"Low\":0."
+      "000000,\"PL\":12.500000,\"GrossPL\":0.000000,\"OpenTime\":\"2026/12/01 "
+      "00:00:00\",\"CloseTime\":\"1969/12/31 "
+      "23:59:59\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 "
+      "23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\","
+      "\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\","
+      "\"TrailMoveTsName\":\"\"}";
+  const std::string trade2_ =
+      "{\"TradeID\":\"2\",\"Symbol\":\"USDJPY\",\"Amount\":5000.000000,\"BS\":\"S\",\"Open\":151."
+      "200000,\"Close\":0.000000,\"Stop\":0.000000,\"Limit\":0.000000,\"High\":0.000000,\"Low\":0."
+      "000000,\"PL\":-3.000000,\"GrossPL\":0.000000,\"OpenTime\":\"2026/12/03 "
+      "01:00:00\",\"CloseTime\":\"1969/12/31 "
+      "23:59:59\",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":\"1969/12/31 "
+      "23:59:59\",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\","
+      "\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\","
+      "\"TrailMoveTsName\":\"\"}";
   static CWorker* worker_;
-  const std::string context_ = ", \"data2\":[{\"TradeID\":\"1\",\"TradeMethodPeriod\":\"H1\",\"TradeMethodName\":\"MA-Cross\",\"TrailStopPeriod\":\"M15\",\"TrailStopName\":\"ATR\",\"TrailMoveTsName\":\"Step\"}]}";
+  const std::string context_ =
+      ", "
+      "\"data2\":[{\"TradeID\":\"1\",\"TradeMethodPeriod\":\"H1\",\"TradeMethodName\":\"MA-Cross\","
+      "\"TrailStopPeriod\":\"M15\",\"TrailStopName\":\"ATR\",\"TrailMoveTsName\":\"Step\"}]}";
 };
 
 TEST_P(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
-  const std::string seven = "{\"AccountID\":\"" + id_ + "7\",\"Balance\":7}", seventy = "{\"AccountID\":\"" + id_ + "70\",\"Balance\":70}";
-  const std::string nested = "{\"AccountID\":\"" + id_ + "700\",\"Sub\":{\"a\":1},\"Balance\":700}", onBoard = "{\"AccountID\":\"" + id_ + "b\"}";
+  const std::string seven = "{\"AccountID\":\"" + id_ + "7\",\"Balance\":7}",
+                    seventy = "{\"AccountID\":\"" + id_ + "70\",\"Balance\":70}";
+  const std::string nested = "{\"AccountID\":\"" + id_ + "700\",\"Sub\":{\"a\":1},\"Balance\":700}",
+                    onBoard = "{\"AccountID\":\"" + id_ + "b\"}";
   Board("account." + id_ + "7", "     3   200", {nested, seventy, seven});
   Board("account." + id_ + "70", "     2   200", {nested, seventy});
   Board("account." + id_ + "700", "     1   200", {nested});
   Board("account." + id_ + "b", "     1   200", {onBoard});
   Board("account." + id_ + "c", "     1   200", {"{\"AccountID\":\"x\"}"});
-  const std::string table = "{\"status\":0, \"data\":" + fromTable_ + "}", fail = "[{\"status\":1, \"data\":{\"AccountID\":\"" + id_ + "a\"}}]";
+  const std::string table = "{\"status\":0, \"data\":" + fromTable_ + "}",
+                    fail = "[{\"status\":1, \"data\":{\"AccountID\":\"" + id_ + "a\"}}]";
   Expect({
       // 7 does not match 70 or 700; a record with a nested object is taken whole.
       {{"getAccount", Accounts("7")}, "[{\"status\":0, \"data\":" + seven + "}]"},
       {{"getAccount", Accounts("70")}, "[{\"status\":0, \"data\":" + seventy + "}]"},
       {{"getAccount", Accounts("700")}, "[{\"status\":0, \"data\":" + nested + "}]"},
-      {{"getAccount", Accounts("c")}, "[]"},  // a readable board without the record: the table is not asked
+      {{"getAccount", Accounts("c")},
+       "[]"},  // a readable board without the record: the table is not asked
       {{"getAccount", Accounts("a")}, "[" + table + "]"},
       {{"getAccount", Accounts("a"), "1", Call::kServer, "127.0.0.1:1"}, fail},
       {{"getAccount", Accounts("a"), nullptr}, fail},
       // An id that is a JSON number stays one; any other is a JSON string, however it is made.
-      {{"getAccount", "<accountid>1001</accountid><accountid>0012</accountid><accountid>-1.5e+3</accountid>", "0"},
-       "[{\"status\":1, \"data\":{\"AccountID\":1001}},{\"status\":1, \"data\":{\"AccountID\":\"0012\"}},{\"status\":1, \"data\":{\"AccountID\":-1.5e+3}}]"},
-      {{"getAccount", "<accountid>1}],\"x\":[{\"a\\</accountid>", "0"}, "[{\"status\":1, \"data\":{\"AccountID\":\"1}],\\\"x\\\":[{\\\"a\\\\\"}}]"},
-      {{"getAccount", Accounts("- a -")}, "[" + table + "]"},  // no row: nothing, not even a separator
-      {{"getAccount", Accounts("a") + "<x>" + Accounts("b") + "</x>" + Accounts("b")}, "[" + table + ",{\"status\":0, \"data\":" + onBoard + "}]"},
+      {{"getAccount",
+        "<accountid>1001</accountid><accountid>0012</accountid><accountid>-1.5e+3</accountid>",
+        "0"},
+       "[{\"status\":1, \"data\":{\"AccountID\":1001}},{\"status\":1, "
+       "\"data\":{\"AccountID\":\"0012\"}},{\"status\":1, \"data\":{\"AccountID\":-1.5e+3}}]"},
+      {{"getAccount", "<accountid>1}],\"x\":[{\"a\\</accountid>", "0"},
+       "[{\"status\":1, \"data\":{\"AccountID\":\"1}],\\\"x\\\":[{\\\"a\\\\\"}}]"},
+      {{"getAccount", Accounts("- a -")},
+       "[" + table + "]"},  // no row: nothing, not even a separator
+      {{"getAccount", Accounts("a") + "<x>" + Accounts("b") + "</x>" + Accounts("b")},
+       "[" + table + ",{\"status\":0, \"data\":" + onBoard + "}]"},
       {{"getAccount", std::nullopt}, "[]"},
   });
 }
 
 TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
-  const std::string eur = "{\"Symbol\":\"EURUSD\",\"Bid\":1.08}", jpy = "{\"Symbol\":\"USD/JPY\",\"Bid\":151.3}", gbp = "{\"Symbol\":\"GBPUSD\",\"Bid\":1.27}";
+  const std::string eur = "{\"Symbol\":\"EURUSD\",\"Bid\":1.08}",
+                    jpy = "{\"Symbol\":\"USD/JPY\",\"Bid\":151.3}",
+                    gbp = "{\"Symbol\":\"GBPUSD\",\"Bid\":1.27}";
   Board("offer", "     3   200", {eur, jpy, gbp}, 64032);
   Expect({
-      {{"getOffer", "<symbol>USD/JPY</symbol><symbol>EURUSD</symbol>"}, Envelope("0", jpy + "," + eur)},
+      {{"getOffer", "<symbol>USD/JPY</symbol><symbol>EURUSD</symbol>"},
+       Envelope("0", jpy + "," + eur)},
       {{"getOffer", "<symbol>CHFJPY</symbol><symbol>GBPUSD</symbol>"}, Envelope("0", gbp)},
       {{"getOffer", std::nullopt}, Envelope("0", eur + "," + jpy + "," + gbp)},
   });
-  ASSERT_EQ(WriteBoard("offer", BoardImage(64032, "     1   200", 4000, "EURUSD=0", 200, {eur})), 0);
+  ASSERT_EQ(WriteBoard("offer", BoardImage(64032, "     1   200", 4000, "EURUSD=0", 200, {eur})),
+            0);
   const Reply broken = Run({"getOffer", "<symbol>EURUSD</symbol>"});
-  EXPECT_EQ(broken.answer, Envelope("0", eurRow_)) << "a broken index falls back like a missing board";
-  EXPECT_EQ(broken.result.err.substr(0, 52), "filename[src/desk/Zelvora], line[115] malloc error. ");
-  Expect({{{"getOffer", std::nullopt}, Envelope("0", eur)}});  // without symbols the index is not read
+  EXPECT_EQ(broken.answer, Envelope("0", eurRow_))
+      << "a broken index falls back like a missing board";
+  EXPECT_EQ(broken.result.err.substr(0, 52),
+            "filename[src/desk/Zelvora], line[115] malloc error. ");
+  Expect(
+      {{{"getOffer", std::nullopt}, Envelope("0", eur)}});  // without symbols the index is not read
   RemoveBoardsMarked("offer");
   Expect({
-      {{"getOffer", "<symbol>USDJPY</symbol><symbol>EURUSD</symbol>"}, Envelope("0", eurRow_ + "," + jpyRow_)},  // by OfferID
+      {{"getOffer", "<symbol>USDJPY</symbol><symbol>EURUSD</symbol>"},
+       Envelope("0", eurRow_ + "," + jpyRow_)},  // by OfferID
       {{"getOffer", "<symbol>CHFJPY</symbol>"}, Envelope("1", "")},
-      {{"getOffer", "<symbol>EURUSD</symbol>", "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
+      {{"getOffer", "<symbol>EURUSD</symbol>", "1", Call::kServer, "127.0.0.1:1"},
+       Envelope("1", "")},
       {{"getOffer", "<symbol>EURUSD</symbol>", nullptr}, Envelope("1", "")},
   });
 }
@@ -134,7 +189,8 @@ TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
   const std::string both = trade1_ + "," + trade2_;
   Expect({
       {{"getOpenTrade", account}, Envelope("0", both)},
-      {{"getOpenTrade", (account + "<startdate>2026-12-02 00:00:00</startdate>")}, Envelope("0", trade2_)},
+      {{"getOpenTrade", (account + "<startdate>2026-12-02 00:00:00</startdate>")},
+       Envelope("0", trade2_)},
       {{"getOpenTrade", (account + "<startdate>2027-01-01</startdate>")}, Envelope("1", "")},
       {{"getOpenTrade", account, nullptr}, Envelope("1", "")},
       {{"getOpenTrade", ("<symbol>EURUSD</symbol>" + account)}, Envelope("1", "")},
@@ -146,107 +202,217 @@ TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
   Board("trade." + id_, "     2   200", {"{\"TradeID\":\"b1\"}", "{\"TradeID\":\"b2\"}"}, 114012);
   Expect({{{"getOpenTrade", account}, Envelope("0", "{\"TradeID\":\"b1\"},{\"TradeID\":\"b2\"}")}});
   Board("trade." + id_, "     0   200", {}, 114012);
-  Expect({{{"getOpenTrade", account}, Envelope("0", "")}, {{"getOpenTradeA", account, nullptr}, "{\"status\":0, \"data\":[]" + context_}});
+  Expect({{{"getOpenTrade", account}, Envelope("0", "")},
+          {{"getOpenTradeA", account, nullptr}, "{\"status\":0, \"data\":[]" + context_}});
   RunSql({"UPDATE `TsContext` SET TradeMethodName='' WHERE AccountId='" + id_ + "'"});
-  Expect({{{"getOpenTradeA", account, nullptr}, Envelope("0", "")}});  // no context with a method: no "data2"
+  Expect({{{"getOpenTradeA", account, nullptr},
+           Envelope("0", "")}});  // no context with a method: no "data2"
 }
 
 TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   const std::string a = "<accountid>" + id_ + "</accountid>";
   Expect({
-      {{"getImplPlan", a}, "[" + PlanJson("EURUSD", {"0.5", "1.0", "30"}) + "," + PlanJson("USDJPY", {"0.3", "0.8", "20"}) + "]"},
+      {{"getImplPlan", a},
+       "[" + PlanJson("EURUSD", {"0.5", "1.0", "30"}) + "," +
+           PlanJson("USDJPY", {"0.3", "0.8", "20"}) + "]"},
       {{"getImplPlan", Accounts("x")}, "[]"},
       {{"getImplPlan", "<accountid></accountid>"}, "[]"},
-      {{"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip2>2.5</ip2><ip5>60</ip5><loginid>trader7</loginid></param><param><loginid>no symbol</loginid></param><param><symbol>USDJPY</symbol><ip1>0.4</ip1></param>")}, "ok"},
+      {{"setImplPlan",
+        (a + "<param><symbol>EURUSD</symbol><ip2>2.5</ip2><ip5>60</ip5><loginid>trader7</loginid></"
+             "param><param><loginid>no "
+             "symbol</loginid></param><param><symbol>USDJPY</symbol><ip1>0.4</ip1></param>")},
+       "ok"},
   });
   const Lines written = {"EURUSD|2.5|60|30|trader7", "USDJPY|0.4|0.8|20|"};
-  const std::string plans = "SELECT Symbol, IP1, IP2, IP3, upd_user_id FROM `ImplPlan` WHERE AccountID='" + id_ + "' ORDER BY Symbol";
+  const std::string plans =
+      "SELECT Symbol, IP1, IP2, IP3, upd_user_id FROM `ImplPlan` WHERE AccountID='" + id_ +
+      "' ORDER BY Symbol";
   EXPECT_EQ(QueryRows(plans), written);
-  // A plan deleted meanwhile refuses the whole write; a plan written with the values it holds is there all the same.
-  const std::string same = "<param><symbol>EURUSD</symbol><ip1>2.5</ip1><ip2>60</ip2><loginid>trader7</loginid></param>";
-  const Reply refused = Run({"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip1>7</ip1></param><param><symbol>GONE</symbol><ip1>7</ip1></param>")});
+  // A plan deleted meanwhile refuses the whole write; a plan written with the values it holds is
+  // there all the same.
+  const std::string same =
+      "<param><symbol>EURUSD</symbol><ip1>2.5</ip1><ip2>60</ip2><loginid>trader7</loginid></param>";
+  const Reply refused =
+      Run({"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip1>7</ip1></"
+                               "param><param><symbol>GONE</symbol><ip1>7</ip1></param>")});
   EXPECT_EQ(refused.answer, "(banner)");
-  EXPECT_NE(refused.result.err.find("account " + id_ + " symbol GONE"), std::string::npos) << refused.result.err;
+  EXPECT_NE(refused.result.err.find("account " + id_ + " symbol GONE"), std::string::npos)
+      << refused.result.err;
   Expect({{{"setImplPlan", (a + same + same)}, "ok"}});
   EXPECT_EQ(QueryRows(plans), written);
   // The columns hold 64 characters: the second statement fails, the first is rolled back.
-  Expect({{{"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip1>1.1</ip1></param><param><symbol>USDJPY</symbol><ip1>" + std::string(70, '9') + "</ip1></param>")}, "(banner)"}});
+  Expect({{{"setImplPlan", (a +
+                            "<param><symbol>EURUSD</symbol><ip1>1.1</ip1></"
+                            "param><param><symbol>USDJPY</symbol><ip1>" +
+                            std::string(70, '9') + "</ip1></param>")},
+           "(banner)"}});
   EXPECT_EQ(QueryRows(plans), written);
   // A body that ends before its announced length is not acted on.
-  Expect({{{"setImplPlan", a + "<param><symbol>EURUSD</symbol><ip1>1.2", "1", Call::kServer, "", "", "", {"CONTENT_LENGTH=400"}}, "(banner)"}});
+  Expect({{{"setImplPlan",
+            a + "<param><symbol>EURUSD</symbol><ip1>1.2",
+            "1",
+            Call::kServer,
+            "",
+            "",
+            "",
+            {"CONTENT_LENGTH=400"}},
+           "(banner)"}});
   EXPECT_EQ(QueryRows(plans), written);
   // Values come back as stored, whatever they hold: none can forge a member.
-  Expect({{{"setImplPlan", (a + "<param><symbol>USDJPY</symbol><ip1>x\",\"IP3\":\"injected</ip1><ip2>0.8</ip2></param>")}, "ok"}});
-  RunSql({"UPDATE `ImplPlan` SET IP2=CONCAT('C:', CHAR(92), 'd', CHAR(9), '1', CHAR(10), CHAR(31)) WHERE AccountID='" + id_ + "' AND Symbol='USDJPY'"});
-  Expect({{{"getImplPlan", a}, "[" + PlanJson("EURUSD", {"2.5", "60", "30"}) + "," + PlanJson("USDJPY", {"x\\\",\\\"IP3\\\":\\\"injected", "C:\\\\d\\t1\\n\\u001f", "20"}) + "]"}});
+  Expect(
+      {{{"setImplPlan",
+         (a +
+          "<param><symbol>USDJPY</symbol><ip1>x\",\"IP3\":\"injected</ip1><ip2>0.8</ip2></param>")},
+        "ok"}});
+  RunSql(
+      {"UPDATE `ImplPlan` SET IP2=CONCAT('C:', CHAR(92), 'd', CHAR(9), '1', CHAR(10), CHAR(31)) "
+       "WHERE AccountID='" +
+       id_ + "' AND Symbol='USDJPY'"});
+  Expect(
+      {{{"getImplPlan", a},
+        "[" + PlanJson("EURUSD", {"2.5", "60", "30"}) + "," +
+            PlanJson("USDJPY", {"x\\\",\\\"IP3\\\":\\\"injected", "C:\\\\d\\t1\\n\\u001f", "20"}) +
+            "]"}});
 }
 
 TEST_P(Methods, ReportsWithoutALimitStayWithinTheRecordBound) {
-  const std::string all = "<accountid>" + id_ + "</accountid><maxcounts>-1</maxcounts>";  // three trades
+  const std::string all =
+      "<accountid>" + id_ + "</accountid><maxcounts>-1</maxcounts>";  // three trades
   Expect({
-      {{"getReport", "<rpttype>2</rpttype>" + all, "1", Call::kServer, "", "", "", {"MAX_ANSWER_RECORDS=2"}}, "(banner)"},
-      {{"getReport", "<rpttype>3</rpttype>" + all, "1", Call::kServer, "", "", "", {"MAX_ANSWER_RECORDS=3"}}, "[]"},
+      {{"getReport",
+        "<rpttype>2</rpttype>" + all,
+        "1",
+        Call::kServer,
+        "",
+        "",
+        "",
+        {"MAX_ANSWER_RECORDS=2"}},
+       "(banner)"},
+      {{"getReport",
+        "<rpttype>3</rpttype>" + all,
+        "1",
+        Call::kServer,
+        "",
+        "",
+        "",
+        {"MAX_ANSWER_RECORDS=3"}},
+       "[]"},
   });
 }
 
 TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   const std::string path = "/tmp/zelvora-access-" + id_, a = "<accountid>" + id_ + "</accountid>";
-  std::ofstream(path) << "alice trade " + id_ + " " + id_ + "a\nbob read " + id_ + "\nmallory read elsewhere\ndesk trade *\n";
+  std::ofstream(path) << "alice trade " + id_ + " " + id_ + "a\nbob read " + id_ +
+                             "\nmallory read elsewhere\ndesk trade *\n";
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-  CWorker guarded({"ZELVORA_ACCESS=" + path});  // a worker takes the grants file from its own environment only
+  CWorker guarded(
+      {"ZELVORA_ACCESS=" + path});  // a worker takes the grants file from its own environment only
   const auto as = [&](const std::string& user, Lines more = {}) {
     more.insert(more.end(), {"ZELVORA_ACCESS=" + path, "REMOTE_USER=" + user});
     return more;
   };
-  const auto ask = [&](const std::string& method, const std::string& params, const Lines& env, const char* selDb = "1", const std::string& host = "") {
+  const auto ask = [&](const std::string& method, const std::string& params, const Lines& env,
+                       const char* selDb = "1", const std::string& host = "") {
     Call call{method, params, selDb, Call::kServer, host, "", "", env};
     call.worker = GetParam() ? &guarded : nullptr;
     return Ask(call);
   };
-  const std::string plans = "SELECT Symbol, IP1, IP2, upd_user_id FROM `ImplPlan` WHERE AccountID='" + id_ + "' ORDER BY Symbol";
-  const std::string audit = "SELECT ChangedBy, Symbol, OldValues, NewValues FROM `ImplPlanAudit` WHERE AccountID='" + id_ + "' ORDER BY AuditID";
-  const Lines before = QueryRows(plans), fromPage = {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=https://desk.example:8443", "HTTP_HOST=desk.example:8443"};
-  const std::string write = a + "<param><symbol>EURUSD</symbol><ip1>0.5</ip1><ip2>2.0</ip2><loginid>mallory</loginid></param><param><symbol>USDJPY</symbol><ip1>0.4</ip1></param>";
+  const std::string plans =
+      "SELECT Symbol, IP1, IP2, upd_user_id FROM `ImplPlan` WHERE AccountID='" + id_ +
+      "' ORDER BY Symbol";
+  const std::string audit =
+      "SELECT ChangedBy, Symbol, OldValues, NewValues FROM `ImplPlanAudit` WHERE AccountID='" +
+      id_ + "' ORDER BY AuditID";
+  const Lines before = QueryRows(plans),
+              fromPage = {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=https://desk.example:8443",
+                          "HTTP_HOST=desk.example:8443"};
+  const std::string write =
+      a +
+      "<param><symbol>EURUSD</symbol><ip1>0.5</ip1><ip2>2.0</ip2><loginid>mallory</loginid></"
+      "param><param><symbol>USDJPY</symbol><ip1>0.4</ip1></param>";
   // Refused writes, and one that fails in its second plan, leave plans and audit as they were.
   EXPECT_EQ(ask("setImplPlan", write, as("bob", fromPage)).answer, "(banner)") << "bob reads only";
-  EXPECT_EQ(ask("setImplPlan", write + "<param><symbol>USDJPY</symbol><ip2>" + std::string(70, '9') + "</ip2></param>", as("alice", fromPage)).answer, "(banner)");
+  EXPECT_EQ(
+      ask("setImplPlan",
+          write + "<param><symbol>USDJPY</symbol><ip2>" + std::string(70, '9') + "</ip2></param>",
+          as("alice", fromPage))
+          .answer,
+      "(banner)");
   EXPECT_EQ(QueryRows(plans), before);
   EXPECT_EQ(QueryRows(audit), Lines());
-  // An accepted write records its caller, not the request's updater, and one audit row per plan with what changed.
+  // An accepted write records its caller, not the request's updater, and one audit row per plan
+  // with what changed.
   EXPECT_EQ(ask("setImplPlan", write, as("alice", fromPage)).answer, "ok");
   EXPECT_EQ(QueryRows(plans), Lines({"EURUSD|0.5|2.0|alice", "USDJPY|0.4|0.8|alice"}));
-  EXPECT_EQ(QueryRows(audit), Lines({"alice|EURUSD|{\"IP2\":\"1.0\"}|{\"IP2\":\"2.0\"}", "alice|USDJPY|{\"IP1\":\"0.3\"}|{\"IP1\":\"0.4\"}"}));
+  EXPECT_EQ(QueryRows(audit), Lines({"alice|EURUSD|{\"IP2\":\"1.0\"}|{\"IP2\":\"2.0\"}",
+                                     "alice|USDJPY|{\"IP1\":\"0.3\"}|{\"IP1\":\"0.4\"}"}));
   // Without access rules the updater is the request's, and nothing is audited.
-  EXPECT_EQ(Run({"setImplPlan", a + "<param><symbol>USDJPY</symbol><ip1>0.3</ip1><loginid>trader7</loginid></param>"}).answer, "ok");
+  EXPECT_EQ(
+      Run({"setImplPlan",
+           a + "<param><symbol>USDJPY</symbol><ip1>0.3</ip1><loginid>trader7</loginid></param>"})
+          .answer,
+      "ok");
   EXPECT_EQ(QueryRows(plans)[1], "USDJPY|0.3|0.8|trader7");
   EXPECT_EQ(QueryRows(audit).size(), 2u);
   // The id and the time are the server's: the time is checked for its form only.
   std::string history = ask("getPlanHistory", a + "<limit>1</limit>", as("bob")).answer;
-  const size_t id = history.find("\"AuditID\":"), time = history.find("\"ChangedAt\":\""), by = history.find(",\"ChangedBy\"");
+  const size_t id = history.find("\"AuditID\":"), time = history.find("\"ChangedAt\":\""),
+               by = history.find(",\"ChangedBy\"");
   const std::string when = time == std::string::npos ? "" : history.substr(time + 13, 20);
-  ASSERT_TRUE(id != std::string::npos && by == time + 33 && when.find_first_not_of("0123456789/: ") == 19 && when[4] == '/' && when[10] == ' ') << history;
+  ASSERT_TRUE(id != std::string::npos && by == time + 33 &&
+              when.find_first_not_of("0123456789/: ") == 19 && when[4] == '/' && when[10] == ' ')
+      << history;
   history.replace(id, by - id, "\"AuditID\":0,\"ChangedAt\":\"T\"");
-  EXPECT_EQ(history, Envelope("0", "{\"AuditID\":0,\"ChangedAt\":\"T\",\"ChangedBy\":\"alice\",\"AccountID\":\"" + id_ + "\",\"Symbol\":\"USDJPY\",\"Old\":{\"IP1\":\"0.3\"},\"New\":{\"IP1\":\"0.4\"}}"));
-  EXPECT_EQ(ask("whoAmI", "", as("bob")).answer, "{\"status\":0, \"data\":{\"User\":\"bob\",\"Read\":[\"" + id_ + "\"],\"Trade\":[]}}");
-  EXPECT_NE(ask("whoAmI", "", as("desk")).answer.find("\"Trade\":[\"" + id_ + "a\""), std::string::npos) << "* is every account of the database";
-  // Every read of an account the caller may not read is answered as a read of one that does not exist,
-  // with the database standing in for boards, not standing in, and out of reach.
-  for (const auto& [selDb, host] : {std::pair<const char*, std::string>{"1", ""}, {nullptr, ""}, {"1", "127.0.0.1:1"}}) {
-    for (const char* method : {"getAccount", "getOpenTrade", "getOpenTradeA", "getClosedTrade", "getReport", "getImplPlan", "getPlanHistory"}) {
-      const std::string report = std::string(method) == "getReport" ? "<rpttype>2</rpttype>" : "", suffix = std::string(method) == "getAccount" ? "a" : "";
-      const std::string what = std::string(method) + " SHM_SEL_DB=" + (selDb ? selDb : "(unset)") + " " + host;
-      const Reply hidden = ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("mallory"), selDb, host);
-      std::string missing = ask(method, "<accountid>" + id_ + "zz</accountid>" + report, as("desk"), selDb, host).answer;
-      for (auto at = missing.find(id_ + "zz"); at != std::string::npos; at = missing.find(id_ + "zz", at)) missing.replace(at, id_.size() + 2, id_ + suffix);
+  EXPECT_EQ(
+      history,
+      Envelope(
+          "0",
+          "{\"AuditID\":0,\"ChangedAt\":\"T\",\"ChangedBy\":\"alice\",\"AccountID\":\"" + id_ +
+              "\",\"Symbol\":\"USDJPY\",\"Old\":{\"IP1\":\"0.3\"},\"New\":{\"IP1\":\"0.4\"}}"));
+  EXPECT_EQ(ask("whoAmI", "", as("bob")).answer,
+            "{\"status\":0, \"data\":{\"User\":\"bob\",\"Read\":[\"" + id_ + "\"],\"Trade\":[]}}");
+  EXPECT_NE(ask("whoAmI", "", as("desk")).answer.find("\"Trade\":[\"" + id_ + "a\""),
+            std::string::npos)
+      << "* is every account of the database";
+  // Every read of an account the caller may not read is answered as a read of one that does not
+  // exist, with the database standing in for boards, not standing in, and out of reach.
+  for (const auto& [selDb, host] :
+       {std::pair<const char*, std::string>{"1", ""}, {nullptr, ""}, {"1", "127.0.0.1:1"}}) {
+    for (const char* method : {"getAccount", "getOpenTrade", "getOpenTradeA", "getClosedTrade",
+                               "getReport", "getImplPlan", "getPlanHistory"}) {
+      const std::string report = std::string(method) == "getReport" ? "<rpttype>2</rpttype>" : "",
+                        suffix = std::string(method) == "getAccount" ? "a" : "";
+      const std::string what =
+          std::string(method) + " SHM_SEL_DB=" + (selDb ? selDb : "(unset)") + " " + host;
+      const Reply hidden = ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report,
+                               as("mallory"), selDb, host);
+      std::string missing =
+          ask(method, "<accountid>" + id_ + "zz</accountid>" + report, as("desk"), selDb, host)
+              .answer;
+      for (auto at = missing.find(id_ + "zz"); at != std::string::npos;
+           at = missing.find(id_ + "zz", at))
+        missing.replace(at, id_.size() + 2, id_ + suffix);
       EXPECT_EQ(hidden.answer, missing) << what;
-      EXPECT_NE(hidden.answer, host.empty() && selDb ? ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("alice")).answer : "") << what << ": the owner sees the data";
-      EXPECT_NE(hidden.result.err.find("Access refused: user mallory may not read account " + id_ + suffix), std::string::npos) << what << hidden.result.err;
+      EXPECT_NE(
+          hidden.answer,
+          host.empty() && selDb
+              ? ask(method, "<accountid>" + id_ + suffix + "</accountid>" + report, as("alice"))
+                    .answer
+              : "")
+          << what << ": the owner sees the data";
+      EXPECT_NE(hidden.result.err.find("Access refused: user mallory may not read account " + id_ +
+                                       suffix),
+                std::string::npos)
+          << what << hidden.result.err;
     }
   }
   std::remove(path.c_str());
 }
 
 CWorker* Methods::worker_ = nullptr;
-INSTANTIATE_TEST_SUITE_P(Modes, Methods, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& mode) { return mode.param ? "FastCgi" : "Cgi"; });
+INSTANTIATE_TEST_SUITE_P(Modes, Methods, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& mode) {
+                           return mode.param ? "FastCgi" : "Cgi";
+                         });
 
 }  // namespace

@@ -8,7 +8,24 @@ import { readFileSync, writeFileSync } from 'node:fs';
 import { request as httpRequest } from 'node:http';
 import { connect } from 'node:net';
 import { after, before, test } from 'node:test';
-import { env, freePort, pool, post, programs, records, render, request, run, serve, skip, source, sql, startDesk, state, stopDesk } from '../support/desk.mjs';
+import {
+  env,
+  freePort,
+  pool,
+  post,
+  programs,
+  records,
+  render,
+  request,
+  run,
+  serve,
+  skip,
+  source,
+  sql,
+  startDesk,
+  state,
+  stopDesk,
+} from '../support/desk.mjs';
 
 if (process.env.ZELVORA_BROWSER !== '0') await import('../web/DeskPageTest.mjs');
 const banner = 'Zelvora 1.0 - foreign-exchange desk service\n';
@@ -18,15 +35,35 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 before(async () => {
   if (skip) return;
-  const lighttpd = await startDesk(), nginx = `http://127.0.0.1:${await freePort()}`;
-  render('nginx.conf', { ZELVORA_USER: 'root', ZELVORA_PORT: nginx.split(':')[2] }, `${state}/nginx.conf`);
+  const lighttpd = await startDesk(),
+    nginx = `http://127.0.0.1:${await freePort()}`;
+  render(
+    'nginx.conf',
+    { ZELVORA_USER: 'root', ZELVORA_PORT: nginx.split(':')[2] },
+    `${state}/nginx.conf`,
+  );
   serve('/usr/sbin/fcgiwrap', '-c', '4', '-s', `unix:${state}/fcgiwrap.sock`);
-  poolPid = serve('/usr/bin/spawn-fcgi', '-n', '-s', `${state}/zelvora.sock`, '--', pool, `${programs}/zelvora.cgi`);
+  poolPid = serve(
+    '/usr/bin/spawn-fcgi',
+    '-n',
+    '-s',
+    `${state}/zelvora.sock`,
+    '--',
+    pool,
+    `${programs}/zelvora.cgi`,
+  );
   serve('/usr/sbin/nginx', '-c', `${state}/nginx.conf`, '-g', 'daemon off;');
-  for (const [name, origin] of [['lighttpd', lighttpd], ['nginx', nginx]]) {
-    endpoints.push({ name: `${name} CGI`, url: `${origin}/zelvora.cgi` }, { name: `${name} FastCGI`, url: `${origin}/zelvora.fcgi` });
+  for (const [name, origin] of [
+    ['lighttpd', lighttpd],
+    ['nginx', nginx],
+  ]) {
+    endpoints.push(
+      { name: `${name} CGI`, url: `${origin}/zelvora.cgi` },
+      { name: `${name} FastCGI`, url: `${origin}/zelvora.fcgi` },
+    );
   }
-  for (let i = 0; i < 100 && !(await post(endpoints[2].url, '').catch(() => false)); ++i) await new Promise((resolve) => setTimeout(resolve, 50));
+  for (let i = 0; i < 100 && !(await post(endpoints[2].url, '').catch(() => false)); ++i)
+    await new Promise((resolve) => setTimeout(resolve, 50));
 });
 
 after(stopDesk);
@@ -42,78 +79,244 @@ const write = { 'X-Zelvora-Request': '1' };
 const ids = (rows, member) => rows.map((row) => row[member]);
 const column = (query) => sql(query).map((row) => row[0]);
 
-test('live methods answer from the demo boards, database methods read and write the sample desk', { skip }, async () => {
-  const trades = Number(column("SELECT count(*) FROM `Trade` WHERE AccountID='1002'")[0]);
-  for (const [i, e] of endpoints.entries()) {
-    assert.equal(await ask(e, 'getAccount', '<accountid>1001</accountid>'), `[{"status":0, "data":${records('account.1001')}}]`, e.name);
-    assert.equal(await ask(e, 'getOpenTrade', '<accountid>1001</accountid>'), `{"status":0, "data":[${records('trade.1001')}]}`, e.name);
-    assert.equal(await ask(e, 'getPriceBar', '<symbol>EUR/USD</symbol><period>M1</period>'), `{"status":0, "data":[${records('pricebar.EURUSDM1')}]}`, e.name);
-    assert.equal(await ask(e, 'getAccount', '<accountid>9999</accountid>'), '[]', `${e.name}: no board, no row`);
-    assert.deepEqual(ids(JSON.parse(await ask(e, 'getOffer', '')).data, 'Symbol'), column('SELECT Symbol FROM `Offer` ORDER BY OfferID'), e.name);
-    assert.deepEqual(ids(JSON.parse(await ask(e, 'getClosedTrade', '<accountid>1001</accountid>')), 'TradeID'), column("SELECT TradeID FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID"), e.name);
-    assert.equal(await ask(e, 'getReport', `<rpttype>2</rpttype><accountid>1002</accountid><maxcounts>${trades - 1}</maxcounts>`), 'msg_counts_over', e.name);
-    assert.deepEqual(ids(JSON.parse(await ask(e, 'getOpenTradeA', '<accountid>1002</accountid>')).data2, 'TradeID'), column("SELECT Ts.TradeID FROM `Trade` T, `TsContext` Ts WHERE T.AccountId=Ts.AccountId AND T.TradeID=Ts.TradeID AND T.AccountId='1002' AND T.CloseOrderID='' AND Ts.TradeMethodName!=''"), e.name);
-    // A plan written through the server is in the table, under the caller's name, and comes back.
-    assert.equal((await post(e.url, request('setImplPlan', `<accountid>1002</accountid><param><symbol>GBPJPY</symbol><ip3>${i}.5</ip3><loginid>e2e</loginid></param>`), 'desk:demo', write)).body, 'ok', e.name);
-    assert.deepEqual(sql("SELECT IP1, upd_user_id FROM `ImplPlan` WHERE AccountID='1002' AND Symbol='GBPJPY'"), [[`${i}.5`, 'desk']], e.name);
-    assert.ok((await ask(e, 'getImplPlan', '<accountid>1002</accountid>')).includes(`{"Symbol":"GBPJPY","IP1":"${i}.5"`), e.name);
-  }
-});
+test(
+  'live methods answer from the demo boards, database methods read and write the sample desk',
+  { skip },
+  async () => {
+    const trades = Number(column("SELECT count(*) FROM `Trade` WHERE AccountID='1002'")[0]);
+    for (const [i, e] of endpoints.entries()) {
+      assert.equal(
+        await ask(e, 'getAccount', '<accountid>1001</accountid>'),
+        `[{"status":0, "data":${records('account.1001')}}]`,
+        e.name,
+      );
+      assert.equal(
+        await ask(e, 'getOpenTrade', '<accountid>1001</accountid>'),
+        `{"status":0, "data":[${records('trade.1001')}]}`,
+        e.name,
+      );
+      assert.equal(
+        await ask(e, 'getPriceBar', '<symbol>EUR/USD</symbol><period>M1</period>'),
+        `{"status":0, "data":[${records('pricebar.EURUSDM1')}]}`,
+        e.name,
+      );
+      assert.equal(
+        await ask(e, 'getAccount', '<accountid>9999</accountid>'),
+        '[]',
+        `${e.name}: no board, no row`,
+      );
+      assert.deepEqual(
+        ids(JSON.parse(await ask(e, 'getOffer', '')).data, 'Symbol'),
+        column('SELECT Symbol FROM `Offer` ORDER BY OfferID'),
+        e.name,
+      );
+      assert.deepEqual(
+        ids(JSON.parse(await ask(e, 'getClosedTrade', '<accountid>1001</accountid>')), 'TradeID'),
+        column(
+          "SELECT TradeID FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID",
+        ),
+        e.name,
+      );
+      assert.equal(
+        await ask(
+          e,
+          'getReport',
+          `<rpttype>2</rpttype><accountid>1002</accountid><maxcounts>${trades - 1}</maxcounts>`,
+        ),
+        'msg_counts_over',
+        e.name,
+      );
+      assert.deepEqual(
+        ids(
+          JSON.parse(await ask(e, 'getOpenTradeA', '<accountid>1002</accountid>')).data2,
+          'TradeID',
+        ),
+        column(
+          "SELECT Ts.TradeID FROM `Trade` T, `TsContext` Ts WHERE T.AccountId=Ts.AccountId AND T.TradeID=Ts.TradeID AND T.AccountId='1002' AND T.CloseOrderID='' AND Ts.TradeMethodName!=''",
+        ),
+        e.name,
+      );
+      // A plan written through the server is in the table, under the caller's name, and comes back.
+      assert.equal(
+        (
+          await post(
+            e.url,
+            request(
+              'setImplPlan',
+              `<accountid>1002</accountid><param><symbol>GBPJPY</symbol><ip3>${i}.5</ip3><loginid>e2e</loginid></param>`,
+            ),
+            'desk:demo',
+            write,
+          )
+        ).body,
+        'ok',
+        e.name,
+      );
+      assert.deepEqual(
+        sql("SELECT IP1, upd_user_id FROM `ImplPlan` WHERE AccountID='1002' AND Symbol='GBPJPY'"),
+        [[`${i}.5`, 'desk']],
+        e.name,
+      );
+      assert.ok(
+        (await ask(e, 'getImplPlan', '<accountid>1002</accountid>')).includes(
+          `{"Symbol":"GBPJPY","IP1":"${i}.5"`,
+        ),
+        e.name,
+      );
+    }
+  },
+);
 
 // The demo's grants: desk trades every account, alice trades 1001 and 1002, bob reads 2001; carol may log in, granted nothing.
-test('each user reads and writes only what the grants give them, and writes as themselves', { skip }, async () => {
-  run('htpasswd', '-b', '-B', '-C', '5', env.ZELVORA_HTPASSWD, 'carol', 'demo');
-  sql("INSERT INTO `ImplPlan` (AccountID, Symbol, IP1, upd_user_id) VALUES ('2001', 'EURUSD', '0.5', 'setup')");
-  const plan = (account) => sql(`SELECT IP1, upd_user_id FROM \`ImplPlan\` WHERE AccountID='${account}' AND Symbol='EURUSD'`);
-  const setPlan = (account, ip1) => request('setImplPlan', `<accountid>${account}</accountid><param><symbol>EURUSD</symbol><ip1>${ip1}</ip1><loginid>mallory</loginid></param>`);
-  for (const [i, e] of endpoints.entries()) {
-    const sameOrigin = { ...write, Origin: new URL(e.url).origin };  // the servers pass Host with its port
-    for (const [user, body, status, answer] of [
-      ['alice', request('getAccount', '<accountid>1001</accountid>'), 200, `[{"status":0, "data":${records('account.1001')}}]`],
-      ['alice', request('getAccount', '<accountid>1002</accountid>'), 200, `[{"status":0, "data":${records('account.1002')}}]`],
-      ['alice', request('getAccount', '<accountid>2001</accountid>'), 200, '[]'],
-      ['alice', request('whoAmI', ''), 200, '{"status":0, "data":{"User":"alice","Read":["1001","1002"],"Trade":["1001","1002"]}}'],
-      ['bob', setPlan('2001', `${i}.9`), 200, banner],
-      ['alice', setPlan('1001', `${i}.7`), 200, 'ok'],
-      ['carol', request('getAccount', '<accountid>1001</accountid>'), 403, banner],
-    ]) {
-      assert.deepEqual(await post(e.url, body, `${user}:demo`, sameOrigin), { status, type: 'text/plain', body: answer }, `${e.name} ${user}: ${body.slice(17, 90)}`);
+test(
+  'each user reads and writes only what the grants give them, and writes as themselves',
+  { skip },
+  async () => {
+    run('htpasswd', '-b', '-B', '-C', '5', env.ZELVORA_HTPASSWD, 'carol', 'demo');
+    sql(
+      "INSERT INTO `ImplPlan` (AccountID, Symbol, IP1, upd_user_id) VALUES ('2001', 'EURUSD', '0.5', 'setup')",
+    );
+    const plan = (account) =>
+      sql(
+        `SELECT IP1, upd_user_id FROM \`ImplPlan\` WHERE AccountID='${account}' AND Symbol='EURUSD'`,
+      );
+    const setPlan = (account, ip1) =>
+      request(
+        'setImplPlan',
+        `<accountid>${account}</accountid><param><symbol>EURUSD</symbol><ip1>${ip1}</ip1><loginid>mallory</loginid></param>`,
+      );
+    for (const [i, e] of endpoints.entries()) {
+      const sameOrigin = { ...write, Origin: new URL(e.url).origin }; // the servers pass Host with its port
+      for (const [user, body, status, answer] of [
+        [
+          'alice',
+          request('getAccount', '<accountid>1001</accountid>'),
+          200,
+          `[{"status":0, "data":${records('account.1001')}}]`,
+        ],
+        [
+          'alice',
+          request('getAccount', '<accountid>1002</accountid>'),
+          200,
+          `[{"status":0, "data":${records('account.1002')}}]`,
+        ],
+        ['alice', request('getAccount', '<accountid>2001</accountid>'), 200, '[]'],
+        [
+          'alice',
+          request('whoAmI', ''),
+          200,
+          '{"status":0, "data":{"User":"alice","Read":["1001","1002"],"Trade":["1001","1002"]}}',
+        ],
+        ['bob', setPlan('2001', `${i}.9`), 200, banner],
+        ['alice', setPlan('1001', `${i}.7`), 200, 'ok'],
+        ['carol', request('getAccount', '<accountid>1001</accountid>'), 403, banner],
+      ]) {
+        assert.deepEqual(
+          await post(e.url, body, `${user}:demo`, sameOrigin),
+          { status, type: 'text/plain', body: answer },
+          `${e.name} ${user}: ${body.slice(17, 90)}`,
+        );
+      }
+      assert.deepEqual(plan('2001'), [['0.5', 'setup']], `${e.name}: bob may only read 2001`);
+      assert.deepEqual(
+        plan('1001'),
+        [[`${i}.7`, 'alice']],
+        `${e.name}: the updater is the caller, not the loginid`,
+      );
     }
-    assert.deepEqual(plan('2001'), [['0.5', 'setup']], `${e.name}: bob may only read 2001`);
-    assert.deepEqual(plan('1001'), [[`${i}.7`, 'alice']], `${e.name}: the updater is the caller, not the loginid`);
-  }
-});
+  },
+);
 
 test('the page and the answers carry the security headers', { skip }, async () => {
-  const policy = "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'self'";
+  const policy =
+    "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'self'";
   for (const url of new Set(endpoints.flatMap((e) => [e.url, new URL('/', e.url).href]))) {
     const page = url.endsWith('/');
     // Signed in, and not: the server's own refusal carries them too.
     for (const auth of [{ Authorization: `Basic ${btoa('desk:demo')}` }, {}]) {
-      const response = await fetch(url, { method: page ? 'GET' : 'POST', body: page ? undefined : request('getOffer', ''), headers: auth });
-      const headers = ['content-security-policy', 'x-content-type-options', 'x-frame-options', 'referrer-policy', 'cache-control'].map((name) => response.headers.get(name));
-      assert.deepEqual(headers.slice(0, auth.Authorization ? 5 : 4), [policy, 'nosniff', 'DENY', 'no-referrer', page ? null : 'no-store'].slice(0, auth.Authorization ? 5 : 4), `${url} ${response.status}`);
+      const response = await fetch(url, {
+        method: page ? 'GET' : 'POST',
+        body: page ? undefined : request('getOffer', ''),
+        headers: auth,
+      });
+      const headers = [
+        'content-security-policy',
+        'x-content-type-options',
+        'x-frame-options',
+        'referrer-policy',
+        'cache-control',
+      ].map((name) => response.headers.get(name));
+      assert.deepEqual(
+        headers.slice(0, auth.Authorization ? 5 : 4),
+        [policy, 'nosniff', 'DENY', 'no-referrer', page ? null : 'no-store'].slice(
+          0,
+          auth.Authorization ? 5 : 4,
+        ),
+        `${url} ${response.status}`,
+      );
     }
   }
 });
 
-test('requests that cannot be served get the banner, and nobody unnamed gets anything', { skip }, async () => {
-  for (const e of endpoints) {
-    for (const body of [request('getOrders', ''), 'not markup at all', '<zelvora></zelvora>']) {
-      assert.deepEqual(await post(e.url, body), { status: 200, type: 'text/plain', body: banner }, `${e.name} ${body.slice(0, 40)}`);
+test(
+  'requests that cannot be served get the banner, and nobody unnamed gets anything',
+  { skip },
+  async () => {
+    for (const e of endpoints) {
+      for (const body of [request('getOrders', ''), 'not markup at all', '<zelvora></zelvora>']) {
+        assert.deepEqual(
+          await post(e.url, body),
+          { status: 200, type: 'text/plain', body: banner },
+          `${e.name} ${body.slice(0, 40)}`,
+        );
+      }
+      const padded = request('getOffer', ' '.repeat(16384 - request('getOffer', '').length));
+      assert.equal(
+        JSON.parse((await post(e.url, padded)).body).status,
+        0,
+        `${e.name}: 16 KiB, the servers' limit, is the program's too`,
+      );
+      assert.equal(
+        (await post(e.url, 'x'.repeat(16385))).status,
+        413,
+        `${e.name}: over the server's own limit`,
+      );
+      assert.equal(
+        (await post(e.url, request('getImplPlan', '<accountid>1001</accountid>'), '')).status,
+        401,
+        `${e.name}: who calls must say who they are`,
+      );
     }
-    const padded = request('getOffer', ' '.repeat(16384 - request('getOffer', '').length));
-    assert.equal(JSON.parse((await post(e.url, padded)).body).status, 0, `${e.name}: 16 KiB, the servers' limit, is the program's too`);
-    assert.equal((await post(e.url, 'x'.repeat(16385))).status, 413, `${e.name}: over the server's own limit`);
-    assert.equal((await post(e.url, request('getImplPlan', '<accountid>1001</accountid>'), '')).status, 401, `${e.name}: who calls must say who they are`);
-  }
-  assert.equal((await post(endpoints[0].url.replace('zelvora.cgi', 'libmysqlpp.so'), '')).status, 403, 'nothing but the program is served');
-  assert.equal((await post(endpoints[2].url.replace('zelvora.cgi', 'libmysqlpp.so'), '')).status, 404);
-});
+    assert.equal(
+      (await post(endpoints[0].url.replace('zelvora.cgi', 'libmysqlpp.so'), '')).status,
+      403,
+      'nothing but the program is served',
+    );
+    assert.equal(
+      (await post(endpoints[2].url.replace('zelvora.cgi', 'libmysqlpp.so'), '')).status,
+      404,
+    );
+  },
+);
 
 test('the Apache and systemd configurations pass their own checks', { skip }, (t) => {
-  const settings = { ZELVORA_PORT: '1', ZELVORA_USER: 'www-data', ZELVORA_GROUP: 'www-data', ZELVORA_DIR: `${source}/deploy`, ZELVORA_POOL_USER: 'zelvora', SHM_GROUP: 'zelvora-boards', ZELVORA_ENV_FILE: '/etc/zelvora/zelvora.env', ZELVORA_KEY_FILE: '/etc/zelvora/peer.env' };
-  const tried = (file, more) => { try { return render(file, { ...settings, ...more }); } catch (e) { return e.stderr; } };
+  const settings = {
+    ZELVORA_PORT: '1',
+    ZELVORA_USER: 'www-data',
+    ZELVORA_GROUP: 'www-data',
+    ZELVORA_DIR: `${source}/deploy`,
+    ZELVORA_POOL_USER: 'zelvora',
+    SHM_GROUP: 'zelvora-boards',
+    ZELVORA_ENV_FILE: '/etc/zelvora/zelvora.env',
+    ZELVORA_KEY_FILE: '/etc/zelvora/peer.env',
+  };
+  const tried = (file, more) => {
+    try {
+      return render(file, { ...settings, ...more });
+    } catch (e) {
+      return e.stderr;
+    }
+  };
   for (const [file, value, outcome] of [
     ['apache.conf', 'a&b"c\\d', /SetEnv SHM_OWNER "a&b\\"c\\\\d"/],
     ['nginx.conf', 'a&b"c\\d', /fastcgi_param SHM_OWNER "a&b\\"c\\\\d";/],
@@ -121,128 +324,287 @@ test('the Apache and systemd configurations pass their own checks', { skip }, (t
     ['apache.conf', 'a\nListen 80', /SHM_OWNER holds a line break/],
     ['zelvora.service', 'zelvora-boards wheel', /SHM_GROUP holds a character a unit cannot take/],
     ['nginx.conf', '', /SHM_OWNER is empty: the desk must choose it/],
-  ]) assert.match(tried(file, file.endsWith('.service') ? { SHM_GROUP: value } : { SHM_OWNER: value }), outcome, `${file}: ${value}`);
+  ])
+    assert.match(
+      tried(file, file.endsWith('.service') ? { SHM_GROUP: value } : { SHM_OWNER: value }),
+      outcome,
+      `${file}: ${value}`,
+    );
   render('apache.conf', { ...settings, SHM_OWNER: 'a&b"c\\d' }, `${state}/apache.conf`);
   // The shell makes the file before render runs: one others may read gets no secret.
-  const into = (umask) => run('sh', '-c', `rm -f ${state}/mode.conf; umask ${umask}; ZELVORA_PORT=1 ZELVORA_USER=www-data ZELVORA_GROUP=www-data deploy/render deploy/apache.conf 2>&1 >${state}/mode.conf; stat -c %a:%s ${state}/mode.conf`);
-  assert.match(into('022'), /mode\.conf would hold a secret and others may read it: create it 0600 first \(umask 077\)\n644:0\n$/, 'the database password and the workers\' key are root\'s alone');
+  const into = (umask) =>
+    run(
+      'sh',
+      '-c',
+      `rm -f ${state}/mode.conf; umask ${umask}; ZELVORA_PORT=1 ZELVORA_USER=www-data ZELVORA_GROUP=www-data deploy/render deploy/apache.conf 2>&1 >${state}/mode.conf; stat -c %a:%s ${state}/mode.conf`,
+    );
+  assert.match(
+    into('022'),
+    /mode\.conf would hold a secret and others may read it: create it 0600 first \(umask 077\)\n644:0\n$/,
+    "the database password and the workers' key are root's alone",
+  );
   assert.match(into('077'), /^600:[1-9]\d*\n$/, 'a file made 0600 takes them');
-  assert.match(run('sh', '-c', 'SHM_OWNER= lighttpd -tt -f deploy/lighttpd.conf 2>&1 || true'), /SHM_OWNER and TZ must not be empty/, 'lighttpd refuses an empty owner');
+  assert.match(
+    run('sh', '-c', 'SHM_OWNER= lighttpd -tt -f deploy/lighttpd.conf 2>&1 || true'),
+    /SHM_OWNER and TZ must not be empty/,
+    'lighttpd refuses an empty owner',
+  );
   assert.match(run('sh', '-c', `apachectl -t -f ${state}/apache.conf 2>&1`), /Syntax OK/);
-  assert.match(run('sh', '-c', `apachectl -M -f ${state}/apache.conf 2>&1`), /reqtimeout_module/, 'a client that sends slowly is cut off');
-  if (run('sh', '-c', 'command -v systemd-analyze || true') === '') return t.skip('no systemd-analyze here');
-  for (const unit of ['zelvora.socket', 'zelvora.service']) writeFileSync(`${state}/${unit}`, render(unit, settings));
-  run('systemd-analyze', 'verify', '--man=no', `${state}/zelvora.socket`, `${state}/zelvora.service`);
+  assert.match(
+    run('sh', '-c', `apachectl -M -f ${state}/apache.conf 2>&1`),
+    /reqtimeout_module/,
+    'a client that sends slowly is cut off',
+  );
+  if (run('sh', '-c', 'command -v systemd-analyze || true') === '')
+    return t.skip('no systemd-analyze here');
+  for (const unit of ['zelvora.socket', 'zelvora.service'])
+    writeFileSync(`${state}/${unit}`, render(unit, settings));
+  run(
+    'systemd-analyze',
+    'verify',
+    '--man=no',
+    `${state}/zelvora.socket`,
+    `${state}/zelvora.service`,
+  );
   // Exposure 1.3 of 10 when written; 8.5 before the units were hardened.
-  run('systemd-analyze', 'security', '--offline=true', '--threshold=20', `${state}/zelvora.service`);
+  run(
+    'systemd-analyze',
+    'security',
+    '--offline=true',
+    '--threshold=20',
+    `${state}/zelvora.service`,
+  );
 });
 
-test('every configuration passes every setting the program reads to exactly the programs that use it', { skip }, () => {
-  const names = [...readFileSync(`${source}/src/FastCgiWorker.cpp`, 'utf8').matchAll(/\{"([A-Z_]+)", Source::k(Bound|Desk|Database|Zone|Own)\b/g)].map((m) => [m[1], m[2] === 'Database']);
-  assert.ok(names.length >= 17, names.join());
-  // The database settings go to the CGI program alone (a worker has its own); the pool's scoreboard and request
-  // log to the pool alone (a CGI program runs as another user); the rest to both.
-  const pooled = ['ZELVORA_STATS', 'ZELVORA_REQUEST_LOG'];
-  const db = names.filter(([, d]) => d).map(([n]) => n), both = names.map(([n]) => n).filter((n) => !db.includes(n) && !pooled.includes(n));
-  const [lighttpd, nginx, apache, zelvoraEnv] = ['lighttpd.conf', 'nginx.conf', 'apache.conf', 'debian/zelvora.env'].map((file) => readFileSync(`${source}/deploy/${file}`, 'utf8'));
-  const [lighttpdCgi, lighttpdWorkers] = lighttpd.split('"bin-environment" => (');
-  const location = (path) => apache.split('<Location ').find((block) => block.startsWith(`"${path}"`));
-  const lighttpdLine = '^ +"([A-Z_]+)" => env\\.\\1,$', apacheLine = '^ +SetEnv ([A-Z_]+) "@\\1@"$';
-  for (const [where, text, line, expected] of [
-    ['lighttpd CGI', lighttpdCgi, lighttpdLine, [...both, ...db]],
-    ['lighttpd workers', lighttpdWorkers, lighttpdLine, [...both, ...db, ...pooled]],
-    ['nginx, every location', nginx, '^ +fastcgi_param ([A-Z_]+) "@\\1@";$', both],
-    ['nginx, through a map', nginx, '^ +fastcgi_param ([A-Z_]+) \\$zelvora_[a-z_]+ if_not_empty;$', [...db, ...pooled]],
-    ['nginx, /zelvora.cgi only', nginx, '^ +/zelvora\\.cgi "@([A-Z_]+)@";$', db],
-    ['nginx, all but /zelvora.cgi', nginx, '^ +default "@([A-Z_]+)@";$', pooled],
-    ['Apache /zelvora.cgi', location('/zelvora.cgi'), apacheLine, [...both, ...db]],
-    ['Apache /zelvora.fcgi', location('/zelvora.fcgi'), apacheLine, [...both, ...pooled]],
-    ['Apache /health', location('/health'), apacheLine, pooled],
-    ['Apache /metrics', location('/metrics'), apacheLine, pooled],
-    ['zelvora.env', zelvoraEnv, '^#?([A-Z_]+)=', names.map(([n]) => n)],
-  ]) {
-    const passed = [...text.matchAll(new RegExp(line, 'gm'))].map((m) => m[1]).filter((n) => names.some(([name]) => name === n));
-    assert.deepEqual(passed.sort(), [...expected].sort(), where);
-  }
-  // Apache's pool locations send the workers' key.
-  for (const path of ['/zelvora.fcgi', '/health', '/metrics']) assert.match(location(path), /SetEnv ZELVORA_PEER_KEY "@ZELVORA_PEER_KEY@"/, path);
-});
+test(
+  'every configuration passes every setting the program reads to exactly the programs that use it',
+  { skip },
+  () => {
+    const names = [
+      ...readFileSync(`${source}/src/FastCgiWorker.cpp`, 'utf8').matchAll(
+        /\{"([A-Z_]+)", Source::k(Bound|Desk|Database|Zone|Own)\b/g,
+      ),
+    ].map((m) => [m[1], m[2] === 'Database']);
+    assert.ok(names.length >= 17, names.join());
+    // The database settings go to the CGI program alone (a worker has its own); the pool's scoreboard and request
+    // log to the pool alone (a CGI program runs as another user); the rest to both.
+    const pooled = ['ZELVORA_STATS', 'ZELVORA_REQUEST_LOG'];
+    const db = names.filter(([, d]) => d).map(([n]) => n),
+      both = names.map(([n]) => n).filter((n) => !db.includes(n) && !pooled.includes(n));
+    const [lighttpd, nginx, apache, zelvoraEnv] = [
+      'lighttpd.conf',
+      'nginx.conf',
+      'apache.conf',
+      'debian/zelvora.env',
+    ].map((file) => readFileSync(`${source}/deploy/${file}`, 'utf8'));
+    const [lighttpdCgi, lighttpdWorkers] = lighttpd.split('"bin-environment" => (');
+    const location = (path) =>
+      apache.split('<Location ').find((block) => block.startsWith(`"${path}"`));
+    const lighttpdLine = '^ +"([A-Z_]+)" => env\\.\\1,$',
+      apacheLine = '^ +SetEnv ([A-Z_]+) "@\\1@"$';
+    for (const [where, text, line, expected] of [
+      ['lighttpd CGI', lighttpdCgi, lighttpdLine, [...both, ...db]],
+      ['lighttpd workers', lighttpdWorkers, lighttpdLine, [...both, ...db, ...pooled]],
+      ['nginx, every location', nginx, '^ +fastcgi_param ([A-Z_]+) "@\\1@";$', both],
+      [
+        'nginx, through a map',
+        nginx,
+        '^ +fastcgi_param ([A-Z_]+) \\$zelvora_[a-z_]+ if_not_empty;$',
+        [...db, ...pooled],
+      ],
+      ['nginx, /zelvora.cgi only', nginx, '^ +/zelvora\\.cgi "@([A-Z_]+)@";$', db],
+      ['nginx, all but /zelvora.cgi', nginx, '^ +default "@([A-Z_]+)@";$', pooled],
+      ['Apache /zelvora.cgi', location('/zelvora.cgi'), apacheLine, [...both, ...db]],
+      ['Apache /zelvora.fcgi', location('/zelvora.fcgi'), apacheLine, [...both, ...pooled]],
+      ['Apache /health', location('/health'), apacheLine, pooled],
+      ['Apache /metrics', location('/metrics'), apacheLine, pooled],
+      ['zelvora.env', zelvoraEnv, '^#?([A-Z_]+)=', names.map(([n]) => n)],
+    ]) {
+      const passed = [...text.matchAll(new RegExp(line, 'gm'))]
+        .map((m) => m[1])
+        .filter((n) => names.some(([name]) => name === n));
+      assert.deepEqual(passed.sort(), [...expected].sort(), where);
+    }
+    // Apache's pool locations send the workers' key.
+    for (const path of ['/zelvora.fcgi', '/health', '/metrics'])
+      assert.match(location(path), /SetEnv ZELVORA_PEER_KEY "@ZELVORA_PEER_KEY@"/, path);
+  },
+);
 
-test('a killed worker is replaced within a second, and only the request in hand fails', { skip }, async () => {
-  const workers = () => run('pgrep', '-P', String(poolPid)).split('\n').filter(Boolean);
-  const [victim, sibling] = workers(), body = request('getOffer', '<symbol>EURUSD</symbol>');
-  const load = Promise.all(Array.from({ length: 300 }, () => post(endpoints[3].url, body)));
-  await sleep(30);
-  process.kill(Number(victim), 'SIGKILL');
-  await sleep(1000);
-  assert.deepEqual([workers().length, workers().includes(victim), workers().includes(sibling)], [2, false, true], 'the pool has its size again');
-  const metrics = await fetch(endpoints[2].url.replace('zelvora.cgi', 'metrics'), { headers: { Authorization: `Basic ${btoa('desk:demo')}` } }).then((r) => r.text());
-  assert.match(metrics, /^zelvora_worker_restarts_total 1$/m, 'the pool marks the one worker it replaced, none of its first ones');
-  const failed = (await load).filter((answer) => answer.status !== 200).length;
-  assert.ok(failed <= 1, `${failed} requests failed`);
-});
+test(
+  'a killed worker is replaced within a second, and only the request in hand fails',
+  { skip },
+  async () => {
+    const workers = () => run('pgrep', '-P', String(poolPid)).split('\n').filter(Boolean);
+    const [victim, sibling] = workers(),
+      body = request('getOffer', '<symbol>EURUSD</symbol>');
+    const load = Promise.all(Array.from({ length: 300 }, () => post(endpoints[3].url, body)));
+    await sleep(30);
+    process.kill(Number(victim), 'SIGKILL');
+    await sleep(1000);
+    assert.deepEqual(
+      [workers().length, workers().includes(victim), workers().includes(sibling)],
+      [2, false, true],
+      'the pool has its size again',
+    );
+    const metrics = await fetch(endpoints[2].url.replace('zelvora.cgi', 'metrics'), {
+      headers: { Authorization: `Basic ${btoa('desk:demo')}` },
+    }).then((r) => r.text());
+    assert.match(
+      metrics,
+      /^zelvora_worker_restarts_total 1$/m,
+      'the pool marks the one worker it replaced, none of its first ones',
+    );
+    const failed = (await load).filter((answer) => answer.status !== 200).length;
+    assert.ok(failed <= 1, `${failed} requests failed`);
+  },
+);
 
 // Below a server's cap an authenticated request goes through at once; one past it too on nginx
 // (4096 in each of two workers: it closes idle ones to make room), on lighttpd (4096) once the
 // 10 s the idle connections are given run out. lighttpd has no deadline for a whole header: a
 // sender of a byte every few seconds is not cut off there.
-test('a crowd of idle connections leaves the traders served, past the servers\' caps too, and a slow sender is cut off', { skip }, async () => {
-  const [lighttpd, nginx] = [endpoints[0].url, endpoints[2].url].map((url) => new URL(url));
-  const slow = connect(Number(nginx.port), nginx.hostname), started = Date.now();  // one byte every 2 s
-  const cut = new Promise((resolve) => slow.on('close', () => resolve((Date.now() - started) / 1000)).on('error', () => {}));
-  const trickle = setInterval(() => slow.write('X'), 2000);
-  slow.write('POST /zelvora.fcgi HTTP/1.1\r\n');
-  for (const [origin, size, patience] of [[lighttpd, 1400, 5], [nginx, 1400, 5], [lighttpd, 4097, 15], [nginx, 8193, 5]]) {
-    const crowd = await Promise.all(Array.from({ length: size }, () => new Promise((resolve, reject) => {
-      const socket = connect(Number(origin.port), origin.hostname, () => resolve(socket)).on('error', reject);
-    })));
-    // A connection of its own (fetch may reuse one the server took before the crowd came).
-    for (const e of endpoints.filter((e) => e.url.startsWith(origin.origin))) {
-      const status = await new Promise((resolve) => httpRequest(e.url, { method: 'POST', agent: false, auth: 'desk:demo', timeout: patience * 1000 }, (response) => resolve(response.resume().statusCode))
-        .on('timeout', () => resolve(`no answer in ${patience} s`)).on('error', (error) => resolve(error.code)).end(request('getOffer', '<symbol>EURUSD</symbol>')));
-      assert.equal(status, 200, `${e.name} beside ${size} idle connections`);
+test(
+  "a crowd of idle connections leaves the traders served, past the servers' caps too, and a slow sender is cut off",
+  { skip },
+  async () => {
+    const [lighttpd, nginx] = [endpoints[0].url, endpoints[2].url].map((url) => new URL(url));
+    const slow = connect(Number(nginx.port), nginx.hostname),
+      started = Date.now(); // one byte every 2 s
+    const cut = new Promise((resolve) =>
+      slow.on('close', () => resolve((Date.now() - started) / 1000)).on('error', () => {}),
+    );
+    const trickle = setInterval(() => slow.write('X'), 2000);
+    slow.write('POST /zelvora.fcgi HTTP/1.1\r\n');
+    for (const [origin, size, patience] of [
+      [lighttpd, 1400, 5],
+      [nginx, 1400, 5],
+      [lighttpd, 4097, 15],
+      [nginx, 8193, 5],
+    ]) {
+      const crowd = await Promise.all(
+        Array.from(
+          { length: size },
+          () =>
+            new Promise((resolve, reject) => {
+              const socket = connect(Number(origin.port), origin.hostname, () =>
+                resolve(socket),
+              ).on('error', reject);
+            }),
+        ),
+      );
+      // A connection of its own (fetch may reuse one the server took before the crowd came).
+      for (const e of endpoints.filter((e) => e.url.startsWith(origin.origin))) {
+        const status = await new Promise((resolve) =>
+          httpRequest(
+            e.url,
+            { method: 'POST', agent: false, auth: 'desk:demo', timeout: patience * 1000 },
+            (response) => resolve(response.resume().statusCode),
+          )
+            .on('timeout', () => resolve(`no answer in ${patience} s`))
+            .on('error', (error) => resolve(error.code))
+            .end(request('getOffer', '<symbol>EURUSD</symbol>')),
+        );
+        assert.equal(status, 200, `${e.name} beside ${size} idle connections`);
+      }
+      for (const socket of crowd) socket.destroy();
     }
-    for (const socket of crowd) socket.destroy();
-  }
-  const seconds = await Promise.race([cut, sleep(15000).then(() => 'still open after 15 s')]);
-  clearInterval(trickle);
-  slow.destroy();
-  assert.ok(seconds >= 9 && seconds <= 12, `nginx cuts a header sent a byte every 2 s at its 10 s: ${seconds}`);
-});
+    const seconds = await Promise.race([cut, sleep(15000).then(() => 'still open after 15 s')]);
+    clearInterval(trickle);
+    slow.destroy();
+    assert.ok(
+      seconds >= 9 && seconds <= 12,
+      `nginx cuts a header sent a byte every 2 s at its 10 s: ${seconds}`,
+    );
+  },
+);
 
-test('fifty requests at once are all served, and no board entry is left behind', { skip }, async () => {
-  const files = run('ls', '/dev/shm'), body = request('getOffer', '<symbol>EURUSD</symbol><symbol>USDJPY</symbol>');
-  for (const e of endpoints) {
-    const answers = await Promise.all(Array.from({ length: 50 }, () => post(e.url, body)));
-    assert.deepEqual(answers.map((answer) => answer.status), Array(50).fill(200), e.name);
-  }
-  assert.equal(run('ls', '/dev/shm'), files, 'no board entry leaked');
-});
+test(
+  'fifty requests at once are all served, and no board entry is left behind',
+  { skip },
+  async () => {
+    const files = run('ls', '/dev/shm'),
+      body = request('getOffer', '<symbol>EURUSD</symbol><symbol>USDJPY</symbol>');
+    for (const e of endpoints) {
+      const answers = await Promise.all(Array.from({ length: 50 }, () => post(e.url, body)));
+      assert.deepEqual(
+        answers.map((answer) => answer.status),
+        Array(50).fill(200),
+        e.name,
+      );
+    }
+    assert.equal(run('ls', '/dev/shm'), files, 'no board entry leaked');
+  },
+);
 
-test('a balancer\'s check needs no password, and a real Prometheus reads the pool\'s counters', { skip }, async () => {
-  const origins = [endpoints[0], endpoints[2]].map((e) => e.url.replace('/zelvora.cgi', ''));
-  for (const origin of origins) {
-    // Any name may come with the check: it is nobody's, and the request log names nobody.
-    const health = await fetch(`${origin}/health`, { headers: { Authorization: `Basic ${btoa('mallory:x')}` } });
-    assert.deepEqual([health.status, (await health.json()).status], [200, 'ok'], `${origin}: the feeder runs and the database answers`);
-    assert.notEqual((await post(`${origin}/health`, request('getAccount', '<accountid>1001</accountid>'), '')).status, 200, `${origin}: nothing but the check is served there`);
-    assert.equal((await fetch(`${origin}/metrics`)).status, 401, `${origin}: the metrics are behind the password`);
-  }
-  const log = readFileSync(env.ZELVORA_REQUEST_LOG, 'utf8');
-  assert.ok(log.includes(' method=health ') && !log.includes('mallory'), 'a name sent to /health is not logged');
-  const crowd = await Promise.all(Array.from({ length: 40 }, () => fetch(`${origins[1]}/health`).then((r) => r.status)));
-  assert.ok(crowd.includes(200) && crowd.includes(429), `nginx turns a crowd of checks away before the pool: ${crowd}`);
-  run('promtool', 'check', 'rules', 'deploy/zelvora-alerts.yml');  // throws on any finding
-  writeFileSync(`${state}/metrics.txt`, await fetch(`${origins[0]}/metrics`, { headers: { Authorization: `Basic ${btoa('desk:demo')}` } }).then((r) => r.text()));
-  run('sh', '-c', `promtool check metrics <${state}/metrics.txt`);  // throws on any finding
-  const port = await freePort();
-  writeFileSync(`${state}/prometheus.yml`, `scrape_configs:\n  - job_name: zelvora\n    scrape_interval: 1s\n    basic_auth: {username: desk, password: demo}\n    static_configs: [{targets: ["${origins[0].slice(7)}"]}]\n`);
-  serve('/usr/bin/prometheus', `--config.file=${state}/prometheus.yml`, `--storage.tsdb.path=${state}/prometheus`, `--web.listen-address=127.0.0.1:${port}`);
-  const query = `http://127.0.0.1:${port}/api/v1/query?query=${encodeURIComponent('zelvora_requests_total{method="health",outcome="answered"}')}`;
-  let value;
-  for (let i = 0; i < 200 && value === undefined; ++i) {
-    value = (await fetch(query).then((r) => r.json()).catch(() => undefined))?.data?.result?.[0]?.value?.[1];
-    if (value === undefined) await new Promise((resolve) => setTimeout(resolve, 100));
-  }
-  assert.ok(Number(value) >= 1, `zelvora_requests_total as Prometheus scraped it: ${value}`);
-});
+test(
+  "a balancer's check needs no password, and a real Prometheus reads the pool's counters",
+  { skip },
+  async () => {
+    const origins = [endpoints[0], endpoints[2]].map((e) => e.url.replace('/zelvora.cgi', ''));
+    for (const origin of origins) {
+      // Any name may come with the check: it is nobody's, and the request log names nobody.
+      const health = await fetch(`${origin}/health`, {
+        headers: { Authorization: `Basic ${btoa('mallory:x')}` },
+      });
+      assert.deepEqual(
+        [health.status, (await health.json()).status],
+        [200, 'ok'],
+        `${origin}: the feeder runs and the database answers`,
+      );
+      assert.notEqual(
+        (await post(`${origin}/health`, request('getAccount', '<accountid>1001</accountid>'), ''))
+          .status,
+        200,
+        `${origin}: nothing but the check is served there`,
+      );
+      assert.equal(
+        (await fetch(`${origin}/metrics`)).status,
+        401,
+        `${origin}: the metrics are behind the password`,
+      );
+    }
+    const log = readFileSync(env.ZELVORA_REQUEST_LOG, 'utf8');
+    assert.ok(
+      log.includes(' method=health ') && !log.includes('mallory'),
+      'a name sent to /health is not logged',
+    );
+    const crowd = await Promise.all(
+      Array.from({ length: 40 }, () => fetch(`${origins[1]}/health`).then((r) => r.status)),
+    );
+    assert.ok(
+      crowd.includes(200) && crowd.includes(429),
+      `nginx turns a crowd of checks away before the pool: ${crowd}`,
+    );
+    run('promtool', 'check', 'rules', 'deploy/zelvora-alerts.yml'); // throws on any finding
+    writeFileSync(
+      `${state}/metrics.txt`,
+      await fetch(`${origins[0]}/metrics`, {
+        headers: { Authorization: `Basic ${btoa('desk:demo')}` },
+      }).then((r) => r.text()),
+    );
+    run('sh', '-c', `promtool check metrics <${state}/metrics.txt`); // throws on any finding
+    const port = await freePort();
+    writeFileSync(
+      `${state}/prometheus.yml`,
+      `scrape_configs:\n  - job_name: zelvora\n    scrape_interval: 1s\n    basic_auth: {username: desk, password: demo}\n    static_configs: [{targets: ["${origins[0].slice(7)}"]}]\n`,
+    );
+    serve(
+      '/usr/bin/prometheus',
+      `--config.file=${state}/prometheus.yml`,
+      `--storage.tsdb.path=${state}/prometheus`,
+      `--web.listen-address=127.0.0.1:${port}`,
+    );
+    const query = `http://127.0.0.1:${port}/api/v1/query?query=${encodeURIComponent('zelvora_requests_total{method="health",outcome="answered"}')}`;
+    let value;
+    for (let i = 0; i < 200 && value === undefined; ++i) {
+      value = (
+        await fetch(query)
+          .then((r) => r.json())
+          .catch(() => undefined)
+      )?.data?.result?.[0]?.value?.[1];
+      if (value === undefined) await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    assert.ok(Number(value) >= 1, `zelvora_requests_total as Prometheus scraped it: ${value}`);
+  },
+);

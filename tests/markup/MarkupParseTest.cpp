@@ -17,7 +17,13 @@ std::string Quote(const std::string& text) {
   for (unsigned char c : text) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "\\x%02X", c);
-    out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : c == '"' ? "\\\"" : c == '\\' ? "\\\\" : (c < 0x20 || c >= 0x7F) ? hex : std::string(1, static_cast<char>(c));
+    out += c == '\n'                 ? "\\n"
+           : c == '\r'               ? "\\r"
+           : c == '\t'               ? "\\t"
+           : c == '"'                ? "\\\""
+           : c == '\\'               ? "\\\\"
+           : (c < 0x20 || c >= 0x7F) ? hex
+                                     : std::string(1, static_cast<char>(c));
   }
   return out + "\"";
 }
@@ -25,9 +31,12 @@ std::string Quote(const std::string& text) {
 // name[attr="v",...]="text"{child child}
 std::string Dump(const CMarkupNode& node) {
   std::string out = node.name, attributes, children;
-  for (const auto& attribute : node.attributes) attributes += (attributes.empty() ? "" : ",") + attribute.first + "=" + Quote(attribute.second);
+  for (const auto& attribute : node.attributes)
+    attributes += (attributes.empty() ? "" : ",") + attribute.first + "=" + Quote(attribute.second);
   for (const auto& child : node.children) children += (children.empty() ? "" : " ") + Dump(*child);
-  return out + (attributes.empty() ? "" : "[" + attributes + "]") + (node.text.empty() ? "" : "=" + Quote(node.text)) + (children.empty() ? "" : "{" + children + "}");
+  return out + (attributes.empty() ? "" : "[" + attributes + "]") +
+         (node.text.empty() ? "" : "=" + Quote(node.text)) +
+         (children.empty() ? "" : "{" + children + "}");
 }
 
 std::string ParseDump(const std::string& body, int32_t count = -2) {
@@ -38,33 +47,92 @@ std::string ParseDump(const std::string& body, int32_t count = -2) {
 
 TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
   const char* const cases[][2] = {
-      // Names fold to lower case; text around children joins; a declaration and blanks outside are skipped.
-      {"<zelvora><method>getAccount</method><params><accountid> 12 </accountid></params></zelvora>", "zelvora{method=\"getAccount\" params{accountid=\"12\"}}"},
-      {"<Root><METHOD>x</METHOD>y</Root>", "root=\"y\"{method=\"x\"}"}, {"<a>x<b>y</b>z</a>", "a=\"xz\"{b=\"y\"}"}, {"<a\tb>t</a\tb>", "a\tb=\"t\""}, {"<R\x82" "A>t</R\x82" "A>", "r\x82" "A=\"t\""},
-      {"<?xml version=\"1.0\"?>\n<zelvora>\n  <method>getOffer</method>\n</zelvora>\n", "zelvora{method=\"getOffer\"}"}, {"<!DOCTYPE html><html>x</html>", "html=\"x\""},
+      // Names fold to lower case; text around children joins; a declaration and blanks outside are
+      // skipped.
+      {"<zelvora><method>getAccount</method><params><accountid> 12 </accountid></params></zelvora>",
+       "zelvora{method=\"getAccount\" params{accountid=\"12\"}}"},
+      {"<Root><METHOD>x</METHOD>y</Root>", "root=\"y\"{method=\"x\"}"},
+      {"<a>x<b>y</b>z</a>", "a=\"xz\"{b=\"y\"}"},
+      {"<a\tb>t</a\tb>", "a\tb=\"t\""},
+      {"<R\x82"
+       "A>t</R\x82"
+       "A>",
+       "r\x82"
+       "A=\"t\""},
+      {"<?xml version=\"1.0\"?>\n<zelvora>\n  <method>getOffer</method>\n</zelvora>\n",
+       "zelvora{method=\"getOffer\"}"},
+      {"<!DOCTYPE html><html>x</html>", "html=\"x\""},
       // Empty elements: <br> is a line break; none takes children.
-      {"<r><a>x<br>y</a></r>", "r{a=\"x\\ny\"{br}}"}, {"<r><a><x/>t</a></r>", "r{a=\"t\"{x}}"}, {"<r><a><x />t</a></r>", "r{a=\"t\"{x}}"}, {"<r><a><img src=x>t</a></r>", "r{a=\"t\"{img[src=\"x\"]}}"},
-      {"<r><br><m>t</m></r>", "r{br{m=\"t\"}}"}, {"<r/>", "r"}, {"<html><head><meta><link><title>x</title></head><body>y</body></html>", "html{head{meta link title=\"x\"} body=\"y\"}"},
+      {"<r><a>x<br>y</a></r>", "r{a=\"x\\ny\"{br}}"},
+      {"<r><a><x/>t</a></r>", "r{a=\"t\"{x}}"},
+      {"<r><a><x />t</a></r>", "r{a=\"t\"{x}}"},
+      {"<r><a><img src=x>t</a></r>", "r{a=\"t\"{img[src=\"x\"]}}"},
+      {"<r><br><m>t</m></r>", "r{br{m=\"t\"}}"},
+      {"<r/>", "r"},
+      {"<html><head><meta><link><title>x</title></head><body>y</body></html>",
+       "html{head{meta link title=\"x\"} body=\"y\"}"},
       // Unclosed and stray tags, and what lies outside the root.
-      {"<a><b>t</a>", "a{b=\"t\"}"}, {"<r><a>x</b>y</a></r>", "r{a=\"xy\"}"}, {"<r>x</r><s>y</s>", "r=\"x\""}, {"<r><a>x</a ><b>y</b></r>", "r{a=\"x\"{b=\"y\"}}"}, {"<r><p>a<p>b</r>", "r{p=\"a\" p=\"b\"}"},
-      {"<r><li>1<li>2<li>3</r>", "r{li=\"1\" li=\"2\" li=\"3\"}"}, {"<r><p><p>x</p></r>", "r{p{p=\"x\"}}"}, {"<p><p>x</q>", "p{p=\"x\"}"}, {"hello<r>x</r>", "r=\"x\""}, {"<r>a>b</r>", "r=\"b\""},
-      {"<r><a <b>t</b></r>", "r{b=\"t\"}"}, {"<r>x</r>tail", "r=\"x\""}, {"<r><>t</r>", "r{=\"t\"}"}, {"<r><script> if (a<b) x; </script></r>", "r{script=\" if (a\"}"},
+      {"<a><b>t</a>", "a{b=\"t\"}"},
+      {"<r><a>x</b>y</a></r>", "r{a=\"xy\"}"},
+      {"<r>x</r><s>y</s>", "r=\"x\""},
+      {"<r><a>x</a ><b>y</b></r>", "r{a=\"x\"{b=\"y\"}}"},
+      {"<r><p>a<p>b</r>", "r{p=\"a\" p=\"b\"}"},
+      {"<r><li>1<li>2<li>3</r>", "r{li=\"1\" li=\"2\" li=\"3\"}"},
+      {"<r><p><p>x</p></r>", "r{p{p=\"x\"}}"},
+      {"<p><p>x</q>", "p{p=\"x\"}"},
+      {"hello<r>x</r>", "r=\"x\""},
+      {"<r>a>b</r>", "r=\"b\""},
+      {"<r><a <b>t</b></r>", "r{b=\"t\"}"},
+      {"<r>x</r>tail", "r=\"x\""},
+      {"<r><>t</r>", "r{=\"t\"}"},
+      {"<r><script> if (a<b) x; </script></r>", "r{script=\" if (a\"}"},
       // Comments and CDATA.
-      {"<!-- note --><r>t</r>", "r=\"t\"{comment=\"note\"}"}, {"<r>a<!-- c -->b</r>", "r=\"ab\"{comment=\"c\"}"}, {"<r><!-- a <b>x</b> --></r>", "r{comment=\"a <b>x</b>\"}"}, {"<r><!----></r>", "r{comment}"},
-      {"<r><a>x</a><!-- cut <b>y</b>", "r{a=\"x\"}"}, {"<r><!---></r><b>x</b>", "r"}, {"<r><!x--y>t</r>", "r{!x--y=\"t\"}"}, {"<!-- c -->junk<r>t</r>", "r=\"t\"{comment=\"c\"}"}, {"<r><![CDATA[x]]></r>", "r{![cdata[x]]}"},
+      {"<!-- note --><r>t</r>", "r=\"t\"{comment=\"note\"}"},
+      {"<r>a<!-- c -->b</r>", "r=\"ab\"{comment=\"c\"}"},
+      {"<r><!-- a <b>x</b> --></r>", "r{comment=\"a <b>x</b>\"}"},
+      {"<r><!----></r>", "r{comment}"},
+      {"<r><a>x</a><!-- cut <b>y</b>", "r{a=\"x\"}"},
+      {"<r><!---></r><b>x</b>", "r"},
+      {"<r><!x--y>t</r>", "r{!x--y=\"t\"}"},
+      {"<!-- c -->junk<r>t</r>", "r=\"t\"{comment=\"c\"}"},
+      {"<r><![CDATA[x]]></r>", "r{![cdata[x]]}"},
       {"<r><comment> a  </comment></r>", "r{comment=\" a  \"}"},
       // Blanks: a text is trimmed of blanks and line ends on both sides, one line end at a time.
-      {"<r><a>\n  abc  \n</a></r>", "r{a=\"  abc  \"}"}, {"<r><a>\r\nx\n</a></r>", "r{a=\"x\\n\"}"}, {"<r><a> \r\n x \r\n </a></r>", "r{a=\" x \"}"}, {"<r><a>\tx\t\t</a></r>", "r{a=\"x\"}"},
-      {"<r><a>x\ny</a></r>", "r{a=\"x\\ny\"}"}, {"<r><a>\r\n\r\n</a></r>", "r{a}"}, {"<r><a>\r\r\n\n</a></r>", "r{a=\"\\r\\r\\n\\n\"}"}, {"<r><a>  </a></r>", "r{a}"},
+      {"<r><a>\n  abc  \n</a></r>", "r{a=\"  abc  \"}"},
+      {"<r><a>\r\nx\n</a></r>", "r{a=\"x\\n\"}"},
+      {"<r><a> \r\n x \r\n </a></r>", "r{a=\" x \"}"},
+      {"<r><a>\tx\t\t</a></r>", "r{a=\"x\"}"},
+      {"<r><a>x\ny</a></r>", "r{a=\"x\\ny\"}"},
+      {"<r><a>\r\n\r\n</a></r>", "r{a}"},
+      {"<r><a>\r\r\n\n</a></r>", "r{a=\"\\r\\r\\n\\n\"}"},
+      {"<r><a>  </a></r>", "r{a}"},
       // Entities: the named ones the desk uses, decoded once.
-      {"<a>A&amp;B &lt;C&gt;</a>", "a=\"A&B &lt;C&gt;\""}, {"<a>1&nbsp;2</a>", "a=\"1 2\""}, {"<r><a>C:&yen;x</a></r>", "r{a=\"C:\\\\x\"}"}, {"<r><a>&quot;q&#34;</a></r>", "r{a=\"\\\"q&#34;\"}"},
-      {"<r><a>&amp;times;|&amp;quot;</a></r>", "r{a=\"X|&quot;\"}"}, {"<r><a>&#38;|&#160;&#215;</a></r>", "r{a=\"&| X\"}"}, {"<r><a>&amp;&#38;</a></r>", "r{a=\"&&#38;\"}"},
-      {"<r><a>&AMP;&#x26;</a></r>", "r{a=\"&AMP;&#x26;\"}"}, {"<r><a>&amp;amp;</a></r>", "r{a=\"&amp;\"}"}, {"<r><a>&amp;amp;<b/>x</a></r>", "r{a=\"&x\"{b}}"}, {"<r><a>&am<b/>p;x</a></r>", "r{a=\"&x\"{b}}"},
+      {"<a>A&amp;B &lt;C&gt;</a>", "a=\"A&B &lt;C&gt;\""},
+      {"<a>1&nbsp;2</a>", "a=\"1 2\""},
+      {"<r><a>C:&yen;x</a></r>", "r{a=\"C:\\\\x\"}"},
+      {"<r><a>&quot;q&#34;</a></r>", "r{a=\"\\\"q&#34;\"}"},
+      {"<r><a>&amp;times;|&amp;quot;</a></r>", "r{a=\"X|&quot;\"}"},
+      {"<r><a>&#38;|&#160;&#215;</a></r>", "r{a=\"&| X\"}"},
+      {"<r><a>&amp;&#38;</a></r>", "r{a=\"&&#38;\"}"},
+      {"<r><a>&AMP;&#x26;</a></r>", "r{a=\"&AMP;&#x26;\"}"},
+      {"<r><a>&amp;amp;</a></r>", "r{a=\"&amp;\"}"},
+      {"<r><a>&amp;amp;<b/>x</a></r>", "r{a=\"&x\"{b}}"},
+      {"<r><a>&am<b/>p;x</a></r>", "r{a=\"&x\"{b}}"},
       // Attributes.
-      {"<r href=\"x\" HREF=\"y\"/>", "r[href=\"y\"]"}, {"<r a=\"x>", "r[a=\"x\"]"}, {"<r a='y' b=2 checked>", "r[a=\"'y'\",b=\"2\"]"}, {"<r a=\"x&amp;y\" B = \"v\">", "r[a=\"x&y\",b=\"v\"]"},
-      {"<!DOCTYPE x><?xml v=\"1\"?><zelvora a=\"q&amp;\" b=c><!-- k --><method>getOffer</method><params><symbol> EUR/USD </symbol><br/><p>a<p>b&nbsp;<![CDATA[z]]><x y=\"1></params><!--- -></zelvora>",
-       "zelvora[a=\"q&\",b=\"c\"]{comment=\"k\" method=\"getOffer\" params=\"\\n\"{symbol=\"EUR/USD\" br p=\"a\" p=\"b \"{![cdata[z]]{x[y=\"1\"]}}}}"},
-      {"<r a=1/>", "r[a=\"1/\"]"}, {"<r a=>", "r[a=\"\"]"}, {"<r x y=1>", "r[x y=\"1\"]"}, {"<r \n\ta\t=1>", "r[a=\"1\"]"}, {"<r a=\"1\"b=2>", "r[a=\"1\",b=\"2\"]"},
+      {"<r href=\"x\" HREF=\"y\"/>", "r[href=\"y\"]"},
+      {"<r a=\"x>", "r[a=\"x\"]"},
+      {"<r a='y' b=2 checked>", "r[a=\"'y'\",b=\"2\"]"},
+      {"<r a=\"x&amp;y\" B = \"v\">", "r[a=\"x&y\",b=\"v\"]"},
+      {"<!DOCTYPE x><?xml v=\"1\"?><zelvora a=\"q&amp;\" b=c><!-- k "
+       "--><method>getOffer</method><params><symbol> EUR/USD "
+       "</symbol><br/><p>a<p>b&nbsp;<![CDATA[z]]><x y=\"1></params><!--- -></zelvora>",
+       "zelvora[a=\"q&\",b=\"c\"]{comment=\"k\" method=\"getOffer\" "
+       "params=\"\\n\"{symbol=\"EUR/USD\" br p=\"a\" p=\"b \"{![cdata[z]]{x[y=\"1\"]}}}}"},
+      {"<r a=1/>", "r[a=\"1/\"]"},
+      {"<r a=>", "r[a=\"\"]"},
+      {"<r x y=1>", "r[x y=\"1\"]"},
+      {"<r \n\ta\t=1>", "r[a=\"1\"]"},
+      {"<r a=\"1\"b=2>", "r[a=\"1\",b=\"2\"]"},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseDump(c[0]), c[1]) << "body: " << c[0];
 }
@@ -73,7 +141,8 @@ TEST(Parse, SurvivesDeepNestingAndLongUnclosedChainsAndFreesDeepTrees) {
   std::string deep = "<r>", chain = "<r>";
   for (int i = 0; i < 200000; ++i) deep += "<a><b>";
   for (int i = 0; i < 50000; ++i) chain += "<p>x";
-  CMarkupDoc deepDoc, chainDoc;  // 400,000 open levels: parsed, searched and freed without recursing
+  CMarkupDoc deepDoc,
+      chainDoc;  // 400,000 open levels: parsed, searched and freed without recursing
   deepDoc.Parse((deep + "<m>deep</m>").data(), static_cast<int32_t>(deep.size() + 11));
   ASSERT_NE(deepDoc.Root().FindNode("m"), nullptr);
   EXPECT_EQ(deepDoc.Root().FindNode("m")->text, "deep");
@@ -89,8 +158,11 @@ void NaiveRepair(CMarkupNode& root) {
     while (!order.empty() && found == nullptr) {
       CMarkupNode* node = order.back();
       order.pop_back();
-      if (node->parent != nullptr && node->parent->parent != nullptr && !node->closed && node->name == node->parent->name) found = node;
-      for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) order.push_back(it->get());
+      if (node->parent != nullptr && node->parent->parent != nullptr && !node->closed &&
+          node->name == node->parent->name)
+        found = node;
+      for (auto it = node->children.rbegin(); it != node->children.rend(); ++it)
+        order.push_back(it->get());
     }
     if (found == nullptr) return;
     CMarkupNode* parent = found->parent;
@@ -101,7 +173,8 @@ void NaiveRepair(CMarkupNode& root) {
 }
 
 TEST(Parse, OnePassRepairMatchesRestartingFromTheRoot) {
-  const char* const tokens[] = {"<a>", "<a>", "<b>", "</a>", "</b>", "<p>", "<p>", "</p>", "x", "<br>", "<head>", "</head>", "<a/>", "<r>"};
+  const char* const tokens[] = {"<a>",  "<a>", "<b>",  "</a>",   "</b>",    "<p>",  "<p>",
+                                "</p>", "x",   "<br>", "<head>", "</head>", "<a/>", "<r>"};
   std::mt19937 random(20261205);
   std::uniform_int_distribution<size_t> pick(0, sizeof tokens / sizeof tokens[0] - 1);
   std::uniform_int_distribution<int> length(1, 40);

@@ -2,11 +2,10 @@
 // under the semaphore, while reader processes read it through the service.
 // Every record of one write carries the same generation; a reader that ever
 // sees two generations in one read has copied a half-written board.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <set>
 
@@ -21,7 +20,8 @@ const int32_t kSize = 114012, kRecordSize = 1000;
 const int kRecords = 100, kReaders = 3, kReadsEach = 1000;
 
 std::string Record(long generation, int index) {
-  const std::string text = "{\"gen\":" + std::to_string(generation) + ",\"i\":" + std::to_string(index) + ",\"pad\":\"";
+  const std::string text =
+      "{\"gen\":" + std::to_string(generation) + ",\"i\":" + std::to_string(index) + ",\"pad\":\"";
   return text + std::string(static_cast<size_t>(kRecordSize) - text.size() - 2, 'x') + "\"}";
 }
 
@@ -32,7 +32,9 @@ std::string Record(long generation, int index) {
   if (memory.Open(key, kSize, false, false) != 0) _exit(3);
   for (long generation = 1;; ++generation) {
     memory.Lock();
-    for (int i = 0; i < kRecords; ++i) memory.Write(kBoardHeaderSize + static_cast<int64_t>(i) * kRecordSize, Record(generation, i).data(), kRecordSize, false);
+    for (int i = 0; i < kRecords; ++i)
+      memory.Write(kBoardHeaderSize + static_cast<int64_t>(i) * kRecordSize,
+                   Record(generation, i).data(), kRecordSize, false);
     memory.Unlock();
     usleep(50);  // a semaphore is not fair: let waiting readers in between passes
   }
@@ -50,7 +52,9 @@ std::string Record(long generation, int index) {
     std::set<long> seen;
     int records = 0;
     if (service.ReadBoard(key, kSize, out, 0) != 0) _exit(250);
-    for (size_t at = out.find("\"gen\":"); at != std::string::npos; at = out.find("\"gen\":", at + 1), ++records) seen.insert(std::strtol(out.c_str() + at + 6, nullptr, 10));
+    for (size_t at = out.find("\"gen\":"); at != std::string::npos;
+         at = out.find("\"gen\":", at + 1), ++records)
+      seen.insert(std::strtol(out.c_str() + at + 6, nullptr, 10));
     mixed += seen.size() != 1 || records != kRecords;
     generations.insert(seen.begin(), seen.end());
   }
@@ -62,7 +66,9 @@ TEST(BoardConcurrency, ReadersNeverSeeTwoGenerationsInOneCopy) {
   const std::string key = UniqueKey("trade");
   Lines first;
   for (int i = 0; i < kRecords; ++i) first.push_back(Record(0, i));
-  ASSERT_EQ(WriteBoard(key, BoardImage(kSize, FormatBoardHeader(kRecords, kRecordSize), 0, "", kRecordSize, first)), 0);
+  ASSERT_EQ(WriteBoard(key, BoardImage(kSize, FormatBoardHeader(kRecords, kRecordSize), 0, "",
+                                       kRecordSize, first)),
+            0);
   std::fflush(nullptr);
   pid_t pids[1 + kReaders];
   for (int p = 0; p <= kReaders; ++p) {
@@ -72,7 +78,8 @@ TEST(BoardConcurrency, ReadersNeverSeeTwoGenerationsInOneCopy) {
   for (int p = 1; p <= kReaders; ++p) {
     int status = 0;
     waitpid(pids[p], &status, 0);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << "mixed reads of one reader; 200: the writer hardly moved";
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
+        << "mixed reads of one reader; 200: the writer hardly moved";
   }
   kill(pids[0], SIGKILL);
   waitpid(pids[0], nullptr, 0);

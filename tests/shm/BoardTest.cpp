@@ -2,10 +2,9 @@
 // exactly the segment's size, so a read past it shows up under the address
 // sanitizer). The readers on real segments, with their diagnostics, are
 // the program's table's.
-#include "shm/Board.h"
-
 #include <gtest/gtest.h>
 
+#include "shm/Board.h"
 #include "support/Desk.h"
 
 namespace {
@@ -21,7 +20,9 @@ Taken Take(const std::string& image, int32_t indexSize, const Lines* keys, std::
   const std::vector<char> copy(image.begin(), image.end());
   std::string detail;
   const int32_t size = static_cast<int32_t>(copy.size());
-  const BoardStatus status = keys ? TakeBoardRecordsByKeys(copy.data(), size, indexSize, *keys, out, detail) : TakeBoardRecords(copy.data(), size, indexSize, out, detail);
+  const BoardStatus status =
+      keys ? TakeBoardRecordsByKeys(copy.data(), size, indexSize, *keys, out, detail)
+           : TakeBoardRecords(copy.data(), size, indexSize, out, detail);
   return {status, out, !detail.empty()};
 }
 
@@ -29,16 +30,26 @@ TEST(BoardFormat, HeaderFieldsAndRecordOffsets) {
   const struct {
     const char* header;
     int32_t count, size;
-  } headers[] = {{"     3000040", 3, 40}, {"123456789012", 123456, 789012}, {"  -1      5", -1, 5}, {"abcdefghijkl", 0, 0}, {"3x    40    ", 3, 40}, {"+5    -0007", 5, -7}, {"99999999    ", 999999, 99}};
+  } headers[] = {{"     3000040", 3, 40},     {"123456789012", 123456, 789012},
+                 {"  -1      5", -1, 5},      {"abcdefghijkl", 0, 0},
+                 {"3x    40    ", 3, 40},     {"+5    -0007", 5, -7},
+                 {"99999999    ", 999999, 99}};
   for (const auto& c : headers) {
     const BoardHeader header = ReadBoardHeader(c.header);
-    EXPECT_EQ(std::make_pair(header.count, header.recordSize), std::make_pair(c.count, c.size)) << "[" << c.header << "]";
+    EXPECT_EQ(std::make_pair(header.count, header.recordSize), std::make_pair(c.count, c.size))
+        << "[" << c.header << "]";
   }
   EXPECT_EQ(FormatBoardHeader(3, 40), "     3    40");
-  const int32_t offsets[][5] = {  // size, index size, record size, record, offset
-      {1812, 0, 100, 0, 12}, {1812, 0, 100, 17, 1712}, {1812, 0, 100, 18, -1}, {64032, 4000, 40, 0, 4012}, {1812, 0, 1, 1799, 1811}, {1812, 0, 1, 1800, -1}, {1812, 0, 0, 0, -1},
-      {1812, 0, -40, 1, -1}, {1812, 0, 10, -1, -1}, {1812, 1801, 1, 0, -1}, {1812, -4, 10, 0, -1}, {1812, 0, 2000000000, 1, -1}, {10, 0, 1, 0, -1}};
-  for (const auto& o : offsets) EXPECT_EQ(BoardRecordOffset(o[0], o[1], o[2], o[3]), o[4]) << o[0] << " " << o[1] << " " << o[2] << " " << o[3];
+  const int32_t offsets[][5] = {
+      // size, index size, record size, record, offset
+      {1812, 0, 100, 0, 12},      {1812, 0, 100, 17, 1712}, {1812, 0, 100, 18, -1},
+      {64032, 4000, 40, 0, 4012}, {1812, 0, 1, 1799, 1811}, {1812, 0, 1, 1800, -1},
+      {1812, 0, 0, 0, -1},        {1812, 0, -40, 1, -1},    {1812, 0, 10, -1, -1},
+      {1812, 1801, 1, 0, -1},     {1812, -4, 10, 0, -1},    {1812, 0, 2000000000, 1, -1},
+      {10, 0, 1, 0, -1}};
+  for (const auto& o : offsets)
+    EXPECT_EQ(BoardRecordOffset(o[0], o[1], o[2], o[3]), o[4])
+        << o[0] << " " << o[1] << " " << o[2] << " " << o[3];
 }
 
 // A record goes into an answer's JSON array only when it is one JSON object;
@@ -56,7 +67,10 @@ TEST(BoardFormat, RecordsAreTakenOnlyWhenTheyAreOneJsonObject) {
       {std::string("\0{}", 3), "", ""},
       {" {\"a\":\"},\"}\t ", "", " {\"a\":\"},\"}\t"},
       {"{\"e\":\"\\ud83d\\ude00\"}", "", "*"},
-      {"{\"s\":\"\\u00e9\\n\\\"\\\\\\/\",\"u\":\"\xc3\xa9\xe6\x97\xa5\xf0\x9d\x84\x9e\",\"n\":-0.5e+10,\"t\":[true,false,null,{}]}", "", "*"},
+      {"{\"s\":\"\\u00e9\\n\\\"\\\\\\/"
+       "\",\"u\":\"\xc3\xa9\xe6\x97\xa5\xf0\x9d\x84\x9e\",\"n\":-0.5e+10,\"t\":[true,false,null,{}]"
+       "}",
+       "", "*"},
       {"{\"d\":" + deep + "}", "", "*"},
       // Not one JSON object.
       {"{\"d\":[" + deep + "]}", "", ""},
@@ -84,7 +98,8 @@ TEST(BoardFormat, RecordsAreTakenOnlyWhenTheyAreOneJsonObject) {
   };
   for (const auto& c : appends) {
     std::string out = c.before;
-    const bool taken = AppendBoardRecord(c.record.data(), static_cast<int32_t>(c.record.size()), out);
+    const bool taken =
+        AppendBoardRecord(c.record.data(), static_cast<int32_t>(c.record.size()), out);
     EXPECT_EQ(out, c.after == "*" ? c.record : c.after) << ::testing::PrintToString(c.record);
     EXPECT_EQ(taken, out != c.before) << ::testing::PrintToString(c.record);
   }
@@ -97,10 +112,14 @@ TEST(BoardFormat, WholeBoardsTakeTheirRecordsOrNothing) {
     BoardStatus status;
     const char* out;
   } cases[] = {
-      {BoardImage(400, "     3000040", 0, "", 40, {"{\"n\":0}", "{\"n\":1}", "{\"n\":2}"}), 0, BoardStatus::kOk, "x,{\"n\":0},{\"n\":1},{\"n\":2}"},
-      {BoardImage(400, "     2000040", 20, "{}", 40, {"{\"n\":0}", "{\"n\":1}"}), 20, BoardStatus::kOk, "x,{\"n\":0},{\"n\":1}"},
-      {BoardImage(1812, "    18   100", 0, "", 100, Lines(18, "{}")), 0, BoardStatus::kOk, "x,{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}"},  // ends exactly at the end
-      {BoardImage(16, "     2     2", 0, "", 2, {"{}", "{}"}), 0, BoardStatus::kOk, "x,{},{}"},  // records of two bytes
+      {BoardImage(400, "     3000040", 0, "", 40, {"{\"n\":0}", "{\"n\":1}", "{\"n\":2}"}), 0,
+       BoardStatus::kOk, "x,{\"n\":0},{\"n\":1},{\"n\":2}"},
+      {BoardImage(400, "     2000040", 20, "{}", 40, {"{\"n\":0}", "{\"n\":1}"}), 20,
+       BoardStatus::kOk, "x,{\"n\":0},{\"n\":1}"},
+      {BoardImage(1812, "    18   100", 0, "", 100, Lines(18, "{}")), 0, BoardStatus::kOk,
+       "x,{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}"},  // ends exactly at the end
+      {BoardImage(16, "     2     2", 0, "", 2, {"{}", "{}"}), 0, BoardStatus::kOk,
+       "x,{},{}"},  // records of two bytes
       {BoardImage(1812, "     0    40", 0, "", 40, {"{}"}), 0, BoardStatus::kOk, "x"},
       {BoardImage(1812, "    -1    40", 0, "", 1, {}), 0, BoardStatus::kBroken, "x"},
       {BoardImage(1812, "     1     0", 0, "", 1, {}), 0, BoardStatus::kBroken, "x"},
@@ -112,38 +131,67 @@ TEST(BoardFormat, WholeBoardsTakeTheirRecordsOrNothing) {
   for (const auto& c : cases) {
     const Taken taken = Take(c.image, c.indexSize, nullptr, "x");
     EXPECT_EQ(taken.status, c.status) << c.image.substr(0, 12) << " index " << c.indexSize;
-    EXPECT_EQ(taken.out, c.status == BoardStatus::kOk ? std::string(c.out) : "x") << c.image.substr(0, 12);
+    EXPECT_EQ(taken.out, c.status == BoardStatus::kOk ? std::string(c.out) : "x")
+        << c.image.substr(0, 12);
     EXPECT_EQ(taken.explained, c.status != BoardStatus::kOk) << c.image.substr(0, 12);
   }
   // Records that are not JSON objects are left out, and named.
-  const Taken taken = Take(BoardImage(1812, "     4    10", 0, "", 10, {"{}", "", "[1]", "{\"a\":2}"}), 0, nullptr, "x");
+  const Taken taken = Take(
+      BoardImage(1812, "     4    10", 0, "", 10, {"{}", "", "[1]", "{\"a\":2}"}), 0, nullptr, "x");
   EXPECT_EQ(taken.out, "x,{},{\"a\":2}");
   EXPECT_TRUE(taken.explained);
 }
 
 TEST(BoardFormat, IndexedBoardsTakeTheNamedRecordsInKeyOrder) {
   const std::string index = "{\"EURUSD\":0,\"USDJPY\":1,\"GBPUSD\":2}";
-  auto offers = [](const std::string& header, const std::string& index, int32_t indexSize = 300) { return BoardImage(indexSize + 500, header, indexSize, index, 40, {"{\"s\":\"EUR\"}", "{\"s\":\"JPY\"}", "{\"s\":\"GBP\"}"}); };
-  const std::string odd = "{\"neg\":-1,\"past\":12,\"huge\":1e300,\"text\":\"0\",\"nul\":null,\"obj\":{},\"half\":-0.5,\"frac\":1.9,\"dup\":0,\"dup\":2,\"EUR/USD\":1} trailing bytes";
+  auto offers = [](const std::string& header, const std::string& index, int32_t indexSize = 300) {
+    return BoardImage(indexSize + 500, header, indexSize, index, 40,
+                      {"{\"s\":\"EUR\"}", "{\"s\":\"JPY\"}", "{\"s\":\"GBP\"}"});
+  };
+  const std::string odd =
+      "{\"neg\":-1,\"past\":12,\"huge\":1e300,\"text\":\"0\",\"nul\":null,\"obj\":{},\"half\":-0.5,"
+      "\"frac\":1.9,\"dup\":0,\"dup\":2,\"EUR/USD\":1} trailing bytes";
   const struct {
     std::string image;
     Lines keys;
     BoardStatus status;
     std::string out;
   } cases[] = {
-      {offers("     3    40", index), {"USDJPY", "EURUSD"}, BoardStatus::kOk, "{\"s\":\"JPY\"},{\"s\":\"EUR\"}"},
-      {offers("     3    40", index), {"CHFJPY", "GBPUSD", "GBPUSD"}, BoardStatus::kOk, "{\"s\":\"GBP\"},{\"s\":\"GBP\"}"},
+      {offers("     3    40", index),
+       {"USDJPY", "EURUSD"},
+       BoardStatus::kOk,
+       "{\"s\":\"JPY\"},{\"s\":\"EUR\"}"},
+      {offers("     3    40", index),
+       {"CHFJPY", "GBPUSD", "GBPUSD"},
+       BoardStatus::kOk,
+       "{\"s\":\"GBP\"},{\"s\":\"GBP\"}"},
       {offers("     3    40", index), {"eurusd", "EUR/USD", ""}, BoardStatus::kOk, ""},
-      {offers("     0    40", index), {"GBPUSD"}, BoardStatus::kOk, "{\"s\":\"GBP\"}"},  // the count is not looked at
-      // Members naming no record are skipped; fractions are cut toward zero; the last of two counts.
-      {offers("     3    40", odd), {"neg", "past", "huge", "text", "nul", "obj"}, BoardStatus::kOk, ""},
-      {offers("     3    40", odd), {"half", "frac", "dup", "EUR/USD"}, BoardStatus::kOk, "{\"s\":\"EUR\"},{\"s\":\"JPY\"},{\"s\":\"GBP\"},{\"s\":\"JPY\"}"},
+      {offers("     0    40", index),
+       {"GBPUSD"},
+       BoardStatus::kOk,
+       "{\"s\":\"GBP\"}"},  // the count is not looked at
+      // Members naming no record are skipped; fractions are cut toward zero; the last of two
+      // counts.
+      {offers("     3    40", odd),
+       {"neg", "past", "huge", "text", "nul", "obj"},
+       BoardStatus::kOk,
+       ""},
+      {offers("     3    40", odd),
+       {"half", "frac", "dup", "EUR/USD"},
+       BoardStatus::kOk,
+       "{\"s\":\"EUR\"},{\"s\":\"JPY\"},{\"s\":\"GBP\"},{\"s\":\"JPY\"}"},
       {offers("     3    40", ""), {"EURUSD"}, BoardStatus::kBadIndex, ""},
-      {offers("     3    40", "{\"EURUSD\":2e999}"), {"EURUSD"}, BoardStatus::kBadIndex, ""},  // beyond a double
+      {offers("     3    40", "{\"EURUSD\":2e999}"),
+       {"EURUSD"},
+       BoardStatus::kBadIndex,
+       ""},  // beyond a double
       {offers("     3    40", "[0,1]"), {"EURUSD"}, BoardStatus::kBroken, ""},
       {offers("     3     0", index), {"EURUSD"}, BoardStatus::kBroken, ""},
       {offers("     3    -5", "["), {}, BoardStatus::kOk, ""},  // without keys nothing is looked at
-      {offers("     0    10", std::string(2000, '[') + std::string(2000, ']'), 4000), {"x"}, BoardStatus::kBadIndex, ""},
+      {offers("     0    10", std::string(2000, '[') + std::string(2000, ']'), 4000),
+       {"x"},
+       BoardStatus::kBadIndex,
+       ""},
   };
   for (const auto& c : cases) {
     const int32_t indexSize = static_cast<int32_t>(c.image.size()) - 500;

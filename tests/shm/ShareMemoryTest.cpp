@@ -1,16 +1,14 @@
 // CShareMemory and CSemaphore on real POSIX shared memory and semaphores.
-#include "shm/ShareMemory.h"
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
 #include <fstream>
 
+#include "shm/ShareMemory.h"
 #include "support/Desk.h"
 
 namespace {
@@ -18,11 +16,16 @@ namespace {
 class ShareMemory : public ::testing::Test {
  protected:
   void SetUp() override { REQUIRE_PRIVATE_SHM(); }
-  // The modes of a board's segment and semaphore as one octal number, and their groups as one decimal.
+  // The modes of a board's segment and semaphore as one octal number, and their groups as one
+  // decimal.
   static std::pair<unsigned, unsigned> Made(const std::string& key) {
     struct stat segment, semaphore;
-    if (stat(("/dev/shm/shm." + key).c_str(), &segment) + stat(CShareMemory::SemaphorePath(key).c_str(), &semaphore) != 0) return {0, 0};
-    return {(segment.st_mode & 0777) * 01000 + (semaphore.st_mode & 0777), segment.st_gid * 10 + semaphore.st_gid};
+    if (stat(("/dev/shm/shm." + key).c_str(), &segment) +
+            stat(CShareMemory::SemaphorePath(key).c_str(), &semaphore) !=
+        0)
+      return {0, 0};
+    return {(segment.st_mode & 0777) * 01000 + (semaphore.st_mode & 0777),
+            segment.st_gid * 10 + semaphore.st_gid};
   }
   const std::string key_ = UniqueKey("account");
 };
@@ -31,25 +34,30 @@ TEST_F(ShareMemory, ReadersCreateNothingAndWritersCreateWithTheirMode) {
   CShareMemory reader, writer, again, owned;
   errno = 0;
   EXPECT_EQ(reader.Open(key_, 1812, true, false), -1);
-  EXPECT_TRUE(errno == ENOENT && reader.Failed() == CShareMemory::Part::kSegment && !reader.IsSemaphoreOpen() && BoardGone(key_));
+  EXPECT_TRUE(errno == ENOENT && reader.Failed() == CShareMemory::Part::kSegment &&
+              !reader.IsSemaphoreOpen() && BoardGone(key_));
   const mode_t saved = umask(077);
   ASSERT_EQ(writer.Open(key_, 114012, false, true) + again.Open(key_, 114012, false, false), 0);
   EXPECT_EQ(umask(saved), 077u);  // and the mask is given back
   EXPECT_EQ(writer.Created() * 10 + again.Created(), 10);
   struct stat segment;
   ASSERT_EQ(stat(("/dev/shm/shm." + key_).c_str(), &segment), 0);
-  EXPECT_EQ(segment.st_size, (114012 / getpagesize() + 1) * getpagesize()) << "one page more than the whole pages";
+  EXPECT_EQ(segment.st_size, (114012 / getpagesize() + 1) * getpagesize())
+      << "one page more than the whole pages";
   EXPECT_EQ(Made(key_).first, 0666666u) << "the desk's feeders' way";
   const std::string other = UniqueKey("account");
   owned.SetCreation(0640, 0660, 4);  // the group of a feeder and a web server
   ASSERT_EQ(owned.Open(other, 1812, false, false), 0);
   EXPECT_EQ(Made(other), std::make_pair(0640660u, 44u));
   // Keys that cannot name a board are refused before anything is asked of the system.
-  for (const std::string& key : {std::string("account.bad/key"), std::string("account.a\nb"), std::string("account.\x7f"), std::string(), "account." + std::string(244, '7')}) {
+  for (const std::string& key :
+       {std::string("account.bad/key"), std::string("account.a\nb"), std::string("account.\x7f"),
+        std::string(), "account." + std::string(244, '7')}) {
     CShareMemory bad;
     errno = 0;
     EXPECT_EQ(bad.Open(key, 1812, false, false), -1) << key;
-    EXPECT_TRUE(errno == EINVAL && bad.Failed() == CShareMemory::Part::kKey && BoardGone(key)) << key;
+    EXPECT_TRUE(errno == EINVAL && bad.Failed() == CShareMemory::Part::kKey && BoardGone(key))
+        << key;
   }
   CShareMemory longest;
   EXPECT_EQ(longest.Open("account." + std::string(243, '7'), 1812, true, false), -1);
@@ -89,21 +97,28 @@ TEST_F(ShareMemory, AccessStaysWithinTheMapping) {
   ASSERT_EQ(writer.Resize(length * 3, true), 0);
   EXPECT_EQ(writer.Length(), static_cast<uint64_t>(length) * 3 + getpagesize());
   EXPECT_EQ(writer.Write(length + 10, "x", 1, false), 0);
-  // A board that shrinks under a copy by read (a CGI reader) is an error with a reason, not a short copy.
+  // A board that shrinks under a copy by read (a CGI reader) is an error with a reason, not a short
+  // copy.
   CShareMemory copier;
   copier.CopyWithoutMapping();
-  ASSERT_EQ(copier.Open(key_, 100, true, false) + truncate(("/dev/shm/shm." + key_).c_str(), 0) + (errno = 0), 0);
+  ASSERT_EQ(copier.Open(key_, 100, true, false) + truncate(("/dev/shm/shm." + key_).c_str(), 0) +
+                (errno = 0),
+            0);
   EXPECT_EQ(r(copier.Read(0, text, 1, false)), std::make_pair(-1, EINVAL));
 }
 
 TEST_F(ShareMemory, TimedLocksGiveUpAfterTheirTimeoutAndFailuresLeaveTheLockFree) {
   CShareMemory memory;
   ASSERT_EQ(memory.Open(key_, 100, false, false) + memory.Lock(), 0);
-  for (int64_t timeout : {950, 1000, 1100}) {  // 1000 ms is one second, not 1,000,000,000 ns; 950 ms nearly always carries the deadline into the next second
+  for (int64_t timeout :
+       {950, 1000, 1100}) {  // 1000 ms is one second, not 1,000,000,000 ns; 950 ms nearly always
+                             // carries the deadline into the next second
     memory.SetTimeout(timeout);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(memory.TimedLock());
-    const long waited = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    const long waited = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - start)
+                                              .count());
     EXPECT_TRUE(waited >= timeout - 10 && waited < timeout + 2000) << timeout << ": " << waited;
   }
   char c;
@@ -112,7 +127,9 @@ TEST_F(ShareMemory, TimedLocksGiveUpAfterTheirTimeoutAndFailuresLeaveTheLockFree
   ASSERT_EQ(memory.Unlock(), 0);
   EXPECT_EQ(memory.TimedRead(0, &c, 1, true), 0);
   const int64_t length = static_cast<int64_t>(memory.Length());
-  EXPECT_EQ(memory.Read(length, &c, 1, true) + memory.Write(length, &c, 1, true) + memory.Move(length + 5, 5, 1, true), -3);
+  EXPECT_EQ(memory.Read(length, &c, 1, true) + memory.Write(length, &c, 1, true) +
+                memory.Move(length + 5, 5, 1, true),
+            -3);
   memory.SetTimeout(0);
   EXPECT_TRUE(memory.TimedLock() && memory.Unlock() == 0);
   CSemaphore unopened;
@@ -124,10 +141,14 @@ TEST_F(ShareMemory, ReleasesMappingsDescriptorsAndHandlesOnEveryPath) {
     int count = 0;
     for (int fd = 0; fd < 4096; ++fd) count += fcntl(fd, F_GETFD) != -1;
     std::ifstream maps("/proc/self/maps");
-    for (std::string line; std::getline(maps, line);) count += line.find("/dev/shm/") != std::string::npos;
+    for (std::string line; std::getline(maps, line);)
+      count += line.find("/dev/shm/") != std::string::npos;
     return count;
   };
-  { CShareMemory creator; ASSERT_EQ(creator.Open(key_, 1812, false, false), 0); }
+  {
+    CShareMemory creator;
+    ASSERT_EQ(creator.Open(key_, 1812, false, false), 0);
+  }
   const std::string missing = UniqueKey("account");
   const int before = held();
   for (int i = 0; i < 200; ++i) {

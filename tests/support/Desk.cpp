@@ -23,7 +23,8 @@ namespace {
 // by side never see each other's boards, nor a desk's. Where the kernel
 // refuses, a /dev/shm that scripts/private-shm made will do.
 const bool kPrivateShm = [] {
-  if (unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+  if (unshare(CLONE_NEWNS) == 0 &&
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
       mount("zelvora-shm", "/dev/shm", "tmpfs", 0, "mode=1777") == 0) {
     setenv("ZELVORA_PRIVATE_SHM", "1", 1);
     return true;
@@ -34,15 +35,19 @@ const bool kPrivateShm = [] {
 }  // namespace
 
 const char kAnswerHeader[] = "Content-Type: text/plain \n\n";
-const char kBannerAnswer[] = "Content-Type: text/plain \n\nZelvora 1.0 - foreign-exchange desk service\n";
+const char kBannerAnswer[] =
+    "Content-Type: text/plain \n\nZelvora 1.0 - foreign-exchange desk service\n";
 
 std::string UniqueKey(const std::string& prefix) {
   static int counter = 0;
   return prefix + ".zt" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
-std::string BoardImage(int32_t size, const std::string& header, int32_t indexSize, const std::string& index, int32_t recordSize, const Lines& records) {
-  auto padded = [](std::string text, int32_t width) { return text.resize(static_cast<size_t>(width), ' '), text; };
+std::string BoardImage(int32_t size, const std::string& header, int32_t indexSize,
+                       const std::string& index, int32_t recordSize, const Lines& records) {
+  auto padded = [](std::string text, int32_t width) {
+    return text.resize(static_cast<size_t>(width), ' '), text;
+  };
   std::string image = padded(header, 12) + padded(index, indexSize);
   for (const std::string& record : records) image += padded(record, recordSize);
   image.resize(static_cast<size_t>(size), '\0');
@@ -52,19 +57,25 @@ std::string BoardImage(int32_t size, const std::string& header, int32_t indexSiz
 int WriteBoard(const std::string& key, const std::string& image) {
   CShareMemory memory;
   const int64_t size = static_cast<int64_t>(image.size());
-  memory.SetCreation(0640, 0660, static_cast<gid_t>(-1));  // as the project's own writers make boards
+  memory.SetCreation(0640, 0660,
+                     static_cast<gid_t>(-1));  // as the project's own writers make boards
   if (memory.Open(key, size, false, false) != 0) return -1;
   if (static_cast<int64_t>(memory.Available()) < size && memory.Resize(size, true) != 0) return -1;
   return memory.Write(0, image.data(), size, true);
 }
 
-bool BoardGone(const std::string& key) { return access(("/dev/shm/shm." + key).c_str(), F_OK) != 0 && access(("/dev/shm/sem." + key).c_str(), F_OK) != 0; }
+bool BoardGone(const std::string& key) {
+  return access(("/dev/shm/shm." + key).c_str(), F_OK) != 0 &&
+         access(("/dev/shm/sem." + key).c_str(), F_OK) != 0;
+}
 
 void RemoveBoardsMarked(const std::string& marker) {
   DIR* dir = opendir("/dev/shm");
   while (const dirent* entry = dir ? readdir(dir) : nullptr) {
     const std::string name = entry->d_name;
-    if ((name.rfind("sem.", 0) == 0 || name.rfind("shm.", 0) == 0) && name.find(marker) != std::string::npos) unlink(("/dev/shm/" + name).c_str());
+    if ((name.rfind("sem.", 0) == 0 || name.rfind("shm.", 0) == 0) &&
+        name.find(marker) != std::string::npos)
+      unlink(("/dev/shm/" + name).c_str());
   }
   if (dir) closedir(dir);
 }
@@ -72,8 +83,11 @@ void RemoveBoardsMarked(const std::string& marker) {
 // The mariadb client's command line for the server that MYSQL_* name.
 static std::string ClientCommand() {
   const std::string host = std::getenv("MYSQL_HOST"), port = host.substr(host.rfind(':') + 1);
-  const std::string where = host[0] == '/' ? "--socket=" + host : "--host=" + host.substr(0, host.rfind(':')) + " --port=" + port;
-  return "MYSQL_PWD=\"$MYSQL_PWD\" mariadb --batch --skip-column-names " + where + " --user=\"$MYSQL_USER\" \"$MYSQL_DB\"";
+  const std::string where = host[0] == '/'
+                                ? "--socket=" + host
+                                : "--host=" + host.substr(0, host.rfind(':')) + " --port=" + port;
+  return "MYSQL_PWD=\"$MYSQL_PWD\" mariadb --batch --skip-column-names " + where +
+         " --user=\"$MYSQL_USER\" \"$MYSQL_DB\"";
 }
 
 const std::string& DatabaseRefusal() {
@@ -81,10 +95,14 @@ const std::string& DatabaseRefusal() {
     for (const char* name : {"MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB"}) {
       if (std::getenv(name) == nullptr) return std::string("no database: run scripts/test");
     }
-    const ProcessResult marker = RunShell(ClientCommand(), "SELECT SCHEMA_COMMENT FROM information_schema.SCHEMATA WHERE SCHEMA_NAME=DATABASE();\n");
+    const ProcessResult marker = RunShell(
+        ClientCommand(),
+        "SELECT SCHEMA_COMMENT FROM information_schema.SCHEMATA WHERE SCHEMA_NAME=DATABASE();\n");
     if (marker.status != 0) return "the database MYSQL_* name does not answer: " + marker.err;
     if (marker.out == "zelvora throwaway: made by scripts/db-local\n") return std::string();
-    return std::string("refused: MYSQL_* name a database that scripts/db-local did not make, and the tests write into it (scripts/db-local reset marks one of its own)");
+    return std::string(
+        "refused: MYSQL_* name a database that scripts/db-local did not make, and the tests write "
+        "into it (scripts/db-local reset marks one of its own)");
   }();
   return refusal;
 }
@@ -93,7 +111,8 @@ const Lines* DatabaseEnv() {
   if (!DatabaseRefusal().empty()) return nullptr;
   static const Lines env = [] {
     Lines lines;
-    for (const char* name : {"MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB"}) lines.push_back(std::string(name) + "=" + std::getenv(name));
+    for (const char* name : {"MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB"})
+      lines.push_back(std::string(name) + "=" + std::getenv(name));
     return lines;
   }();
   return &env;
@@ -119,7 +138,8 @@ void RunSql(const Lines& statements) {
 Lines QueryRows(const std::string& sql) {
   std::istringstream out(Client(sql + ";\n").out);
   Lines rows;
-  for (std::string row; std::getline(out, row);) rows.push_back((std::replace(row.begin(), row.end(), '\t', '|'), row));
+  for (std::string row; std::getline(out, row);)
+    rows.push_back((std::replace(row.begin(), row.end(), '\t', '|'), row));
   return rows;
 }
 
@@ -134,12 +154,16 @@ static Lines WithLibraryPath(Lines env) {
 
 CWorker::CWorker(const Lines& env, long addressLimit, int port) {
   static int counter = 0;
-  socket_ = port ? "127.0.0.1:" + std::to_string(port) : "/tmp/zelvora-worker-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".sock";
-  const Lines where = port ? Lines{"-a", "127.0.0.1", "-p", std::to_string(port)} : Lines{"-s", socket_};
+  socket_ = port ? "127.0.0.1:" + std::to_string(port)
+                 : "/tmp/zelvora-worker-" + std::to_string(getpid()) + "-" +
+                       std::to_string(++counter) + ".sock";
+  const Lines where =
+      port ? Lines{"-a", "127.0.0.1", "-p", std::to_string(port)} : Lines{"-s", socket_};
   Lines args = {"-n"};
   args.insert(args.end(), where.begin(), where.end());
   args.insert(args.end(), {"--", ZELVORA_CGI});
-  pid_ = StartProcess({"/usr/bin/spawn-fcgi", args, WithLibraryPath(env), "", addressLimit}, port ? "/dev/null" : socket_ + ".log");
+  pid_ = StartProcess({"/usr/bin/spawn-fcgi", args, WithLibraryPath(env), "", addressLimit},
+                      port ? "/dev/null" : socket_ + ".log");
   // The socket's file exists from its bind; it takes connections only from its listen.
   const auto listening = [this] {
     sockaddr_un address = {};
@@ -151,7 +175,11 @@ CWorker::CWorker(const Lines& env, long addressLimit, int port) {
     return taken;
   };
   for (int i = 0; i < 500 && !port && !listening(); ++i) usleep(10000);
-  for (int i = 0; i < 500 && port && RunShell("ss -Hltn 'sport = :" + std::to_string(port) + "' | grep -q .").status != 0; ++i) usleep(10000);
+  for (int i = 0;
+       i < 500 && port &&
+       RunShell("ss -Hltn 'sport = :" + std::to_string(port) + "' | grep -q .").status != 0;
+       ++i)
+    usleep(10000);
 }
 
 CWorker::~CWorker() { Stop(); }
@@ -164,52 +192,72 @@ int CWorker::Stop(bool signal) {
   return status;
 }
 
-ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args, const CWorker* worker) {
-  if (worker != nullptr) return RunProcess({"/usr/bin/cgi-fcgi", {"-bind", "-connect", worker->Socket()}, env, body});
+ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args,
+                         const CWorker* worker) {
+  if (worker != nullptr)
+    return RunProcess({"/usr/bin/cgi-fcgi", {"-bind", "-connect", worker->Socket()}, env, body});
   return RunProcess({ZELVORA_CGI, args, WithLibraryPath(env), body});
 }
 
 std::string RequestBody(const std::string& method, const std::optional<std::string>& params) {
-  return "<zelvora><method>" + method + "</method>" + (params ? "<params>" + *params + "</params>" : "") + "</zelvora>";
+  return "<zelvora><method>" + method + "</method>" +
+         (params ? "<params>" + *params + "</params>" : "") + "</zelvora>";
 }
 
 Reply Ask(const Call& call) {
-  const std::string body = RequestBody(call.method, call.params), stem = "/tmp/zelvora-fake-" + std::to_string(getpid());
-  Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536", "TZ=Asia/Tokyo"}, db;
+  const std::string body = RequestBody(call.method, call.params),
+                    stem = "/tmp/zelvora-fake-" + std::to_string(getpid());
+  Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536",
+               "TZ=Asia/Tokyo"},
+        db;
   if (call.selDb != nullptr) env.push_back(std::string("SHM_SEL_DB=") + call.selDb);
   if (call.db == Call::kServer && DatabaseEnv() != nullptr) db = *DatabaseEnv();
   if (call.db == Call::kFake) {
-    db = {"MYSQL_HOST=fakehost:1", "MYSQL_USER=desk", "MYSQL_PWD=secret", "MYSQL_DB=deskdb", "LD_LIBRARY_PATH=" ZELVORA_FAKE_LIB_DIR, "ZELVORA_FAKE_LOG=" + stem + ".log", "ZELVORA_FAKE_ROWS=" + stem + ".tsv", "ZELVORA_FAKE_FAIL=" + call.fail};
+    db = {"MYSQL_HOST=fakehost:1",
+          "MYSQL_USER=desk",
+          "MYSQL_PWD=secret",
+          "MYSQL_DB=deskdb",
+          "LD_LIBRARY_PATH=" ZELVORA_FAKE_LIB_DIR,
+          "ZELVORA_FAKE_LOG=" + stem + ".log",
+          "ZELVORA_FAKE_ROWS=" + stem + ".tsv",
+          "ZELVORA_FAKE_FAIL=" + call.fail};
     std::ofstream(stem + ".tsv") << call.rows;
   }
   for (const std::string& var : db) {
     if (call.host.empty() || var.rfind("MYSQL_HOST=", 0) != 0) env.push_back(var);
-    if (!call.host.empty() && call.host != "-" && var.rfind("MYSQL_HOST=", 0) == 0) env.push_back("MYSQL_HOST=" + call.host);
+    if (!call.host.empty() && call.host != "-" && var.rfind("MYSQL_HOST=", 0) == 0)
+      env.push_back("MYSQL_HOST=" + call.host);
   }
   env.insert(env.begin(), call.env.begin(), call.env.end());  // the first of a name counts
   Reply reply;
   reply.result = RunProgram(env, body, {}, call.worker);
   std::ifstream log(stem + ".log");
-  for (std::string line; call.db == Call::kFake && std::getline(log, line);) reply.log.push_back(line);
+  for (std::string line; call.db == Call::kFake && std::getline(log, line);)
+    reply.log.push_back(line);
   unlink((stem + ".log").c_str());
   unlink((stem + ".tsv").c_str());
   const std::string& out = reply.result.out;
   const bool served = out.rfind(kAnswerHeader, 0) == 0;
-  reply.answer = out == kBannerAnswer ? "(banner)" : served ? out.substr(std::string(kAnswerHeader).size()) : "(no header)";
+  reply.answer = out == kBannerAnswer ? "(banner)"
+                 : served             ? out.substr(std::string(kAnswerHeader).size())
+                                      : "(no header)";
   EXPECT_EQ(reply.result.status, 0) << body;
   return reply;
 }
 
 std::string PlanJson(const std::string& symbol, const Lines& values) {
   std::string json = "{\"Symbol\":\"" + symbol + "\"";
-  for (size_t i = 1; i <= 20; ++i) json += ",\"IP" + std::to_string(i) + "\":\"" + (i <= values.size() ? values[i - 1] : "") + "\"";
+  for (size_t i = 1; i <= 20; ++i)
+    json +=
+        ",\"IP" + std::to_string(i) + "\":\"" + (i <= values.size() ? values[i - 1] : "") + "\"";
   return json + "}";
 }
 
 std::string Unnumbered(std::string text) {
   for (size_t open = text.find('('); open != std::string::npos; open = text.find('(', open + 1)) {
     const size_t close = text.find_first_not_of("0123456789", open + 1);
-    if (close != std::string::npos && close > open + 1 && text[close] == ')') text.replace(open + 1, close - open - 1, "n");
+    if (close != std::string::npos && close > open + 1 && text[close] == ')')
+      text.replace(open + 1, close - open - 1, "n");
   }
   return text;
 }
@@ -218,7 +266,8 @@ std::string MaskNow(std::string text) {
   const int64_t now = std::time(nullptr);
   for (int64_t at = now - 60; at <= now; ++at) {
     const std::string shown = TimeText(at, 1);
-    for (size_t found; (found = text.find(shown)) != std::string::npos;) text.replace(found, shown.size(), "NOW");
+    for (size_t found; (found = text.find(shown)) != std::string::npos;)
+      text.replace(found, shown.size(), "NOW");
   }
   return text;
 }

@@ -63,11 +63,12 @@ const Lines* DatabaseEnv();
 // own: the test support makes one at start where the kernel lets it (root,
 // mount namespaces), and scripts/private-shm makes one for whatever it runs.
 // A desk's boards on this machine are never touched.
-#define REQUIRE_PRIVATE_SHM()                                                                         \
-  do {                                                                                                \
-    if (std::getenv("ZELVORA_PRIVATE_SHM") == nullptr)                                                \
-      GTEST_SKIP() << "no /dev/shm of the tests' own here (needs root or scripts/private-shm): this " \
-                      "test writes boards, and would write the desk's";                              \
+#define REQUIRE_PRIVATE_SHM()                                                                \
+  do {                                                                                       \
+    if (std::getenv("ZELVORA_PRIVATE_SHM") == nullptr)                                       \
+      GTEST_SKIP()                                                                           \
+          << "no /dev/shm of the tests' own here (needs root or scripts/private-shm): this " \
+             "test writes boards, and would write the desk's";                               \
   } while (0)
 
 // Runs statements on the test server (mariadb client); fails the test when
@@ -101,7 +102,8 @@ class CWorker {
 // CGI program, or through `worker` by cgi-fcgi (libfcgi's own client), which
 // hands the worker `env` as the request's parameters and writes the
 // request's output and error streams.
-ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args = {}, const CWorker* worker = nullptr);
+ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args = {},
+                         const CWorker* worker = nullptr);
 
 // <zelvora><method>M</method><params>P</params></zelvora>, every byte of P
 // kept; without "params" when there are none.
@@ -114,11 +116,11 @@ struct Call {
   enum Db { kServer, kFake };
   std::string method;
   std::optional<std::string> params = std::string();  // nullopt: no params element
-  const char* selDb = "1";  // null: unset
+  const char* selDb = "1";                            // null: unset
   Db db = kServer;
-  std::string host;         // replaces the server's MYSQL_HOST when set; "-" unsets it
-  std::string rows;         // the recording library's rows: names line, then rows, tab-separated
-  std::string fail;         // the recording library's failing call
+  std::string host;  // replaces the server's MYSQL_HOST when set; "-" unsets it
+  std::string rows;  // the recording library's rows: names line, then rows, tab-separated
+  std::string fail;  // the recording library's failing call
   Lines env;
   const CWorker* worker = nullptr;  // null: CGI
 };
@@ -126,7 +128,7 @@ struct Call {
 struct Reply {
   std::string answer;  // after the header; "(banner)", or "(no header)" for anything else
   ProcessResult result;
-  Lines log;           // what the recording library saw
+  Lines log;  // what the recording library saw
 };
 
 Reply Ask(const Call& call);

@@ -25,7 +25,8 @@ std::string ReadAll(int fd) {
   std::string text;
   char buffer[65536];
   lseek(fd, 0, SEEK_SET);
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
   close(fd);
   return text;
 }
@@ -51,13 +52,16 @@ std::string ReadAll(int fd) {
 ProcessResult RunProcess(const ProcessLaunch& launch) {
   ProcessResult result;
   const int fds[3] = {AnonymousFile(), AnonymousFile(), AnonymousFile()};
-  const bool ready = fds[0] >= 0 && fds[1] >= 0 && fds[2] >= 0 && write(fds[0], launch.input.data(), launch.input.size()) == static_cast<ssize_t>(launch.input.size());
+  const bool ready = fds[0] >= 0 && fds[1] >= 0 && fds[2] >= 0 &&
+                     write(fds[0], launch.input.data(), launch.input.size()) ==
+                         static_cast<ssize_t>(launch.input.size());
   std::fflush(nullptr);
   const pid_t pid = ready ? fork() : -1;
   if (pid == 0) {
     lseek(fds[0], 0, SEEK_SET);
     for (int i = 0; i < 3; ++i) dup2(fds[i], i);
-    const struct rlimit limit = {static_cast<rlim_t>(launch.addressLimit), static_cast<rlim_t>(launch.addressLimit)};
+    const struct rlimit limit = {static_cast<rlim_t>(launch.addressLimit),
+                                 static_cast<rlim_t>(launch.addressLimit)};
     if (launch.addressLimit > 0) setrlimit(RLIMIT_AS, &limit);
     Exec(launch);
   }
@@ -76,9 +80,11 @@ pid_t StartProcess(const ProcessLaunch& launch, const std::string& log) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
   setsid();
-  const struct rlimit limit = {static_cast<rlim_t>(launch.addressLimit), static_cast<rlim_t>(launch.addressLimit)};
+  const struct rlimit limit = {static_cast<rlim_t>(launch.addressLimit),
+                               static_cast<rlim_t>(launch.addressLimit)};
   if (launch.addressLimit > 0) setrlimit(RLIMIT_AS, &limit);
-  const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), in = open("/dev/null", O_RDONLY);
+  const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644),
+            in = open("/dev/null", O_RDONLY);
   dup2(in, 0);
   dup2(out, 1);
   dup2(out, 2);
@@ -102,8 +108,10 @@ int FreePort(int* listener) {
   socklen_t length = sizeof address;
   bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  if (listener != nullptr && listen(fd, 64) == 0) *listener = fd;
-  else close(fd);
+  if (listener != nullptr && listen(fd, 64) == 0)
+    *listener = fd;
+  else
+    close(fd);
   return ntohs(address.sin_port);
 }
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 struct ProcessResult {
-  std::string out;   // standard output, every byte
-  std::string err;   // standard error, every byte
-  int status = -1;   // exit status, 128 + signal when killed, -1 when it never ran
+  std::string out;  // standard output, every byte
+  std::string err;  // standard error, every byte
+  int status = -1;  // exit status, 128 + signal when killed, -1 when it never ran
 };
 
 struct ProcessLaunch {

@@ -12,39 +12,84 @@ const build = process.env.ZELVORA_BUILD_DIR;
 // ZELVORA_INSTALLED set: the installed package's programs (scripts/demo serves them too).
 export const programs = process.env.ZELVORA_INSTALLED ? '/usr/lib/zelvora' : build;
 // The worker pool's supervisor, installed beside the program, or the tree's.
-export const pool = process.env.ZELVORA_INSTALLED ? '/usr/lib/zelvora/zelvora-pool' : `${source}/deploy/zelvora-pool`;
-const boardTool = process.env.ZELVORA_INSTALLED ? '/usr/bin/zelvora-board' : `${build}/zelvora-board`;
+export const pool = process.env.ZELVORA_INSTALLED
+  ? '/usr/lib/zelvora/zelvora-pool'
+  : `${source}/deploy/zelvora-pool`;
+const boardTool = process.env.ZELVORA_INSTALLED
+  ? '/usr/bin/zelvora-board'
+  : `${build}/zelvora-board`;
 // A demo desk writes the offer board: only in a /dev/shm of the test's own.
-export const skip = process.env.ZELVORA_PRIVATE_SHM ? false : "no /dev/shm of the tests' own here (run through scripts/private-shm): the demo desk writes boards";
+export const skip = process.env.ZELVORA_PRIVATE_SHM
+  ? false
+  : "no /dev/shm of the tests' own here (run through scripts/private-shm): the demo desk writes boards";
 if (skip) console.log(`# skipped: ${skip}`);
 
-export const freePort = () => new Promise((resolve) => {
-  const server = createServer().listen(0, '127.0.0.1', () => {
-    const { port } = server.address();
-    server.close(() => resolve(port));
+export const freePort = () =>
+  new Promise((resolve) => {
+    const server = createServer().listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
   });
-});
 
 export const state = `/tmp/zelvora-desk-${process.pid}`;
 // What scripts/demo hands its web server, and the database it starts.
 export const env = {
-  ...process.env, ZELVORA_DEMO_DIR: state, ZELVORA_DB_DIR: `${state}-db`, ZELVORA_BUILD_DIR: build, ZELVORA_STATE: state, ZELVORA_DIR: programs, ZELVORA_HTPASSWD: `${state}/htpasswd`, ZELVORA_ACCESS: `${state}/access`,
+  ...process.env,
+  ZELVORA_DEMO_DIR: state,
+  ZELVORA_DB_DIR: `${state}-db`,
+  ZELVORA_BUILD_DIR: build,
+  ZELVORA_STATE: state,
+  ZELVORA_DIR: programs,
+  ZELVORA_HTPASSWD: `${state}/htpasswd`,
+  ZELVORA_ACCESS: `${state}/access`,
   ZELVORA_WEB: process.env.ZELVORA_INSTALLED ? '/usr/share/zelvora/web' : `${build}/web`,
-  MAX_CONTENT_LENGTH: '16385', SHM_SEL_DB: '1', SHM_LOCK_MS: '1000', SHM_OWNER: userInfo().username, TZ: 'Asia/Tokyo', MYSQL_USER: 'zelvora', MYSQL_PWD: 'zelvora-local', MYSQL_DB: 'zelvora',
-  SHM_LOCK_TOTAL_MS: '3000', MAX_REQUEST_IDS: '100', MAX_ANSWER_RECORDS: '10000', MAX_LOG_BYTES: '8192', MYSQL_WRITE_HOST: '', MYSQL_CONNECT_TIMEOUT: '2', MYSQL_TIMEOUT: '10', FCGI_TIMEOUT: '30',
-  ZELVORA_PEER_KEY: `key-${process.pid}`, ZELVORA_STATS: `${state}/stats`, ZELVORA_REQUEST_LOG: `${state}/requests.log`, OFFER_STALE_SECONDS: '60',
+  MAX_CONTENT_LENGTH: '16385',
+  SHM_SEL_DB: '1',
+  SHM_LOCK_MS: '1000',
+  SHM_OWNER: userInfo().username,
+  TZ: 'Asia/Tokyo',
+  MYSQL_USER: 'zelvora',
+  MYSQL_PWD: 'zelvora-local',
+  MYSQL_DB: 'zelvora',
+  SHM_LOCK_TOTAL_MS: '3000',
+  MAX_REQUEST_IDS: '100',
+  MAX_ANSWER_RECORDS: '10000',
+  MAX_LOG_BYTES: '8192',
+  MYSQL_WRITE_HOST: '',
+  MYSQL_CONNECT_TIMEOUT: '2',
+  MYSQL_TIMEOUT: '10',
+  FCGI_TIMEOUT: '30',
+  ZELVORA_PEER_KEY: `key-${process.pid}`,
+  ZELVORA_STATS: `${state}/stats`,
+  ZELVORA_REQUEST_LOG: `${state}/requests.log`,
+  OFFER_STALE_SECONDS: '60',
 };
-export const run = (command, ...args) => execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
+export const run = (command, ...args) =>
+  execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
 // A configuration of deploy/ with the desk's values and `settings`; written to `into`, made 0600
 // (it holds the database password and the workers' key), when given.
 export const render = (file, settings, into) => {
-  const text = execFileSync('deploy/render', [`deploy/${file}`], { cwd: source, env: { ...env, ...settings }, encoding: 'utf8' });
+  const text = execFileSync('deploy/render', [`deploy/${file}`], {
+    cwd: source,
+    env: { ...env, ...settings },
+    encoding: 'utf8',
+  });
   if (into) writeFileSync(into, text, { mode: 0o600 });
   return text;
 };
-export const sql = (query) => run('scripts/db-local', 'sql', '-N', '-e', query).trim().split('\n').filter(Boolean).map((line) => line.split('\t'));
+export const sql = (query) =>
+  run('scripts/db-local', 'sql', '-N', '-e', query)
+    .trim()
+    .split('\n')
+    .filter(Boolean)
+    .map((line) => line.split('\t'));
 // A board's records, each as the text it holds.
-export const records = (key) => run(boardTool, 'dump', key).split('\n').filter((line) => /^\d+ \{/.test(line)).map((line) => line.replace(/^\d+ /, ''));
+export const records = (key) =>
+  run(boardTool, 'dump', key)
+    .split('\n')
+    .filter((line) => /^\d+ \{/.test(line))
+    .map((line) => line.replace(/^\d+ /, ''));
 export const board = (key) => records(key).map((text) => JSON.parse(text));
 
 // Starts the desk, once for every test file of this process; its address.
@@ -55,7 +100,10 @@ export function startDesk() {
     env.ZELVORA_DB_PORT = String(await freePort());
     env.MYSQL_HOST = `127.0.0.1:${env.ZELVORA_DB_PORT}`;
     // Killed mid-run (a timeout), the desk still goes: nothing outlives the run.
-    process.once('SIGTERM', () => { stopDesk(); process.exit(143); });
+    process.once('SIGTERM', () => {
+      stopDesk();
+      process.exit(143);
+    });
     run('scripts/demo', 'start');
     return `http://127.0.0.1:${env.PORT}`;
   })();
@@ -63,7 +111,12 @@ export function startDesk() {
 }
 
 export function stopDesk() {
-  for (const pid of served.splice(0)) try { process.kill(-pid, 'SIGKILL'); } catch { /* gone already */ }
+  for (const pid of served.splice(0))
+    try {
+      process.kill(-pid, 'SIGKILL');
+    } catch {
+      /* gone already */
+    }
   if (!started) return;
   started = undefined;
   run('scripts/demo', 'stop');
@@ -73,12 +126,24 @@ export function stopDesk() {
 
 // A server in a process group of its own, ended with the whole group when the desk stops; its pid.
 const served = [];
-export const serve = (command, ...args) => served[served.push(spawn(command, args, { cwd: source, env, detached: true, stdio: 'ignore' }).pid) - 1];
+export const serve = (command, ...args) =>
+  served[
+    served.push(spawn(command, args, { cwd: source, env, detached: true, stdio: 'ignore' }).pid) - 1
+  ];
 
 // POSTs `body` with `headers`; the status, the content type and the body as text.
 export async function post(url, body, auth = 'desk:demo', headers = {}) {
-  const response = await fetch(url, { method: 'POST', body, headers: auth ? { ...headers, Authorization: `Basic ${btoa(auth)}` } : headers });
-  return { status: response.status, type: response.headers.get('content-type')?.trim(), body: await response.text() };
+  const response = await fetch(url, {
+    method: 'POST',
+    body,
+    headers: auth ? { ...headers, Authorization: `Basic ${btoa(auth)}` } : headers,
+  });
+  return {
+    status: response.status,
+    type: response.headers.get('content-type')?.trim(),
+    body: await response.text(),
+  };
 }
 
-export const request = (method, params) => `<zelvora><method>${method}</method>${params === undefined ? '' : `<params>${params}</params>`}</zelvora>`;
+export const request = (method, params) =>
+  `<zelvora><method>${method}</method>${params === undefined ? '' : `<params>${params}</params>`}</zelvora>`;
