@@ -405,17 +405,26 @@ bool KeyAccepted(FCGX_ParamArray params) {
 // as absent.
 void ApplyVariables(const std::optional<std::string> (&own)[kVariableCount],
                     FCGX_ParamArray params) {
+  static size_t longest = 0;
   static const size_t* lengths = [] {
     static size_t sizes[kVariableCount];
-    for (int i = 0; i < kVariableCount; ++i) sizes[i] = std::strlen(kVariables[i].name);
+    for (int i = 0; i < kVariableCount; ++i) {
+      sizes[i] = std::strlen(kVariables[i].name);
+      longest = std::max(longest, sizes[i]);
+    }
     return sizes;
   }();
   static const char kTooLong[] = "";  // a value found and not taken
   const char* values[kVariableCount] = {};
   for (FCGX_ParamArray param = params; param != nullptr && *param != nullptr; ++param) {
+    // A parameter's name ends at its first "=": only a name of a variable's
+    // length is compared with it, most parameters with none.
+    const void* equals = std::memchr(*param, '=', strnlen(*param, longest + 1));
+    if (equals == nullptr) continue;
+    const size_t length = static_cast<size_t>(static_cast<const char*>(equals) - *param);
     for (int i = 0; i < kVariableCount; ++i) {
-      if (values[i] == nullptr && std::strncmp(*param, kVariables[i].name, lengths[i]) == 0 &&
-          (*param)[lengths[i]] == '=') {
+      if (lengths[i] == length && values[i] == nullptr &&
+          std::memcmp(*param, kVariables[i].name, length) == 0) {
         values[i] = *param + lengths[i] + 1;
         if (strnlen(values[i], kValueBytes + 1) > kValueBytes) {
           std::fprintf(stderr, "zelvora: %s of the request is longer than %zu bytes: not taken\n",
