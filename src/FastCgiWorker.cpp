@@ -220,6 +220,29 @@ int AcceptConnection(const sigset_t& waiting) {
   }
 }
 
+// Waits at most `seconds` for the first byte on `fd` (stop signals let in),
+// taking the changes the boards' watch `changes` (-1: none) reports
+// meanwhile. Above 0 when a byte came, 0 when none did, -1 when the wait
+// was ended by a signal.
+int AwaitFirstByte(int fd, int changes, int seconds, const sigset_t& waiting) {
+  timespec end;
+  clock_gettime(CLOCK_MONOTONIC, &end);
+  end.tv_sec += seconds;
+  for (;;) {
+    timespec now, left;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    left.tv_sec = end.tv_sec - now.tv_sec;
+    left.tv_nsec = end.tv_nsec - now.tv_nsec;
+    if (left.tv_nsec < 0) left.tv_sec -= 1, left.tv_nsec += 1000000000L;
+    if (left.tv_sec < 0) return 0;
+    pollfd waits[2] = {{fd, POLLIN, 0}, {changes, POLLIN, 0}};
+    const int ready = ppoll(waits, changes >= 0 ? 2 : 1, &left, &waiting);
+    if (ready <= 0) return ready;
+    if (waits[1].revents != 0) CShmKeeper::TakeChanges();
+    if (waits[0].revents != 0) return ready;
+  }
+}
+
 // Reads and drops what is left of the request's body: at most kDrainBytes,
 // within the request's deadline.
 void DropRestOfBody(FCGX_Stream* in) {
@@ -510,6 +533,7 @@ int RunFastCgiWorker() {
   // Stop signals wait while a request is read and served.
   sigprocmask(SIG_BLOCK, &stop.sa_mask, nullptr);
   CShmKeeper::Enable();
+  const int changes = CShmKeeper::WatchChanges();
   // A worker's start counts where its own environment names the scoreboard;
   // the pool marks one that replaces a worker that ended.
   if (CScoreboard* board = AttachScoreboard()) {
@@ -530,9 +554,9 @@ int RunFastCgiWorker() {
     }
     // Until its first byte the request is not begun: a stop signal ends the
     // worker at once, and a connection idle for FCGI_TIMEOUT is closed.
-    pollfd first = {request.ipcFd, POLLIN, 0};
-    const timespec idle = {timeout, 0};
-    const int ready = stopping ? 0 : ppoll(&first, 1, &idle, &waiting);
+    // The same wait tells of changes to the boards' files, at no cost
+    // when there are none.
+    const int ready = stopping ? 0 : AwaitFirstByte(request.ipcFd, changes, timeout, waiting);
     if (stopping) break;
     if (ready == 0) {
       shutdown(request.ipcFd, SHUT_RDWR);

@@ -421,6 +421,16 @@ TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAS
   EXPECT_NE(Send(worker, {lowered, body}).find("lock held for more than 100 ms"), std::string::npos)
       << "the lock kept from before is not the board's";
   sem_close(held);
+  ASSERT_EQ(sem_unlink(key.c_str()), 0);  // a free lock again, and the board given to another user
+  sem_close(sem_open(key.c_str(), O_CREAT | O_EXCL, 0600, 1));
+  const std::string segment = "/dev/shm/shm." + key;
+  Lines owned = RequestEnv(body);
+  owned.push_back("SHM_OWNER=" + std::to_string(geteuid()));
+  ASSERT_EQ(chmod(segment.c_str(), 0640), 0);
+  EXPECT_EQ(Send(worker, {owned, body}), envelope + "{\"n\":5}]}|");
+  ASSERT_EQ(chown(segment.c_str(), geteuid() + 10, -1), 0);
+  EXPECT_NE(Send(worker, {owned, body}).find("refused: segment owned by uid"), std::string::npos)
+      << "a kept board is looked at anew once its file changed hands";
   for (const int signal :
        {SIGTERM, SIGINT, SIGHUP}) {  // each ends a worker after the request in hand: the body
                                      // arrives in two parts, the signal between them

@@ -232,12 +232,18 @@ int CShareMemory::OpenForReading(const std::string& key) {
   struct stat status;
   const bool keeping = CShmKeeper::Enabled() && !copyByRead_;
   if (keeping) {
-    if (lstat(("/dev/shm/" + name_).c_str(), &status) != 0) {
+    address_ = CShmKeeper::TakeUnchangedMapping(name_, length_, status);
+    if (address_ != nullptr) {
+      segment_ = status;
+    } else if (lstat(("/dev/shm/" + name_).c_str(), &status) != 0) {
       if (errno == ENOENT) return FailOpening(key, Part::kSegment);  // as shm_open would say
     } else if (S_ISREG(status.st_mode) && Permits(status, R_OK)) {
-      if (!Accept(status, "segment", S_IWGRP | S_IWOTH)) return FailOpening(key, Part::kSegment);
       address_ = CShmKeeper::TakeMapping(name_, status, length_);
       segment_ = status;
+    }
+    // The owner asked for may differ from one request to the next.
+    if (address_ != nullptr && !Accept(segment_, "segment", S_IWGRP | S_IWOTH)) {
+      return FailOpening(key, Part::kSegment);
     }
   }
   if (address_ == nullptr) {
@@ -247,16 +253,18 @@ int CShareMemory::OpenForReading(const std::string& key) {
       return FailOpening(key, Part::kSegment);
     }
   }
+  sem_t* kept = keeping ? CShmKeeper::TakeUnchangedSemaphore(key, status) : nullptr;
   // The sticky /dev/shm keeps another user from replacing a semaphore file
   // between this look at it and its opening.
-  const bool looked =
-      (ownerRequired_ || keeping) && lstat(SemaphorePath(key).c_str(), &status) == 0;
+  const bool looked = kept != nullptr || ((ownerRequired_ || keeping) &&
+                                          lstat(SemaphorePath(key).c_str(), &status) == 0);
   if (ownerRequired_ && (!looked || !Accept(status, "semaphore", S_IWOTH))) {
+    if (kept != nullptr) CShmKeeper::ReleaseSemaphore(key, kept);
     return FailOpening(key, Part::kSemaphore);
   }
-  sem_t* kept = looked && keeping && Permits(status, R_OK | W_OK)
-                    ? CShmKeeper::TakeSemaphore(key, status)
-                    : nullptr;
+  if (kept == nullptr && looked && keeping && Permits(status, R_OK | W_OK)) {
+    kept = CShmKeeper::TakeSemaphore(key, status);
+  }
   if ((kept != nullptr
            ? semaphore_.Borrow(key, kept, kOpenTimeoutMillis)
            : semaphore_.Open(key, kOpenTimeoutMillis, 0, looked ? &status : nullptr)) != 0) {

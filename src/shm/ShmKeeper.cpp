@@ -1,10 +1,12 @@
 #include "shm/ShmKeeper.h"
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 #include <utility>
 #include <vector>
@@ -27,6 +29,8 @@ FileId IdOf(const struct stat* file) {
 
 struct Mapping {
   FileId file;
+  struct stat seen;  // the file as last looked at
+  uint64_t looked;   // the watch's count of changes then
   uint64_t length;
   void* address;
   int users;
@@ -35,6 +39,8 @@ struct Mapping {
 
 struct Semaphore {
   FileId file;
+  struct stat seen;
+  uint64_t looked;
   sem_t* handle;
   int users;
   uint64_t used;
@@ -48,6 +54,9 @@ void Finish(const Semaphore& semaphore) {
 }
 
 bool enabled = false;
+int watch = -1;  // the inotify descriptor of /dev/shm, or -1
+uint64_t changes =
+    1;  // counts the watch's changes; an entry looked at under an older count is looked at anew
 uint64_t ticks = 0;  // counts hand-outs: what was handed out longest ago goes first
 std::map<std::string, Semaphore> semaphores;
 std::map<std::string, Mapping> mappings;
@@ -95,6 +104,8 @@ bool CShmKeeper::Enabled() { return enabled; }
 sem_t* CShmKeeper::TakeSemaphore(const std::string& name, const struct stat& file) {
   const auto found = semaphores.find(name);
   if (found == semaphores.end() || !found->second.file.Is(file)) return nullptr;
+  found->second.seen = file;
+  found->second.looked = changes;
   ++found->second.users;
   found->second.used = ++ticks;
   return found->second.handle;
@@ -104,7 +115,11 @@ void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle, const str
   const auto found = semaphores.find(name);
   if (found != semaphores.end() && found->second.handle == handle) {
     found->second.used = ++ticks;
-    if (file != nullptr) found->second.file = IdOf(file);
+    if (file != nullptr) {
+      found->second.file = IdOf(file);
+      found->second.seen = *file;
+      found->second.looked = changes;
+    }
     return;
   }
   // The library hands out one mapping per semaphore file and counts its
@@ -115,7 +130,14 @@ void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle, const str
     Close(name, found->second);
     semaphores.erase(found);
   }
-  semaphores[name] = {IdOf(file), extra, 0, ++ticks, -1};
+  const struct stat unknown = {};
+  semaphores[name] = {IdOf(file),
+                      file != nullptr ? *file : unknown,
+                      file != nullptr ? changes : 0,
+                      extra,
+                      0,
+                      ++ticks,
+                      -1};
   Bound(semaphores, Close);
 }
 
@@ -158,16 +180,67 @@ void* CShmKeeper::TakeMapping(const std::string& name, const struct stat& file, 
   if (found == mappings.end() || !found->second.file.Is(file) || found->second.length != length) {
     return nullptr;
   }
+  found->second.seen = file;
+  found->second.looked = changes;
   ++found->second.users;
   found->second.used = ++ticks;
   return found->second.address;
+}
+
+void* CShmKeeper::TakeUnchangedMapping(const std::string& name, uint64_t length,
+                                       struct stat& file) {
+  const auto found = mappings.find(name);
+  if (watch < 0 || found == mappings.end() || found->second.looked != changes ||
+      found->second.length != length) {
+    return nullptr;
+  }
+  file = found->second.seen;
+  ++found->second.users;
+  found->second.used = ++ticks;
+  return found->second.address;
+}
+
+sem_t* CShmKeeper::TakeUnchangedSemaphore(const std::string& name, struct stat& file) {
+  const auto found = semaphores.find(name);
+  if (watch < 0 || found == semaphores.end() || found->second.looked != changes) return nullptr;
+  file = found->second.seen;
+  ++found->second.users;
+  found->second.used = ++ticks;
+  return found->second.handle;
+}
+
+int CShmKeeper::WatchChanges() {
+  if (watch >= 0) return watch;
+  watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  // Writes into a board go through its mapping and raise nothing here;
+  // only a board's files made, removed, renamed, resized or given another
+  // mode or owner do.
+  const uint32_t events = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
+                          IN_MODIFY | IN_DELETE_SELF | IN_MOVE_SELF;
+  if (watch >= 0 && inotify_add_watch(watch, "/dev/shm", events) < 0) {
+    close(watch);
+    watch = -1;
+  }
+  return watch;
+}
+
+void CShmKeeper::TakeChanges() {
+  if (watch < 0) return;
+  alignas(struct inotify_event) char events[4096];
+  ssize_t got;
+  while ((got = read(watch, events, sizeof events)) > 0) ++changes;
+  // A watch that failed is no watch: every read looks again from now on.
+  if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+    close(watch);
+    watch = -1;
+  }
 }
 
 void CShmKeeper::KeepMapping(const std::string& name, const struct stat& file, uint64_t length,
                              void* address) {
   const auto found = mappings.find(name);
   if (found != mappings.end()) Drop(found->second);
-  mappings[name] = {IdOf(&file), length, address, 1, ++ticks};
+  mappings[name] = {IdOf(&file), file, changes, length, address, 1, ++ticks};
   Bound(mappings, [](const std::string&, const Mapping& mapping) { Drop(mapping); });
 }
 

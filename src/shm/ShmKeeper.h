@@ -45,6 +45,23 @@ class CShmKeeper {
   static void Enable();
   static bool Enabled();
 
+  // Watches the boards' folder (inotify), so that a kept board whose files
+  // no one has made, removed, renamed, or changed the mode or owner of
+  // since they were last looked at is handed out without looking again
+  // (TakeUnchangedMapping, TakeUnchangedSemaphore). The descriptor to poll
+  // for changes, or -1 when the system gives no watch: then every read
+  // looks (lstat), as before.
+  static int WatchChanges();
+  // Reads what the watch saw since: any change, or a lost count of them,
+  // makes every kept board looked at anew. Never waits.
+  static void TakeChanges();
+
+  // As TakeMapping and TakeSemaphore, without a look at the file: the kept
+  // object when the watch runs and saw no change since its file was last
+  // looked at, with that look's `file`; null otherwise.
+  static void* TakeUnchangedMapping(const std::string& name, uint64_t length, struct stat& file);
+  static sem_t* TakeUnchangedSemaphore(const std::string& name, struct stat& file);
+
   // The semaphore kept as `name` when `file` (its file as lstat found it
   // just now) is the file it was opened from, counted as in use; null
   // otherwise. The caller must not close it (ReleaseSemaphore instead).
