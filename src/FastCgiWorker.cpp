@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "DeadlineWatch.h"
 #include "Serve.h"
@@ -61,7 +62,7 @@ struct Variable {
 const CSettingRange kContentLimit = {"MAX_CONTENT_LENGTH", 1, INT64_MAX, -1};
 
 // The variables a request may set.
-const Variable kVariables[] = {
+constexpr Variable kVariables[] = {
     {"CONTENT_LENGTH", Source::kRequest},
     {"MAX_CONTENT_LENGTH", Source::kBound, &kContentLimit},
     {"SHM_SEL_DB", Source::kDesk},
@@ -123,6 +124,7 @@ const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 constexpr int kDrainBytes = 16 << 20;
 
 FCGX_Request* current = nullptr;  // the request in hand
+int64_t bodyTaken = 0;            // bytes of its body the request in hand has read
 volatile sig_atomic_t stopping = 0;
 bool tcp = false;  // the listening socket takes TCP connections
 
@@ -269,6 +271,7 @@ ssize_t ReadInput(void*, char* buffer, size_t size) {
   const size_t ready = static_cast<size_t>(in->stop - in->rdNext);
   got += static_cast<size_t>(
       FCGX_GetStr(buffer + got, static_cast<int>(std::min(size - got, ready)), in));
+  bodyTaken += static_cast<int64_t>(got);
   return static_cast<ssize_t>(got);
 }
 
@@ -473,6 +476,18 @@ void ApplyVariables(const std::optional<std::string> (&own)[kVariableCount],
   if (zoneChanged) tzset();
 }
 
+// The body length the request in hand announced; 0 where it announced none
+// or no number.
+int64_t AnnouncedLength() {
+  static_assert(std::string_view(kVariables[0].name) == "CONTENT_LENGTH");
+  const char* text = environed[0];
+  if (text == nullptr || *text < '0' || *text > '9') return 0;
+  errno = 0;
+  char* end = nullptr;
+  const long long length = std::strtoll(text, &end, 10);
+  return errno == 0 && *end == '\0' ? length : 0;
+}
+
 }  // namespace
 
 // libfcgi's printf code refers to frexp, its one libm function, and the
@@ -573,12 +588,15 @@ int RunFastCgiWorker() {
     // would first wait for the peer's end, for as long as the peer sends.
     request.detached = 1;
     if (FCGX_Accept_r(&request) != 0) continue;  // that connection failed; the next
+    bool bodyLeft = true;                        // more of the body than its end is still to come
     try {
       if (KeyAccepted(request.envp)) {
         ApplyVariables(own, request.envp);
         __fpurge(stdin);
         clearerr(stdin);
+        bodyTaken = 0;
         ServeRequest(stdin, &slot);
+        bodyLeft = bodyTaken < AnnouncedLength();
       } else {
         std::fputs("Status: 403 Forbidden\n", stdout);
         WriteBannerAnswer();
@@ -587,13 +605,17 @@ int RunFastCgiWorker() {
       std::fprintf(stderr, "zelvora: request not served: %s\n", error.what());
       WriteBannerAnswer();
     }
-    // The answer and its end go out before the rest of the body is read:
-    // a peer still sending gets its answer now, not after the drain.
+    // The answer's end goes out only after the body's end was read: on a
+    // kept connection the peer sends its next request once the end arrives,
+    // and bytes of it read ahead with this body's rest would be dropped with
+    // it. An answer given before its body was read goes out first, so that
+    // a peer still sending gets it now, not after the drain.
     std::fflush(stdout);
     std::fflush(stderr);
+    if (bodyLeft) FCGX_FFlush(request.out);
+    DropRestOfBody(request.in);
     int failed = FCGX_FClose(request.err);
     failed |= FCGX_FClose(request.out);
-    DropRestOfBody(request.in);
     // A connection that is not kept, or whose request's body was not read
     // to its end, is closed at once (still detached): the library's own
     // close would first wait for the peer's end, for as long as the peer
