@@ -13,22 +13,13 @@
 
 namespace {
 
-// The file a kept object came from.
-struct FileId {
-  dev_t device = 0;
-  ino_t inode = 0;
-  bool known = false;
-  bool Is(const struct stat& file) const {
-    return known && file.st_dev == device && file.st_ino == inode;
-  }
-};
-
-FileId IdOf(const struct stat* file) {
-  return file == nullptr ? FileId{} : FileId{file->st_dev, file->st_ino, true};
+// Whether `seen` (a kept object's file as last looked at; all zero when
+// never) is the file `file`. No file has inode 0.
+bool Same(const struct stat& seen, const struct stat& file) {
+  return seen.st_ino != 0 && seen.st_dev == file.st_dev && seen.st_ino == file.st_ino;
 }
 
 struct Mapping {
-  FileId file;
   struct stat seen;  // the file as last looked at
   uint64_t looked;   // the watch's count of changes then
   uint64_t length;
@@ -38,7 +29,6 @@ struct Mapping {
 };
 
 struct Semaphore {
-  FileId file;
   struct stat seen;
   uint64_t looked;
   sem_t* handle;
@@ -103,7 +93,7 @@ bool CShmKeeper::Enabled() { return enabled; }
 
 sem_t* CShmKeeper::TakeSemaphore(const std::string& name, const struct stat& file) {
   const auto found = semaphores.find(name);
-  if (found == semaphores.end() || !found->second.file.Is(file)) return nullptr;
+  if (found == semaphores.end() || !Same(found->second.seen, file)) return nullptr;
   found->second.seen = file;
   found->second.looked = changes;
   ++found->second.users;
@@ -116,7 +106,6 @@ void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle, const str
   if (found != semaphores.end() && found->second.handle == handle) {
     found->second.used = ++ticks;
     if (file != nullptr) {
-      found->second.file = IdOf(file);
       found->second.seen = *file;
       found->second.looked = changes;
     }
@@ -131,13 +120,8 @@ void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle, const str
     semaphores.erase(found);
   }
   const struct stat unknown = {};
-  semaphores[name] = {IdOf(file),
-                      file != nullptr ? *file : unknown,
-                      file != nullptr ? changes : 0,
-                      extra,
-                      0,
-                      ++ticks,
-                      -1};
+  semaphores[name] = {
+      file != nullptr ? *file : unknown, file != nullptr ? changes : 0, extra, 0, ++ticks, -1};
   Bound(semaphores, Close);
 }
 
@@ -149,7 +133,8 @@ int CShmKeeper::MarkFile(const std::string& name, sem_t* handle, const std::stri
     const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     struct stat status;
     // Marks on a newer file of the name would be another semaphore's.
-    if (file >= 0 && (fstat(file, &status) != 0 || (kept.file.known && !kept.file.Is(status)))) {
+    if (file >= 0 &&
+        (fstat(file, &status) != 0 || (kept.seen.st_ino != 0 && !Same(kept.seen, status)))) {
       close(file);
       return -2;
     }
@@ -177,7 +162,8 @@ bool CShmKeeper::ReleaseSemaphore(const std::string& name, sem_t* handle) {
 
 void* CShmKeeper::TakeMapping(const std::string& name, const struct stat& file, uint64_t length) {
   const auto found = mappings.find(name);
-  if (found == mappings.end() || !found->second.file.Is(file) || found->second.length != length) {
+  if (found == mappings.end() || !Same(found->second.seen, file) ||
+      found->second.length != length) {
     return nullptr;
   }
   found->second.seen = file;
@@ -240,7 +226,7 @@ void CShmKeeper::KeepMapping(const std::string& name, const struct stat& file, u
                              void* address) {
   const auto found = mappings.find(name);
   if (found != mappings.end()) Drop(found->second);
-  mappings[name] = {IdOf(&file), file, changes, length, address, 1, ++ticks};
+  mappings[name] = {file, changes, length, address, 1, ++ticks};
   Bound(mappings, [](const std::string&, const Mapping& mapping) { Drop(mapping); });
 }
 
