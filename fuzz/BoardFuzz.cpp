@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the board readers as a segment copy: the first
 // byte picks the index-area size, the rest is the segment, held in a buffer
 // of exactly its size so that any read beyond it is caught. Whatever the
-// readers take must make a valid JSON array.
+// readers take must make a valid JSON array, records judged valid in an
+// earlier input among them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
