@@ -53,6 +53,20 @@ std::map<std::string, Mapping> mappings;
 std::vector<Mapping> replaced;  // still in use when a newer file took their name, or when let go
 std::vector<std::pair<std::string, Semaphore>> retired;  // likewise
 
+// Notes `file` as the file of `entry`, looked at under the watch's count now.
+template <typename Entry>
+void Looked(Entry& entry, const struct stat& file) {
+  entry.seen = file;
+  entry.looked = changes;
+}
+
+// Hands `entry` out once more: one user more, and now its last hand-out.
+template <typename Entry>
+void HandOut(Entry& entry) {
+  ++entry.users;
+  entry.used = ++ticks;
+}
+
 // Unmaps `mapping` now, or when its last reader is done.
 void Drop(const Mapping& mapping) {
   if (mapping.users > 0) {
@@ -94,10 +108,8 @@ bool CShmKeeper::Enabled() { return enabled; }
 sem_t* CShmKeeper::TakeSemaphore(const std::string& name, const struct stat& file) {
   const auto found = semaphores.find(name);
   if (found == semaphores.end() || !Same(found->second.seen, file)) return nullptr;
-  found->second.seen = file;
-  found->second.looked = changes;
-  ++found->second.users;
-  found->second.used = ++ticks;
+  Looked(found->second, file);
+  HandOut(found->second);
   return found->second.handle;
 }
 
@@ -105,10 +117,7 @@ void CShmKeeper::KeepSemaphore(const std::string& name, sem_t* handle, const str
   const auto found = semaphores.find(name);
   if (found != semaphores.end() && found->second.handle == handle) {
     found->second.used = ++ticks;
-    if (file != nullptr) {
-      found->second.seen = *file;
-      found->second.looked = changes;
-    }
+    if (file != nullptr) Looked(found->second, *file);
     return;
   }
   // The library hands out one mapping per semaphore file and counts its
@@ -166,10 +175,8 @@ void* CShmKeeper::TakeMapping(const std::string& name, const struct stat& file, 
       found->second.length != length) {
     return nullptr;
   }
-  found->second.seen = file;
-  found->second.looked = changes;
-  ++found->second.users;
-  found->second.used = ++ticks;
+  Looked(found->second, file);
+  HandOut(found->second);
   return found->second.address;
 }
 
@@ -181,8 +188,7 @@ void* CShmKeeper::TakeUnchangedMapping(const std::string& name, uint64_t length,
     return nullptr;
   }
   file = found->second.seen;
-  ++found->second.users;
-  found->second.used = ++ticks;
+  HandOut(found->second);
   return found->second.address;
 }
 
@@ -190,8 +196,7 @@ sem_t* CShmKeeper::TakeUnchangedSemaphore(const std::string& name, struct stat& 
   const auto found = semaphores.find(name);
   if (watch < 0 || found == semaphores.end() || found->second.looked != changes) return nullptr;
   file = found->second.seen;
-  ++found->second.users;
-  found->second.used = ++ticks;
+  HandOut(found->second);
   return found->second.handle;
 }
 
