@@ -402,6 +402,8 @@ TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAS
   const auto maps = [&] {
     return RunShell("grep -c /dev/shm/ /proc/" + std::to_string(worker.Pid()) + "/maps").out;
   };
+  // Asked for before its feeder made it, a board is read once it is there.
+  EXPECT_NE(Send(worker, {RequestEnv(body), body}).find("open failed."), std::string::npos);
   std::string kept;                 // the worker's maps of boards after the first request
   for (const auto& step : steps) {  // rewritten in place, or removed and made anew
     if (step.first) RemoveBoardsMarked(key);

@@ -235,8 +235,14 @@ int CShareMemory::OpenForReading(const std::string& key) {
     address_ = CShmKeeper::TakeUnchangedMapping(name_, length_, status);
     if (address_ != nullptr) {
       segment_ = status;
+    } else if (CShmKeeper::KnownAbsent(name_)) {
+      errno = ENOENT;
+      return FailOpening(key, Part::kSegment);
     } else if (lstat(("/dev/shm/" + name_).c_str(), &status) != 0) {
-      if (errno == ENOENT) return FailOpening(key, Part::kSegment);  // as shm_open would say
+      if (errno == ENOENT) {  // as shm_open would say
+        CShmKeeper::NoteAbsent(name_);
+        return FailOpening(key, Part::kSegment);
+      }
     } else if (S_ISREG(status.st_mode) && Permits(status, R_OK)) {
       address_ = CShmKeeper::TakeMapping(name_, status, length_);
       segment_ = status;

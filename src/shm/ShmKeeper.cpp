@@ -50,6 +50,8 @@ uint64_t changes =
 uint64_t ticks = 0;  // counts hand-outs: what was handed out longest ago goes first
 std::map<std::string, Semaphore> semaphores;
 std::map<std::string, Mapping> mappings;
+// Segments found absent, with the watch's count of changes then.
+std::map<std::string, uint64_t> absent;
 std::vector<Mapping> replaced;  // still in use when a newer file took their name, or when let go
 std::vector<std::pair<std::string, Semaphore>> retired;  // likewise
 
@@ -198,6 +200,18 @@ sem_t* CShmKeeper::TakeUnchangedSemaphore(const std::string& name, struct stat& 
   file = found->second.seen;
   HandOut(found->second);
   return found->second.handle;
+}
+
+bool CShmKeeper::KnownAbsent(const std::string& name) {
+  if (watch < 0) return false;
+  const auto found = absent.find(name);
+  return found != absent.end() && found->second == changes;
+}
+
+void CShmKeeper::NoteAbsent(const std::string& name) {
+  if (watch < 0) return;
+  if (absent.size() >= kKeptBoards && absent.find(name) == absent.end()) absent.clear();
+  absent[name] = changes;
 }
 
 int CShmKeeper::WatchChanges() {

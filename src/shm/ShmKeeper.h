@@ -62,6 +62,12 @@ class CShmKeeper {
   static void* TakeUnchangedMapping(const std::string& name, uint64_t length, struct stat& file);
   static sem_t* TakeUnchangedSemaphore(const std::string& name, struct stat& file);
 
+  // Whether segment `name` was found absent (NoteAbsent) and the watch saw
+  // no change since: then it is absent still, and no look is needed. Bounded:
+  // kKeptBoards names at most, all forgotten when one more comes.
+  static bool KnownAbsent(const std::string& name);
+  static void NoteAbsent(const std::string& name);
+
   // The semaphore kept as `name` when `file` (its file as lstat found it
   // just now) is the file it was opened from, counted as in use; null
   // otherwise. The caller must not close it (ReleaseSemaphore instead).
