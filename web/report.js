@@ -1,8 +1,8 @@
 // Report: an account's trades totalled by the groupings chosen (type 1), or
 // listed (type 2), within the filters; with totals.
 import { ApiError, ask } from './api.js';
-import { dateParam, deskTime, moneyDigits, number, zone } from './format.js';
-import { accountSelect, el, panel, table } from './ui.js';
+import { dateParam, deskTime, moneyDigits, zone } from './format.js';
+import { accountSelect, el, moneyColumn, panel, table } from './ui.js';
 
 // The program's grouping numbers, with the member each one fills.
 const kGroups = [
@@ -16,15 +16,6 @@ const kWords = {
   msg_no_data: 'No trades match.',
   msg_counts_over: 'More results than the limit allows: narrow the filters or raise the limit.',
 };
-const money = (key, label, digits) => ({
-  key,
-  label,
-  num: true,
-  sign: true,
-  total: true,
-  digits,
-  text: (row) => number(row[key], digits),
-});
 
 export function start() {
   const report = panel('report'),
@@ -134,7 +125,11 @@ export function start() {
         const digits = moneyDigits(asked);
         view.show(
           table(
-            [...columns, money('PL', 'P/L', digits), money('GrossPL', 'Gross P/L', digits)],
+            [
+              ...columns,
+              moneyColumn('PL', 'P/L', digits),
+              moneyColumn('GrossPL', 'Gross P/L', digits),
+            ],
             answer,
             { caption: `Account ${asked}`, empty: 'No trades match.' },
           ),

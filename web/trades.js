@@ -5,22 +5,13 @@ import { ask, confirmEmpty, records } from './api.js';
 import config from './config.js';
 import { dateParam, deskTime, moneyDigits, number, zone } from './format.js';
 import { knowPointSizes, onSymbols, pointSizes, price } from './offers.js';
-import { accountSelect, el, panel, poll, table } from './ui.js';
+import { accountSelect, el, moneyColumn, panel, poll, table } from './ui.js';
 
 const rate = (key, label) => ({
   key,
   label,
   num: true,
   text: (row) => price(row.Symbol, row[key]),
-});
-const money = (key, label, digits) => ({
-  key,
-  label,
-  num: true,
-  sign: true,
-  total: true,
-  digits,
-  text: (row) => number(row[key], digits),
 });
 const time = (key, label) => ({
   key,
@@ -35,8 +26,8 @@ const kTrade = [
   rate('Open', 'Open'),
 ];
 const profit = (account) => [
-  money('PL', 'P/L', moneyDigits(account)),
-  money('GrossPL', 'Gross P/L', moneyDigits(account)),
+  moneyColumn('PL', 'P/L', moneyDigits(account)),
+  moneyColumn('GrossPL', 'Gross P/L', moneyDigits(account)),
 ];
 
 function openTrades() {

@@ -18,6 +18,17 @@ export function el(tag, props = {}, ...children) {
 
 // columns: [{key, label, text(row) → string, num: true, sign: true}]; a
 // column's total is summed when it has `total: true`.
+// A column of money in `digits` decimals, signed and totalled.
+export const moneyColumn = (key, label, digits) => ({
+  key,
+  label,
+  num: true,
+  sign: true,
+  total: true,
+  digits,
+  text: (row) => number(row[key], digits),
+});
+
 export function table(columns, rows, { caption, empty = 'Nothing to show.', rowClass } = {}) {
   const cell = (tag, column, content, cls = '') =>
     el(tag, { class: `${column.num ? 'num' : ''} ${cls}`.trim() }, content);
