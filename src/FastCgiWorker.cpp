@@ -26,6 +26,7 @@
 #include <string_view>
 
 #include "DeadlineWatch.h"
+#include "FastCgiAnswer.h"
 #include "Serve.h"
 #include "ops/Scoreboard.h"
 #include "shm/ShmKeeper.h"
@@ -124,6 +125,7 @@ const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 constexpr int kDrainBytes = 16 << 20;
 
 FCGX_Request* current = nullptr;  // the request in hand
+CFastCgiAnswer answer;            // its answer
 int64_t bodyTaken = 0;            // bytes of its body the request in hand has read
 volatile sig_atomic_t stopping = 0;
 bool tcp = false;  // the listening socket takes TCP connections
@@ -275,15 +277,15 @@ ssize_t ReadInput(void*, char* buffer, size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-// Bytes for a client that went away are dropped, not kept in the stream's
-// buffer for the next request.
+// Bytes for a client that went away are dropped (CFastCgiAnswer), not kept
+// in the stream's buffer for the next request.
 ssize_t WriteOutput(void*, const char* buffer, size_t size) {
-  FCGX_PutStr(buffer, static_cast<int>(size), current->out);
+  answer.Out(buffer, size);
   return static_cast<ssize_t>(size);
 }
 
 ssize_t WriteError(void*, const char* buffer, size_t size) {
-  FCGX_PutStr(buffer, static_cast<int>(size), current->err);
+  answer.Err(buffer, size);
   return static_cast<ssize_t>(size);
 }
 
@@ -588,7 +590,8 @@ int RunFastCgiWorker() {
     // would first wait for the peer's end, for as long as the peer sends.
     request.detached = 1;
     if (FCGX_Accept_r(&request) != 0) continue;  // that connection failed; the next
-    bool bodyLeft = true;                        // more of the body than its end is still to come
+    answer.Begin(request.ipcFd, request.requestId);
+    bool bodyLeft = true;  // more of the body than its end is still to come
     try {
       if (KeyAccepted(request.envp)) {
         ApplyVariables(own, request.envp);
@@ -612,10 +615,14 @@ int RunFastCgiWorker() {
     // a peer still sending gets it now, not after the drain.
     std::fflush(stdout);
     std::fflush(stderr);
-    if (bodyLeft) FCGX_FFlush(request.out);
+    const bool flushed = !bodyLeft || answer.Flush();
     DropRestOfBody(request.in);
-    int failed = FCGX_FClose(request.err);
-    failed |= FCGX_FClose(request.out);
+    int failed = answer.End(request.appStatus) && flushed ? 0 : 1;
+    // The library's own output streams carried nothing: closed, they write
+    // nothing either.
+    for (FCGX_Stream* stream : {request.out, request.err}) {
+      stream->wasFCloseCalled = stream->isClosed = 1;
+    }
     // A connection that is not kept, or whose request's body was not read
     // to its end, is closed at once (still detached): the library's own
     // close would first wait for the peer's end, for as long as the peer

@@ -78,7 +78,11 @@ CJsonText& CJsonText::Object(const char* key, const std::string& json) {
 CJsonText& CJsonText::Number(const char* key, double value) {
   Key(key);
   // A cell such as "1e999" reads as infinity, which JSON cannot write.
-  text_ += std::isfinite(value) ? DoubleToText(value) : "null";
+  if (std::isfinite(value)) {
+    AppendDoubleText(value, text_);
+  } else {
+    text_ += "null";
+  }
   return *this;
 }
 

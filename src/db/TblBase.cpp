@@ -17,9 +17,7 @@ const char* MywRow::Cell(const char* column) const {
 
 std::string ReadText(const MywRow& row, const char* column) { return row.Cell(column); }
 
-double ReadNumber(const MywRow& row, const char* column) {
-  return std::strtod(row.Cell(column), nullptr);
-}
+double ReadNumber(const MywRow& row, const char* column) { return TextToDouble(row.Cell(column)); }
 
 int32_t ReadInteger(const MywRow& row, const char* column) {
   return static_cast<int32_t>(std::strtol(row.Cell(column), nullptr, 10));

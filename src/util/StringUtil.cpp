@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -98,7 +99,89 @@ bool IsTwoByte(unsigned char first, unsigned char second) {
 
 std::string IntToText(int32_t value) { return FormatText("%d", value); }
 
-std::string DoubleToText(double value) { return FormatText("%lf", value); }
+void AppendDoubleText(double value, std::string& text) {
+  // printf costs some 2,000 instructions a number and an answer may hold
+  // hundreds. Below 2^63 the value times 10^6 is an exact 128-bit product
+  // of its 53-bit mantissa, so it is rounded here as printf rounds the
+  // double's own binary value (ties to even); larger values, infinities and
+  // NaNs go to printf. No C++ library conversion is used: theirs need
+  // libm, which no CGI process should have to load.
+  const double magnitude = std::fabs(value);
+  if (!(magnitude < 9.2e18)) {  // also NaN
+    text += FormatText("%lf", value);
+    return;
+  }
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  if (biased != 0) mantissa |= uint64_t{1} << 52;
+  const int exponent = (biased != 0 ? biased : 1) - 1075;  // value = mantissa * 2^exponent
+  unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * 1000000u;
+  if (exponent >= 0) {
+    scaled <<= exponent;  // below 2^63 * 10^6 < 2^83
+  } else if (exponent > -128) {
+    const int shift = -exponent;
+    const unsigned __int128 rest = scaled & ((static_cast<unsigned __int128>(1) << shift) - 1);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+    scaled >>= shift;
+    if (rest > half || (rest == half && (scaled & 1) != 0)) ++scaled;
+  } else {
+    scaled = 0;  // below 2^-74: far under half a millionth
+  }
+  char digits[48];
+  char* at = digits + sizeof digits;
+  uint64_t fraction = static_cast<uint64_t>(scaled % 1000000u);
+  uint64_t whole = static_cast<uint64_t>(scaled / 1000000u);
+  for (int i = 0; i < 6; ++i, fraction /= 10) *--at = static_cast<char>('0' + fraction % 10);
+  *--at = '.';
+  do {
+    *--at = static_cast<char>('0' + whole % 10);
+    whole /= 10;
+  } while (whole != 0);
+  if (std::signbit(value)) *--at = '-';
+  text.append(at, digits + sizeof digits);
+}
+
+std::string DoubleToText(double value) {
+  std::string text;
+  AppendDoubleText(value, text);
+  return text;
+}
+
+double TextToDouble(const char* text) {
+  // A plain decimal of at most 15 significant digits and at most 22 of
+  // them after the point is an exact double integer divided by an exact
+  // power of ten: one correctly rounded division, the very value strtod
+  // reads. Anything else (blanks, signs of "+", exponents, hex, longer
+  // numbers, trailing bytes) goes to strtod.
+  const char* at = text;
+  const bool negative = *at == '-';
+  if (negative) ++at;
+  uint64_t digits = 0;
+  int significant = 0, decimals = 0, seen = 0;
+  bool point = false;
+  for (;; ++at) {
+    if (*at >= '0' && *at <= '9') {
+      ++seen;
+      if (significant != 0 || *at != '0') ++significant;
+      digits = digits * 10 + static_cast<uint64_t>(*at - '0');
+      if (point) ++decimals;
+    } else if (*at == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (*at != '\0' || seen == 0 || significant > 15 || decimals > 22) {
+    return std::strtod(text, nullptr);
+  }
+  static const double kTens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const double value = static_cast<double>(digits) / kTens[decimals];
+  return negative ? -value : value;
+}
 
 void ToLower(std::string& text) {
   const size_t size = text.size();

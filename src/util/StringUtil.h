@@ -31,6 +31,13 @@ std::string IntToText(int32_t value);
 // printf "%lf" of `value`: fixed notation, six decimals, however long.
 std::string DoubleToText(double value);
 
+// Appends DoubleToText(value) to `text`.
+void AppendDoubleText(double value, std::string& text);
+
+// strtod(text, nullptr): the value of the longest number `text` starts with,
+// 0 when there is none. REQUIRES: `text` is NUL-terminated.
+double TextToDouble(const char* text);
+
 // Lower-cases "A" to "Z" in place, stepping over two-byte characters
 // (first byte 0x81-0x9F or 0xE0-0xFC with second 0x40-0x7E or 0x80-0xFC,
 // or both bytes 0xA1-0xFE) unchanged.

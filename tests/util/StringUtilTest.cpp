@@ -3,6 +3,12 @@
 // buffer, and capitals after a two-byte character's lead byte.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+
 #include "util/StringUtil.h"
 
 namespace {
@@ -48,6 +54,37 @@ TEST(StringUtil, EdgesTheRequestsDoNotReach) {
 
 // What a diagnostic shows of a request's text: nothing that can end or forge
 // a log line, or garble its encoding.
+// Numbers are written and read without printf and strtod: every text must
+// still be theirs, ties at the sixth decimal (m/128), signs of zero, the
+// extremes, and random doubles of every exponent.
+TEST(StringUtil, NumbersAreTheTextsOfPrintfAndStrtod) {
+  const double d = std::numeric_limits<double>::denorm_min();
+  std::vector<double> values{0.0,   -0.0,   1.0 / 128, 3.0 / 128, -5.0 / 128, 2.5e-7, -4e-7,
+                             1e300, -1e308, d,         HUGE_VAL,  -HUGE_VAL,  NAN,    1000250.5};
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 100000; ++i) {
+    const uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    values.push_back(i % 2 == 0 ? value : std::ldexp(static_cast<double>(bits >> 11), i % 90 - 80));
+  }
+  const char* cells[] = {" 1.5",  "+2", "0x10", "1e999", "4.9e-324",
+                         "12abc", "",   "-",    "nan",   "1.0000000000000001"};
+  std::vector<char> printed(400);
+  for (const double value : values) {
+    std::snprintf(printed.data(), printed.size(), "%lf", value);
+    ASSERT_EQ(DoubleToText(value), printed.data()) << "written";
+    const double back = TextToDouble(printed.data());
+    const double expected = std::strtod(printed.data(), nullptr);
+    ASSERT_TRUE(std::memcmp(&back, &expected, sizeof back) == 0 || std::isnan(expected))
+        << "read: " << printed.data();
+  }
+  for (const char* cell : cells) {
+    const double back = TextToDouble(cell), expected = std::strtod(cell, nullptr);
+    EXPECT_TRUE(std::memcmp(&back, &expected, sizeof back) == 0 || std::isnan(expected)) << cell;
+  }
+}
+
 TEST(StringUtil, PrintableEscapesWhatCouldForgeALogLine) {
   const std::string cases[][2] = {
       {"a\nb\x1b[2J\x7f", "a\\x0Ab\\x1B[2J\\x7F"},
