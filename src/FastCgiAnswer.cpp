@@ -27,6 +27,7 @@ void AppendHeader(std::string& wire, int type, int requestId, size_t content, si
 }  // namespace
 
 void CFastCgiAnswer::Begin(int fd, int requestId) {
+  active_ = true;
   fd_ = fd;
   requestId_ = requestId;
   failed_ = false;
@@ -44,11 +45,16 @@ void CFastCgiAnswer::Err(const char* bytes, size_t size) {
 }
 
 void CFastCgiAnswer::Add(int type, std::string& held, const char* bytes, size_t size) {
-  if (failed_) return;
-  held.append(bytes, size);
-  if (held.size() < kHeldBytes) return;
-  Records(type, held);
-  Send();
+  // Taken a piece at a time: a whole answer comes in one call, and held
+  // whole it would be kept three times over (buffer, records, capacity).
+  while (!failed_ && size != 0) {
+    const size_t piece = std::min(size, kHeldBytes - held.size());
+    held.append(bytes, piece);
+    bytes += piece, size -= piece;
+    if (held.size() < kHeldBytes) return;
+    Records(type, held);
+    Send();
+  }
 }
 
 void CFastCgiAnswer::Records(int type, std::string& held) {
@@ -94,5 +100,6 @@ bool CFastCgiAnswer::End(int appStatus) {
       static_cast<char>((appStatus >> 8) & 0xFF), static_cast<char>(appStatus & 0xFF),
       FCGI_REQUEST_COMPLETE};
   wire_.append(body, sizeof body);
+  active_ = false;
   return Send();
 }

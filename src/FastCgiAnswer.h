@@ -5,8 +5,8 @@
 // and go out together: an answer that also logged a line leaves in one
 // write with its stream ends and the request's end, not in one write per
 // stream (each write wakes the peer, which then waits again for the rest).
-// A stream's buffer past kHeldBytes is written at once, so an answer of any
-// size holds at most that much of each. After a write failed the rest is
+// A stream's buffer is written whenever it reaches kHeldBytes, so an answer
+// of any size holds less than that of each (and its records once). After a write failed the rest is
 // dropped: bytes for a peer that went away are never kept for the next
 // request. Owned by the worker's one serving thread.
 #ifndef ZELVORA_FASTCGIANSWER_H_
@@ -31,6 +31,8 @@ class CFastCgiAnswer {
   // it carried a byte) and the request's end with `appStatus`. False when
   // a write failed (now or before).
   bool End(int appStatus);
+  // True from Begin to End: a request is in hand.
+  bool Active() const { return active_; }
 
  private:
   void Add(int type, std::string& held, const char* bytes, size_t size);
@@ -38,6 +40,7 @@ class CFastCgiAnswer {
   void Records(int type, std::string& held);
   bool Send();
 
+  bool active_ = false;
   int fd_ = -1;
   int requestId_ = 0;
   bool failed_ = false;

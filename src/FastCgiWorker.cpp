@@ -124,9 +124,10 @@ const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 // that outlasts the request's deadline, is left to the close.
 constexpr int kDrainBytes = 16 << 20;
 
-FCGX_Request* current = nullptr;  // the request in hand
-CFastCgiAnswer answer;            // its answer
-int64_t bodyTaken = 0;            // bytes of its body the request in hand has read
+FCGX_Request* current = nullptr;   // the request in hand
+CFastCgiAnswer* answer = nullptr;  // its answer (the worker's, made when it starts: a CGI
+                                   // process pays nothing for it)
+int64_t bodyTaken = 0;             // bytes of its body the request in hand has read
 volatile sig_atomic_t stopping = 0;
 bool tcp = false;  // the listening socket takes TCP connections
 
@@ -280,13 +281,18 @@ ssize_t ReadInput(void*, char* buffer, size_t size) {
 // Bytes for a client that went away are dropped (CFastCgiAnswer), not kept
 // in the stream's buffer for the next request.
 ssize_t WriteOutput(void*, const char* buffer, size_t size) {
-  answer.Out(buffer, size);
+  answer->Out(buffer, size);
   return static_cast<ssize_t>(size);
 }
 
+// Outside a request (a worker starting or stopping) a diagnostic goes where
+// the worker's own error stream points: it belongs to no request.
 ssize_t WriteError(void*, const char* buffer, size_t size) {
-  answer.Err(buffer, size);
-  return static_cast<ssize_t>(size);
+  if (answer->Active()) {
+    answer->Err(buffer, size);
+    return static_cast<ssize_t>(size);
+  }
+  return write(STDERR_FILENO, buffer, size);
 }
 
 // Points the C library's standard streams at the request in hand, so that
@@ -511,6 +517,8 @@ bool IsListeningSocket(int fd) {
 }
 
 int RunFastCgiWorker() {
+  static CFastCgiAnswer workerAnswer;
+  answer = &workerAnswer;
   FCGX_Request request;
   // No listening socket for the library: the worker accepts connections
   // itself, so that each request gets its deadline before its first read,
@@ -590,7 +598,7 @@ int RunFastCgiWorker() {
     // would first wait for the peer's end, for as long as the peer sends.
     request.detached = 1;
     if (FCGX_Accept_r(&request) != 0) continue;  // that connection failed; the next
-    answer.Begin(request.ipcFd, request.requestId);
+    answer->Begin(request.ipcFd, request.requestId);
     bool bodyLeft = true;  // more of the body than its end is still to come
     try {
       if (KeyAccepted(request.envp)) {
@@ -615,9 +623,9 @@ int RunFastCgiWorker() {
     // a peer still sending gets it now, not after the drain.
     std::fflush(stdout);
     std::fflush(stderr);
-    const bool flushed = !bodyLeft || answer.Flush();
+    const bool flushed = !bodyLeft || answer->Flush();
     DropRestOfBody(request.in);
-    int failed = answer.End(request.appStatus) && flushed ? 0 : 1;
+    int failed = answer->End(request.appStatus) && flushed ? 0 : 1;
     // The library's own output streams carried nothing: closed, they write
     // nothing either.
     for (FCGX_Stream* stream : {request.out, request.err}) {

@@ -26,8 +26,11 @@ const BoardLayout kLayouts[] = {
 // of at most kJudgedBytes each (offer and account records are far shorter),
 // one place for each hash of the bytes.
 constexpr size_t kJudged = 64, kJudgedBytes = 512;
+// No initializers: static storage starts zeroed, and a constructor would
+// run at every process start and write each of these pages (some 8 page
+// faults for a CGI process that reads one board).
 struct CJudged {
-  size_t length = 0;
+  size_t length;
   char bytes[kJudgedBytes];
 } judged[kJudged];
 

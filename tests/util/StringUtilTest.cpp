@@ -52,15 +52,28 @@ TEST(StringUtil, EdgesTheRequestsDoNotReach) {
   }
 }
 
-// What a diagnostic shows of a request's text: nothing that can end or forge
-// a log line, or garble its encoding.
 // Numbers are written and read without printf and strtod: every text must
 // still be theirs, ties at the sixth decimal (m/128), signs of zero, the
 // extremes, and random doubles of every exponent.
 TEST(StringUtil, NumbersAreTheTextsOfPrintfAndStrtod) {
   const double d = std::numeric_limits<double>::denorm_min();
-  std::vector<double> values{0.0,   -0.0,   1.0 / 128, 3.0 / 128, -5.0 / 128, 2.5e-7, -4e-7,
-                             1e300, -1e308, d,         HUGE_VAL,  -HUGE_VAL,  NAN,    1000250.5};
+  std::vector<double> values{0.0,
+                             -0.0,
+                             1.0 / 128,
+                             3.0 / 128,
+                             -5.0 / 128,
+                             2.5e-7,
+                             -4e-7,
+                             1e300,
+                             -1e308,
+                             d,
+                             HUGE_VAL,
+                             -HUGE_VAL,
+                             NAN,
+                             1000250.5,
+                             9.2e18,
+                             std::nextafter(9.2e18, 0.0),
+                             -std::nextafter(9.2e18, 0.0)};
   std::mt19937_64 random(7);
   for (int i = 0; i < 100000; ++i) {
     const uint64_t bits = random();
@@ -79,12 +92,22 @@ TEST(StringUtil, NumbersAreTheTextsOfPrintfAndStrtod) {
     ASSERT_TRUE(std::memcmp(&back, &expected, sizeof back) == 0 || std::isnan(expected))
         << "read: " << printed.data();
   }
-  for (const char* cell : cells) {
+  std::vector<std::string> texts(std::begin(cells), std::end(cells));
+  for (int decimals = 0; decimals <= 23; ++decimals) {  // every power of ten the reader divides by
+    std::string digits = std::to_string(random() % 1000000000000000u);
+    digits.insert(
+        0, decimals + 1 > static_cast<int>(digits.size()) ? decimals + 1 - digits.size() : 0, '0');
+    texts.push_back((decimals % 2 ? "-" : "") + digits.insert(digits.size() - decimals, "."));
+  }
+  for (const std::string& text : texts) {
+    const char* cell = text.c_str();
     const double back = TextToDouble(cell), expected = std::strtod(cell, nullptr);
     EXPECT_TRUE(std::memcmp(&back, &expected, sizeof back) == 0 || std::isnan(expected)) << cell;
   }
 }
 
+// What a diagnostic shows of a request's text: nothing that can end or forge
+// a log line, or garble its encoding.
 TEST(StringUtil, PrintableEscapesWhatCouldForgeALogLine) {
   const std::string cases[][2] = {
       {"a\nb\x1b[2J\x7f", "a\\x0Ab\\x1B[2J\\x7F"},
