@@ -498,18 +498,6 @@ int64_t AnnouncedLength() {
 
 }  // namespace
 
-// libfcgi's printf code refers to frexp, its one libm function, and the
-// program never formats a number through it. The link binds that reference
-// here, so that no CGI request pays for loading libm. Exact for every double.
-extern "C" double __wrap_frexp(double value, int* exponent) {
-  *exponent = 0;
-  if (value == 0.0 || value != value || value - value != 0.0) return value;  // zero, NaN, infinity
-  double magnitude = value < 0 ? -value : value;
-  for (; magnitude >= 1.0; magnitude /= 2) ++*exponent;
-  for (; magnitude < 0.5; magnitude *= 2) --*exponent;
-  return value < 0 ? -magnitude : magnitude;
-}
-
 bool IsListeningSocket(int fd) {
   int accepting = 0;
   socklen_t size = sizeof accepting;
