@@ -119,6 +119,8 @@ Outcome ServeBody(FILE* in, CDbSlot* slot) {
   }
   char* buffer = static_cast<char*>(std::malloc(static_cast<size_t>(length)));
   if (buffer == nullptr) {
+    // Fixed bytes, file name and line number included (the desk's
+    // established diagnostic): not this file's place.
     std::fprintf(stderr, "filename[%s], line[%d] malloc error. %s\n", "src/Main", 90,
                  LastErrorText().c_str());
     WriteBannerAnswer();

@@ -21,7 +21,9 @@
 
 namespace {
 
-// Diagnostics name this module and the place of the failing step.
+// Diagnostics name this module and the place of the failing step: fixed
+// bytes, names and line numbers included (the desk's established
+// diagnostics), not this file's places.
 const char kModule[] = "src/desk/Zelvora";
 const char kMallocError[] = "filename[%s], line[%d] malloc error. %s\n";
 const char kReadError[] = "filename[%s], line[%d] read error. %s\n";
@@ -153,6 +155,8 @@ int ReportBoard(const std::string& key, BoardStatus status, const std::string& d
       std::fprintf(stderr, kMallocError, kModule, kLineIndexMalloc, LastErrorText().c_str());
       break;
     case BoardStatus::kBadIndex:
+      // An index that does not parse has always been reported with the
+      // allocation message and the parser's text: fixed bytes too.
       std::fprintf(stderr, kMallocError, kModule, kLineIndexParse, detail.c_str());
       break;
     case BoardStatus::kBroken:
