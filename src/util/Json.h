@@ -4,7 +4,9 @@
 // picojson includes <iostream>, whose static initialiser would run in every
 // process start of the CGI program although nothing here uses the standard
 // streams; the stream declarations picojson needs come from <istream> and
-// <ostream> instead.
+// <ostream> instead, and <iostream>'s own guard is set for the one include.
+// Measured on a CGI getOffer: 294k instructions and 80 page faults with
+// <iostream>, 230k and 72 without; the program's text 851 KB against 459 KB.
 #ifndef ZELVORA_UTIL_JSON_H_
 #define ZELVORA_UTIL_JSON_H_
 
