@@ -23,6 +23,12 @@ int32_t ReadInteger(const MywRow& row, const char* column) {
   return static_cast<int32_t>(std::strtol(row.Cell(column), nullptr, 10));
 }
 
+std::string SideName(const std::string& bs) {
+  if (bs == "B") return "Buy";
+  if (bs == "S") return "Sell";
+  return std::string();
+}
+
 uint32_t ReadCount(const MywRow& row, const char* column) {
   const std::string text = row.Cell(column);
   size_t used = 0;

@@ -46,6 +46,9 @@ uint32_t ReadCount(const MywRow& row, const char* column);
 // skips is refused with a line on standard error naming column and text.
 int64_t ReadTime(const MywRow& row, const char* column, int local = 1);
 
+// The side a "BS" cell names: "Buy" for "B", "Sell" for "S", else "".
+std::string SideName(const std::string& bs);
+
 class CTblBase {
  public:
   CTblBase() = default;

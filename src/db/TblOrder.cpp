@@ -47,12 +47,6 @@ CTblOrder::CTblOrder(const MywRow& row)
       time_(ReadTime(row, "Time")),
       reserve_(ReadText(row, "Reserve")) {}
 
-std::string CTblOrder::SideName(const std::string& bs) {
-  if (bs == "B") return "Buy";
-  if (bs == "S") return "Sell";
-  return std::string();
-}
-
 std::string CTblOrder::StageName(const std::string& stage) { return NameOrCode(kStages, stage); }
 
 std::string CTblOrder::OrderTypeName(const std::string& type) {

@@ -14,7 +14,6 @@ class CTblOrder : public CTblBase {
   explicit CTblOrder(const MywRow& row);
 
   // Display names of the codes ("" or the code itself when unknown, as each says).
-  static std::string SideName(const std::string& bs);         // Buy, Sell, ""
   static std::string StageName(const std::string& stage);     // or the code
   static std::string OrderTypeName(const std::string& type);  // or the code
   static std::string RateKindName(int32_t kind);              // stop and limit kinds; ""

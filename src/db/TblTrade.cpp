@@ -40,12 +40,6 @@ CTblTrade::CTblTrade(const MywRow& row)
       trailStopName_(ReadText(row, "TrailStopName")),
       trailMoveTsName_(ReadText(row, "TrailMoveTsName")) {}
 
-std::string CTblTrade::SideName(const std::string& bs) {
-  if (bs == "B") return "Buy";
-  if (bs == "S") return "Sell";
-  return std::string();
-}
-
 int64_t CTblTrade::RecordTime() const { return closeTime_ != 0 ? closeTime_ : openTime_; }
 
 std::string CTblTrade::Title() const { return closeTime_ != 0 ? "Closed Trade" : "Trade"; }

@@ -19,7 +19,6 @@ class CTblTrade : public CTblBase {
   static const char* TagName() { return "trade"; }
 
   // "B" Buy, "S" Sell, anything else "".
-  static std::string SideName(const std::string& bs);
 
   // CloseTime when it is not 0, else OpenTime.
   int64_t RecordTime() const override;
