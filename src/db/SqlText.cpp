@@ -84,8 +84,3 @@ CSqlText& CSqlText::Append(const CSqlText& part) {
   refused_ = refused_ || part.refused_;
   return *this;
 }
-
-CSqlText& CSqlText::Replace(const std::string& from, const std::string& to) {
-  ReplaceAll(text_, from, to);
-  return *this;
-}

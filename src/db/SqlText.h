@@ -56,8 +56,6 @@ class CSqlText {
 
   // Appends another statement part, refusal included.
   CSqlText& Append(const CSqlText& part);
-  // Replaces every `from` in the text built so far (ReplaceAll).
-  CSqlText& Replace(const std::string& from, const std::string& to);
 
   bool Refused() const { return refused_; }
   // The statement, or "" when a value was refused.

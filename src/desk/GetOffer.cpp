@@ -16,8 +16,9 @@ std::string OfferSql(const CMarkupNode* params) {
   CSqlText sql("SELECT * FROM `Offer` ");
   if (params != nullptr && !params->children.empty()) {
     CSqlText where("where `Symbol` in (");
-    for (const auto& child : params->children) where.Quoted(child->text).Add(",");
-    sql.Append(where.Add(")").Replace(",)", ")"));
+    where.List();
+    for (const auto& child : params->children) where.Item().Quoted(child->text);
+    sql.Append(where.Add(")"));
   }
   return sql.Add(" ORDER BY `OfferID`").Text();
 }
