@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "util/DateTime.h"
+#include "util/TimeText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 256) return 0;

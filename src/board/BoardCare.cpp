@@ -17,8 +17,8 @@
 #include "board/HeldSignals.h"
 #include "shm/Board.h"
 #include "shm/ShareMemory.h"
-#include "util/DateTime.h"
 #include "util/StringUtil.h"
+#include "util/TimeText.h"
 
 namespace {
 

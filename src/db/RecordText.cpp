@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "util/DateTime.h"
 #include "util/Json.h"
 #include "util/StringUtil.h"
+#include "util/TimeText.h"
 
 void CJsonText::Key(const char* key) {
   if (text_.size() > 1) text_ += ',';

@@ -1,7 +1,7 @@
 #include "db/SqlText.h"
 
-#include "util/DateTime.h"
 #include "util/StringUtil.h"
+#include "util/TimeText.h"
 
 const char kRefusedSqlMessage[] =
     "SQL value refused: it holds a quote, a backslash or a control byte, or is no number.\n";

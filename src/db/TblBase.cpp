@@ -5,8 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "util/DateTime.h"
 #include "util/StringUtil.h"
+#include "util/TimeText.h"
 
 const char* MywRow::Cell(const char* column) const {
   for (int32_t c = 0; c < set_.columnCount; ++c) {

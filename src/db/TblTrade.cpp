@@ -2,8 +2,8 @@
 
 #include "db/RecordText.h"
 #include "db/SqlText.h"
-#include "util/DateTime.h"
 #include "util/StringUtil.h"
+#include "util/TimeText.h"
 
 CTblTrade::CTblTrade(const MywRow& row)
     : tradeId_(ReadText(row, "TradeID")),

@@ -8,17 +8,17 @@
 #include "db/SqlText.h"
 #include "db/TblAccount.h"
 #include "db/TblImplPlan.h"
-#include "db/TblMessage.h"
 #include "db/TblOffer.h"
-#include "db/TblOrder.h"
-#include "db/TblPoint.h"
 #include "db/TblPriceBar.h"
 #include "db/TblTrade.h"
 #include "db/TblTsContext.h"
-#include "db/TblTsContextTitle.h"
+#include "records/Md5.h"
+#include "records/TblMessage.h"
+#include "records/TblOrder.h"
+#include "records/TblPoint.h"
+#include "records/TblTsContextTitle.h"
 #include "support/Desk.h"
-#include "util/DateTime.h"
-#include "util/Md5.h"
+#include "util/TimeText.h"
 
 namespace {
 

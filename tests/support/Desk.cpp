@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "shm/ShareMemory.h"
-#include "util/DateTime.h"
+#include "util/TimeText.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // MD5 message digest (RFC 1321), the system's own routine.
-#ifndef ZELVORA_UTIL_MD5_H_
-#define ZELVORA_UTIL_MD5_H_
+// Only the desk's other programs use it (title sets' keys); zelvora.cgi does
+// not link it.
+#ifndef ZELVORA_RECORDS_MD5_H_
+#define ZELVORA_RECORDS_MD5_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -25,4 +27,4 @@ class CMd5 {
 // The digest of `text` as 32 lower-case hexadecimal digits.
 std::string Md5Hex(const std::string& text);
 
-#endif  // ZELVORA_UTIL_MD5_H_
+#endif  // ZELVORA_RECORDS_MD5_H_

@@ -1,4 +1,4 @@
-#include "util/Md5.h"
+#include "records/Md5.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,8 @@
 // CTblOrder: one order of the `Order` table: opening or closing a position,
 // an entry order, or a stop, limit or margin-call order.
-#ifndef ZELVORA_DB_TBLORDER_H_
-#define ZELVORA_DB_TBLORDER_H_
+// Only the desk's other programs use it; zelvora.cgi does not link it.
+#ifndef ZELVORA_RECORDS_TBLORDER_H_
+#define ZELVORA_RECORDS_TBLORDER_H_
 
 #include <cstdint>
 #include <string>
@@ -51,4 +52,4 @@ class CTblOrder : public CTblBase {
   std::string updateUser_;
 };
 
-#endif  // ZELVORA_DB_TBLORDER_H_
+#endif  // ZELVORA_RECORDS_TBLORDER_H_

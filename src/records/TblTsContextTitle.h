@@ -1,8 +1,9 @@
 // CTblTsContextTitle: one title set of the `TsContextTitle` table, naming
 // the forty context values of the strategy records; keyed by the MD5
 // digest of its titles.
-#ifndef ZELVORA_DB_TBLTSCONTEXTTITLE_H_
-#define ZELVORA_DB_TBLTSCONTEXTTITLE_H_
+// Only the desk's other programs use it; zelvora.cgi does not link it.
+#ifndef ZELVORA_RECORDS_TBLTSCONTEXTTITLE_H_
+#define ZELVORA_RECORDS_TBLTSCONTEXTTITLE_H_
 
 #include <cstdint>
 #include <string>
@@ -42,4 +43,4 @@ class CTblTsContextTitle : public CTblBase {
   std::string updateUser_;
 };
 
-#endif  // ZELVORA_DB_TBLTSCONTEXTTITLE_H_
+#endif  // ZELVORA_RECORDS_TBLTSCONTEXTTITLE_H_

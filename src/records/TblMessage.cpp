@@ -1,4 +1,4 @@
-#include "db/TblMessage.h"
+#include "records/TblMessage.h"
 
 #include <ctime>
 

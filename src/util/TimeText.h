@@ -1,8 +1,8 @@
-// Date-time texts and values. A time value is seconds since 1970-01-01
+// Date-time texts. A time value is seconds since 1970-01-01
 // 00:00:00 UTC; texts default to "%Y/%m/%d %H:%M:%S" (2020/01/02 03:04:05).
 // Everything rests on the process's time zone (TZ) and keeps no state.
-#ifndef ZELVORA_UTIL_DATETIME_H_
-#define ZELVORA_UTIL_DATETIME_H_
+#ifndef ZELVORA_UTIL_TIMETEXT_H_
+#define ZELVORA_UTIL_TIMETEXT_H_
 
 #include <cstdint>
 #include <ctime>
@@ -35,29 +35,4 @@ int SplitTimeText(const std::string& text, struct tm& fields);
 // and `skipped`, when given, is set to say that this was the reason.
 int64_t ParseTimeText(const std::string& text, int local = 1, bool* skipped = nullptr);
 
-// A time value with its local calendar fields, kept in step.
-class CDateTime {
- public:
-  // The given value, or the current time when it is negative.
-  explicit CDateTime(int64_t value = -1);
-
-  int WeekDay() const { return local_.tm_wday; }  // 0 = Sunday
-  int Hour() const { return local_.tm_hour; }
-
-  // Moves the value; a result below 0 becomes the current time instead.
-  void AddSeconds(int64_t seconds);
-
-  // The UTC calendar fields of the value.
-  void UtcFields(struct tm& fields) const;
-
-  // The value; with mode 1 the current local offset from UTC is added.
-  int64_t Seconds(int mode = 0) const;
-
- private:
-  void Set(int64_t value);
-
-  int64_t value_;
-  struct tm local_;
-};
-
-#endif  // ZELVORA_UTIL_DATETIME_H_
+#endif  // ZELVORA_UTIL_TIMETEXT_H_

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "util/DateTime.h"
+#include "util/TimeText.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ const ZoneCase kZoneCases[] = {
      {"2024/11/02 17:00:00", "2024/11/03 02:00:00", "2024/11/03 02:00:00", "2024/11/03 07:00:00"}},
 };
 
-class DateTime : public ::testing::Test {
+class TimeTexts : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* zone = std::getenv("TZ");
@@ -68,7 +68,7 @@ class DateTime : public ::testing::Test {
   int zone_ = 0;
 };
 
-TEST_F(DateTime, ReadsLocalTimesWithTheZonesDaylightSaving) {
+TEST_F(TimeTexts, ReadsLocalTimesWithTheZonesDaylightSaving) {
   for (const ZoneCase& c : kZoneCases) {
     bool skipped = false;
     const int64_t value = ParseTimeText(c.local, 1, &skipped);
@@ -83,7 +83,7 @@ TEST_F(DateTime, ReadsLocalTimesWithTheZonesDaylightSaving) {
   }
 }
 
-TEST_F(DateTime, FillsMissingPiecesFromTheStartOfTheYear) {
+TEST_F(TimeTexts, FillsMissingPiecesFromTheStartOfTheYear) {
   const int64_t midnight = kUtc - (3 * 3600 + 4 * 60 + 5);
   // An empty hour piece, month 13 (2021-01-01) and day 32 (2020-02-01) are all placed.
   const std::pair<const char*, int64_t> cases[] = {{"2020/01/02 03:04:05", kUtc},
@@ -105,7 +105,7 @@ TEST_F(DateTime, FillsMissingPiecesFromTheStartOfTheYear) {
   }
 }
 
-TEST_F(DateTime, RefusesTextsItCannotPlace) {
+TEST_F(TimeTexts, RefusesTextsItCannotPlace) {
   // Eight pieces; before 1970, also by pieces of 0; no number; minute above 59 with month 0; pieces
   // beyond an int's range.
   const char* const refused[] = {"",
@@ -131,7 +131,7 @@ TEST_F(DateTime, RefusesTextsItCannotPlace) {
   EXPECT_EQ(ParseTimeText("2020-01-02 03:60:00", 0), kUtc - 4 * 60 - 5 + 3600);
 }
 
-TEST_F(DateTime, WritesUtcText) {
+TEST_F(TimeTexts, WritesUtcText) {
   struct tm f;
   ASSERT_EQ(SplitTimeText("2020-01-02T03:04:05.999", f), 0);
   EXPECT_EQ(std::vector<int>({f.tm_year, f.tm_mon, f.tm_mday, f.tm_hour, f.tm_min, f.tm_sec}),

@@ -1,8 +1,8 @@
-#include "db/TblOrder.h"
+#include "records/TblOrder.h"
 
 #include "db/RecordText.h"
 #include "db/SqlText.h"
-#include "util/DateTime.h"
+#include "util/TimeText.h"
 
 namespace {
 

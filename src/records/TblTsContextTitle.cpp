@@ -1,7 +1,7 @@
-#include "db/TblTsContextTitle.h"
+#include "records/TblTsContextTitle.h"
 
 #include "db/SqlText.h"
-#include "util/Md5.h"
+#include "records/Md5.h"
 #include "util/StringUtil.h"
 
 namespace {

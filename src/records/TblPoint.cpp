@@ -1,4 +1,4 @@
-#include "db/TblPoint.h"
+#include "records/TblPoint.h"
 
 #include "db/RecordText.h"
 #include "db/SqlText.h"

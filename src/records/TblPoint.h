@@ -1,7 +1,8 @@
 // CTblPoint: one set of pivot points of a symbol at a time, from the
 // `RsPoint` table: the pivot, resistances R1 to R5 and supports S1 to S5.
-#ifndef ZELVORA_DB_TBLPOINT_H_
-#define ZELVORA_DB_TBLPOINT_H_
+// Only the desk's other programs use it; zelvora.cgi does not link it.
+#ifndef ZELVORA_RECORDS_TBLPOINT_H_
+#define ZELVORA_RECORDS_TBLPOINT_H_
 
 #include <cstdint>
 #include <string>
@@ -50,4 +51,4 @@ class CTblPoint : public CTblBase {
   std::string updateUser_;
 };
 
-#endif  // ZELVORA_DB_TBLPOINT_H_
+#endif  // ZELVORA_RECORDS_TBLPOINT_H_

@@ -1,7 +1,8 @@
 // CTblMessage: a message to a desk user (a notice, a pop-up or an e-mail).
 // It has no table: nothing selects or stores it.
-#ifndef ZELVORA_DB_TBLMESSAGE_H_
-#define ZELVORA_DB_TBLMESSAGE_H_
+// Only the desk's other programs use it; zelvora.cgi does not link it.
+#ifndef ZELVORA_RECORDS_TBLMESSAGE_H_
+#define ZELVORA_RECORDS_TBLMESSAGE_H_
 
 #include <cstdint>
 #include <string>
@@ -40,4 +41,4 @@ class CTblMessage : public CTblBase {
   std::string text_;
 };
 
-#endif  // ZELVORA_DB_TBLMESSAGE_H_
+#endif  // ZELVORA_RECORDS_TBLMESSAGE_H_
