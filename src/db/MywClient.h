@@ -81,6 +81,9 @@ class CMywClient {
   int32_t ExecTrans(const std::vector<T*>& records, std::string (T::*builder)() const, bool lock);
 
   // Runs one statement; returns the code (an empty, refused statement: -1).
+  // zelvora.cgi writes only in transactions; the desk's other programs run
+  // lone statements through this, which is why it stays (and why a lone
+  // statement, perhaps carried out, is never sent again after a reconnection).
   int32_t Exec(const std::string& sql, bool lock);
 
  private:

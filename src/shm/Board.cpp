@@ -323,22 +323,3 @@ BoardStatus FindBoardRecords(const char* head, int32_t size, int32_t indexSize,
     offsets.push_back(BoardRecordOffset(size, indexSize, recordSize, index.Number(i)));
   return BoardStatus::kOk;
 }
-
-BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t indexSize,
-                                   const std::vector<std::string>& keys, std::string& out,
-                                   std::string& detail) {
-  std::vector<int64_t> offsets;
-  const BoardStatus status = FindBoardRecords(segment, size, indexSize, keys, offsets, detail);
-  if (status != BoardStatus::kOk || offsets.empty()) return status;
-  const int32_t recordSize = ReadBoardHeader(segment).recordSize;
-  MallocBuffer record = AllocateBuffer(static_cast<size_t>(recordSize) + 1);
-  if (!record) return BoardStatus::kRecordMemory;
-  CLeftOutRecords leftOut;
-  for (const int64_t offset : offsets) {
-    if (offset < 0) continue;
-    AppendRecordAt(segment, offset, recordSize, BoardRecordNumber(indexSize, recordSize, offset),
-                   record.get(), out, leftOut);
-  }
-  Explain(leftOut, detail);
-  return BoardStatus::kOk;
-}

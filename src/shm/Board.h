@@ -156,11 +156,4 @@ BoardStatus FindBoardRecords(const char* head, int32_t size, int32_t indexSize,
                              const std::vector<std::string>& keys, std::vector<int64_t>& offsets,
                              std::string& detail, CBoardIndexCache* cache = nullptr);
 
-// Appends the record of each key found in the index area of the `size`-byte
-// segment copy, in the order of `keys` (a key given twice is answered twice);
-// records that are not JSON objects are left out as TakeBoardRecords does.
-BoardStatus TakeBoardRecordsByKeys(const char* segment, int32_t size, int32_t indexSize,
-                                   const std::vector<std::string>& keys, std::string& out,
-                                   std::string& detail);
-
 #endif  // ZELVORA_SHM_BOARD_H_

@@ -396,36 +396,12 @@ int CShareMemory::Read(int64_t offset, void* destination, int64_t length, bool l
   return CopyOut(offset, destination, length);
 }
 
-int CShareMemory::TimedRead(int64_t offset, void* destination, int64_t length, bool lock) {
-  if (!CheckMapped(false)) return -1;
-  CSemaphoreGuard guard(semaphore_, false);
-  if (lock) {
-    if (!semaphore_.TimedLock()) return -1;
-    guard.Adopt();
-  }
-  return CopyOut(offset, destination, length);
-}
-
 int CShareMemory::Write(int64_t offset, const void* source, int64_t length, bool lock) {
   if (!CheckMapped(true)) return -1;
   CSemaphoreGuard guard(semaphore_, lock);
   if (lock && !guard.Taken()) return -1;
   if (!Fits(offset, length)) return -1;
   std::memcpy(static_cast<char*>(address_) + offset, source, static_cast<size_t>(length));
-  return 0;
-}
-
-int CShareMemory::Move(int64_t end, int64_t start, int64_t distance, bool lock) {
-  if (!CheckMapped(true)) return -1;
-  if (end - start <= 0 || distance < 0 || distance > start) {
-    errno = EINVAL;
-    return -1;
-  }
-  CSemaphoreGuard guard(semaphore_, lock);
-  if (lock && !guard.Taken()) return -1;
-  if (!Fits(start, end - start)) return -1;
-  char* base = static_cast<char*>(address_);
-  std::memmove(base + start - distance, base + start, static_cast<size_t>(end - start));
   return 0;
 }
 

@@ -94,23 +94,17 @@ class CShareMemory {
   // fit (EINVAL) or the semaphore could not be taken.
   int Read(int64_t offset, void* destination, int64_t length, bool lock);
 
-  // As Read, but takes the semaphore with TimedLock; -1 when it times out.
-  int TimedRead(int64_t offset, void* destination, int64_t length, bool lock);
-
   // As Read, copying `source` into the segment. -1 as well when read-only.
   int Write(int64_t offset, const void* source, int64_t length, bool lock);
-
-  // Copies the bytes in [start, end) to start - distance (the ranges may
-  // overlap). -1 when not mapped or read-only, end exceeds the mapped
-  // length, end - start is not positive, or distance is negative or exceeds
-  // start.
-  int Move(int64_t end, int64_t start, int64_t distance, bool lock);
 
   // Sizes the object to PageSize(size) and maps it anew read-write. -1 when
   // the object is not open, the resize fails, or the mapping fails (then
   // the segment is no longer mapped).
   int Resize(int64_t size, bool lock);
 
+  // Waits for the lock without a deadline. The program's readers take it
+  // with TimedLock and its writers through CSemaphoreGuard; the tests hold a
+  // board with Lock to stand for a writer that does not let go.
   int Lock() { return semaphore_.Lock(); }
   bool TimedLock() { return semaphore_.TimedLock(); }
   int Unlock() { return semaphore_.Unlock(); }

@@ -15,14 +15,24 @@ struct Taken {
   bool explained;  // a detail was given
 };
 
-// With keys: TakeBoardRecordsByKeys; with none (null): TakeBoardRecords.
-Taken Take(const std::string& image, int32_t indexSize, const Lines* keys, std::string out = "") {
+// With keys, as the program reads an indexed board: FindBoardRecords (through
+// `cache` when given, as a worker does), then AppendBoardRecord for each record
+// found; with none (null): TakeBoardRecords.
+Taken Take(const std::string& image, int32_t indexSize, const Lines* keys, std::string out = "",
+           CBoardIndexCache* cache = nullptr) {
   const std::vector<char> copy(image.begin(), image.end());
   std::string detail;
   const int32_t size = static_cast<int32_t>(copy.size());
+  if (keys == nullptr) {
+    const BoardStatus status = TakeBoardRecords(copy.data(), size, indexSize, out, detail);
+    return {status, out, !detail.empty()};
+  }
+  std::vector<int64_t> offsets;
   const BoardStatus status =
-      keys ? TakeBoardRecordsByKeys(copy.data(), size, indexSize, *keys, out, detail)
-           : TakeBoardRecords(copy.data(), size, indexSize, out, detail);
+      FindBoardRecords(copy.data(), size, indexSize, *keys, offsets, detail, cache);
+  const int32_t recordSize = ReadBoardHeader(copy.data()).recordSize;
+  for (const int64_t offset : offsets)
+    if (offset >= 0 && !AppendBoardRecord(copy.data() + offset, recordSize, out)) detail += "x";
   return {status, out, !detail.empty()};
 }
 
@@ -193,12 +203,16 @@ TEST(BoardFormat, IndexedBoardsTakeTheNamedRecordsInKeyOrder) {
        BoardStatus::kBadIndex,
        ""},
   };
+  CBoardIndexCache kept;  // a worker's, kept from case to case
   for (const auto& c : cases) {
     const int32_t indexSize = static_cast<int32_t>(c.image.size()) - 500;
-    const Taken taken = Take(c.image, indexSize, &c.keys);
-    EXPECT_EQ(taken.status, c.status) << ::testing::PrintToString(c.keys);
-    EXPECT_EQ(taken.out, c.out) << ::testing::PrintToString(c.keys);
-    EXPECT_EQ(taken.explained, c.status != BoardStatus::kOk) << ::testing::PrintToString(c.keys);
+    for (CBoardIndexCache* cache : {static_cast<CBoardIndexCache*>(nullptr), &kept}) {
+      const Taken taken = Take(c.image, indexSize, &c.keys, "", cache);
+      const std::string row = ::testing::PrintToString(c.keys) + (cache ? " cached" : "");
+      EXPECT_EQ(taken.status, c.status) << row;
+      EXPECT_EQ(taken.out, c.out) << row;
+      EXPECT_EQ(taken.explained, c.status != BoardStatus::kOk) << row;
+    }
   }
 }
 
