@@ -2,6 +2,7 @@
 
 #include "db/RecordText.h"
 #include "db/SqlText.h"
+#include "util/Json.h"
 
 CTblAccount::CTblAccount(const MywRow& row)
     : accountId_(ReadText(row, "AccountID")),

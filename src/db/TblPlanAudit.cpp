@@ -1,7 +1,7 @@
 #include "db/TblPlanAudit.h"
 
-#include "db/RecordText.h"
 #include "db/SqlText.h"
+#include "util/Json.h"
 #include "util/StringUtil.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "db/TblPriceBar.h"
 
-#include "db/RecordText.h"
 #include "db/SqlText.h"
+#include "util/Json.h"
 
 CTblPriceBar::CTblPriceBar(const MywRow& row)
     : symbol_(ReadText(row, "Symbol")),

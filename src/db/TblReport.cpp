@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "db/RecordText.h"
+#include "util/Json.h"
 #include "util/StringUtil.h"
 
 const char kReportSymbol[] = "Symbol";

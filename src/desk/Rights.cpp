@@ -6,9 +6,9 @@
 #include <cstring>
 #include <set>
 
-#include "db/RecordText.h"
 #include "db/TblBase.h"
 #include "desk/Zelvora.h"
+#include "util/Json.h"
 #include "util/StringUtil.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "markup/MarkupText.h"
+#include "markup/TextCleanup.h"
 #include "util/StringUtil.h"
 
 namespace {

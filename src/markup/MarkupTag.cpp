@@ -1,6 +1,6 @@
 #include "markup/MarkupTag.h"
 
-#include "markup/MarkupText.h"
+#include "markup/TextCleanup.h"
 #include "util/StringUtil.h"
 
 namespace {

@@ -1,8 +1,10 @@
 #include "util/Json.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "util/StringUtil.h"
+#include "util/TimeText.h"
 
 namespace {
 
@@ -152,3 +154,77 @@ bool IsJsonObject(const char* first, const char* last) {
   const char* start = SkipBlanks(first, last);
   return start < last && *start == '{' && IsJsonText(start, last);
 }
+
+bool IsJsonNumber(const std::string& text) {
+  const char* last = text.data() + text.size();
+  return Number(text.data(), last) == last;
+}
+
+void CJsonText::Key(const char* key) {
+  if (text_.size() > 1) text_ += ',';
+  text_ += '"';
+  text_ += key;
+  text_ += "\":";
+}
+
+std::string JsonQuoted(const std::string& value) {
+  std::string out = "\"";
+  const char* const last = value.data() + value.size();
+  for (const char* at = value.data(); at < last; ++at) {
+    const unsigned char c = static_cast<unsigned char>(*at);
+    if (c >= 0x80) {
+      at += AppendUtf8OrReplacement(at, last, out) - 1;
+      continue;
+    }
+    const char* escape = c == '"'    ? "\\\""
+                         : c == '\\' ? "\\\\"
+                         : c == '\n' ? "\\n"
+                         : c == '\r' ? "\\r"
+                         : c == '\t' ? "\\t"
+                         : c == '\b' ? "\\b"
+                         : c == '\f' ? "\\f"
+                                     : nullptr;
+    if (escape != nullptr) {
+      out += escape;
+    } else if (c < 0x20) {
+      const char hex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + '"';
+}
+
+CJsonText& CJsonText::Text(const char* key, const std::string& value) {
+  Key(key);
+  text_ += JsonQuoted(value);
+  return *this;
+}
+
+CJsonText& CJsonText::Object(const char* key, const std::string& json) {
+  Key(key);
+  text_ += IsJsonObject(json.data(), json.data() + json.size()) ? json : "null";
+  return *this;
+}
+
+CJsonText& CJsonText::Number(const char* key, double value) {
+  Key(key);
+  // A cell such as "1e999" reads as infinity, which JSON cannot write.
+  if (std::isfinite(value)) {
+    AppendDoubleText(value, text_);
+  } else {
+    text_ += "null";
+  }
+  return *this;
+}
+
+CJsonText& CJsonText::Integer(const char* key, int32_t value) {
+  Key(key);
+  text_ += IntToText(value);
+  return *this;
+}
+
+CJsonText& CJsonText::Time(const char* key, int64_t value) { return Text(key, TimeText(value, 0)); }

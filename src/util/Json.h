@@ -1,5 +1,7 @@
-// JSON in the program: the one way into picojson, which reads the offer
-// board's index, and a strict check of JSON text.
+// JSON in the program, both ways: the writer of JSON texts (JsonQuoted,
+// CJsonText, which every answer's records are written with), the one way
+// into picojson, which reads the offer board's index, and a strict check of
+// JSON text, which every board record passes before it is answered.
 //
 // picojson includes <iostream>, whose static initialiser would run in every
 // process start of the CGI program although nothing here uses the standard
@@ -22,8 +24,36 @@
 #undef ZELVORA_JSON_SKIPPED_IOSTREAM
 #endif
 
+#include <cstdint>
 #include <exception>
 #include <string>
+
+// Writing.
+
+// `value` as a JSON string: '"', '\\' and control bytes escaped, each byte
+// that is not part of well-formed UTF-8 written as \ufffd (the replacement
+// character), every other byte as it is; plain texts give exactly "value".
+std::string JsonQuoted(const std::string& value);
+
+// {"Key":"text","Key":1.000000,...} with no blanks, member by member. Numbers
+// are printf "%lf" (null for infinity and NaN), integers "%d", times UTC text;
+// texts are quoted with JsonQuoted.
+class CJsonText {
+ public:
+  CJsonText& Text(const char* key, const std::string& value);
+  CJsonText& Number(const char* key, double value);
+  CJsonText& Integer(const char* key, int32_t value);
+  CJsonText& Time(const char* key, int64_t value);  // UTC text
+  // `json` as it stands when it is one JSON object, else null.
+  CJsonText& Object(const char* key, const std::string& json);
+  std::string Close() const { return text_ + "}"; }
+
+ private:
+  void Key(const char* key);
+  std::string text_ = "{";
+};
+
+// Reading.
 
 // Parses one JSON value from [first, last) through picojson parse context
 // `context` (picojson::default_parse_context builds the value). Returns the
@@ -73,5 +103,9 @@ bool IsJsonObject(const char* first, const char* last);
 
 // True when [first, last) is exactly one JSON value, blanks allowed around it.
 bool IsJsonText(const char* first, const char* last);
+
+// True when `text` is a JSON number as it stands, no blanks (1001, -2.5e3;
+// not 0012).
+bool IsJsonNumber(const std::string& text);
 
 #endif  // ZELVORA_UTIL_JSON_H_

@@ -1,4 +1,4 @@
-#include "markup/MarkupText.h"
+#include "markup/TextCleanup.h"
 
 #include <algorithm>
 

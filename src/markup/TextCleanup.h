@@ -1,7 +1,7 @@
 // Text clean-up of the markup parser: trimming, pattern stripping and entity
 // decoding, applied to text runs and attribute values.
-#ifndef ZELVORA_MARKUP_MARKUPTEXT_H_
-#define ZELVORA_MARKUP_MARKUPTEXT_H_
+#ifndef ZELVORA_MARKUP_TEXTCLEANUP_H_
+#define ZELVORA_MARKUP_TEXTCLEANUP_H_
 
 #include <string>
 
@@ -32,4 +32,4 @@ void DecodeEntities(std::string& text);
 // strip tabs. Returns the cleaned run.
 std::string CleanTextRun(std::string run);
 
-#endif  // ZELVORA_MARKUP_MARKUPTEXT_H_
+#endif  // ZELVORA_MARKUP_TEXTCLEANUP_H_
