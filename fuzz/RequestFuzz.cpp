@@ -71,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static CDbSlot slot;
   char* written = nullptr;
   size_t length = 0;
-  stdout = open_memstream(&written, &length);
-  if (stdout == nullptr) std::abort();
-  ServeRequest(in, &slot);
+  FILE* out = open_memstream(&written, &length);
+  if (out == nullptr) std::abort();
+  ServeRequest(in, out, &slot);
   std::fclose(in);
-  std::fclose(stdout);
+  std::fclose(out);
   const std::string out(written, length);
   std::free(written);
   if (!IsAnswer(out)) {

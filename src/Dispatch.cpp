@@ -1,9 +1,5 @@
 #include "Dispatch.h"
 
-#include <cstdio>
-
-const char kResponseHeader[] = "Content-Type: text/plain \n";
-
 namespace {
 
 struct MethodEntry {
@@ -35,18 +31,11 @@ MethodHandler FindMethod(const std::string& method) {
   return nullptr;
 }
 
-int Dispatch(CDeskService& service, const std::string& method, const CMarkupNode* params) {
+std::string Dispatch(CDeskService& service, const std::string& method, const CMarkupNode* params) {
   std::string answer;
   const MethodHandler handler = FindMethod(method);
   if (handler != nullptr) (service.*handler)(params, answer);
   // A request over one of the program's bounds gets no part of its answer.
-  if (service.Refused()) return -1;
-  return WriteAnswer(answer);
-}
-
-int WriteAnswer(const std::string& answer) {
-  if (answer.empty()) return -1;
-  std::puts(kResponseHeader);
-  std::fwrite(answer.data(), 1, answer.size(), stdout);
-  return 0;
+  if (service.Refused()) answer.clear();
+  return answer;
 }

@@ -1,4 +1,4 @@
-// Method dispatch and the regular CGI response.
+// Method dispatch: the method table and the call of its handler.
 #ifndef ZELVORA_DISPATCH_H_
 #define ZELVORA_DISPATCH_H_
 
@@ -15,18 +15,9 @@ using MethodHandler = void (CDeskService::*)(const CMarkupNode* params, std::str
 // handler) and for every name not in the table.
 MethodHandler FindMethod(const std::string& method);
 
-// Calls the handler that `method` names with `params` (may be null) and an
-// empty answer, then writes the answer. Returns 0 when an answer was
-// written, -1 when nothing was (unknown method, "getOrder", empty answer, a
-// request the service refused).
-int Dispatch(CDeskService& service, const std::string& method, const CMarkupNode* params);
-
-// Writes the response header and `answer` unchanged (no line end after it,
-// no printf interpretation) to standard output. Returns 0 when written, -1
-// (and writes nothing) when `answer` is empty.
-int WriteAnswer(const std::string& answer);
-
-// The response header text; puts adds the line end that ends the header.
-extern const char kResponseHeader[];
+// The answer of the handler that `method` names, called with `params` (may
+// be null) and an empty answer; "" when there is none (unknown method,
+// "getOrder", an empty answer, a request the service refused).
+std::string Dispatch(CDeskService& service, const std::string& method, const CMarkupNode* params);
 
 #endif  // ZELVORA_DISPATCH_H_

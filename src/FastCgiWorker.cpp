@@ -27,6 +27,7 @@
 
 #include "DeadlineWatch.h"
 #include "FastCgiAnswer.h"
+#include "Response.h"
 #include "Serve.h"
 #include "ops/Scoreboard.h"
 #include "shm/ShmKeeper.h"
@@ -594,15 +595,14 @@ int RunFastCgiWorker() {
         __fpurge(stdin);
         clearerr(stdin);
         bodyTaken = 0;
-        ServeRequest(stdin, &slot);
+        ServeRequest(stdin, stdout, &slot);
         bodyLeft = bodyTaken < AnnouncedLength();
       } else {
-        std::fputs("Status: 403 Forbidden\n", stdout);
-        WriteBannerAnswer();
+        WriteRefusal(stdout, "Status: 403 Forbidden\n");
       }
     } catch (const std::exception& error) {  // memory for a variable's text, above all
       std::fprintf(stderr, "zelvora: request not served: %s\n", error.what());
-      WriteBannerAnswer();
+      WriteBannerAnswer(stdout);
     }
     // The answer's end goes out only after the body's end was read: on a
     // kept connection the peer sends its next request once the end arrives,

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "FastCgiWorker.h"
+#include "Response.h"
 #include "Serve.h"
 
 namespace {
@@ -23,9 +24,9 @@ int main(int argc, char** argv) {
   std::setvbuf(stdin, inputBuffer, _IOFBF, sizeof inputBuffer);
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   if (argc == 2 && std::strncmp(argv[1], "-v", 2) == 0) {
-    WriteBannerAnswer();
+    WriteBannerAnswer(stdout);
     return 0;
   }
-  ServeRequest(stdin, nullptr);
+  ServeRequest(stdin, stdout, nullptr);
   return 0;
 }

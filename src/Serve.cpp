@@ -8,34 +8,27 @@
 #include <string>
 
 #include "Dispatch.h"
+#include "Health.h"
 #include "LogCap.h"
 #include "Request.h"
+#include "Response.h"
 #include "desk/AccessFile.h"
 #include "markup/MarkupDoc.h"
 #include "ops/Facts.h"
-#include "ops/Health.h"
 #include "ops/RequestLog.h"
 #include "util/Setting.h"
 #include "util/StringUtil.h"
 
 namespace {
 
-const char kBanner[] = "Zelvora 1.0 - foreign-exchange desk service";
-
 // The grants file, kept by a worker between requests.
 CAccessFile accessFile;
-
-// The banner answer with an HTTP status other than 200.
-void WriteRefusal(const char* status) {
-  std::fputs(status, stdout);
-  WriteBannerAnswer();
-}
 
 // Who calls, and under which rules. 0 with `user` and `rules` set (rules
 // null when ZELVORA_ACCESS is unset: no access control); -1 when the
 // request may not be served at all, its refusal written. `persistent`: a
 // worker, which keeps the file's grants for the requests to come.
-int Admit(bool persistent, std::string& user, const CAccessRules*& rules) {
+int Admit(FILE* out, bool persistent, std::string& user, const CAccessRules*& rules) {
   const char* caller = std::getenv("REMOTE_USER");
   user = caller != nullptr ? caller : "";
   rules = nullptr;
@@ -45,7 +38,7 @@ int Admit(bool persistent, std::string& user, const CAccessRules*& rules) {
   if (*path != '\0') rules = accessFile.Rules(path, persistent ? nullptr : &user, error);
   if (rules == nullptr) {
     std::fprintf(stderr, "%s: every request refused\n", error.c_str());
-    WriteRefusal("Status: 500 Internal Server Error\n");
+    WriteRefusal(out, "Status: 500 Internal Server Error\n");
     return -1;
   }
   if (caller == nullptr || !rules->Knows(user)) {
@@ -55,18 +48,18 @@ int Admit(bool persistent, std::string& user, const CAccessRules*& rules) {
       std::fprintf(stderr, "Access refused: user %s is not in %s\n", Printable(user).c_str(),
                    Printable(path).c_str());
     }
-    WriteRefusal("Status: 403 Forbidden\n");
+    WriteRefusal(out, "Status: 403 Forbidden\n");
     return -1;
   }
   return 0;
 }
 
 // Serves a parsed request, or writes the banner answer when it cannot.
-Outcome Serve(const CMarkupDoc& doc, CDbSlot* slot, const std::string& user,
+Outcome Serve(FILE* out, const CMarkupDoc& doc, CDbSlot* slot, const std::string& user,
               const CAccessRules* rules) {
   const CMarkupNode* method = FindMethodNode(doc.Root());
   if (method == nullptr) {
-    WriteBannerAnswer();
+    WriteBannerAnswer(out);
     return Outcome::kBanner;
   }
   auto service = std::make_unique<CDeskService>(slot);
@@ -75,8 +68,8 @@ Outcome Serve(const CMarkupDoc& doc, CDbSlot* slot, const std::string& user,
   const std::string name = method->text;
   RequestFacts().method = MetricMethod(name);
   RequestFacts().ids = params != nullptr ? static_cast<uint32_t>(params->children.size()) : 0;
-  if (Dispatch(*service, name, params) == 0) return Outcome::kAnswered;
-  WriteBannerAnswer();
+  if (WriteAnswer(out, Dispatch(*service, name, params)) == 0) return Outcome::kAnswered;
+  WriteBannerAnswer(out);
   return service->Refused() ? Outcome::kRefused : Outcome::kBanner;
 }
 
@@ -97,24 +90,24 @@ Probe AskedProbe() {
 }
 
 // Reads, parses and serves the request on `in`.
-Outcome ServeBody(FILE* in, CDbSlot* slot) {
+Outcome ServeBody(FILE* in, FILE* out, CDbSlot* slot) {
   const Probe probe = AskedProbe();
   RequestFacts().method = probe == Probe::kHealth    ? kMethodHealth
                           : probe == Probe::kMetrics ? kMethodMetrics
                                                      : kMethodNone;
   // The health location is open to anyone: nothing else is served there.
-  if (probe == Probe::kHealth) return WriteHealthAnswer(slot);
+  if (probe == Probe::kHealth) return WriteHealthAnswer(out, slot);
   if (probe == Probe::kWrong) {
-    WriteRefusal("Status: 405 Method Not Allowed\n");
+    WriteRefusal(out, "Status: 405 Method Not Allowed\n");
     return Outcome::kRefused;
   }
   std::string user;
   const CAccessRules* rules = nullptr;
-  if (Admit(slot != nullptr, user, rules) != 0) return Outcome::kRefused;
-  if (probe == Probe::kMetrics) return WriteMetricsAnswer();
+  if (Admit(out, slot != nullptr, user, rules) != 0) return Outcome::kRefused;
+  if (probe == Probe::kMetrics) return WriteMetricsAnswer(out);
   const int32_t length = AcceptedBodyLength();
   if (length < 0) {
-    WriteBannerAnswer();
+    WriteBannerAnswer(out);
     return Outcome::kBanner;
   }
   char* buffer = static_cast<char*>(std::malloc(static_cast<size_t>(length)));
@@ -123,7 +116,7 @@ Outcome ServeBody(FILE* in, CDbSlot* slot) {
     // established diagnostic): not this file's place.
     std::fprintf(stderr, "filename[%s], line[%d] malloc error. %s\n", "src/Main", 90,
                  LastErrorText().c_str());
-    WriteBannerAnswer();
+    WriteBannerAnswer(out);
     return Outcome::kBanner;
   }
   std::unique_ptr<char, decltype(&std::free)> owned(buffer, &std::free);  // freed on a throw too
@@ -134,23 +127,18 @@ Outcome ServeBody(FILE* in, CDbSlot* slot) {
   if (got < length) {
     std::fprintf(stderr, "Request refused: body of %d bytes where CONTENT_LENGTH announced %d\n",
                  static_cast<int>(got), static_cast<int>(length));
-    WriteBannerAnswer();
+    WriteBannerAnswer(out);
     return Outcome::kBanner;
   }
   auto doc = std::make_unique<CMarkupDoc>();
   doc->Parse(buffer, got);
   owned.reset();
-  return Serve(*doc, slot, user, rules);
+  return Serve(out, *doc, slot, user, rules);
 }
 
 }  // namespace
 
-void WriteBannerAnswer() {
-  std::puts(kResponseHeader);
-  std::puts(kBanner);
-}
-
-void ServeRequest(FILE* in, CDbSlot* slot) {
+void ServeRequest(FILE* in, FILE* out, CDbSlot* slot) {
   // Whatever a request throws (memory it may not have, above all) ends that
   // request only. Nothing of the answer has gone out then: it is written
   // only once whole, after everything that could throw. The reason is
@@ -163,7 +151,7 @@ void ServeRequest(FILE* in, CDbSlot* slot) {
     const CLogCap cap(static_cast<size_t>(SettingValue(kMaxLogBytes)));
     BeginRequest(AttachScoreboard());
     try {
-      outcome = ServeBody(in, slot);
+      outcome = ServeBody(in, out, slot);
     } catch (const std::exception& error) {
       std::snprintf(failure, sizeof failure, "%s", error.what());
     } catch (...) {
@@ -172,7 +160,7 @@ void ServeRequest(FILE* in, CDbSlot* slot) {
   }
   if (failure[0] != '\0') {
     std::fprintf(stderr, "zelvora: request not served: %s\n", failure);
-    WriteBannerAnswer();
+    WriteBannerAnswer(out);
   }
   const int64_t micros = MonotonicMicros() - start;
   if (CScoreboard* board = RequestScoreboard()) {

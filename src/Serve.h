@@ -4,8 +4,8 @@
 // a caller refused whole) for whatever cannot be served; the health check
 // and the metrics where the web server asks for them (ZELVORA_PROBE); and
 // the request's count in the scoreboard and line in the request log.
-// Answers go to stdout, diagnostics to stderr, whatever those streams are
-// for the request in hand.
+// The body is read from `in` and the answer written to `out` (src/Response);
+// diagnostics go to stderr, whatever that stream is for the request in hand.
 #ifndef ZELVORA_SERVE_H_
 #define ZELVORA_SERVE_H_
 
@@ -13,13 +13,10 @@
 
 #include "desk/Zelvora.h"
 
-// The header and the version banner.
-void WriteBannerAnswer();
-
 // Serves the request whose body is on `in` and whose variables are in the
-// environment. `slot` keeps the database client, and is null only in a
+// environment, its answer written to `out`. `slot` keeps the database client, and is null only in a
 // process that serves one request (CGI): the client is the request's own,
 // and of the grants file only the caller's grants are kept.
-void ServeRequest(FILE* in, CDbSlot* slot);
+void ServeRequest(FILE* in, FILE* out, CDbSlot* slot);
 
 #endif  // ZELVORA_SERVE_H_

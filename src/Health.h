@@ -19,18 +19,21 @@
 // A verdict is answered again for a second after it was reached, so a crowd
 // of checks costs each worker one check a second: one board read, waiting
 // at most SHM_LOCK_MS for its lock, and at most a second for the database.
-#ifndef ZELVORA_OPS_HEALTH_H_
-#define ZELVORA_OPS_HEALTH_H_
+#ifndef ZELVORA_HEALTH_H_
+#define ZELVORA_HEALTH_H_
+
+#include <cstdio>
 
 #include "desk/Zelvora.h"
 #include "ops/Scoreboard.h"
 
-// Writes the health check's answer, header included; the outcome counted.
+// Writes the health check's answer to `out`, header included; the outcome
+// counted.
 // `slot`: non-null in a worker, which keeps a connection of its own for the
 // checks, apart from the one its requests use.
-Outcome WriteHealthAnswer(CDbSlot* slot);
+Outcome WriteHealthAnswer(FILE* out, CDbSlot* slot);
 
-// Writes the metrics of RequestScoreboard(), or a 503 without one.
-Outcome WriteMetricsAnswer();
+// Writes the metrics of RequestScoreboard() to `out`, or a 503 without one.
+Outcome WriteMetricsAnswer(FILE* out);
 
-#endif  // ZELVORA_OPS_HEALTH_H_
+#endif  // ZELVORA_HEALTH_H_

@@ -1,10 +1,10 @@
-#include "ops/Health.h"
+#include "Health.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
+#include "Response.h"
 #include "ops/Facts.h"
 #include "shm/Board.h"
 #include "util/Setting.h"
@@ -122,33 +122,32 @@ void Check(CDbSlot* slot, Verdict& verdict) {
 
 }  // namespace
 
-Outcome WriteHealthAnswer(CDbSlot* slot) {
+Outcome WriteHealthAnswer(FILE* out, CDbSlot* slot) {
   if (last.at == 0 || MonotonicMicros() - last.at >= kVerdictMicros) Check(slot, last);
-  const std::string& why = last.why;
-  const int64_t age = last.age;
-  const bool database = last.database;
-  std::fputs(why.empty() ? "" : "Status: 503 Service Unavailable\n", stdout);
-  std::fputs("Content-Type: application/json\nCache-Control: no-store\n\n", stdout);
-  if (!why.empty()) {
-    std::printf("{\"status\":\"unavailable\",\"reason\":\"%s\"}\n", why.c_str());
+  const char kHead[] = "Content-Type: application/json\nCache-Control: no-store\n";
+  if (!last.why.empty()) {
+    // The reason up to a NUL, as the answer always wrote it.
+    WriteResponse(
+        out, std::string("Status: 503 Service Unavailable\n") + kHead,
+        "{\"status\":\"unavailable\",\"reason\":\"" + std::string(last.why.c_str()) + "\"}\n");
     return Outcome::kUnavailable;
   }
-  std::printf("{\"status\":\"ok\",\"offers_unchanged_s\":%lld,\"database\":\"%s\"}\n",
-              static_cast<long long>(age), database ? "ok" : "unused");
+  WriteResponse(out, kHead,
+                "{\"status\":\"ok\",\"offers_unchanged_s\":" + std::to_string(last.age) +
+                    ",\"database\":\"" + (last.database ? "ok" : "unused") + "\"}\n");
   return Outcome::kAnswered;
 }
 
-Outcome WriteMetricsAnswer() {
+Outcome WriteMetricsAnswer(FILE* out) {
   const CScoreboard* board = RequestScoreboard();
   if (board == nullptr) {
-    std::fputs("Status: 503 Service Unavailable\nContent-Type: text/plain\n\n", stdout);
-    std::fputs("no scoreboard: ZELVORA_STATS names none, or it was refused\n", stdout);
+    WriteResponse(out, "Status: 503 Service Unavailable\nContent-Type: text/plain\n",
+                  "no scoreboard: ZELVORA_STATS names none, or it was refused\n");
     return Outcome::kUnavailable;
   }
   std::string why;
-  const std::string text = MetricsText(*board, OfferAge(why));
-  std::fputs("Content-Type: text/plain; version=0.0.4; charset=utf-8\nCache-Control: no-store\n\n",
-             stdout);
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  WriteResponse(out,
+                "Content-Type: text/plain; version=0.0.4; charset=utf-8\nCache-Control: no-store\n",
+                MetricsText(*board, OfferAge(why)));
   return Outcome::kAnswered;
 }
