@@ -296,9 +296,14 @@ ssize_t WriteError(void*, const char* buffer, size_t size) {
   return write(STDERR_FILENO, buffer, size);
 }
 
-// Points the C library's standard streams at the request in hand, so that
-// everything the CGI program writes goes to the request's streams.
-bool RedirectStandardStreams() {
+// The request's input and output streams, which ServeRequest is given.
+FILE* requestIn = nullptr;
+FILE* requestOut = nullptr;
+
+// Makes the streams of the request in hand: its input and output, passed to
+// ServeRequest, and its error stream, which becomes the process's stderr
+// (Serve.h says why that one is swapped rather than passed).
+bool OpenRequestStreams() {
   FILE* in = fopencookie(nullptr, "r", {ReadInput, nullptr, nullptr, nullptr});
   FILE* out = fopencookie(nullptr, "w", {nullptr, WriteOutput, nullptr, nullptr});
   FILE* err = fopencookie(nullptr, "w", {nullptr, WriteError, nullptr, nullptr});
@@ -308,8 +313,8 @@ bool RedirectStandardStreams() {
   // may be read as the next's).
   std::setvbuf(in, nullptr, _IOFBF, 1 << 14);
   std::setvbuf(out, nullptr, _IOFBF, 1 << 16);
-  stdin = in;
-  stdout = out;
+  requestIn = in;
+  requestOut = out;
   stderr = err;
   return true;
 }
@@ -513,7 +518,7 @@ int RunFastCgiWorker() {
   // itself, so that each request gets its deadline before its first read,
   // and a connection the library gives up on ends its wait instead of
   // starting one of the library's own.
-  if (FCGX_Init() != 0 || FCGX_InitRequest(&request, -1, 0) != 0 || !RedirectStandardStreams()) {
+  if (FCGX_Init() != 0 || FCGX_InitRequest(&request, -1, 0) != 0 || !OpenRequestStreams()) {
     std::fputs("zelvora: cannot start the FastCGI worker\n", stderr);
     return 1;
   }
@@ -592,24 +597,24 @@ int RunFastCgiWorker() {
     try {
       if (KeyAccepted(request.envp)) {
         ApplyVariables(own, request.envp);
-        __fpurge(stdin);
-        clearerr(stdin);
+        __fpurge(requestIn);
+        clearerr(requestIn);
         bodyTaken = 0;
-        ServeRequest(stdin, stdout, &slot);
+        ServeRequest(requestIn, requestOut, &slot);
         bodyLeft = bodyTaken < AnnouncedLength();
       } else {
-        WriteRefusal(stdout, "Status: 403 Forbidden\n");
+        WriteRefusal(requestOut, "Status: 403 Forbidden\n");
       }
     } catch (const std::exception& error) {  // memory for a variable's text, above all
       std::fprintf(stderr, "zelvora: request not served: %s\n", error.what());
-      WriteBannerAnswer(stdout);
+      WriteBannerAnswer(requestOut);
     }
     // The answer's end goes out only after the body's end was read: on a
     // kept connection the peer sends its next request once the end arrives,
     // and bytes of it read ahead with this body's rest would be dropped with
     // it. An answer given before its body was read goes out first, so that
     // a peer still sending gets it now, not after the drain.
-    std::fflush(stdout);
+    std::fflush(requestOut);
     std::fflush(stderr);
     const bool flushed = !bodyLeft || answer->Flush();
     DropRestOfBody(request.in);

@@ -4,8 +4,14 @@
 // a caller refused whole) for whatever cannot be served; the health check
 // and the metrics where the web server asks for them (ZELVORA_PROBE); and
 // the request's count in the scoreboard and line in the request log.
-// The body is read from `in` and the answer written to `out` (src/Response);
-// diagnostics go to stderr, whatever that stream is for the request in hand.
+// The body is read from `in` and the answer written to `out` (src/Response),
+// so the CGI program (stdin, stdout), the FastCGI worker (the request's own
+// streams) and the fuzzer (memory streams) call the same function.
+// Diagnostics go to stderr, whatever that stream is for the request in hand:
+// they are written from every layer (the database client, the board reader,
+// the handlers, the settings), so a worker points the process's stderr at
+// the request's error stream for the request, and a fuzzer at /dev/null,
+// rather than pass a stream through every call for diagnostics only.
 #ifndef ZELVORA_SERVE_H_
 #define ZELVORA_SERVE_H_
 
