@@ -11,8 +11,6 @@
 
 namespace {
 
-const char kOfferKey[] = "offer";
-
 // This process's memory of the offer board: its records' digest and when
 // it first saw them (monotonic microseconds; 0: never).
 uint64_t seenDigest = 0;
@@ -51,10 +49,10 @@ const char* BoardTrouble(BoardRead outcome) {
 // Seconds the offer board's records have stood unchanged (0 when they just
 // changed, or cannot be told), or -1 with `why` set when it cannot be read.
 int64_t OfferAge(std::string& why) {
-  const BoardLayout* layout = FindBoardLayout(kOfferKey);
   CDeskService service;
   std::string records;
-  if (service.ReadBoard(kOfferKey, layout->size, records, layout->indexSize) != 0) {
+  if (service.ReadBoard(BoardKey(kOfferBoard), kOfferBoard.size, records, kOfferBoard.indexSize) !=
+      0) {
     why = BoardTrouble(RequestFacts().lastBoard);
     return -1;
   }

@@ -229,7 +229,7 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
   const int closed = FreePort(), peers = FreePort(&listener);
   const std::string key = UniqueKey("account"), id = key.substr(8), uid = std::to_string(geteuid()),
                     other = std::to_string(geteuid() + 10);
-  ASSERT_EQ(WriteBoard(key, BoardImage(1812, "     1    60", 0, "", 60, {"{}"})), 0);
+  ASSERT_EQ(WriteBoard(key, BoardImage(kAccountBoard.size, "     1    60", 0, "", 60, {"{}"})), 0);
   CWorker worker({"MAX_REQUEST_IDS=2", "SHM_OWNER=" + other,
                   "MYSQL_HOST=127.0.0.1:" + std::to_string(closed), "MYSQL_USER=desk",
                   "MYSQL_PWD=desk", "MYSQL_DB=desk", "MYSQL_CONNECT_TIMEOUT=1"});
@@ -407,7 +407,9 @@ TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAS
   std::string kept;                 // the worker's maps of boards after the first request
   for (const auto& step : steps) {  // rewritten in place, or removed and made anew
     if (step.first) RemoveBoardsMarked(key);
-    ASSERT_EQ(WriteBoard(key, BoardImage(172812, "     1    20", 0, "", 20, {step.second})), 0);
+    ASSERT_EQ(
+        WriteBoard(key, BoardImage(kPriceBarBoard.size, "     1    20", 0, "", 20, {step.second})),
+        0);
     EXPECT_EQ(Send(worker, {RequestEnv(body), body}), envelope + step.second + "]}|")
         << step.second;
     if (kept.empty()) kept = maps();
@@ -476,7 +478,7 @@ TEST(FastCgiWorker, KeepsBoundedMapsAndLetsRemovedBoardsGo) {
   };
   for (int n = 0; n < 300; ++n) {
     ASSERT_EQ(WriteBoard("account." + marker + "-" + std::to_string(n),
-                         BoardImage(1812, "     1    60", 0, "", 60, {record(n)})),
+                         BoardImage(kAccountBoard.size, "     1    60", 0, "", 60, {record(n)})),
               0);
     ASSERT_EQ(ask(n), std::string(kAnswerHeader) + "[{\"status\":0, \"data\":" + record(n) + "}]|")
         << n;
@@ -494,7 +496,7 @@ TEST(FastCgiWorker, SurvivesABoardShrunkUnderItsMapping) {
                     body = RequestBody("getPriceBar",
                                        "<symbol>" + key.substr(9) + "</symbol><period></period>");
   const std::string read = std::string(kAnswerHeader) + "{\"status\":0, \"data\":[{}]}|";
-  const std::string image = BoardImage(172812, "     1172000", 0, "", 172000, {"{}"});
+  const std::string image = BoardImage(kPriceBarBoard.size, "     1172000", 0, "", 172000, {"{}"});
   ASSERT_EQ(WriteBoard(key, image), 0);
   ASSERT_EQ(Send(worker, {RequestEnv(body), body}), read);
   std::atomic<bool> done{false};

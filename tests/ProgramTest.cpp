@@ -425,17 +425,21 @@ class Program : public ::testing::Test {
   void SetUp() override {
     REQUIRE_PRIVATE_SHM();
     CShareMemory open;  // made as the desk's feeders make boards: anyone may write it
-    ASSERT_EQ(open.Open(account_ + "W", 1812, false, false), 0);
-    ASSERT_EQ(WriteBoard("pricebar." + tag_ + "P1", BoardImage(172812, "     1    40", 0, "", 40,
-                                                               {"{\"x\":\"%d %s %n 100%\"}"})),
-              0);
+    ASSERT_EQ(open.Open(account_ + "W", kAccountBoard.size, false, false), 0);
+    ASSERT_EQ(
+        WriteBoard("pricebar." + tag_ + "P1", BoardImage(kPriceBarBoard.size, "     1    40", 0, "",
+                                                         40, {"{\"x\":\"%d %s %n 100%\"}"})),
+        0);
     for (const char* suffix : {"A", "H", "G", "S", "R", "W", "O", "Q"})
-      ASSERT_EQ(WriteBoard(account_ + suffix, BoardImage(1812, "     1    60", 0, "", 60,
-                                                         {"{\"AccountID\":\"" + tag_ + "A\"}"})),
-                0);
-    ASSERT_EQ(WriteBoard(account_ + "B", BoardImage(1812, "    19   100", 0, "", 100, {"{}"})), 0);
+      ASSERT_EQ(
+          WriteBoard(account_ + suffix, BoardImage(kAccountBoard.size, "     1    60", 0, "", 60,
+                                                   {"{\"AccountID\":\"" + tag_ + "A\"}"})),
+          0);
+    ASSERT_EQ(WriteBoard(account_ + "B",
+                         BoardImage(kAccountBoard.size, "    19   100", 0, "", 100, {"{}"})),
+              0);
     ASSERT_EQ(WriteBoard(account_ + "J",
-                         BoardImage(1812, "     4   100", 0, "", 100,
+                         BoardImage(kAccountBoard.size, "     4   100", 0, "", 100,
                                     {"{\"AccountID\":\"" + tag_ + "\",\"n\":{\"a\":1}}\t\n", "",
                                      "{\"AccountID\":\"" + tag_ + "J\"",
                                      "{\"AccountID\":\"" + tag_ +
@@ -456,8 +460,9 @@ class Program : public ::testing::Test {
       ASSERT_EQ(chmod(path.c_str(), mode) + chown(path.c_str(), geteuid() + owner, -1), 0);
     }
     for (int i = 0; i < 2; ++i)
-      ASSERT_EQ(held_[i].Open(account_ + "HG"[i], 1812, false, false) + held_[i].Lock(),
-                0);  // as by a writer that died holding it
+      ASSERT_EQ(
+          held_[i].Open(account_ + "HG"[i], kAccountBoard.size, false, false) + held_[i].Lock(),
+          0);  // as by a writer that died holding it
   }
   void TearDown() override {
     RemoveBoardsMarked(tag_);
@@ -528,8 +533,8 @@ TEST_F(Program, HealthSeesTheOffersStandStill) {
   const Lines env = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health", "OFFER_STALE_SECONDS=1",
                      "SHM_LOCK_MS=300"};
   const auto offers = [](const std::string& bid) {
-    return WriteBoard("offer",
-                      BoardImage(64032, "     1   100", 4000, "", 100, {"{\"Bid\":" + bid + "}"}));
+    return WriteBoard("offer", BoardImage(kOfferBoard.size, "     1   100", kOfferBoard.indexSize,
+                                          "", 100, {"{\"Bid\":" + bid + "}"}));
   };
   long took = 0;
   const auto health = [&took](const CWorker* worker,
@@ -555,7 +560,7 @@ TEST_F(Program, HealthSeesTheOffersStandStill) {
   usleep(1000000);
   EXPECT_EQ(health(&worker, env), fresh) << "offers that moved again";
   CShareMemory held;  // as by a writer that died holding it
-  ASSERT_EQ(held.Open("offer", 64032, false, false) + held.Lock(), 0);
+  ASSERT_EQ(held.Open("offer", kOfferBoard.size, false, false) + held.Lock(), 0);
   for (const bool again : {false, true}) {
     EXPECT_EQ(health(&locked, env), unavailable("offer board locked longer than SHM_LOCK_MS"));
     EXPECT_TRUE(again ? took < 200 : took >= 300 && took < 800)

@@ -21,7 +21,7 @@
 
 namespace {
 
-const char kUsage[] =
+const char kUsageHead[] =
     "usage: zelvora-board write KEY [--record-size R] [--size S] [--index A]\n"
     "       zelvora-board dump KEY [--size S] [--index A]\n"
     "       zelvora-board remove KEY\n"
@@ -29,9 +29,8 @@ const char kUsage[] =
     "       zelvora-board unlock KEY [--held MS]\n"
     "\n"
     "A board is the shared-memory object \"shm.KEY\" guarded by the semaphore \"KEY\".\n"
-    "Its size S and index area A follow from the key's first word:\n"
-    "  account.ID        1812 bytes          trade.ID   114012 bytes\n"
-    "  offer             64032 bytes, index 4000       pricebar.SYMBOLPERIOD  172812 bytes\n"
+    "Its size S and index area A follow from the key's first word:\n";
+const char kUsageTail[] =
     "(--size and --index set them for any other key.)\n"
     "\n"
     "write  reads one JSON object text per line from standard input (blank lines\n"
@@ -58,6 +57,18 @@ const char kUsage[] =
     "runs only as that user, creates segments 0640, and never writes into another\n"
     "user's segment or semaphore: it removes one (as root or with CAP_FOWNER) and\n"
     "makes its own, or refuses.\n";
+
+// The usage text, the boards' sizes taken from their layouts.
+std::string Usage() {
+  char layouts[200];
+  std::snprintf(layouts, sizeof layouts,
+                "  %s.ID        %d bytes          %s.ID   %d bytes\n"
+                "  %s             %d bytes, index %d       %s.SYMBOLPERIOD  %d bytes\n",
+                kAccountBoard.tag, kAccountBoard.size, kTradeBoard.tag, kTradeBoard.size,
+                kOfferBoard.tag, kOfferBoard.size, kOfferBoard.indexSize, kPriceBarBoard.tag,
+                kPriceBarBoard.size);
+  return std::string(kUsageHead) + layouts + kUsageTail;
+}
 
 struct Options {
   std::string command;
@@ -88,7 +99,7 @@ bool ParseNumber(const char* text, int64_t* value) {
 // 0, or 2 with the reason written.
 int ParseOptions(int argc, char** argv, Options& options, FILE* err) {
   if (argc < 3) {
-    std::fputs(kUsage, err);
+    std::fputs(Usage().c_str(), err);
     return 2;
   }
   options.command = argv[1];
@@ -101,7 +112,7 @@ int ParseOptions(int argc, char** argv, Options& options, FILE* err) {
                       : name == "--held"      ? &options.held
                                               : nullptr;
     if (target == nullptr || i + 1 >= argc || !ParseNumber(argv[i + 1], target)) {
-      std::fprintf(err, "zelvora-board: bad option %s\n%s", argv[i], kUsage);
+      std::fprintf(err, "zelvora-board: bad option %s\n%s", argv[i], Usage().c_str());
       return 2;
     }
   }
@@ -388,7 +399,7 @@ int Remove(const Options& options, const Io& io) {
 
 int RunBoardTool(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, out);
+    std::fputs(Usage().c_str(), out);
     return 0;
   }
   if (argc >= 2 && std::strcmp(argv[1], "status") == 0)
@@ -400,6 +411,7 @@ int RunBoardTool(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   if (options.command == "dump") return Dump(options, io);
   if (options.command == "remove" && argc == 3) return Remove(options, io);
   if (options.command == "unlock") return UnlockBoard(options.key, options.held, out, err);
-  std::fprintf(err, "zelvora-board: unknown command %s\n%s", options.command.c_str(), kUsage);
+  std::fprintf(err, "zelvora-board: unknown command %s\n%s", options.command.c_str(),
+               Usage().c_str());
   return 2;
 }

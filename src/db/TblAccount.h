@@ -13,7 +13,6 @@ class CTblAccount : public CTblBase {
   explicit CTblAccount(const MywRow& row);
 
   // The first word of the account boards' keys.
-  static const char* TagName() { return "account"; }
 
   // "32" Trading account, "36" Managed account, "38" Controlled account;
   // any other code is returned as it is.

@@ -12,8 +12,6 @@ class CTblOffer : public CTblBase {
   // Reads the columns by name; Time as local time.
   explicit CTblOffer(const MywRow& row);
 
-  static const char* TagName() { return "offer"; }
-
   int64_t RecordTime() const override { return time_; }
   std::string ToText() const override;
   std::string ToMarkup() const override;

@@ -13,8 +13,6 @@ class CTblPriceBar : public CTblBase {
   // Reads the columns by name; StartDate as UTC.
   explicit CTblPriceBar(const MywRow& row);
 
-  static const char* TagName() { return "pricebar"; }
-
   std::string ToJson() const override;
 
   // Statements; "" when a value is refused (db/SqlText.h).

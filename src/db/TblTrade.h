@@ -16,8 +16,6 @@ class CTblTrade : public CTblBase {
   // parser refuses (an empty one among them) -1.
   explicit CTblTrade(const MywRow& row);
 
-  static const char* TagName() { return "trade"; }
-
   // "B" Buy, "S" Sell, anything else "".
 
   // CloseTime when it is not 0, else OpenTime.

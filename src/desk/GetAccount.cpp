@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "db/RecordText.h"
 #include "db/SqlText.h"
 #include "db/TblAccount.h"
 #include "desk/Zelvora.h"
@@ -13,8 +12,6 @@
 #include "util/StringUtil.h"
 
 namespace {
-
-const int32_t kAccountBoardSize = 1812;
 
 // Reads the top-level "AccountID" of a record when it is a string (the last,
 // should it be named twice). Every other value is checked and skipped
@@ -80,8 +77,8 @@ void CDeskService::AppendAccount(const std::string& id, std::string& answer) {
   // or a row: nothing tells the two apart.
   const bool readable = MayRead(id);
   std::string board;
-  const std::string key = std::string(CTblAccount::TagName()) + "." + id;
-  if (readable && ReadBoard(key, kAccountBoardSize, board, 0) != -1) {
+  if (readable && ReadBoard(BoardKey(kAccountBoard, id), kAccountBoard.size, board,
+                            kAccountBoard.indexSize) != -1) {
     // The board holds records of other accounts too, each one JSON object
     // (the reader leaves out anything else), joined by ",": each is taken
     // whole, however its strings and nested members look.

@@ -4,11 +4,9 @@
 #include "db/SqlText.h"
 #include "db/TblOffer.h"
 #include "desk/Zelvora.h"
+#include "shm/Board.h"
 
 namespace {
-
-const int32_t kOfferBoardSize = 64032;
-const int32_t kOfferIndexSize = 4000;
 
 // The database's whole statement. Every child of params, whatever its
 // name, stands in the symbol list.
@@ -29,14 +27,14 @@ void CDeskService::GetOffer(const CMarkupNode* params, std::string& answer) {
   std::string offers;
   int result;
   if (params == nullptr || params->children.empty()) {
-    result = ReadBoard(CTblOffer::TagName(), kOfferBoardSize, offers, kOfferIndexSize);
+    result = ReadBoard(BoardKey(kOfferBoard), kOfferBoard.size, offers, kOfferBoard.indexSize);
   } else {
     // Every child stands in the database's symbol list.
     if (!WithinBound(params->children.size(), "ids", kMaxRequestIds, maxIds_)) return;
     std::vector<const CMarkupNode*> symbols;
     params->FindChildren("symbol", symbols);
-    result =
-        ReadBoardByKeys(CTblOffer::TagName(), kOfferBoardSize, offers, kOfferIndexSize, symbols);
+    result = ReadBoardByKeys(BoardKey(kOfferBoard), kOfferBoard.size, offers, kOfferBoard.indexSize,
+                             symbols);
   }
   const char* status = "0";
   if (result == -1) {

@@ -7,10 +7,9 @@
 #include "db/TblTsContext.h"
 #include "desk/Params.h"
 #include "desk/Zelvora.h"
+#include "shm/Board.h"
 
 namespace {
-
-const int32_t kTradeBoardSize = 114012;
 
 // The account id of params, which must be its first child; null otherwise.
 const CMarkupNode* FirstAccountId(const CMarkupNode* params) {
@@ -43,34 +42,37 @@ std::string StrategySql(const std::string& id) {
 
 }  // namespace
 
-void CDeskService::GetOpenTrade(const CMarkupNode* params, std::string& answer) {
-  if (params == nullptr || params->children.empty()) return;
-  std::string trades;
-  const char* status = "1";
+void CDeskService::ReadOpenTrades(const CMarkupNode* params, const char*& status,
+                                  std::string& trades) {
+  status = "1";
   const CMarkupNode* account = FirstAccountId(params);
   // An account the caller may not read has no trades to them.
-  if (account != nullptr && MayRead(account->text)) {
-    const std::string key = std::string(CTblTrade::TagName()) + "." + account->text;
-    if (ReadBoard(key, kTradeBoardSize, trades, 0) != -1) {
-      status = "0";
-    } else {
-      trades.clear();
-      if (shmSelDb_ && ConnectDb())
-        AppendJson<CTblTrade>(OpenTradeSql(params, account->text), trades);
-      status = trades.empty() ? "1" : "0";
-    }
+  if (account == nullptr || !MayRead(account->text)) return;
+  if (ReadBoard(BoardKey(kTradeBoard, account->text), kTradeBoard.size, trades,
+                kTradeBoard.indexSize) != -1) {
+    status = "0";
+    return;
   }
+  trades.clear();
+  if (shmSelDb_ && ConnectDb()) AppendJson<CTblTrade>(OpenTradeSql(params, account->text), trades);
+  status = trades.empty() ? "1" : "0";
+}
+
+void CDeskService::GetOpenTrade(const CMarkupNode* params, std::string& answer) {
+  if (params == nullptr || params->children.empty()) return;
+  const char* status;
+  std::string trades;
+  ReadOpenTrades(params, status, trades);
   answer = Envelope(status, "[" + trades + "]");
 }
 
 void CDeskService::GetOpenTradeA(const CMarkupNode* params, std::string& answer) {
   const CMarkupNode* account = FirstAccountId(params);
   if (account == nullptr) return;
-  GetOpenTrade(params, answer);
-  if ((rules_ != nullptr && !rules_->MayRead(user_, account->text)) || !ConnectDb()) return;
-  std::string contexts;
-  AppendJson<CTblTsContext>(StrategySql(account->text), contexts);
-  if (contexts.empty()) return;
-  answer.pop_back();  // the envelope's closing brace
-  answer += ", \"data2\":[" + contexts + "]}";
+  const char* status;
+  std::string trades, contexts;
+  ReadOpenTrades(params, status, trades);
+  if ((rules_ == nullptr || rules_->MayRead(user_, account->text)) && ConnectDb())
+    AppendJson<CTblTsContext>(StrategySql(account->text), contexts);
+  answer = Envelope(status, "[" + trades + "]", contexts.empty() ? "" : "[" + contexts + "]");
 }

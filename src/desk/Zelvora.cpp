@@ -244,8 +244,11 @@ CDeskService::~CDeskService() = default;
 
 const char* CDeskService::StatusText(int32_t code) { return code == -1 ? "1" : "0"; }
 
-std::string CDeskService::Envelope(const char* status, const std::string& data) {
-  return std::string("{\"status\":") + status + ", \"data\":" + data + "}";
+std::string CDeskService::Envelope(const char* status, const std::string& data,
+                                   const std::string& data2) {
+  std::string envelope = std::string("{\"status\":") + status + ", \"data\":" + data;
+  if (!data2.empty()) envelope += ", \"data2\":" + data2;
+  return envelope + "}";
 }
 
 bool CDeskService::ConnectDb(bool write) {

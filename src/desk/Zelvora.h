@@ -50,8 +50,10 @@ class CDeskService {
   // "1" for -1, "0" for every other code.
   static const char* StatusText(int32_t code);
 
-  // {"status":S, "data":D}, assembled as text.
-  static std::string Envelope(const char* status, const std::string& data);
+  // Every answer's envelope: {"status":S, "data":D}, or with `data2` (not
+  // empty) {"status":S, "data":D, "data2":D2}; D and D2 as given.
+  static std::string Envelope(const char* status, const std::string& data,
+                              const std::string& data2 = "");
 
   // True when a usable connection exists. The first call of a request
   // connects with MYSQL_DB, MYSQL_HOST, MYSQL_USER and MYSQL_PWD (an unset
@@ -146,6 +148,10 @@ class CDeskService {
 
   // getAccount's answer for one account id.
   void AppendAccount(const std::string& id, std::string& answer);
+
+  // getOpenTrade's status and records (joined by ",") for the account of
+  // params, which names one or none.
+  void ReadOpenTrades(const CMarkupNode* params, const char*& status, std::string& trades);
 
   // getReport's count: the rows of a grouped (type "1") report, else the
   // "counts" of the first row; 0 when the query fails or finds nothing.

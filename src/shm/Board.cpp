@@ -12,12 +12,7 @@
 
 namespace {
 
-const BoardLayout kLayouts[] = {
-    {"account", 1812, 0},
-    {"trade", 114012, 0},
-    {"offer", 64032, 4000},
-    {"pricebar", 172812, 0},
-};
+const BoardLayout* const kLayouts[] = {&kAccountBoard, &kTradeBoard, &kOfferBoard, &kPriceBarBoard};
 
 // Records found to be one JSON object: a worker copies the same records
 // request after request, and judging one costs ten times its copy. The
@@ -156,10 +151,14 @@ void Explain(const CLeftOutRecords& leftOut, std::string& detail) {
 
 }  // namespace
 
+std::string BoardKey(const BoardLayout& layout, const std::string& name) {
+  return name.empty() ? std::string(layout.tag) : layout.tag + ("." + name);
+}
+
 const BoardLayout* FindBoardLayout(const std::string& key) {
   const std::string word = key.substr(0, key.find('.'));
-  for (const BoardLayout& layout : kLayouts) {
-    if (word == layout.tag) return &layout;
+  for (const BoardLayout* layout : kLayouts) {
+    if (word == layout->tag) return layout;
   }
   return nullptr;
 }

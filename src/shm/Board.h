@@ -43,10 +43,23 @@ constexpr int32_t kBoardFieldMax = 999999;
 
 // Size and index area of the desk's boards, chosen by the key's first word.
 struct BoardLayout {
-  const char* tag;  // first word of the key: "account", "trade", "offer", "pricebar"
+  const char* tag;  // first word of the key
   int32_t size;
   int32_t indexSize;
 };
+
+// The desk's boards: the one place their sizes are written. The handlers,
+// the health check, the board tool (its usage text too) and the tests take
+// them from here.
+constexpr BoardLayout kAccountBoard{"account", 1812, 0};      // account.ID
+constexpr BoardLayout kTradeBoard{"trade", 114012, 0};        // trade.ID
+constexpr BoardLayout kOfferBoard{"offer", 64032, 4000};      // offer
+constexpr BoardLayout kPriceBarBoard{"pricebar", 172812, 0};  // pricebar.SYMBOLPERIOD
+
+// The key rule: a board's key is its layout's tag, then "." and `name` when
+// `name` is not empty ("account.1001", "offer"). FindBoardLayout reads it
+// back.
+std::string BoardKey(const BoardLayout& layout, const std::string& name = "");
 
 // The layout whose tag is the text of `key` before its first "." (the whole
 // key when it has none); null when no board bears that word.

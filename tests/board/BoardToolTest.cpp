@@ -60,7 +60,7 @@ void Expect(const std::string& key, const std::vector<ToolCase>& cases) {
         c.read == "(gone)" || (c.status == 1 && c.args[0] == "write" && c.read.empty());
     EXPECT_TRUE(!gone || BoardGone(key)) << shown;
     EXPECT_TRUE(c.read.empty() || c.read == "-" || gone ||
-                (CDeskService().ReadBoard(key, 1812, read, 0) == 0 &&
+                (CDeskService().ReadBoard(key, kAccountBoard.size, read, 0) == 0 &&
                  read == (c.read == "(nothing)" ? "" : c.read)))
         << shown << ": the readers give " << read;
   }

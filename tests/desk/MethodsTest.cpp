@@ -61,7 +61,7 @@ class Methods : public ::testing::TestWithParam<bool> {
     }
   }
   void Board(const std::string& key, const std::string& header, const Lines& records,
-             int32_t size = 1812) {
+             int32_t size = kAccountBoard.size) {
     ASSERT_EQ(WriteBoard(key, BoardImage(size, header, key == "offer" ? 4000 : 0,
                                          key == "offer" ? kOfferIndex : "", 200, records)),
               0)
@@ -157,14 +157,15 @@ TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
   const std::string eur = "{\"Symbol\":\"EURUSD\",\"Bid\":1.08}",
                     jpy = "{\"Symbol\":\"USD/JPY\",\"Bid\":151.3}",
                     gbp = "{\"Symbol\":\"GBPUSD\",\"Bid\":1.27}";
-  Board("offer", "     3   200", {eur, jpy, gbp}, 64032);
+  Board("offer", "     3   200", {eur, jpy, gbp}, kOfferBoard.size);
   Expect({
       {{"getOffer", "<symbol>USD/JPY</symbol><symbol>EURUSD</symbol>"},
        Envelope("0", jpy + "," + eur)},
       {{"getOffer", "<symbol>CHFJPY</symbol><symbol>GBPUSD</symbol>"}, Envelope("0", gbp)},
       {{"getOffer", std::nullopt}, Envelope("0", eur + "," + jpy + "," + gbp)},
   });
-  ASSERT_EQ(WriteBoard("offer", BoardImage(64032, "     1   200", 4000, "EURUSD=0", 200, {eur})),
+  ASSERT_EQ(WriteBoard("offer", BoardImage(kOfferBoard.size, "     1   200", kOfferBoard.indexSize,
+                                           "EURUSD=0", 200, {eur})),
             0);
   const Reply broken = Run({"getOffer", "<symbol>EURUSD</symbol>"});
   EXPECT_EQ(broken.answer, Envelope("0", eurRow_))
@@ -199,9 +200,10 @@ TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
       {{"getOpenTradeA", account, nullptr}, "{\"status\":1, \"data\":[]" + context_},
       {{"getOpenTradeA", account, "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
   });
-  Board("trade." + id_, "     2   200", {"{\"TradeID\":\"b1\"}", "{\"TradeID\":\"b2\"}"}, 114012);
+  Board("trade." + id_, "     2   200", {"{\"TradeID\":\"b1\"}", "{\"TradeID\":\"b2\"}"},
+        kTradeBoard.size);
   Expect({{{"getOpenTrade", account}, Envelope("0", "{\"TradeID\":\"b1\"},{\"TradeID\":\"b2\"}")}});
-  Board("trade." + id_, "     0   200", {}, 114012);
+  Board("trade." + id_, "     0   200", {}, kTradeBoard.size);
   Expect({{{"getOpenTrade", account}, Envelope("0", "")},
           {{"getOpenTradeA", account, nullptr}, "{\"status\":0, \"data\":[]" + context_}});
   RunSql({"UPDATE `TsContext` SET TradeMethodName='' WHERE AccountId='" + id_ + "'"});

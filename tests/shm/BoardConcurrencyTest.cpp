@@ -16,7 +16,7 @@
 
 namespace {
 
-const int32_t kSize = 114012, kRecordSize = 1000;
+const int32_t kSize = kTradeBoard.size, kRecordSize = 1000;
 const int kRecords = 100, kReaders = 3, kReadsEach = 1000;
 
 std::string Record(long generation, int index) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "shm/Board.h"  // the boards' layouts, for their images
 #include "support/Process.h"
 
 using Lines = std::vector<std::string>;
