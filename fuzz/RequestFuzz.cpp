@@ -71,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static CDbSlot slot;
   char* written = nullptr;
   size_t length = 0;
-  FILE* out = open_memstream(&written, &length);
-  if (out == nullptr) std::abort();
-  ServeRequest(in, out, &slot);
+  FILE* stream = open_memstream(&written, &length);
+  if (stream == nullptr) std::abort();
+  ServeRequest(in, stream, &slot);
   std::fclose(in);
-  std::fclose(out);
+  std::fclose(stream);
   const std::string out(written, length);
   std::free(written);
   if (!IsAnswer(out)) {
