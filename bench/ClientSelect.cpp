@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<std::unique_ptr<CTblAccount>> accounts;
-  if (client.Select(sql, accounts, true) < 1 || accounts.empty()) return 1;
+  if (client.Select(sql, accounts) < 1 || accounts.empty()) return 1;
   std::puts(accounts[0]->ToJson().c_str());
   return 0;
 }

@@ -12,21 +12,8 @@
 
 namespace {
 
-// Holds the client mutex for one library call when asked to.
-class CallGuard {
- public:
-  CallGuard(std::mutex& mutex, bool lock) : mutex_(lock ? &mutex : nullptr) {
-    if (mutex_ != nullptr) mutex_->lock();
-  }
-  ~CallGuard() {
-    if (mutex_ != nullptr) mutex_->unlock();
-  }
-  CallGuard(const CallGuard&) = delete;
-  CallGuard& operator=(const CallGuard&) = delete;
-
- private:
-  std::mutex* mutex_;
-};
+// The desk's established message: fixed bytes, not to be reworded.
+const char kLoadFailed[] = "Library[mysqlpp] loading failed.\n";
 
 const char* LoaderText() {
   const char* text = dlerror();
@@ -79,7 +66,7 @@ int CMywClient::Load() {
     }
   }
   std::fprintf(stderr, "%s\n", failure.c_str());
-  std::fputs("Library[mysqlpp] loading failed.\n", stderr);
+  std::fputs(kLoadFailed, stderr);
   return -1;
 }
 
@@ -96,7 +83,7 @@ int CMywClient::Connect(const char* database, const char* host, const char* user
   auto execTransMatched = reinterpret_cast<MywExecTransFn>(Resolve("myw_exec_trans_matched"));
   auto isConnected = reinterpret_cast<MywIsConnectedFn>(Resolve("myw_isConnected"));
   if (!init || !connect || !select || !exec || !execTrans || !execTransMatched || !isConnected) {
-    std::fputs("Library[mysqlpp] loading failed.\n", stderr);
+    std::fputs(kLoadFailed, stderr);
     return -1;
   }
   context_ = init();
@@ -113,12 +100,9 @@ int CMywClient::Connect(const char* database, const char* host, const char* user
   return result.code;
 }
 
-bool CMywClient::IsConnected(bool lock) {
-  CallGuard guard(mutex_, lock);
-  return connected_;
-}
+bool CMywClient::IsConnected() { return connected_; }
 
-int32_t CMywClient::SelectSet(const std::string& sql, RecordSet& rows, bool lock) {
+int32_t CMywClient::SelectSet(const std::string& sql, RecordSet& rows) {
   if (select_ == nullptr) return -1;
   if (sql.empty()) {
     std::fputs(kRefusedSqlMessage, stderr);
@@ -126,7 +110,6 @@ int32_t CMywClient::SelectSet(const std::string& sql, RecordSet& rows, bool lock
   }
   MywResult result;
   {
-    CallGuard guard(mutex_, lock);
     const int64_t start = MonotonicMicros();
     result = select_(context_, sql.c_str(), &rows.set);
     NoteDbStatement(MonotonicMicros() - start, result.code == 0);
@@ -140,26 +123,26 @@ int32_t CMywClient::SelectSet(const std::string& sql, RecordSet& rows, bool lock
   return static_cast<int32_t>(result.count);
 }
 
-int32_t CMywClient::SelectCounts(const std::string& sql, std::vector<uint32_t>& counts, bool lock) {
+int32_t CMywClient::SelectCounts(const std::string& sql, std::vector<uint32_t>& counts) {
   RecordSet rows;
-  const int32_t count = SelectSet(sql, rows, lock);
+  const int32_t count = SelectSet(sql, rows);
   for (int64_t r = 0; r < rows.set.rowCount; ++r) {
     counts.push_back(ReadCount(MywRow(rows.set, r), "counts"));
   }
   return count;
 }
 
-int32_t CMywClient::ExecTrans(const std::vector<std::string>& statements, bool lock) {
-  return RunTrans(execTrans_, statements, lock, nullptr);
+int32_t CMywClient::ExecTrans(const std::vector<std::string>& statements) {
+  return RunTrans(execTrans_, statements, nullptr);
 }
 
-int32_t CMywClient::ExecTransMatched(const std::vector<std::string>& statements, bool lock,
+int32_t CMywClient::ExecTransMatched(const std::vector<std::string>& statements,
                                      int32_t& unmatched) {
-  return RunTrans(execTransMatched_, statements, lock, &unmatched);
+  return RunTrans(execTransMatched_, statements, &unmatched);
 }
 
 int32_t CMywClient::RunTrans(MywExecTransFn run, const std::vector<std::string>& statements,
-                             bool lock, int32_t* unmatched) {
+                             int32_t* unmatched) {
   if (unmatched != nullptr) *unmatched = 0;
   if (run == nullptr) return -1;
   std::vector<const char*> texts;
@@ -173,7 +156,6 @@ int32_t CMywClient::RunTrans(MywExecTransFn run, const std::vector<std::string>&
   }
   MywResult result;
   {
-    CallGuard guard(mutex_, lock);
     const int64_t start = MonotonicMicros();
     result = run(context_, texts.data(), static_cast<int32_t>(texts.size()));
     NoteDbStatement(MonotonicMicros() - start, result.code == 0);
@@ -187,7 +169,7 @@ int32_t CMywClient::RunTrans(MywExecTransFn run, const std::vector<std::string>&
   return result.code;
 }
 
-int32_t CMywClient::Exec(const std::string& sql, bool lock) {
+int32_t CMywClient::Exec(const std::string& sql) {
   if (exec_ == nullptr) return -1;
   if (sql.empty()) {
     std::fputs(kRefusedSqlMessage, stderr);
@@ -195,7 +177,6 @@ int32_t CMywClient::Exec(const std::string& sql, bool lock) {
   }
   MywResult result;
   {
-    CallGuard guard(mutex_, lock);
     const int64_t start = MonotonicMicros();
     result = exec_(context_, sql.c_str());
     NoteDbStatement(MonotonicMicros() - start, result.code == 0);

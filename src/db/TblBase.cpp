@@ -50,12 +50,6 @@ int64_t ReadTime(const MywRow& row, const char* column, int local) {
   return value;
 }
 
-int64_t CTblBase::Release() {
-  const int64_t left = --references_;
-  if (left == 0) delete this;
-  return left;
-}
-
 void CTblBase::Print(FILE* stream) const {
   const std::string text = ToText();
   std::fwrite(text.data(), 1, text.size(), stream);

@@ -1,13 +1,11 @@
 // CTblBase, the base of the table records, and MywRow, the view of one
 // selected row that a record is built from.
 //
-// A record is built once from a row and not changed afterwards. It carries
-// an atomic reference count (1 after construction): Release at 0 deletes it.
-// Records that Select makes belong to the caller's list.
+// A record is built once from a row and not changed afterwards. Records
+// that Select makes belong to the caller's list (std::unique_ptr).
 #ifndef ZELVORA_DB_TBLBASE_H_
 #define ZELVORA_DB_TBLBASE_H_
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -56,12 +54,6 @@ class CTblBase {
   CTblBase(const CTblBase&) = delete;
   CTblBase& operator=(const CTblBase&) = delete;
 
-  // Counts one more holder; returns the new count.
-  int64_t AddRef() { return ++references_; }
-
-  // Counts one holder less and deletes the record at 0; returns the new count.
-  virtual int64_t Release();
-
   // Seconds since the epoch that date the record; 0 when it has none.
   virtual int64_t RecordTime() const { return 0; }
 
@@ -78,7 +70,6 @@ class CTblBase {
   void Print(FILE* stream) const;
 
  private:
-  std::atomic<int64_t> references_{1};
   int32_t status_ = -1;
 };
 

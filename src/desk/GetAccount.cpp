@@ -105,6 +105,6 @@ void CDeskService::AppendAccount(const std::string& id, std::string& answer) {
   const std::string sql =
       CSqlText("SELECT * FROM `Account`").Add(" WHERE `AccountId`=").Quoted(id).Text();
   std::vector<std::unique_ptr<CTblAccount>> accounts;
-  if (client_->Select(sql, accounts, true) < 1 || accounts.empty()) return;
+  if (client_->Select(sql, accounts) < 1 || accounts.empty()) return;
   AppendEnvelope("0", accounts.front()->ToJson(), answer);
 }

@@ -157,7 +157,7 @@ void CDeskService::GetReport(const CMarkupNode* params, std::string& answer) {
     select.Add("sum(t.PL) PL, sum(t.GrossPL) GrossPL, count(t.PL) Counts").Add(fillers);
     select.Add(" from `Trade` t").Append(sql.join).Append(sql.where).Add(sql.groupBy);
     std::vector<std::unique_ptr<CTblReport>> rows;
-    client_->Select(select.Text(), rows, true);
+    client_->Select(select.Text(), rows);
     for (const auto& row : rows) {
       if (!answer.empty()) answer += ',';
       answer += row->ToJson(columns);
@@ -182,7 +182,7 @@ uint32_t CDeskService::CountReport(const CSqlText& join, const CSqlText& where,
   std::vector<uint32_t> counts;
   int32_t rows = 0;
   try {
-    rows = client_->SelectCounts(sql.Text(), counts, true);
+    rows = client_->SelectCounts(sql.Text(), counts);
   } catch (const std::logic_error& error) {
     // count() never yields what the strict conversion refuses; should a
     // server do so anyway, the report has no count to stand on.

@@ -81,7 +81,7 @@ void CDeskService::SetImplPlan(const CMarkupNode* params, std::string& answer) {
   // A plan deleted meanwhile is not saved: the whole write is refused, and
   // says which plan was missing.
   int32_t unmatched = 0;
-  if (client_->ExecTransMatched(statements, true, unmatched) == 0) {
+  if (client_->ExecTransMatched(statements, unmatched) == 0) {
     answer = "ok";
     return;
   }

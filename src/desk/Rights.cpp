@@ -102,7 +102,7 @@ void CDeskService::WhoAmI(const CMarkupNode*, std::string& answer) {
     // "*" stands for the accounts the database knows; without it, only the
     // accounts the file names can be told.
     std::vector<std::unique_ptr<CAccountId>> rows;
-    if (!ConnectDb() || client_->Select("SELECT `AccountID` FROM `Account`", rows, true) < 1) {
+    if (!ConnectDb() || client_->Select("SELECT `AccountID` FROM `Account`", rows) < 1) {
       status = "1";
     }
     if (!WithinBound(rows.size(), "records", kMaxAnswerRecords, maxRecords_)) return;

@@ -252,7 +252,7 @@ std::string CDeskService::Envelope(const char* status, const std::string& data,
 }
 
 bool CDeskService::ConnectDb(bool write) {
-  if (client_ != nullptr) return client_->IsConnected(true);
+  if (client_ != nullptr) return client_->IsConnected();
   const char* writeHost = write ? std::getenv("MYSQL_WRITE_HOST") : nullptr;
   const char* names[] = {
       "MYSQL_DB", writeHost != nullptr && *writeHost != '\0' ? "MYSQL_WRITE_HOST" : "MYSQL_HOST",
@@ -273,7 +273,7 @@ bool CDeskService::ConnectDb(bool write) {
   CDbLink& link = write ? slot_->write : slot_->read;
   // A kept connection made with the same settings serves unless a call found
   // it gone; asking the server first would cost every request a round trip.
-  if (link.client && link.credentials == credentials && link.client->IsConnected(true)) {
+  if (link.client && link.credentials == credentials && link.client->IsConnected()) {
     client_ = link.client.get();
     return true;
   }
@@ -289,7 +289,7 @@ bool CDeskService::ConnectDb(bool write) {
 
 bool CDeskService::PingDb() {
   std::vector<uint32_t> counts;
-  return ConnectDb() && client_->SelectCounts("SELECT 1 AS counts", counts, true) == 1;
+  return ConnectDb() && client_->SelectCounts("SELECT 1 AS counts", counts) == 1;
 }
 
 void CDeskService::DropDb(bool write) {

@@ -179,7 +179,7 @@ class CDeskService {
 template <typename T>
 void CDeskService::AppendJson(const std::string& sql, std::string& text) {
   std::vector<std::unique_ptr<T>> records;
-  client_->Select(sql, records, true);
+  client_->Select(sql, records);
   if (!WithinBound(records.size(), "records", kMaxAnswerRecords, maxRecords_)) return;
   for (const auto& record : records) {
     if (!text.empty()) text += ',';

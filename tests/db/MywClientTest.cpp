@@ -42,17 +42,14 @@ class MywClientTest : public ::testing::Test {
 
 TEST_F(MywClientTest, SelectsEveryCellAsTextAndFailuresAddNothing) {
   Rows rows;
-  EXPECT_EQ(client_.Select("SELECT 'first' name", rows, true), 1);
-  EXPECT_EQ(
-      client_.Select("SELECT 'a' name, NULL note, 1.5 amount UNION ALL SELECT 'b', 'x\"y', NULL",
-                     rows, true),
-      2);
-  EXPECT_EQ(client_.Select("SELECT 1 name FROM DUAL WHERE 1=0", rows, true), 0);
+  EXPECT_EQ(client_.Select("SELECT 'first' name", rows), 1);
+  EXPECT_EQ(client_.Select(
+                "SELECT 'a' name, NULL note, 1.5 amount UNION ALL SELECT 'b', 'x\"y', NULL", rows),
+            2);
+  EXPECT_EQ(client_.Select("SELECT 1 name FROM DUAL WHERE 1=0", rows), 0);
   CaptureStderr();
-  EXPECT_LT(
-      client_.Select("SELECT * FROM zt_no_such_table", rows, true) + client_.Select("", rows, true),
-      0);
-  EXPECT_EQ(client_.Exec("DELETE FROM", true), -1);
+  EXPECT_LT(client_.Select("SELECT * FROM zt_no_such_table", rows) + client_.Select("", rows), 0);
+  EXPECT_EQ(client_.Exec("DELETE FROM"), -1);
   const std::string expected = "Table '" + std::string(std::getenv("MYSQL_DB")) +
                                ".zt_no_such_table' doesn't exist\n" + kRefusedSqlMessage +
                                "You have an error in your SQL syntax";
@@ -102,10 +99,8 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
     EXPECT_EQ(Connect(client, c.password, c.host.c_str()), c.err.empty() ? 0 : -1) << c.host;
     EXPECT_EQ(Unnumbered(GetCapturedStderr()).substr(0, c.err.size()), c.err) << c.host;
     if (c.err.empty()) continue;
-    EXPECT_TRUE(!client.IsConnected() && client.Select("SELECT 1 name", rows, true) < 1) << c.host;
-    EXPECT_EQ(client.Exec("SELECT 1", true) +
-                  client.ExecTrans(std::vector<std::string>{"SELECT 1"}, true),
-              -2)
+    EXPECT_TRUE(!client.IsConnected() && client.Select("SELECT 1 name", rows) < 1) << c.host;
+    EXPECT_EQ(client.Exec("SELECT 1") + client.ExecTrans(std::vector<std::string>{"SELECT 1"}), -2)
         << c.host;
   }
   for (const char* host :
@@ -124,30 +119,28 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
 TEST_F(MywClientTest, CountsAreConvertedStrictly) {
   std::vector<uint32_t> counts{7};
   EXPECT_EQ(client_.SelectCounts(
-                "SELECT '12' counts UNION ALL SELECT 0 UNION ALL SELECT 4294967295", counts, true),
+                "SELECT '12' counts UNION ALL SELECT 0 UNION ALL SELECT 4294967295", counts),
             3);
   EXPECT_EQ(counts, (std::vector<uint32_t>{7, 12, 0, 4294967295u}));
   for (const char* bad :
        {"'abc' counts", "NULL counts", "1 other", "'12abc' counts", "'4294967296' counts"}) {
-    EXPECT_ANY_THROW(client_.SelectCounts(std::string("SELECT ") + bad, counts, true)) << bad;
+    EXPECT_ANY_THROW(client_.SelectCounts(std::string("SELECT ") + bad, counts)) << bad;
   }
 }
 
 TEST_F(MywClientTest, TransactionsCommitAllOrNothing) {
   RunSql({"CREATE TABLE " + table_ + " (id INT PRIMARY KEY, v VARCHAR(4)) ENGINE=InnoDB"});
   const std::string insert = "INSERT INTO " + table_ + " VALUES ";
-  EXPECT_EQ(
-      client_.ExecTrans(std::vector<std::string>{insert + "(1,'a')", insert + "(2,'b')"}, true), 0);
+  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{insert + "(1,'a')", insert + "(2,'b')"}), 0);
   CaptureStderr();
-  EXPECT_EQ(
-      client_.ExecTrans(std::vector<std::string>{insert + "(3,'c')", insert + "(1,'dup')"}, true),
-      -1);
-  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{insert + "(4,'d')", ""}, true), -1);
-  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{}, true), -1);
+  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{insert + "(3,'c')", insert + "(1,'dup')"}),
+            -1);
+  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{insert + "(4,'d')", ""}), -1);
+  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{}), -1);
   EXPECT_EQ(GetCapturedStderr(), "Duplicate entry '1' for key 'PRIMARY'\n" +
                                      std::string(kRefusedSqlMessage) +
                                      "empty transaction: nothing to commit\n");
-  EXPECT_EQ(client_.Exec("DELETE FROM " + table_ + " WHERE id=2", true), 0);
+  EXPECT_EQ(client_.Exec("DELETE FROM " + table_ + " WHERE id=2"), 0);
   EXPECT_EQ(QueryRows("SELECT id, v FROM " + table_), (Lines{"1|a"}));
   RunSql({"DROP TABLE " + table_});
 }
@@ -163,19 +156,19 @@ TEST_F(MywClientTest, AConnectionGoneAwayIsMadeAgainOnlyWhereRunningTwiceIsSafe)
     int32_t code;
     bool connected;  // afterwards
   } cases[] = {
-      {"a select", [&] { return client_.Select("SELECT 'x' name", rows, true); }, 1, true},
+      {"a select", [&] { return client_.Select("SELECT 'x' name", rows); }, 1, true},
       {"a transaction",
        [&] {
-         return client_.ExecTrans(std::vector<std::string>{"INSERT INTO " + table_ + " VALUES (1)"},
-                                  true);
+         return client_.ExecTrans(
+             std::vector<std::string>{"INSERT INTO " + table_ + " VALUES (1)"});
        },
        0, true},
-      {"a lone statement",
-       [&] { return client_.Exec("INSERT INTO " + table_ + " VALUES (2)", true); }, -1, false},
+      {"a lone statement", [&] { return client_.Exec("INSERT INTO " + table_ + " VALUES (2)"); },
+       -1, false},
   };
   for (const auto& c : cases) {
     Rows id;
-    ASSERT_EQ(client_.Select("SELECT CONNECTION_ID() name", id, true), 1) << c.what;
+    ASSERT_EQ(client_.Select("SELECT CONNECTION_ID() name", id), 1) << c.what;
     RunSql({"KILL CONNECTION " + id[0]->name});
     usleep(100000);  // the server closes the killed connection's socket
     CaptureStderr();
@@ -230,8 +223,8 @@ TEST(MywClientLibrary, MissingLibraryOrEntryPointsAreReported) {
     CaptureStderr();
     CaptureStdout();
     EXPECT_EQ(client->Connect("db", "host", "user", "pwd"), -1) << library;
-    EXPECT_TRUE(!client->IsConnected() && client->Select("SELECT 1", rows, true) < 1 &&
-                client->Exec("SELECT 1", true) == -1)
+    EXPECT_TRUE(!client->IsConnected() && client->Select("SELECT 1", rows) < 1 &&
+                client->Exec("SELECT 1") == -1)
         << library;
     client.reset();
     EXPECT_EQ(GetCapturedStdout(), "") << library;
