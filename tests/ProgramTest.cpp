@@ -316,10 +316,6 @@ const ProgramCase kCases[] = {
      "Status: 500 Internal Server Error\n{B}",
      "zelvora: access file {A} line 2: expected USER read|trade ACCOUNT...: every request "
      "refused\n"},
-    {"access: a file cut inside its last line", Access("carol", "carol read {T}A\ncarol read {T}"),
-     Accounts({"A"}), "Status: 500 Internal Server Error\n{B}",
-     "zelvora: access file {A} does not end in a line end (half written? replace it by rename): "
-     "every request refused\n"},
     {"access: a file others may write", Access("carol", "{GRANTS0660}carol read {T}A\n"),
      Accounts({"A"}), "Status: 500 Internal Server Error\n{B}",
      "zelvora: access file {A} may be written by others than its owner: every request refused\n"},

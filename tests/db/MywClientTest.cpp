@@ -189,26 +189,6 @@ TEST_F(MywClientTest, AConnectionGoneAwayIsMadeAgainOnlyWhereRunningTwiceIsSafe)
   RunSql({"DROP TABLE " + table_});
 }
 
-// Settings of a database scripts/db-local did not make (information_schema
-// stands for a desk's) turn a writing test away before it writes: skipped,
-// or failed where a database is required, saying why.
-TEST(MywClientDatabase, WritingTestsRefuseADatabaseNotTheirOwn) {
-  REQUIRE_DATABASE();
-  for (const int required : {0, 1}) {
-    Lines env = {"MYSQL_DB=information_schema", "PATH=" + std::string(std::getenv("PATH"))};
-    for (const std::string& var : *DatabaseEnv()) {
-      if (var.rfind("MYSQL_DB=", 0) != 0) env.push_back(var);
-    }
-    if (required) env.push_back("ZELVORA_REQUIRE_DB=1");
-    const ProcessResult run = RunProcess(
-        {"/proc/self/exe", {"--gtest_filter=MywClientTest.TransactionsCommitAllOrNothing"}, env});
-    EXPECT_EQ(run.status, required) << run.out;
-    EXPECT_NE(run.out.find("refused: MYSQL_* name a database that scripts/db-local did not make"),
-              std::string::npos)
-        << run.out;
-  }
-}
-
 // A library short of an entry point counts as one that did not load; the
 // loader's words go to standard error, never before an answer's header.
 TEST(MywClientLibrary, MissingLibraryOrEntryPointsAreReported) {

@@ -70,14 +70,6 @@ TEST_P(Replication, ReadsFromWhicheverAnswersWritesOnlyWhereAcceptedAndFailsOver
     Lines env;
     std::string answer, err;  // err: a text the diagnostics hold
   } cases[] = {
-      {"the list's first",
-       "getImplPlan",
-       kPlan,
-       pair.primary + "," + pair.replica,
-       {},
-       Shown("1"),
-       ""},
-      {"the replica alone", "getImplPlan", kPlan, pair.replica, {}, Shown("1"), ""},
       {"a black hole first",
        "getImplPlan",
        kPlan,

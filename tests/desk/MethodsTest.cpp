@@ -275,31 +275,6 @@ TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
             "]"}});
 }
 
-TEST_P(Methods, ReportsWithoutALimitStayWithinTheRecordBound) {
-  const std::string all =
-      "<accountid>" + id_ + "</accountid><maxcounts>-1</maxcounts>";  // three trades
-  Expect({
-      {{"getReport",
-        "<rpttype>2</rpttype>" + all,
-        "1",
-        Call::kServer,
-        "",
-        "",
-        "",
-        {"MAX_ANSWER_RECORDS=2"}},
-       "(banner)"},
-      {{"getReport",
-        "<rpttype>3</rpttype>" + all,
-        "1",
-        Call::kServer,
-        "",
-        "",
-        "",
-        {"MAX_ANSWER_RECORDS=3"}},
-       "[]"},
-  });
-}
-
 TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   const std::string path = "/tmp/zelvora-access-" + id_, a = "<accountid>" + id_ + "</accountid>";
   std::ofstream(path) << "alice trade " + id_ + " " + id_ + "a\nbob read " + id_ +
