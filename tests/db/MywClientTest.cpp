@@ -84,14 +84,12 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
       {nullptr, "127.0.0.1:1,[127.0.0.1]:1",
        "Connection failed: host 1: " + refused + "; host 2: " + refused + "\n"},
       {nullptr, "127.0.0.1:1", "Connection failed: " + refused + "\n"},
-      {nullptr, "127.0.0.1:x", bad},
-      {nullptr, "127.0.0.1:123456", bad},
       {nullptr, "127.0.0.1:0", bad},
       {nullptr, "[127.0.0.1", bad},
       {nullptr, "[127.0.0.1]" + port, bad},
       {nullptr, "a,,b", bad},
-      {nullptr, "127.0.0.1:" + std::string(6 - port.size(), '0') + port, bad},
-      {nullptr, "127.0.0.1:" + port + "x", bad},  // six digits; a port and more
+      {nullptr, "127.0.0.1:" + std::string(6 - port.size(), '0') + port, bad},  // six digits
+      {nullptr, "127.0.0.1:" + port + "x", bad},                                // a port and more
       {nullptr, refusing(15) + "127.0.0.1:" + port, ""},
       {nullptr, refusing(16) + "127.0.0.1:" + port, bad},  // sixteen hosts at most
   };
