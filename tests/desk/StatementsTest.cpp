@@ -96,10 +96,6 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
        "1",
        "-"},
       {"getOffer",
-       "<symbol>EURUSD</symbol><symbol>USDJPY</symbol>",
-       {"{C}", offers + "'EURUSD','USDJPY') ORDER BY `OfferID`", "close"},
-       kNoRows},
-      {"getOffer",
        "<accountid>7</accountid><!-- c --><symbol>EUR/USD,)</symbol>",
        {"{C}", offers + "'7','c','EUR/USD,)') ORDER BY `OfferID`", "close"},
        kNoRows},
@@ -107,7 +103,6 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
        "",
        {"{C}", "select SELECT * FROM `Offer`  ORDER BY `OfferID`", "close"},
        kNoRows},
-      {"getOpenTrade", kAccount, {"{C}", trades + " ORDER BY `TradeID`", "close"}, kNoRows},
       {"getOpenTrade",
        (kAccount +
         "<startdate>2026/12/01 00:00:00</startdate><enddate>2026/12/05 23:59:59</enddate>"),
@@ -230,8 +225,7 @@ TEST_F(Statements, DatabaseMethods) {
        {"{C}", "close"},
        "msg_no_data",
        "counts\n5\n"},
-      // The counts decide before the report runs; the limit takes its low 32 bits; two groups of 4
-      // are over 1.
+      // The counts decide before the report runs; the limit takes its low 32 bits.
       {"getReport", "<rpttype>2</rpttype><accountid>1</accountid>", {"*"}, "msg_no_data"},
       {"getReport",
        "<rpttype>2</rpttype><accountid>1</accountid>",
@@ -255,13 +249,6 @@ TEST_F(Statements, DatabaseMethods) {
        {"*"},
        "(banner)",
        "counts\n10001\n"},
-      {"getReport",
-       "<rpttype>2</rpttype><accountid>1</accountid><maxcounts>2</maxcounts>",
-       {"*"},
-       "msg_counts_over",
-       "counts\n3\n",
-       "",
-       {"MAX_ANSWER_RECORDS=1"}},
       {"getClosedTrade",
        "<accountid>1</accountid>",
        {"*"},
@@ -281,12 +268,6 @@ TEST_F(Statements, DatabaseMethods) {
        {"*"},
        "msg_counts_over",
        "counts\n2\n"},
-      {"getReport",
-       "<rpttype>1</rpttype><accountid>1</accountid><maxcounts>1</maxcounts><grouping><g>1</g></"
-       "grouping>",
-       {"*"},
-       "msg_counts_over",
-       "counts\tSymbol\n4\tA\n4\tB\n"},
       {"getReport",
        "<rpttype>1</rpttype><accountid>1</accountid>",
        {"{C}", "close"},
@@ -328,11 +309,6 @@ TEST_F(Statements, DatabaseMethods) {
        "(banner)"},
       {"setImplPlan", "<param><symbol>A</symbol></param>", {}, "(banner)"},
       {"setImplPlan", "<accountid>1</accountid>", {}, "(banner)"},
-      // Nothing to write: the library refuses the empty transaction.
-      {"setImplPlan",
-       "<accountid>1</accountid><param><ip1>no symbol</ip1></param>",
-       {"{C}", "trans 0", "isConnected", "close"},
-       "(banner)"},
   });
 }
 
