@@ -1,6 +1,7 @@
-// Every method through the program against the real server and real
-// boards, as a CGI program and through a persistent FastCGI worker: which
-// source answers, the fallback between them, and the exact answer. Times in
+// Every method through a persistent FastCGI worker against the real server
+// and real boards: which source answers, the fallback between them, and the
+// exact answer (ProgramTest holds the CGI form's output to the worker's,
+// StatementsTest runs every method's statements as a CGI program). Times in
 // the tables are Tokyo time; answers write them as UTC.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -23,13 +24,10 @@ std::string Envelope(const std::string& status, const std::string& data) {
   return "{\"status\":" + status + ", \"data\":[" + data + "]}";
 }
 
-class Methods : public ::testing::TestWithParam<bool> {
+class Methods : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { worker_ = new CWorker(); }
-  static void TearDownTestSuite() { delete worker_; }
-  // The call through the mode under test.
-  static Reply Run(Call call) {
-    call.worker = GetParam() ? worker_ : nullptr;
+  Reply Run(Call call) {
+    call.worker = &worker_;
     return Ask(call);
   }
   void SetUp() override {
@@ -108,14 +106,14 @@ class Methods : public ::testing::TestWithParam<bool> {
             "12.500000", "1 00:00:00");
   const std::string trade2_ = Trade("2\",\"Symbol\":\"USDJPY\",\"Amount\":5000.000000,\"BS\":\"S\"",
                                     "151.200000", "-3.000000", "3 01:00:00");
-  static CWorker* worker_;
+  CWorker worker_;
   const std::string context_ =
       ", "
       "\"data2\":[{\"TradeID\":\"1\",\"TradeMethodPeriod\":\"H1\",\"TradeMethodName\":\"MA-Cross\","
       "\"TrailStopPeriod\":\"M15\",\"TrailStopName\":\"ATR\",\"TrailMoveTsName\":\"Step\"}]}";
 };
 
-TEST_P(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
+TEST_F(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
   const std::string seven = "{\"AccountID\":\"" + id_ + "7\",\"Balance\":7}",
                     seventy = "{\"AccountID\":\"" + id_ + "70\",\"Balance\":70}";
   const std::string nested = "{\"AccountID\":\"" + id_ + "700\",\"Sub\":{\"a\":1},\"Balance\":700}",
@@ -151,7 +149,7 @@ TEST_P(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
   });
 }
 
-TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
+TEST_F(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
   const std::string eur = "{\"Symbol\":\"EURUSD\",\"Bid\":1.08}",
                     jpy = "{\"Symbol\":\"USD/JPY\",\"Bid\":151.3}",
                     gbp = "{\"Symbol\":\"GBPUSD\",\"Bid\":1.27}";
@@ -182,7 +180,7 @@ TEST_P(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
   });
 }
 
-TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
+TEST_F(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
   const std::string account = Accounts("-");
   const std::string both = trade1_ + "," + trade2_;
   Expect({
@@ -207,7 +205,7 @@ TEST_P(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
            Envelope("0", "")}});  // no context with a method: no "data2"
 }
 
-TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
+TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   const std::string a = "<accountid>" + id_ + "</accountid>";
   Expect({
       {{"getImplPlan", a},
@@ -273,7 +271,7 @@ TEST_P(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
             "]"}});
 }
 
-TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
+TEST_F(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   const std::string path = "/tmp/zelvora-access-" + id_, a = "<accountid>" + id_ + "</accountid>";
   std::ofstream(path) << "alice trade " + id_ + " " + id_ + "a\nbob read " + id_ +
                              "\nmallory read elsewhere\ndesk trade *\n";
@@ -287,7 +285,7 @@ TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   const auto ask = [&](const std::string& method, const std::string& params, const Lines& env,
                        const char* selDb = "1", const std::string& host = "") {
     Call call{method, params, selDb, Call::kServer, host, "", "", env};
-    call.worker = GetParam() ? &guarded : nullptr;
+    call.worker = &guarded;
     return Ask(call);
   };
   const std::string plans =
@@ -380,11 +378,5 @@ TEST_P(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   }
   std::remove(path.c_str());
 }
-
-CWorker* Methods::worker_ = nullptr;
-INSTANTIATE_TEST_SUITE_P(Modes, Methods, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& mode) {
-                           return mode.param ? "FastCgi" : "Cgi";
-                         });
 
 }  // namespace
