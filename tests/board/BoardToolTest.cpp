@@ -44,6 +44,13 @@ std::string WithKey(std::string text, const std::string& key) {
   return text;
 }
 
+// A refusal: exit status 1, nothing on standard output, "zelvora-board: `err`" and a line end on
+// standard error.
+ToolCase Refused(const Lines& args, const std::string& input, const std::string& err,
+                 const std::string& read = "", const Lines& env = {}) {
+  return {args, input, 1, "", "zelvora-board: " + err + "\n", read, env};
+}
+
 // Runs the cases in order on `key`; a refused write with "" to read after must leave nothing.
 void Expect(const std::string& key, const std::vector<ToolCase>& cases) {
   for (const ToolCase& c : cases) {
@@ -93,11 +100,6 @@ TEST_F(BoardTool, WritesDumpsAndRemovesBoardsTheReadersRead) {
               "board KEY: 1 records of 500 bytes\n",
               "",
               "{\"b\":1}"},
-             {{"dump", "KEY"},
-              "",
-              0,
-              "board KEY: 1812 bytes, index area 0\ncount 1, record size 500\n0 {\"b\":1}\n",
-              ""},
              {{"write", "KEY"}, "", 0, "board KEY: 0 records of 1 bytes\n", "", "(nothing)"},
              {{"write", "KEY", "--size", "9000"},
               "{\"c\":3}\n",
@@ -106,17 +108,8 @@ TEST_F(BoardTool, WritesDumpsAndRemovesBoardsTheReadersRead) {
               "",
               "{\"c\":3}"},  // the board grows
              {{"remove", "KEY"}, "", 0, "", "", "(gone)"},
-             {{"remove", "KEY"},
-              "",
-              1,
-              "",
-              "zelvora-board: no board KEY: No such file or directory\n",
-              "(gone)"},
-             {{"dump", "KEY"},
-              "",
-              1,
-              "",
-              "zelvora-board: cannot read board KEY: No such file or directory\n"},
+             Refused({"remove", "KEY"}, "", "no board KEY: No such file or directory", "(gone)"),
+             Refused({"dump", "KEY"}, "", "cannot read board KEY: No such file or directory"),
          });
   Expect(UniqueKey("offer"),
          {
@@ -140,56 +133,24 @@ TEST_F(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
   for (int i = 0; i < 20; ++i) twenty += "{\"AccountID\":\"" + std::to_string(1000 + i) + "\"}\n";
   Expect(UniqueKey("account"),
          {
-             {{"write", "KEY", "--record-size", "100"},
-              twenty,
-              1,
-              "",
-              "zelvora-board: 20 records of 100 bytes need 2012 bytes; board KEY holds 1812\n"},
-             {{"write", "KEY", "--record-size", "5"},
-              "{\"a\":1}\n",
-              1,
-              "",
-              "zelvora-board: record 0 is 7 bytes, over the record size 5\n"},
-             {{"write", "KEY"},
-              "{\"a\":1}\n[1,2]\n",
-              1,
-              "",
-              "zelvora-board: line 2: not a JSON object\n"},
-             {{"write", "KEY"},
-              "{\"a\":1} {}\n",
-              1,
-              "",
-              "zelvora-board: line 1: text after the object\n"},
-             {{"write", "KEY"},
-              "{\"a\":-1e400}\n",
-              1,
-              "",
-              "zelvora-board: line 1: syntax error: number out of range\n"},
-             {{"write", "KEY", "--index", "10"},
-              "{\"a\":1}\n",
-              1,
-              "",
-              "zelvora-board: record 0 has no \"Symbol\" text for the index\n"},
-             {{"write", "KEY", "--index", "10"},
-              "{\"Symbol\":\"EURUSD\"}\n{\"Symbol\":\"EURUSD\"}\n",
-              1,
-              "",
-              "zelvora-board: symbol EURUSD stands in two records\n"},
-             {{"write", "KEY", "--index", "10"},
-              "{\"Symbol\":\"EURUSDX\"}\n",
-              1,
-              "",
-              "zelvora-board: the index needs 13 bytes; the index area holds 10\n"},
-             {{"write", "KEY", "--size", "100", "--index", "90"},
-              "{}\n",
-              1,
-              "",
-              "zelvora-board: a 100-byte board cannot hold a 90-byte index\n"},
-             {{"write", "ledger.1"},
-              "{}\n",
-              1,
-              "",
-              "zelvora-board: no known board for key ledger.1; give --size\n"},
+             Refused({"write", "KEY", "--record-size", "100"}, twenty,
+                     "20 records of 100 bytes need 2012 bytes; board KEY holds 1812"),
+             Refused({"write", "KEY", "--record-size", "5"}, "{\"a\":1}\n",
+                     "record 0 is 7 bytes, over the record size 5"),
+             Refused({"write", "KEY"}, "{\"a\":1}\n[1,2]\n", "line 2: not a JSON object"),
+             Refused({"write", "KEY"}, "{\"a\":1} {}\n", "line 1: text after the object"),
+             Refused({"write", "KEY"}, "{\"a\":-1e400}\n",
+                     "line 1: syntax error: number out of range"),
+             Refused({"write", "KEY", "--index", "10"}, "{\"a\":1}\n",
+                     "record 0 has no \"Symbol\" text for the index"),
+             Refused({"write", "KEY", "--index", "10"},
+                     "{\"Symbol\":\"EURUSD\"}\n{\"Symbol\":\"EURUSD\"}\n",
+                     "symbol EURUSD stands in two records"),
+             Refused({"write", "KEY", "--index", "10"}, "{\"Symbol\":\"EURUSDX\"}\n",
+                     "the index needs 13 bytes; the index area holds 10"),
+             Refused({"write", "KEY", "--size", "100", "--index", "90"}, "{}\n",
+                     "a 100-byte board cannot hold a 90-byte index"),
+             Refused({"write", "ledger.1"}, "{}\n", "no known board for key ledger.1; give --size"),
          });
 }
 
@@ -198,24 +159,19 @@ TEST_F(BoardTool, ShowsBoardsAndFreesOnlyALockThatStaysHeld) {
   const std::string status =
       "board KEY\n  segment: 4096 bytes, mode 0660, owner OWNER, changed NOW\n  header: count 1, "
       "record size 7\n  semaphore: value ";
-  Expect(
-      key,
-      {
-          {{"write", "KEY"}, "{\"a\":1}\n", 0, "board KEY: 1 records of 7 bytes\n", ""},
-          {{"status", "KEY"}, "", 0, status + "1, mode 0660, owner OWNER\n", ""},
-          {{"unlock", "KEY", "--held", "100"},
-           "",
-           1,
-           "",
-           "zelvora-board: board KEY is not stuck: its lock is free (value 1); nothing changed\n",
-           "{\"a\":1}"},
-          {{"status", "KEY", "account.zt-none"},
-           "",
-           1,
-           status + "1, mode 0660, owner OWNER\nboard account.zt-none\n  segment: none (No such "
-                    "file or directory)\n  semaphore: none (No such file or directory)\n",
-           ""},
-      });
+  Expect(key,
+         {
+             {{"write", "KEY"}, "{\"a\":1}\n", 0, "board KEY: 1 records of 7 bytes\n", ""},
+             Refused({"unlock", "KEY", "--held", "100"}, "",
+                     "board KEY is not stuck: its lock is free (value 1); nothing changed",
+                     "{\"a\":1}"),
+             {{"status", "KEY", "account.zt-none"},
+              "",
+              1,
+              status + "1, mode 0660, owner OWNER\nboard account.zt-none\n  segment: none (No such "
+                       "file or directory)\n  semaphore: none (No such file or directory)\n",
+              ""},
+         });
   // Processes that each take the lock `rounds` times and hold it `hold` us: raw ones as another
   // program would, or this system's own (which say they wait and hold), letting go or not.
   const auto inChildren = [&key](int count, int rounds, useconds_t hold, bool ours, bool letGo) {
@@ -237,20 +193,13 @@ TEST_F(BoardTool, ShowsBoardsAndFreesOnlyALockThatStaysHeld) {
   for (const pid_t child : inChildren(1, 1, 0, false, false))
     waitpid(child, nullptr, 0);  // a writer that died holding the lock
   Expect(key, {
-                  {{"dump", "KEY"},
-                   "",
-                   1,
-                   "",
-                   "zelvora-board: board KEY is locked: held for more than 1000 ms (see "
-                   "zelvora-board unlock)\n"},
-                  {{"write", "KEY"},
-                   "{\"b\":2}\n",
-                   1,
-                   "",
-                   "zelvora-board: board KEY is locked: held for more than 100 ms (see "
-                   "zelvora-board unlock)\n",
-                   "-",
-                   {"SHM_LOCK_MS=100"}},
+                  Refused({"dump", "KEY"}, "",
+                          "board KEY is locked: held for more than 1000 ms (see "
+                          "zelvora-board unlock)"),
+                  Refused({"write", "KEY"}, "{\"b\":2}\n",
+                          "board KEY is locked: held for more than 100 ms (see "
+                          "zelvora-board unlock)",
+                          "-", {"SHM_LOCK_MS=100"}),
                   {{"status", "KEY"}, "", 0, status + "0 (taken), mode 0660, owner OWNER\n", ""},
                   {{"unlock", "KEY", "--held", "200"},
                    "",
@@ -263,13 +212,14 @@ TEST_F(BoardTool, ShowsBoardsAndFreesOnlyALockThatStaysHeld) {
   // A live writer of this system, however slow, says it holds the lock: never released under it.
   CShareMemory writer;
   ASSERT_EQ(writer.Open(key, 1812, false, false) + writer.Lock(), 0);
-  Expect(key,
-         {{{"unlock", "KEY", "--held", "100"},
-           "",
-           1,
-           "",
-           "zelvora-board: board KEY is held, or waited for, by a live process throughout 100 ms "
-           "(a waiter leaves after SHM_LOCK_MS: give --held more than that); nothing changed\n"}});
+  Expect(
+      key,
+      {
+          Refused(
+              {"unlock", "KEY", "--held", "100"}, "",
+              "board KEY is held, or waited for, by a live process throughout 100 ms "
+              "(a waiter leaves after SHM_LOCK_MS: give --held more than that); nothing changed"),
+      });
   writer.Unlock();
   // A slow holder that marks nothing: its own release must not leave the lock open to two holders.
   sem_t* raw = sem_open(key.c_str(), 0);
@@ -277,24 +227,20 @@ TEST_F(BoardTool, ShowsBoardsAndFreesOnlyALockThatStaysHeld) {
   std::thread slow(
       [raw] { std::this_thread::sleep_for(std::chrono::milliseconds(600)), sem_post(raw); });
   Expect(key, {
-                  {{"unlock", "KEY", "--held", "400"},
-                   "",
-                   1,
-                   "",
-                   "zelvora-board: board KEY: its holder let go within 400 ms of the release "
-                   "(value 2): the release is taken back\n"},
+                  Refused({"unlock", "KEY", "--held", "400"}, "",
+                          "board KEY: its holder let go within 400 ms of the release "
+                          "(value 2): the release is taken back"),
                   {{"status", "KEY"}, "", 0, status + "1, mode 0660, owner OWNER\n", ""},
               });
   slow.join();
   // Four of this system's processes keep the lock busy (held 5 ms at a time, free for
   // microseconds): not stuck.
   const std::vector<pid_t> busy = inChildren(4, 100, 5000, true, true);
-  Expect(key, {{{"unlock", "KEY", "--held", "200"},
-                "",
-                1,
-                "",
-                "zelvora-board: board KEY is not stuck: its lock came free within 200 ms; nothing "
-                "changed\n"}});
+  Expect(key, {
+                  Refused({"unlock", "KEY", "--held", "200"}, "",
+                          "board KEY is not stuck: its lock came free within 200 ms; nothing "
+                          "changed"),
+              });
   int highest = 0, value = 0;
   for (const pid_t child : busy) {
     while (waitpid(child, nullptr, WNOHANG) == 0)
@@ -322,13 +268,11 @@ TEST_F(BoardTool, ShowsBoardsAndFreesOnlyALockThatStaysHeld) {
                    "header: count 1, record size 7\n  semaphore: value 1, mode 0660, owner OWNER\n",
                    ""},
               });
-  Expect(UniqueKey("account"), {{{"write", "KEY"},
-                                 "{}\n",
-                                 1,
-                                 "",
-                                 "zelvora-board: SHM_GROUP no-such-group names no group\n",
-                                 "",
-                                 {"SHM_GROUP=no-such-group"}}});
+  Expect(UniqueKey("account"),
+         {
+             Refused({"write", "KEY"}, "{}\n", "SHM_GROUP no-such-group names no group", "",
+                     {"SHM_GROUP=no-such-group"}),
+         });
 }
 
 // A local user of the test's own: made with useradd, removed with userdel.

@@ -110,9 +110,7 @@ TEST_F(ShareMemory, TimedLocksGiveUpAfterTheirTimeoutAndFailuresLeaveTheLockFree
     memory.SetTimeout(timeout);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(memory.TimedLock());
-    const long waited = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              std::chrono::steady_clock::now() - start)
-                                              .count());
+    const long waited = MsSince(start);
     EXPECT_TRUE(waited >= timeout - 10 && waited < timeout + 2000) << timeout << ": " << waited;
   }
   char c;

@@ -204,12 +204,34 @@ std::string RequestBody(const std::string& method, const std::optional<std::stri
          (params ? "<params>" + *params + "</params>" : "") + "</zelvora>";
 }
 
+Lines RequestEnv(const std::string& body, Lines more) {
+  more.insert(more.end(),
+              {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536"});
+  return more;
+}
+
+std::string NoAccount(const Lines& ids) {
+  std::string answer;
+  for (const std::string& id : ids)
+    answer +=
+        (answer.empty() ? "[" : ",") + ("{\"status\":1, \"data\":{\"AccountID\":\"" + id + "\"}}");
+  return answer + "]";
+}
+
+long MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+int ShmMaps(pid_t pid) {
+  return std::stoi(RunShell("grep -c /dev/shm/ /proc/" + std::to_string(pid) + "/maps").out);
+}
+
 Reply Ask(const Call& call) {
   const std::string body = RequestBody(call.method, call.params),
                     stem = "/tmp/zelvora-fake-" + std::to_string(getpid());
-  Lines env = {"CONTENT_LENGTH=" + std::to_string(body.size()), "MAX_CONTENT_LENGTH=65536",
-               "TZ=Asia/Tokyo"},
-        db;
+  Lines env = RequestEnv(body, {"TZ=Asia/Tokyo"}), db;
   if (call.selDb != nullptr) env.push_back(std::string("SHM_SEL_DB=") + call.selDb);
   if (call.db == Call::kServer && DatabaseEnv() != nullptr) db = *DatabaseEnv();
   if (call.db == Call::kFake) {

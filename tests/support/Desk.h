@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -105,6 +106,18 @@ class CWorker {
 // request's output and error streams.
 ProcessResult RunProgram(const Lines& env, const std::string& body, const Lines& args = {},
                          const CWorker* worker = nullptr);
+
+// `more`, then CONTENT_LENGTH of `body` and MAX_CONTENT_LENGTH=65536.
+Lines RequestEnv(const std::string& body, Lines more = {});
+
+// getAccount's answer for accounts that no source has.
+std::string NoAccount(const Lines& ids);
+
+// Milliseconds since `start`.
+long MsSince(std::chrono::steady_clock::time_point start);
+
+// How many of the maps of process `pid` are of /dev/shm.
+int ShmMaps(pid_t pid);
 
 // <zelvora><method>M</method><params>P</params></zelvora>, every byte of P
 // kept; without "params" when there are none.

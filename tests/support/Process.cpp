@@ -31,8 +31,11 @@ std::string ReadAll(int fd) {
   return text;
 }
 
-// Replaces the child with the launch's program; never returns.
+// Replaces the child with the launch's program, under its address limit; never returns.
 [[noreturn]] void Exec(const ProcessLaunch& launch) {
+  const struct rlimit limit = {static_cast<rlim_t>(launch.addressLimit),
+                               static_cast<rlim_t>(launch.addressLimit)};
+  if (launch.addressLimit > 0) setrlimit(RLIMIT_AS, &limit);
   std::vector<char*> argv{const_cast<char*>(launch.program.c_str())}, envp;
   for (const auto& arg : launch.args) argv.push_back(const_cast<char*>(arg.c_str()));
   for (const auto& var : launch.env) envp.push_back(const_cast<char*>(var.c_str()));
@@ -60,9 +63,6 @@ ProcessResult RunProcess(const ProcessLaunch& launch) {
   if (pid == 0) {
     lseek(fds[0], 0, SEEK_SET);
     for (int i = 0; i < 3; ++i) dup2(fds[i], i);
-    const struct rlimit limit = {static_cast<rlim_t>(launch.addressLimit),
-                                 static_cast<rlim_t>(launch.addressLimit)};
-    if (launch.addressLimit > 0) setrlimit(RLIMIT_AS, &limit);
     Exec(launch);
   }
   int status = 0;
@@ -80,9 +80,6 @@ pid_t StartProcess(const ProcessLaunch& launch, const std::string& log) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
   setsid();
-  const struct rlimit limit = {static_cast<rlim_t>(launch.addressLimit),
-                               static_cast<rlim_t>(launch.addressLimit)};
-  if (launch.addressLimit > 0) setrlimit(RLIMIT_AS, &limit);
   const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644),
             in = open("/dev/null", O_RDONLY);
   dup2(in, 0);
