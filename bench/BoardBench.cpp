@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 #include "shm/Board.h"
 #include "shm/ShareMemory.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 #include "markup/MarkupNode.h"
 
 // A handler of CDeskService, as the method table holds it.

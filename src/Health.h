@@ -24,7 +24,7 @@
 
 #include <cstdio>
 
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 #include "ops/Scoreboard.h"
 
 // Writes the health check's answer to `out`, header included; the outcome

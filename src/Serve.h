@@ -17,7 +17,7 @@
 
 #include <cstdio>
 
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 
 // Serves the request whose body is on `in` and whose variables are in the
 // environment, its answer written to `out`. `slot` keeps the database client, and is null only in a

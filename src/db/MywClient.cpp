@@ -91,6 +91,7 @@ int CMywClient::Connect(const char* database, const char* host, const char* user
   // A connect answers the place in the host list of the host that took it.
   NoteDbConnect(result.code == 0, result.code == 0 && result.count > 0);
   if (result.code == -1) {
+    // The desk's established message: fixed bytes before the library's text.
     std::fprintf(stderr, "Connection failed: %s\n", result.message);
     return result.code;
   }

@@ -6,7 +6,7 @@
 
 #include "db/SqlText.h"
 #include "db/TblAccount.h"
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 #include "shm/Board.h"
 #include "util/Json.h"
 #include "util/StringUtil.h"

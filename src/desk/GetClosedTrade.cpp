@@ -1,8 +1,8 @@
 // getClosedTrade: an account's closed trades from `Trade`, as a bare array.
 #include "db/SqlText.h"
 #include "db/TblTrade.h"
+#include "desk/DeskService.h"
 #include "desk/Params.h"
-#include "desk/Zelvora.h"
 
 void CDeskService::GetClosedTrade(const CMarkupNode* params, std::string& answer) {
   if (params == nullptr || params->children.empty()) return;

@@ -3,7 +3,7 @@
 // the database may stand in.
 #include "db/SqlText.h"
 #include "db/TblOffer.h"
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 #include "shm/Board.h"
 
 namespace {

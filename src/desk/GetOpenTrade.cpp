@@ -5,8 +5,8 @@
 #include "db/SqlText.h"
 #include "db/TblTrade.h"
 #include "db/TblTsContext.h"
+#include "desk/DeskService.h"
 #include "desk/Params.h"
-#include "desk/Zelvora.h"
 #include "shm/Board.h"
 
 namespace {

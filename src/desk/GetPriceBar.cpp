@@ -1,6 +1,6 @@
 // getPriceBar: the bars of one symbol and period, from the price-bar board
 // only; this method has no database fallback.
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 #include "shm/Board.h"
 #include "util/StringUtil.h"
 

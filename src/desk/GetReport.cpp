@@ -11,8 +11,8 @@
 #include "db/SqlText.h"
 #include "db/TblReport.h"
 #include "db/TblTrade.h"
+#include "desk/DeskService.h"
 #include "desk/Params.h"
-#include "desk/Zelvora.h"
 
 namespace {
 

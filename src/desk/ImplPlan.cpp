@@ -10,7 +10,7 @@
 #include "db/SqlText.h"
 #include "db/TblImplPlan.h"
 #include "db/TblPlanAudit.h"
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 #include "util/StringUtil.h"
 
 void CDeskService::GetImplPlan(const CMarkupNode* params, std::string& answer) {

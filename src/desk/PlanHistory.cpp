@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "db/TblPlanAudit.h"
+#include "desk/DeskService.h"
 #include "desk/Params.h"
-#include "desk/Zelvora.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "db/TblBase.h"
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 #include "util/Json.h"
 #include "util/StringUtil.h"
 

@@ -16,7 +16,7 @@
 #include <functional>
 #include <thread>
 
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 #include "shm/ShareMemory.h"
 #include "support/Desk.h"
 

@@ -9,7 +9,7 @@
 
 #include <set>
 
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 #include "shm/Board.h"
 #include "shm/ShareMemory.h"
 #include "support/Desk.h"

@@ -1,4 +1,4 @@
-#include "desk/Zelvora.h"
+#include "desk/DeskService.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
