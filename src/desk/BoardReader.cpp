@@ -159,8 +159,8 @@ int CBoardReader::Report(const std::string& key, BoardStatus status, const std::
   return -1;
 }
 
-int CBoardReader::ReadAll(const std::string& key, int32_t size, int32_t indexSize,
-                          std::string& out, BoardRead& why) {
+int CBoardReader::ReadAll(const std::string& key, int32_t size, int32_t indexSize, std::string& out,
+                          BoardRead& why) {
   why = kBoardFailed;
   CShareMemory memory;
   if (OpenLocked(key, size, memory, why) != 0) return -1;
