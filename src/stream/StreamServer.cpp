@@ -154,19 +154,29 @@ void CStreamServer::Serve(evhttp_request* request) {
     return Refuse(request, 503, "Service Unavailable", "this user's streams are all taken\n");
   }
   std::vector<CTopic*> topics;
-  const int found = FindTopics(ask, topics, why);
+  const int found = FindTopics(ask, user, topics, why);
   if (found != 0) {
     return Refuse(request, found, found == 404 ? "Not Found" : "Service Unavailable", why);
   }
   Open(request, user, topics);
 }
 
-int CStreamServer::FindTopics(const CStreamAsk& ask, std::vector<CTopic*>& topics,
-                              std::string& why) {
-  size_t fresh = 0;
+int CStreamServer::FindTopics(const CStreamAsk& ask, const std::string& user,
+                              std::vector<CTopic*>& topics, std::string& why) {
+  size_t fresh = 0, alone = 0;
   for (const CTopicSpec& spec : ask.topics) fresh += topics_.count(spec.name) == 0 ? 1 : 0;
+  for (const auto& entry : topics_) {
+    const auto& watchers = entry.second->subscribers;
+    alone += !watchers.empty() &&
+             std::all_of(watchers.begin(), watchers.end(),
+                         [&user](const CSubscriber* s) { return s->User() == user; });
+  }
   if (topics_.size() + fresh > kMaxTopics) {
     why = "too many boards watched\n";
+    return 503;
+  }
+  if (alone + fresh > kUserTopics) {
+    why = "this user watches too many boards alone\n";
     return 503;
   }
   for (const CTopicSpec& spec : ask.topics) {

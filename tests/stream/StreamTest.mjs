@@ -121,6 +121,12 @@ test('a refused request gets its status and a line that says why', { skip }, asy
     ['an empty account list', '/stream/desk?accounts=', {}, 400],
     ['101 accounts', `/stream/desk?accounts=${[...Array(101).keys()].join(',')}`, {}, 400],
     ['a symbol without a period', '/stream/desk?symbol=EURUSD', {}, 400],
+    [
+      'more boards than one user may watch alone',
+      `/stream/desk?accounts=${[...Array(63).keys()]}`,
+      {},
+      503,
+    ],
   ]) {
     const answer = await open(port, path, options);
     assert.equal(answer.status, status, concern);
