@@ -3,7 +3,7 @@
 // expected record texts from zelvora.cgi itself, and nginx in front with
 // the stream location of deploy/nginx.conf.
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
 import { request } from 'node:http';
 import { after, test } from 'node:test';
@@ -368,6 +368,23 @@ test(
     (third.close(), healthy.close(), stalled.kill());
   },
 );
+
+test('the server will not start with a key a web server could not keep apart', () => {
+  for (const [concern, env, said] of [
+    ['a short key', { ZELVORA_STREAM_KEY: key.slice(0, 31) }, 'must hold at least 32 characters'],
+    ["the workers' key", { ZELVORA_PEER_KEY: key }, 'must differ from ZELVORA_PEER_KEY'],
+  ]) {
+    const run = spawnSync(`${build}/zelvora-stream`, {
+      env: { ...process.env, ZELVORA_STREAM_KEY: key, ...env },
+      encoding: 'utf8',
+    });
+    assert.deepEqual(
+      [run.status, run.stderr.includes(said)],
+      [78, true],
+      `${concern}: ${run.stderr}`,
+    );
+  }
+});
 
 test('SIGTERM: every stream hears bye, and the server exits 0 at once', { skip }, async () => {
   const { port, child } = await startServer();
