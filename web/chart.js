@@ -71,7 +71,6 @@ export function tickLabel(time, kind) {
 
 export async function start() {
   const chart = panel('chart');
-  const follow = () => stream.follow({ symbol: symbol.value, period: period.value });
   const symbol = el('select', { id: 'chart-symbol' }, el('option', {}, config.chartSymbol));
   const period = el(
     'select',
@@ -91,7 +90,6 @@ export async function start() {
       el('label', {}, 'Period ', period),
       el('label', {}, 'Side ', side),
     );
-  follow();
   const area = el('div', { class: 'chart-area', role: 'img', 'aria-label': 'Candlestick chart' });
   chart.show(area);
   let library;
@@ -192,16 +190,18 @@ export async function start() {
       } catch (error) {
         if (!(error instanceof ApiError && error.kind === 'status')) throw error;
       }
-      if (run.signal.aborted || stream.stale(topic(), before)) return;
+      if (run.signal.aborted) return;
+      // The stream carries the bars of a board that exists only: the stream
+      // server refuses a whole stream that names a board it does not have.
+      stream.follow(
+        answer.length ? { symbol: asked.symbol, period: asked.period } : { symbol: '' },
+      );
+      if (stream.stale(topic(), before)) return;
       bars = new Map(answer.map((bar) => [bar.StartDate, bar]));
       show(run, asked);
       view.timeScale().fitContent();
     });
-  for (const control of [symbol, period])
-    control.addEventListener('change', () => {
-      follow();
-      redraw();
-    });
+  for (const control of [symbol, period]) control.addEventListener('change', redraw);
   // The other side of the same bars: streamed ones are at hand.
   side.addEventListener('change', () => {
     tick = null;
@@ -213,10 +213,7 @@ export async function start() {
     if (known === symbols.join() || !symbols.length) return;
     const chosen = symbol.value;
     symbol.replaceChildren(...symbols.map((s) => el('option', { selected: s === chosen }, s)));
-    if (symbol.value !== chosen) {
-      follow();
-      redraw();
-    }
+    if (symbol.value !== chosen) redraw();
   });
   poll(config.chartPollMs, () => stream.live(topic()) || draw());
 }

@@ -16,6 +16,9 @@ const feed = document.getElementById('feed');
 // At most this many accounts a stream; a caller with more polls them all.
 const kMaxAccounts = 100;
 const kDown = new Set(['missing', 'locked', 'unreadable']);
+// The panels' first answers, which set what the stream carries, come within
+// this long of each other: one stream is opened for them all.
+const kGather = 300;
 
 let wanted = null; // the stream's parameters as a query string, once a panel asked
 let source = null; // the EventSource, while one is open or opening
@@ -133,7 +136,7 @@ export function follow(changes) {
   reopening = setTimeout(() => {
     failures = 0;
     open();
-  });
+  }, kGather);
 }
 
 show('polling');
