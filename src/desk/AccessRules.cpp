@@ -54,7 +54,20 @@ bool Is(const char* word, size_t length, const char (&text)[N]) {
   return length == N - 1 && std::memcmp(word, text, N - 1) == 0;
 }
 
+// True when every byte of `name` may be part of a name of `kind`.
+bool IsWhole(const std::string& name, uint8_t kind) {
+  if (name.empty() || name.size() > CAccessRules::kMaxName) return false;
+  for (const char c : name) {
+    if ((kClasses.of[static_cast<uint8_t>(c)] & kind) == 0) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool CAccessRules::IsUserName(const std::string& name) { return IsWhole(name, kUserByte); }
+
+bool CAccessRules::IsAccountId(const std::string& name) { return IsWhole(name, kAccountByte); }
 
 int CAccessRules::Parse(const std::string& text, std::string& error, const std::string* only) {
   users_.clear();

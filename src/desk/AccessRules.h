@@ -38,6 +38,11 @@ class CAccessRules {
   // breaks the format (or why the text as a whole is refused).
   int Parse(const std::string& text, std::string& error, const std::string* only = nullptr);
 
+  // True when `name` is a user name, or an account id, of the grammar
+  // above: not empty, at most kMaxName bytes.
+  static bool IsUserName(const std::string& name);
+  static bool IsAccountId(const std::string& name);
+
   bool Knows(const std::string& user) const { return users_.count(user) != 0; }
   bool MayRead(const std::string& user, const std::string& account) const;
   bool MayTrade(const std::string& user, const std::string& account) const;

@@ -16,43 +16,10 @@ namespace {
 
 const int32_t kAccountBoardSize = 1812;
 
-// Reads the top-level "AccountID" of a record when it is a string (the last,
-// should it be named twice). Every other value is checked and skipped
-// without being built: picojson's own values refuse numbers beyond a
-// double's range, which a record that passed the strict check may hold.
-class CAccountIdReader : public picojson::null_parse_context {
- public:
-  template <typename Iter>
-  bool parse_object_item(picojson::input<Iter>& in, const std::string& key) {
-    if (key != "AccountID") return picojson::_parse(skip_, in);
-    CString value;
-    if (!picojson::_parse(value, in)) return false;
-    found_ = value.isString;
-    id_ = value.text;
-    return true;
-  }
-  bool Is(const std::string& id) const { return found_ && id_ == id; }
-
- private:
-  struct CString : picojson::null_parse_context {
-    template <typename Iter>
-    bool parse_string(picojson::input<Iter>& in) {
-      isString = true;
-      return picojson::_parse_string(text, in);
-    }
-    std::string text;
-    bool isString = false;
-  };
-  picojson::null_parse_context skip_;
-  std::string id_;
-  bool found_ = false;
-};
-
 // True when the JSON object [first, last) is the record of account `id`.
 bool IsRecordOf(const char* first, const char* last, const std::string& id) {
-  CAccountIdReader reader;
-  std::string error;
-  return ParseJsonWith(reader, first, last, error) != nullptr && reader.Is(id);
+  std::string found;
+  return JsonStringMember(first, last, "AccountID", found) && found == id;
 }
 
 void AppendEnvelope(const char* status, const std::string& data, std::string& answer) {

@@ -6,6 +6,36 @@
 
 namespace {
 
+// Reads one top-level member of an object when it is a string.
+class CMemberReader : public picojson::null_parse_context {
+ public:
+  explicit CMemberReader(const std::string& name) : name_(name) {}
+  template <typename Iter>
+  bool parse_object_item(picojson::input<Iter>& in, const std::string& key) {
+    if (key != name_) return picojson::_parse(skip_, in);
+    CString value;
+    if (!picojson::_parse(value, in)) return false;
+    found = value.isString;
+    text = value.text;
+    return true;
+  }
+  std::string text;
+  bool found = false;
+
+ private:
+  struct CString : picojson::null_parse_context {
+    template <typename Iter>
+    bool parse_string(picojson::input<Iter>& in) {
+      isString = true;
+      return picojson::_parse_string(text, in);
+    }
+    std::string text;
+    bool isString = false;
+  };
+  const std::string& name_;
+  picojson::null_parse_context skip_;
+};
+
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -151,4 +181,13 @@ bool IsJsonText(const char* first, const char* last) {
 bool IsJsonObject(const char* first, const char* last) {
   const char* start = SkipBlanks(first, last);
   return start < last && *start == '{' && IsJsonText(start, last);
+}
+
+bool JsonStringMember(const char* first, const char* last, const std::string& name,
+                      std::string& value) {
+  CMemberReader reader(name);
+  std::string error;
+  if (ParseJsonWith(reader, first, last, error) == nullptr || !reader.found) return false;
+  value = reader.text;
+  return true;
 }

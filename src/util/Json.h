@@ -74,4 +74,12 @@ bool IsJsonObject(const char* first, const char* last);
 // True when [first, last) is exactly one JSON value, blanks allowed around it.
 bool IsJsonText(const char* first, const char* last);
 
+// True when [first, last) is one JSON object whose top-level member `name`
+// is a string (the last, should it be named twice), with its text in
+// `value`. Every other value is checked and skipped without being built:
+// picojson's own values refuse numbers beyond a double's range, which a
+// record that passed the strict check may hold.
+bool JsonStringMember(const char* first, const char* last, const std::string& name,
+                      std::string& value);
+
 #endif  // ZELVORA_UTIL_JSON_H_

@@ -1,0 +1,37 @@
+// zelvora-stream: pushes the desk's boards to the browsers as server-sent
+// events, one process per host behind the desk's web server. The settings
+// are its environment (stream/StreamSettings.h); it says where it listens
+// on standard error, and exits 0 after a clean stop (SIGTERM), 1 when it
+// cannot start.
+#include <sys/random.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "stream/StreamServer.h"
+
+int main() {
+  CStreamSettings settings;
+  std::string error;
+  if (settings.Load(error) != 0) {
+    std::fprintf(stderr, "zelvora-stream: %s\n", error.c_str());
+    return 1;
+  }
+  uint64_t run = 0;
+  if (getrandom(&run, sizeof run, 0) != static_cast<ssize_t>(sizeof run)) {
+    std::fprintf(stderr, "zelvora-stream: no random value for the run's ids\n");
+    return 1;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016" PRIx64, run);
+  SetRun(text);
+  CStreamServer server(settings);
+  if (server.Start(error) != 0) {
+    std::fprintf(stderr, "zelvora-stream: %s\n", error.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "zelvora-stream: listening on 127.0.0.1:%lld\n",
+               static_cast<long long>(settings.port));
+  return server.Run() == 0 ? 0 : 1;
+}

@@ -1,0 +1,352 @@
+#include "stream/StreamServer.h"
+
+#include <event2/buffer.h>
+#include <event2/event.h>
+#include <event2/http.h>
+#include <event2/keyvalq_struct.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "db/RecordText.h"
+#include "shm/BoardOwner.h"
+#include "shm/Semaphore.h"
+#include "shm/ShmKeeper.h"
+#include "stream/StreamAsk.h"
+#include "stream/Subscriber.h"
+
+namespace {
+
+const int64_t kLifeMillis = 50 * 60 * 1000, kLifeJitterMillis = 20 * 60 * 1000;
+const int64_t kDrainMillis = 1500;
+
+int64_t Now() { return CSemaphore::NowMillis(); }
+
+timeval Interval(int64_t millis) {
+  return {static_cast<time_t>(millis / 1000), static_cast<suseconds_t>(millis % 1000 * 1000)};
+}
+
+// The N of "RUN-N" when RUN is this run's and N an id it gave; 0 otherwise.
+uint64_t ResumeId(const char* given, uint64_t nextId) {
+  const std::string prefix = Run() + "-";
+  if (given == nullptr || std::strncmp(given, prefix.c_str(), prefix.size()) != 0) return 0;
+  const char* digits = given + prefix.size();
+  char* end = nullptr;
+  const unsigned long long id = std::strtoull(digits, &end, 10);
+  if (*digits < '0' || *digits > '9' || *end != '\0' || id >= nextId) return 0;
+  return id;
+}
+
+}  // namespace
+
+CStreamServer::CStreamServer(const CStreamSettings& settings)
+    : settings_(settings),
+      auth_(settings.key, settings.hasAccess ? &settings.access : nullptr),
+      random_(std::random_device()()) {}
+
+CStreamServer::~CStreamServer() {
+  // The connections first: their close tells subscribers that still hold topics.
+  if (http_ != nullptr) evhttp_free(http_);
+  for (CSubscriber* subscriber : Subscribers()) delete subscriber;
+  for (event* timer : events_) event_free(timer);
+  if (base_ != nullptr) event_base_free(base_);
+}
+
+int CStreamServer::Start(std::string& error) {
+  uid_t uid;
+  const int owner = BoardOwner(uid);
+  if (owner < 0) {
+    error = "SHM_OWNER names no user";
+    return -1;
+  }
+  owned_ = owner > 0, owner_ = uid;
+  CShmKeeper::Enable();
+  base_ = event_base_new();
+  http_ = base_ != nullptr ? evhttp_new(base_) : nullptr;
+  if (http_ == nullptr) {
+    error = "cannot make the event loop";
+    return -1;
+  }
+  evhttp_set_max_headers_size(http_, kMaxHeaderBytes);
+  evhttp_set_max_body_size(http_, 0);
+  evhttp_set_timeout(http_, 10);  // to send a request; a stream sets its own
+  evhttp_set_allowed_methods(http_, EVHTTP_REQ_GET | EVHTTP_REQ_HEAD | EVHTTP_REQ_POST |
+                                        EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_OPTIONS);
+  evhttp_set_gencb(http_, OnRequest, this);
+  socket_ = evhttp_bind_socket_with_handle(http_, "127.0.0.1", static_cast<uint16_t>(settings_.port));
+  if (socket_ == nullptr) {
+    error = "cannot listen on 127.0.0.1:" + std::to_string(settings_.port);
+    return -1;
+  }
+  const struct {
+    int signal;
+    int64_t millis;
+    event_callback_fn call;
+  } timers[] = {{-1, settings_.intervalMs, OnPoll},
+                {-1, settings_.heartbeatMs, OnBeat},
+                {-1, 1000, OnGrants},
+                {SIGTERM, 0, OnStop},
+                {SIGINT, 0, OnStop}};
+  for (const auto& timer : timers) {
+    event* made = event_new(base_, timer.signal, EV_PERSIST | (timer.signal >= 0 ? EV_SIGNAL : 0),
+                            timer.call, this);
+    const timeval every = Interval(timer.millis);
+    if (made == nullptr || event_add(made, timer.signal >= 0 ? nullptr : &every) != 0) {
+      error = "cannot set the timers";
+      return -1;
+    }
+    events_.push_back(made);
+  }
+  signal(SIGPIPE, SIG_IGN);
+  return 0;
+}
+
+int CStreamServer::Run() { return event_base_dispatch(base_) < 0 ? -1 : 0; }
+
+void CStreamServer::OnRequest(evhttp_request* request, void* self) {
+  static_cast<CStreamServer*>(self)->Serve(request);
+}
+
+void CStreamServer::Refuse(evhttp_request* request, int code, const char* reason,
+                           const std::string& text) {
+  evkeyvalq* headers = evhttp_request_get_output_headers(request);
+  evhttp_add_header(headers, "Content-Type", "text/plain; charset=utf-8");
+  if (code == 503) evhttp_add_header(headers, "Retry-After", "5");
+  evbuffer* body = evbuffer_new();
+  if (body != nullptr) evbuffer_add(body, text.data(), text.size());
+  evhttp_send_reply(request, code, reason, body);
+  if (body != nullptr) evbuffer_free(body);
+}
+
+void CStreamServer::Serve(evhttp_request* request) {
+  evhttp_connection* connection = evhttp_request_get_connection(request);
+  if (connection != nullptr && connections_.count(connection) != 0) return;  // a stream's own failure
+  if (stopping_) return Refuse(request, 503, "Service Unavailable", "stopping\n");
+  if (evhttp_request_get_command(request) != EVHTTP_REQ_GET) {
+    return Refuse(request, 405, "Method Not Allowed", "GET only\n");
+  }
+  evkeyvalq* headers = evhttp_request_get_input_headers(request);
+  if (!auth_.KeyMatches(evhttp_find_header(headers, "X-Zelvora-Stream-Key"))) {
+    return Refuse(request, 403, "Forbidden", "no key or a wrong key\n");
+  }
+  const char* user = evhttp_find_header(headers, "X-Zelvora-User");
+  if (!CStreamAuth::IsUser(user)) return Refuse(request, 403, "Forbidden", "no user or a bad one\n");
+  const evhttp_uri* uri = evhttp_request_get_evhttp_uri(request);
+  CStreamAsk ask;
+  std::string why;
+  const int code = ask.Parse(evhttp_uri_get_path(uri), evhttp_uri_get_query(uri), why);
+  if (code != 0) return Refuse(request, code, code == 404 ? "Not Found" : "Bad Request", why);
+  for (const std::string& account : ask.accounts) {
+    if (!auth_.MayRead(user, account)) return Refuse(request, 403, "Forbidden", "no right\n");
+  }
+  if (subscribers_ >= settings_.maxSubscribers) {
+    return Refuse(request, 503, "Service Unavailable", "the host's streams are all taken\n");
+  }
+  const auto streams = userStreams_.find(user);
+  if (streams != userStreams_.end() && streams->second >= kUserStreams) {
+    return Refuse(request, 503, "Service Unavailable", "this user's streams are all taken\n");
+  }
+  std::vector<CTopic*> topics;
+  const int found = FindTopics(ask, topics, why);
+  if (found != 0) {
+    return Refuse(request, found, found == 404 ? "Not Found" : "Service Unavailable", why);
+  }
+  Open(request, user, topics);
+}
+
+int CStreamServer::FindTopics(const CStreamAsk& ask, std::vector<CTopic*>& topics,
+                              std::string& why) {
+  size_t fresh = 0;
+  for (const CTopicSpec& spec : ask.topics) fresh += topics_.count(spec.name) == 0 ? 1 : 0;
+  if (topics_.size() + fresh > kMaxTopics) {
+    why = "too many boards watched\n";
+    return 503;
+  }
+  for (const CTopicSpec& spec : ask.topics) {
+    std::unique_ptr<CTopic>& topic = topics_[spec.name];
+    if (!topic) {
+      topic = std::make_unique<CTopic>(spec, nextId_, owned_ ? &owner_ : nullptr);
+      topic->idleSince = Now();
+      topic->Poll(Now(), nextId_);
+    }
+    topics.push_back(topic.get());
+  }
+  // Bars are watched only for a board that exists: a caller cannot fill
+  // the table with boards of made-up symbols.
+  for (CTopic* topic : topics) {
+    if (topic->Spec().kind == TopicKind::kBars && topic->GetState() == CTopic::State::kMissing) {
+      if (topic->subscribers.empty()) topics_.erase(topic->Spec().name);
+      why = "no such board\n";
+      return 404;
+    }
+  }
+  return 0;
+}
+
+void CStreamServer::Open(evhttp_request* request, const std::string& user,
+                         const std::vector<CTopic*>& topics) {
+  const int64_t now = Now();
+  const int64_t life = kLifeMillis + static_cast<int64_t>(random_() % kLifeJitterMillis);
+  auto* subscriber = new CSubscriber(request, user, now + life);
+  evhttp_connection* connection = evhttp_request_get_connection(request);
+  connections_[connection] = subscriber;
+  evhttp_connection_set_closecb(connection, OnClose, this);
+  ++subscribers_;
+  ++userStreams_[user];
+  subscriber->Start(kWriteTimeoutSeconds);
+  const uint64_t resume = ResumeId(
+      evhttp_find_header(evhttp_request_get_input_headers(request), "Last-Event-ID"), nextId_);
+  std::vector<const CKeptEvent*> kept;
+  std::vector<CTopic*> fresh;
+  for (CTopic* topic : topics) {
+    topic->subscribers.insert(subscriber);
+    subscriber->topics.push_back(topic);
+    if (resume == 0 || !topic->KeptAfter(resume, kept)) fresh.push_back(topic);
+  }
+  // Kept events in the order they were made, then the snapshots: the last
+  // id a subscriber sees is the newest it has.
+  std::sort(kept.begin(), kept.end(),
+            [](const CKeptEvent* a, const CKeptEvent* b) { return a->id < b->id; });
+  for (const CKeptEvent* event : kept) subscriber->Send(event->text);
+  for (CTopic* topic : fresh) {
+    const std::string first = topic->FirstEvent(nextId_);
+    if (!first.empty()) subscriber->Send(first);
+  }
+}
+
+void CStreamServer::OnClose(evhttp_connection* connection, void* self) {
+  auto* server = static_cast<CStreamServer*>(self);
+  const auto found = server->connections_.find(connection);
+  if (found == server->connections_.end()) return;
+  CSubscriber* subscriber = found->second;
+  server->connections_.erase(found);
+  if (subscriber == nullptr) return;  // its stream had ended
+  // A peer that left in the middle of a stream leaves its request to us.
+  subscriber->Forget();
+  server->Leave(subscriber);
+  delete subscriber;
+}
+
+void CStreamServer::Leave(CSubscriber* subscriber) {
+  const int64_t now = Now();
+  for (CTopic* topic : subscriber->topics) {
+    topic->subscribers.erase(subscriber);
+    if (topic->subscribers.empty()) topic->idleSince = now;
+  }
+  subscriber->topics.clear();
+  --subscribers_;
+  const auto streams = userStreams_.find(subscriber->User());
+  if (streams != userStreams_.end() && --streams->second <= 0) userStreams_.erase(streams);
+}
+
+void CStreamServer::EndStream(CSubscriber* subscriber, const std::string& last) {
+  connections_[subscriber->Connection()] = nullptr;
+  Leave(subscriber);
+  subscriber->End(last);
+  delete subscriber;
+}
+
+void CStreamServer::Drop(CSubscriber* subscriber) {
+  evhttp_connection* connection = subscriber->Connection();
+  connections_.erase(connection);
+  Leave(subscriber);
+  delete subscriber;
+  evhttp_connection_free(connection);
+}
+
+std::vector<CSubscriber*> CStreamServer::Subscribers() const {
+  std::vector<CSubscriber*> open;
+  for (const auto& entry : connections_) {
+    if (entry.second != nullptr) open.push_back(entry.second);
+  }
+  return open;
+}
+
+void CStreamServer::OnPoll(int, short, void* self) { static_cast<CStreamServer*>(self)->Poll(); }
+
+void CStreamServer::Poll() {
+  const int64_t now = Now();
+  std::vector<CSubscriber*> behind;
+  for (auto at = topics_.begin(); at != topics_.end();) {
+    CTopic& topic = *at->second;
+    if (topic.subscribers.empty()) {
+      at = now - topic.idleSince >= kIdleMillis ? topics_.erase(at) : std::next(at);
+      continue;
+    }
+    const size_t made = topic.Poll(now, nextId_);
+    const auto& kept = topic.Kept();
+    for (CSubscriber* subscriber : topic.subscribers) {
+      for (size_t i = kept.size() - made; i < kept.size(); ++i) {
+        if (subscriber->Send(kept[i].text) > static_cast<size_t>(settings_.backlog)) {
+          behind.push_back(subscriber);
+          break;
+        }
+      }
+    }
+    ++at;
+  }
+  std::sort(behind.begin(), behind.end());
+  behind.erase(std::unique(behind.begin(), behind.end()), behind.end());
+  for (CSubscriber* subscriber : behind) Drop(subscriber);
+}
+
+void CStreamServer::OnBeat(int, short, void* self) { static_cast<CStreamServer*>(self)->Beat(); }
+
+void CStreamServer::Beat() {
+  const int64_t now = Now();
+  for (CSubscriber* subscriber : Subscribers()) {
+    if (now >= subscriber->EndMillis()) {
+      EndStream(subscriber, EventText(nextId_++, "bye", "{}"));
+    } else if (subscriber->Send("event: heartbeat\ndata: {}\n\n") >
+               static_cast<size_t>(settings_.backlog)) {
+      Drop(subscriber);
+    }
+  }
+}
+
+void CStreamServer::OnGrants(int, short, void* self) {
+  static_cast<CStreamServer*>(self)->CheckGrants();
+}
+
+void CStreamServer::CheckGrants() {
+  if (!auth_.Refresh(Now())) return;
+  for (CSubscriber* subscriber : Subscribers()) {
+    for (const CTopic* topic : subscriber->topics) {
+      const CTopicSpec& spec = topic->Spec();
+      if (spec.id.empty() || auth_.MayRead(subscriber->User(), spec.id)) continue;
+      EndStream(subscriber, EventText(nextId_++, "refused", "{\"topic\":" + JsonQuoted(spec.name) + "}"));
+      break;
+    }
+  }
+}
+
+void CStreamServer::OnStop(int, short, void* self) { static_cast<CStreamServer*>(self)->Stop(); }
+
+void CStreamServer::Stop() {
+  if (stopping_) return;
+  stopping_ = true;
+  if (socket_ != nullptr) evhttp_del_accept_socket(http_, socket_);
+  socket_ = nullptr;
+  for (CSubscriber* subscriber : Subscribers()) {
+    EndStream(subscriber, EventText(nextId_++, "bye", "{}"));
+  }
+  drainUntil_ = Now() + kDrainMillis;
+  drain_ = event_new(base_, -1, EV_PERSIST, OnDrain, this);
+  const timeval every = Interval(10);
+  if (drain_ == nullptr || event_add(drain_, &every) != 0) {
+    event_base_loopexit(base_, nullptr);
+    return;
+  }
+  events_.push_back(drain_);
+}
+
+void CStreamServer::OnDrain(int, short, void* self) {
+  auto* server = static_cast<CStreamServer*>(self);
+  if (server->connections_.empty() || Now() >= server->drainUntil_) {
+    event_base_loopexit(server->base_, nullptr);
+  }
+}

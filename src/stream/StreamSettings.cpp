@@ -1,0 +1,53 @@
+#include "stream/StreamSettings.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+// 0 with `value` set from variable `name` when it is set; -1 when it is not
+// a whole number from `least` to `most`.
+int ReadNumber(const char* name, int64_t least, int64_t most, int64_t& value, std::string& error) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return 0;
+  char* end = nullptr;
+  errno = 0;
+  const long long number = std::strtoll(text, &end, 10);
+  if (errno != 0 || *end != '\0' || number < least || number > most) {
+    error = std::string(name) + " must be a whole number from " + std::to_string(least) + " to " +
+            std::to_string(most);
+    return -1;
+  }
+  value = number;
+  return 0;
+}
+
+}  // namespace
+
+int CStreamSettings::Load(std::string& error) {
+  const char* given = std::getenv("ZELVORA_STREAM_KEY");
+  key = given != nullptr ? given : "";
+  if (key.size() < kMinKey) {
+    error = "ZELVORA_STREAM_KEY must hold at least 32 characters";
+    return -1;
+  }
+  // The web server's key to the workers opens other doors: this one must be its own.
+  for (const char* pool : {"ZELVORA_PEER_KEY", "ZELVORA_POOL_KEY"}) {
+    const char* other = std::getenv(pool);
+    if (other != nullptr && key == other) {
+      error = std::string("ZELVORA_STREAM_KEY must differ from ") + pool;
+      return -1;
+    }
+  }
+  const char* access = std::getenv("ZELVORA_ACCESS");
+  hasAccess = access != nullptr;
+  this->access = hasAccess ? access : "";
+  if (ReadNumber("ZELVORA_STREAM_PORT", 1, 65535, port, error) != 0 ||
+      ReadNumber("ZELVORA_STREAM_MAX", 1, 100000, maxSubscribers, error) != 0 ||
+      ReadNumber("ZELVORA_STREAM_BACKLOG", 4096, 1 << 30, backlog, error) != 0 ||
+      ReadNumber("ZELVORA_STREAM_INTERVAL_MS", 1, 1000, intervalMs, error) != 0 ||
+      ReadNumber("ZELVORA_STREAM_HEARTBEAT_MS", 100, 600000, heartbeatMs, error) != 0) {
+    return -1;
+  }
+  return 0;
+}

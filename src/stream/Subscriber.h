@@ -1,0 +1,57 @@
+// CSubscriber: one open stream: its request, its caller and its topics.
+//
+// The request belongs to libevent; the subscriber only writes to it, until
+// End, or until the server learns the connection closed (the server must
+// then Forget the request and destroy the subscriber without touching it).
+// What was written and not yet taken by the peer is the backlog; the
+// server drops a subscriber whose backlog passes its bound, so one slow
+// reader costs the others nothing and holds a bounded amount of memory.
+#ifndef ZELVORA_STREAM_SUBSCRIBER_H_
+#define ZELVORA_STREAM_SUBSCRIBER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct evhttp_request;
+struct evhttp_connection;
+class CTopic;
+
+class CSubscriber {
+ public:
+  // `endMillis`: when the stream reaches its lifetime.
+  CSubscriber(evhttp_request* request, const std::string& user, int64_t endMillis);
+  CSubscriber(const CSubscriber&) = delete;
+  CSubscriber& operator=(const CSubscriber&) = delete;
+
+  // Starts the reply: status 200 and the stream's headers. The connection
+  // closes after the stream, which ends only by End or by a drop. Reading
+  // stops at a few kilobytes from the peer (nothing is read during a stream
+  // but the peer's close), and a write that makes no progress for
+  // `writeTimeoutSeconds` ends the connection.
+  void Start(int writeTimeoutSeconds);
+
+  // Appends `text` to the stream. The bytes not yet sent afterwards.
+  size_t Send(const std::string& text);
+
+  // Sends `last` (when not empty) and ends the reply; the request is not
+  // touched again.
+  void End(const std::string& last);
+
+  // The request is gone with its connection: never touch it again.
+  void Forget() { request_ = nullptr; }
+
+  evhttp_connection* Connection() const;
+  const std::string& User() const { return user_; }
+  int64_t EndMillis() const { return endMillis_; }
+
+  std::vector<CTopic*> topics;
+
+ private:
+  evhttp_request* request_;
+  std::string user_;
+  int64_t endMillis_;
+};
+
+#endif  // ZELVORA_STREAM_SUBSCRIBER_H_
