@@ -1,8 +1,8 @@
 // zelvora-stream: pushes the desk's boards to the browsers as server-sent
 // events, one process per host behind the desk's web server. The settings
 // are its environment (stream/StreamSettings.h); it says where it listens
-// on standard error, and exits 0 after a clean stop (SIGTERM), 1 when it
-// cannot start.
+// on standard error, and exits 0 after a clean stop (SIGTERM), 78 when its
+// settings are wrong (not restarted), 1 when it cannot start otherwise.
 #include <sys/random.h>
 
 #include <cinttypes>
@@ -16,7 +16,7 @@ int main() {
   std::string error;
   if (settings.Load(error) != 0) {
     std::fprintf(stderr, "zelvora-stream: %s\n", error.c_str());
-    return 1;
+    return 78;
   }
   uint64_t run = 0;
   if (getrandom(&run, sizeof run, 0) != static_cast<ssize_t>(sizeof run)) {

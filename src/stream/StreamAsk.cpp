@@ -47,8 +47,8 @@ class CQuery {
 void AddAccount(const std::string& id, CStreamAsk& ask) {
   if (std::find(ask.accounts.begin(), ask.accounts.end(), id) != ask.accounts.end()) return;
   ask.accounts.push_back(id);
-  ask.topics.push_back({TopicKind::kAccount, "account:" + id,
-                        std::string(CTblAccount::TagName()) + "." + id, id});
+  ask.topics.push_back(
+      {TopicKind::kAccount, "account:" + id, std::string(CTblAccount::TagName()) + "." + id, id});
   ask.topics.push_back(
       {TopicKind::kTrades, "trades:" + id, std::string(CTblTrade::TagName()) + "." + id, id});
 }
@@ -85,7 +85,8 @@ int CStreamAsk::Parse(const char* path, const char* query, std::string& why) {
     AddAccount(id, *this);
     return 0;
   }
-  if (route == "/stream/bars") return AddBars(values.Find("symbol"), values.Find("period"), *this) ? 0 : 400;
+  if (route == "/stream/bars")
+    return AddBars(values.Find("symbol"), values.Find("period"), *this) ? 0 : 400;
   if (route != "/stream/desk") {
     why = "unknown path\n";
     return 404;

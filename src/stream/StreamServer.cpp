@@ -77,7 +77,8 @@ int CStreamServer::Start(std::string& error) {
   evhttp_set_allowed_methods(http_, EVHTTP_REQ_GET | EVHTTP_REQ_HEAD | EVHTTP_REQ_POST |
                                         EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_OPTIONS);
   evhttp_set_gencb(http_, OnRequest, this);
-  socket_ = evhttp_bind_socket_with_handle(http_, "127.0.0.1", static_cast<uint16_t>(settings_.port));
+  socket_ =
+      evhttp_bind_socket_with_handle(http_, "127.0.0.1", static_cast<uint16_t>(settings_.port));
   if (socket_ == nullptr) {
     error = "cannot listen on 127.0.0.1:" + std::to_string(settings_.port);
     return -1;
@@ -124,7 +125,8 @@ void CStreamServer::Refuse(evhttp_request* request, int code, const char* reason
 
 void CStreamServer::Serve(evhttp_request* request) {
   evhttp_connection* connection = evhttp_request_get_connection(request);
-  if (connection != nullptr && connections_.count(connection) != 0) return;  // a stream's own failure
+  if (connection != nullptr && connections_.count(connection) != 0)
+    return;  // a stream's own failure
   if (stopping_) return Refuse(request, 503, "Service Unavailable", "stopping\n");
   if (evhttp_request_get_command(request) != EVHTTP_REQ_GET) {
     return Refuse(request, 405, "Method Not Allowed", "GET only\n");
@@ -134,7 +136,8 @@ void CStreamServer::Serve(evhttp_request* request) {
     return Refuse(request, 403, "Forbidden", "no key or a wrong key\n");
   }
   const char* user = evhttp_find_header(headers, "X-Zelvora-User");
-  if (!CStreamAuth::IsUser(user)) return Refuse(request, 403, "Forbidden", "no user or a bad one\n");
+  if (!CStreamAuth::IsUser(user))
+    return Refuse(request, 403, "Forbidden", "no user or a bad one\n");
   const evhttp_uri* uri = evhttp_request_get_evhttp_uri(request);
   CStreamAsk ask;
   std::string why;
@@ -252,6 +255,8 @@ void CStreamServer::EndStream(CSubscriber* subscriber, const std::string& last) 
 
 void CStreamServer::Drop(CSubscriber* subscriber) {
   evhttp_connection* connection = subscriber->Connection();
+  std::fprintf(stderr, "zelvora-stream: dropped a stream of %s: %zu bytes unsent\n",
+               subscriber->User().c_str(), subscriber->Send(std::string()));
   connections_.erase(connection);
   Leave(subscriber);
   delete subscriber;
@@ -318,7 +323,8 @@ void CStreamServer::CheckGrants() {
     for (const CTopic* topic : subscriber->topics) {
       const CTopicSpec& spec = topic->Spec();
       if (spec.id.empty() || auth_.MayRead(subscriber->User(), spec.id)) continue;
-      EndStream(subscriber, EventText(nextId_++, "refused", "{\"topic\":" + JsonQuoted(spec.name) + "}"));
+      EndStream(subscriber,
+                EventText(nextId_++, "refused", "{\"topic\":" + JsonQuoted(spec.name) + "}"));
       break;
     }
   }

@@ -4,12 +4,17 @@
 #include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <event2/http.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 
 namespace {
 
 // What a peer may have sent unread during a stream: only its close matters.
 const size_t kReadMost = 4096;
+// The system's send buffer of a stream: fixed, so that what a slow peer has
+// not taken piles up where the backlog bound sees it, not in a kernel
+// buffer that grows to megabytes on its own.
+const int kSocketSendBytes = 64 << 10;
 
 }  // namespace
 
@@ -29,6 +34,8 @@ void CSubscriber::Start(int writeTimeoutSeconds) {
   evhttp_send_reply_start(request_, 200, "OK");
   bufferevent* events = evhttp_connection_get_bufferevent(Connection());
   bufferevent_setwatermark(events, EV_READ, 0, kReadMost);
+  setsockopt(bufferevent_getfd(events), SOL_SOCKET, SO_SNDBUF, &kSocketSendBytes,
+             sizeof kSocketSendBytes);
   const timeval write = {writeTimeoutSeconds, 0};
   bufferevent_set_timeouts(events, nullptr, &write);
 }
@@ -40,7 +47,8 @@ size_t CSubscriber::Send(const std::string& text) {
     evhttp_send_reply_chunk(request_, chunk);
     evbuffer_free(chunk);
   }
-  return evbuffer_get_length(bufferevent_get_output(evhttp_connection_get_bufferevent(Connection())));
+  return evbuffer_get_length(
+      bufferevent_get_output(evhttp_connection_get_bufferevent(Connection())));
 }
 
 void CSubscriber::End(const std::string& last) {

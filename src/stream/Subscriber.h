@@ -26,7 +26,8 @@ class CSubscriber {
   CSubscriber& operator=(const CSubscriber&) = delete;
 
   // Starts the reply: status 200 and the stream's headers. The connection
-  // closes after the stream, which ends only by End or by a drop. Reading
+  // closes after the stream, which ends only by End or by a drop. Its
+  // system send buffer is fixed at 64 KiB (128 KiB as the system counts). Reading
   // stops at a few kilobytes from the peer (nothing is read during a stream
   // but the peer's close), and a write that makes no progress for
   // `writeTimeoutSeconds` ends the connection.

@@ -136,7 +136,8 @@ void CTopic::TakeRecords(const std::string& text,
     if (!JsonStringMember(at, end, KeyMember(spec_.kind), key)) {
       key = "#" + std::to_string(out.size());  // a record without its key keeps its place
     }
-    if (spec_.kind != TopicKind::kAccount || key == spec_.id) out.emplace_back(key, std::string(at, end));
+    if (spec_.kind != TopicKind::kAccount || key == spec_.id)
+      out.emplace_back(key, std::string(at, end));
     at = end + std::strspn(end, " \t\r\n");
     if (at < last && *at++ != ',') return;
   }
@@ -151,7 +152,8 @@ std::string CTopic::SnapshotData() const {
   return data += "]}";
 }
 
-std::string CTopic::ChangeData(const std::vector<std::pair<std::string, std::string>>& fresh) const {
+std::string CTopic::ChangeData(
+    const std::vector<std::pair<std::string, std::string>>& fresh) const {
   std::unordered_map<std::string, const std::string*> old;
   for (const auto& record : records_) old[record.first] = &record.second;
   std::string changed, gone;

@@ -1,0 +1,354 @@
+// zelvora-stream as the desk runs it: the built server on a loopback port,
+// boards written with zelvora-board in a /dev/shm of the test's own, the
+// expected record texts from zelvora.cgi itself, and nginx in front with
+// the stream location of deploy/nginx.conf.
+import assert from 'node:assert/strict';
+import { execFileSync, spawn } from 'node:child_process';
+import { mkdtempSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
+import { request } from 'node:http';
+import { after, test } from 'node:test';
+import { freePort, skip, source } from '../support/desk.mjs';
+
+const build = process.env.ZELVORA_BUILD_DIR;
+const key = 'stream-key-'.padEnd(40, 'x');
+const dir = mkdtempSync('/tmp/zelvora-stream-');
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const children = [];
+after(() => children.forEach((child) => child.kill('SIGKILL')));
+
+const offer = (symbol, bid, pad = '') =>
+  `{"OfferID":"${symbol.length}","Symbol":"${symbol}", "Bid":${bid},"Ask":${bid + 0.0002}${pad}}`;
+const write = (board, lines) =>
+  execFileSync(`${build}/zelvora-board`, ['write', board], { input: lines.join('\n') + '\n' });
+// getOffer's "data" (a JSON array) as the program writes it; all offers without symbols.
+const getOffer = (...symbols) => {
+  const params = symbols.map((s) => `<symbol>${s}</symbol>`).join('');
+  const body = `<zelvora><method>getOffer</method><params>${params}</params></zelvora>`;
+  const env = { TZ: 'UTC', CONTENT_LENGTH: String(body.length), MAX_CONTENT_LENGTH: '65536' };
+  const out = execFileSync(`${build}/zelvora.cgi`, { input: body, env, encoding: 'utf8' });
+  return out.slice(out.indexOf('"data":') + 7, -1);
+};
+// Holds the lock of `board` for `ms`, as a writer in the middle of a long write.
+const hold = (board, ms) =>
+  spawn('/usr/bin/python3', [
+    '-c',
+    `import ctypes,time\nc=ctypes.CDLL(None)\nc.sem_open.restype=ctypes.c_void_p\n` +
+      `s=ctypes.c_void_p(c.sem_open(b"${board}",0))\nc.sem_wait(s)\ntime.sleep(${ms / 1000})\nc.sem_post(s)`,
+  ]);
+
+async function startServer(env = {}) {
+  const port = await freePort();
+  const child = spawn(`${build}/zelvora-stream`, [], {
+    env: {
+      ...process.env,
+      ZELVORA_STREAM_KEY: key,
+      ZELVORA_STREAM_PORT: `${port}`,
+      SHM_LOCK_MS: '300',
+      ...env,
+    },
+    stdio: ['ignore', 'ignore', 'pipe'],
+  });
+  children.push(child);
+  await new Promise((resolve, reject) => {
+    child.stderr.on('data', (text) => String(text).includes('listening') && resolve());
+    child.on('exit', (code) => reject(new Error(`zelvora-stream exited ${code}`)));
+  });
+  return { port, child };
+}
+
+// One request; the answer's status, headers and, as they come, its events.
+function open(port, path, { user = 'alice', headers = {}, auth } = {}) {
+  const sent = { 'X-Zelvora-Stream-Key': key, 'X-Zelvora-User': user, ...headers };
+  if (auth) sent.Authorization = `Basic ${btoa(auth)}`;
+  return new Promise((resolve, reject) => {
+    const asked = request({ port, host: '127.0.0.1', path, headers: sent }, (answer) => {
+      const stream = {
+        status: answer.statusCode,
+        headers: answer.headers,
+        events: [],
+        read: 0,
+        text: '',
+      };
+      stream.close = () => answer.destroy();
+      answer.setEncoding('utf8');
+      let rest = '';
+      answer.on('data', (chunk) => {
+        stream.text += chunk;
+        const blocks = (rest + chunk).split('\n\n');
+        rest = blocks.pop();
+        for (const block of blocks) {
+          const lines = block.split('\n').map((line) => line.split(/: (.*)/s).slice(0, 2));
+          stream.events.push({ ...Object.fromEntries(lines), at: Date.now() });
+        }
+      });
+      answer.on('end', () => (stream.ended = true));
+      resolve(stream);
+    });
+    asked.on('error', reject);
+    asked.end();
+  });
+}
+
+// The next event of `stream` not yet taken; it must be `name` (with `data` when given).
+async function next(stream, name, data, ms = 3000) {
+  for (const end = Date.now() + ms; stream.events.length <= stream.read; await sleep(5))
+    if (Date.now() > end)
+      assert.fail(`no ${name} within ${ms} ms; the stream so far:\n${stream.text}`);
+  const event = stream.events[stream.read++];
+  assert.equal(event.event, name, `expected ${name}; the stream so far:\n${stream.text}`);
+  if (data !== undefined) assert.equal(event.data, data);
+  return event;
+}
+
+test('a refused request gets its status and a line that says why', { skip }, async () => {
+  const { port } = await startServer();
+  write('offer', [offer('EUR/USD', 1.1)]);
+  for (const [concern, path, options, status] of [
+    ['no key', '/stream/offers', { headers: { 'X-Zelvora-Stream-Key': '' } }, 403],
+    [
+      'a wrong key',
+      '/stream/offers',
+      { headers: { 'X-Zelvora-Stream-Key': key.slice(1) + 'y' } },
+      403,
+    ],
+    ['no user', '/stream/offers', { user: '' }, 403],
+    ['a user with a space', '/stream/offers', { user: 'al ice' }, 403],
+    ['a user with a comma', '/stream/offers', { user: 'al,ice' }, 403],
+    ['a user with a semicolon', '/stream/offers', { user: 'al;ice' }, 403],
+    ['an unknown path', '/stream/other', {}, 404],
+    ['bars of no board', '/stream/bars?symbol=EUR/USD&period=m1', {}, 404],
+    ['an account id with a quote', '/stream/account?id=a%22b', {}, 400],
+    ['an empty account list', '/stream/desk?accounts=', {}, 400],
+    ['101 accounts', `/stream/desk?accounts=${[...Array(101).keys()].join(',')}`, {}, 400],
+    ['a symbol without a period', '/stream/desk?symbol=EURUSD', {}, 400],
+  ]) {
+    const answer = await open(port, path, options);
+    assert.equal(answer.status, status, concern);
+    await sleep(20);
+    assert.match(answer.text, /^[a-z' ]+\n$/, concern);
+  }
+});
+
+test("a tick arrives as a change holding getOffer's text of the record", { skip }, async () => {
+  const { port } = await startServer();
+  write('offer', [offer('EUR/USD', 1.1), offer('USD/JPY', 150.1)]);
+  const stream = await open(port, '/stream/offers');
+  assert.deepEqual([stream.status, stream.headers['content-type']], [200, 'text/event-stream']);
+  assert.equal(stream.headers['x-accel-buffering'], 'no');
+  await next(stream, 'snapshot', `{"topic":"offers","records":${getOffer()}}`);
+  write('offer', [offer('EUR/USD', 1.2, ' '), offer('USD/JPY', 150.1)]);
+  await next(stream, 'change', `{"topic":"offers","records":${getOffer('EUR/USD')},"gone":[]}`);
+  write('offer', [offer('EUR/USD', 1.2, ' ')]);
+  await next(stream, 'change', '{"topic":"offers","records":[],"gone":["USD/JPY"]}');
+  stream.close();
+});
+
+test(
+  'a board that goes away, comes back or stays locked is told, never silent',
+  { skip },
+  async () => {
+    const { port } = await startServer();
+    write('offer', [offer('EUR/USD', 1.1)]);
+    const stream = await open(port, '/stream/offers');
+    await next(stream, 'snapshot');
+    const state = (s) => `{"topic":"offers","state":"${s}"}`;
+    for (const [concern, act, events] of [
+      [
+        'removed',
+        () => execFileSync(`${build}/zelvora-board`, ['remove', 'offer']),
+        [['board', state('missing')]],
+      ],
+      [
+        'written again',
+        () => write('offer', [offer('GBP/USD', 1.3)]),
+        [['board', state('back')], ['snapshot']],
+      ],
+      [
+        'locked past SHM_LOCK_MS',
+        () => hold('offer', 900),
+        [
+          ['board', state('locked')],
+          ['board', state('back')],
+        ],
+      ],
+    ]) {
+      act();
+      for (const [name, data] of events)
+        await next(stream, name, data).catch((e) => assert.fail(`${concern}: ${e.message}`));
+    }
+    await next(stream, 'snapshot', `{"topic":"offers","records":${getOffer()}}`);
+    stream.close();
+  },
+);
+
+test(
+  'a client that comes back resumes without a gap, or starts from a snapshot',
+  { skip },
+  async () => {
+    const { port } = await startServer();
+    write('offer', [offer('EUR/USD', 1.1)]);
+    const watcher = await open(port, '/stream/offers'); // keeps the board read
+    const first = await open(port, '/stream/offers');
+    const { id } = await next(first, 'snapshot');
+    first.close();
+    write('offer', [offer('EUR/USD', 1.2)]);
+    await sleep(100);
+    for (const [concern, lastId, name] of [
+      ['its own last id: the change it missed', id, 'change'],
+      ['an id of another run', `0123456789abcdef-${id.split('-')[1]}`, 'snapshot'],
+      ['not an id', 'yesterday', 'snapshot'],
+    ]) {
+      const stream = await open(port, '/stream/offers', { headers: { 'Last-Event-ID': lastId } });
+      await next(stream, name).catch((e) => assert.fail(`${concern}: ${e.message}`));
+      stream.close();
+    }
+    for (const bid of [1.3, 1.4, 1.5]) (write('offer', [offer('EUR/USD', bid)]), await sleep(60));
+    // More missed than a snapshot holds: the snapshot instead.
+    const behind = await open(port, '/stream/offers', { headers: { 'Last-Event-ID': id } });
+    await next(behind, 'snapshot', `{"topic":"offers","records":${getOffer()}}`);
+    (behind.close(), watcher.close());
+  },
+);
+
+// Grants: alice reads A1, bob reads B1; nginx in front sets the caller from its password check.
+const grants = `${dir}/access`;
+const grant = (text) => (
+  writeFileSync(`${grants}.new`, text, { mode: 0o600 }),
+  renameSync(`${grants}.new`, grants)
+);
+
+test(
+  'a caller opens only the accounts the grants let them read, and loses a withdrawn one',
+  { skip },
+  async () => {
+    grant('alice read A1\nbob read B1\n');
+    const { port } = await startServer({ ZELVORA_ACCESS: grants });
+    write('account.A1', ['{"AccountID":"A1","Balance":100}', '{"AccountID":"A2","Balance":5}']);
+    for (const [concern, user, path, status] of [
+      ["alice asks for bob's account", 'alice', '/stream/account?id=B1', 403],
+      ['alice asks for a page with it among hers', 'alice', '/stream/desk?accounts=A1,B1', 403],
+      ['bob asks for his own', 'bob', '/stream/account?id=B1', 200],
+    ])
+      assert.equal((await open(port, path, { user })).status, status, concern);
+    const stream = await open(port, '/stream/desk?accounts=A1');
+    await next(stream, 'snapshot');
+    await next(
+      stream,
+      'snapshot',
+      '{"topic":"account:A1","records":[{"AccountID":"A1","Balance":100}]}',
+    );
+    await next(stream, 'board', '{"topic":"trades:A1","state":"missing"}');
+    await sleep(1100); // a file rewritten within the second is read again only after it
+    grant('bob read A1 B1\n');
+    await next(stream, 'refused', '{"topic":"account:A1"}', 4000);
+    for (let end = Date.now() + 1000; !stream.ended && Date.now() < end;) await sleep(10);
+    assert.ok(stream.ended, 'the refused stream ends');
+  },
+);
+
+test(
+  'through nginx: events pass at once, and the caller is the name nginx checked',
+  { skip },
+  async () => {
+    grant('alice read A1\n');
+    const { port } = await startServer({ ZELVORA_ACCESS: grants });
+    const web = await freePort();
+    const location = readFileSync(`${source}/deploy/nginx.conf`, 'utf8')
+      .match(/\n {4}location \/stream\/ \{[^}]*\}[^}]*\}/)[0]
+      .replace('@ZELVORA_STREAM_PORT@', port)
+      .replace('@ZELVORA_STREAM_KEY@', key);
+    writeFileSync(`${dir}/htpasswd`, 'alice:{PLAIN}a\nbob:{PLAIN}b\n');
+    writeFileSync(
+      `${dir}/nginx.conf`,
+      `user root; pid ${dir}/nginx.pid; error_log ${dir}/nginx-error.log; events {}\n` +
+        `http { access_log off; proxy_temp_path ${dir}/proxy; client_body_temp_path ${dir}/body;\n` +
+        `server { listen 127.0.0.1:${web}; auth_basic z; auth_basic_user_file ${dir}/htpasswd;${location} } }\n`,
+    );
+    const nginx = spawn('/usr/sbin/nginx', ['-c', `${dir}/nginx.conf`, '-g', 'daemon off;']);
+    children.push(nginx);
+    await sleep(300);
+    for (const [concern, auth, user, status] of [
+      ['no password', undefined, 'alice', 401],
+      ['bob claiming to be alice', 'bob:b', 'alice', 403],
+      ['alice claiming to be bob', 'alice:a', 'bob', 200],
+    ]) {
+      const answer = await open(web, '/stream/account?id=A1', {
+        auth,
+        user,
+        headers: { 'X-Zelvora-Stream-Key': '' },
+      });
+      assert.equal(answer.status, status, concern);
+      answer.close();
+    }
+    write('offer', [offer('EUR/USD', 1.1)]);
+    const stream = await open(web, '/stream/offers', { auth: 'alice:a' });
+    await next(stream, 'snapshot');
+    const written = Date.now();
+    write('offer', [offer('EUR/USD', 1.7)]);
+    const change = await next(stream, 'change');
+    assert.ok(change.at - written < 500, `the change took ${change.at - written} ms through nginx`);
+    stream.close();
+    nginx.kill();
+  },
+);
+
+test(
+  'a stalled client delays no other, is dropped past its backlog, and frees its place',
+  { skip },
+  async () => {
+    const { port } = await startServer({
+      ZELVORA_STREAM_BACKLOG: '65536',
+      ZELVORA_STREAM_MAX: '2',
+    });
+    const big = (bid) => [...Array(40).keys()].map((i) => offer(`S${i}`, bid, ' '.repeat(1300)));
+    write('offer', big(1));
+    // Never reads, with a receive buffer of a few kilobytes.
+    const stalled = spawn('/usr/bin/python3', [
+      '-c',
+      `import socket,time\ns=socket.socket()\ns.setsockopt(socket.SOL_SOCKET,socket.SO_RCVBUF,4096)\n` +
+        `s.connect(("127.0.0.1",${port}))\ns.sendall(b"GET /stream/offers HTTP/1.1\\r\\nX-Zelvora-Stream-Key: ${key}\\r\\nX-Zelvora-User: carol\\r\\n\\r\\n")\nprint(1,flush=True)\ntime.sleep(60)`,
+    ]);
+    children.push(stalled);
+    await new Promise((resolve) => stalled.stdout.once('data', resolve));
+    const healthy = await open(port, '/stream/offers');
+    await next(healthy, 'snapshot');
+    const full = await open(port, '/stream/offers', { user: 'dave' });
+    assert.deepEqual(
+      [full.status, full.headers['retry-after']],
+      [503, '5'],
+      'the host limit refuses a third',
+    );
+    for (let bid = 2; bid < 12; ++bid) {
+      const written = Date.now();
+      write('offer', big(bid));
+      const change = await next(healthy, 'change');
+      assert.ok(
+        change.at - written < 300,
+        `change ${bid} took ${change.at - written} ms beside a stalled client`,
+      );
+    }
+    const third = await open(port, '/stream/offers', { user: 'dave' });
+    assert.equal(third.status, 200, 'the stalled client was dropped, and its place is free');
+    (third.close(), healthy.close(), stalled.kill());
+  },
+);
+
+test('SIGTERM: every stream hears bye, and the server exits 0 at once', { skip }, async () => {
+  const { port, child } = await startServer();
+  write('offer', [offer('EUR/USD', 1.1)]);
+  const streams = [
+    await open(port, '/stream/offers'),
+    await open(port, '/stream/desk?accounts=A1'),
+  ];
+  for (const stream of streams) await next(stream, 'snapshot');
+  const stopped = Date.now();
+  child.kill('SIGTERM');
+  const code = await new Promise((resolve) => child.on('exit', resolve));
+  assert.equal(code, 0);
+  assert.ok(Date.now() - stopped < 1000, `stopped in ${Date.now() - stopped} ms`);
+  for (const stream of streams) {
+    await sleep(50);
+    assert.equal(stream.events.at(-1).event, 'bye', stream.text);
+    assert.ok(stream.ended, 'the stream ends');
+  }
+});
