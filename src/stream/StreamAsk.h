@@ -20,7 +20,7 @@
 struct CStreamAsk {
   static constexpr size_t kMaxIds = 100;
 
-  std::vector<CTopicSpec> topics;
+  std::vector<CTopicDef> topics;
   std::vector<std::string> accounts;  // the ids whose right the caller needs
   bool bars = false;                  // a bars topic, whose board must exist
 

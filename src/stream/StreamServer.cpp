@@ -154,25 +154,35 @@ void CStreamServer::Serve(evhttp_request* request) {
     return Refuse(request, 503, "Service Unavailable", "this user's streams are all taken\n");
   }
   std::vector<CTopic*> topics;
-  const int found = FindTopics(ask, topics, why);
+  const int found = FindTopics(ask, user, topics, why);
   if (found != 0) {
     return Refuse(request, found, found == 404 ? "Not Found" : "Service Unavailable", why);
   }
   Open(request, user, topics);
 }
 
-int CStreamServer::FindTopics(const CStreamAsk& ask, std::vector<CTopic*>& topics,
-                              std::string& why) {
-  size_t fresh = 0;
-  for (const CTopicSpec& spec : ask.topics) fresh += topics_.count(spec.name) == 0 ? 1 : 0;
+int CStreamServer::FindTopics(const CStreamAsk& ask, const std::string& user,
+                              std::vector<CTopic*>& topics, std::string& why) {
+  size_t fresh = 0, alone = 0;
+  for (const CTopicDef& def : ask.topics) fresh += topics_.count(def.name) == 0 ? 1 : 0;
+  for (const auto& entry : topics_) {
+    const auto& watchers = entry.second->subscribers;
+    alone += !watchers.empty() &&
+             std::all_of(watchers.begin(), watchers.end(),
+                         [&user](const CSubscriber* s) { return s->User() == user; });
+  }
   if (topics_.size() + fresh > kMaxTopics) {
     why = "too many boards watched\n";
     return 503;
   }
-  for (const CTopicSpec& spec : ask.topics) {
-    std::unique_ptr<CTopic>& topic = topics_[spec.name];
+  if (alone + fresh > kUserTopics) {
+    why = "this user watches too many boards alone\n";
+    return 503;
+  }
+  for (const CTopicDef& def : ask.topics) {
+    std::unique_ptr<CTopic>& topic = topics_[def.name];
     if (!topic) {
-      topic = std::make_unique<CTopic>(spec, nextId_, owned_ ? &owner_ : nullptr);
+      topic = std::make_unique<CTopic>(def, nextId_, owned_ ? &owner_ : nullptr);
       topic->idleSince = Now();
       topic->Poll(Now(), nextId_);
     }
@@ -181,8 +191,8 @@ int CStreamServer::FindTopics(const CStreamAsk& ask, std::vector<CTopic*>& topic
   // Bars are watched only for a board that exists: a caller cannot fill
   // the table with boards of made-up symbols.
   for (CTopic* topic : topics) {
-    if (topic->Spec().kind == TopicKind::kBars && topic->GetState() == CTopic::State::kMissing) {
-      if (topic->subscribers.empty()) topics_.erase(topic->Spec().name);
+    if (topic->Def().kind == TopicKind::kBars && topic->GetState() == CTopic::State::kMissing) {
+      if (topic->subscribers.empty()) topics_.erase(topic->Def().name);
       why = "no such board\n";
       return 404;
     }
@@ -321,10 +331,10 @@ void CStreamServer::CheckGrants() {
   if (!auth_.Refresh(Now())) return;
   for (CSubscriber* subscriber : Subscribers()) {
     for (const CTopic* topic : subscriber->topics) {
-      const CTopicSpec& spec = topic->Spec();
-      if (spec.id.empty() || auth_.MayRead(subscriber->User(), spec.id)) continue;
+      const CTopicDef& def = topic->Def();
+      if (def.id.empty() || auth_.MayRead(subscriber->User(), def.id)) continue;
       EndStream(subscriber,
-                EventText(nextId_++, "refused", "{\"topic\":" + JsonQuoted(spec.name) + "}"));
+                EventText(nextId_++, "refused", "{\"topic\":" + JsonQuoted(def.name) + "}"));
       break;
     }
   }

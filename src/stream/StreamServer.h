@@ -10,10 +10,10 @@
 //
 // Bounds: ZELVORA_STREAM_MAX subscribers, kUserStreams of them a user,
 // kMaxTopics boards watched (a topic without subscribers is not read and
-// goes after kIdleMillis), CStreamAsk::kMaxIds accounts a request,
-// kMaxHeaderBytes of request line and headers, ZELVORA_STREAM_BACKLOG
-// unsent bytes a subscriber, kWriteTimeoutSeconds without progress of a
-// write; every stream ends after 50 to 70 minutes.
+// goes after kIdleMillis), kUserTopics of them watched by one user alone, CStreamAsk::kMaxIds
+// accounts a request, kMaxHeaderBytes of request line and headers, ZELVORA_STREAM_BACKLOG unsent
+// bytes a subscriber, kWriteTimeoutSeconds without progress of a write; every stream ends after 50
+// to 70 minutes.
 #ifndef ZELVORA_STREAM_STREAMSERVER_H_
 #define ZELVORA_STREAM_STREAMSERVER_H_
 
@@ -43,6 +43,9 @@ struct CStreamAsk;
 class CStreamServer {
  public:
   static constexpr size_t kMaxTopics = 250;
+  // Boards one user may have watched for them alone: half the table, so
+  // that no caller can take it from the others.
+  static constexpr size_t kUserTopics = kMaxTopics / 2;
   static constexpr int kUserStreams = 32;
   static constexpr int64_t kIdleMillis = 10000;
   static constexpr int kMaxHeaderBytes = 8192;
@@ -72,7 +75,8 @@ class CStreamServer {
   void Serve(evhttp_request* request);
   void Refuse(evhttp_request* request, int code, const char* reason, const std::string& text);
   // 0 with `topics` the ask's (made and read when new); otherwise a refusal's status.
-  int FindTopics(const CStreamAsk& ask, std::vector<CTopic*>& topics, std::string& why);
+  int FindTopics(const CStreamAsk& ask, const std::string& user, std::vector<CTopic*>& topics,
+                 std::string& why);
   void Open(evhttp_request* request, const std::string& user, const std::vector<CTopic*>& topics);
   void Poll();
   void Beat();

@@ -4,8 +4,14 @@
 #include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <event2/http.h>
+#include <event2/http_struct.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -41,14 +47,37 @@ void CSubscriber::Start(int writeTimeoutSeconds) {
 }
 
 size_t CSubscriber::Send(const std::string& text) {
-  evbuffer* chunk = evbuffer_new();
-  if (chunk != nullptr) {
-    evbuffer_add(chunk, text.data(), text.size());
-    evhttp_send_reply_chunk(request_, chunk);
-    evbuffer_free(chunk);
+  bufferevent* events = evhttp_connection_get_bufferevent(Connection());
+  evbuffer* output = bufferevent_get_output(events);
+  if (text.empty()) return evbuffer_get_length(output);
+  // The chunk's framing, when the reply is chunked (a peer of HTTP/1.1).
+  char head[24] = "";
+  if (request_->chunked) std::snprintf(head, sizeof head, "%zx\r\n", text.size());
+  const iovec parts[] = {{head, std::strlen(head)},
+                         {const_cast<char*>(text.data()), text.size()},
+                         {const_cast<char*>("\r\n"), request_->chunked ? 2u : 0u}};
+  // With nothing waiting, the bytes go to the socket at once: one system
+  // call, where the buffered way costs three (the write and switching the
+  // socket's write watch on and off). What the socket does not take waits
+  // in the connection's buffer, in order, and counts as backlog.
+  size_t sent = 0;
+  if (evbuffer_get_length(output) == 0) {
+    msghdr message = {};
+    message.msg_iov = const_cast<iovec*>(parts);
+    message.msg_iovlen = 3;
+    const ssize_t written =
+        sendmsg(bufferevent_getfd(events), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    sent = written > 0 ? static_cast<size_t>(written) : 0;
   }
-  return evbuffer_get_length(
-      bufferevent_get_output(evhttp_connection_get_bufferevent(Connection())));
+  const size_t total = parts[0].iov_len + parts[1].iov_len + parts[2].iov_len;
+  if (sent == total) return 0;
+  for (const iovec& part : parts) {
+    const size_t skip = std::min(sent, part.iov_len);
+    sent -= skip;
+    evbuffer_add(output, static_cast<const char*>(part.iov_base) + skip, part.iov_len - skip);
+  }
+  bufferevent_enable(events, EV_WRITE);
+  return evbuffer_get_length(output);
 }
 
 void CSubscriber::End(const std::string& last) {

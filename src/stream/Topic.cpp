@@ -63,9 +63,9 @@ std::string EventText(uint64_t id, const char* name, const std::string& data) {
   return text += '\n';
 }
 
-CTopic::CTopic(const CTopicSpec& spec, uint64_t floor, const uid_t* owner)
-    : spec_(spec), owner_(owner), floor_(floor) {
-  const BoardLayout* layout = FindBoardLayout(spec.board);
+CTopic::CTopic(const CTopicDef& def, uint64_t floor, const uid_t* owner)
+    : def_(def), owner_(owner), floor_(floor) {
+  const BoardLayout* layout = FindBoardLayout(def.board);
   if (layout != nullptr) size_ = layout->size, indexSize_ = layout->indexSize;
 }
 
@@ -78,7 +78,7 @@ void CTopic::Keep(uint64_t& nextId, const char* name, const std::string& data) {
 void CTopic::SetState(State state, uint64_t& nextId) {
   if (state_ == state) return;
   state_ = state;
-  Keep(nextId, "board", StateData(spec_.name, StateName(state)));
+  Keep(nextId, "board", StateData(def_.name, StateName(state)));
 }
 
 size_t CTopic::Poll(int64_t nowMillis, uint64_t& nextId) {
@@ -94,7 +94,7 @@ size_t CTopic::Poll(int64_t nowMillis, uint64_t& nextId) {
   BoardRead why = kBoardFailed;
   int64_t wait = 0;  // never waits: a held lock is tried again at the next read
   CBoardReader reader(owner_, wait, nullptr);
-  if (size_ == 0 || reader.ReadAll(spec_.board, size_, indexSize_, text, why) != 0) {
+  if (size_ == 0 || reader.ReadAll(def_.board, size_, indexSize_, text, why) != 0) {
     if (why == kBoardLockTimeout) {
       if (lockedSince_ < 0) lockedSince_ = nowMillis;
       if (nowMillis - lockedSince_ >= CShareMemory::LockWaitMillis()) {
@@ -111,9 +111,9 @@ size_t CTopic::Poll(int64_t nowMillis, uint64_t& nextId) {
   text_.swap(text);
   std::vector<std::pair<std::string, std::string>> fresh;
   TakeRecords(text_, fresh);
-  if (state_ != State::kOk || spec_.kind == TopicKind::kTrades) {
+  if (state_ != State::kOk || def_.kind == TopicKind::kTrades) {
     if (state_ != State::kOk && state_ != State::kUnread) {
-      Keep(nextId, "board", StateData(spec_.name, "back"));
+      Keep(nextId, "board", StateData(def_.name, "back"));
     }
     state_ = State::kOk;
     records_.swap(fresh);
@@ -133,10 +133,10 @@ void CTopic::TakeRecords(const std::string& text,
     const char* end = JsonValueEnd(at, last);
     if (end == nullptr) return;
     std::string key;
-    if (!JsonStringMember(at, end, KeyMember(spec_.kind), key)) {
+    if (!JsonStringMember(at, end, KeyMember(def_.kind), key)) {
       key = "#" + std::to_string(out.size());  // a record without its key keeps its place
     }
-    if (spec_.kind != TopicKind::kAccount || key == spec_.id)
+    if (def_.kind != TopicKind::kAccount || key == def_.id)
       out.emplace_back(key, std::string(at, end));
     at = end + std::strspn(end, " \t\r\n");
     if (at < last && *at++ != ',') return;
@@ -144,7 +144,7 @@ void CTopic::TakeRecords(const std::string& text,
 }
 
 std::string CTopic::SnapshotData() const {
-  std::string data = "{\"topic\":" + JsonQuoted(spec_.name) + ",\"records\":[";
+  std::string data = "{\"topic\":" + JsonQuoted(def_.name) + ",\"records\":[";
   for (size_t i = 0; i < records_.size(); ++i) {
     if (i > 0) data += ',';
     data += records_[i].second;
@@ -170,7 +170,7 @@ std::string CTopic::ChangeData(
     }
   }
   if (changed.empty() && gone.empty()) return std::string();
-  return "{\"topic\":" + JsonQuoted(spec_.name) + ",\"records\":[" + changed + "],\"gone\":[" +
+  return "{\"topic\":" + JsonQuoted(def_.name) + ",\"records\":[" + changed + "],\"gone\":[" +
          gone + "]}";
 }
 
@@ -178,7 +178,7 @@ std::string CTopic::FirstEvent(uint64_t& nextId) const {
   if (state_ == State::kUnread) return std::string();
   const uint64_t id = nextId++;
   if (state_ == State::kOk) return EventText(id, "snapshot", SnapshotData());
-  return EventText(id, "board", StateData(spec_.name, StateName(state_)));
+  return EventText(id, "board", StateData(def_.name, StateName(state_)));
 }
 
 bool CTopic::KeptAfter(uint64_t id, std::vector<const CKeptEvent*>& out) const {

@@ -28,7 +28,7 @@ class CSubscriber;
 
 enum class TopicKind { kOffers, kAccount, kTrades, kBars };
 
-struct CTopicSpec {
+struct CTopicDef {
   TopicKind kind;
   std::string name;   // "offers", "account:ID", "trades:ID", "bars:SYM:P"
   std::string board;  // the board's key
@@ -48,7 +48,7 @@ class CTopic {
 
   // Ids up to `floor` came before the topic: a subscriber that saw only
   // those gets a snapshot. `owner` (null: any owner) must outlive the topic.
-  CTopic(const CTopicSpec& spec, uint64_t floor, const uid_t* owner);
+  CTopic(const CTopicDef& def, uint64_t floor, const uid_t* owner);
   CTopic(const CTopic&) = delete;
   CTopic& operator=(const CTopic&) = delete;
 
@@ -66,7 +66,7 @@ class CTopic {
   bool KeptAfter(uint64_t id, std::vector<const CKeptEvent*>& out) const;
 
   const std::deque<CKeptEvent>& Kept() const { return kept_; }
-  const CTopicSpec& Spec() const { return spec_; }
+  const CTopicDef& Def() const { return def_; }
   State GetState() const { return state_; }
 
   std::unordered_set<CSubscriber*> subscribers;
@@ -80,7 +80,7 @@ class CTopic {
   void SetState(State state, uint64_t& nextId);
   void Keep(uint64_t& nextId, const char* name, const std::string& data);
 
-  CTopicSpec spec_;
+  CTopicDef def_;
   const uid_t* owner_;
   int32_t size_ = 0, indexSize_ = 0;
   State state_ = State::kUnread;

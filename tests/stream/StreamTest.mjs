@@ -3,7 +3,7 @@
 // expected record texts from zelvora.cgi itself, and nginx in front with
 // the stream location of deploy/nginx.conf.
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
 import { request } from 'node:http';
 import { after, test } from 'node:test';
@@ -89,9 +89,14 @@ function open(port, path, { user = 'alice', headers = {}, auth } = {}) {
   });
 }
 
-// The next event of `stream` not yet taken; it must be `name` (with `data` when given).
+// The next event of `stream` not yet taken, heartbeats passed over unless asked for; it must be
+// `name` (with `data` when given).
 async function next(stream, name, data, ms = 3000) {
-  for (const end = Date.now() + ms; stream.events.length <= stream.read; await sleep(5))
+  const waiting = () => {
+    while (name !== 'heartbeat' && stream.events[stream.read]?.event === 'heartbeat') ++stream.read;
+    return stream.events.length <= stream.read;
+  };
+  for (const end = Date.now() + ms; waiting(); await sleep(5))
     if (Date.now() > end)
       assert.fail(`no ${name} within ${ms} ms; the stream so far:\n${stream.text}`);
   const event = stream.events[stream.read++];
@@ -121,6 +126,12 @@ test('a refused request gets its status and a line that says why', { skip }, asy
     ['an empty account list', '/stream/desk?accounts=', {}, 400],
     ['101 accounts', `/stream/desk?accounts=${[...Array(101).keys()].join(',')}`, {}, 400],
     ['a symbol without a period', '/stream/desk?symbol=EURUSD', {}, 400],
+    [
+      'more boards than one user may watch alone',
+      `/stream/desk?accounts=${[...Array(63).keys()]}`,
+      {},
+      503,
+    ],
   ]) {
     const answer = await open(port, path, options);
     assert.equal(answer.status, status, concern);
@@ -130,7 +141,7 @@ test('a refused request gets its status and a line that says why', { skip }, asy
 });
 
 test("a tick arrives as a change holding getOffer's text of the record", { skip }, async () => {
-  const { port } = await startServer();
+  const { port } = await startServer({ ZELVORA_STREAM_HEARTBEAT_MS: '400' });
   write('offer', [offer('EUR/USD', 1.1), offer('USD/JPY', 150.1)]);
   const stream = await open(port, '/stream/offers');
   assert.deepEqual([stream.status, stream.headers['content-type']], [200, 'text/event-stream']);
@@ -140,6 +151,8 @@ test("a tick arrives as a change holding getOffer's text of the record", { skip 
   await next(stream, 'change', `{"topic":"offers","records":${getOffer('EUR/USD')},"gone":[]}`);
   write('offer', [offer('EUR/USD', 1.2, ' ')]);
   await next(stream, 'change', '{"topic":"offers","records":[],"gone":["USD/JPY"]}');
+  const beat = await next(stream, 'heartbeat', '{}');
+  assert.equal(beat.id, undefined, 'a heartbeat has no id');
   stream.close();
 });
 
@@ -238,6 +251,29 @@ test(
       '{"topic":"account:A1","records":[{"AccountID":"A1","Balance":100}]}',
     );
     await next(stream, 'board', '{"topic":"trades:A1","state":"missing"}');
+    // Trades come and go together: every change is a snapshot of them.
+    for (const trades of [['{"TradeID":"T1"}'], ['{"TradeID":"T1"}', '{"TradeID":"T2"}']]) {
+      write('trade.A1', trades);
+      if (trades.length === 1) await next(stream, 'board', '{"topic":"trades:A1","state":"back"}');
+      await next(stream, 'snapshot', `{"topic":"trades:A1","records":[${trades}]}`);
+    }
+    // Bars are told by their time.
+    const bar = (time, close) =>
+      `{"Symbol":"EUR/USD","StartDate":"${time}","Period":"m1","BidClose":${close}}`;
+    write('pricebar.EURUSDm1', [bar('10:00', 1.1), bar('10:01', 1.2)]);
+    const bars = await open(port, '/stream/bars?symbol=EUR/USD&period=m1');
+    await next(
+      bars,
+      'snapshot',
+      `{"topic":"bars:EUR/USD:m1","records":[${bar('10:00', 1.1)},${bar('10:01', 1.2)}]}`,
+    );
+    write('pricebar.EURUSDm1', [bar('10:01', 1.3), bar('10:02', 1.3)]);
+    await next(
+      bars,
+      'change',
+      `{"topic":"bars:EUR/USD:m1","records":[${bar('10:01', 1.3)},${bar('10:02', 1.3)}],"gone":["10:00"]}`,
+    );
+    bars.close();
     await sleep(1100); // a file rewritten within the second is read again only after it
     grant('bob read A1 B1\n');
     await next(stream, 'refused', '{"topic":"account:A1"}', 4000);
@@ -332,6 +368,23 @@ test(
     (third.close(), healthy.close(), stalled.kill());
   },
 );
+
+test('the server will not start with a key a web server could not keep apart', () => {
+  for (const [concern, env, said] of [
+    ['a short key', { ZELVORA_STREAM_KEY: key.slice(0, 31) }, 'must hold at least 32 characters'],
+    ["the workers' key", { ZELVORA_PEER_KEY: key }, 'must differ from ZELVORA_PEER_KEY'],
+  ]) {
+    const run = spawnSync(`${build}/zelvora-stream`, {
+      env: { ...process.env, ZELVORA_STREAM_KEY: key, ...env },
+      encoding: 'utf8',
+    });
+    assert.deepEqual(
+      [run.status, run.stderr.includes(said)],
+      [78, true],
+      `${concern}: ${run.stderr}`,
+    );
+  }
+});
 
 test('SIGTERM: every stream hears bye, and the server exits 0 at once', { skip }, async () => {
   const { port, child } = await startServer();
