@@ -1,11 +1,41 @@
 // Chart: candlesticks of one symbol's bid or ask bars for one period, from
-// its price-bar board. The chart library is loaded on its own, so that a
+// its price-bar board, streamed or polled, with the last candle following
+// the streamed offers. The chart library is loaded on its own, so that a
 // page without it still shows every other panel.
 import { ApiError, ask, records } from './api.js';
 import config from './config.js';
 import { deskClock, deskTime, utcSeconds, zone } from './format.js';
 import { onSymbols } from './offers.js';
+import * as stream from './stream.js';
 import { el, panel, poll } from './ui.js';
+
+const kPeriodSeconds = { M1: 60, M5: 300, M15: 900, H1: 3600, H4: 14400, D1: 86400 };
+const programTime = (seconds) =>
+  new Date(seconds * 1000).toISOString().slice(0, 19).replace('T', ' ').replaceAll('-', '/');
+
+// The last candle after a tick of `price` at `time` (UTC seconds): the last
+// one moved, while the tick is within its period; a new one, at the start of
+// the tick's period counted on from the last one's, after it; none for a
+// tick before the last candle, whose period is closed.
+export function candleAfter(last, time, price, seconds) {
+  if (!last || !(time >= last.time) || !Number.isFinite(price)) return null;
+  if (time < last.time + seconds)
+    return {
+      ...last,
+      high: Math.max(last.high, price),
+      low: Math.min(last.low, price),
+      close: price,
+    };
+  const start = last.time + Math.floor((time - last.time) / seconds) * seconds;
+  return {
+    time: start,
+    start: programTime(start),
+    open: price,
+    high: price,
+    low: price,
+    close: price,
+  };
+}
 
 // Each bar stands at its real start (UTC seconds), so the two hours that
 // share a desk clock time when the clocks go back stay two bars; its label
@@ -89,18 +119,67 @@ export async function start() {
   const empty = () => {
     series.setData([]);
     chart.root.dataset.candles = '0';
+    chart.root.dataset.close = '';
     area.setAttribute('aria-label', 'Candlestick chart');
   };
   const redraw = () => {
+    [bars, tick] = [new Map(), null];
     empty();
     draw();
   };
+  const topic = () => `bars:${symbol.value}:${period.value}`;
+  let bars = new Map(); // the bars shown, by start
+  let tick = null; // the candle the streamed offers made after the last bar, if any
+  const show = (run, asked) => {
+    const shown = candles([...bars.values()], asked.side);
+    if (tick && !(tick.time <= shown.at(-1)?.time)) shown.push(tick);
+    else tick = null;
+    series.setData(shown);
+    chart.root.dataset.candles = shown.length;
+    chart.root.dataset.close = shown.at(-1)?.close ?? '';
+    area.setAttribute(
+      'aria-label',
+      shown.length
+        ? `Candlesticks of ${asked.symbol} ${asked.period} ${asked.side.toLowerCase()}, ${deskTime(
+            shown[0].start,
+          )} to ${deskTime(shown.at(-1).start)} (${zone})`
+        : 'Candlestick chart',
+    );
+    if (!bars.size) run.say(`No ${asked.period} bars for ${asked.symbol}.`, 'warn');
+  };
+  const selection = () => ({ symbol: symbol.value, period: period.value, side: side.value });
+  stream.listen((type, data) => {
+    if (type === 'lost') return draw();
+    if (data.topic === 'offers') {
+      const offer = data.records.find((o) => o.Symbol === symbol.value);
+      const next =
+        offer &&
+        candleAfter(
+          series.data().at(-1),
+          utcSeconds(offer.Time),
+          +offer[side.value],
+          kPeriodSeconds[period.value],
+        );
+      if (!next) return;
+      if (!(next.time <= Math.max(...[...bars.keys()].map(utcSeconds)))) tick = next;
+      series.update(next);
+      chart.root.dataset.candles = series.data().length;
+      chart.root.dataset.close = next.close;
+      return;
+    }
+    if (data.topic !== topic()) return;
+    if (type === 'snapshot') bars = new Map();
+    for (const bar of data.records) bars.set(bar.StartDate, bar);
+    for (const start of data.gone) bars.delete(start);
+    chart.run(async (run) => show(run, selection()));
+  });
   const draw = () =>
     chart.run(async (run) => {
-      const asked = { symbol: symbol.value, period: period.value, side: side.value };
-      let bars = [];
+      const asked = selection(),
+        before = stream.mark(topic());
+      let answer = [];
       try {
-        bars = records(
+        answer = records(
           await ask(
             'getPriceBar',
             { symbol: asked.symbol, period: asked.period },
@@ -112,21 +191,23 @@ export async function start() {
         if (!(error instanceof ApiError && error.kind === 'status')) throw error;
       }
       if (run.signal.aborted) return;
-      const shown = candles(bars, asked.side);
-      series.setData(shown);
-      view.timeScale().fitContent();
-      chart.root.dataset.candles = series.data().length;
-      area.setAttribute(
-        'aria-label',
-        shown.length
-          ? `Candlesticks of ${asked.symbol} ${asked.period} ${asked.side.toLowerCase()}, ${deskTime(
-              shown[0].start,
-            )} to ${deskTime(shown.at(-1).start)} (${zone})`
-          : 'Candlestick chart',
+      // The stream carries the bars of a board that exists only: the stream
+      // server refuses a whole stream that names a board it does not have.
+      stream.follow(
+        answer.length ? { symbol: asked.symbol, period: asked.period } : { symbol: '' },
       );
-      if (!bars.length) run.say(`No ${asked.period} bars for ${asked.symbol}.`, 'warn');
+      if (stream.stale(topic(), before)) return;
+      bars = new Map(answer.map((bar) => [bar.StartDate, bar]));
+      show(run, asked);
+      view.timeScale().fitContent();
     });
-  for (const control of [symbol, period, side]) control.addEventListener('change', redraw);
+  for (const control of [symbol, period]) control.addEventListener('change', redraw);
+  // The other side of the same bars: streamed ones are at hand.
+  side.addEventListener('change', () => {
+    tick = null;
+    if (stream.live(topic())) chart.run(async (run) => show(run, selection()));
+    else redraw();
+  });
   onSymbols((symbols) => {
     const known = [...symbol.options].map((o) => o.value).join();
     if (known === symbols.join() || !symbols.length) return;
@@ -134,5 +215,5 @@ export async function start() {
     symbol.replaceChildren(...symbols.map((s) => el('option', { selected: s === chosen }, s)));
     if (symbol.value !== chosen) redraw();
   });
-  poll(config.chartPollMs, draw);
+  poll(config.chartPollMs, () => stream.live(topic()) || draw());
 }

@@ -17,6 +17,9 @@ export default {
   accountPollMs: 2000,
   openTradePollMs: 5000,
   chartPollMs: 15000,
+  // A stream that brought no event (heartbeats included) for this long is
+  // lost: the page polls and tries it again.
+  streamSilenceMs: 30000,
   // A request not answered in this long has failed: the server is not
   // answering. It has to outlast the program's own waits: MYSQL_TIMEOUT
   // (10 s by default), plus MYSQL_CONNECT_TIMEOUT (2 s) for each database

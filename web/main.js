@@ -10,6 +10,7 @@ import * as history from './history.js';
 import * as offers from './offers.js';
 import * as plans from './plans.js';
 import * as report from './report.js';
+import * as stream from './stream.js';
 import * as trades from './trades.js';
 import { el } from './ui.js';
 
@@ -50,6 +51,7 @@ async function knowCaller() {
 document.getElementById('endpoint').textContent = endpoint();
 if (zoneWarning)
   header.append(el('p', { class: 'status', role: 'alert', 'data-kind': 'error' }, zoneWarning));
+stream.follow({});
 startAll([offers, chart]);
 await knowCaller();
 const { me } = access;
@@ -62,4 +64,7 @@ else if (me.partial)
     'warn',
   );
 else say('');
-if (me.read.length) startAll([accounts, trades, report, plans, history]);
+if (me.read.length) {
+  stream.follow({ accounts: me.read });
+  startAll([accounts, trades, report, plans, history]);
+}

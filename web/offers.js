@@ -1,11 +1,12 @@
-// Live offers: every symbol on the offer board, polled every second, with
-// the direction of each tick (arrow and colour), the spread in pips and
-// stale rows marked. Offers age on the page's own clock while the page is
+// Live offers: every symbol on the offer board, from the desk's stream or,
+// while it is away, polled every second, with the direction of each tick
+// (arrow and colour), the spread in pips and stale rows marked. Offers age on the page's own clock while the page is
 // shown, so a server that stops answering turns them stale like a feeder
 // that stops moving them.
 import { ApiError, ask, records } from './api.js';
 import config from './config.js';
 import { deskTime, number, priceText, utcSeconds, zone } from './format.js';
+import * as stream from './stream.js';
 import { el, panel, poll, table } from './ui.js';
 
 const last = new Map(); // symbol → the offer, with moved (performance.now() ms), BidTick, AskTick
@@ -129,8 +130,33 @@ export function start() {
       return [`No offer has moved for ${config.staleSeconds} s: is the feeder running?`, 'warn'];
     return ['', 'info'];
   };
-  poll(config.offerPollMs, () =>
-    offers.run(async (view) => {
+  // Draws the board's offers, in its order, as the answer or the stream brought them.
+  const present = (rows, view) => {
+    [answered, asking] = [performance.now(), null];
+    const symbols = rows.map((offer) => track(offer, answered).Symbol);
+    const nodes = table(
+      kColumns,
+      symbols.map((symbol) => last.get(symbol)),
+      { empty: 'The offer board holds no offers.' },
+    );
+    if (!view.show(nodes)) return;
+    shown = symbols; // only once its table is the one on screen
+    const [message, kind] = mark();
+    if (message) view.say(message, kind);
+    for (const listener of listeners) listener(shown);
+  };
+  const streamed = new Map(); // symbol → the streamed offer, in the board's order
+  stream.listen((type, data) => {
+    if (data?.topic !== 'offers') return;
+    if (type === 'snapshot') streamed.clear();
+    for (const offer of data.records) streamed.set(offer.Symbol, offer);
+    for (const symbol of data.gone) streamed.delete(symbol);
+    offers.run(async (view) => present([...streamed.values()], view));
+  });
+  poll(config.offerPollMs, async () => {
+    if (stream.live('offers')) return;
+    await offers.run(async (view) => {
+      const before = stream.mark('offers');
       asking ??= performance.now();
       let rows;
       try {
@@ -143,20 +169,9 @@ export function start() {
           throw new ApiError('status', 'The offer board is gone: no offers to show.');
         throw error;
       }
-      [answered, asking] = [performance.now(), null];
-      const symbols = rows.map((offer) => track(offer, answered).Symbol);
-      const nodes = table(
-        kColumns,
-        symbols.map((symbol) => last.get(symbol)),
-        { empty: 'The offer board holds no offers.' },
-      );
-      if (!view.show(nodes)) return;
-      shown = symbols; // only once its table is the one on screen
-      const [message, kind] = mark();
-      if (message) view.say(message, kind);
-      for (const listener of listeners) listener(shown);
-    }),
-  );
+      if (!stream.stale('offers', before)) present(rows, view);
+    });
+  });
   // Ages the rows every second while the page is shown, whether or not
   // answers come. A failure of a request stays said: that the server is
   // silent is said only over another kind of failure.

@@ -1,10 +1,12 @@
-// Open trades (with each trade's strategy, from getOpenTradeA) and closed
-// trades within a date range, each with totals of money. Amounts are not
+// Open trades (with each trade's strategy, from getOpenTradeA; streamed
+// while the account's trade board is live, with the strategies last asked
+// for) and closed trades within a date range, each with totals of money. Amounts are not
 // totalled: buys and sells do not add up.
 import { ask, confirmEmpty, records } from './api.js';
 import config from './config.js';
 import { dateParam, deskTime, moneyDigits, number, zone } from './format.js';
 import { knowPointSizes, onSymbols, pointSizes, price } from './offers.js';
+import * as stream from './stream.js';
 import { accountSelect, el, moneyColumn, panel, poll, table } from './ui.js';
 
 const rate = (key, label) => ({
@@ -34,34 +36,54 @@ function openTrades() {
   const open = panel('open-trades'),
     account = accountSelect('open-account');
   open.root.querySelector('.controls').append(el('label', {}, 'Account ', account));
+  const strategy = new Map(); // trade → its strategy's name, as last asked for
+  const present = (view, asked, trades) => {
+    const rows = trades.map((trade) => ({
+      ...trade,
+      strategy: strategy.get(trade.TradeID) ?? '',
+    }));
+    view.show(
+      table(
+        [
+          ...kTrade,
+          ...profit(asked),
+          time('OpenTime', 'Opened'),
+          { key: 'strategy', label: 'Strategy' },
+        ],
+        rows,
+        { caption: `Account ${asked}`, empty: 'No open trades.' },
+      ),
+    );
+  };
+  const topic = () => `trades:${account.value}`;
+  const streamed = new Map(); // topic → its last streamed trades (one topic for each account shown)
+  // The trades of the answer, or the streamed ones when a streamed record
+  // came since it was asked for: an older answer never replaces them.
   const load = () =>
     open.run(async (view) => {
-      const asked = account.value;
+      const asked = account.value,
+        before = stream.mark(topic());
       const answer = await ask('getOpenTradeA', { accountid: asked }, { signal: view.signal });
       await knowPointSizes(view.signal);
-      const strategy = new Map((answer.data2 ?? []).map((c) => [c.TradeID, c.TradeMethodName]));
-      const rows = records(answer, 'Open trades').map((trade) => ({
-        ...trade,
-        strategy: strategy.get(trade.TradeID) ?? '',
-      }));
-      view.show(
-        table(
-          [
-            ...kTrade,
-            ...profit(asked),
-            time('OpenTime', 'Opened'),
-            { key: 'strategy', label: 'Strategy' },
-          ],
-          rows,
-          { caption: `Account ${asked}`, empty: 'No open trades.' },
-        ),
-      );
+      const trades = records(answer, 'Open trades');
+      for (const trade of trades) strategy.set(trade.TradeID, '');
+      for (const c of answer.data2 ?? []) strategy.set(c.TradeID, c.TradeMethodName);
+      if (!stream.stale(topic(), before)) present(view, asked, trades);
+      else if (stream.live(topic())) present(view, asked, streamed.get(topic()) ?? []);
     });
+  // A streamed trade whose strategy is not known has the strategies asked for again.
+  stream.listen((type, data) => {
+    if (!data?.topic.startsWith('trades:')) return;
+    streamed.set(data.topic, data.records);
+    if (data.topic !== topic()) return;
+    open.run(async (view) => present(view, account.value, data.records));
+    if (data.records.some((trade) => !strategy.has(trade.TradeID))) load();
+  });
   account.addEventListener('change', () => {
     open.clear();
     load();
   });
-  poll(config.openTradePollMs, load);
+  poll(config.openTradePollMs, () => stream.live(topic()) || load());
 }
 
 function closedTrades() {

@@ -24,6 +24,7 @@ import {
   sql,
   startDesk,
   state,
+  stillOffers,
   stopDesk,
 } from '../support/desk.mjs';
 
@@ -606,5 +607,31 @@ test(
       if (value === undefined) await new Promise((resolve) => setTimeout(resolve, 100));
     }
     assert.ok(Number(value) >= 1, `zelvora_requests_total as Prometheus scraped it: ${value}`);
+  },
+);
+
+test(
+  "the stream through lighttpd: getOffer's records, to the user lighttpd names alone",
+  { skip },
+  async () => {
+    // A second of a stream through lighttpd, asked for as `user` naming herself desk: its status, headers and events.
+    const stream = (path, user) =>
+      run(
+        'sh',
+        '-c',
+        `curl -sNi -m 1 -H 'X-Zelvora-User: desk' -u ${user}:demo ${endpoints[0].url.replace('/zelvora.cgi', path)}; true`,
+      );
+    const [[head, events], answer] = await stillOffers(async () => [
+      stream('/stream/offers', 'desk').split('\r\n\r\n'),
+      JSON.parse(await ask(endpoints[0], 'getOffer', '')).data,
+    ]);
+    const [, type, data] = /^event: (.*)\ndata: (.*)$/m.exec(events);
+    assert.match(head, /^Content-Type: text\/event-stream/im);
+    assert.deepEqual([type, JSON.parse(data)], ['snapshot', { topic: 'offers', records: answer }]);
+    assert.deepEqual(
+      ['1001', '2001'].map((id) => stream(`/stream/account?id=${id}`, 'alice').split(' ')[1]),
+      ['200', '403'],
+      'alice naming herself desk is still alice',
+    );
   },
 );

@@ -3,7 +3,7 @@
 // program and the page): the desk's variables, its database and boards
 // read for expected values, and servers started beside it.
 import { execFileSync, spawn } from 'node:child_process';
-import { writeFileSync } from 'node:fs';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { userInfo } from 'node:os';
 
@@ -93,6 +93,22 @@ export const records = (key) =>
     .filter((line) => /^\d+ \{/.test(line))
     .map((line) => line.replace(/^\d+ /, ''));
 export const board = (key) => records(key).map((text) => JSON.parse(text));
+export const writeBoard = (key, rows) =>
+  execFileSync(boardTool, ['write', key], {
+    env,
+    input: rows.map((row) => JSON.stringify(row)).join('\n'),
+  });
+// Runs `work` with the demo's feeder held (after its write under way), so that only the test moves the offers.
+export async function stillOffers(work) {
+  const feeder = +readFileSync(`${state}/feeder.pid`, 'utf8');
+  process.kill(feeder, 'SIGSTOP');
+  try {
+    await new Promise((resolve) => setTimeout(resolve, 1100));
+    return await work();
+  } finally {
+    process.kill(feeder, 'SIGCONT');
+  }
+}
 
 // Starts the desk, once for every test file of this process; its address.
 let started;

@@ -9,7 +9,17 @@ import { createServer } from 'node:http';
 import { after, afterEach, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import config from '../../web/config.js';
-import { board, env, skip, sql, startDesk, state, stopDesk } from '../support/desk.mjs';
+import {
+  board,
+  env,
+  skip,
+  sql,
+  startDesk,
+  state,
+  stillOffers,
+  stopDesk,
+  writeBoard,
+} from '../support/desk.mjs';
 
 const build = process.env.ZELVORA_BUILD_DIR;
 const amount = (text) => Number(text.replaceAll(',', ''));
@@ -53,6 +63,8 @@ after(async () => {
 
 // A test that fails leaves none of its routes to the next.
 afterEach(() => page?.unrouteAll({ behavior: 'ignoreErrors' }));
+// The page without the stream, polling the program as it did before.
+const polling = () => page.route('**/stream/**', (route) => route.abort());
 
 // The texts of a panel's table body, one array of cell texts a row.
 const rows = (panel) =>
@@ -171,6 +183,8 @@ for (const endpoint of ['zelvora.cgi', 'zelvora.fcgi']) {
 }
 
 test('the chart holds a candle for every bar on the board', { skip }, async () => {
+  await polling(); // the streamed offers would add a candle of their own
+  await page.reload();
   for (const period of ['M1', 'H1']) {
     await page.selectOption('#chart-period', period);
     const symbol = await page.inputValue('#chart-symbol'),
@@ -288,6 +302,7 @@ test(
       for (const offer of answer.data) offer.PointSize /= 10;
       return route.fulfill({ response, body: JSON.stringify(answer) });
     });
+    await polling();
     await page.reload();
     await page.locator('#closed-trades tbody td').first().waitFor();
     known = true;
@@ -484,6 +499,7 @@ test(
         body: `export default ${JSON.stringify(quick)};`,
       }),
     );
+    await polling();
     await open('zelvora.cgi');
     const hung = [];
     let answers = 0;
@@ -575,6 +591,7 @@ test('every kind of failed answer is shown in its own panel only', { skip }, asy
       ? route.abort('connectionrefused')
       : route.fulfill({ body: answers[method] });
   });
+  await polling();
   await page.reload();
   const expected = {
     'open-trades': 'could not answer',
@@ -596,6 +613,43 @@ test('every kind of failed answer is shown in its own panel only', { skip }, asy
   await page.unroute(program);
 });
 
+// The offer board with EURUSD's bid at `bid` at `seconds` (UTC); the page showing that bid within `ms`.
+const tick = (seconds, bid, ms = 1000) => {
+  const Time = new Date(seconds * 1e3).toISOString().replace('T', ' ').replaceAll('-', '/');
+  writeBoard(
+    'offer',
+    board('offer').map((o) =>
+      o.Symbol === 'EURUSD' ? { ...o, Bid: bid, Time: Time.slice(0, 19) } : o,
+    ),
+  );
+  const row = page.locator('#offers tbody tr:first-child', { hasText: bid.toFixed(5) });
+  return row.waitFor({ timeout: ms });
+};
+const chartEnd = () => page.locator('#chart').evaluate((c) => [c.dataset.candles, c.dataset.close]);
+
+test('offers and the chart follow the stream; without it the page polls', { skip }, () =>
+  stillOffers(async () => {
+    await page.goto(origin);
+    await page.locator('#feed', { hasText: 'live' }).waitFor({ timeout: 5000 });
+    const minute = (Math.floor(Date.now() / 60000) + 2) * 60; // after every bar and tick so far
+    await tick(minute + 5, 1.11111);
+    const [candles] = await chartEnd();
+    // Each row: a tick (seconds from that minute, bid), and the candles it adds and the last close after it.
+    for (const [what, seconds, bid, added, close] of [
+      ['a tick of the same period moves the last candle', 30, 1.12222, 0, 1.12222],
+      ['a tick of the next period starts a candle', 65, 1.13333, 1, 1.13333],
+      ['a tick of a closed period is not folded in', 10, 1.14444, 1, 1.13333],
+    ]) {
+      await tick(minute + seconds, bid).catch(() => bid === close && assert.fail(what));
+      assert.deepEqual(await chartEnd(), [String(+candles + added), String(close)], what);
+    }
+    await polling();
+    await page.reload();
+    await page.locator('#feed', { hasText: 'polling' }).waitFor();
+    await tick(minute + 70, 1.15555, config.offerPollMs + 1000);
+  }),
+);
+
 // A page of a user other than the desk, opened on the plans of the user's first account.
 async function signedIn(user) {
   const opened = await newPage(user);
@@ -612,6 +666,11 @@ test(
     const alice = await signedIn('alice');
     assert.equal(await alice.locator('#user').textContent(), 'Signed in as alice');
     await alice.locator('#accounts tbody td.num').first().waitFor();
+    assert.equal(
+      await alice.evaluate(() => fetch('stream/account?id=2001').then((r) => r.status)),
+      403,
+      "bob's account is not streamed to her",
+    );
     assert.deepEqual(
       [
         await alice.locator('#accounts tbody td:first-child').allTextContents(),
