@@ -238,7 +238,6 @@ void CStreamServer::OnClose(evhttp_connection* connection, void* self) {
   CSubscriber* subscriber = found->second;
   server->connections_.erase(found);
   if (subscriber == nullptr) return;  // its stream had ended
-  // A peer that left in the middle of a stream leaves its request to us.
   subscriber->Forget();
   server->Leave(subscriber);
   delete subscriber;

@@ -40,8 +40,11 @@ class CSubscriber {
   // touched again.
   void End(const std::string& last);
 
-  // The request is gone with its connection: never touch it again.
-  void Forget() { request_ = nullptr; }
+  // The connection closed: the request is never touched again. A peer that
+  // left in the middle of the stream makes libevent detach the request and
+  // hand it over; it is freed here then (not while the server is torn down,
+  // when libevent still holds and frees it).
+  void Forget();
 
   evhttp_connection* Connection() const;
   const std::string& User() const { return user_; }
