@@ -138,6 +138,7 @@ void CStreamServer::Serve(evhttp_request* request) {
   const char* user = evhttp_find_header(headers, "X-Zelvora-User");
   if (!CStreamAuth::IsUser(user))
     return Refuse(request, 403, "Forbidden", "no user or a bad one\n");
+  if (!auth_.Admits(user)) return Refuse(request, 403, "Forbidden", "not a user of the grants\n");
   const evhttp_uri* uri = evhttp_request_get_evhttp_uri(request);
   CStreamAsk ask;
   std::string why;
@@ -331,7 +332,8 @@ void CStreamServer::CheckGrants() {
   for (CSubscriber* subscriber : Subscribers()) {
     for (const CTopic* topic : subscriber->topics) {
       const CTopicDef& def = topic->Def();
-      if (def.id.empty() || auth_.MayRead(subscriber->User(), def.id)) continue;
+      const std::string& user = subscriber->User();
+      if (auth_.Admits(user) && (def.id.empty() || auth_.MayRead(user, def.id))) continue;
       EndStream(subscriber,
                 EventText(nextId_++, "refused", "{\"topic\":" + JsonQuoted(def.name) + "}"));
       break;

@@ -241,6 +241,7 @@ test(
       ["alice asks for bob's account", 'alice', '/stream/account?id=B1', 403],
       ['alice asks for a page with it among hers', 'alice', '/stream/desk?accounts=A1,B1', 403],
       ['bob asks for his own', 'bob', '/stream/account?id=B1', 200],
+      ['carol, whom the grants do not know, asks for offers', 'carol', '/stream/offers', 403],
     ])
       assert.equal((await open(port, path, { user })).status, status, concern);
     const stream = await open(port, '/stream/desk?accounts=A1');
@@ -261,7 +262,7 @@ test(
     const bar = (time, close) =>
       `{"Symbol":"EUR/USD","StartDate":"${time}","Period":"m1","BidClose":${close}}`;
     write('pricebar.EURUSDm1', [bar('10:00', 1.1), bar('10:01', 1.2)]);
-    const bars = await open(port, '/stream/bars?symbol=EUR/USD&period=m1');
+    const bars = await open(port, '/stream/bars?symbol=EUR/USD&period=m1', { user: 'bob' });
     await next(
       bars,
       'snapshot',
@@ -273,12 +274,16 @@ test(
       'change',
       `{"topic":"bars:EUR/USD:m1","records":[${bar('10:01', 1.3)},${bar('10:02', 1.3)}],"gone":["10:00"]}`,
     );
-    bars.close();
     await sleep(1100); // a file rewritten within the second is read again only after it
-    grant('bob read A1 B1\n');
-    await next(stream, 'refused', '{"topic":"account:A1"}', 4000);
-    for (let end = Date.now() + 1000; !stream.ended && Date.now() < end;) await sleep(10);
-    assert.ok(stream.ended, 'the refused stream ends');
+    grant('alice read A2\n'); // alice loses A1, bob everything
+    for (const [s, topic] of [
+      [stream, 'account:A1'],
+      [bars, 'bars:EUR/USD:m1'],
+    ]) {
+      await next(s, 'refused', `{"topic":"${topic}"}`, 4000);
+      for (let end = Date.now() + 1000; !s.ended && Date.now() < end;) await sleep(10);
+      assert.ok(s.ended, `the refused stream of ${topic} ends`);
+    }
   },
 );
 
