@@ -1,12 +1,16 @@
 #include "stream/StreamServer.h"
 
 #include <event2/buffer.h>
+#include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <event2/http.h>
 #include <event2/keyvalq_struct.h>
+#include <event2/listener.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +27,10 @@ namespace {
 
 const int64_t kLifeMillis = 50 * 60 * 1000, kLifeJitterMillis = 20 * 60 * 1000;
 const int64_t kDrainMillis = 1500;
+
+// The server that listens: libevent hands an accept error the listener's own
+// argument (the HTTP server's), not one of ours.
+CStreamServer* listening = nullptr;
 
 int64_t Now() { return CSemaphore::NowMillis(); }
 
@@ -49,8 +57,10 @@ CStreamServer::CStreamServer(const CStreamSettings& settings)
       random_(std::random_device()()) {}
 
 CStreamServer::~CStreamServer() {
+  if (listening == this) listening = nullptr;
   // The connections first: their close tells subscribers that still hold topics.
   if (http_ != nullptr) evhttp_free(http_);
+  for (const auto& head : heads_) bufferevent_decref(head.first);
   for (CSubscriber* subscriber : Subscribers()) delete subscriber;
   for (event* timer : events_) event_free(timer);
   if (base_ != nullptr) event_base_free(base_);
@@ -77,19 +87,29 @@ int CStreamServer::Start(std::string& error) {
   evhttp_set_allowed_methods(http_, EVHTTP_REQ_GET | EVHTTP_REQ_HEAD | EVHTTP_REQ_POST |
                                         EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_OPTIONS);
   evhttp_set_gencb(http_, OnRequest, this);
+  evhttp_set_bevcb(http_, OnConnect, this);
   socket_ =
       evhttp_bind_socket_with_handle(http_, "127.0.0.1", static_cast<uint16_t>(settings_.port));
   if (socket_ == nullptr) {
     error = "cannot listen on 127.0.0.1:" + std::to_string(settings_.port);
     return -1;
   }
+  listener_ = evhttp_bound_socket_get_listener(socket_);
+  listening = this;
+  evconnlistener_set_error_cb(listener_, OnAcceptError);
+  resume_ = event_new(base_, -1, 0, OnResume, this);
+  if (resume_ == nullptr) {
+    error = "cannot set the timers";
+    return -1;
+  }
+  events_.push_back(resume_);
   const struct {
     int signal;
     int64_t millis;
     event_callback_fn call;
   } timers[] = {{-1, settings_.intervalMs, OnPoll},
                 {-1, settings_.heartbeatMs, OnBeat},
-                {-1, 1000, OnGrants},
+                {-1, 1000, OnSecond},
                 {SIGTERM, 0, OnStop},
                 {SIGINT, 0, OnStop}};
   for (const auto& timer : timers) {
@@ -112,9 +132,71 @@ void CStreamServer::OnRequest(evhttp_request* request, void* self) {
   static_cast<CStreamServer*>(self)->Serve(request);
 }
 
+bufferevent* CStreamServer::OnConnect(event_base* base, void* self) {
+  auto* server = static_cast<CStreamServer*>(self);
+  const int64_t now = Now();
+  // No descriptor yet: libevent sets it, and closes it itself.
+  bufferevent* events = bufferevent_socket_new(base, -1, 0);
+  if (events == nullptr) return nullptr;
+  // Checked before this one joins: libevent sets its callbacks only after.
+  if (server->heads_.size() + 1 >= kMaxHeads) server->CheckHeads(now);
+  bufferevent_incref(events);
+  server->heads_.emplace_back(events, now + kHeadMillis);
+  if (server->heads_.size() >= kMaxHeads) server->Pause();
+  return events;
+}
+
+void CStreamServer::CheckHeads(int64_t now) {
+  for (size_t i = 0; i < heads_.size();) {
+    bufferevent* events = heads_[i].first;
+    bufferevent_data_cb read = nullptr;
+    bufferevent_getcb(events, &read, nullptr, nullptr, nullptr);
+    if (read != nullptr) {  // libevent still has it
+      // Its peer hears the end, and libevent reads it and lets the connection go.
+      if (now >= heads_[i].second) shutdown(bufferevent_getfd(events), SHUT_RDWR);
+      ++i;
+      continue;
+    }
+    bufferevent_decref(events);
+    heads_[i] = heads_.back();
+    heads_.pop_back();
+  }
+}
+
+void CStreamServer::Pause() {
+  const timeval pause = Interval(kPauseMillis);
+  if (listener_ != nullptr) evconnlistener_disable(listener_);
+  event_add(resume_, &pause);
+}
+
+void CStreamServer::OnResume(int, short, void* self) {
+  auto* server = static_cast<CStreamServer*>(self);
+  server->CheckHeads(Now());
+  if (server->listener_ == nullptr) return;
+  if (server->heads_.size() >= kMaxHeads) return server->Pause();
+  evconnlistener_enable(server->listener_);
+}
+
+void CStreamServer::OnAcceptError(evconnlistener*, void*) {
+  // Out of descriptors, the socket stays ready: accepting at once again
+  // would spin and log without end. Told once a minute at most.
+  CStreamServer* server = listening;
+  if (server == nullptr) return;
+  const int error = errno;
+  const int64_t now = Now();
+  if (server->loggedAt_ < 0 || now - server->loggedAt_ >= 60000) {
+    server->loggedAt_ = now;
+    std::fprintf(stderr, "zelvora-stream: cannot accept a connection (%s); pausing\n",
+                 std::strerror(error));
+  }
+  server->Pause();
+}
+
 void CStreamServer::Refuse(evhttp_request* request, int code, const char* reason,
                            const std::string& text) {
   evkeyvalq* headers = evhttp_request_get_output_headers(request);
+  // A connection that would wait for another request is not held.
+  evhttp_add_header(headers, "Connection", "close");
   evhttp_add_header(headers, "Content-Type", "text/plain; charset=utf-8");
   if (code == 503) evhttp_add_header(headers, "Retry-After", "5");
   evbuffer* body = evbuffer_new();
@@ -125,6 +207,15 @@ void CStreamServer::Refuse(evhttp_request* request, int code, const char* reason
 
 void CStreamServer::Serve(evhttp_request* request) {
   evhttp_connection* connection = evhttp_request_get_connection(request);
+  bufferevent* events =
+      connection != nullptr ? evhttp_connection_get_bufferevent(connection) : nullptr;
+  for (auto& head : heads_) {
+    if (head.first != events) continue;
+    bufferevent_decref(events);  // libevent holds its own
+    head = heads_.back();
+    heads_.pop_back();
+    break;
+  }
   if (connection != nullptr && connections_.count(connection) != 0)
     return;  // a stream's own failure
   if (stopping_) return Refuse(request, 503, "Service Unavailable", "stopping\n");
@@ -323,8 +414,10 @@ void CStreamServer::Beat() {
   }
 }
 
-void CStreamServer::OnGrants(int, short, void* self) {
-  static_cast<CStreamServer*>(self)->CheckGrants();
+void CStreamServer::OnSecond(int, short, void* self) {
+  auto* server = static_cast<CStreamServer*>(self);
+  server->CheckHeads(Now());
+  server->CheckGrants();
 }
 
 void CStreamServer::CheckGrants() {
@@ -347,7 +440,7 @@ void CStreamServer::Stop() {
   if (stopping_) return;
   stopping_ = true;
   if (socket_ != nullptr) evhttp_del_accept_socket(http_, socket_);
-  socket_ = nullptr;
+  socket_ = nullptr, listener_ = nullptr;
   for (CSubscriber* subscriber : Subscribers()) {
     EndStream(subscriber, EventText(nextId_++, "bye", "{}"));
   }

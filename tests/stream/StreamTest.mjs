@@ -140,6 +140,16 @@ test('a refused request gets its status and a line that says why', { skip }, asy
   }
 });
 
+test('a request head sent a byte at a time is cut off at its deadline', { skip }, async () => {
+  const { port } = await startServer();
+  const trickle =
+    `import socket,time\ns=socket.create_connection(("127.0.0.1",${port}))\ns.settimeout(0.5)\n` +
+    `t=time.time()\nwhile time.time()-t<9:\n try:\n  s.send(b"G")\n  if s.recv(1)==b"": break\n` +
+    ` except socket.timeout: pass\n except OSError: break\nprint(time.time()-t)`;
+  const held = spawnSync('/usr/bin/python3', ['-c', trickle], { encoding: 'utf8' }).stdout;
+  assert.ok(held < 7, `the head was still read after ${held} s`);
+});
+
 test("a tick arrives as a change holding getOffer's text of the record", { skip }, async () => {
   const { port } = await startServer({ ZELVORA_STREAM_HEARTBEAT_MS: '400' });
   write('offer', [offer('EUR/USD', 1.1), offer('USD/JPY', 150.1)]);
