@@ -263,12 +263,25 @@ int CStreamServer::FindTopics(const CStreamAsk& ask, const std::string& user,
              std::all_of(watchers.begin(), watchers.end(),
                          [&user](const CSubscriber* s) { return s->User() == user; });
   }
-  if (topics_.size() + fresh > kMaxTopics) {
-    why = "too many boards watched\n";
-    return 503;
-  }
   if (alone + fresh > kUserTopics) {
     why = "this user watches too many boards alone\n";
+    return 503;
+  }
+  // Topics no one watches go first, the longest idle first: they cost a
+  // refusal nothing but a read when they are asked for again.
+  std::vector<std::pair<int64_t, std::string>> idle;
+  for (const auto& entry : topics_) {
+    if (entry.second->subscribers.empty()) idle.emplace_back(entry.second->idleSince, entry.first);
+  }
+  std::sort(idle.begin(), idle.end());
+  for (size_t i = 0; i < idle.size() && topics_.size() + fresh > kMaxTopics; ++i) {
+    const bool asked = std::any_of(ask.topics.begin(), ask.topics.end(), [&](const CTopicDef& def) {
+      return def.name == idle[i].second;
+    });
+    if (!asked) topics_.erase(idle[i].second);
+  }
+  if (topics_.size() + fresh > kMaxTopics) {
+    why = "too many boards watched\n";
     return 503;
   }
   for (const CTopicDef& def : ask.topics) {
@@ -280,11 +293,15 @@ int CStreamServer::FindTopics(const CStreamAsk& ask, const std::string& user,
     }
     topics.push_back(topic.get());
   }
-  // Bars are watched only for a board that exists: a caller cannot fill
-  // the table with boards of made-up symbols.
+  // Bars and accounts are watched only for a board that exists: a caller
+  // cannot fill the table with boards of made-up symbols or accounts.
   for (CTopic* topic : topics) {
-    if (topic->Def().kind == TopicKind::kBars && topic->GetState() == CTopic::State::kMissing) {
-      if (topic->subscribers.empty()) topics_.erase(topic->Def().name);
+    const TopicKind kind = topic->Def().kind;
+    if ((kind == TopicKind::kBars || kind == TopicKind::kAccount) &&
+        topic->GetState() == CTopic::State::kMissing) {
+      for (CTopic* made : topics) {
+        if (made->subscribers.empty()) topics_.erase(made->Def().name);
+      }
       why = "no such board\n";
       return 404;
     }
