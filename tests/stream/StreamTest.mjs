@@ -396,21 +396,29 @@ test(
   },
 );
 
-test('streams their clients close leave no memory behind', { skip }, async () => {
-  const { port, child } = await startServer();
-  write('offer', [offer('EUR/USD', 1.1)]);
-  const rss = () => +readFileSync(`/proc/${child.pid}/status`, 'utf8').match(/VmRSS:\s*(\d+)/)[1];
-  const cycles = async (n) => {
-    for (let i = 0; i < n; ++i) {
-      const stream = await open(port, '/stream/offers');
-      (await next(stream, 'snapshot'), stream.close());
-    }
-  };
-  await cycles(100);
-  const before = rss();
-  await cycles(400);
-  assert.ok(rss() - before < 256, `${rss() - before} KiB more after 400 streams`);
-});
+test(
+  'closed streams leave no memory behind, and the key no trace in the environment',
+  { skip },
+  async () => {
+    const { port, child } = await startServer();
+    write('offer', [offer('EUR/USD', 1.1)]);
+    const rss = () => +readFileSync(`/proc/${child.pid}/status`, 'utf8').match(/VmRSS:\s*(\d+)/)[1];
+    const cycles = async (n) => {
+      for (let i = 0; i < n; ++i) {
+        const stream = await open(port, '/stream/offers');
+        (await next(stream, 'snapshot'), stream.close());
+      }
+    };
+    await cycles(100);
+    const before = rss();
+    await cycles(400);
+    assert.ok(
+      !readFileSync(`/proc/${child.pid}/environ`, 'latin1').includes(key),
+      'key left in environ',
+    );
+    assert.ok(rss() - before < 256, `${rss() - before} KiB more after 400 streams`);
+  },
+);
 
 test('the server will not start with a key a web server could not keep apart', () => {
   for (const [concern, env, said] of [
