@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "shm/BoardOwner.h"
 #include "shm/Semaphore.h"
@@ -322,22 +323,46 @@ void CStreamServer::Open(evhttp_request* request, const std::string& user,
   subscriber->Start(kWriteTimeoutSeconds);
   const uint64_t resume = ResumeId(
       evhttp_find_header(evhttp_request_get_input_headers(request), "Last-Event-ID"), nextId_);
+  // A resume takes up only the topics the stream it resumes carried: of
+  // another, the client has seen nothing, whatever the id.
+  const std::set<std::string> carried =
+      resume != 0 ? Carried(user, resume) : std::set<std::string>();
   std::vector<const CKeptEvent*> kept;
   std::vector<CTopic*> fresh;
   for (CTopic* topic : topics) {
     topic->subscribers.insert(subscriber);
     subscriber->topics.push_back(topic);
-    if (resume == 0 || !topic->KeptAfter(resume, kept)) fresh.push_back(topic);
+    if (carried.count(topic->Def().name) == 0 || !topic->KeptAfter(resume, kept)) {
+      fresh.push_back(topic);
+    }
   }
   // Kept events in the order they were made, then the snapshots: the last
   // id a subscriber sees is the newest it has.
   std::sort(kept.begin(), kept.end(),
             [](const CKeptEvent* a, const CKeptEvent* b) { return a->id < b->id; });
-  for (const CKeptEvent* event : kept) subscriber->Send(event->text);
+  for (const CKeptEvent* event : kept) {
+    subscriber->Send(event->text);
+    subscriber->Sent(event->id);
+  }
   for (CTopic* topic : fresh) {
     const std::string first = topic->FirstEvent(nextId_);
-    if (!first.empty()) subscriber->Send(first);
+    if (!first.empty()) subscriber->Send(first), subscriber->Sent(nextId_ - 1);
   }
+}
+
+std::set<std::string> CStreamServer::Carried(const std::string& user, uint64_t id) const {
+  std::set<std::string> carried;
+  bool found = false;
+  for (const CEnded& stream : ended_) {
+    if (stream.user != user || id < stream.firstId || id > stream.lastId) continue;
+    std::set<std::string> both;
+    for (const std::string& name : stream.topics) {
+      if (!found || carried.count(name) != 0) both.insert(name);
+    }
+    carried.swap(both);
+    found = true;
+  }
+  return carried;
 }
 
 void CStreamServer::OnClose(evhttp_connection* connection, void* self) {
@@ -354,10 +379,17 @@ void CStreamServer::OnClose(evhttp_connection* connection, void* self) {
 
 void CStreamServer::Leave(CSubscriber* subscriber) {
   const int64_t now = Now();
+  while (!ended_.empty() &&
+         (ended_.size() >= kEndedStreams || now - ended_.front().endedAt >= kEndedMillis)) {
+    ended_.pop_front();
+  }
+  CEnded ended{subscriber->User(), subscriber->FirstId(), subscriber->LastId(), now, {}};
   for (CTopic* topic : subscriber->topics) {
+    ended.topics.push_back(topic->Def().name);
     topic->subscribers.erase(subscriber);
     if (topic->subscribers.empty()) topic->idleSince = now;
   }
+  if (ended.firstId != 0) ended_.push_back(std::move(ended));
   subscriber->topics.clear();
   --subscribers_;
   const auto streams = userStreams_.find(subscriber->User());
@@ -365,6 +397,7 @@ void CStreamServer::Leave(CSubscriber* subscriber) {
 }
 
 void CStreamServer::EndStream(CSubscriber* subscriber, const std::string& last) {
+  subscriber->Sent(nextId_ - 1);  // `last`, made just before
   connections_[subscriber->Connection()] = nullptr;
   Leave(subscriber);
   subscriber->End(last);
@@ -404,6 +437,7 @@ void CStreamServer::Poll() {
     const auto& kept = topic.Kept();
     for (CSubscriber* subscriber : topic.subscribers) {
       for (size_t i = kept.size() - made; i < kept.size(); ++i) {
+        subscriber->Sent(kept[i].id);
         if (subscriber->Send(kept[i].text) > static_cast<size_t>(settings_.backlog)) {
           behind.push_back(subscriber);
           break;

@@ -22,9 +22,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -57,6 +59,9 @@ class CStreamServer {
   static constexpr size_t kMaxHeads = 256;
   static constexpr int64_t kHeadMillis = 5000;
   static constexpr int64_t kPauseMillis = 100;
+  // Streams that ended, remembered for their resumes: at most this many, this long.
+  static constexpr size_t kEndedStreams = 256;
+  static constexpr int64_t kEndedMillis = 120000;
 
   // `settings` must outlive the server.
   explicit CStreamServer(const CStreamSettings& settings);
@@ -97,7 +102,10 @@ class CStreamServer {
   // Stops accepting for kPauseMillis (then while kMaxHeads wait).
   void Pause();
   void Stop();
-  // Takes `subscriber` out of its topics and counts.
+  // The topics every ended stream of `user` that sent id `id` carried: what
+  // a resume from `id` may take up where it left off.
+  std::set<std::string> Carried(const std::string& user, uint64_t id) const;
+  // Takes `subscriber` out of its topics and counts, and remembers what it carried.
   void Leave(CSubscriber* subscriber);
   // Ends the stream with event `last` and destroys the subscriber.
   void EndStream(CSubscriber* subscriber, const std::string& last);
@@ -124,6 +132,13 @@ class CStreamServer {
   // Open connections of streams: their subscriber, or null once the stream ended.
   std::unordered_map<evhttp_connection*, CSubscriber*> connections_;
   std::unordered_map<std::string, int> userStreams_;
+  struct CEnded {
+    std::string user;
+    uint64_t firstId, lastId;
+    int64_t endedAt;
+    std::vector<std::string> topics;
+  };
+  std::deque<CEnded> ended_;  // the oldest first
   int64_t subscribers_ = 0;
   uint64_t nextId_ = 1;
   bool stopping_ = false;

@@ -50,12 +50,22 @@ class CSubscriber {
   const std::string& User() const { return user_; }
   int64_t EndMillis() const { return endMillis_; }
 
+  // Notes that the event with id `id` went out on this stream.
+  void Sent(uint64_t id) {
+    firstId_ = firstId_ == 0 ? id : firstId_;
+    lastId_ = id > lastId_ ? id : lastId_;
+  }
+  // The ids this stream sent, from the first to the last; 0 for none.
+  uint64_t FirstId() const { return firstId_; }
+  uint64_t LastId() const { return lastId_; }
+
   std::vector<CTopic*> topics;
 
  private:
   evhttp_request* request_;
   std::string user_;
   int64_t endMillis_;
+  uint64_t firstId_ = 0, lastId_ = 0;
 };
 
 #endif  // ZELVORA_STREAM_SUBSCRIBER_H_

@@ -211,19 +211,22 @@ test(
   async () => {
     const { port } = await startServer();
     write('offer', [offer('EUR/USD', 1.1)]);
-    const watcher = await open(port, '/stream/offers'); // keeps the board read
+    write('account.A1', ['{"AccountID":"A1"}']);
+    const watcher = await open(port, '/stream/desk?accounts=A1'); // keeps the boards read
     const first = await open(port, '/stream/offers');
     const { id } = await next(first, 'snapshot');
     first.close();
     write('offer', [offer('EUR/USD', 1.2)]);
     await sleep(100);
-    for (const [concern, lastId, name] of [
-      ['its own last id: the change it missed', id, 'change'],
+    const missed = `{"topic":"offers","records":${getOffer()},"gone":[]}`;
+    for (const [concern, lastId, name, data, path = '/stream/offers'] of [
+      ['its own last id: the change it missed, and nothing else', id, 'change', missed],
+      ['a board its stream did not carry', id, 'snapshot', undefined, '/stream/account?id=A1'],
       ['an id of another run', `0123456789abcdef-${id.split('-')[1]}`, 'snapshot'],
       ['not an id', 'yesterday', 'snapshot'],
     ]) {
-      const stream = await open(port, '/stream/offers', { headers: { 'Last-Event-ID': lastId } });
-      await next(stream, name).catch((e) => assert.fail(`${concern}: ${e.message}`));
+      const stream = await open(port, path, { headers: { 'Last-Event-ID': lastId } });
+      await next(stream, name, data).catch((e) => assert.fail(`${concern}: ${e.message}`));
       stream.close();
     }
     for (const bid of [1.3, 1.4, 1.5]) (write('offer', [offer('EUR/USD', bid)]), await sleep(60));
