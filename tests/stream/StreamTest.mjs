@@ -283,6 +283,8 @@ test(
       if (trades.length === 1) await next(stream, 'board', '{"topic":"trades:A1","state":"back"}');
       await next(stream, 'snapshot', `{"topic":"trades:A1","records":[${trades}]}`);
     }
+    write('trade.A1', ['{"Open":1}']); // no TradeID: nothing "gone" could name
+    await next(stream, 'board', '{"topic":"trades:A1","state":"unreadable"}');
     // Bars are told by their time.
     const bar = (time, close) =>
       `{"Symbol":"EUR/USD","StartDate":"${time}","Period":"m1","BidClose":${close}}`;
