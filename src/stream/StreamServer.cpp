@@ -6,6 +6,7 @@
 #include <event2/http.h>
 #include <event2/keyvalq_struct.h>
 #include <event2/listener.h>
+#include <event2/util.h>
 #include <signal.h>
 #include <sys/socket.h>
 
@@ -224,6 +225,16 @@ void CStreamServer::Serve(evhttp_request* request) {
     return Refuse(request, 405, "Method Not Allowed", "GET only\n");
   }
   evkeyvalq* headers = evhttp_request_get_input_headers(request);
+  // Given twice, a key or a user is one a web server passed on besides its own.
+  int users = 0, keys = 0;
+  for (const evkeyval* header = headers->tqh_first; header != nullptr;
+       header = header->next.tqe_next) {
+    users += evutil_ascii_strcasecmp(header->key, "X-Zelvora-User") == 0 ? 1 : 0;
+    keys += evutil_ascii_strcasecmp(header->key, "X-Zelvora-Stream-Key") == 0 ? 1 : 0;
+  }
+  if (users > 1 || keys > 1) {
+    return Refuse(request, 403, "Forbidden", "a key or a user given twice\n");
+  }
   if (!auth_.KeyMatches(evhttp_find_header(headers, "X-Zelvora-Stream-Key"))) {
     return Refuse(request, 403, "Forbidden", "no key or a wrong key\n");
   }

@@ -117,6 +117,7 @@ test('a refused request gets its status and a line that says why', { skip }, asy
       403,
     ],
     ['no user', '/stream/offers', { user: '' }, 403],
+    ['two users', '/stream/offers', { headers: { 'X-Zelvora-User': ['alice', 'bob'] } }, 403],
     ['a user with a space', '/stream/offers', { user: 'al ice' }, 403],
     ['a user with a comma', '/stream/offers', { user: 'al,ice' }, 403],
     ['a user with a semicolon', '/stream/offers', { user: 'al;ice' }, 403],
