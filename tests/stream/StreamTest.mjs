@@ -7,7 +7,7 @@ import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
 import { request } from 'node:http';
 import { after, test } from 'node:test';
-import { freePort, skip, source } from '../support/desk.mjs';
+import { freePort, render, skip } from '../support/desk.mjs';
 
 const build = process.env.ZELVORA_BUILD_DIR;
 const key = 'stream-key-'.padEnd(40, 'x');
@@ -322,16 +322,20 @@ test(
     grant('alice read A1\n');
     const { port } = await startServer({ ZELVORA_ACCESS: grants });
     const web = await freePort();
-    const location = readFileSync(`${source}/deploy/nginx.conf`, 'utf8')
-      .match(/\n {4}location \/stream\/ \{[^}]*\}[^}]*\}/)[0]
-      .replace('@ZELVORA_STREAM_PORT@', port)
-      .replace('@ZELVORA_STREAM_KEY@', key);
     writeFileSync(`${dir}/htpasswd`, 'alice:{PLAIN}a\nbob:{PLAIN}b\n');
-    writeFileSync(
+    write('account.A1', ['{"AccountID":"A1"}']);
+    const [ZELVORA_PORT, ZELVORA_STREAM_PORT, ZELVORA_STREAM_KEY] = [`${web}`, `${port}`, key];
+    const settings = {
+      ZELVORA_PORT,
+      ZELVORA_STREAM_PORT,
+      ZELVORA_STREAM_KEY,
+      ZELVORA_STATE: dir,
+      MYSQL_HOST: '',
+    };
+    render(
+      'nginx.conf',
+      { ...settings, ZELVORA_USER: 'root', ZELVORA_HTPASSWD: `${dir}/htpasswd` },
       `${dir}/nginx.conf`,
-      `user root; pid ${dir}/nginx.pid; error_log ${dir}/nginx-error.log; events {}\n` +
-        `http { access_log off; proxy_temp_path ${dir}/proxy; client_body_temp_path ${dir}/body;\n` +
-        `server { listen 127.0.0.1:${web}; auth_basic z; auth_basic_user_file ${dir}/htpasswd;${location} } }\n`,
     );
     const nginx = spawn('/usr/sbin/nginx', ['-c', `${dir}/nginx.conf`, '-g', 'daemon off;']);
     children.push(nginx);
