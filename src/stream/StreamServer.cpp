@@ -351,14 +351,17 @@ void CStreamServer::Open(evhttp_request* request, const std::string& user,
   // id a subscriber sees is the newest it has.
   std::sort(kept.begin(), kept.end(),
             [](const CKeptEvent* a, const CKeptEvent* b) { return a->id < b->id; });
+  size_t backlog = 0;
   for (const CKeptEvent* event : kept) {
-    subscriber->Send(event->text);
+    backlog = subscriber->Send(event->text);
     subscriber->Sent(event->id);
   }
   for (CTopic* topic : fresh) {
     const std::string first = topic->FirstEvent(nextId_);
-    if (!first.empty()) subscriber->Send(first), subscriber->Sent(nextId_ - 1);
+    if (!first.empty()) backlog = subscriber->Send(first), subscriber->Sent(nextId_ - 1);
   }
+  // The first burst is held to the bound as every later one.
+  if (backlog > static_cast<size_t>(settings_.backlog)) Drop(subscriber);
 }
 
 std::set<std::string> CStreamServer::Carried(const std::string& user, uint64_t id) const {
