@@ -125,6 +125,9 @@ size_t CTopic::Poll(int64_t nowMillis, uint64_t& nextId) {
     records_.swap(fresh);
     if (!data.empty()) Keep(nextId, "change", data);
   }
+  // {"topic":T,"records":[R,R]}: 23 bytes besides T, the records and their commas.
+  snapshotBytes_ = 23 + JsonQuoted(def_.name).size() + (records_.empty() ? 0 : records_.size() - 1);
+  for (const auto& record : records_) snapshotBytes_ += record.second.size();
   return kept_.size() - before;
 }
 
@@ -191,7 +194,7 @@ bool CTopic::KeptAfter(uint64_t id, std::vector<const CKeptEvent*>& out) const {
     bytes += event.text.size();
   }
   // Catching up must not cost more than starting again.
-  if (state_ == State::kOk && bytes > SnapshotData().size() + 64) {
+  if (state_ == State::kOk && bytes > snapshotBytes_ + 64) {
     out.resize(first);
     return false;
   }

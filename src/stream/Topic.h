@@ -88,6 +88,7 @@ class CTopic {
   int64_t lockedSince_ = -1;
   std::string text_;  // the last read's records as the reader gave them
   std::vector<std::pair<std::string, std::string>> records_;
+  size_t snapshotBytes_ = 0;  // SnapshotData's size, counted at each read
   std::deque<CKeptEvent> kept_;
   size_t keptBytes_ = 0;
   uint64_t floor_;  // no event after this id was let go
