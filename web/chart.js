@@ -127,7 +127,8 @@ export async function start() {
     empty();
     draw();
   };
-  const topic = () => `bars:${symbol.value}:${period.value}`;
+  // The stream names bars by the symbol without its "/": EUR/USD and EURUSD are one board.
+  const topic = () => `bars:${symbol.value.replaceAll('/', '')}:${period.value}`;
   let bars = new Map(); // the bars shown, by start
   let tick = null; // the candle the streamed offers made after the last bar, if any
   const show = (run, asked) => {

@@ -57,7 +57,7 @@ bool AddBars(const char* symbol, const char* period, CStreamAsk& ask) {
   std::string plain = symbol;
   ReplaceAll(plain, "/", "");
   if (plain.empty()) return false;
-  ask.topics.push_back({TopicKind::kBars, std::string("bars:") + symbol + ":" + period,
+  ask.topics.push_back({TopicKind::kBars, "bars:" + plain + ":" + period,
                         BoardKey(kPriceBarBoard, plain + period), ""});
   ask.bars = true;
   return true;

@@ -27,10 +27,10 @@ bool CStreamAuth::IsUser(const char* user) {
 }
 
 void CStreamAuth::Load() {
-  std::string error;
-  rules_ = file_.Rules(path_, nullptr, error);
+  std::string error = "ZELVORA_ACCESS is empty";
+  rules_ = path_.empty() ? nullptr : file_.Rules(path_, nullptr, error);
   if (rules_ == nullptr && error != error_) {
-    std::fprintf(stderr, "zelvora-stream: grants refused, no account stream served: %s\n",
+    std::fprintf(stderr, "zelvora-stream: grants refused, no stream served: %s\n",
                  Printable(error).c_str());
   }
   error_ = rules_ == nullptr ? error : "";
@@ -41,6 +41,10 @@ bool CStreamAuth::Refresh(int64_t nowMillis) {
   lookedAt_ = nowMillis;
   Load();
   return true;
+}
+
+bool CStreamAuth::Admits(const std::string& user) const {
+  return !hasAccess_ || (rules_ != nullptr && rules_->Knows(user));
 }
 
 bool CStreamAuth::MayRead(const std::string& user, const std::string& account) const {

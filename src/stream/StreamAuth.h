@@ -4,8 +4,9 @@
 // authenticated, which must be a name of the grants grammar. Rights come
 // from the grants file (CAccessFile, the program's own reader), looked at
 // no more than once a second and read again only when it changed; without
-// a file every caller may read every account, and a file that cannot be
-// taken refuses every account.
+// a file every caller may read every account; with one, as the program
+// does, a caller the file does not know is refused everything, and a file
+// that cannot be taken (or an empty path) refuses every caller.
 #ifndef ZELVORA_STREAM_STREAMAUTH_H_
 #define ZELVORA_STREAM_STREAMAUTH_H_
 
@@ -30,6 +31,9 @@ class CStreamAuth {
   // open streams' rights are then checked again.
   bool Refresh(int64_t nowMillis);
 
+  // True when `user` may have streams at all: known to the grants file, or no file.
+  bool Admits(const std::string& user) const;
+
   bool MayRead(const std::string& user, const std::string& account) const;
 
  private:
@@ -39,7 +43,7 @@ class CStreamAuth {
   bool hasAccess_;
   std::string path_;
   CAccessFile file_;
-  const CAccessRules* rules_ = nullptr;  // null with a file: every account refused
+  const CAccessRules* rules_ = nullptr;  // null with a file: every caller refused
   std::string error_;                    // why the file was refused, said once
   int64_t lookedAt_ = 0;
 };

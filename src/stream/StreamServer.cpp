@@ -1,16 +1,22 @@
 #include "stream/StreamServer.h"
 
 #include <event2/buffer.h>
+#include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <event2/http.h>
 #include <event2/keyvalq_struct.h>
+#include <event2/listener.h>
+#include <event2/util.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "shm/BoardOwner.h"
 #include "shm/Semaphore.h"
@@ -23,6 +29,10 @@ namespace {
 
 const int64_t kLifeMillis = 50 * 60 * 1000, kLifeJitterMillis = 20 * 60 * 1000;
 const int64_t kDrainMillis = 1500;
+
+// The server that listens: libevent hands an accept error the listener's own
+// argument (the HTTP server's), not one of ours.
+CStreamServer* listening = nullptr;
 
 int64_t Now() { return CSemaphore::NowMillis(); }
 
@@ -49,8 +59,10 @@ CStreamServer::CStreamServer(const CStreamSettings& settings)
       random_(std::random_device()()) {}
 
 CStreamServer::~CStreamServer() {
+  if (listening == this) listening = nullptr;
   // The connections first: their close tells subscribers that still hold topics.
   if (http_ != nullptr) evhttp_free(http_);
+  for (const auto& head : heads_) bufferevent_decref(head.first);
   for (CSubscriber* subscriber : Subscribers()) delete subscriber;
   for (event* timer : events_) event_free(timer);
   if (base_ != nullptr) event_base_free(base_);
@@ -77,19 +89,29 @@ int CStreamServer::Start(std::string& error) {
   evhttp_set_allowed_methods(http_, EVHTTP_REQ_GET | EVHTTP_REQ_HEAD | EVHTTP_REQ_POST |
                                         EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_OPTIONS);
   evhttp_set_gencb(http_, OnRequest, this);
+  evhttp_set_bevcb(http_, OnConnect, this);
   socket_ =
       evhttp_bind_socket_with_handle(http_, "127.0.0.1", static_cast<uint16_t>(settings_.port));
   if (socket_ == nullptr) {
     error = "cannot listen on 127.0.0.1:" + std::to_string(settings_.port);
     return -1;
   }
+  listener_ = evhttp_bound_socket_get_listener(socket_);
+  listening = this;
+  evconnlistener_set_error_cb(listener_, OnAcceptError);
+  resume_ = event_new(base_, -1, 0, OnResume, this);
+  if (resume_ == nullptr) {
+    error = "cannot set the timers";
+    return -1;
+  }
+  events_.push_back(resume_);
   const struct {
     int signal;
     int64_t millis;
     event_callback_fn call;
   } timers[] = {{-1, settings_.intervalMs, OnPoll},
                 {-1, settings_.heartbeatMs, OnBeat},
-                {-1, 1000, OnGrants},
+                {-1, 1000, OnSecond},
                 {SIGTERM, 0, OnStop},
                 {SIGINT, 0, OnStop}};
   for (const auto& timer : timers) {
@@ -112,9 +134,71 @@ void CStreamServer::OnRequest(evhttp_request* request, void* self) {
   static_cast<CStreamServer*>(self)->Serve(request);
 }
 
+bufferevent* CStreamServer::OnConnect(event_base* base, void* self) {
+  auto* server = static_cast<CStreamServer*>(self);
+  const int64_t now = Now();
+  // No descriptor yet: libevent sets it, and closes it itself.
+  bufferevent* events = bufferevent_socket_new(base, -1, 0);
+  if (events == nullptr) return nullptr;
+  // Checked before this one joins: libevent sets its callbacks only after.
+  if (server->heads_.size() + 1 >= kMaxHeads) server->CheckHeads(now);
+  bufferevent_incref(events);
+  server->heads_.emplace_back(events, now + kHeadMillis);
+  if (server->heads_.size() >= kMaxHeads) server->Pause();
+  return events;
+}
+
+void CStreamServer::CheckHeads(int64_t now) {
+  for (size_t i = 0; i < heads_.size();) {
+    bufferevent* events = heads_[i].first;
+    bufferevent_data_cb read = nullptr;
+    bufferevent_getcb(events, &read, nullptr, nullptr, nullptr);
+    if (read != nullptr) {  // libevent still has it
+      // Its peer hears the end, and libevent reads it and lets the connection go.
+      if (now >= heads_[i].second) shutdown(bufferevent_getfd(events), SHUT_RDWR);
+      ++i;
+      continue;
+    }
+    bufferevent_decref(events);
+    heads_[i] = heads_.back();
+    heads_.pop_back();
+  }
+}
+
+void CStreamServer::Pause() {
+  const timeval pause = Interval(kPauseMillis);
+  if (listener_ != nullptr) evconnlistener_disable(listener_);
+  event_add(resume_, &pause);
+}
+
+void CStreamServer::OnResume(int, short, void* self) {
+  auto* server = static_cast<CStreamServer*>(self);
+  server->CheckHeads(Now());
+  if (server->listener_ == nullptr) return;
+  if (server->heads_.size() >= kMaxHeads) return server->Pause();
+  evconnlistener_enable(server->listener_);
+}
+
+void CStreamServer::OnAcceptError(evconnlistener*, void*) {
+  // Out of descriptors, the socket stays ready: accepting at once again
+  // would spin and log without end. Told once a minute at most.
+  CStreamServer* server = listening;
+  if (server == nullptr) return;
+  const int error = errno;
+  const int64_t now = Now();
+  if (server->loggedAt_ < 0 || now - server->loggedAt_ >= 60000) {
+    server->loggedAt_ = now;
+    std::fprintf(stderr, "zelvora-stream: cannot accept a connection (%s); pausing\n",
+                 std::strerror(error));
+  }
+  server->Pause();
+}
+
 void CStreamServer::Refuse(evhttp_request* request, int code, const char* reason,
                            const std::string& text) {
   evkeyvalq* headers = evhttp_request_get_output_headers(request);
+  // A connection that would wait for another request is not held.
+  evhttp_add_header(headers, "Connection", "close");
   evhttp_add_header(headers, "Content-Type", "text/plain; charset=utf-8");
   if (code == 503) evhttp_add_header(headers, "Retry-After", "5");
   evbuffer* body = evbuffer_new();
@@ -125,6 +209,15 @@ void CStreamServer::Refuse(evhttp_request* request, int code, const char* reason
 
 void CStreamServer::Serve(evhttp_request* request) {
   evhttp_connection* connection = evhttp_request_get_connection(request);
+  bufferevent* events =
+      connection != nullptr ? evhttp_connection_get_bufferevent(connection) : nullptr;
+  for (auto& head : heads_) {
+    if (head.first != events) continue;
+    bufferevent_decref(events);  // libevent holds its own
+    head = heads_.back();
+    heads_.pop_back();
+    break;
+  }
   if (connection != nullptr && connections_.count(connection) != 0)
     return;  // a stream's own failure
   if (stopping_) return Refuse(request, 503, "Service Unavailable", "stopping\n");
@@ -132,12 +225,23 @@ void CStreamServer::Serve(evhttp_request* request) {
     return Refuse(request, 405, "Method Not Allowed", "GET only\n");
   }
   evkeyvalq* headers = evhttp_request_get_input_headers(request);
+  // Given twice, a key or a user is one a web server passed on besides its own.
+  int users = 0, keys = 0;
+  for (const evkeyval* header = headers->tqh_first; header != nullptr;
+       header = header->next.tqe_next) {
+    users += evutil_ascii_strcasecmp(header->key, "X-Zelvora-User") == 0 ? 1 : 0;
+    keys += evutil_ascii_strcasecmp(header->key, "X-Zelvora-Stream-Key") == 0 ? 1 : 0;
+  }
+  if (users > 1 || keys > 1) {
+    return Refuse(request, 403, "Forbidden", "a key or a user given twice\n");
+  }
   if (!auth_.KeyMatches(evhttp_find_header(headers, "X-Zelvora-Stream-Key"))) {
     return Refuse(request, 403, "Forbidden", "no key or a wrong key\n");
   }
   const char* user = evhttp_find_header(headers, "X-Zelvora-User");
   if (!CStreamAuth::IsUser(user))
     return Refuse(request, 403, "Forbidden", "no user or a bad one\n");
+  if (!auth_.Admits(user)) return Refuse(request, 403, "Forbidden", "not a user of the grants\n");
   const evhttp_uri* uri = evhttp_request_get_evhttp_uri(request);
   CStreamAsk ask;
   std::string why;
@@ -171,12 +275,25 @@ int CStreamServer::FindTopics(const CStreamAsk& ask, const std::string& user,
              std::all_of(watchers.begin(), watchers.end(),
                          [&user](const CSubscriber* s) { return s->User() == user; });
   }
-  if (topics_.size() + fresh > kMaxTopics) {
-    why = "too many boards watched\n";
-    return 503;
-  }
   if (alone + fresh > kUserTopics) {
     why = "this user watches too many boards alone\n";
+    return 503;
+  }
+  // Topics no one watches go first, the longest idle first: they cost a
+  // refusal nothing but a read when they are asked for again.
+  std::vector<std::pair<int64_t, std::string>> idle;
+  for (const auto& entry : topics_) {
+    if (entry.second->subscribers.empty()) idle.emplace_back(entry.second->idleSince, entry.first);
+  }
+  std::sort(idle.begin(), idle.end());
+  for (size_t i = 0; i < idle.size() && topics_.size() + fresh > kMaxTopics; ++i) {
+    const bool asked = std::any_of(ask.topics.begin(), ask.topics.end(), [&](const CTopicDef& def) {
+      return def.name == idle[i].second;
+    });
+    if (!asked) topics_.erase(idle[i].second);
+  }
+  if (topics_.size() + fresh > kMaxTopics) {
+    why = "too many boards watched\n";
     return 503;
   }
   for (const CTopicDef& def : ask.topics) {
@@ -188,11 +305,15 @@ int CStreamServer::FindTopics(const CStreamAsk& ask, const std::string& user,
     }
     topics.push_back(topic.get());
   }
-  // Bars are watched only for a board that exists: a caller cannot fill
-  // the table with boards of made-up symbols.
+  // Bars and accounts are watched only for a board that exists: a caller
+  // cannot fill the table with boards of made-up symbols or accounts.
   for (CTopic* topic : topics) {
-    if (topic->Def().kind == TopicKind::kBars && topic->GetState() == CTopic::State::kMissing) {
-      if (topic->subscribers.empty()) topics_.erase(topic->Def().name);
+    const TopicKind kind = topic->Def().kind;
+    if ((kind == TopicKind::kBars || kind == TopicKind::kAccount) &&
+        topic->GetState() == CTopic::State::kMissing) {
+      for (CTopic* made : topics) {
+        if (made->subscribers.empty()) topics_.erase(made->Def().name);
+      }
       why = "no such board\n";
       return 404;
     }
@@ -213,22 +334,49 @@ void CStreamServer::Open(evhttp_request* request, const std::string& user,
   subscriber->Start(kWriteTimeoutSeconds);
   const uint64_t resume = ResumeId(
       evhttp_find_header(evhttp_request_get_input_headers(request), "Last-Event-ID"), nextId_);
+  // A resume takes up only the topics the stream it resumes carried: of
+  // another, the client has seen nothing, whatever the id.
+  const std::set<std::string> carried =
+      resume != 0 ? Carried(user, resume) : std::set<std::string>();
   std::vector<const CKeptEvent*> kept;
   std::vector<CTopic*> fresh;
   for (CTopic* topic : topics) {
     topic->subscribers.insert(subscriber);
     subscriber->topics.push_back(topic);
-    if (resume == 0 || !topic->KeptAfter(resume, kept)) fresh.push_back(topic);
+    if (carried.count(topic->Def().name) == 0 || !topic->KeptAfter(resume, kept)) {
+      fresh.push_back(topic);
+    }
   }
   // Kept events in the order they were made, then the snapshots: the last
   // id a subscriber sees is the newest it has.
   std::sort(kept.begin(), kept.end(),
             [](const CKeptEvent* a, const CKeptEvent* b) { return a->id < b->id; });
-  for (const CKeptEvent* event : kept) subscriber->Send(event->text);
+  size_t backlog = 0;
+  for (const CKeptEvent* event : kept) {
+    backlog = subscriber->Send(event->text);
+    subscriber->Sent(event->id);
+  }
   for (CTopic* topic : fresh) {
     const std::string first = topic->FirstEvent(nextId_);
-    if (!first.empty()) subscriber->Send(first);
+    if (!first.empty()) backlog = subscriber->Send(first), subscriber->Sent(nextId_ - 1);
   }
+  // The first burst is held to the bound as every later one.
+  if (backlog > static_cast<size_t>(settings_.backlog)) Drop(subscriber);
+}
+
+std::set<std::string> CStreamServer::Carried(const std::string& user, uint64_t id) const {
+  std::set<std::string> carried;
+  bool found = false;
+  for (const CEnded& stream : ended_) {
+    if (stream.user != user || id < stream.firstId || id > stream.lastId) continue;
+    std::set<std::string> both;
+    for (const std::string& name : stream.topics) {
+      if (!found || carried.count(name) != 0) both.insert(name);
+    }
+    carried.swap(both);
+    found = true;
+  }
+  return carried;
 }
 
 void CStreamServer::OnClose(evhttp_connection* connection, void* self) {
@@ -238,7 +386,6 @@ void CStreamServer::OnClose(evhttp_connection* connection, void* self) {
   CSubscriber* subscriber = found->second;
   server->connections_.erase(found);
   if (subscriber == nullptr) return;  // its stream had ended
-  // A peer that left in the middle of a stream leaves its request to us.
   subscriber->Forget();
   server->Leave(subscriber);
   delete subscriber;
@@ -246,10 +393,17 @@ void CStreamServer::OnClose(evhttp_connection* connection, void* self) {
 
 void CStreamServer::Leave(CSubscriber* subscriber) {
   const int64_t now = Now();
+  while (!ended_.empty() &&
+         (ended_.size() >= kEndedStreams || now - ended_.front().endedAt >= kEndedMillis)) {
+    ended_.pop_front();
+  }
+  CEnded ended{subscriber->User(), subscriber->FirstId(), subscriber->LastId(), now, {}};
   for (CTopic* topic : subscriber->topics) {
+    ended.topics.push_back(topic->Def().name);
     topic->subscribers.erase(subscriber);
     if (topic->subscribers.empty()) topic->idleSince = now;
   }
+  if (ended.firstId != 0) ended_.push_back(std::move(ended));
   subscriber->topics.clear();
   --subscribers_;
   const auto streams = userStreams_.find(subscriber->User());
@@ -257,6 +411,7 @@ void CStreamServer::Leave(CSubscriber* subscriber) {
 }
 
 void CStreamServer::EndStream(CSubscriber* subscriber, const std::string& last) {
+  subscriber->Sent(nextId_ - 1);  // `last`, made just before
   connections_[subscriber->Connection()] = nullptr;
   Leave(subscriber);
   subscriber->End(last);
@@ -296,6 +451,7 @@ void CStreamServer::Poll() {
     const auto& kept = topic.Kept();
     for (CSubscriber* subscriber : topic.subscribers) {
       for (size_t i = kept.size() - made; i < kept.size(); ++i) {
+        subscriber->Sent(kept[i].id);
         if (subscriber->Send(kept[i].text) > static_cast<size_t>(settings_.backlog)) {
           behind.push_back(subscriber);
           break;
@@ -323,8 +479,10 @@ void CStreamServer::Beat() {
   }
 }
 
-void CStreamServer::OnGrants(int, short, void* self) {
-  static_cast<CStreamServer*>(self)->CheckGrants();
+void CStreamServer::OnSecond(int, short, void* self) {
+  auto* server = static_cast<CStreamServer*>(self);
+  server->CheckHeads(Now());
+  server->CheckGrants();
 }
 
 void CStreamServer::CheckGrants() {
@@ -332,7 +490,8 @@ void CStreamServer::CheckGrants() {
   for (CSubscriber* subscriber : Subscribers()) {
     for (const CTopic* topic : subscriber->topics) {
       const CTopicDef& def = topic->Def();
-      if (def.id.empty() || auth_.MayRead(subscriber->User(), def.id)) continue;
+      const std::string& user = subscriber->User();
+      if (auth_.Admits(user) && (def.id.empty() || auth_.MayRead(user, def.id))) continue;
       EndStream(subscriber,
                 EventText(nextId_++, "refused", "{\"topic\":" + JsonQuoted(def.name) + "}"));
       break;
@@ -346,7 +505,7 @@ void CStreamServer::Stop() {
   if (stopping_) return;
   stopping_ = true;
   if (socket_ != nullptr) evhttp_del_accept_socket(http_, socket_);
-  socket_ = nullptr;
+  socket_ = nullptr, listener_ = nullptr;
   for (CSubscriber* subscriber : Subscribers()) {
     EndStream(subscriber, EventText(nextId_++, "bye", "{}"));
   }

@@ -11,7 +11,9 @@
 // Bounds: ZELVORA_STREAM_MAX subscribers, kUserStreams of them a user,
 // kMaxTopics boards watched (a topic without subscribers is not read and
 // goes after kIdleMillis), kUserTopics of them watched by one user alone, CStreamAsk::kMaxIds
-// accounts a request, kMaxHeaderBytes of request line and headers, ZELVORA_STREAM_BACKLOG unsent
+// accounts a request, kMaxHeaderBytes of request line and headers, sent within kHeadMillis of the
+// connection (kMaxHeads connections waiting for theirs; accepting pauses beyond, and for
+// kPauseMillis when accepting fails, as at the descriptor limit), ZELVORA_STREAM_BACKLOG unsent
 // bytes a subscriber, kWriteTimeoutSeconds without progress of a write; every stream ends after 50
 // to 70 minutes.
 #ifndef ZELVORA_STREAM_STREAMSERVER_H_
@@ -20,9 +22,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -37,6 +41,8 @@ struct evhttp;
 struct evhttp_bound_socket;
 struct evhttp_connection;
 struct evhttp_request;
+struct bufferevent;
+struct evconnlistener;
 class CSubscriber;
 struct CStreamAsk;
 
@@ -50,6 +56,12 @@ class CStreamServer {
   static constexpr int64_t kIdleMillis = 10000;
   static constexpr int kMaxHeaderBytes = 8192;
   static constexpr int kWriteTimeoutSeconds = 60;
+  static constexpr size_t kMaxHeads = 256;
+  static constexpr int64_t kHeadMillis = 5000;
+  static constexpr int64_t kPauseMillis = 100;
+  // Streams that ended, remembered for their resumes: at most this many, this long.
+  static constexpr size_t kEndedStreams = 256;
+  static constexpr int64_t kEndedMillis = 120000;
 
   // `settings` must outlive the server.
   explicit CStreamServer(const CStreamSettings& settings);
@@ -68,7 +80,10 @@ class CStreamServer {
   static void OnClose(evhttp_connection* connection, void* self);
   static void OnPoll(int, short, void* self);
   static void OnBeat(int, short, void* self);
-  static void OnGrants(int, short, void* self);
+  static void OnSecond(int, short, void* self);
+  static bufferevent* OnConnect(event_base* base, void* self);
+  static void OnAcceptError(evconnlistener* listener, void* self);
+  static void OnResume(int, short, void* self);
   static void OnStop(int, short, void* self);
   static void OnDrain(int, short, void* self);
 
@@ -81,8 +96,16 @@ class CStreamServer {
   void Poll();
   void Beat();
   void CheckGrants();
+  // Forgets the connections libevent has let go or that brought their
+  // request; ends those whose request is overdue.
+  void CheckHeads(int64_t now);
+  // Stops accepting for kPauseMillis (then while kMaxHeads wait).
+  void Pause();
   void Stop();
-  // Takes `subscriber` out of its topics and counts.
+  // The topics every ended stream of `user` that sent id `id` carried: what
+  // a resume from `id` may take up where it left off.
+  std::set<std::string> Carried(const std::string& user, uint64_t id) const;
+  // Takes `subscriber` out of its topics and counts, and remembers what it carried.
   void Leave(CSubscriber* subscriber);
   // Ends the stream with event `last` and destroys the subscriber.
   void EndStream(CSubscriber* subscriber, const std::string& last);
@@ -99,10 +122,23 @@ class CStreamServer {
   evhttp_bound_socket* socket_ = nullptr;
   std::vector<event*> events_;
   event* drain_ = nullptr;
+  event* resume_ = nullptr;
+  evconnlistener* listener_ = nullptr;
+  int64_t loggedAt_ = -1;  // when a failed accept was last told
+  // Connections waiting for their request, with a reference each on their
+  // buffer (libevent's free then leaves it readable) and a deadline.
+  std::vector<std::pair<bufferevent*, int64_t>> heads_;
   std::map<std::string, std::unique_ptr<CTopic>> topics_;
   // Open connections of streams: their subscriber, or null once the stream ended.
   std::unordered_map<evhttp_connection*, CSubscriber*> connections_;
   std::unordered_map<std::string, int> userStreams_;
+  struct CEnded {
+    std::string user;
+    uint64_t firstId, lastId;
+    int64_t endedAt;
+    std::vector<std::string> topics;
+  };
+  std::deque<CEnded> ended_;  // the oldest first
   int64_t subscribers_ = 0;
   uint64_t nextId_ = 1;
   bool stopping_ = false;

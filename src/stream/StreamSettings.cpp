@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -22,6 +23,16 @@ int ReadNumber(const char* name, int64_t least, int64_t most, int64_t& value, st
   return 0;
 }
 
+// Overwrites the value of variable `name` where it lies and drops the
+// variable. The process runs as the workers' user, and any process of that
+// user reads /proc/PID/environ, which shows the environment's first memory
+// as it is now: a key left there could be read by a worker a request took over.
+void Wipe(const char* name) {
+  char* value = std::getenv(name);
+  if (value != nullptr) std::memset(value, 0, std::strlen(value));
+  unsetenv(name);
+}
+
 }  // namespace
 
 int CStreamSettings::Load(std::string& error) {
@@ -38,6 +49,9 @@ int CStreamSettings::Load(std::string& error) {
       error = std::string("ZELVORA_STREAM_KEY must differ from ") + pool;
       return -1;
     }
+  }
+  for (const char* secret : {"ZELVORA_STREAM_KEY", "ZELVORA_PEER_KEY", "ZELVORA_POOL_KEY"}) {
+    Wipe(secret);
   }
   const char* access = std::getenv("ZELVORA_ACCESS");
   hasAccess = access != nullptr;

@@ -80,6 +80,13 @@ size_t CSubscriber::Send(const std::string& text) {
   return evbuffer_get_length(output);
 }
 
+void CSubscriber::Forget() {
+  if (request_ != nullptr && evhttp_request_get_connection(request_) == nullptr) {
+    evhttp_request_free(request_);
+  }
+  request_ = nullptr;
+}
+
 void CSubscriber::End(const std::string& last) {
   if (!last.empty()) Send(last);
   evhttp_send_reply_end(request_);

@@ -40,12 +40,24 @@ class CSubscriber {
   // touched again.
   void End(const std::string& last);
 
-  // The request is gone with its connection: never touch it again.
-  void Forget() { request_ = nullptr; }
+  // The connection closed: the request is never touched again. A peer that
+  // left in the middle of the stream makes libevent detach the request and
+  // hand it over; it is freed here then (not while the server is torn down,
+  // when libevent still holds and frees it).
+  void Forget();
 
   evhttp_connection* Connection() const;
   const std::string& User() const { return user_; }
   int64_t EndMillis() const { return endMillis_; }
+
+  // Notes that the event with id `id` went out on this stream.
+  void Sent(uint64_t id) {
+    firstId_ = firstId_ == 0 ? id : firstId_;
+    lastId_ = id > lastId_ ? id : lastId_;
+  }
+  // The ids this stream sent, from the first to the last; 0 for none.
+  uint64_t FirstId() const { return firstId_; }
+  uint64_t LastId() const { return lastId_; }
 
   std::vector<CTopic*> topics;
 
@@ -53,6 +65,7 @@ class CSubscriber {
   evhttp_request* request_;
   std::string user_;
   int64_t endMillis_;
+  uint64_t firstId_ = 0, lastId_ = 0;
 };
 
 #endif  // ZELVORA_STREAM_SUBSCRIBER_H_

@@ -107,9 +107,12 @@ size_t CTopic::Poll(int64_t nowMillis, uint64_t& nextId) {
   }
   lockedSince_ = -1;
   if (state_ == State::kOk && text == text_) return 0;
-  text_.swap(text);
   std::vector<std::pair<std::string, std::string>> fresh;
-  TakeRecords(text_, fresh);
+  if (!TakeRecords(text, fresh)) {
+    SetState(State::kUnreadable, nextId);
+    return kept_.size() - before;
+  }
+  text_.swap(text);
   if (state_ != State::kOk || def_.kind == TopicKind::kTrades) {
     if (state_ != State::kOk && state_ != State::kUnread) {
       Keep(nextId, "board", StateData(def_.name, "back"));
@@ -122,24 +125,25 @@ size_t CTopic::Poll(int64_t nowMillis, uint64_t& nextId) {
     records_.swap(fresh);
     if (!data.empty()) Keep(nextId, "change", data);
   }
+  // {"topic":T,"records":[R,R]}: 23 bytes besides T, the records and their commas.
+  snapshotBytes_ = 23 + JsonQuoted(def_.name).size() + (records_.empty() ? 0 : records_.size() - 1);
+  for (const auto& record : records_) snapshotBytes_ += record.second.size();
   return kept_.size() - before;
 }
 
-void CTopic::TakeRecords(const std::string& text,
+bool CTopic::TakeRecords(const std::string& text,
                          std::vector<std::pair<std::string, std::string>>& out) {
   const char* const last = text.data() + text.size();
   for (const char* at = text.data(); at < last;) {
     const char* end = JsonValueEnd(at, last);
-    if (end == nullptr) return;
     std::string key;
-    if (!JsonStringMember(at, end, KeyMember(def_.kind), key)) {
-      key = "#" + std::to_string(out.size());  // a record without its key keeps its place
-    }
+    if (end == nullptr || !JsonStringMember(at, end, KeyMember(def_.kind), key)) return false;
     if (def_.kind != TopicKind::kAccount || key == def_.id)
       out.emplace_back(key, std::string(at, end));
     at = end + std::strspn(end, " \t\r\n");
-    if (at < last && *at++ != ',') return;
+    if (at < last && *at++ != ',') return false;
   }
+  return true;
 }
 
 std::string CTopic::SnapshotData() const {
@@ -190,7 +194,7 @@ bool CTopic::KeptAfter(uint64_t id, std::vector<const CKeptEvent*>& out) const {
     bytes += event.text.size();
   }
   // Catching up must not cost more than starting again.
-  if (state_ == State::kOk && bytes > SnapshotData().size() + 64) {
+  if (state_ == State::kOk && bytes > snapshotBytes_ + 64) {
     out.resize(first);
     return false;
   }

@@ -73,8 +73,9 @@ class CTopic {
   int64_t idleSince = 0;  // when the last subscriber left
 
  private:
-  // Parses TakeBoardRecords' text into (key, record) pairs of this topic.
-  void TakeRecords(const std::string& text, std::vector<std::pair<std::string, std::string>>& out);
+  // Parses the reader's text into (key, record) pairs of this topic; false
+  // when a record is not JSON or lacks its key ("gone" could not name it).
+  bool TakeRecords(const std::string& text, std::vector<std::pair<std::string, std::string>>& out);
   std::string SnapshotData() const;
   std::string ChangeData(const std::vector<std::pair<std::string, std::string>>& fresh) const;
   void SetState(State state, uint64_t& nextId);
@@ -87,6 +88,7 @@ class CTopic {
   int64_t lockedSince_ = -1;
   std::string text_;  // the last read's records as the reader gave them
   std::vector<std::pair<std::string, std::string>> records_;
+  size_t snapshotBytes_ = 0;  // SnapshotData's size, counted at each read
   std::deque<CKeptEvent> kept_;
   size_t keptBytes_ = 0;
   uint64_t floor_;  // no event after this id was let go
