@@ -57,7 +57,7 @@ export function start() {
     if (!id || !me.read.includes(id)) return;
     if (data.records.length) found.set(id, data.records.at(-1));
     else found.delete(id);
-    accounts.run(async (view) => present(view));
+    accounts.draw(present);
   });
   poll(config.accountPollMs, async () => {
     const polled = me.read.filter((id) => !stream.live(topic(id)));

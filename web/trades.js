@@ -71,13 +71,30 @@ function openTrades() {
       if (!stream.stale(topic(), before)) present(view, asked, trades);
       else if (stream.live(topic())) present(view, asked, streamed.get(topic()) ?? []);
     });
-  // A streamed trade whose strategy is not known has the strategies asked for again.
+  // The strategies of streamed trades not known yet, asked for once each and
+  // beside the panel's runs, so that no later event or poll cancels them; on
+  // failure the column stays empty for those trades.
+  const learn = async (asked) => {
+    try {
+      const answer = await ask('getOpenTradeA', { accountid: asked });
+      for (const c of answer?.data2 ?? []) strategy.set(c.TradeID, c.TradeMethodName);
+    } catch {
+      return;
+    }
+    const trades = streamed.get(`trades:${asked}`);
+    if (asked === account.value && stream.live(topic()) && trades)
+      open.draw((view) => present(view, asked, trades));
+  };
   stream.listen((type, data) => {
     if (!data?.topic.startsWith('trades:')) return;
     streamed.set(data.topic, data.records);
     if (data.topic !== topic()) return;
-    open.run(async (view) => present(view, account.value, data.records));
-    if (data.records.some((trade) => !strategy.has(trade.TradeID))) load();
+    const asked = account.value;
+    open.draw((view) => present(view, asked, data.records));
+    const unknown = data.records.filter((trade) => !strategy.has(trade.TradeID));
+    if (!unknown.length) return;
+    for (const trade of unknown) strategy.set(trade.TradeID, '');
+    learn(asked);
   });
   account.addEventListener('change', () => {
     open.clear();

@@ -133,6 +133,22 @@ export function panel(id) {
       delete root.dataset.failure;
       content.classList.remove('old');
     },
+    // Draws what the stream brought, as a run's `work` would, without
+    // starting a run: a poll in flight for what is not streamed goes on.
+    draw(work) {
+      let said = false;
+      const view = {
+        show: (...nodes) => (this.show(...nodes), true),
+        say: (...words) => ((said = true), this.say(...words), true),
+      };
+      try {
+        work(view);
+        if (!said && !kept) this.say('');
+        this.ok();
+      } catch (error) {
+        this.fail(error);
+      }
+    },
     // Runs `work(view)`, reporting its failure here; never throws. `view`
     // holds the run's `signal` (for ask) and `show` and `say`, which do
     // nothing once a later run has started. A run the user started (`fresh`)
