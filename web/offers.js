@@ -119,9 +119,12 @@ export function start() {
   const mark = () => {
     const now = performance.now(),
       silent = asking !== null && now - asking >= staleMs;
+    // A live stream brings only heartbeats while the board stands still: the
+    // rows age against now, not against the last event that moved one.
+    const against = stream.live('offers') ? now : answered;
     const trs = offers.root.querySelectorAll('.content tbody tr');
     const stale = shown.map((symbol, i) => {
-      const old = silent || answered - last.get(symbol).moved >= staleMs;
+      const old = silent || against - last.get(symbol).moved >= staleMs;
       trs[i]?.classList.toggle('stale', old);
       return old;
     });
