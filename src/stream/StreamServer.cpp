@@ -305,12 +305,13 @@ int CStreamServer::FindTopics(const CStreamAsk& ask, const std::string& user,
     }
     topics.push_back(topic.get());
   }
-  // Bars and accounts are watched only for a board that exists: a caller
-  // cannot fill the table with boards of made-up symbols or accounts.
+  // Bars are watched only for a board that exists: a caller cannot fill the
+  // table with boards of made-up symbols. An account's board may be missing
+  // (its topic says so, and "back" when it comes): the ids are bounded by
+  // the rights and the user's share, and one account without a board must
+  // not take the whole page's stream away.
   for (CTopic* topic : topics) {
-    const TopicKind kind = topic->Def().kind;
-    if ((kind == TopicKind::kBars || kind == TopicKind::kAccount) &&
-        topic->GetState() == CTopic::State::kMissing) {
+    if (topic->Def().kind == TopicKind::kBars && topic->GetState() == CTopic::State::kMissing) {
       for (CTopic* made : topics) {
         if (made->subscribers.empty()) topics_.erase(made->Def().name);
       }

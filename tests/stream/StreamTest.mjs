@@ -104,7 +104,7 @@ async function next(stream, name, data, ms = 3000) {
 }
 
 test(
-  'a refused request gets its status and a line that says why; idle boards make way',
+  'a refused request gets its status and a line that says why; an account of no board is told; idle boards make way',
   { skip },
   async () => {
     const { port } = await startServer();
@@ -122,7 +122,6 @@ test(
       ['a user with a comma', '/stream/offers', { user: 'al,ice' }, 403],
       ['an unknown path', '/stream/other', {}, 404],
       ['bars of no board', '/stream/bars?symbol=EUR/USD&period=m1', {}, 404],
-      ['an account of no board', '/stream/account?id=Z9', {}, 404],
       ['an account id with a quote', '/stream/account?id=a%22b', {}, 400],
       ['an empty account list', '/stream/desk?accounts=', {}, 400],
       ['101 accounts', `/stream/desk?accounts=${[...Array(101).keys()].join(',')}`, {}, 400],
@@ -139,6 +138,10 @@ test(
       await sleep(20);
       assert.match(answer.text, /^[a-z' ]+\n$/, concern);
     }
+    const none = await open(port, '/stream/account?id=Z9');
+    assert.equal(none.status, 200, 'an account of no board is refused');
+    await next(none, 'board', '{"topic":"account:Z9","state":"missing"}');
+    none.close();
     // The table filled with the offers and 248 boards of accounts, each watched a moment.
     const ids = [...Array(125).keys()];
     for (const id of ids) write(`account.${id}`, [`{"AccountID":"${id}"}`]);
