@@ -3,6 +3,7 @@
 // are its environment (stream/StreamSettings.h); it says where it listens
 // on standard error, and exits 0 after a clean stop (SIGTERM), 78 when its
 // settings are wrong (not restarted), 1 when it cannot start otherwise.
+#include <sys/prctl.h>
 #include <sys/random.h>
 
 #include <cinttypes>
@@ -12,6 +13,8 @@
 #include "stream/StreamServer.h"
 
 int main() {
+  // The key stays in this heap: no process of our user may read /proc/PID/mem or attach.
+  prctl(PR_SET_DUMPABLE, 0);
   CStreamSettings settings;
   std::string error;
   if (settings.Load(error) != 0) {
