@@ -110,7 +110,15 @@ function open() {
   on('board', (data) => {
     if (kDown.has(data.state)) topic(String(data.topic)).live = false;
   });
-  on('refused', lose);
+  // The caller lost the right to an account: it is polled from now on (the
+  // program answers or refuses it there), and the rest streamed again.
+  on('refused', (data) => {
+    const id = /^(?:account|trades):(.*)$/s.exec(String(data.topic))?.[1];
+    if (id === undefined || refused.has(id) || !parameters.accounts.includes(id)) return lose();
+    refused.add(id);
+    close();
+    follow({});
+  });
   // The server stops, or the stream reached its lifetime: at once again.
   on('bye', () => {
     close();
@@ -121,10 +129,12 @@ function open() {
 // Sets what the stream carries besides the offers ({accounts} and {symbol,
 // period} merge into what was set), and opens it again when that changed.
 const parameters = { accounts: [], symbol: '', period: '' };
+const refused = new Set(); // accounts the stream refused, polled until the page is loaded again
 export function follow(changes) {
   Object.assign(parameters, changes);
   const query = new URLSearchParams();
-  const { accounts, symbol, period } = parameters;
+  const { symbol, period } = parameters;
+  const accounts = parameters.accounts.filter((id) => !refused.has(id));
   if (accounts.length && accounts.length <= kMaxAccounts) query.set('accounts', accounts.join(','));
   if (symbol && period) {
     query.set('symbol', symbol);
