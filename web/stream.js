@@ -7,7 +7,7 @@
 // or config.streamSilenceMs without any event, heartbeats included) is tried
 // again after a pause that doubles up to a minute, jittered, so that the
 // pages do not all come back to a restarted server at once. #feed says
-// which of the two the page is on: "live" or "polling".
+// "live" while at least one topic is live, else "polling".
 import config from './config.js';
 
 const topics = new Map(); // topic → { live, count (events received) }
@@ -59,6 +59,10 @@ const tell = (type, data) => {
 const show = (state) => {
   if (feed) feed.textContent = state;
 };
+// "live" while at least one topic is: an open stream whose boards are all
+// missing brings nothing, and the page polls.
+const showFeed = () =>
+  show(opened && [...topics.values()].some((state) => state.live) ? 'live' : 'polling');
 
 function close() {
   source?.close();
@@ -95,7 +99,7 @@ function open() {
   source.addEventListener('open', () => {
     opened = true;
     heard = performance.now();
-    show('live');
+    showFeed();
   });
   source.addEventListener('error', lose);
   on('heartbeat', () => {});
@@ -106,9 +110,11 @@ function open() {
       if (type === 'snapshot') [state.live, failures] = [true, 0];
       ++state.count;
       tell(type, { gone: [], ...data });
+      showFeed();
     });
   on('board', (data) => {
     if (kDown.has(data.state)) topic(String(data.topic)).live = false;
+    showFeed();
   });
   // The caller lost the right to an account: it is polled from now on (the
   // program answers or refuses it there), and the rest streamed again.
