@@ -19,12 +19,17 @@ const kDown = new Set(['missing', 'locked', 'unreadable']);
 // The panels' first answers, which set what the stream carries, come within
 // this long of each other: one stream is opened for them all.
 const kGather = 300;
+// A stream that stays up this long is sound again: the pause before the
+// next attempt starts over. (A snapshot alone is not enough: a server that
+// drops each stream soon after its snapshots would be asked again at once.)
+const kSteady = 60000;
 
 let wanted = null; // the stream's parameters as a query string, once a panel asked
 let source = null; // the EventSource, while one is open or opening
 let opened = false; // it answered: events flow
 let heard = 0; // performance.now() of the last event
-let failures = 0; // since the stream last brought a snapshot
+let failures = 0; // since the stream last stayed up kSteady
+let up = 0; // performance.now() when the stream last opened
 let retry = null; // the timer of the next attempt
 let reopening = null; // the timer that gathers changes of parameters into one reopening
 
@@ -98,7 +103,7 @@ function open() {
     });
   source.addEventListener('open', () => {
     opened = true;
-    heard = performance.now();
+    heard = up = performance.now();
     showFeed();
   });
   source.addEventListener('error', lose);
@@ -107,7 +112,7 @@ function open() {
     on(type, (data) => {
       if (typeof data.topic !== 'string' || !Array.isArray(data.records)) return;
       const state = topic(data.topic);
-      if (type === 'snapshot') [state.live, failures] = [true, 0];
+      if (type === 'snapshot') state.live = true;
       ++state.count;
       tell(type, { gone: [], ...data });
       showFeed();
@@ -158,4 +163,5 @@ export function follow(changes) {
 show('polling');
 setInterval(() => {
   if (opened && performance.now() - heard >= config.streamSilenceMs) lose();
+  else if (opened && performance.now() - up >= kSteady) failures = 0;
 }, 1000);
