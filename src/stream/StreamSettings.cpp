@@ -1,25 +1,22 @@
 #include "stream/StreamSettings.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "util/Setting.h"
 
 namespace {
 
 // 0 with `value` set from variable `name` when it is set; -1 when it is not
-// a whole number from `least` to `most`.
+// a whole number from `least` to `most` (the program's own number rule).
 int ReadNumber(const char* name, int64_t least, int64_t most, int64_t& value, std::string& error) {
   const char* text = std::getenv(name);
   if (text == nullptr || *text == '\0') return 0;
-  char* end = nullptr;
-  errno = 0;
-  const long long number = std::strtoll(text, &end, 10);
-  if (errno != 0 || *end != '\0' || number < least || number > most) {
+  if (!SettingNumber(text, CSettingRange{name, least, most, value}, value)) {
     error = std::string(name) + " must be a whole number from " + std::to_string(least) + " to " +
             std::to_string(most);
     return -1;
   }
-  value = number;
   return 0;
 }
 
