@@ -1,22 +1,21 @@
 /* The subscribers of bench/stream: opens N streams of /stream/offers on the
-   stream server directly (as the web server's proxy would, key and user
+   stream server's socket directly (as the web server's proxy would, key and user
    set), plus one that never reads with a receive buffer of a few
    kilobytes when STALLED is 1, and reads the others for SECONDS. Each change
    event's first "T" (the feeder's write time, wall clock, microseconds)
    gives that event's delay to this subscriber. Prints the delays' median
    and 99th percentile, and the server's CPU time and resident memory over
    the measured time (after a second of warm-up), read from /proc of PID.
-     stream-client PORT KEY N SECONDS STALLED PID */
-#include <arpa/inet.h>
+     stream-client SOCKET KEY N SECONDS STALLED PID */
 #include <errno.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -42,13 +41,14 @@ static void Fail(const char* what) {
   exit(1);
 }
 
-static int Open(int port, const char* key, const char* user, int receiveBytes) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+static int Open(const char* place, const char* key, const char* user, int receiveBytes) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0) Fail("socket");
   if (receiveBytes > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBytes, sizeof receiveBytes);
-  struct sockaddr_in address = {.sin_family = AF_INET, .sin_port = htons((unsigned short)port)};
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, (struct sockaddr*)&address, sizeof address) != 0) Fail("connect");
+  struct sockaddr_un path = {.sun_family = AF_UNIX};
+  snprintf(path.sun_path, sizeof path.sun_path, "%s", place);
+  const int connected = connect(fd, (struct sockaddr*)&path, sizeof path);
+  if (connected != 0) Fail("connect");
   char request[512];
   const int length = snprintf(request, sizeof request,
                               "GET /stream/offers HTTP/1.1\r\nHost: bench\r\nX-Zelvora-Stream-Key: "
@@ -103,11 +103,12 @@ static void Usage(int pid, long long* ticks, long long* residentKb) {
 
 int main(int argc, char** argv) {
   if (argc != 7) {
-    fprintf(stderr, "usage: stream-client PORT KEY N SECONDS STALLED PID\n");
+    fprintf(stderr, "usage: stream-client SOCKET KEY N SECONDS STALLED PID\n");
     return 2;
   }
-  const int port = atoi(argv[1]), count = atoi(argv[3]), seconds = atoi(argv[4]),
-            stalled = atoi(argv[5]), pid = atoi(argv[6]);
+  const char* place = argv[1];
+  const int count = atoi(argv[3]), seconds = atoi(argv[4]), stalled = atoi(argv[5]),
+            pid = atoi(argv[6]);
   const char* key = argv[2];
   struct rlimit files = {(rlim_t)count + 100, (rlim_t)count + 100};
   if (setrlimit(RLIMIT_NOFILE, &files) != 0) Fail("RLIMIT_NOFILE");
@@ -117,12 +118,12 @@ int main(int argc, char** argv) {
   for (int i = 0; i < count; ++i) {
     char user[32];
     snprintf(user, sizeof user, "bench%d", i % 1000); /* 32 streams a user at most */
-    streams[i].fd = Open(port, key, user, 0);
+    streams[i].fd = Open(place, key, user, 0);
     fcntl(streams[i].fd, F_SETFL, O_NONBLOCK);
     struct epoll_event event = {.events = EPOLLIN, .data.ptr = &streams[i]};
     if (epoll_ctl(poller, EPOLL_CTL_ADD, streams[i].fd, &event) != 0) Fail("epoll_ctl");
   }
-  if (stalled) Open(port, key, "stalled", 4096);
+  if (stalled) Open(place, key, "stalled", 4096);
   const long long start = NowMicros(), measured = start + 1000000LL,
                   end = measured + seconds * 1000000LL;
   long long ticksBefore = -1, ticksAfter = 0, resident = 0, residentBefore = 0;

@@ -4,7 +4,7 @@
 // page without it still shows every other panel.
 import { ApiError, ask, records } from './api.js';
 import config from './config.js';
-import { deskClock, deskTime, utcSeconds, zone } from './format.js';
+import { deskClock, deskInstant, deskSeconds, deskTime, utcSeconds, zone } from './format.js';
 import { onSymbols } from './offers.js';
 import * as stream from './stream.js';
 import { el, panel, poll } from './ui.js';
@@ -13,20 +13,32 @@ const kPeriodSeconds = { M1: 60, M5: 300, M15: 900, H1: 3600, H4: 14400, D1: 864
 const programTime = (seconds) =>
   new Date(seconds * 1000).toISOString().slice(0, 19).replace('T', ' ').replaceAll('-', '/');
 
+// The start (UTC seconds) of the period after the one that starts at
+// `start`. A period of an hour or less is counted in seconds: clocks move by
+// whole hours, never inside one. Longer ones go by the desk's clock, so that
+// a daily candle ends at the desk's next midnight on a 23- or 25-hour day.
+function nextStart(start, seconds) {
+  return seconds <= 3600 ? start + seconds : deskInstant(deskSeconds(start) + seconds);
+}
+
 // The last candle after a tick of `price` at `time` (UTC seconds): the last
 // one moved, while the tick is within its period; a new one, at the start of
 // the tick's period counted on from the last one's, after it; none for a
 // tick before the last candle, whose period is closed.
 export function candleAfter(last, time, price, seconds) {
   if (!last || !(time >= last.time) || !Number.isFinite(price)) return null;
-  if (time < last.time + seconds)
+  let [start, next] = [last.time, nextStart(last.time, seconds)];
+  // A tick after a long silence: past a thousand periods, counted on in seconds.
+  for (let steps = 0; time >= next && steps < 1000; ++steps)
+    [start, next] = [next, nextStart(next, seconds)];
+  if (time >= next) start = last.time + Math.floor((time - last.time) / seconds) * seconds;
+  if (start === last.time)
     return {
       ...last,
       high: Math.max(last.high, price),
       low: Math.min(last.low, price),
       close: price,
     };
-  const start = last.time + Math.floor((time - last.time) / seconds) * seconds;
   return {
     time: start,
     start: programTime(start),

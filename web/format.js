@@ -80,11 +80,19 @@ export const zone = kDesk.resolvedOptions().timeZone;
 // The desk's wall clock at the instant `seconds` (UTC), counted as if it
 // were UTC: the offset is the zone's at that very instant, so both sides of
 // a daylight-saving change come out right.
-function deskSeconds(seconds) {
+export function deskSeconds(seconds) {
   const p = Object.fromEntries(
     kDesk.formatToParts(new Date(seconds * 1000)).map((part) => [part.type, part.value]),
   );
   return Date.UTC(+p.year, p.month - 1, +p.day, +p.hour, +p.minute, +p.second) / 1000;
+}
+
+// The instant (UTC seconds) at which the desk's clock shows `clock` (as
+// deskSeconds counts it). A clock time the desk skips when its clocks go
+// forward comes out an hour later.
+export function deskInstant(clock) {
+  const guess = clock - (deskSeconds(clock) - clock);
+  return clock - (deskSeconds(guess) - guess);
 }
 
 // "2026/12/05 09:30:00": the desk's clock at the instant `seconds` (UTC).

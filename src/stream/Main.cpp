@@ -34,7 +34,6 @@ int main() {
     std::fprintf(stderr, "zelvora-stream: %s\n", error.c_str());
     return 1;
   }
-  std::fprintf(stderr, "zelvora-stream: listening on 127.0.0.1:%lld\n",
-               static_cast<long long>(settings.port));
+  std::fprintf(stderr, "zelvora-stream: listening on %s\n", server.Where().c_str());
   return server.Run() == 0 ? 0 : 1;
 }

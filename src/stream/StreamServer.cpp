@@ -9,6 +9,9 @@
 #include <event2/util.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -38,6 +41,44 @@ int64_t Now() { return CSemaphore::NowMillis(); }
 
 timeval Interval(int64_t millis) {
   return {static_cast<time_t>(millis / 1000), static_cast<suseconds_t>(millis % 1000 * 1000)};
+}
+
+// A listening socket at `path`, its mode 0600: only this user's web server
+// connects. It takes the place of a socket an earlier run left, never of
+// one a server still listens on, nor of anything but a socket; -1 with
+// `error` otherwise.
+int ListenLocal(const std::string& path, std::string& error) {
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) {
+    error = "ZELVORA_STREAM_SOCKET is too long for a socket's name";
+    return -1;
+  }
+  std::memcpy(address.sun_path, path.data(), path.size());
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  struct stat there;
+  if (fd >= 0 && lstat(path.c_str(), &there) == 0 && S_ISSOCK(there.st_mode)) {
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool live =
+        probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (probe >= 0) close(probe);
+    if (live) {
+      error = "another server listens on " + path;
+      close(fd);
+      return -1;
+    }
+    unlink(path.c_str());
+  }
+  const mode_t mask = umask(0177);
+  const bool bound =
+      fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  umask(mask);
+  if (!bound || listen(fd, 511) != 0) {
+    error = "cannot listen on " + path + " (" + std::strerror(errno) + ")";
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 // The N of "RUN-N" when RUN is this run's and N an id it gave; 0 otherwise.
@@ -90,10 +131,29 @@ int CStreamServer::Start(std::string& error) {
                                         EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_OPTIONS);
   evhttp_set_gencb(http_, OnRequest, this);
   evhttp_set_bevcb(http_, OnConnect, this);
-  socket_ =
-      evhttp_bind_socket_with_handle(http_, "127.0.0.1", static_cast<uint16_t>(settings_.port));
+  // systemd's socket unit hands the listening socket over as standard
+  // input; otherwise the server makes its own at ZELVORA_STREAM_SOCKET.
+  int accepting = 0;
+  socklen_t size = sizeof accepting;
+  int fd = -1;
+  if (getsockopt(0, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &size) == 0 && accepting != 0) {
+    fd = 0;
+    evutil_make_socket_nonblocking(fd);
+    where_ = "the socket on standard input";
+  } else if (settings_.socket.empty()) {
+    error = "no socket: ZELVORA_STREAM_SOCKET is not set and standard input is no listening socket";
+    return -1;
+  } else if ((fd = ListenLocal(settings_.socket, error)) < 0) {
+    return -1;
+  } else {
+    where_ = settings_.socket;
+  }
+  evconnlistener* local = evconnlistener_new(base_, nullptr, nullptr,
+                                             LEV_OPT_CLOSE_ON_FREE | LEV_OPT_CLOSE_ON_EXEC, 0, fd);
+  if (local == nullptr) close(fd);
+  socket_ = local != nullptr ? evhttp_bind_listener(http_, local) : nullptr;
   if (socket_ == nullptr) {
-    error = "cannot listen on 127.0.0.1:" + std::to_string(settings_.port);
+    error = "cannot take connections on the socket";
     return -1;
   }
   listener_ = evhttp_bound_socket_get_listener(socket_);
@@ -270,7 +330,7 @@ int CStreamServer::FindTopics(const CStreamAsk& ask, const std::string& user,
   size_t fresh = 0, alone = 0;
   for (const CTopicDef& def : ask.topics) fresh += topics_.count(def.name) == 0 ? 1 : 0;
   for (const auto& entry : topics_) {
-    const auto& watchers = entry.second->subscribers;
+    const auto& watchers = entry.second->Subscribers();
     alone += !watchers.empty() &&
              std::all_of(watchers.begin(), watchers.end(),
                          [&user](const CSubscriber* s) { return s->User() == user; });
@@ -283,7 +343,8 @@ int CStreamServer::FindTopics(const CStreamAsk& ask, const std::string& user,
   // refusal nothing but a read when they are asked for again.
   std::vector<std::pair<int64_t, std::string>> idle;
   for (const auto& entry : topics_) {
-    if (entry.second->subscribers.empty()) idle.emplace_back(entry.second->idleSince, entry.first);
+    if (entry.second->Subscribers().empty())
+      idle.emplace_back(entry.second->idleSince, entry.first);
   }
   std::sort(idle.begin(), idle.end());
   for (size_t i = 0; i < idle.size() && topics_.size() + fresh > kMaxTopics; ++i) {
@@ -313,7 +374,7 @@ int CStreamServer::FindTopics(const CStreamAsk& ask, const std::string& user,
   for (CTopic* topic : topics) {
     if (topic->Def().kind == TopicKind::kBars && topic->GetState() == CTopic::State::kMissing) {
       for (CTopic* made : topics) {
-        if (made->subscribers.empty()) topics_.erase(made->Def().name);
+        if (made->Subscribers().empty()) topics_.erase(made->Def().name);
       }
       why = "no such board\n";
       return 404;
@@ -342,7 +403,7 @@ void CStreamServer::Open(evhttp_request* request, const std::string& user,
   std::vector<const CKeptEvent*> kept;
   std::vector<CTopic*> fresh;
   for (CTopic* topic : topics) {
-    topic->subscribers.insert(subscriber);
+    topic->Add(subscriber);
     subscriber->topics.push_back(topic);
     if (carried.count(topic->Def().name) == 0 || !topic->KeptAfter(resume, kept)) {
       fresh.push_back(topic);
@@ -401,8 +462,8 @@ void CStreamServer::Leave(CSubscriber* subscriber) {
   CEnded ended{subscriber->User(), subscriber->FirstId(), subscriber->LastId(), now, {}};
   for (CTopic* topic : subscriber->topics) {
     ended.topics.push_back(topic->Def().name);
-    topic->subscribers.erase(subscriber);
-    if (topic->subscribers.empty()) topic->idleSince = now;
+    topic->Remove(subscriber);
+    if (topic->Subscribers().empty()) topic->idleSince = now;
   }
   if (ended.firstId != 0) ended_.push_back(std::move(ended));
   subscriber->topics.clear();
@@ -444,13 +505,13 @@ void CStreamServer::Poll() {
   std::vector<CSubscriber*> behind;
   for (auto at = topics_.begin(); at != topics_.end();) {
     CTopic& topic = *at->second;
-    if (topic.subscribers.empty()) {
+    if (topic.Subscribers().empty()) {
       at = now - topic.idleSince >= kIdleMillis ? topics_.erase(at) : std::next(at);
       continue;
     }
     const size_t made = topic.Poll(now, nextId_);
     const auto& kept = topic.Kept();
-    for (CSubscriber* subscriber : topic.subscribers) {
+    for (CSubscriber* subscriber : topic.Subscribers()) {
       for (size_t i = kept.size() - made; i < kept.size(); ++i) {
         subscriber->Sent(kept[i].id);
         if (subscriber->Send(kept[i].text) > static_cast<size_t>(settings_.backlog)) {

@@ -1,5 +1,5 @@
 // CStreamServer: the stream server's one event loop: the HTTP server on the
-// loopback port (routes and refusals), the watched boards (topics), the
+// local socket (routes and refusals), the watched boards (topics), the
 // open streams (subscribers) and the timers that read, beat and check.
 //
 // Owns every topic and subscriber; libevent owns the requests and their
@@ -72,6 +72,9 @@ class CStreamServer {
   // Listens and sets the timers and signals. 0, or -1 with `error`.
   int Start(std::string& error);
 
+  // Where Start listens: a socket's path, or what gave the socket.
+  const std::string& Where() const { return where_; }
+
   // Serves until stopped; 0 after a clean stop, -1 when the loop failed.
   int Run();
 
@@ -124,6 +127,7 @@ class CStreamServer {
   event* drain_ = nullptr;
   event* resume_ = nullptr;
   evconnlistener* listener_ = nullptr;
+  std::string where_;
   int64_t loggedAt_ = -1;  // when a failed accept was last told
   // Connections waiting for their request, with a reference each on their
   // buffer (libevent's free then leaves it readable) and a deadline.

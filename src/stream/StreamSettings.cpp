@@ -53,8 +53,9 @@ int CStreamSettings::Load(std::string& error) {
   const char* access = std::getenv("ZELVORA_ACCESS");
   hasAccess = access != nullptr;
   this->access = hasAccess ? access : "";
-  if (ReadNumber("ZELVORA_STREAM_PORT", 1, 65535, port, error) != 0 ||
-      ReadNumber("ZELVORA_STREAM_MAX", 1, 100000, maxSubscribers, error) != 0 ||
+  const char* socket = std::getenv("ZELVORA_STREAM_SOCKET");
+  this->socket = socket != nullptr ? socket : "";
+  if (ReadNumber("ZELVORA_STREAM_MAX", 1, 100000, maxSubscribers, error) != 0 ||
       ReadNumber("ZELVORA_STREAM_BACKLOG", 4096, 1 << 30, backlog, error) != 0 ||
       ReadNumber("ZELVORA_STREAM_INTERVAL_MS", 1, 1000, intervalMs, error) != 0 ||
       ReadNumber("ZELVORA_STREAM_HEARTBEAT_MS", 100, 600000, heartbeatMs, error) != 0) {

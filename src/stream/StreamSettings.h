@@ -3,7 +3,8 @@
 //
 //   ZELVORA_STREAM_KEY           the key every request must bear (at least 32 characters,
 //                                none of the FastCGI pool's keys)
-//   ZELVORA_STREAM_PORT          the loopback port (8091)
+//   ZELVORA_STREAM_SOCKET        the local socket to make and listen on, when
+//                                standard input is not one already (systemd's)
 //   ZELVORA_STREAM_MAX           subscribers of the host (1000)
 //   ZELVORA_STREAM_BACKLOG       unsent bytes a subscriber may hold before it is dropped (1 MiB)
 //   ZELVORA_STREAM_INTERVAL_MS   how often a watched board is read (20)
@@ -19,7 +20,7 @@ struct CStreamSettings {
   static constexpr size_t kMinKey = 32;
 
   std::string key;
-  int64_t port = 8091;
+  std::string socket;
   int64_t maxSubscribers = 1000;
   int64_t backlog = 1 << 20;
   int64_t intervalMs = 20;

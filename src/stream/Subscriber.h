@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+struct evbuffer;
 struct evhttp_request;
 struct evhttp_connection;
 class CTopic;
@@ -63,6 +64,12 @@ class CSubscriber {
 
  private:
   evhttp_request* request_;
+  // Taken at Start: a change goes to every subscriber, and following the
+  // request to its socket costs a cache miss a step.
+  evbuffer* output_ = nullptr;
+  int fd_ = -1;
+  bool chunked_ = false;
+  bool queued_ = false;  // bytes went to output_ (and may still wait there)
   std::string user_;
   int64_t endMillis_;
   uint64_t firstId_ = 0, lastId_ = 0;

@@ -1,5 +1,6 @@
 #include "stream/Topic.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -78,6 +79,19 @@ void CTopic::SetState(State state, uint64_t& nextId) {
   if (state_ == state) return;
   state_ = state;
   Keep(nextId, "board", StateData(def_.name, StateName(state)));
+}
+
+void CTopic::Add(CSubscriber* subscriber) {
+  if (std::find(subscribers_.begin(), subscribers_.end(), subscriber) == subscribers_.end()) {
+    subscribers_.push_back(subscriber);
+  }
+}
+
+void CTopic::Remove(CSubscriber* subscriber) {
+  const auto at = std::find(subscribers_.begin(), subscribers_.end(), subscriber);
+  if (at == subscribers_.end()) return;
+  *at = subscribers_.back();
+  subscribers_.pop_back();
 }
 
 size_t CTopic::Poll(int64_t nowMillis, uint64_t& nextId) {

@@ -20,7 +20,6 @@
 #include <cstdint>
 #include <deque>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -69,7 +68,12 @@ class CTopic {
   const CTopicDef& Def() const { return def_; }
   State GetState() const { return state_; }
 
-  std::unordered_set<CSubscriber*> subscribers;
+  // Adds `subscriber` once; Remove takes it out (order is not kept). The
+  // list is a plain array because every change event walks all of it.
+  void Add(CSubscriber* subscriber);
+  void Remove(CSubscriber* subscriber);
+  const std::vector<CSubscriber*>& Subscribers() const { return subscribers_; }
+
   int64_t idleSince = 0;  // when the last subscriber left
 
  private:
@@ -92,6 +96,7 @@ class CTopic {
   std::deque<CKeptEvent> kept_;
   size_t keptBytes_ = 0;
   uint64_t floor_;  // no event after this id was let go
+  std::vector<CSubscriber*> subscribers_;
 };
 
 // The whole text of one event: "id: RUN-N", "event: NAME", "data: DATA".

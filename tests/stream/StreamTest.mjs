@@ -1,10 +1,10 @@
-// zelvora-stream as the desk runs it: the built server on a loopback port,
+// zelvora-stream as the desk runs it: the built server on a local socket,
 // boards written with zelvora-board in a /dev/shm of the test's own, the
 // expected record texts from zelvora.cgi itself, and nginx in front with
 // the stream location of deploy/nginx.conf.
 import assert from 'node:assert/strict';
 import { execFileSync, spawn, spawnSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, renameSync, statSync, writeFileSync } from 'node:fs';
 import { request } from 'node:http';
 import { connect } from 'node:net';
 import { after, test } from 'node:test';
@@ -37,13 +37,14 @@ const holdOffers = () =>
       `s=ctypes.c_void_p(c.sem_open(b"offer",0))\nc.sem_wait(s)\ntime.sleep(0.9)\nc.sem_post(s)`,
   ]);
 
+let servers = 0;
 async function startServer(env = {}) {
-  const port = await freePort();
+  const socket = `${dir}/stream${++servers}.sock`;
   const child = spawn(`${build}/zelvora-stream`, [], {
     env: {
       ...process.env,
       ZELVORA_STREAM_KEY: key,
-      ZELVORA_STREAM_PORT: `${port}`,
+      ZELVORA_STREAM_SOCKET: socket,
       SHM_LOCK_MS: '300',
       ...env,
     },
@@ -54,15 +55,18 @@ async function startServer(env = {}) {
     child.stderr.on('data', (text) => String(text).includes('listening') && resolve());
     child.on('exit', (code) => reject(new Error(`zelvora-stream exited ${code}`)));
   });
-  return { port, child };
+  return { socket, child };
 }
 
-// One request; the answer's status, headers and, as they come, its events.
-function open(port, path, { user = 'alice', headers = {}, auth } = {}) {
+// One request to the server's socket, or a web server's port; the answer's status, headers and,
+// as they come, its events.
+function open(place, path, { user = 'alice', headers = {}, auth } = {}) {
   const sent = { 'X-Zelvora-Stream-Key': key, 'X-Zelvora-User': user, ...headers };
   if (auth) sent.Authorization = `Basic ${btoa(auth)}`;
   return new Promise((resolve, reject) => {
-    const asked = request({ port, host: '127.0.0.1', path, headers: sent }, (answer) => {
+    const where =
+      typeof place === 'string' ? { socketPath: place } : { port: place, host: '127.0.0.1' };
+    const asked = request({ ...where, path, headers: sent }, (answer) => {
       const stream = {
         status: answer.statusCode,
         headers: answer.headers,
@@ -107,7 +111,7 @@ test(
   'a refused request gets its status and a line that says why; an account of no board is told; idle boards make way',
   { skip },
   async () => {
-    const { port } = await startServer();
+    const { socket } = await startServer();
     write('offer', [offer('EUR/USD', 1.1)]);
     for (const [concern, path, options, status] of [
       ['no key', '/stream/offers', { headers: { 'X-Zelvora-Stream-Key': '' } }, 403],
@@ -133,12 +137,12 @@ test(
         503,
       ],
     ]) {
-      const answer = await open(port, path, options);
+      const answer = await open(socket, path, options);
       assert.equal(answer.status, status, concern);
       await sleep(20);
       assert.match(answer.text, /^[a-z' ]+\n$/, concern);
     }
-    const none = await open(port, '/stream/account?id=Z9');
+    const none = await open(socket, '/stream/account?id=Z9');
     assert.equal(none.status, 200, 'an account of no board is refused');
     await next(none, 'board', '{"topic":"account:Z9","state":"missing"}');
     none.close();
@@ -146,9 +150,9 @@ test(
     const ids = [...Array(125).keys()];
     for (const id of ids) write(`account.${id}`, [`{"AccountID":"${id}"}`]);
     for (const part of [ids.slice(0, 50), ids.slice(50, 100), ids.slice(100, 124)])
-      (await open(port, `/stream/desk?accounts=${part}`, { user: `u${part[0]}` })).close();
+      (await open(socket, `/stream/desk?accounts=${part}`, { user: `u${part[0]}` })).close();
     await sleep(100);
-    const late = await open(port, '/stream/account?id=124', { user: 'bob' });
+    const late = await open(socket, '/stream/account?id=124', { user: 'bob' });
     assert.equal(late.status, 200, 'idle boards made no way');
   },
 );
@@ -157,9 +161,9 @@ test(
   "a tick is a change of getOffer's text; a board that goes, comes back or stays locked is told",
   { skip },
   async () => {
-    const { port } = await startServer({ ZELVORA_STREAM_HEARTBEAT_MS: '400' });
+    const { socket } = await startServer({ ZELVORA_STREAM_HEARTBEAT_MS: '400' });
     write('offer', [offer('EUR/USD', 1.1), offer('USD/JPY', 150.1)]);
-    const stream = await open(port, '/stream/offers');
+    const stream = await open(socket, '/stream/offers');
     const { status, headers } = stream;
     assert.deepEqual(
       [status, headers['content-type'], headers['x-accel-buffering']],
@@ -205,11 +209,11 @@ test(
   'a client that comes back resumes without a gap, or starts from a snapshot',
   { skip },
   async () => {
-    const { port } = await startServer();
+    const { socket } = await startServer();
     write('offer', [offer('EUR/USD', 1.1)]);
     write('account.A1', ['{"AccountID":"A1"}']);
-    const watcher = await open(port, '/stream/desk?accounts=A1'); // keeps the boards read
-    const first = await open(port, '/stream/offers');
+    const watcher = await open(socket, '/stream/desk?accounts=A1'); // keeps the boards read
+    const first = await open(socket, '/stream/offers');
     const { id } = await next(first, 'snapshot');
     first.close();
     write('offer', [offer('EUR/USD', 1.2)]);
@@ -220,13 +224,13 @@ test(
       ['a board its stream did not carry', id, 'snapshot', undefined, '/stream/account?id=A1'],
       ['an id of another run', `0123456789abcdef-${id.split('-')[1]}`, 'snapshot'],
     ]) {
-      const stream = await open(port, path, { headers: { 'Last-Event-ID': lastId } });
+      const stream = await open(socket, path, { headers: { 'Last-Event-ID': lastId } });
       await next(stream, name, data).catch((e) => assert.fail(`${concern}: ${e.message}`));
       stream.close();
     }
     for (const bid of [1.3, 1.4, 1.5]) (write('offer', [offer('EUR/USD', bid)]), await sleep(60));
     // More missed than a snapshot holds: the snapshot instead.
-    const behind = await open(port, '/stream/offers', { headers: { 'Last-Event-ID': id } });
+    const behind = await open(socket, '/stream/offers', { headers: { 'Last-Event-ID': id } });
     await next(behind, 'snapshot', `{"topic":"offers","records":${getOffer()}}`);
     (behind.close(), watcher.close());
   },
@@ -241,15 +245,15 @@ const grant = (text) => (
 
 test('a caller opens only the accounts granted, and loses a withdrawn one', { skip }, async () => {
   grant('alice read A1\nbob read A1 B1\n');
-  const { port } = await startServer({ ZELVORA_ACCESS: grants });
+  const { socket } = await startServer({ ZELVORA_ACCESS: grants });
   write('account.A1', ['{"AccountID":"A1","Balance":100}', '{"AccountID":"A2","Balance":5}']);
   for (const [concern, user, path, status] of [
     ['alice asks for a page with it among hers', 'alice', '/stream/desk?accounts=A1,B1', 403],
     ['bob asks for one of his', 'bob', '/stream/account?id=A1', 200],
     ['carol, whom the grants do not know, asks for offers', 'carol', '/stream/offers', 403],
   ])
-    assert.equal((await open(port, path, { user })).status, status, concern);
-  const stream = await open(port, '/stream/desk?accounts=A1');
+    assert.equal((await open(socket, path, { user })).status, status, concern);
+  const stream = await open(socket, '/stream/desk?accounts=A1');
   await next(stream, 'snapshot');
   await next(
     stream,
@@ -273,7 +277,7 @@ test('a caller opens only the accounts granted, and loses a withdrawn one', { sk
     ['2', 1.3],
   ].map(([time, close]) => `{"StartDate":"10:0${time}","BidClose":${close}}`);
   write('pricebar.EURUSDm1', [b0, b1]);
-  const bars = await open(port, '/stream/bars?symbol=EUR/USD&period=m1', { user: 'bob' });
+  const bars = await open(socket, '/stream/bars?symbol=EUR/USD&period=m1', { user: 'bob' });
   await next(bars, 'snapshot', `{"topic":"bars:EURUSD:m1","records":[${b0},${b1}]}`);
   write('pricebar.EURUSDm1', [b1x, b2]);
   await next(
@@ -298,11 +302,11 @@ test(
   { skip },
   async () => {
     grant('alice read A1\n');
-    const { port } = await startServer({ ZELVORA_ACCESS: grants });
+    const { socket } = await startServer({ ZELVORA_ACCESS: grants });
     const web = await freePort();
     writeFileSync(`${dir}/htpasswd`, 'alice:{PLAIN}a\n');
     write('offer', [offer('EUR/USD', 1.1)]);
-    const settings = { ZELVORA_PORT: `${web}`, ZELVORA_STREAM_PORT: `${port}`, ZELVORA_STATE: dir };
+    const settings = { ZELVORA_PORT: `${web}`, ZELVORA_STREAM_SOCKET: socket, ZELVORA_STATE: dir };
     const more = { ZELVORA_STREAM_KEY: key, ZELVORA_USER: 'root', MYSQL_HOST: '' };
     render(
       'nginx.conf',
@@ -333,7 +337,7 @@ test(
   'a stalled client delays no other, is dropped past its backlog, and frees its place',
   { skip },
   async () => {
-    const { port } = await startServer({
+    const { socket } = await startServer({
       ZELVORA_STREAM_BACKLOG: '65536',
       ZELVORA_STREAM_MAX: '2',
     });
@@ -342,14 +346,14 @@ test(
     // Never reads, with a receive buffer of a few kilobytes.
     const stalled = spawn('/usr/bin/python3', [
       '-c',
-      `import socket,time\ns=socket.socket()\ns.setsockopt(socket.SOL_SOCKET,socket.SO_RCVBUF,4096)\n` +
-        `s.connect(("127.0.0.1",${port}))\ns.sendall(b"GET /stream/offers HTTP/1.1\\r\\nX-Zelvora-Stream-Key: ${key}\\r\\nX-Zelvora-User: carol\\r\\n\\r\\n")\ntime.sleep(60)`,
+      `import socket,time\ns=socket.socket(socket.AF_UNIX)\ns.setsockopt(socket.SOL_SOCKET,socket.SO_RCVBUF,4096)\n` +
+        `s.connect("${socket}")\ns.sendall(b"GET /stream/offers HTTP/1.1\\r\\nX-Zelvora-Stream-Key: ${key}\\r\\nX-Zelvora-User: carol\\r\\n\\r\\n")\ntime.sleep(60)`,
     ]);
     children.push(stalled);
     await sleep(300);
-    const healthy = await open(port, '/stream/offers');
+    const healthy = await open(socket, '/stream/offers');
     await next(healthy, 'snapshot');
-    const full = await open(port, '/stream/offers', { user: 'dave' });
+    const full = await open(socket, '/stream/offers', { user: 'dave' });
     assert.deepEqual(
       [full.status, full.headers['retry-after']],
       [503, '5'],
@@ -365,7 +369,7 @@ test(
         `change ${bid} took ${change.at - written} ms beside a stalled client`,
       );
     }
-    const third = await open(port, '/stream/offers', { user: 'dave' });
+    const third = await open(socket, '/stream/offers', { user: 'dave' });
     assert.equal(third.status, 200, 'the stalled client was dropped, and its place is free');
     (third.close(), healthy.close(), stalled.kill());
   },
@@ -375,8 +379,8 @@ test(
   'no client wears the server down (closed streams, trickled heads); no key in its environment',
   { skip },
   async () => {
-    const { port, child } = await startServer();
-    const slow = connect(port, '127.0.0.1').on('error', () => {});
+    const { socket, child } = await startServer();
+    const slow = connect(socket).on('error', () => {});
     const [started, trickle] = [Date.now(), setInterval(() => slow.write('G'), 500)];
     await Promise.race([new Promise((resolve) => slow.on('close', resolve)), sleep(9000)]);
     clearInterval(trickle);
@@ -386,7 +390,7 @@ test(
     const rss = () => +readFileSync(`/proc/${child.pid}/status`, 'utf8').match(/VmRSS:\s*(\d+)/)[1];
     const cycles = async (n) => {
       for (let i = 0; i < n; ++i) {
-        const stream = await open(port, '/stream/offers');
+        const stream = await open(socket, '/stream/offers');
         (await next(stream, 'snapshot'), stream.close());
       }
     };
@@ -420,16 +424,26 @@ test('the server will not start with a key a web server could not keep apart', (
   }
 });
 
-test('SIGTERM: every stream hears bye, and the server exits 0 at once', { skip }, async () => {
-  const { port, child } = await startServer();
-  write('offer', [offer('EUR/USD', 1.1)]);
-  const stream = await open(port, '/stream/offers');
-  await next(stream, 'snapshot');
-  const stopped = Date.now();
-  child.kill('SIGTERM');
-  const code = await new Promise((resolve) => child.on('exit', resolve));
-  assert.equal(code, 0);
-  assert.ok(Date.now() - stopped < 1000, `stopped in ${Date.now() - stopped} ms`);
-  await sleep(50);
-  assert.deepEqual([stream.events.at(-1).event, stream.ended], ['bye', true], stream.text);
-});
+test(
+  "the socket is its user's alone and never taken from a live server; SIGTERM: every stream hears bye, and the server exits 0 at once",
+  { skip },
+  async () => {
+    const { socket, child } = await startServer();
+    assert.equal(statSync(socket).mode & 0o777, 0o600, 'the socket opens to others');
+    const second = spawnSync(`${build}/zelvora-stream`, {
+      env: { ...process.env, ZELVORA_STREAM_KEY: key, ZELVORA_STREAM_SOCKET: socket },
+      encoding: 'utf8',
+    });
+    assert.deepEqual([second.status, second.stderr.includes('another server listens')], [1, true]);
+    write('offer', [offer('EUR/USD', 1.1)]);
+    const stream = await open(socket, '/stream/offers');
+    await next(stream, 'snapshot');
+    const stopped = Date.now();
+    child.kill('SIGTERM');
+    const code = await new Promise((resolve) => child.on('exit', resolve));
+    assert.equal(code, 0);
+    assert.ok(Date.now() - stopped < 1000, `stopped in ${Date.now() - stopped} ms`);
+    await sleep(50);
+    assert.deepEqual([stream.events.at(-1).event, stream.ended], ['bye', true], stream.text);
+  },
+);

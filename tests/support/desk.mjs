@@ -61,7 +61,7 @@ export const env = {
   MYSQL_TIMEOUT: '10',
   FCGI_TIMEOUT: '30',
   ZELVORA_PEER_KEY: `key-${process.pid}`,
-  ZELVORA_STREAM_PORT: '8091',
+  ZELVORA_STREAM_SOCKET: `${state}/stream.sock`,
   ZELVORA_STREAM_KEY: `stream-key-${process.pid}`.padEnd(40, '-'),
   ZELVORA_STATS: `${state}/stats`,
   ZELVORA_REQUEST_LOG: `${state}/requests.log`,

@@ -353,6 +353,20 @@ test(
       ],
       'Europe/Nowhere': [], // unknown to the browser: the page runs on and says so
     };
+    // The last candle's start, a tick, and the start of the candle the tick lands in (UTC): a daily
+    // candle ends at the desk's next midnight on the 23- and the 25-hour day, and so does a
+    // 4-hour one at the desk's 04:00.
+    const periods = {
+      'Europe/London': [
+        [86400, '2026/03/29 00:00:00', '2026/03/29 23:30:00', '2026/03/29 23:00:00'],
+        [86400, '2026/10/24 23:00:00', '2026/10/25 23:30:00', '2026/10/24 23:00:00'],
+        [14400, '2026/10/24 23:00:00', '2026/10/25 03:30:00', '2026/10/24 23:00:00'],
+      ],
+      'America/New_York': [
+        [86400, '2026/03/08 05:00:00', '2026/03/09 04:30:00', '2026/03/09 04:00:00'],
+        [86400, '2026/11/01 04:00:00', '2026/11/02 04:30:00', '2026/11/01 04:00:00'],
+      ],
+    };
     for (const [desk, cases] of Object.entries(zones)) {
       const other = await browser.newPage({
         timezoneId: desk === 'Europe/London' ? 'America/New_York' : 'Europe/London',
@@ -367,23 +381,32 @@ test(
           });
         });
         await other.goto(origin);
-        const shown = await other.evaluate(
-          async (texts) => {
-            const [{ deskTime }, { candles, tickLabel }] = await Promise.all([
-              import('./format.js'),
-              import('./chart.js'),
-            ]);
-            return candles(
-              texts.map((StartDate) => ({ StartDate })),
-              'Bid',
-            ).map((bar) => [deskTime(bar.start), tickLabel(bar.time, 4), tickLabel(bar.time, 2)]);
+        const [shown, landed] = await other.evaluate(
+          async ([texts, rows]) => {
+            const [{ deskTime, utcSeconds }, { candleAfter, candles, tickLabel }] =
+              await Promise.all([import('./format.js'), import('./chart.js')]);
+            return [
+              candles(
+                texts.map((StartDate) => ({ StartDate })),
+                'Bid',
+              ).map((bar) => [deskTime(bar.start), tickLabel(bar.time, 4), tickLabel(bar.time, 2)]),
+              rows.map(([seconds, last, tick]) => {
+                const candle = { time: utcSeconds(last), start: last, high: 1, low: 1 };
+                return candleAfter(candle, utcSeconds(tick), 1, seconds).start;
+              }),
+            ];
           },
-          cases.map((c) => c[0]),
+          [cases.map((c) => c[0]), periods[desk] ?? []],
         );
         assert.deepEqual(
           shown,
           cases.map(([, clock]) => [clock, clock.slice(11), clock.slice(5, 10)]),
           `desk zone ${desk}`,
+        );
+        assert.deepEqual(
+          landed,
+          (periods[desk] ?? []).map((row) => row[3]),
+          `desk zone ${desk}: candles`,
         );
         assert.equal(
           await other.locator('header [role=alert]').count(),
