@@ -1,7 +1,6 @@
 /* The subscribers of bench/stream: opens N streams of /stream/offers on the
    stream server's socket directly (as the web server's proxy would, key and user
-   set), plus one that never reads with a receive buffer of a few
-   kilobytes when STALLED is 1, and reads the others for SECONDS. Each change
+   set), plus one that never reads when STALLED is 1, and reads the others for SECONDS. Each change
    event's first "T" (the feeder's write time, wall clock, microseconds)
    gives that event's delay to this subscriber. Prints the delays' median
    and 99th percentile, and the server's CPU time and resident memory over
@@ -41,10 +40,9 @@ static void Fail(const char* what) {
   exit(1);
 }
 
-static int Open(const char* place, const char* key, const char* user, int receiveBytes) {
+static int Open(const char* place, const char* key, const char* user) {
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0) Fail("socket");
-  if (receiveBytes > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBytes, sizeof receiveBytes);
   struct sockaddr_un path = {.sun_family = AF_UNIX};
   snprintf(path.sun_path, sizeof path.sun_path, "%s", place);
   const int connected = connect(fd, (struct sockaddr*)&path, sizeof path);
@@ -118,12 +116,12 @@ int main(int argc, char** argv) {
   for (int i = 0; i < count; ++i) {
     char user[32];
     snprintf(user, sizeof user, "bench%d", i % 1000); /* 32 streams a user at most */
-    streams[i].fd = Open(place, key, user, 0);
+    streams[i].fd = Open(place, key, user);
     fcntl(streams[i].fd, F_SETFL, O_NONBLOCK);
     struct epoll_event event = {.events = EPOLLIN, .data.ptr = &streams[i]};
     if (epoll_ctl(poller, EPOLL_CTL_ADD, streams[i].fd, &event) != 0) Fail("epoll_ctl");
   }
-  if (stalled) Open(place, key, "stalled", 4096);
+  if (stalled) Open(place, key, "stalled");
   const long long start = NowMicros(), measured = start + 1000000LL,
                   end = measured + seconds * 1000000LL;
   long long ticksBefore = -1, ticksAfter = 0, resident = 0, residentBefore = 0;

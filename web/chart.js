@@ -14,23 +14,27 @@ const programTime = (seconds) =>
   new Date(seconds * 1000).toISOString().slice(0, 19).replace('T', ' ').replaceAll('-', '/');
 
 // The start (UTC seconds) of the period after the one that starts at
-// `start`. A period of an hour or less is counted in seconds: clocks move by
-// whole hours, never inside one. Longer ones go by the desk's clock, so that
-// a daily candle ends at the desk's next midnight on a 23- or 25-hour day.
-function nextStart(start, seconds) {
-  return seconds <= 3600 ? start + seconds : deskInstant(deskSeconds(start) + seconds);
+// `start`. A period of an hour or less is counted in seconds (clocks that
+// move by a whole hour never move inside one), and so are all of them when
+// the feeder starts its bars on UTC's clock (`clock` "utc"). Otherwise the
+// longer ones go by the desk's clock, so that a daily candle ends at the
+// desk's next midnight on a 23- or 25-hour day.
+function nextStart(start, seconds, clock) {
+  return seconds <= 3600 || clock === 'utc'
+    ? start + seconds
+    : deskInstant(deskSeconds(start) + seconds);
 }
 
 // The last candle after a tick of `price` at `time` (UTC seconds): the last
 // one moved, while the tick is within its period; a new one, at the start of
 // the tick's period counted on from the last one's, after it; none for a
 // tick before the last candle, whose period is closed.
-export function candleAfter(last, time, price, seconds) {
+export function candleAfter(last, time, price, seconds, clock = config.barClock) {
   if (!last || !(time >= last.time) || !Number.isFinite(price)) return null;
-  let [start, next] = [last.time, nextStart(last.time, seconds)];
+  let [start, next] = [last.time, nextStart(last.time, seconds, clock)];
   // A tick after a long silence: past a thousand periods, counted on in seconds.
   for (let steps = 0; time >= next && steps < 1000; ++steps)
-    [start, next] = [next, nextStart(next, seconds)];
+    [start, next] = [next, nextStart(next, seconds, clock)];
   if (time >= next) start = last.time + Math.floor((time - last.time) / seconds) * seconds;
   if (start === last.time)
     return {

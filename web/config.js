@@ -13,6 +13,10 @@ export default {
   // The chart's first symbol and the periods its boards are kept for.
   chartSymbol: 'EURUSD',
   periods: ['M1', 'M5', 'M15', 'H1', 'H4', 'D1'],
+  // Whose clock the feeder starts its 4-hour and daily bars on: "desk"
+  // (a day from the desk's midnight, 23 or 25 hours when its clocks
+  // change) or "utc" (every day 24 hours).
+  barClock: 'desk',
   offerPollMs: 1000,
   accountPollMs: 2000,
   openTradePollMs: 5000,

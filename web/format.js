@@ -89,10 +89,14 @@ export function deskSeconds(seconds) {
 
 // The instant (UTC seconds) at which the desk's clock shows `clock` (as
 // deskSeconds counts it). A clock time the desk skips when its clocks go
-// forward comes out an hour later.
+// forward comes out as the time after the gap (the skipped midnight of a
+// zone that moves at midnight: its 01:00). The guesses alternate between
+// the gap's two sides then: the later one is that time.
 export function deskInstant(clock) {
-  const guess = clock - (deskSeconds(clock) - clock);
-  return clock - (deskSeconds(guess) - guess);
+  const offset = (instant) => deskSeconds(instant) - instant;
+  const first = clock - offset(clock),
+    second = clock - offset(first);
+  return Math.max(second, clock - offset(second));
 }
 
 // "2026/12/05 09:30:00": the desk's clock at the instant `seconds` (UTC).

@@ -8,6 +8,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "stream/StreamServer.h"
@@ -20,6 +21,13 @@ int main() {
   if (settings.Load(error) != 0) {
     std::fprintf(stderr, "zelvora-stream: %s\n", error.c_str());
     return 78;
+  }
+  if (std::getenv("ZELVORA_STREAM_PORT") != nullptr) {
+    std::fprintf(
+        stderr,
+        "zelvora-stream: ZELVORA_STREAM_PORT is not read: the server listens on its socket "
+        "alone. A web server that still sends streams to that port sends them, with the "
+        "key, to whoever takes it: render its file anew with ZELVORA_STREAM_SOCKET\n");
   }
   uint64_t run = 0;
   if (getrandom(&run, sizeof run, 0) != static_cast<ssize_t>(sizeof run)) {

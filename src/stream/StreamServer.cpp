@@ -9,8 +9,6 @@
 #include <event2/util.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +22,7 @@
 #include "shm/BoardOwner.h"
 #include "shm/Semaphore.h"
 #include "shm/ShmKeeper.h"
+#include "stream/LocalSocket.h"
 #include "stream/StreamAsk.h"
 #include "stream/Subscriber.h"
 #include "util/Json.h"
@@ -41,44 +40,6 @@ int64_t Now() { return CSemaphore::NowMillis(); }
 
 timeval Interval(int64_t millis) {
   return {static_cast<time_t>(millis / 1000), static_cast<suseconds_t>(millis % 1000 * 1000)};
-}
-
-// A listening socket at `path`, its mode 0600: only this user's web server
-// connects. It takes the place of a socket an earlier run left, never of
-// one a server still listens on, nor of anything but a socket; -1 with
-// `error` otherwise.
-int ListenLocal(const std::string& path, std::string& error) {
-  sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) {
-    error = "ZELVORA_STREAM_SOCKET is too long for a socket's name";
-    return -1;
-  }
-  std::memcpy(address.sun_path, path.data(), path.size());
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  struct stat there;
-  if (fd >= 0 && lstat(path.c_str(), &there) == 0 && S_ISSOCK(there.st_mode)) {
-    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool live =
-        probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (probe >= 0) close(probe);
-    if (live) {
-      error = "another server listens on " + path;
-      close(fd);
-      return -1;
-    }
-    unlink(path.c_str());
-  }
-  const mode_t mask = umask(0177);
-  const bool bound =
-      fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  umask(mask);
-  if (!bound || listen(fd, 511) != 0) {
-    error = "cannot listen on " + path + " (" + std::strerror(errno) + ")";
-    if (fd >= 0) close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 // The N of "RUN-N" when RUN is this run's and N an id it gave; 0 otherwise.
@@ -133,17 +94,14 @@ int CStreamServer::Start(std::string& error) {
   evhttp_set_bevcb(http_, OnConnect, this);
   // systemd's socket unit hands the listening socket over as standard
   // input; otherwise the server makes its own at ZELVORA_STREAM_SOCKET.
-  int accepting = 0;
-  socklen_t size = sizeof accepting;
-  int fd = -1;
-  if (getsockopt(0, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &size) == 0 && accepting != 0) {
-    fd = 0;
-    evutil_make_socket_nonblocking(fd);
+  int fd = TakeGivenSocket(error);
+  if (fd == -2) return -1;
+  if (fd == 0) {
     where_ = "the socket on standard input";
   } else if (settings_.socket.empty()) {
     error = "no socket: ZELVORA_STREAM_SOCKET is not set and standard input is no listening socket";
     return -1;
-  } else if ((fd = ListenLocal(settings_.socket, error)) < 0) {
+  } else if ((fd = ListenAt(settings_.socket, error)) < 0) {
     return -1;
   } else {
     where_ = settings_.socket;

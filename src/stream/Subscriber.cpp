@@ -83,13 +83,16 @@ size_t CSubscriber::Send(const std::string& text) {
   }
   const size_t total = parts[0].iov_len + parts[1].iov_len + parts[2].iov_len;
   if (sent == total) return 0;
+  const bool first = evbuffer_get_length(output_) == 0;
   for (const iovec& part : parts) {
     const size_t skip = std::min(sent, part.iov_len);
     sent -= skip;
     evbuffer_add(output_, static_cast<const char*>(part.iov_base) + skip, part.iov_len - skip);
   }
   queued_ = true;
-  bufferevent_enable(evhttp_connection_get_bufferevent(Connection()), EV_WRITE);
+  // Only when the buffer was empty: enabling again would start the write
+  // timeout over, and a peer that takes nothing would never time out.
+  if (first) bufferevent_enable(evhttp_connection_get_bufferevent(Connection()), EV_WRITE);
   return evbuffer_get_length(output_);
 }
 

@@ -1,6 +1,5 @@
 #include "stream/Topic.h"
 
-#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -82,16 +81,17 @@ void CTopic::SetState(State state, uint64_t& nextId) {
 }
 
 void CTopic::Add(CSubscriber* subscriber) {
-  if (std::find(subscribers_.begin(), subscribers_.end(), subscriber) == subscribers_.end()) {
-    subscribers_.push_back(subscriber);
-  }
+  if (places_.emplace(subscriber, subscribers_.size()).second) subscribers_.push_back(subscriber);
 }
 
 void CTopic::Remove(CSubscriber* subscriber) {
-  const auto at = std::find(subscribers_.begin(), subscribers_.end(), subscriber);
-  if (at == subscribers_.end()) return;
-  *at = subscribers_.back();
+  const auto at = places_.find(subscriber);
+  if (at == places_.end()) return;
+  CSubscriber* last = subscribers_.back();
+  subscribers_[at->second] = last;
+  places_[last] = at->second;
   subscribers_.pop_back();
+  places_.erase(subscriber);
 }
 
 size_t CTopic::Poll(int64_t nowMillis, uint64_t& nextId) {

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -69,7 +70,8 @@ class CTopic {
   State GetState() const { return state_; }
 
   // Adds `subscriber` once; Remove takes it out (order is not kept). The
-  // list is a plain array because every change event walks all of it.
+  // list is a plain array because every change event walks all of it; the
+  // places beside it make a removal cost the same at any size.
   void Add(CSubscriber* subscriber);
   void Remove(CSubscriber* subscriber);
   const std::vector<CSubscriber*>& Subscribers() const { return subscribers_; }
@@ -97,6 +99,7 @@ class CTopic {
   size_t keptBytes_ = 0;
   uint64_t floor_;  // no event after this id was let go
   std::vector<CSubscriber*> subscribers_;
+  std::unordered_map<CSubscriber*, size_t> places_;  // each one's index in subscribers_
 };
 
 // The whole text of one event: "id: RUN-N", "event: NAME", "data: DATA".

@@ -318,16 +318,22 @@ test('the Apache and systemd configurations pass their own checks', { skip }, (t
       return e.stderr;
     }
   };
-  for (const [file, value, outcome] of [
+  for (const [file, value, outcome, name] of [
     ['apache.conf', 'a&b"c\\d', /SetEnv SHM_OWNER "a&b\\"c\\\\d"/],
     ['nginx.conf', 'a&b"c\\d', /fastcgi_param SHM_OWNER "a&b\\"c\\\\d";/],
     ['nginx.conf', 'a$host', /SHM_OWNER holds a \$/],
     ['apache.conf', 'a\nListen 80', /SHM_OWNER holds a line break/],
     ['zelvora.service', 'zelvora-boards wheel', /SHM_GROUP holds a character a unit cannot take/],
     ['nginx.conf', '', /SHM_OWNER is empty: the desk must choose it/],
+    [
+      'nginx.conf',
+      '/run/a:b',
+      /ZELVORA_STREAM_SOCKET must be an absolute path/,
+      'ZELVORA_STREAM_SOCKET',
+    ],
   ])
     assert.match(
-      tried(file, file.endsWith('.service') ? { SHM_GROUP: value } : { SHM_OWNER: value }),
+      tried(file, { [name ?? (file.endsWith('.service') ? 'SHM_GROUP' : 'SHM_OWNER')]: value }),
       outcome,
       `${file}: ${value}`,
     );

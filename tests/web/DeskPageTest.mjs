@@ -351,20 +351,32 @@ test(
         ['2026/11/01 06:30:00', '2026/11/01 01:30:00'],
         ['2026/12/31 05:00:00', '2026/12/31 00:00:00'],
       ],
+      'America/Santiago': [
+        ['2026/09/06 03:59:59', '2026/09/05 23:59:59'],
+        ['2026/09/06 04:00:00', '2026/09/06 01:00:00'],
+      ],
       'Europe/Nowhere': [], // unknown to the browser: the page runs on and says so
     };
-    // The last candle's start, a tick, and the start of the candle the tick lands in (UTC): a daily
-    // candle ends at the desk's next midnight on the 23- and the 25-hour day, and so does a
-    // 4-hour one at the desk's 04:00.
+    // The period, whose clock the feeder's bars follow, the last candle's start, a tick, and the
+    // start of the candle the tick lands in (UTC): a daily candle ends at the desk's next midnight
+    // on the 23- and the 25-hour day (at 01:00 where the clocks skip midnight), and so does a
+    // 4-hour one at the desk's 04:00; UTC's days and an hour stay fixed lengths; a tick a
+    // thousand periods on.
     const periods = {
       'Europe/London': [
-        [86400, '2026/03/29 00:00:00', '2026/03/29 23:30:00', '2026/03/29 23:00:00'],
-        [86400, '2026/10/24 23:00:00', '2026/10/25 23:30:00', '2026/10/24 23:00:00'],
-        [14400, '2026/10/24 23:00:00', '2026/10/25 03:30:00', '2026/10/24 23:00:00'],
+        [86400, 'desk', '2026/03/29 00:00:00', '2026/03/29 23:30:00', '2026/03/29 23:00:00'],
+        [86400, 'desk', '2026/10/24 23:00:00', '2026/10/25 23:30:00', '2026/10/24 23:00:00'],
+        [14400, 'desk', '2026/10/24 23:00:00', '2026/10/25 03:30:00', '2026/10/24 23:00:00'],
+        [86400, 'utc', '2026/10/25 00:00:00', '2026/10/26 00:30:00', '2026/10/26 00:00:00'],
+        [3600, 'desk', '2026/10/25 00:00:00', '2026/10/25 01:10:00', '2026/10/25 01:00:00'],
+        [60, 'desk', '2026/10/20 00:00:00', '2026/10/21 09:20:30', '2026/10/21 09:20:00'],
       ],
       'America/New_York': [
-        [86400, '2026/03/08 05:00:00', '2026/03/09 04:30:00', '2026/03/09 04:00:00'],
-        [86400, '2026/11/01 04:00:00', '2026/11/02 04:30:00', '2026/11/01 04:00:00'],
+        [86400, 'desk', '2026/03/08 05:00:00', '2026/03/09 04:30:00', '2026/03/09 04:00:00'],
+        [86400, 'desk', '2026/11/01 04:00:00', '2026/11/02 04:30:00', '2026/11/01 04:00:00'],
+      ],
+      'America/Santiago': [
+        [86400, 'desk', '2026/09/05 04:00:00', '2026/09/06 04:30:00', '2026/09/06 04:00:00'],
       ],
     };
     for (const [desk, cases] of Object.entries(zones)) {
@@ -390,9 +402,9 @@ test(
                 texts.map((StartDate) => ({ StartDate })),
                 'Bid',
               ).map((bar) => [deskTime(bar.start), tickLabel(bar.time, 4), tickLabel(bar.time, 2)]),
-              rows.map(([seconds, last, tick]) => {
+              rows.map(([seconds, clock, last, tick]) => {
                 const candle = { time: utcSeconds(last), start: last, high: 1, low: 1 };
-                return candleAfter(candle, utcSeconds(tick), 1, seconds).start;
+                return candleAfter(candle, utcSeconds(tick), 1, seconds, clock).start;
               }),
             ];
           },
@@ -405,7 +417,7 @@ test(
         );
         assert.deepEqual(
           landed,
-          (periods[desk] ?? []).map((row) => row[3]),
+          (periods[desk] ?? []).map((row) => row[4]),
           `desk zone ${desk}: candles`,
         );
         assert.equal(
