@@ -114,6 +114,7 @@ ProgramCase NoStats(const char* what, const std::string& name, const std::string
 }
 
 const ProgramCase kCases[] = {
+    // The version switch: the request is not read.
     {"version switch", kLimit, "{B}", "", kBars, {"-v"}},
     Bars("-v and another argument", kLimit, {"-v", "x"}),
     Bars("no dash", kLimit, {"v"}),
@@ -136,11 +137,13 @@ const ProgramCase kCases[] = {
     {"length equal to the limit", {kLimit[0], "MAX_CONTENT_LENGTH={L}"}},
     Bars("length one under the limit", {kLimit[0], "MAX_CONTENT_LENGTH={L+1}"}),
     Bars("numbers as strtol reads them", {"CONTENT_LENGTH=  {L}xyz", "MAX_CONTENT_LENGTH= +{L+1}"}),
+    // A cut body is not served.
     {"a body shorter than announced",
      {"CONTENT_LENGTH=5000", "MAX_CONTENT_LENGTH=6000"},
      "{B}",
      "Request refused: body of 46 bytes where CONTENT_LENGTH announced 5000\n",
      RequestBody("getAccount", {})},
+    // The period is cut.
     {"a body longer than announced",
      {"CONTENT_LENGTH={L-28}", kLimit[1]},
      kNoBars,
@@ -161,6 +164,7 @@ const ProgramCase kCases[] = {
      "<zelvora><method>getOrder</method><params><a>" + std::string(70 << 20, 'x') + "</a>",
      {},
      true},
+    // ... and the next request served by the same worker.
     Bars("the request after", kLimit, {}, true),
     {"names are case-sensitive", kLimit, "{B}", "", RequestBody("getaccount", {})},
     {"root must be zelvora", kLimit, "{B}", "",
@@ -196,6 +200,7 @@ const ProgramCase kCases[] = {
     Unreadable("a lock held past SHM_LOCK_MS", Limit("SHM_LOCK_MS=150"), "H",
                "lock held for more than 150 ms: board not read"),
     // What one request may cost is bounded; over a bound it is refused whole.
+    // Waited for once.
     {"a held board named 30 times",
      Limit("SHM_LOCK_MS=150"),
      Unread(k30Held),
@@ -244,6 +249,7 @@ const ProgramCase kCases[] = {
     // Who may see and change what: the grants file names each trader's accounts.
     {"access: a reader", Access("bob"), "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", "",
      RequestBody("getPriceBar", "<symbol>{T}P</symbol><period>1</period>")},
+    // And no byte of the body read.
     {"access: no REMOTE_USER",
      {"CONTENT_LENGTH={L+10}", kLimit[1], "ZELVORA_ACCESS={A}", "{GRANTS}" + kGrants},
      "Status: 403 Forbidden\n{B}",
@@ -254,6 +260,7 @@ const ProgramCase kCases[] = {
     Unwritten("access: no X-Zelvora-Request", {}, "without X-Zelvora-Request: 1"),
     Foreign("access: another site", "http://evil.example", "desk.example",
             {"HTTP_HOST=desk.example"}),
+    // A write from this host without TLS to a site with it.
     Foreign("access: no TLS", "http://desk.example", "desk.example",
             {"HTTP_HOST=desk.example", "HTTPS=on"}),
     Foreign("access: no Host", "http://", "no Host", {}),
@@ -274,6 +281,7 @@ const ProgramCase kCases[] = {
     NoStats("metrics: writable", "{S}/open", "may be written by others"),
     NoStats("metrics: size", "{S}/small", "is not a scoreboard (its size)"),
     NoStats("metrics: owner", "{S}/other", "belongs to another user"),
+    // A folder where a neighbour could make the scoreboard first.
     NoStats("metrics: open folder", "/dev/shm/{T}-stats", "has a folder others may write"),
     NoStats("metrics: relative path", "{T}", "is no absolute path of a file"),
 };
