@@ -15,11 +15,8 @@ extern char** environ;
 
 namespace {
 
-// A file under TMPDIR that is gone once every descriptor to it is closed.
-int AnonymousFile() {
-  const char* dir = std::getenv("TMPDIR");
-  return open(dir != nullptr ? dir : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-}
+// A file under /tmp that is gone once every descriptor to it is closed.
+int AnonymousFile() { return open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }
 
 std::string ReadAll(int fd) {
   std::string text;
@@ -33,9 +30,9 @@ std::string ReadAll(int fd) {
 
 // Replaces the child with the launch's program, under its address limit; never returns.
 [[noreturn]] void Exec(const ProcessLaunch& launch) {
-  const struct rlimit limit = {static_cast<rlim_t>(launch.addressLimit),
-                               static_cast<rlim_t>(launch.addressLimit)};
-  if (launch.addressLimit > 0) setrlimit(RLIMIT_AS, &limit);
+  const rlim_t bytes = launch.addressLimit;
+  const struct rlimit limit = {bytes, bytes};
+  if (bytes > 0) setrlimit(RLIMIT_AS, &limit);
   std::vector<char*> argv{const_cast<char*>(launch.program.c_str())}, envp;
   for (const auto& arg : launch.args) argv.push_back(const_cast<char*>(arg.c_str()));
   for (const auto& var : launch.env) envp.push_back(const_cast<char*>(var.c_str()));
