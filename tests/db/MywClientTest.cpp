@@ -61,23 +61,20 @@ TEST_F(MywClientTest, SelectsEveryCellAsTextAndFailuresAddNothing) {
 }
 
 TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconnected) {
-  const std::string port = std::string(std::getenv("MYSQL_HOST"))
-                               .substr(std::string(std::getenv("MYSQL_HOST")).rfind(':') + 1);
+  const std::string host = std::getenv("MYSQL_HOST"), port = host.substr(host.rfind(':') + 1),
+                    good = "127.0.0.1:" + port;
   const std::string bad =
                         "Connection failed: bad MYSQL_HOST: expected host, host:port or /socket\n",
                     refused = "Can't connect to server on '127.0.0.1' (n)";
-  const auto refusing = [](int hosts) {
-    std::string list;
-    while (hosts-- > 0) list += "127.0.0.1:1,";
-    return list;
-  };  // hosts that refuse at once
+  std::string sixteen;  // hosts that refuse at once
+  for (int i = 0; i < 16; ++i) sixteen += "127.0.0.1:1,";
   const struct {
     const char* password;
     std::string host, err;  // err: the diagnostic's beginning, "" for a connection made
   } cases[] = {
-      {"wrong", std::getenv("MYSQL_HOST"), "Connection failed: Access denied for user '"},
+      {"wrong", host, "Connection failed: Access denied for user '"},
       {nullptr, "[127.0.0.1]:" + port, ""},
-      {nullptr, "127.0.0.1:1,127.0.0.1:" + port, ""},
+      {nullptr, "127.0.0.1:1," + good, ""},
       {nullptr, "127.0.0.1:1,[127.0.0.1]:1",
        "Connection failed: host 1: " + refused + "; host 2: " + refused + "\n"},
       {nullptr, "127.0.0.1:1", "Connection failed: " + refused + "\n"},
@@ -86,9 +83,9 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
       {nullptr, "[127.0.0.1]" + port, bad},
       {nullptr, "a,,b", bad},
       {nullptr, "127.0.0.1:" + std::string(6 - port.size(), '0') + port, bad},  // six digits
-      {nullptr, "127.0.0.1:" + port + "x", bad},                                // a port and more
-      {nullptr, refusing(15) + "127.0.0.1:" + port, ""},
-      {nullptr, refusing(16) + "127.0.0.1:" + port, bad},  // sixteen hosts at most
+      {nullptr, good + "x", bad},                                               // a port and more
+      {nullptr, sixteen.substr(12) + good, ""},
+      {nullptr, sixteen + good, bad},  // sixteen hosts at most
   };
   for (const auto& c : cases) {
     CMywClient client;
@@ -98,8 +95,7 @@ TEST_F(MywClientTest, HostsAreNamesPortsSocketsOrListsAndFailuresLeaveItDisconne
     EXPECT_EQ(Unnumbered(GetCapturedStderr()).substr(0, c.err.size()), c.err) << c.host;
     if (c.err.empty()) continue;
     EXPECT_TRUE(!client.IsConnected() && client.Select("SELECT 1 name", rows) < 1) << c.host;
-    EXPECT_EQ(client.Exec("SELECT 1") + client.ExecTrans(std::vector<std::string>{"SELECT 1"}), -2)
-        << c.host;
+    EXPECT_EQ(client.Exec("SELECT 1") + client.ExecTrans(Lines{"SELECT 1"}), -2) << c.host;
   }
   for (const char* host :
        {"",
@@ -129,12 +125,11 @@ TEST_F(MywClientTest, CountsAreConvertedStrictly) {
 TEST_F(MywClientTest, TransactionsCommitAllOrNothing) {
   RunSql({"CREATE TABLE " + table_ + " (id INT PRIMARY KEY, v VARCHAR(4)) ENGINE=InnoDB"});
   const std::string insert = "INSERT INTO " + table_ + " VALUES ";
-  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{insert + "(1,'a')", insert + "(2,'b')"}), 0);
+  EXPECT_EQ(client_.ExecTrans(Lines{insert + "(1,'a')", insert + "(2,'b')"}), 0);
   CaptureStderr();
-  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{insert + "(3,'c')", insert + "(1,'dup')"}),
-            -1);
-  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{insert + "(4,'d')", ""}), -1);
-  EXPECT_EQ(client_.ExecTrans(std::vector<std::string>{}), -1);
+  EXPECT_EQ(client_.ExecTrans(Lines{insert + "(3,'c')", insert + "(1,'dup')"}), -1);
+  EXPECT_EQ(client_.ExecTrans(Lines{insert + "(4,'d')", ""}), -1);
+  EXPECT_EQ(client_.ExecTrans(Lines{}), -1);
   EXPECT_EQ(GetCapturedStderr(), "Duplicate entry '1' for key 'PRIMARY'\n" +
                                      std::string(kRefusedSqlMessage) +
                                      "empty transaction: nothing to commit\n");
@@ -156,11 +151,7 @@ TEST_F(MywClientTest, AConnectionGoneAwayIsMadeAgainOnlyWhereRunningTwiceIsSafe)
   } cases[] = {
       {"a select", [&] { return client_.Select("SELECT 'x' name", rows); }, 1, true},
       {"a transaction",
-       [&] {
-         return client_.ExecTrans(
-             std::vector<std::string>{"INSERT INTO " + table_ + " VALUES (1)"});
-       },
-       0, true},
+       [&] { return client_.ExecTrans(Lines{"INSERT INTO " + table_ + " VALUES (1)"}); }, 0, true},
       {"a lone statement", [&] { return client_.Exec("INSERT INTO " + table_ + " VALUES (2)"); },
        -1, false},
   };

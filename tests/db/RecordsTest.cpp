@@ -1,9 +1,10 @@
 // The record classes on rows built in memory (TZ=Asia/Tokyo, nine hours
-// ahead of UTC): every form from one table, and the rule for values in SQL.
+// ahead of UTC): their statements and JSON byte for byte, the text dump and
+// markup writers they share once, and the rule for values in SQL.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
+#include <sstream>
 
 #include "db/SqlText.h"
 #include "db/TblAccount.h"
@@ -13,119 +14,74 @@
 #include "db/TblTrade.h"
 #include "db/TblTsContext.h"
 #include "records/Md5.h"
-#include "records/TblMessage.h"
 #include "records/TblOrder.h"
 #include "records/TblPoint.h"
 #include "records/TblTsContextTitle.h"
 #include "support/Desk.h"
-#include "util/TimeText.h"
 
 namespace {
 
-using Cells = std::vector<std::pair<std::string, std::string>>;
-
-// A record of `cells`, made from a one-row set as the library hands rows over.
+// A record of `cells` ("Name=value", ";" between) made from a one-row set as
+// the library hands rows over, updated by "ops".
 template <typename T>
-std::unique_ptr<T> Made(const Cells& cells) {
+std::unique_ptr<T> Made(const std::string& cells) {
+  Lines texts;
+  std::istringstream in(cells);
+  for (std::string cell; std::getline(in, cell, ';');) texts.push_back(cell);
   std::vector<const char*> names, values;
-  for (const auto& cell : cells)
-    names.push_back(cell.first.c_str()), values.push_back(cell.second.c_str());
-  const MywRecordSet set{static_cast<int32_t>(cells.size()), 1, names.data(), values.data(),
+  for (std::string& cell : texts) {
+    const size_t equals = cell.find('=');
+    cell[equals] = '\0';
+    names.push_back(cell.c_str()), values.push_back(cell.c_str() + equals + 1);
+  }
+  const MywRecordSet set{static_cast<int32_t>(texts.size()), 1, names.data(), values.data(),
                          nullptr};
-  return std::make_unique<T>(MywRow(set, 0));
+  auto record = std::make_unique<T>(MywRow(set, 0));
+  record->SetUpdateUser("ops");
+  return record;
 }
 
-struct Forms {
-  std::string json, text, markup, select, remove, insert, update;
-};
+const char* const kForms[] = {"select", "delete", "insert", "update", "JSON", "text", "markup"};
 
 template <typename T>
-Forms FormsOf(const Cells& cells) {
-  const auto record = Made<T>(cells);
-  record->SetUpdateUser("ops");
-  return {record->ToJson(),
-          record->ToText(),
-          record->ToMarkup(),
-          record->SelectSql(),
-          record->DeleteSql(),
-          MaskNow(record->InsertSql()),
-          MaskNow(record->UpdateSql())};
+Lines FormsOf(const std::string& cells) {
+  const auto r = Made<T>(cells);
+  return {
+      r->SelectSql(), r->DeleteSql(), MaskNow(r->InsertSql()), MaskNow(r->UpdateSql()), r->ToJson(),
+      r->ToText(),    r->ToMarkup()};
 }
 
-const Cells kAccount = {{"AccountID", "1001"},
-                        {"AccountName", "Desk A"},
-                        {"AccountType", "32"},
-                        {"Balance", "100000.5"},
-                        {"Equity", "100250.25"},
-                        {"DayPL", "-12.5"},
-                        {"GrossPL", "249.75"},
-                        {"UsedMargin", "4000"},
-                        {"UsableMargin", "96250.25"},
-                        {"UsableMarginInPercentage", "96"},
-                        {"UsableMaintMarginInPercentage", "98"},
-                        {"MarginRate", "0.04"},
-                        {"Hedging", "Y"},
-                        {"Currency", "JPY"},
-                        {"Broker", "Broker One"},
-                        {"Reserve", "r"}};
-const Cells kTrade = {{"TradeID", "77"},
-                      {"AccountID", "1001"},
-                      {"OfferID", "1"},
-                      {"Symbol", "EURUSD"},
-                      {"Amount", "10000"},
-                      {"BS", "S"},
-                      {"Open", "1.0842"},
-                      {"Close", "1.0812"},
-                      {"Stop", "1.09"},
-                      {"Limit", "1.07"},
-                      {"High", "1.085"},
-                      {"Low", "1.08"},
-                      {"PL", "30"},
-                      {"GrossPL", "31.5"},
-                      {"Commission", "1"},
-                      {"Interest", "0.5"},
-                      {"OpenTime", "2020/01/02 03:04:05"},
-                      {"CloseTime", "2020-01-02 10:00:00"},
-                      {"OpenOrderID", "o1"},
-                      {"CloseOrderID", "c1"},
-                      {"StopOrderID", "s1"},
-                      {"LimitOrderID", "l1"},
-                      {"MaxSumPL", "40"},
-                      {"MaxSumPLCount", "3"},
-                      {"MaxSumPLTime", "2020-01-02 05:00:00"},
-                      {"CurSumPL", "30"},
-                      {"CurSumPLCount", "4"},
-                      {"Reserve", "r"},
-                      {"TradeMethodPeriod", "H1"},
-                      {"TradeMethodName", "MA"},
-                      {"TrailStopPeriod", "M5"},
-                      {"TrailStopName", "ATR"},
-                      {"TrailMoveTsName", "Step"}};
-
-struct FormCase {
-  const char* what;
-  std::function<Forms()> make;
-  Forms expected;  // "*": not compared
-};
+// The strategy context's C1 to C40 as its statements list them: C2 1.5, C40 -2, the rest 0.
+std::string ContextValues(bool named) {
+  std::string list;
+  for (int i = 1; i <= 40; ++i)
+    list += (i > 1 ? "," : "") + (named ? "`C" + std::to_string(i) + "`=" : "") +
+            (i == 2    ? "1.500000"
+             : i == 40 ? "-2.000000"
+                       : "0.000000");
+  return list;
+}
 
 TEST(Records, EveryFormOfEveryClass) {
   const std::string tradeKey = " WHERE `TradeID`='77' AND `AccountID`='1001'";
   const std::string barKey =
       " WHERE `Symbol`='EURUSD' AND `Period`='M1' AND `StartDate`='2020/01/02 03:04:05'";
   const std::string contextKey = " WHERE `OrderID`='o1' AND `AccountId`='1001' AND `Class`='S'";
-  const FormCase cases[] = {
+  const std::string planKey = " WHERE `AccountID`='1001' AND `Symbol`='EURUSD'";
+  const std::string orderKey = " WHERE `OrderID`='o9' AND `AccountID`='1001'";
+  const std::string pointKey =
+      " WHERE `Symbol`='EURUSD' AND `SrcKbn`=2 AND `Time`='2020/01/02 00:00:00'";
+  const struct {
+    const char* what;
+    Lines got, want;  // in the order of kForms; "*" or past the end: not compared
+  } cases[] = {
       {"account",
-       [] { return FormsOf<CTblAccount>(kAccount); },
-       {"{\"AccountID\":\"1001\",\"Balance\":100000.500000,\"Equity\":100250.250000,\"DayPL\":-12."
-        "500000,\"UsedMargin\":4000.000000,\"UsableMargin\":96250.250000,\"GrossPL\":249.750000,"
-        "\"Hedging\":\"Y\"}",
-        "\n>>>> [Account] <<<<\nAccountID: 1001\nAccountName: Desk A\nBalance: "
-        "100000.500000\nGrossPL: 249.750000\nUsedMargin: 4000.000000\nUsableMargin: "
-        "96250.250000\nMarginRate: 0.040000\nHedging: Y\nCurrency: JPY",
-        "<account><AccountID>1001</AccountID><Balance>100000.500000</Balance><DayPL>-12.500000</"
-        "DayPL><UsedMargin>4000.000000</UsedMargin><GrossPL>249.750000</GrossPL></account>",
-        "SELECT * FROM `Account` WHERE `AccountID` ='1001'",
-        "DELETE FROM `Account` WHERE `AccountID`='1001'",
+       FormsOf<CTblAccount>(
+           "AccountID=1001;AccountName=Desk A;AccountType=32;Balance=100000.5;Equity=100250.25;"
+           "DayPL=-12.5;GrossPL=249.75;UsedMargin=4000;UsableMargin=96250.25;"
+           "UsableMarginInPercentage=96;UsableMaintMarginInPercentage=98;MarginRate=0.04;"
+           "Hedging=Y;Currency=JPY;Broker=Broker One;Reserve=r"),
+       {"*", "DELETE FROM `Account` WHERE `AccountID`='1001'",
         "INSERT INTO `Account` VALUES ('1001','Desk "
         "A','32',100000.500000,100250.250000,-12.500000,249.750000,4000.000000,96250.250000,96,98,"
         "0.040000,'Y','JPY','Broker One','r','NOW','ops','NOW')",
@@ -134,46 +90,27 @@ TEST(Records, EveryFormOfEveryClass) {
         "GrossPL`=249.750000,`UsedMargin`=4000.000000,`UsableMargin`=96250.250000,`"
         "UsableMarginInPercentage`=96,`UsableMaintMarginInPercentage`=98,`MarginRate`=0.040000,`"
         "Hedging`='Y',`Currency`='JPY',`Broker`='Broker "
-        "One',`Reserve`='r',`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `AccountID`='1001'"}},
-      {"account: missing columns, odd numbers, the first of two names",
-       [] {
-         return FormsOf<CTblAccount>({{"AccountID", "A1"},
-                                      {"Balance", "1000"},
-                                      {"Equity", "1e3"},
-                                      {"DayPL", "abc"},
-                                      {"accountid", "lower"},
-                                      {"UsedMargin", ""},
-                                      {"UsableMargin", "12abc"},
-                                      {"AccountID", "second"}});
-       },
-       {"{\"AccountID\":\"A1\",\"Balance\":1000.000000,\"Equity\":1000.000000,\"DayPL\":0.000000,"
-        "\"UsedMargin\":0.000000,\"UsableMargin\":12.000000,\"GrossPL\":0.000000,\"Hedging\":\"\"}",
-        "*", "*", "*", "*", "*", "*"}},
-      {"account: a refused name spoils the insert only",
-       [] {
-         return FormsOf<CTblAccount>({{"AccountID", "1"}, {"AccountName", "back\\"}});
-       },
-       {"*", "*", "*", "SELECT * FROM `Account` WHERE `AccountID` ='1'", "*", "", "*"}},
+        "One',`Reserve`='r',`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `AccountID`='1001'",
+        "{\"AccountID\":\"1001\",\"Balance\":100000.500000,\"Equity\":100250.250000,\"DayPL\":-12."
+        "500000,\"UsedMargin\":4000.000000,\"UsableMargin\":96250.250000,\"GrossPL\":249.750000,"
+        "\"Hedging\":\"Y\"}"}},
+      {"account: missing columns, odd numbers, the first of two names, a refused value",
+       FormsOf<CTblAccount>("AccountID=A1;Balance=1000;Equity=1e3;DayPL=abc;accountid=lower;"
+                            "UsedMargin=;UsableMargin=12abc;AccountID=second;AccountName=back\\"),
+       {"SELECT * FROM `Account` WHERE `AccountID` ='A1'", "*", "", "",
+        "{\"AccountID\":\"A1\",\"Balance\":1000.000000,\"Equity\":1000.000000,\"DayPL\":0.000000,"
+        "\"UsedMargin\":0.000000,\"UsableMargin\":12.000000,\"GrossPL\":0.000000,\"Hedging\":"
+        "\"\"}"}},
       {"closed trade",
-       [] { return FormsOf<CTblTrade>(kTrade); },
-       {"{\"TradeID\":\"77\",\"Symbol\":\"EURUSD\",\"Amount\":10000.000000,\"BS\":\"S\",\"Open\":1."
-        "084200,\"Close\":1.081200,\"Stop\":1.090000,\"Limit\":1.070000,\"High\":1.085000,\"Low\":"
-        "1.080000,\"PL\":30.000000,\"GrossPL\":31.500000,\"OpenTime\":\"2020/01/01 "
-        "18:04:05\",\"CloseTime\":\"2020/01/02 01:00:00\","
-        "\"MaxSumPL\":40.000000,\"MaxSumPLCount\":3,\"MaxSumPLTime\":\"2020/01/01 "
-        "20:00:00\",\"CurSumPL\":30.000000,\"CurSumPLCount\":4,\"TradeMethodPeriod\":\"H1\","
-        "\"TradeMethodName\":\"MA\",\"TrailStopPeriod\":\"M5\",\"TrailStopName\":\"ATR\","
-        "\"TrailMoveTsName\":\"Step\"}",
-        "\n>>>> [Trade] <<<<\nTradeID: 77\nAccountID: 1001\nOfferID: 1\nSymbol: EURUSD\nBS: "
-        "S(Sell)\nAmount: 10000.000000\nOpen: 1.084200\nClose: 1.081200\nStop: 1.090000\nLimit: "
-        "1.070000\nHigh: 1.085000\nLow: 1.080000\nPL: 30.000000\nGrossPL: 31.500000\nCommission: "
-        "1.000000\nInterest: 0.500000"
-        "\nOpenTime: 2020/01/02 03:04:05\nCloseTime: 2020/01/02 10:00:00\nOpenOrderID: "
-        "o1\nCloseOrderID: c1\nStopOrderID: s1\nLimitOrderID: l1",
-        "<trade><TradeID>77</TradeID><Open>1.084200</Open><Stop>1.090000</Stop><Limit>1.070000</"
-        "Limit><High>1.085000</High><Low>1.080000</Low><PL>30.000000</PL><GrossPL>31.500000</"
-        "GrossPL></trade>",
-        "SELECT * FROM `Trade`" + tradeKey, "DELETE FROM `Trade`" + tradeKey,
+       FormsOf<CTblTrade>(
+           "TradeID=77;AccountID=1001;OfferID=1;Symbol=EURUSD;Amount=10000;BS=S;Open=1.0842;"
+           "Close=1.0812;Stop=1.09;Limit=1.07;High=1.085;Low=1.08;PL=30;GrossPL=31.5;Commission=1;"
+           "Interest=0.5;OpenTime=2020/01/02 03:04:05;CloseTime=2020-01-02 10:00:00;"
+           "OpenOrderID=o1;CloseOrderID=c1;StopOrderID=s1;LimitOrderID=l1;MaxSumPL=40;"
+           "MaxSumPLCount=3;MaxSumPLTime=2020-01-02 05:00:00;CurSumPL=30;CurSumPLCount=4;"
+           "Reserve=r;TradeMethodPeriod=H1;TradeMethodName=MA;TrailStopPeriod=M5;"
+           "TrailStopName=ATR;TrailMoveTsName=Step"),
+       {"SELECT * FROM `Trade`" + tradeKey, "DELETE FROM `Trade`" + tradeKey,
         "INSERT INTO `Trade` VALUES "
         "('77','1001','1','EURUSD',10000.000000,'S',1.084200,1.081200,1.090000,1.070000,1.085000,1."
         "080000,30.000000,31.500000,1.000000,0.500000,'2020/01/02 03:04:05','2020/01/02 "
@@ -183,35 +120,26 @@ TEST(Records, EveryFormOfEveryClass) {
         "`OfferID`='1',`Symbol`='EURUSD',`Amount`=10000.000000,`BS`='S',`Open`=1.084200,`Close`=1."
         "081200,`Stop`=1.090000,`Limit`=1.070000,`High`=1.085000,`Low`=1.080000,`PL`=30.000000,`"
         "GrossPL`=31.500000,`Commission`=1.000000,`Interest`=0.500000,`OpenTime`='2020/01/02 "
-        "03:04:05',"
-        "`CloseTime`='2020/01/02 "
+        "03:04:05',`CloseTime`='2020/01/02 "
         "10:00:00',`OpenOrderID`='o1',`CloseOrderID`='c1',`StopOrderID`='s1',`LimitOrderID`='l1',`"
         "MaxSumPL`=40.000000,`MaxSumPLCount`=3,`MaxSumPLTime`='2020/01/02 "
         "05:00:00',`CurSumPL`=30.000000,`CurSumPLCount`=4,`Reserve`='r',`upd_user_id`='ops',`upd_"
         "datetime`='NOW'" +
-            tradeKey}},
+            tradeKey,
+        "{\"TradeID\":\"77\",\"Symbol\":\"EURUSD\",\"Amount\":10000.000000,\"BS\":\"S\",\"Open\":1."
+        "084200,\"Close\":1.081200,\"Stop\":1.090000,\"Limit\":1.070000,\"High\":1.085000,\"Low\":"
+        "1.080000,\"PL\":30.000000,\"GrossPL\":31.500000,\"OpenTime\":\"2020/01/01 "
+        "18:04:05\",\"CloseTime\":\"2020/01/02 01:00:00\","
+        "\"MaxSumPL\":40.000000,\"MaxSumPLCount\":3,\"MaxSumPLTime\":\"2020/01/01 "
+        "20:00:00\",\"CurSumPL\":30.000000,\"CurSumPLCount\":4,\"TradeMethodPeriod\":\"H1\","
+        "\"TradeMethodName\":\"MA\",\"TrailStopPeriod\":\"M5\",\"TrailStopName\":\"ATR\","
+        "\"TrailMoveTsName\":\"Step\"}"}},
+      // The text dump and markup writers are shared by every class: the offer's stand for all.
       {"offer",
-       [] {
-         return FormsOf<CTblOffer>({{"OfferID", "3"},
-                                    {"Symbol", "USD/JPY"},
-                                    {"SymbolType", "1"},
-                                    {"Bid", "151.32"},
-                                    {"Ask", "151.34"},
-                                    {"High", "152"},
-                                    {"Low", "150.5"},
-                                    {"PipCost", "1000"},
-                                    {"Time", "2026-12-05 09:30:00"},
-                                    {"PointSize", "0.01"},
-                                    {"Reserve", ""}});
-       },
-       {"{\"OfferID\":\"3\",\"Symbol\":\"USD/"
-        "JPY\",\"Bid\":151.320000,\"Ask\":151.340000,\"High\":152.000000,\"Low\":150.500000,"
-        "\"PipCost\":1000.000000,\"PointSize\":0.010000,\"Time\":\"2026/12/05 00:30:00\"}",
-        "\n>>>> [Offer] <<<<\nSymbol: USD/JPY\nBid/Ask: 151.320000 / 151.340000\nHigh/Low: "
-        "152.000000 / 150.500000\nPointSize: 0.010000\nTime: 2026/12/05 09:30:00",
-        "<offer><Symbol>USD/JPY</Symbol><Bid>151.320000</Bid><Ask>151.340000</"
-        "Ask><High>152.000000</High><Low>150.500000</Low></offer>",
-        "SELECT * FROM `Offer` WHERE `OfferID`='3'", "DELETE FROM `Offer` WHERE `OfferID`='3'",
+       FormsOf<CTblOffer>(
+           "OfferID=3;Symbol=USD/JPY;SymbolType=1;Bid=151.32;Ask=151.34;High=152;"
+           "Low=150.5;PipCost=1000;Time=2026-12-05 09:30:00;PointSize=0.01;Reserve="),
+       {"SELECT * FROM `Offer` WHERE `OfferID`='3'", "DELETE FROM `Offer` WHERE `OfferID`='3'",
         "INSERT INTO `Offer` VALUES "
         "('3','USD/JPY','1',151.320000,151.340000,152.000000,150.500000,1000.000000,'2026/12/05 "
         "09:30:00',0.010000,'','NOW','NOW')",
@@ -220,26 +148,19 @@ TEST(Records, EveryFormOfEveryClass) {
         "JPY',`SymbolType`='1',`Bid`=151.320000,`Ask`=151.340000,`High`=152.000000,`Low`=150."
         "500000,`PipCost`=1000.000000,`Time`='2026/12/05 "
         "09:30:00',`PointSize`=0.010000,`Reserve`='',`upd_user_id`='ops',`upd_datetime`='NOW' "
-        "WHERE `OfferID`='3'"}},
+        "WHERE `OfferID`='3'",
+        "{\"OfferID\":\"3\",\"Symbol\":\"USD/"
+        "JPY\",\"Bid\":151.320000,\"Ask\":151.340000,\"High\":152.000000,\"Low\":150.500000,"
+        "\"PipCost\":1000.000000,\"PointSize\":0.010000,\"Time\":\"2026/12/05 00:30:00\"}",
+        "\n>>>> [Offer] <<<<\nSymbol: USD/JPY\nBid/Ask: 151.320000 / 151.340000\nHigh/Low: "
+        "152.000000 / 150.500000\nPointSize: 0.010000\nTime: 2026/12/05 09:30:00",
+        "<offer><Symbol>USD/JPY</Symbol><Bid>151.320000</Bid><Ask>151.340000</"
+        "Ask><High>152.000000</High><Low>150.500000</Low></offer>"}},
       {"price bar",
-       [] {
-         return FormsOf<CTblPriceBar>({{"Symbol", "EURUSD"},
-                                       {"Period", "M1"},
-                                       {"StartDate", "2020/01/02 03:04:05"},
-                                       {"AskOpen", "1"},
-                                       {"AskHigh", "2"},
-                                       {"AskLow", "3"},
-                                       {"AskClose", "4"},
-                                       {"BidOpen", "5"},
-                                       {"BidHigh", "6"},
-                                       {"BidLow", "7"},
-                                       {"BidClose", "8"}});
-       },
-       {"{\"Symbol\":\"EURUSD\",\"StartDate\":\"2020/01/02 "
-        "03:04:05\",\"Period\":\"M1\",\"AskClose\":4.000000,\"AskHigh\":2.000000,\"AskLow\":3."
-        "000000,\"AskOpen\":1.000000,\"BidClose\":8.000000,\"BidHigh\":6.000000,\"BidLow\":7."
-        "000000,\"BidOpen\":5.000000}",
-        "", "", "SELECT * FROM `PriceBar`" + barKey, "DELETE FROM `PriceBar`" + barKey,
+       FormsOf<CTblPriceBar>("Symbol=EURUSD;Period=M1;StartDate=2020/01/02 03:04:05;AskOpen=1;"
+                             "AskHigh=2;AskLow=3;AskClose=4;BidOpen=5;BidHigh=6;BidLow=7;"
+                             "BidClose=8"),
+       {"SELECT * FROM `PriceBar`" + barKey, "DELETE FROM `PriceBar`" + barKey,
         "INSERT INTO `PriceBar` VALUES ('EURUSD','M1','2020/01/02 "
         "03:04:05',1.000000,2.000000,3.000000,4.000000,5.000000,6.000000,7.000000,8.000000,'NOW','"
         "NOW')",
@@ -247,85 +168,35 @@ TEST(Records, EveryFormOfEveryClass) {
         "`AskOpen`=1.000000,`AskHigh`=2.000000,`AskLow`=3.000000,`AskClose`=4.000000,`BidOpen`=5."
         "000000,`BidHigh`=6.000000,`BidLow`=7.000000,`BidClose`=8.000000,`upd_user_id`='ops',`upd_"
         "datetime`='NOW'" +
-            barKey}},
+            barKey,
+        "{\"Symbol\":\"EURUSD\",\"StartDate\":\"2020/01/02 "
+        "03:04:05\",\"Period\":\"M1\",\"AskClose\":4.000000,\"AskHigh\":2.000000,\"AskLow\":3."
+        "000000,\"AskOpen\":1.000000,\"BidClose\":8.000000,\"BidHigh\":6.000000,\"BidLow\":7."
+        "000000,\"BidOpen\":5.000000}"}},
       {"strategy context",
-       [] {
-         return FormsOf<CTblTsContext>({{"OrderID", "o1"},
-                                        {"TradeID", "7"},
-                                        {"AccountId", "1001"},
-                                        {"Class", "S"},
-                                        {"C2", "1.5"},
-                                        {"C40", "-2"},
-                                        {"TradeMethodName", "MA"},
-                                        {"TrailMoveTsName", "Step"}});
-       },
-       {"{\"TradeID\":\"7\",\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"MA\","
-        "\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"Step\"}",
-        "\n[TsContext o1 S]\nC1: 0.000000\nC2: 1.500000\nC3: 0.000000\nC4: 0.000000\nC5: "
-        "0.000000\nC6: 0.000000\nC7: 0.000000\nC8: 0.000000\nC9: 0.000000\nC10: 0.000000\nC11: "
-        "0.000000\nC12: 0.000000\nC13: 0.000000\nC14: 0.000000\nC15: 0.000000\nC16: 0.000000\nC17: "
-        "0.000000\nC18: 0.000000\nC19: 0.000000\nC20: 0.000000\nC21: 0.000000\nC22: 0.000000\nC23: "
-        "0.000000\nC24: 0.000000\nC25: 0.000000\nC26: 0.000000\nC27: 0.000000\nC28: 0.000000\nC29: "
-        "0.000000\nC30: 0.000000\nC31: 0.000000\nC32: 0.000000\nC33: 0.000000\nC34: 0.000000\nC35: "
-        "0.000000\nC36: 0.000000\nC37: 0.000000\nC38: 0.000000\nC39: 0.000000\nC40: "
-        "-2.000000\nTradeMethodName: MA\nTrailMoveTsName: Step",
-        "", "SELECT * FROM `TsContext`" + contextKey, "DELETE FROM `TsContext`" + contextKey,
-        "INSERT INTO `TsContext` VALUES "
-        "('o1','7','1001','S',0,0.000000,1.500000,0.000000,0.000000,0.000000,0.000000,0.000000,0."
-        "000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0."
-        "000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0."
-        "000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0.000000,0."
-        "000000,0.000000,-2.000000,'',0,'','MA','','','Step','NOW','ops','NOW')",
-        "UPDATE `TsContext` SET "
-        "`TitleSeq`=0,`C1`=0.000000,`C2`=1.500000,`C3`=0.000000,`C4`=0.000000,`C5`=0.000000,`C6`=0."
-        "000000,`C7`=0.000000,`C8`=0.000000,`C9`=0.000000,`C10`=0.000000,`C11`=0.000000,`C12`=0."
-        "000000,`C13`=0.000000,`C14`=0.000000,`C15`=0.000000,`C16`=0.000000,`C17`=0.000000,`C18`=0."
-        "000000,`C19`=0.000000,`C20`=0.000000,`C21`=0.000000,`C22`=0.000000,`C23`=0.000000,`C24`=0."
-        "000000,`C25`=0.000000,`C26`=0.000000,`C27`=0.000000,`C28`=0.000000,`C29`=0.000000,`C30`=0."
-        "000000,`C31`=0.000000,`C32`=0.000000,`C33`=0.000000,`C34`=0.000000,`C35`=0.000000,`C36`=0."
-        "000000,`C37`=0.000000,`C38`=0.000000,`C39`=0.000000,`C40`=-2.000000,`StatusKbn`=0,`"
-        "TradeMethodPeriod`='',`TradeMethodName`='MA',`TrailStopPeriod`='',`TrailStopName`='',`"
-        "TrailMoveTsName`='Step',`upd_user_id`='ops',`upd_datetime`='NOW'" +
-            contextKey}},
+       FormsOf<CTblTsContext>(
+           "OrderID=o1;TradeID=7;AccountId=1001;Class=S;C2=1.5;C40=-2;TradeMethodName=MA;"
+           "TrailMoveTsName=Step"),
+       {"SELECT * FROM `TsContext`" + contextKey, "DELETE FROM `TsContext`" + contextKey,
+        "INSERT INTO `TsContext` VALUES ('o1','7','1001','S',0," + ContextValues(false) +
+            ",'',0,'','MA','','','Step','NOW','ops','NOW')",
+        "UPDATE `TsContext` SET `TitleSeq`=0," + ContextValues(true) +
+            ",`StatusKbn`=0,`TradeMethodPeriod`='',`TradeMethodName`='MA',`TrailStopPeriod`='',`"
+            "TrailStopName`='',`TrailMoveTsName`='Step',`upd_user_id`='ops',`upd_datetime`='NOW'" +
+            contextKey,
+        "{\"TradeID\":\"7\",\"TradeMethodPeriod\":\"\",\"TradeMethodName\":\"MA\","
+        "\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"Step\"}"}},
       {"plan",
-       [] {
-         return FormsOf<CTblImplPlan>(
-             {{"AccountID", "1001"}, {"Symbol", "EURUSD"}, {"IP1", "0.5"}, {"IP2", "30"}});
-       },
-       {"*",
-        "\n[ImplPlan]\nAccountId: 1001\nSymbol: EURUSDIP1: 0.5IP2: 30IP3: IP4: IP5: IP6: IP7: IP8: "
-        "IP9: IP10: IP11: IP12: IP13: IP14: IP15: IP16: IP17: IP18: IP19: IP20: ",
-        "", "SELECT * FROM `ImplPlan` WHERE `AccountID`='1001' AND `Symbol`='EURUSD'",
-        "DELETE FROM `ImplPlan` WHERE `AccountID`='1001' AND `Symbol`='EURUSD'",
+       FormsOf<CTblImplPlan>("AccountID=1001;Symbol=EURUSD;IP1=0.5;IP2=30"),
+       {"SELECT * FROM `ImplPlan`" + planKey, "DELETE FROM `ImplPlan`" + planKey,
         "INSERT INTO `ImplPlan` VALUES "
         "('1001','EURUSD','0.5','30','','','','','','','','','','','','','','','','','','','NOW','"
-        "ops','NOW')",
-        "*"}},
+        "ops','NOW')"}},
       {"order",
-       [] {
-         return FormsOf<CTblOrder>({{"OrderID", "o9"},
-                                    {"RequestID", "r1"},
-                                    {"AccountID", "1001"},
-                                    {"OfferID", "1"},
-                                    {"Symbol", "EURUSD"},
-                                    {"TradeID", "77"},
-                                    {"BS", "B"},
-                                    {"Stage", "C"},
-                                    {"OrderType", "SE"},
-                                    {"OrderStatus", "W"},
-                                    {"Amount", "10000"},
-                                    {"Rate", "1.08"},
-                                    {"Stop", "1.07"},
-                                    {"Limit", "1.1"},
-                                    {"Time", "2020-01-02 03:04:05"}});
-       },
-       {"",
-        "\n>>>> [Order] <<<<\nOrderID: o9\nRequestID: r1\nAccountID: 1001\nOfferID: 1\nSymbol: "
-        "EURUSD\nTradeID: 77\nBS: B(Buy)\nStage: C(Close the position)\nOrderType: SE(Entry "
-        "Stop)\nOrderStatus: W\nAmount: 10000.000000\nRate: 1.080000\nStop: 1.070000\nLimit: "
-        "1.100000\nTime: 2020/01/02 03:04:05",
-        "", "SELECT * FROM `Order` WHERE `OrderID`='o9' AND `AccountID`='1001'",
-        "DELETE FROM `Order` WHERE `OrderID`='o9' AND `AccountID`='1001'",
+       FormsOf<CTblOrder>("OrderID=o9;RequestID=r1;AccountID=1001;OfferID=1;Symbol=EURUSD;"
+                          "TradeID=77;BS=B;Stage=C;OrderType=SE;OrderStatus=W;Amount=10000;"
+                          "Rate=1.08;Stop=1.07;Limit=1.1;Time=2020-01-02 03:04:05"),
+       {"SELECT * FROM `Order`" + orderKey, "DELETE FROM `Order`" + orderKey,
         "INSERT INTO `Order` VALUES "
         "('o9','r1','1001','1','EURUSD','77','B','C','SE','W',10000.000000,1.080000,1.070000,1."
         "100000,'2020/01/02 03:04:05','','NOW','NOW')",
@@ -333,111 +204,64 @@ TEST(Records, EveryFormOfEveryClass) {
         "`RequestID`='r1',`AccountID`='1001',`OfferID`='1',`Symbol`='EURUSD',`TradeID`='77',`BS`='"
         "B',`Stage`='C',`OrderType`='SE',`OrderStatus`='W',`Amount`=10000.000000,`Rate`=1.080000,`"
         "Stop`=1.070000,`Limit`=1.100000,`Time`='2020/01/02 "
-        "03:04:05',`Reserve`='',`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `OrderID`='o9' AND "
-        "`AccountID`='1001'"}},
+        "03:04:05',`Reserve`='',`upd_user_id`='ops',`upd_datetime`='NOW'" +
+            orderKey}},
+      // R1 at 0 is no level: NULL in the statements, left out of the dump's list.
       {"pivot point",
-       [] {
-         return FormsOf<CTblPoint>({{"Symbol", "EURUSD"},
-                                    {"SrcKbn", "2"},
-                                    {"Time", "2020-01-02 00:00:00"},
-                                    {"R5", "1.15"},
-                                    {"R4", "1.14"},
-                                    {"R3", "1.13"},
-                                    {"R2", "1.12"},
-                                    {"R1", "0"},
-                                    {"Pivot", "1.10"},
-                                    {"S1", "1.09"},
-                                    {"S2", "1.08"},
-                                    {"S3", "1.07"},
-                                    {"S4", "1.06"},
-                                    {"S5", "1.05"}});
-       },
-       {"",
-        "\n>>>> [Point] <<<<\nSymbol: EURUSD\nTime: 2020/01/02 00:00:00\nPointValueSize: "
-        "10\nPointTypeSize: 10\nPointCommentSize: 0\n[0] 1.150000 -1\n[1] 1.140000 -1\n[2] "
-        "1.130000 -1\n[3] 1.120000 -1\n[4] 1.100000 0\n[5] 1.090000 1\n[6] 1.080000 1\n[7] "
-        "1.070000 1\n[8] 1.060000 1\n[9] 1.050000 1",
-        "",
-        "SELECT * FROM `RsPoint` WHERE `Symbol`='EURUSD' AND `SrcKbn`=2 AND `Time`='2020/01/02 "
-        "00:00:00'",
-        "*",
+       FormsOf<CTblPoint>("Symbol=EURUSD;SrcKbn=2;Time=2020-01-02 00:00:00;R5=1.15;R4=1.14;"
+                          "R3=1.13;R2=1.12;R1=0;Pivot=1.10;S1=1.09;S2=1.08;S3=1.07;S4=1.06;"
+                          "S5=1.05"),
+       {"SELECT * FROM `RsPoint`" + pointKey, "*",
         "INSERT INTO `RsPoint` VALUES ('EURUSD',2,'2020/01/02 "
         "00:00:00',0,0,1.150000,1.140000,1.130000,1.120000,NULL,1.100000,1.090000,1.080000,1."
         "070000,1.060000,1.050000,'NOW','ops','NOW')",
         "UPDATE `RsPoint` SET "
         "`PivotPos`=0,`StatusKbn`=0,`R5`=1.150000,`R4`=1.140000,`R3`=1.130000,`R2`=1.120000,`R1`="
         "NULL,`Pivot`=1.100000,`S1`=1.090000,`S2`=1.080000,`S3`=1.070000,`S4`=1.060000,`S5`=1."
-        "050000,`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `Symbol`='EURUSD' AND `SrcKbn`=2 "
-        "AND `Time`='2020/01/02 00:00:00'"}},
+        "050000,`upd_user_id`='ops',`upd_datetime`='NOW'" +
+            pointKey,
+        "*",
+        "\n>>>> [Point] <<<<\nSymbol: EURUSD\nTime: 2020/01/02 00:00:00\nPointValueSize: "
+        "10\nPointTypeSize: 10\nPointCommentSize: 0\n[0] 1.150000 -1\n[1] 1.140000 -1\n[2] "
+        "1.130000 -1\n[3] 1.120000 -1\n[4] 1.100000 0\n[5] 1.090000 1\n[6] 1.080000 1\n[7] "
+        "1.070000 1\n[8] 1.060000 1\n[9] 1.050000 1"}},
   };
-  for (const FormCase& c : cases) {
-    const Forms forms = c.make();
-    const std::string got[] = {forms.json,   forms.text,   forms.markup, forms.select,
-                               forms.remove, forms.insert, forms.update};
-    const std::string want[] = {c.expected.json,   c.expected.text,   c.expected.markup,
-                                c.expected.select, c.expected.remove, c.expected.insert,
-                                c.expected.update};
-    for (int i = 0; i < 7; ++i) {
-      EXPECT_EQ(want[i] == "*" ? want[i] : got[i], want[i]) << c.what << ", form " << i;
+  for (const auto& c : cases) {
+    for (size_t i = 0; i < c.want.size(); ++i) {
+      EXPECT_EQ(c.want[i] == "*" ? "*" : c.got[i], c.want[i]) << c.what << ", " << kForms[i];
     }
   }
 }
 
 TEST(Records, TitleSetsAreKeyedByTheMd5OfTheirTitles) {
-  const auto titles = Made<CTblTsContextTitle>(
-      {{"TitleSeq", "3"}, {"TitleMd5", "old"}, {"T1", "Entry"}, {"T2", "Exit"}});
+  const auto titles = Made<CTblTsContextTitle>("TitleSeq=3;TitleMd5=old;T1=Entry;T2=Exit");
   EXPECT_EQ(titles->TitleMd5(), "old");
   EXPECT_EQ(titles->TitleText(), "Entry\tExit" + std::string(38, '\t'));
   titles->SetKey("abc");
-  EXPECT_EQ(titles->TitleMd5(), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(titles->SelectSql(),
             "SELECT * FROM `TsContextTitle` WHERE `TitleMd5`='900150983cd24fb0d6963f7d28e17f72'");
-  CTblMessage message("desk@example.invalid", "ops@example.invalid", "", "Closed", "PL 10");
-  EXPECT_EQ(MaskNow(message.ToText()),
-            "\n>>>> [Message] <<<<\nContentType: 9(Email.)\nType: 4(SMTP.)\nFrom: "
-            "desk@example.invalid\nTO: ops@example.invalid\nCC: \nBCC: \nSubject: Closed\nTime: "
-            "NOW\nText: PL 10");
 }
 
-TEST(Md5, MatchesRfc1321AndPiecesGiveTheWhole) {
-  EXPECT_EQ(Md5Hex("") + Md5Hex("message digest") + Md5Hex(std::string(1000000, 'a')),
-            "d41d8cd98f00b204e9800998ecf8427ef96b697d7cb7938d525a2f31aaf161d07707d6ae4e027c70eea2a9"
-            "35c2296f21");
-  for (size_t length : {55u, 56u, 57u, 63u, 64u, 65u, 80u, 119u,
-                        120u}) {  // around the padding edges, in uneven pieces
-    const std::string message =
-        std::string(
-            "12345678901234567890123456789012345678901234567890123456789012345678901234567890")
-            .substr(0, length) +
-        std::string(length > 80 ? length - 80 : 0, 'q');
-    CMd5 md5;
-    for (size_t at = 0; at < length; at += 7)
-      md5.Update(message.data() + at, std::min<size_t>(7, length - at));
-    uint8_t digest[16];
-    md5.Final(digest);
-    char hex[33];
-    for (int i = 0; i < 16; ++i) std::snprintf(hex + i * 2, 3, "%02x", digest[i]);
-    EXPECT_EQ(std::string(hex), Md5Hex(message)) << length;
-  }
+// RFC 1321's vectors, a million bytes, and 56 bytes (whose padding takes a block of its own).
+TEST(Md5, MatchesKnownDigests) {
   EXPECT_EQ(
-      Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
-      "57edf4a22be3c955ac49da2e2107b67a");
+      Md5Hex("") + Md5Hex("message digest") + Md5Hex(std::string(1000000, 'a')) +
+          Md5Hex(std::string(56, 'a')) +
+          Md5Hex(
+              "12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+      "d41d8cd98f00b204e9800998ecf8427ef96b697d7cb7938d525a2f31aaf161d07707d6ae4e027c70eea2a935c229"
+      "6f213b0c8ac703f828b04c6c197006d1721857edf4a22be3c955ac49da2e2107b67a");
 }
 
 TEST(SqlText, ValuesThatCouldEndTheirLiteralAreRefused) {
-  for (const char* value : {"", "1001", "EUR/USD", "2026/12/05 09:00:00", "-12.5", "ops user",
-                            "\xE3\x83\x89", "a\"b", "50%_x", "--", "/*", ";"})
+  for (const char* value : {"", "EUR/USD 09:00", "\xE3\x83\x89", "a\"b%_--/*;"})
     EXPECT_TRUE(IsSqlValue(value)) << value;
   for (const std::string& value :
        {std::string("1' OR '1'='1"), std::string("abc\\"), std::string("a\0b", 3),
-        std::string("a\nb"), std::string("\t"), std::string(1, '\x1a'), std::string(1, '\x7f'),
-        std::string("\x81\\")}) {
+        std::string("a\nb"), std::string("\x7f")})
     EXPECT_FALSE(IsSqlValue(value)) << ::testing::PrintToString(value);
-  }
-  for (const char* number : {"0", "-1", "+2", "10.5", ".5", "5.", "123456789012"})
-    EXPECT_TRUE(IsSqlNumber(number)) << number;
-  for (const char* text :
-       {"", "-", ".", "1e3", "1.2.3", "0x10", "1 ", " 1", "1 OR 1=1", "--1", "NaN", "1,5"})
+  for (const char* number : {"-1", "+2", ".5", "5."}) EXPECT_TRUE(IsSqlNumber(number)) << number;
+  for (const char* text : {"", "-", ".", "1.2.3", "1 OR 1=1", "--1"})
     EXPECT_FALSE(IsSqlNumber(text)) << "[" << text << "]";
   CSqlText sql("UPDATE `X` SET ");
   sql.List().Column("A").Quoted("a").Column("B").Number(1.5).Column("C").Integer(-3);
