@@ -65,12 +65,10 @@ const Lines* DatabaseEnv();
 // own: the test support makes one at start where the kernel lets it (root,
 // mount namespaces), and scripts/private-shm makes one for whatever it runs.
 // A desk's boards on this machine are never touched.
-#define REQUIRE_PRIVATE_SHM()                                                                \
-  do {                                                                                       \
-    if (std::getenv("ZELVORA_PRIVATE_SHM") == nullptr)                                       \
-      GTEST_SKIP()                                                                           \
-          << "no /dev/shm of the tests' own here (needs root or scripts/private-shm): this " \
-             "test writes boards, and would write the desk's";                               \
+#define REQUIRE_PRIVATE_SHM()                                                        \
+  do {                                                                               \
+    if (std::getenv("ZELVORA_PRIVATE_SHM") == nullptr)                               \
+      GTEST_SKIP() << "no /dev/shm of the tests' own (root or scripts/private-shm)"; \
   } while (0)
 
 // Runs statements on the test server (mariadb client); fails the test when
