@@ -26,7 +26,7 @@ ProcessResult PairScript(const std::string& command) {
 
 const std::string kPlan = "<accountid>zr7</accountid>";
 std::string Plan(const std::string& symbol, const std::string& value) {
-  return kPlan + "<param><symbol>" + symbol + "</symbol><ip1>" + value + "</ip1></param>";
+  return kPlan + Param(symbol, "<ip1>" + value + "</ip1>");
 }
 std::string Shown(const std::string& value) {
   return "[" + PlanJson("EURUSD", {value}) + "]";

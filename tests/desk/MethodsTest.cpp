@@ -21,7 +21,7 @@ struct MethodCase {
   std::string answer;
 };
 
-std::string Envelope(const std::string& status, const std::string& data) {
+std::string Envelope(const std::string& status, const std::string& data = "") {
   return "{\"status\":" + status + ", \"data\":[" + data + "]}";
 }
 
@@ -100,8 +100,8 @@ class Methods : public ::testing::Test {
            "\",\"CloseTime\":" + never +
            ",\"MaxSumPL\":0.000000,\"MaxSumPLCount\":0,\"MaxSumPLTime\":" + never +
            ",\"CurSumPL\":0.000000,\"CurSumPLCount\":0,\"TradeMethodPeriod\":\"\","
-           "\"TradeMethodName\":"
-           "\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\",\"TrailMoveTsName\":\"\"}";
+           "\"TradeMethodName\":\"\",\"TrailStopPeriod\":\"\",\"TrailStopName\":\"\","
+           "\"TrailMoveTsName\":\"\"}";
   }
   const std::string trade1_ =
       Trade("1\",\"Symbol\":\"EURUSD\",\"Amount\":10000.000000,\"BS\":\"B\"", "1.080000",
@@ -176,10 +176,9 @@ TEST_F(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
   Expect({
       {{"getOffer", "<symbol>USDJPY</symbol><symbol>EURUSD</symbol>"},
        Envelope("0", eurRow_ + "," + jpyRow_)},  // by OfferID
-      {{"getOffer", "<symbol>CHFJPY</symbol>"}, Envelope("1", "")},
-      {{"getOffer", "<symbol>EURUSD</symbol>", "1", Call::kServer, "127.0.0.1:1"},
-       Envelope("1", "")},
-      {{"getOffer", "<symbol>EURUSD</symbol>", nullptr}, Envelope("1", "")},
+      {{"getOffer", "<symbol>CHFJPY</symbol>"}, Envelope("1")},
+      {{"getOffer", "<symbol>EURUSD</symbol>", "1", Call::kServer, "127.0.0.1:1"}, Envelope("1")},
+      {{"getOffer", "<symbol>EURUSD</symbol>", nullptr}, Envelope("1")},
   });
 }
 
@@ -190,23 +189,23 @@ TEST_F(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
       {{"getOpenTrade", account}, Envelope("0", both)},
       {{"getOpenTrade", (account + "<startdate>2026-12-02 00:00:00</startdate>")},
        Envelope("0", trade2_)},
-      {{"getOpenTrade", (account + "<startdate>2027-01-01</startdate>")}, Envelope("1", "")},
-      {{"getOpenTrade", account, nullptr}, Envelope("1", "")},
-      {{"getOpenTrade", ("<symbol>EURUSD</symbol>" + account)}, Envelope("1", "")},
+      {{"getOpenTrade", (account + "<startdate>2027-01-01</startdate>")}, Envelope("1")},
+      {{"getOpenTrade", account, nullptr}, Envelope("1")},
+      {{"getOpenTrade", ("<symbol>EURUSD</symbol>" + account)}, Envelope("1")},
       {{"getOpenTrade", ""}, "(banner)"},
       {{"getOpenTradeA", account}, "{\"status\":0, \"data\":[" + both + "]" + context_},
       {{"getOpenTradeA", account, nullptr}, "{\"status\":1, \"data\":[]" + context_},
-      {{"getOpenTradeA", account, "1", Call::kServer, "127.0.0.1:1"}, Envelope("1", "")},
+      {{"getOpenTradeA", account, "1", Call::kServer, "127.0.0.1:1"}, Envelope("1")},
   });
   Board("trade." + id_, "     2   200", {"{\"TradeID\":\"b1\"}", "{\"TradeID\":\"b2\"}"},
         kTradeBoard.size);
   Expect({{{"getOpenTrade", account}, Envelope("0", "{\"TradeID\":\"b1\"},{\"TradeID\":\"b2\"}")}});
   Board("trade." + id_, "     0   200", {}, kTradeBoard.size);
-  Expect({{{"getOpenTrade", account}, Envelope("0", "")},
+  Expect({{{"getOpenTrade", account}, Envelope("0")},
           {{"getOpenTradeA", account, nullptr}, "{\"status\":0, \"data\":[]" + context_}});
   RunSql({"UPDATE `TsContext` SET TradeMethodName='' WHERE AccountId='" + id_ + "'"});
   Expect({{{"getOpenTradeA", account, nullptr},
-           Envelope("0", "")}});  // no context with a method: no "data2"
+           Envelope("0")}});  // no context with a method: no "data2"
 }
 
 TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
@@ -218,9 +217,8 @@ TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
       {{"getImplPlan", Accounts("x")}, "[]"},
       {{"getImplPlan", "<accountid></accountid>"}, "[]"},
       {{"setImplPlan",
-        (a + "<param><symbol>EURUSD</symbol><ip2>2.5</ip2><ip5>60</ip5><loginid>trader7</loginid></"
-             "param><param><loginid>no "
-             "symbol</loginid></param><param><symbol>USDJPY</symbol><ip1>0.4</ip1></param>")},
+        (a + Param("EURUSD", "<ip2>2.5</ip2><ip5>60</ip5><loginid>trader7</loginid>") +
+         "<param><loginid>no symbol</loginid></param>" + Param("USDJPY", "<ip1>0.4</ip1>"))},
        "ok"},
   });
   const Lines written = {"EURUSD|2.5|60|30|trader7", "USDJPY|0.4|0.8|20|"};
@@ -230,21 +228,17 @@ TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   EXPECT_EQ(QueryRows(plans), written);
   // A plan deleted meanwhile refuses the whole write; a plan written with the values it holds is
   // there all the same.
-  const std::string same =
-      "<param><symbol>EURUSD</symbol><ip1>2.5</ip1><ip2>60</ip2><loginid>trader7</loginid></param>";
+  const std::string same = Param("EURUSD", "<ip1>2.5</ip1><ip2>60</ip2><loginid>trader7</loginid>");
   const Reply refused =
-      Run({"setImplPlan", (a + "<param><symbol>EURUSD</symbol><ip1>7</ip1></"
-                               "param><param><symbol>GONE</symbol><ip1>7</ip1></param>")});
+      Run({"setImplPlan", (a + Param("EURUSD", "<ip1>7</ip1>") + Param("GONE", "<ip1>7</ip1>"))});
   EXPECT_EQ(refused.answer, "(banner)");
   EXPECT_NE(refused.result.err.find("account " + id_ + " symbol GONE"), std::string::npos)
       << refused.result.err;
   Expect({{{"setImplPlan", (a + same + same)}, "ok"}});
   EXPECT_EQ(QueryRows(plans), written);
   // The columns hold 64 characters: the second statement fails, the first is rolled back.
-  Expect({{{"setImplPlan", (a +
-                            "<param><symbol>EURUSD</symbol><ip1>1.1</ip1></"
-                            "param><param><symbol>USDJPY</symbol><ip1>" +
-                            std::string(70, '9') + "</ip1></param>")},
+  Expect({{{"setImplPlan", (a + Param("EURUSD", "<ip1>1.1</ip1>") +
+                            Param("USDJPY", "<ip1>" + std::string(70, '9') + "</ip1>"))},
            "(banner)"}});
   EXPECT_EQ(QueryRows(plans), written);
   // A body that ends before its announced length is not acted on.
@@ -260,9 +254,7 @@ TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   EXPECT_EQ(QueryRows(plans), written);
   // Values come back as stored, whatever they hold: none can forge a member.
   Expect(
-      {{{"setImplPlan",
-         (a +
-          "<param><symbol>USDJPY</symbol><ip1>x\",\"IP3\":\"injected</ip1><ip2>0.8</ip2></param>")},
+      {{{"setImplPlan", (a + Param("USDJPY", "<ip1>x\",\"IP3\":\"injected</ip1><ip2>0.8</ip2>"))},
         "ok"}});
   RunSql(
       {"UPDATE `ImplPlan` SET IP2=CONCAT('C:', CHAR(92), 'd', CHAR(9), '1', CHAR(10), CHAR(31)) "
@@ -302,16 +294,13 @@ TEST_F(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
               fromPage = {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=https://desk.example:8443",
                           "HTTP_HOST=desk.example:8443"};
   const std::string write =
-      a +
-      "<param><symbol>EURUSD</symbol><ip1>0.5</ip1><ip2>2.0</ip2><loginid>mallory</loginid></"
-      "param><param><symbol>USDJPY</symbol><ip1>0.4</ip1></param>";
+      a + Param("EURUSD", "<ip1>0.5</ip1><ip2>2.0</ip2><loginid>mallory</loginid>") +
+      Param("USDJPY", "<ip1>0.4</ip1>");
   // A write that fails in its second plan leaves plans and audit as they were.
-  EXPECT_EQ(
-      ask("setImplPlan",
-          write + "<param><symbol>USDJPY</symbol><ip2>" + std::string(70, '9') + "</ip2></param>",
-          as("alice", fromPage))
-          .answer,
-      "(banner)");
+  EXPECT_EQ(ask("setImplPlan", write + Param("USDJPY", "<ip2>" + std::string(70, '9') + "</ip2>"),
+                as("alice", fromPage))
+                .answer,
+            "(banner)");
   EXPECT_EQ(QueryRows(plans), before);
   EXPECT_EQ(QueryRows(audit), Lines());
   // An accepted write records its caller, not the request's updater, and one audit row per plan
@@ -322,9 +311,7 @@ TEST_F(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
                                      "alice|USDJPY|{\"IP1\":\"0.3\"}|{\"IP1\":\"0.4\"}"}));
   // Without access rules the updater is the request's, and nothing is audited.
   EXPECT_EQ(
-      Run({"setImplPlan",
-           a + "<param><symbol>USDJPY</symbol><ip1>0.3</ip1><loginid>trader7</loginid></param>"})
-          .answer,
+      Run({"setImplPlan", a + Param("USDJPY", "<ip1>0.3</ip1><loginid>trader7</loginid>")}).answer,
       "ok");
   EXPECT_EQ(QueryRows(plans)[1], "USDJPY|0.3|0.8|trader7");
   EXPECT_EQ(QueryRows(audit).size(), 2u);

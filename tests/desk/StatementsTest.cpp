@@ -48,6 +48,11 @@ const std::string kId = "zt" + std::to_string(getpid()),
                   kAccount = "<accountid>" + kId + "</accountid>", kA1 = "<accountid>1</accountid>",
                   kA1001 = "<accountid>1001</accountid>";
 
+// getReport's params for a report of `type` on account 1.
+std::string Report(const char* type) {
+  return "<rpttype>" + std::string(type) + "</rpttype>" + kA1;
+}
+
 // A board on this machine would answer instead of the library.
 class Statements : public ::testing::Test {
   void SetUp() override { REQUIRE_PRIVATE_SHM(); }
@@ -136,15 +141,14 @@ TEST_F(Statements, DatabaseMethods) {
       "t.OpenTime>='2020/01/01' and t.OpenTime<='2020/12/31' and t.PL>=-10.5 and t.PL<=100";
   const std::string allFilters =
       kA1001 +
-      "<symbol>EURUSD</symbol><method>MA</method><startdate>2020/01/01</"
-      "startdate><enddate>2020/12/31</enddate><frompl>-10.5</frompl><topl>100</topl>";
+      "<symbol>EURUSD</symbol><method>MA</method><startdate>2020/01/01</startdate><enddate>2020/12/"
+      "31</enddate><frompl>-10.5</frompl><topl>100</topl>";
   const std::string bySymbolYear = " where t.AccountId='1001' group by t.Symbol,year(t.OpenTime)";
   const std::string byMethodWeek = " group by ts.TradeMethodName,week(t.OpenTime)";
   const std::string count = "select select count(1) counts from `Trade` t";
   Expect({
       {"getClosedTrade",
-       kA1001 + "<x><startdate>2020/01/01</startdate></x><enddate>2020/02/01</"
-                "enddate>",
+       kA1001 + "<x><startdate>2020/01/01</startdate></x><enddate>2020/02/01</enddate>",
        {closed + " AND `OpenTime`>='2020/01/01' AND `CloseTime`<='2020/02/01' ORDER BY `TradeID`"},
        "*",
        "TradeID\tSymbol\n1\tEURUSD\n"},
@@ -155,9 +159,7 @@ TEST_F(Statements, DatabaseMethods) {
        "[]"},
       {"getClosedTrade", "<symbol>x</symbol>", kUnloaded, "[]"},
       {"getReport",
-       "<rpttype>1</rpttype>" + kA1001 +
-           "<grouping><g>1</g><g>9</g><g>3</g><g>1</"
-           "g></grouping>",
+       "<rpttype>1</rpttype>" + kA1001 + "<grouping><g>1</g><g>9</g><g>3</g><g>1</g></grouping>",
        {count + bySymbolYear,
         "select select t.Symbol,year(t.OpenTime) _year,sum(t.PL) PL, sum(t.GrossPL) GrossPL, "
         "count(t.PL) Counts,'' TradeMethodName,'-1'_month,'-1'_week from `Trade` t" +
@@ -195,38 +197,30 @@ TEST_F(Statements, DatabaseMethods) {
        "counts\n1\n"},
       {"getReport", "<rpttype>1</rpttype>", kUnloaded, "(banner)"},
       {"getReport",
-       "<rpttype>2</rpttype>" + kA1 + "<frompl>1' OR '1'='1</frompl>",
+       Report("2") + "<frompl>1' OR '1'='1</frompl>",
        {},
        "msg_no_data",
        "counts\n5\n"},
       // The counts decide before the report runs; the limit takes its low 32 bits.
-      {"getReport", "<rpttype>2</rpttype>" + kA1, {"*"}, "msg_no_data"},
-      {"getReport", "<rpttype>2</rpttype>" + kA1, {"*"}, "msg_counts_over", "counts\n201\n"},
-      {"getReport",
-       "<rpttype>2</rpttype>" + kA1 + "<maxcounts>201</maxcounts>",
-       {"*"},
-       "[*",
-       "counts\n201\n"},
+      {"getReport", Report("2"), {"*"}, "msg_no_data"},
+      {"getReport", Report("2"), {"*"}, "msg_counts_over", "counts\n201\n"},
+      {"getReport", Report("2") + "<maxcounts>201</maxcounts>", {"*"}, "[*", "counts\n201\n"},
       // A limit above MAX_ANSWER_RECORDS (-1 among them) answers up to that bound and refuses past
       // it.
+      {"getReport", Report("3") + "<maxcounts>-1</maxcounts>", {"*"}, "[]", "counts\n10000\n"},
       {"getReport",
-       "<rpttype>3</rpttype>" + kA1 + "<maxcounts>-1</maxcounts>",
-       {"*"},
-       "[]",
-       "counts\n10000\n"},
-      {"getReport",
-       "<rpttype>3</rpttype>" + kA1 + "<maxcounts>-1</maxcounts>",
+       Report("3") + "<maxcounts>-1</maxcounts>",
        {"*"},
        "(banner)",
        "counts\n10001\n"},
       {"getClosedTrade", kA1, {"*"}, "(banner)", "TradeID\n1\n2\n", "", {"MAX_ANSWER_RECORDS=1"}},
       {"getClosedTrade", kA1, {"*"}, "[*", "TradeID\n1\n2\n", "", {"MAX_ANSWER_RECORDS=2"}},
       {"getReport",
-       "<rpttype>3</rpttype>" + kA1 + "<maxcounts>4294967297</maxcounts>",
+       Report("3") + "<maxcounts>4294967297</maxcounts>",
        {"*"},
        "msg_counts_over",
        "counts\n2\n"},
-      {"getReport", "<rpttype>1</rpttype>" + kA1, {}, "(banner)", "", "connect"},
+      {"getReport", Report("1"), {}, "(banner)", "", "connect"},
       {"getImplPlan",
        kA1001 + "<symbol>x</symbol>",
        {"select SELECT * FROM `ImplPlan` WHERE `AccountId`='1001' ORDER BY `Symbol`"},
@@ -234,10 +228,8 @@ TEST_F(Statements, DatabaseMethods) {
        "Symbol\tIP1\nEURUSD\t0.5\n"},
       {"getImplPlan", "<symbol>x</symbol>" + kA1001, kUnloaded, "[]"},
       {"setImplPlan",
-       kA1001 + "<param><symbol>EURUSD</symbol><ip2>a</ip2><ip5>b</ip5><ip21>z</"
-                "ip21><loginid>ops</loginid></param><param><ip1>skipped</ip1></"
-                "param><param><symbol>USDJPY</symbol></param><x><param><symbol>DEEP</symbol></"
-                "param></x>",
+       kA1001 + Param("EURUSD", "<ip2>a</ip2><ip5>b</ip5><ip21>z</ip21><loginid>ops</loginid>") +
+           "<param><ip1>skipped</ip1></param>" + Param("USDJPY") + "<x>" + Param("DEEP") + "</x>",
        {"trans 2",
         "  UPDATE `ImplPlan` SET `IP1`='a',`IP2`='b',`upd_user_id`='ops',`upd_datetime`='NOW' "
         "WHERE `AccountID`='1001' AND `Symbol`='EURUSD'",
@@ -245,7 +237,7 @@ TEST_F(Statements, DatabaseMethods) {
         "AND `Symbol`='USDJPY'"},
        "ok"},
       {"setImplPlan",
-       kA1 + "<param><symbol>A</symbol></param>",
+       kA1 + Param("A"),
        {"trans 1",
         "  UPDATE `ImplPlan` SET `upd_user_id`='',`upd_datetime`='NOW' WHERE `AccountID`='1' AND "
         "`Symbol`='A'",
@@ -255,11 +247,10 @@ TEST_F(Statements, DatabaseMethods) {
        "trans"},
       // A plan value that would end its literal refuses the whole transaction.
       {"setImplPlan",
-       kA1 + "<param><symbol>A</symbol><ip1>1</ip1></param><param><symbol>B</"
-             "symbol><ip1>it's</ip1></param>",
+       kA1 + Param("A", "<ip1>1</ip1>") + Param("B", "<ip1>it's</ip1>"),
        {},
        "(banner)"},
-      {"setImplPlan", "<param><symbol>A</symbol></param>", kUnloaded, "(banner)"},
+      {"setImplPlan", Param("A"), kUnloaded, "(banner)"},
       {"setImplPlan", kA1, kUnloaded, "(banner)"},
   });
 }

@@ -256,6 +256,10 @@ std::string PlanJson(const std::string& symbol, const Lines& values) {
   return json + "}";
 }
 
+std::string Param(const std::string& symbol, const std::string& inner) {
+  return "<param><symbol>" + symbol + "</symbol>" + inner + "</param>";
+}
+
 std::string Unnumbered(std::string text) {
   return std::regex_replace(text, std::regex("\\(\\d+\\)"), "(n)");
 }

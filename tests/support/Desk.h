@@ -149,6 +149,9 @@ Reply Ask(const Call& call);
 // values from IP1 on, the rest empty.
 std::string PlanJson(const std::string& symbol, const Lines& values);
 
+// <param><symbol>SYMBOL</symbol>INNER</param>: one plan of setImplPlan.
+std::string Param(const std::string& symbol, const std::string& inner = "");
+
 // `text` with every "(digits)" made "(n)": a system error number that may
 // differ from run to run.
 std::string Unnumbered(std::string text);
