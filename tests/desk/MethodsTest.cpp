@@ -59,9 +59,9 @@ class Methods : public ::testing::Test {
     }
   }
   void Board(const std::string& key, const std::string& header, const Lines& records,
-             int32_t size = kAccountBoard.size) {
+             int32_t size = kAccountBoard.size, const char* index = kOfferIndex) {
     ASSERT_EQ(WriteBoard(key, BoardImage(size, header, key == "offer" ? 4000 : 0,
-                                         key == "offer" ? kOfferIndex : "", 200, records)),
+                                         key == "offer" ? index : "", 200, records)),
               0)
         << key;
   }
@@ -74,7 +74,7 @@ class Methods : public ::testing::Test {
   }
 
   const std::string id_ = "zt" + std::to_string(getpid());
-  const char* kOfferIndex = "{\"EURUSD\":0,\"USD/JPY\":1,\"GBPUSD\":2}";
+  static constexpr const char* kOfferIndex = "{\"EURUSD\":0,\"USD/JPY\":1,\"GBPUSD\":2}";
   const std::string fromTable_ =
       "{\"AccountID\":\"" + id_ +
       "a\",\"Balance\":1000.000000,\"Equity\":1010.500000,\"DayPL\":-2.000000,\"UsedMargin\":40."
@@ -162,9 +162,7 @@ TEST_F(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
       {{"getOffer", "<symbol>CHFJPY</symbol><symbol>GBPUSD</symbol>"}, Envelope("0", gbp)},
       {{"getOffer", std::nullopt}, Envelope("0", eur + "," + jpy + "," + gbp)},
   });
-  ASSERT_EQ(WriteBoard("offer", BoardImage(kOfferBoard.size, "     1   200", kOfferBoard.indexSize,
-                                           "EURUSD=0", 200, {eur})),
-            0);
+  Board("offer", "     1   200", {eur}, kOfferBoard.size, "EURUSD=0");
   const Reply broken = Run({"getOffer", "<symbol>EURUSD</symbol>"});
   EXPECT_EQ(broken.answer, Envelope("0", eurRow_))
       << "a broken index falls back like a missing board";

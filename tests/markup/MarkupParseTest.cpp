@@ -16,14 +16,13 @@ std::string Quote(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     char hex[8];
-    std::snprintf(hex, sizeof hex, "\\x%02X", c);
-    out += c == '\n'                 ? "\\n"
-           : c == '\r'               ? "\\r"
-           : c == '\t'               ? "\\t"
-           : c == '"'                ? "\\\""
-           : c == '\\'               ? "\\\\"
-           : (c < 0x20 || c >= 0x7F) ? hex
-                                     : std::string(1, static_cast<char>(c));
+    std::snprintf(hex, sizeof hex, c < 0x20 || c >= 0x7F ? "\\x%02X" : "%c", c);
+    out += c == '\n'   ? "\\n"
+           : c == '\r' ? "\\r"
+           : c == '\t' ? "\\t"
+           : c == '"'  ? "\\\""
+           : c == '\\' ? "\\\\"
+                       : hex;
   }
   return out + "\"";
 }
