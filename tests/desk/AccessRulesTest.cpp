@@ -12,6 +12,11 @@ struct RulesCase {
   bool read = false, trade = false;  // what `user` may do with `account`
 };
 
+const std::string
+    kAccount = "line 1: an account is * or letters, digits and . _ - (at most 32)",
+    kExpected = "line 1: expected USER read|trade ACCOUNT...",
+    kUser = "line 1: a user name of letters, digits and . _ @ - (at most 32) must come first";
+
 // One grant more than a file may hold.
 const std::string kTooMany = [] {
   std::string text = "a read";
@@ -32,22 +37,18 @@ const RulesCase kRulesCases[] = {
     {"desk.ops@example.com trade *\n", "", "desk.ops@example.com", "any-9_x.y", true, true},
     {"bob read *\n", "", "bob", "*", true, false},
     {"bob read *\n", "", "bo", "1"},
-    {"bob read 1\nalice\n", "line 2: expected USER read|trade ACCOUNT...", "bob", "1"},
-    {"alice trade\n", "line 1: expected USER read|trade ACCOUNT..."},
-    {"alice write 1\n", "line 1: expected USER read|trade ACCOUNT..."},
-    {"alice Read 1\n", "line 1: expected USER read|trade ACCOUNT..."},
-    {"# a\n\nal!ce read 1\n",
-     "line 3: a user name of letters, digits and . _ @ - (at most 32) must come first"},
-    {std::string(33, 'u') + " read 1\n",
-     "line 1: a user name of letters, digits and . _ @ - (at most 32) must come first"},
+    {"bob read 1\nalice\n", "line 2" + kExpected.substr(6), "bob", "1"},
+    {"alice trade\n", kExpected},
+    {"alice write 1\n", kExpected},
+    {"alice Read 1\n", kExpected},
+    {"# a\n\nal!ce read 1\n", "line 3" + kUser.substr(6)},
+    {std::string(33, 'u') + " read 1\n", kUser},
     {std::string(32, 'u') + " read 1\n", "", std::string(32, 'u'), "1", true, false},
-    {"alice read 1 2@3\n", "line 1: an account is * or letters, digits and . _ - (at most 32)"},
-    {"alice read 1 **\n", "line 1: an account is * or letters, digits and . _ - (at most 32)"},
-    {"alice read 1\xc2\xa0\n", "line 1: an account is * or letters, digits and . _ - (at most 32)"},
-    {std::string("alice read 1\0 2\n", 16),
-     "line 1: an account is * or letters, digits and . _ - (at most 32)"},
-    {"alice read 1 " + std::string(33, '9') + "\n",
-     "line 1: an account is * or letters, digits and . _ - (at most 32)"},
+    {"alice read 1 2@3\n", kAccount},
+    {"alice read 1 **\n", kAccount},
+    {"alice read 1\xc2\xa0\n", kAccount},
+    {std::string("alice read 1\0 2\n", 16), kAccount},
+    {"alice read 1 " + std::string(33, '9') + "\n", kAccount},
     {std::string(CAccessRules::kMaxBytes + 1, '#'), "larger than 4194304 bytes"},
     {kTooMany, "line 1: more than 100000 grants"},
 };
@@ -57,15 +58,15 @@ TEST(AccessRules, GrantWhatTheLinesSayAndRefuseAWholeFileForOneBadLine) {
     for (const std::string* only : {static_cast<const std::string*>(nullptr), &c.user}) {
       CAccessRules rules;
       std::string error = "stale";
-      EXPECT_EQ(rules.Parse(c.text, error, only), c.error.empty() ? 0 : -1) << c.text.substr(0, 80);
-      EXPECT_EQ(error, c.error) << c.text.substr(0, 80);
-      EXPECT_EQ(rules.MayRead(c.user, c.account), c.read)
-          << c.text.substr(0, 80) << c.user << " " << c.account;
-      EXPECT_EQ(rules.MayTrade(c.user, c.account), c.trade)
-          << c.text.substr(0, 80) << c.user << " " << c.account;
+      const std::string what = c.text.substr(0, 80) + " " + c.user + " " + c.account;
+      EXPECT_EQ(rules.Parse(c.text, error, only), c.error.empty() ? 0 : -1) << what;
+      EXPECT_EQ(error, c.error) << what;
+      EXPECT_EQ(rules.MayRead(c.user, c.account), c.read) << what;
+      EXPECT_EQ(rules.MayTrade(c.user, c.account), c.trade) << what;
       EXPECT_EQ(rules.Knows("alice"), c.error.empty() &&
                                           c.text.find("alice") != std::string::npos &&
-                                          (!only || c.user == "alice"));
+                                          (!only || c.user == "alice"))
+          << what;
     }
   }
 }

@@ -8,14 +8,14 @@
 
 namespace {
 
-const std::string kConnect = "connect deskdb|fakehost:1|desk|secret";
+const Lines kUnloaded = {"(the library is not loaded)"};
 const std::string kNoRows = "{\"status\":1, \"data\":[]}";
 
 // A request to the CGI program with the recording library, what the library saw, and the answer.
 struct StatementCase {
   std::string method;
   std::optional<std::string> params;
-  Lines log;           // "{C}" stands for kConnect; {"*"}: not compared
+  Lines log;           // between connecting and closing; {"*"}: not compared; kUnloaded
   std::string answer;  // "*" when any answer will do; ending in "*", its beginning
   std::string rows;    // the recording library's rows: names line, then rows, tab-separated
   std::string fail;    // the recording library's failing call
@@ -29,8 +29,12 @@ void Expect(const std::vector<StatementCase>& cases) {
   for (const StatementCase& c : cases) {
     const Reply reply =
         Ask({c.method, c.params, c.selDb, Call::kFake, c.host, c.rows, c.fail, c.env});
-    Lines log, masked;
-    for (const std::string& line : c.log) log.push_back(line == "{C}" ? kConnect : line);
+    Lines log = c.log, masked = reply.log.empty() ? kUnloaded : Lines();
+    if (log != kUnloaded && log != Lines{"*"}) {
+      log.insert(log.begin(), std::string("connect deskdb|") +
+                                  (c.host == "-" ? "(null)" : "fakehost:1") + "|desk|secret");
+      log.push_back("close");
+    }
     for (const std::string& line : reply.log) masked.push_back(MaskNow(line));
     const std::string shown = c.method + " " + c.params.value_or("(no params)") + " rows " + c.rows;
     EXPECT_EQ(log == Lines{"*"} ? log : masked, log) << shown;
@@ -41,7 +45,13 @@ void Expect(const std::vector<StatementCase>& cases) {
 }
 
 const std::string kId = "zt" + std::to_string(getpid()),
-                  kAccount = "<accountid>" + kId + "</accountid>";
+                  kAccount = "<accountid>" + kId + "</accountid>", kA1 = "<accountid>1</accountid>",
+                  kA1001 = "<accountid>1001</accountid>";
+
+// getReport's params for a report of `type` on account 1.
+std::string Report(const char* type) {
+  return "<rpttype>" + std::string(type) + "</rpttype>" + kA1;
+}
 
 // A board on this machine would answer instead of the library.
 class Statements : public ::testing::Test {
@@ -66,82 +76,56 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
       // The statements of one request share its connection, with no round trip between them.
       {"getAccount",
        two,
-       {"{C}", account + "'", account + "b'", "close"},
+       {account + "'", account + "b'"},
        "[{\"status\":0, \"data\":" + fromRow + "},{\"status\":0, \"data\":" + fromRow + "}]",
        "AccountID\tBalance\nX1\t5\n"},
       // A refused statement keeps the connection; one that found it gone ends the request's use of
       // it.
       {"getAccount",
        two,
-       {"{C}", account + "'", "isConnected", account + "b'", "isConnected", "close"},
+       {account + "'", "isConnected", account + "b'", "isConnected"},
        "[]",
        "",
        "select"},
-      {"getAccount",
-       two,
-       {"{C}", account + "'", "isConnected", "close"},
-       NoAccount({kId + "b"}),
-       "",
-       "lost"},
+      {"getAccount", two, {account + "'", "isConnected"}, NoAccount({kId + "b"}), "", "lost"},
       // A failed connect is never retried.
-      {"getAccount", two, {"{C}", "close"}, NoAccount({kId, kId + "b"}), "", "connect"},
+      {"getAccount", two, {}, NoAccount({kId, kId + "b"}), "", "connect"},
       // Without MYSQL_HOST the library is asked with no host at all.
-      {"getAccount",
-       kAccount,
-       {"connect deskdb|(null)|desk|secret", account + "'", "close"},
-       "[]",
-       "",
-       "",
-       {},
-       "1",
-       "-"},
+      {"getAccount", kAccount, {account + "'"}, "[]", "", "", {}, "1", "-"},
       {"getOffer",
        "<accountid>7</accountid><!-- c --><symbol>EUR/USD,)</symbol>",
-       {"{C}", offers + "'7','c','EUR/USD,)') ORDER BY `OfferID`", "close"},
+       {offers + "'7','c','EUR/USD,)') ORDER BY `OfferID`"},
        kNoRows},
-      {"getOffer",
-       "",
-       {"{C}", "select SELECT * FROM `Offer`  ORDER BY `OfferID`", "close"},
-       kNoRows},
+      {"getOffer", "", {"select SELECT * FROM `Offer`  ORDER BY `OfferID`"}, kNoRows},
       {"getOpenTrade",
        (kAccount +
         "<startdate>2026/12/01 00:00:00</startdate><enddate>2026/12/05 23:59:59</enddate>"),
-       {"{C}",
-        trades + " AND `OpenTime`>='2026/12/01 00:00:00' AND `CloseTime`<='2026/12/05 23:59:59' "
-                 "ORDER BY `TradeID`",
-        "close"},
+       {trades + " AND `OpenTime`>='2026/12/01 00:00:00' AND `CloseTime`<='2026/12/05 23:59:59' "
+                 "ORDER BY `TradeID`"},
        kNoRows},
       {"getOpenTrade",
        (kAccount + "<x><enddate>2026/12/05</enddate></x><startdate></startdate>"),
-       {"{C}", trades + " AND `CloseTime`<='2026/12/05' ORDER BY `TradeID`", "close"},
+       {trades + " AND `CloseTime`<='2026/12/05' ORDER BY `TradeID`"},
        kNoRows},
       {"getOpenTradeA",
        kAccount,
-       {"{C}", trades + " ORDER BY `TradeID`", context, "close"},
+       {trades + " ORDER BY `TradeID`", context},
        "*",
        "TradeID\tTradeMethodName\n9\tMA\n"},
       // A value that could end its literal is never sent, whatever the method.
-      {"getAccount",
-       "<accountid>1' OR '1'='1</accountid>",
-       {"{C}", "close"},
-       "[]",
-       "AccountID\nX\n"},
-      {"getOffer",
-       "<symbol>EURUSD</symbol><symbol>1\\</symbol>",
-       {"{C}", "close"},
-       kNoRows,
-       "OfferID\n1\n"},
+      {"getAccount", "<accountid>1' OR '1'='1</accountid>", {}, "[]", "AccountID\nX\n"},
+      {"getOffer", "<symbol>EURUSD</symbol><symbol>1\\</symbol>", {}, kNoRows, "OfferID\n1\n"},
       {"getOpenTradeA",
        (kAccount + "<startdate>a'); DROP TABLE `Account`; --</startdate>"),
-       {"{C}", context, "close"},
+       {context},
        "*",
        "TradeID\n1\n"},
       // Board-only methods and a fallback that is not allowed never load the library.
-      {"getPriceBar", "<symbol>EUR/USD</symbol><period>1</period>", {}, kNoRows},
-      {"getOpenTrade", kAccount, {}, kNoRows, "", "", {}, "0"},
-      {"getOpenTrade", kAccount, {}, kNoRows, "", "", {}, "10"},
-      {"getOpenTrade", kAccount, {}, kNoRows, "", "", {}, " 1"},
-      {"getAccount", kAccount, {}, NoAccount({kId}), "", "", {}, nullptr},
+      {"getPriceBar", "<symbol>EUR/USD</symbol><period>1</period>", kUnloaded, kNoRows},
+      {"getOpenTrade", kAccount, kUnloaded, kNoRows, "", "", {}, "0"},
+      {"getOpenTrade", kAccount, kUnloaded, kNoRows, "", "", {}, "10"},
+      {"getOpenTrade", kAccount, kUnloaded, kNoRows, "", "", {}, " 1"},
+      {"getAccount", kAccount, kUnloaded, NoAccount({kId}), "", "", {}, nullptr},
   });
 }
 
@@ -156,159 +140,118 @@ TEST_F(Statements, DatabaseMethods) {
       " where t.AccountId='1001' and t.Symbol='EURUSD' and ts.TradeMethodName='MA' and "
       "t.OpenTime>='2020/01/01' and t.OpenTime<='2020/12/31' and t.PL>=-10.5 and t.PL<=100";
   const std::string allFilters =
-      "<accountid>1001</accountid><symbol>EURUSD</symbol><method>MA</method><startdate>2020/01/01</"
-      "startdate><enddate>2020/12/31</enddate><frompl>-10.5</frompl><topl>100</topl>";
+      kA1001 +
+      "<symbol>EURUSD</symbol><method>MA</method><startdate>2020/01/01</startdate><enddate>2020/12/"
+      "31</enddate><frompl>-10.5</frompl><topl>100</topl>";
   const std::string bySymbolYear = " where t.AccountId='1001' group by t.Symbol,year(t.OpenTime)";
   const std::string byMethodWeek = " group by ts.TradeMethodName,week(t.OpenTime)";
   const std::string count = "select select count(1) counts from `Trade` t";
   Expect({
       {"getClosedTrade",
-       "<accountid>1001</accountid><x><startdate>2020/01/01</startdate></x><enddate>2020/02/01</"
-       "enddate>",
-       {"{C}",
-        closed + " AND `OpenTime`>='2020/01/01' AND `CloseTime`<='2020/02/01' ORDER BY `TradeID`",
-        "close"},
+       kA1001 + "<x><startdate>2020/01/01</startdate></x><enddate>2020/02/01</enddate>",
+       {closed + " AND `OpenTime`>='2020/01/01' AND `CloseTime`<='2020/02/01' ORDER BY `TradeID`"},
        "*",
        "TradeID\tSymbol\n1\tEURUSD\n"},
       {"getClosedTrade",
        "<accountid></accountid><startdate></startdate>",
-       {"{C}",
-        "select SELECT * FROM `Trade` WHERE `AccountId`='' AND `CloseOrderID`!='' ORDER BY "
-        "`TradeID`",
-        "close"},
+       {"select SELECT * FROM `Trade` WHERE `AccountId`='' AND `CloseOrderID`!='' ORDER BY "
+        "`TradeID`"},
        "[]"},
-      {"getClosedTrade", "<symbol>x</symbol>", {}, "[]"},
+      {"getClosedTrade", "<symbol>x</symbol>", kUnloaded, "[]"},
       {"getReport",
-       "<rpttype>1</rpttype><accountid>1001</accountid><grouping><g>1</g><g>9</g><g>3</g><g>1</"
-       "g></grouping>",
-       {"{C}", count + bySymbolYear,
+       "<rpttype>1</rpttype>" + kA1001 + "<grouping><g>1</g><g>9</g><g>3</g><g>1</g></grouping>",
+       {count + bySymbolYear,
         "select select t.Symbol,year(t.OpenTime) _year,sum(t.PL) PL, sum(t.GrossPL) GrossPL, "
         "count(t.PL) Counts,'' TradeMethodName,'-1'_month,'-1'_week from `Trade` t" +
-            bySymbolYear,
-        "close"},
+            bySymbolYear},
        "[{\"Symbol\":\"EURUSD\",\"_year\":2020,\"PL\":10.000000,\"GrossPL\":12.000000,\"Counts\":3,"
        "\"TradeMethodName\":\"\",\"_month\":\"\",\"_week\":\"\"}]",
        "counts\tSymbol\t_year\tPL\tGrossPL\tCounts\n3\tEURUSD\t2020\t10\t12\t3\n"},
       {"getReport",
        ("<rpttype>1</rpttype>" + allFilters + "<grouping><a>2</a><!-- 5 --></grouping>"),
-       {"{C}", count + join + filters + byMethodWeek,
+       {count + join + filters + byMethodWeek,
         "select select ts.TradeMethodName,week(t.OpenTime) _week,sum(t.PL) PL, sum(t.GrossPL) "
         "GrossPL, count(t.PL) Counts,'' Symbol,'-1' _year,'-1'_month from `Trade` t" +
-            join + filters + byMethodWeek,
-        "close"},
+            join + filters + byMethodWeek},
        "[{\"TradeMethodName\":\"MA\",\"_week\":7,\"PL\":-2.500000,\"GrossPL\":3.000000,\"Counts\":"
        "1,\"Symbol\":\"\",\"_year\":\"\",\"_month\":\"\"}]",
        "counts\tTradeMethodName\t_week\tPL\tGrossPL\tCounts\n1\tMA\t7\t-2.5\t3\t1\n"},
       {"getReport",
        ("<rpttype>2</rpttype>" + allFilters),
-       {"{C}", count + join + filters,
+       {count + join + filters,
         "select select t.*, ts.TradeMethodPeriod, ts.TradeMethodName, ts.TrailStopPeriod, "
         "ts.TrailStopName, ts.TrailMoveTsName from `Trade` t" +
-            join + filters + " ORDER BY t.TradeID",
-        "close"},
+            join + filters + " ORDER BY t.TradeID"},
        "*",
        "counts\n2\n"},
       // Type 2 joins even without a method; other types count only.
       {"getReport",
-       "<rpttype>2</rpttype><accountid>1001</accountid>",
-       {"{C}", count + join + " where t.AccountId='1001'", "close"},
+       "<rpttype>2</rpttype>" + kA1001,
+       {count + join + " where t.AccountId='1001'"},
        "msg_no_data",
        "counts\n0\n"},
       {"getReport",
-       "<rpttype>7</rpttype><accountid>1001</accountid>",
-       {"{C}", count + " where t.AccountId='1001'", "close"},
+       "<rpttype>7</rpttype>" + kA1001,
+       {count + " where t.AccountId='1001'"},
        "[]",
        "counts\n1\n"},
-      {"getReport", "<rpttype>1</rpttype>", {}, "(banner)"},
+      {"getReport", "<rpttype>1</rpttype>", kUnloaded, "(banner)"},
       {"getReport",
-       "<rpttype>2</rpttype><accountid>1</accountid><frompl>1' OR '1'='1</frompl>",
-       {"{C}", "close"},
+       Report("2") + "<frompl>1' OR '1'='1</frompl>",
+       {},
        "msg_no_data",
        "counts\n5\n"},
       // The counts decide before the report runs; the limit takes its low 32 bits.
-      {"getReport", "<rpttype>2</rpttype><accountid>1</accountid>", {"*"}, "msg_no_data"},
-      {"getReport",
-       "<rpttype>2</rpttype><accountid>1</accountid>",
-       {"*"},
-       "msg_counts_over",
-       "counts\n201\n"},
-      {"getReport",
-       "<rpttype>2</rpttype><accountid>1</accountid><maxcounts>201</maxcounts>",
-       {"*"},
-       "[*",
-       "counts\n201\n"},
+      {"getReport", Report("2"), {"*"}, "msg_no_data"},
+      {"getReport", Report("2"), {"*"}, "msg_counts_over", "counts\n201\n"},
+      {"getReport", Report("2") + "<maxcounts>201</maxcounts>", {"*"}, "[*", "counts\n201\n"},
       // A limit above MAX_ANSWER_RECORDS (-1 among them) answers up to that bound and refuses past
       // it.
+      {"getReport", Report("3") + "<maxcounts>-1</maxcounts>", {"*"}, "[]", "counts\n10000\n"},
       {"getReport",
-       "<rpttype>3</rpttype><accountid>1</accountid><maxcounts>-1</maxcounts>",
-       {"*"},
-       "[]",
-       "counts\n10000\n"},
-      {"getReport",
-       "<rpttype>3</rpttype><accountid>1</accountid><maxcounts>-1</maxcounts>",
+       Report("3") + "<maxcounts>-1</maxcounts>",
        {"*"},
        "(banner)",
        "counts\n10001\n"},
-      {"getClosedTrade",
-       "<accountid>1</accountid>",
-       {"*"},
-       "(banner)",
-       "TradeID\n1\n2\n",
-       "",
-       {"MAX_ANSWER_RECORDS=1"}},
-      {"getClosedTrade",
-       "<accountid>1</accountid>",
-       {"*"},
-       "[*",
-       "TradeID\n1\n2\n",
-       "",
-       {"MAX_ANSWER_RECORDS=2"}},
+      {"getClosedTrade", kA1, {"*"}, "(banner)", "TradeID\n1\n2\n", "", {"MAX_ANSWER_RECORDS=1"}},
+      {"getClosedTrade", kA1, {"*"}, "[*", "TradeID\n1\n2\n", "", {"MAX_ANSWER_RECORDS=2"}},
       {"getReport",
-       "<rpttype>3</rpttype><accountid>1</accountid><maxcounts>4294967297</maxcounts>",
+       Report("3") + "<maxcounts>4294967297</maxcounts>",
        {"*"},
        "msg_counts_over",
        "counts\n2\n"},
-      {"getReport",
-       "<rpttype>1</rpttype><accountid>1</accountid>",
-       {"{C}", "close"},
-       "(banner)",
-       "",
-       "connect"},
+      {"getReport", Report("1"), {}, "(banner)", "", "connect"},
       {"getImplPlan",
-       "<accountid>1001</accountid><symbol>x</symbol>",
-       {"{C}", "select SELECT * FROM `ImplPlan` WHERE `AccountId`='1001' ORDER BY `Symbol`",
-        "close"},
+       kA1001 + "<symbol>x</symbol>",
+       {"select SELECT * FROM `ImplPlan` WHERE `AccountId`='1001' ORDER BY `Symbol`"},
        "[" + PlanJson("EURUSD", {"0.5"}) + "]",
        "Symbol\tIP1\nEURUSD\t0.5\n"},
-      {"getImplPlan", "<symbol>x</symbol><accountid>1001</accountid>", {}, "[]"},
+      {"getImplPlan", "<symbol>x</symbol>" + kA1001, kUnloaded, "[]"},
       {"setImplPlan",
-       "<accountid>1001</accountid><param><symbol>EURUSD</symbol><ip2>a</ip2><ip5>b</ip5><ip21>z</"
-       "ip21><loginid>ops</loginid></param><param><ip1>skipped</ip1></"
-       "param><param><symbol>USDJPY</symbol></param><x><param><symbol>DEEP</symbol></param></x>",
-       {"{C}", "trans 2",
+       kA1001 + Param("EURUSD", "<ip2>a</ip2><ip5>b</ip5><ip21>z</ip21><loginid>ops</loginid>") +
+           "<param><ip1>skipped</ip1></param>" + Param("USDJPY") + "<x>" + Param("DEEP") + "</x>",
+       {"trans 2",
         "  UPDATE `ImplPlan` SET `IP1`='a',`IP2`='b',`upd_user_id`='ops',`upd_datetime`='NOW' "
         "WHERE `AccountID`='1001' AND `Symbol`='EURUSD'",
         "  UPDATE `ImplPlan` SET `upd_user_id`='',`upd_datetime`='NOW' WHERE `AccountID`='1001' "
-        "AND `Symbol`='USDJPY'",
-        "close"},
+        "AND `Symbol`='USDJPY'"},
        "ok"},
       {"setImplPlan",
-       "<accountid>1</accountid><param><symbol>A</symbol></param>",
-       {"{C}", "trans 1",
+       kA1 + Param("A"),
+       {"trans 1",
         "  UPDATE `ImplPlan` SET `upd_user_id`='',`upd_datetime`='NOW' WHERE `AccountID`='1' AND "
         "`Symbol`='A'",
-        "isConnected", "close"},
+        "isConnected"},
        "(banner)",
        "",
        "trans"},
       // A plan value that would end its literal refuses the whole transaction.
       {"setImplPlan",
-       "<accountid>1</accountid><param><symbol>A</symbol><ip1>1</ip1></param><param><symbol>B</"
-       "symbol><ip1>it's</ip1></param>",
-       {"{C}", "close"},
+       kA1 + Param("A", "<ip1>1</ip1>") + Param("B", "<ip1>it's</ip1>"),
+       {},
        "(banner)"},
-      {"setImplPlan", "<param><symbol>A</symbol></param>", {}, "(banner)"},
-      {"setImplPlan", "<accountid>1</accountid>", {}, "(banner)"},
+      {"setImplPlan", Param("A"), kUnloaded, "(banner)"},
+      {"setImplPlan", kA1, kUnloaded, "(banner)"},
   });
 }
 

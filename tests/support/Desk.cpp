@@ -1,6 +1,5 @@
 #include "support/Desk.h"
 
-#include <dirent.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -11,6 +10,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "shm/ShareMemory.h"
@@ -69,15 +69,9 @@ bool BoardGone(const std::string& key) {
          access(("/dev/shm/sem." + key).c_str(), F_OK) != 0;
 }
 
+// Markers are letters, digits, dots and dashes: the shell takes them as they are.
 void RemoveBoardsMarked(const std::string& marker) {
-  DIR* dir = opendir("/dev/shm");
-  while (const dirent* entry = dir ? readdir(dir) : nullptr) {
-    const std::string name = entry->d_name;
-    if ((name.rfind("sem.", 0) == 0 || name.rfind("shm.", 0) == 0) &&
-        name.find(marker) != std::string::npos)
-      unlink(("/dev/shm/" + name).c_str());
-  }
-  if (dir) closedir(dir);
+  RunShell("rm -f /dev/shm/shm.*" + marker + "* /dev/shm/sem.*" + marker + "*");
 }
 
 // The mariadb client's command line for the server that MYSQL_* name.
@@ -92,17 +86,13 @@ static std::string ClientCommand() {
 
 const std::string& DatabaseRefusal() {
   static const std::string refusal = [] {
-    for (const char* name : {"MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB"}) {
-      if (std::getenv(name) == nullptr) return std::string("no database: run scripts/test");
-    }
+    for (const char* name : {"MYSQL_HOST", "MYSQL_USER", "MYSQL_PWD", "MYSQL_DB"})
+      if (!std::getenv(name)) return std::string("no database: run scripts/test");
     const ProcessResult marker = RunShell(
         ClientCommand(),
         "SELECT SCHEMA_COMMENT FROM information_schema.SCHEMATA WHERE SCHEMA_NAME=DATABASE();\n");
-    if (marker.status != 0) return "the database MYSQL_* name does not answer: " + marker.err;
     if (marker.out == "zelvora throwaway: made by scripts/db-local\n") return std::string();
-    return std::string(
-        "refused: MYSQL_* name a database that scripts/db-local did not make, and the tests write "
-        "into it (scripts/db-local reset marks one of its own)");
+    return "MYSQL_* name no database of scripts/db-local (reset makes one): " + marker.err;
   }();
   return refusal;
 }
@@ -145,10 +135,9 @@ Lines QueryRows(const std::string& sql) {
 
 // `env` and the sanitized build's LD_LIBRARY_PATH, unless `env` has one.
 static Lines WithLibraryPath(Lines env) {
-  bool hasPath = false;
-  for (const std::string& var : env) hasPath = hasPath || var.rfind("LD_LIBRARY_PATH=", 0) == 0;
   const char* path = std::getenv("LD_LIBRARY_PATH");
-  if (path != nullptr && !hasPath) env.push_back(std::string("LD_LIBRARY_PATH=") + path);
+  for (const std::string& var : env) path = var.rfind("LD_LIBRARY_PATH=", 0) ? path : nullptr;
+  if (path) env.push_back(std::string("LD_LIBRARY_PATH=") + path);
   return env;
 }
 
@@ -157,15 +146,15 @@ CWorker::CWorker(const Lines& env, long addressLimit, int port) {
   socket_ = port ? "127.0.0.1:" + std::to_string(port)
                  : "/tmp/zelvora-worker-" + std::to_string(getpid()) + "-" +
                        std::to_string(++counter) + ".sock";
-  const Lines where =
-      port ? Lines{"-a", "127.0.0.1", "-p", std::to_string(port)} : Lines{"-s", socket_};
-  Lines args = {"-n"};
-  args.insert(args.end(), where.begin(), where.end());
-  args.insert(args.end(), {"--", ZELVORA_CGI});
+  const Lines args =
+      port ? Lines{"-n", "-a", "127.0.0.1", "-p", std::to_string(port), "--", ZELVORA_CGI}
+           : Lines{"-n", "-s", socket_, "--", ZELVORA_CGI};
   pid_ = StartProcess({"/usr/bin/spawn-fcgi", args, WithLibraryPath(env), "", addressLimit},
                       port ? "/dev/null" : socket_ + ".log");
   // The socket's file exists from its bind; it takes connections only from its listen.
-  const auto listening = [this] {
+  const std::string probe = "ss -Hltn 'sport = :" + std::to_string(port) + "' | grep -q .";
+  const auto listening = [&] {
+    if (port) return RunShell(probe).status == 0;
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_.c_str());
@@ -174,12 +163,7 @@ CWorker::CWorker(const Lines& env, long addressLimit, int port) {
     close(fd);
     return taken;
   };
-  for (int i = 0; i < 500 && !port && !listening(); ++i) usleep(10000);
-  for (int i = 0;
-       i < 500 && port &&
-       RunShell("ss -Hltn 'sport = :" + std::to_string(port) + "' | grep -q .").status != 0;
-       ++i)
-    usleep(10000);
+  for (int i = 0; i < 500 && !listening(); ++i) usleep(10000);
 }
 
 CWorker::~CWorker() { Stop(); }
@@ -213,9 +197,8 @@ Lines RequestEnv(const std::string& body, Lines more) {
 std::string NoAccount(const Lines& ids) {
   std::string answer;
   for (const std::string& id : ids)
-    answer +=
-        (answer.empty() ? "[" : ",") + ("{\"status\":1, \"data\":{\"AccountID\":\"" + id + "\"}}");
-  return answer + "]";
+    answer += ",{\"status\":1, \"data\":{\"AccountID\":\"" + id + "\"}}";
+  return "[" + answer.substr(!ids.empty()) + "]";
 }
 
 long MsSince(std::chrono::steady_clock::time_point start) {
@@ -245,17 +228,15 @@ Reply Ask(const Call& call) {
           "ZELVORA_FAKE_FAIL=" + call.fail};
     std::ofstream(stem + ".tsv") << call.rows;
   }
-  for (const std::string& var : db) {
-    if (call.host.empty() || var.rfind("MYSQL_HOST=", 0) != 0) env.push_back(var);
-    if (!call.host.empty() && call.host != "-" && var.rfind("MYSQL_HOST=", 0) == 0)
-      env.push_back("MYSQL_HOST=" + call.host);
+  for (std::string var : db) {
+    if (!call.host.empty() && var.rfind("MYSQL_HOST=", 0) == 0) var = "MYSQL_HOST=" + call.host;
+    if (var != "MYSQL_HOST=-") env.push_back(var);
   }
   env.insert(env.begin(), call.env.begin(), call.env.end());  // the first of a name counts
   Reply reply;
   reply.result = RunProgram(env, body, {}, call.worker);
   std::ifstream log(stem + ".log");
-  for (std::string line; call.db == Call::kFake && std::getline(log, line);)
-    reply.log.push_back(line);
+  for (std::string line; std::getline(log, line);) reply.log.push_back(line);
   unlink((stem + ".log").c_str());
   unlink((stem + ".tsv").c_str());
   const std::string& out = reply.result.out;
@@ -275,13 +256,12 @@ std::string PlanJson(const std::string& symbol, const Lines& values) {
   return json + "}";
 }
 
+std::string Param(const std::string& symbol, const std::string& inner) {
+  return "<param><symbol>" + symbol + "</symbol>" + inner + "</param>";
+}
+
 std::string Unnumbered(std::string text) {
-  for (size_t open = text.find('('); open != std::string::npos; open = text.find('(', open + 1)) {
-    const size_t close = text.find_first_not_of("0123456789", open + 1);
-    if (close != std::string::npos && close > open + 1 && text[close] == ')')
-      text.replace(open + 1, close - open - 1, "n");
-  }
-  return text;
+  return std::regex_replace(text, std::regex("\\(\\d+\\)"), "(n)");
 }
 
 std::string MaskNow(std::string text) {

@@ -65,12 +65,10 @@ const Lines* DatabaseEnv();
 // own: the test support makes one at start where the kernel lets it (root,
 // mount namespaces), and scripts/private-shm makes one for whatever it runs.
 // A desk's boards on this machine are never touched.
-#define REQUIRE_PRIVATE_SHM()                                                                \
-  do {                                                                                       \
-    if (std::getenv("ZELVORA_PRIVATE_SHM") == nullptr)                                       \
-      GTEST_SKIP()                                                                           \
-          << "no /dev/shm of the tests' own here (needs root or scripts/private-shm): this " \
-             "test writes boards, and would write the desk's";                               \
+#define REQUIRE_PRIVATE_SHM()                                                        \
+  do {                                                                               \
+    if (std::getenv("ZELVORA_PRIVATE_SHM") == nullptr)                               \
+      GTEST_SKIP() << "no /dev/shm of the tests' own (root or scripts/private-shm)"; \
   } while (0)
 
 // Runs statements on the test server (mariadb client); fails the test when
@@ -150,6 +148,9 @@ Reply Ask(const Call& call);
 // A plan as getImplPlan writes it: {"Symbol":S,"IP1":..,...,"IP20":..}, the
 // values from IP1 on, the rest empty.
 std::string PlanJson(const std::string& symbol, const Lines& values);
+
+// <param><symbol>SYMBOL</symbol>INNER</param>: one plan of setImplPlan.
+std::string Param(const std::string& symbol, const std::string& inner = "");
 
 // `text` with every "(digits)" made "(n)": a system error number that may
 // differ from run to run.
