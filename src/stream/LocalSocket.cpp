@@ -40,8 +40,9 @@ int ListenAt(const std::string& path, std::string& error) {
   // Whoever may write the folder could put a socket of their own there
   // first, and the web server would hand them its key and its callers.
   const size_t slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
   struct stat there;
   if (stat(folder.c_str(), &there) != 0 || !S_ISDIR(there.st_mode) ||
       (there.st_uid != 0 && there.st_uid != geteuid()) || (there.st_mode & 022) != 0) {

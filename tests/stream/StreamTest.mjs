@@ -69,6 +69,14 @@ async function startServer(env = {}, command = [`${build}/zelvora-stream`]) {
   return { socket, child };
 }
 
+// Whether something accepts connections on `port` of 127.0.0.1 now.
+const reachable = (port) =>
+  new Promise((resolve) => {
+    const probe = connect(port, '127.0.0.1');
+    probe.on('connect', () => (probe.destroy(), resolve(true)));
+    probe.on('error', () => resolve(false));
+  });
+
 // One request to the server's socket, or a web server's port; the answer's status, headers and,
 // as they come, its events.
 function open(place, path, { user = 'alice', headers = {}, auth } = {}) {
@@ -328,7 +336,7 @@ test(
     );
     const nginx = spawn('/usr/sbin/nginx', ['-c', `${dir}/nginx.conf`, '-g', 'daemon off;']);
     children.push(nginx);
-    await sleep(300);
+    for (let tries = 0; !(await reachable(web)) && tries < 100; ++tries) await sleep(50);
     // alice, naming herself bob (whom the grants do not know) and bringing no key: nginx passes
     // the user it checked, and the key.
     const stream = await open(web, '/stream/offers', {
