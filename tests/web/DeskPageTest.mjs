@@ -505,26 +505,17 @@ test(
       [behind, 'No offer has moved'], // a board going back and forth in time does not move
       [(route) => hung.push(route), 'not answering'],
     ]) {
-      await page.waitForFunction(
-        () =>
-          !document.querySelector('#offers tr.stale') &&
-          !document.querySelector('#offers .status').textContent,
-        null,
-        { timeout: quick.requestTimeoutMs },
-      );
+      // Offers fresh again, and nothing said.
+      await page
+        .locator('#offers:not(:has(tr.stale)) .status:empty')
+        .waitFor({ state: 'attached', timeout: quick.requestTimeoutMs });
       await answer(/getOffer/, server);
-      await page.waitForFunction(
-        (text) => {
-          const trs = [...document.querySelectorAll('#offers tbody tr')];
-          return (
-            trs.length &&
-            trs.every((tr) => tr.classList.contains('stale')) &&
-            document.querySelector('#offers .status').textContent.includes(text)
-          );
-        },
-        said,
-        { timeout: quick.staleSeconds * 1000 + quick.requestTimeoutMs },
-      );
+      // Every offer stale, and the panel says why.
+      await page
+        .locator('#offers:not(:has(tbody tr:not(.stale))) tbody tr.stale')
+        .first()
+        .waitFor({ timeout: 1000 * quick.staleSeconds + quick.requestTimeoutMs });
+      await status('offers', said);
       await countSaid('offers');
       await page.waitForTimeout(3 * config.offerPollMs);
       assert.equal(
