@@ -453,9 +453,7 @@ test(
     for (const select of ['#open-account', '#plans-account'])
       await page.selectOption(select, '1002');
     const captions = page.locator('#open-trades caption, #plans caption');
-    await page.waitForFunction(
-      () => document.querySelectorAll('#open-trades caption, #plans caption').length === 2,
-    );
+    await captions.nth(1).waitFor();
     await release();
     assert.deepEqual(
       await captions.allTextContents(),
