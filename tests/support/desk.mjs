@@ -33,48 +33,27 @@ export const freePort = () =>
   });
 
 export const state = `/tmp/zelvora-desk-${process.pid}`;
-// What scripts/demo hands its web server, and the database it starts.
+// Where scripts/demo puts the desk; once it runs, all the demo hands its web server (lighttpd's own
+// environment), so that every server here is given the same.
 export const env = {
   ...process.env,
   ZELVORA_DEMO_DIR: state,
   ZELVORA_DB_DIR: `${state}-db`,
   ZELVORA_BUILD_DIR: build,
-  ZELVORA_STATE: state,
-  ZELVORA_DIR: programs,
-  ZELVORA_HTPASSWD: `${state}/htpasswd`,
-  ZELVORA_ACCESS: `${state}/access`,
-  ZELVORA_WEB: process.env.ZELVORA_INSTALLED ? '/usr/share/zelvora/web' : `${build}/web`,
-  MAX_CONTENT_LENGTH: '16385',
-  SHM_SEL_DB: '1',
-  SHM_LOCK_MS: '1000',
-  SHM_OWNER: userInfo().username,
   TZ: 'Asia/Tokyo',
-  MYSQL_USER: 'zelvora',
-  MYSQL_PWD: 'zelvora-local',
-  MYSQL_DB: 'zelvora',
-  SHM_LOCK_TOTAL_MS: '3000',
-  MAX_REQUEST_IDS: '100',
-  MAX_ANSWER_RECORDS: '10000',
-  MAX_LOG_BYTES: '8192',
-  MYSQL_WRITE_HOST: '',
-  MYSQL_CONNECT_TIMEOUT: '2',
-  MYSQL_TIMEOUT: '10',
-  FCGI_TIMEOUT: '30',
-  ZELVORA_PEER_KEY: `key-${process.pid}`,
-  ZELVORA_STREAM_SOCKET: `${state}/stream.sock`,
-  ZELVORA_STREAM_KEY: `stream-key-${process.pid}`.padEnd(40, '-'),
-  ZELVORA_STATS: `${state}/stats`,
-  ZELVORA_REQUEST_LOG: `${state}/requests.log`,
-  OFFER_STALE_SECONDS: '60',
+  SHM_OWNER: userInfo().username,
 };
 export const run = (command, ...args) =>
   execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
-// A configuration of deploy/ with the desk's values and `settings`; written to `into`, made 0600
+// A configuration of deploy/ with the desk's values and `settings` (empty where neither has one); written to `into`, made 0600
 // (it holds the database password and the workers' key), when given.
 export const render = (file, settings, into) => {
+  const unset = readFileSync(`${source}/deploy/${file}`, 'utf8')
+    .match(/@[A-Z_]+@/g)
+    .map((n) => [n.slice(1, -1), '']);
   const text = execFileSync('deploy/render', [`deploy/${file}`], {
     cwd: source,
-    env: { ...env, ...settings },
+    env: { ...Object.fromEntries(unset), ...env, ...settings },
     encoding: 'utf8',
   });
   if (into) writeFileSync(into, text, { mode: 0o600 });
@@ -86,6 +65,14 @@ export const sql = (query) =>
     .split('\n')
     .filter(Boolean)
     .map((line) => line.split('\t'));
+// A plan's `column` and who wrote it last.
+export const plan = (account, column = 'IP1') =>
+  sql(
+    `SELECT ${column}, upd_user_id FROM \`ImplPlan\` WHERE AccountID='${account}' AND Symbol='EURUSD'`,
+  );
+// The statement reading `columns` of an account's closed trades.
+export const closedTrades = (columns, account) =>
+  `SELECT ${columns} FROM \`Trade\` WHERE AccountID='${account}' AND CloseOrderID!='' ORDER BY TradeID`;
 // A board's records, each as the text it holds.
 export const records = (key) =>
   run(boardTool, 'dump', key)
@@ -116,13 +103,15 @@ export function startDesk() {
   started ??= (async () => {
     env.PORT = String(await freePort());
     env.ZELVORA_DB_PORT = String(await freePort());
-    env.MYSQL_HOST = `127.0.0.1:${env.ZELVORA_DB_PORT}`;
     // Killed mid-run (a timeout), the desk still goes: nothing outlives the run.
     process.once('SIGTERM', () => {
       stopDesk();
       process.exit(143);
     });
     run('scripts/demo', 'start');
+    const lighttpd = readFileSync(`${state}/lighttpd.pid`, 'utf8').trim();
+    for (const line of readFileSync(`/proc/${lighttpd}/environ`, 'utf8').split('\0'))
+      if (line) env[line.split('=')[0]] = line.slice(line.indexOf('=') + 1);
     return `http://127.0.0.1:${env.PORT}`;
   })();
   return started;
@@ -139,7 +128,6 @@ export function stopDesk() {
   started = undefined;
   run('scripts/demo', 'stop');
   run('scripts/db-local', 'remove');
-  run('rm', '-rf', state);
 }
 
 // A server in a process group of its own, ended with the whole group when the desk stops; its pid.
