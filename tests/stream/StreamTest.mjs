@@ -437,14 +437,14 @@ test(
     });
     const big = (bid) => [...Array(40).keys()].map((i) => offer(`S${i}`, bid, ' '.repeat(1300)));
     write('offer', big(1));
-    // Never reads.
+    // Reads the answer's first byte (its stream is open then), and nothing more.
     const stalled = spawn('/usr/bin/python3', [
       '-c',
       `import socket,time\ns=socket.socket(socket.AF_UNIX)\n` +
-        `s.connect("${socket}")\ns.sendall(b"GET /stream/offers HTTP/1.1\\r\\nX-Zelvora-Stream-Key: ${key}\\r\\nX-Zelvora-User: carol\\r\\n\\r\\n")\ntime.sleep(60)`,
+        `s.connect("${socket}")\ns.sendall(b"GET /stream/offers HTTP/1.1\\r\\nX-Zelvora-Stream-Key: ${key}\\r\\nX-Zelvora-User: carol\\r\\n\\r\\n")\ns.recv(1)\nprint("open",flush=True)\ntime.sleep(60)`,
     ]);
     children.push(stalled);
-    await sleep(300);
+    await new Promise((resolve) => stalled.stdout.once('data', resolve));
     const healthy = await open(socket, '/stream/offers');
     await next(healthy, 'snapshot');
     const full = await open(socket, '/stream/offers', { user: 'dave' });
