@@ -14,7 +14,8 @@ int TakeGivenSocket(std::string& error);
 // A listening socket made at `path`, mode 0600, in a folder no one but
 // root or this user may write; it takes the place of a socket an earlier
 // run left, never of anything else. "PATH.lock", held for the process's
-// life, keeps a second server from taking the path of a live one. The
+// life, keeps a second server from taking the path of a live one (a server
+// of a build before the lock file holds none: stop it first). The
 // descriptor, or -1 with `error`.
 int ListenAt(const std::string& path, std::string& error);
 

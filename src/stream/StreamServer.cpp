@@ -351,7 +351,7 @@ void CStreamServer::Open(evhttp_request* request, const std::string& user,
   evhttp_connection_set_closecb(connection, OnClose, this);
   ++subscribers_;
   ++userStreams_[user];
-  subscriber->Start(kWriteTimeoutSeconds);
+  subscriber->Start(settings_.writeTimeoutMs);
   const uint64_t resume = ResumeId(
       evhttp_find_header(evhttp_request_get_input_headers(request), "Last-Event-ID"), nextId_);
   // A resume takes up only the topics the stream it resumes carried: of

@@ -14,8 +14,8 @@
 // accounts a request, kMaxHeaderBytes of request line and headers, sent within kHeadMillis of the
 // connection (kMaxHeads connections waiting for theirs; accepting pauses beyond, and for
 // kPauseMillis when accepting fails, as at the descriptor limit), ZELVORA_STREAM_BACKLOG unsent
-// bytes a subscriber, kWriteTimeoutSeconds without progress of a write; every stream ends after 50
-// to 70 minutes.
+// bytes a subscriber, ZELVORA_STREAM_WRITE_TIMEOUT_MS without progress of a write; every stream
+// ends after 50 to 70 minutes.
 #ifndef ZELVORA_STREAM_STREAMSERVER_H_
 #define ZELVORA_STREAM_STREAMSERVER_H_
 
@@ -55,7 +55,6 @@ class CStreamServer {
   static constexpr int kUserStreams = 32;
   static constexpr int64_t kIdleMillis = 10000;
   static constexpr int kMaxHeaderBytes = 8192;
-  static constexpr int kWriteTimeoutSeconds = 60;
   static constexpr size_t kMaxHeads = 256;
   static constexpr int64_t kHeadMillis = 5000;
   static constexpr int64_t kPauseMillis = 100;

@@ -58,7 +58,8 @@ int CStreamSettings::Load(std::string& error) {
   if (ReadNumber("ZELVORA_STREAM_MAX", 1, 100000, maxSubscribers, error) != 0 ||
       ReadNumber("ZELVORA_STREAM_BACKLOG", 4096, 1 << 30, backlog, error) != 0 ||
       ReadNumber("ZELVORA_STREAM_INTERVAL_MS", 1, 1000, intervalMs, error) != 0 ||
-      ReadNumber("ZELVORA_STREAM_HEARTBEAT_MS", 100, 600000, heartbeatMs, error) != 0) {
+      ReadNumber("ZELVORA_STREAM_HEARTBEAT_MS", 100, 600000, heartbeatMs, error) != 0 ||
+      ReadNumber("ZELVORA_STREAM_WRITE_TIMEOUT_MS", 100, 600000, writeTimeoutMs, error) != 0) {
     return -1;
   }
   return 0;

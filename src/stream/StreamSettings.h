@@ -9,6 +9,8 @@
 //   ZELVORA_STREAM_BACKLOG       unsent bytes a subscriber may hold before it is dropped (1 MiB)
 //   ZELVORA_STREAM_INTERVAL_MS   how often a watched board is read (20)
 //   ZELVORA_STREAM_HEARTBEAT_MS  how often an idle stream hears from the server (15000)
+//   ZELVORA_STREAM_WRITE_TIMEOUT_MS  how long a stream's queued bytes may wait for the peer
+//                                to take any of them before the connection ends (60000)
 //   ZELVORA_ACCESS               the grants file; unset: every caller reads every account
 #ifndef ZELVORA_STREAM_STREAMSETTINGS_H_
 #define ZELVORA_STREAM_STREAMSETTINGS_H_
@@ -25,6 +27,7 @@ struct CStreamSettings {
   int64_t backlog = 1 << 20;
   int64_t intervalMs = 20;
   int64_t heartbeatMs = 15000;
+  int64_t writeTimeoutMs = 60000;
   bool hasAccess = false;
   std::string access;
 

@@ -30,7 +30,7 @@ evhttp_connection* CSubscriber::Connection() const {
   return request_ != nullptr ? evhttp_request_get_connection(request_) : nullptr;
 }
 
-void CSubscriber::Start(int writeTimeoutSeconds) {
+void CSubscriber::Start(int64_t writeTimeoutMs) {
   evkeyvalq* headers = evhttp_request_get_output_headers(request_);
   evhttp_add_header(headers, "Content-Type", "text/event-stream");
   evhttp_add_header(headers, "Cache-Control", "no-cache");
@@ -41,7 +41,8 @@ void CSubscriber::Start(int writeTimeoutSeconds) {
   bufferevent_setwatermark(events, EV_READ, 0, kReadMost);
   setsockopt(bufferevent_getfd(events), SOL_SOCKET, SO_SNDBUF, &kSocketSendBytes,
              sizeof kSocketSendBytes);
-  const timeval write = {writeTimeoutSeconds, 0};
+  const timeval write = {static_cast<time_t>(writeTimeoutMs / 1000),
+                         static_cast<suseconds_t>(writeTimeoutMs % 1000 * 1000)};
   bufferevent_set_timeouts(events, nullptr, &write);
   output_ = bufferevent_get_output(events);
   fd_ = bufferevent_getfd(events);

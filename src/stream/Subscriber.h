@@ -31,8 +31,8 @@ class CSubscriber {
   // system send buffer is fixed at 64 KiB (128 KiB as the system counts). Reading
   // stops at a few kilobytes from the peer (nothing is read during a stream
   // but the peer's close), and a write that makes no progress for
-  // `writeTimeoutSeconds` ends the connection.
-  void Start(int writeTimeoutSeconds);
+  // `writeTimeoutMs` ends the connection.
+  void Start(int64_t writeTimeoutMs);
 
   // Appends `text` to the stream. The bytes not yet sent afterwards.
   size_t Send(const std::string& text);

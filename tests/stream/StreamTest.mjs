@@ -27,6 +27,8 @@ after(() => children.forEach((child) => child.kill('SIGKILL')));
 
 const offer = (symbol, bid, pad = '') =>
   `{"OfferID":"${symbol.length}","Symbol":"${symbol}", "Bid":${bid},"Ask":${bid + 0.0002}${pad}}`;
+// 40 offers of some 1.3 KB each: a few changes fill a socket's buffers.
+const big = (bid) => [...Array(40).keys()].map((i) => offer(`S${i}`, bid, ' '.repeat(1300)));
 const write = (board, lines) =>
   execFileSync(`${build}/zelvora-board`, ['write', board], { input: lines.join('\n') + '\n' });
 // getOffer's "data" (a JSON array) as the program writes it; all offers without symbols.
@@ -406,7 +408,6 @@ test('the server listens only on a local socket no one else could have put there
 
 test('a reader that falls behind gets every event, whole and in order', { skip }, async () => {
   const { socket } = await startServer();
-  const big = (bid) => [...Array(40).keys()].map((i) => offer(`S${i}`, bid, ' '.repeat(1300)));
   write('offer', big(1));
   const stream = await open(socket, '/stream/offers');
   await next(stream, 'snapshot');
@@ -427,6 +428,42 @@ test('a reader that falls behind gets every event, whole and in order', { skip }
   stream.close();
 });
 
+// A client that reads its answer's first byte (its stream is open then), and nothing more.
+async function stall(socket) {
+  const stalled = spawn('/usr/bin/python3', [
+    '-c',
+    `import socket,time\ns=socket.socket(socket.AF_UNIX)\n` +
+      `s.connect("${socket}")\ns.sendall(b"GET /stream/offers HTTP/1.1\\r\\nX-Zelvora-Stream-Key: ${key}\\r\\nX-Zelvora-User: carol\\r\\n\\r\\n")\ns.recv(1)\nprint("open",flush=True)\ntime.sleep(60)`,
+  ]);
+  children.push(stalled);
+  const opened = new Promise((resolve) => stalled.stdout.once('data', resolve));
+  if ((await Promise.race([opened.then(() => true), sleep(5000)])) !== true)
+    assert.fail('the stalled client did not get its stream open');
+  return stalled;
+}
+
+test(
+  'a client that takes nothing is closed after the write timeout, heartbeats or not',
+  { skip },
+  async () => {
+    const { socket } = await startServer({
+      ZELVORA_STREAM_WRITE_TIMEOUT_MS: '500',
+      ZELVORA_STREAM_HEARTBEAT_MS: '100',
+      ZELVORA_STREAM_MAX: '1',
+    });
+    write('offer', big(1));
+    const stalled = await stall(socket);
+    for (let bid = 2; bid < 6; ++bid) (write('offer', big(bid)), await sleep(60));
+    let [answer, end] = [null, Date.now() + 5000];
+    while ((answer = await open(socket, '/stream/offers', { user: 'dave' })).status !== 200) {
+      answer.close();
+      if (Date.now() > end) assert.fail('a stream that takes nothing stays open under heartbeats');
+      await sleep(100);
+    }
+    (answer.close(), stalled.kill());
+  },
+);
+
 test(
   'a stalled client delays no other, is dropped past its backlog, and frees its place',
   { skip },
@@ -435,16 +472,8 @@ test(
       ZELVORA_STREAM_BACKLOG: '65536',
       ZELVORA_STREAM_MAX: '2',
     });
-    const big = (bid) => [...Array(40).keys()].map((i) => offer(`S${i}`, bid, ' '.repeat(1300)));
     write('offer', big(1));
-    // Reads the answer's first byte (its stream is open then), and nothing more.
-    const stalled = spawn('/usr/bin/python3', [
-      '-c',
-      `import socket,time\ns=socket.socket(socket.AF_UNIX)\n` +
-        `s.connect("${socket}")\ns.sendall(b"GET /stream/offers HTTP/1.1\\r\\nX-Zelvora-Stream-Key: ${key}\\r\\nX-Zelvora-User: carol\\r\\n\\r\\n")\ns.recv(1)\nprint("open",flush=True)\ntime.sleep(60)`,
-    ]);
-    children.push(stalled);
-    await new Promise((resolve) => stalled.stdout.once('data', resolve));
+    const stalled = await stall(socket);
     const healthy = await open(socket, '/stream/offers');
     await next(healthy, 'snapshot');
     const full = await open(socket, '/stream/offers', { user: 'dave' });
