@@ -277,22 +277,34 @@ TEST(FastCgiWorker, ServesTheWebServersListedOverTcpWithoutDelay) {
 }
 
 // Another web application of the host, running as the web server's user, reaches the pool's
-// socket as the web server does; only the server's key names a caller.
+// socket (0600, that user's) as the web server does; only the server's key names a caller.
 TEST(FastCgiWorker, ServesOnlyTheWebServerHoldingItsKey) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as www-data";
   const std::string key = "k" + std::to_string(getpid()) + std::string(40, 'e'),
                     sent = "ZELVORA_PEER_KEY=",
                     refused = "Status: 403 Forbidden\n" + kRefused +
                               "zelvora: request refused: ZELVORA_PEER_KEY ";
   CWorker worker({sent + key});
-  for (const auto& [what, env, answer] : std::vector<std::tuple<const char*, Lines, std::string>>{
+  ASSERT_EQ(
+      RunShell("chown www-data " + worker.Socket() + " && chmod 0600 " + worker.Socket()).status,
+      0);
+  for (auto [what, env, answer] : std::vector<std::tuple<const char*, Lines, std::string>>{
            {"no key", {}, refused + "missing\n"},
            {"a key one byte short", {sent + key.substr(1)}, refused + "not the worker's own\n"},
            {"the key and one byte more", {sent + key + "e"}, refused + "not the worker's own\n"},
            {"another key of its length",
             {sent + std::string(key.size(), 'e')},
             refused + "not the worker's own\n"},
-           {"the key", {sent + key}, kServed}})
-    EXPECT_EQ(Post(worker, kAccounts, env), answer) << what;
+           {"the key", {sent + key}, kServed}}) {
+    env.push_back("REMOTE_USER=desk");
+    const ProcessResult got =
+        RunProcess({"/usr/bin/setpriv",
+                    {"--reuid=www-data", "--regid=www-data", "--clear-groups", "/usr/bin/cgi-fcgi",
+                     "-bind", "-connect", worker.Socket()},
+                    RequestEnv(kAccounts, env),
+                    kAccounts});
+    EXPECT_EQ(got.out + "|" + got.err, answer) << "www-data sends REMOTE_USER=desk with " << what;
+  }
 }
 
 TEST(FastCgiWorker, ReadsBoardsAfreshEvenWhenTheirFeederRecreatesThemAndEndsOnAStopSignal) {

@@ -114,8 +114,7 @@ ProgramCase NoStats(const char* what, const std::string& name, const std::string
 }
 
 const ProgramCase kCases[] = {
-    // The version switch: the request is not read.
-    {"version switch", kLimit, "{B}", "", kBars, {"-v"}},
+    {"-v: the request unread", kLimit, "{B}", "", kBars, {"-v"}},
     Bars("-v and another argument", kLimit, {"-v", "x"}),
     Bars("no dash", kLimit, {"v"}),
     {"no environment", {}},
@@ -137,14 +136,12 @@ const ProgramCase kCases[] = {
     {"length equal to the limit", {kLimit[0], "MAX_CONTENT_LENGTH={L}"}},
     Bars("length one under the limit", {kLimit[0], "MAX_CONTENT_LENGTH={L+1}"}),
     Bars("numbers as strtol reads them", {"CONTENT_LENGTH=  {L}xyz", "MAX_CONTENT_LENGTH= +{L+1}"}),
-    // A cut body is not served.
-    {"a body shorter than announced",
+    {"a body shorter than announced, not served",
      {"CONTENT_LENGTH=5000", "MAX_CONTENT_LENGTH=6000"},
      "{B}",
      "Request refused: body of 46 bytes where CONTENT_LENGTH announced 5000\n",
      RequestBody("getAccount", {})},
-    // The period is cut.
-    {"a body longer than announced",
+    {"a body longer than announced, cut",
      {"CONTENT_LENGTH={L-28}", kLimit[1]},
      kNoBars,
      "ShareMemory[pricebar.{T}" + kMissing.substr(1)},
@@ -164,14 +161,13 @@ const ProgramCase kCases[] = {
      "<zelvora><method>getOrder</method><params><a>" + std::string(70 << 20, 'x') + "</a>",
      {},
      true},
-    // ... and the next request served by the same worker.
-    Bars("the request after", kLimit, {}, true),
+    Bars("the next request, same worker", kLimit, {}, true),
     {"names are case-sensitive", kLimit, "{B}", "", RequestBody("getaccount", {})},
     {"root must be zelvora", kLimit, "{B}", "",
      "<request>" + RequestBody("getAccount", {}) + "</request>"},
     {"binary", kLimit, "{B}", "", std::string("\0\xff<\x81<>>\0<!--", 13)},
     {"a method with no answer", kLimit, "{B}", "", RequestBody("getPriceBar", {})},
-    {"the first method", kLimit, "[]", "",
+    {"the first method in document order", kLimit, "[]", "",
      "<zelvora><params><x><method>getAccount</method></x></params><method>getOrder</method></"
      "zelvora>"},
     {"unclosed, blanks", kLimit, "[]", "", "<zelvora ><method> getAccount </method>"},
@@ -200,8 +196,7 @@ const ProgramCase kCases[] = {
     Unreadable("a lock held past SHM_LOCK_MS", Limit("SHM_LOCK_MS=150"), "H",
                "lock held for more than 150 ms: board not read"),
     // What one request may cost is bounded; over a bound it is refused whole.
-    // Waited for once.
-    {"a held board named 30 times",
+    {"a held board named 30 times, waited for once",
      Limit("SHM_LOCK_MS=150"),
      Unread(k30Held),
      "ShareMemory[account.{T}H] lock held for more than 150 ms: board not read\n",
@@ -228,7 +223,8 @@ const ProgramCase kCases[] = {
                         "<accountid>1</accountid><param><symbol>A</symbol></"
                         "param><param><symbol>B</symbol></param>"),
             "2 plans"),
-    {"MAX_LOG_BYTES", Limit("MAX_LOG_BYTES=100"), Unread({"M1", "M2", "M3"}),
+    {"diagnostics past MAX_LOG_BYTES counted", Limit("MAX_LOG_BYTES=100"),
+     Unread({"M1", "M2", "M3"}),
      "ShareMemory[account.{T}M" + kMissing +
          "zelvora: 2 more diagnostics of this request dropped\n",
      Accounts({"M1", "M2", "M3"})},
@@ -244,13 +240,13 @@ const ProgramCase kCases[] = {
      "[{\"status\":0, "
      "\"data\":{\"AccountID\":\"{T}J\",\"s\":\"},{\",\"n\":{\"AccountID\":\"no\"}}}]",
      "ShareMemory[account.{T}J] left out, not a JSON object: record 1, 2\n", Accounts({"J"})},
-    {"no UTF-8", kLimit, "[{\"status\":1, \"data\":{\"AccountID\":\"{T}\\ufffd\xc3\xa9\"}}]",
+    {"request bytes not UTF-8", kLimit,
+     "[{\"status\":1, \"data\":{\"AccountID\":\"{T}\\ufffd\xc3\xa9\"}}]",
      "ShareMemory[account.{T}\\xFF\xc3\xa9" + kMissing.substr(1), Accounts({"\xff\xc3\xa9"})},
     // Who may see and change what: the grants file names each trader's accounts.
     {"access: a reader", Access("bob"), "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", "",
      RequestBody("getPriceBar", "<symbol>{T}P</symbol><period>1</period>")},
-    // And no byte of the body read.
-    {"access: no REMOTE_USER",
+    {"access: no REMOTE_USER, no byte read",
      {"CONTENT_LENGTH={L+10}", kLimit[1], "ZELVORA_ACCESS={A}", "{GRANTS}" + kGrants},
      "Status: 403 Forbidden\n{B}",
      "Access refused: no REMOTE_USER (the web server authenticates no one)\n",
@@ -260,8 +256,7 @@ const ProgramCase kCases[] = {
     Unwritten("access: no X-Zelvora-Request", {}, "without X-Zelvora-Request: 1"),
     Foreign("access: another site", "http://evil.example", "desk.example",
             {"HTTP_HOST=desk.example"}),
-    // A write from this host without TLS to a site with it.
-    Foreign("access: no TLS", "http://desk.example", "desk.example",
+    Foreign("access: http Origin to an https site", "http://desk.example", "desk.example",
             {"HTTP_HOST=desk.example", "HTTPS=on"}),
     Foreign("access: no Host", "http://", "no Host", {}),
     {"access: a renamed file", Access("carol", {}, "carol read {T}A\n"),
@@ -281,8 +276,8 @@ const ProgramCase kCases[] = {
     NoStats("metrics: writable", "{S}/open", "may be written by others"),
     NoStats("metrics: size", "{S}/small", "is not a scoreboard (its size)"),
     NoStats("metrics: owner", "{S}/other", "belongs to another user"),
-    // A folder where a neighbour could make the scoreboard first.
-    NoStats("metrics: open folder", "/dev/shm/{T}-stats", "has a folder others may write"),
+    NoStats("metrics: a folder others may write", "/dev/shm/{T}-stats",
+            "has a folder others may write"),
     NoStats("metrics: relative path", "{T}", "is no absolute path of a file"),
 };
 
@@ -448,10 +443,11 @@ TEST_F(Program, HealthSeesTheOffersStandStill) {
   EXPECT_EQ(health(&worker, env), fresh) << "offers that moved again";
   CShareMemory held;  // as by a writer that died holding it
   ASSERT_EQ(held.Open("offer", kOfferBoard.size, false, false) + held.Lock(), 0);
-  // Waits SHM_LOCK_MS, no longer; the second check takes the verdict of a second ago.
   for (const bool again : {false, true}) {
     EXPECT_EQ(health(&locked, env), unavailable("offer board locked longer than SHM_LOCK_MS"));
-    EXPECT_TRUE(again ? took < 200 : took >= 300 && took < 800) << again << ": " << took << " ms";
+    EXPECT_TRUE(again ? took < 200 : took >= 300 && took < 800)
+        << (again ? "the last verdict, unwaited: " : "waits SHM_LOCK_MS, no longer: ") << took
+        << " ms";
   }
   ASSERT_EQ(held.Unlock(), 0);
   int silent = -1;  // takes connections, never says a word
@@ -464,8 +460,9 @@ TEST_F(Program, HealthSeesTheOffersStandStill) {
   CWorker patient({"MYSQL_CONNECT_TIMEOUT=2", "MYSQL_TIMEOUT=2", "SHM_SEL_DB=1", "MYSQL_USER=desk",
                    "MYSQL_DB=desk", host});
   EXPECT_EQ(health(&patient, env), unavailable("database not answering"));
-  health(&patient, RequestEnv(ask), ask);
-  EXPECT_GE(took, 1800) << "a check leaves a worker's own database timeouts to its requests";
+  const std::string asked = health(&patient, RequestEnv(ask), ask);
+  EXPECT_GE(took, 1800) << "a check leaves a worker's own database timeouts to its requests: "
+                        << asked;
   close(silent);
   RemoveBoardsMarked("offer");
 }
