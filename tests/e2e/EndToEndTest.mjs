@@ -4,6 +4,7 @@
 // Expected answers come from the demo's boards and database, read here.
 // The page's tests run on the same desk, unless ZELVORA_BROWSER=0.
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { request as httpRequest } from 'node:http';
 import { connect } from 'node:net';
@@ -20,6 +21,7 @@ import {
   render,
   request,
   run,
+  secrets,
   serve,
   skip,
   source,
@@ -270,11 +272,17 @@ test('the Apache and systemd configurations pass their own checks', { skip }, (t
     assert.match(text, outcome, `${file}: ${value}`);
   }
   render('apache.conf', { ...settings, SHM_OWNER: 'a&b"c\\d' }, `${state}/apache.conf`);
-  const sh = (command) => run('sh', '-c', `${command} 2>&1 || true`);
+  const sh = (command, given = env) =>
+    execFileSync('sh', ['-c', `${command} 2>&1 || true`], {
+      cwd: source,
+      env: given,
+      encoding: 'utf8',
+    });
   // The shell makes the file before render runs: one others may read gets no secret.
   const into = (umask) =>
     sh(
       `rm -f ${state}/mode.conf; umask ${umask}; ZELVORA_PORT=1 ZELVORA_USER=www-data ZELVORA_GROUP=www-data deploy/render deploy/apache.conf 2>&1 >${state}/mode.conf; stat -c %a:%s ${state}/mode.conf`,
+      { ...env, ...secrets },
     );
   for (const [output, expected, why] of [
     [

@@ -330,10 +330,15 @@ test(
     writeFileSync(`${dir}/htpasswd`, 'alice:{PLAIN}a\n');
     write('offer', [offer('EUR/USD', 1.1)]);
     const settings = { ZELVORA_PORT: `${web}`, ZELVORA_STREAM_SOCKET: socket, ZELVORA_STATE: dir };
-    const more = { ZELVORA_STREAM_KEY: key, ZELVORA_USER: 'root', MYSQL_HOST: '' };
+    const more = { ZELVORA_STREAM_KEY: key, ZELVORA_USER: 'root' };
+    // The program's settings, empty: this nginx is asked for the stream alone.
+    const program =
+      'MAX_ANSWER_RECORDS MAX_CONTENT_LENGTH MAX_LOG_BYTES MAX_REQUEST_IDS MYSQL_CONNECT_TIMEOUT MYSQL_DB MYSQL_HOST MYSQL_PWD MYSQL_TIMEOUT MYSQL_USER OFFER_STALE_SECONDS SHM_LOCK_MS SHM_LOCK_TOTAL_MS SHM_SEL_DB ZELVORA_ACCESS ZELVORA_DIR ZELVORA_PEER_KEY ZELVORA_REQUEST_LOG ZELVORA_STATS ZELVORA_WEB'
+        .split(' ')
+        .map((name) => [name, '']);
     render(
       'nginx.conf',
-      { ...settings, ...more, ZELVORA_HTPASSWD: `${dir}/htpasswd` },
+      { ...Object.fromEntries(program), ...settings, ...more, ZELVORA_HTPASSWD: `${dir}/htpasswd` },
       `${dir}/nginx.conf`,
     );
     const nginx = spawn('/usr/sbin/nginx', ['-c', `${dir}/nginx.conf`, '-g', 'daemon off;']);

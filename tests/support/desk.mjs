@@ -33,8 +33,8 @@ export const freePort = () =>
   });
 
 export const state = `/tmp/zelvora-desk-${process.pid}`;
-// Where scripts/demo puts the desk; once it runs, all the demo hands its web server (lighttpd's own
-// environment), so that every server here is given the same.
+// Where scripts/demo puts the desk; once it runs, the settings it hands its web server, so that nginx
+// here is given the same. Their secrets are kept apart (`secrets`): for render and the worker pool only.
 export const env = {
   ...process.env,
   ZELVORA_DEMO_DIR: state,
@@ -45,15 +45,16 @@ export const env = {
 };
 export const run = (command, ...args) =>
   execFileSync(command, args, { cwd: source, env, encoding: 'utf8' });
-// A configuration of deploy/ with the desk's values and `settings` (empty where neither has one); written to `into`, made 0600
+export const secrets = {};
+const secret = ['MYSQL_PWD', 'ZELVORA_PEER_KEY', 'ZELVORA_STREAM_KEY'];
+// What a desk may leave unset (no write server of its own); any other unset placeholder is refused.
+const optional = { MYSQL_WRITE_HOST: '' };
+// A configuration of deploy/ with the desk's values and `settings`; written to `into`, made 0600
 // (it holds the database password and the workers' key), when given.
 export const render = (file, settings, into) => {
-  const unset = readFileSync(`${source}/deploy/${file}`, 'utf8')
-    .match(/@[A-Z_]+@/g)
-    .map((n) => [n.slice(1, -1), '']);
   const text = execFileSync('deploy/render', [`deploy/${file}`], {
     cwd: source,
-    env: { ...Object.fromEntries(unset), ...env, ...settings },
+    env: { ...optional, ...env, ...secrets, ...settings },
     encoding: 'utf8',
   });
   if (into) writeFileSync(into, text, { mode: 0o600 });
@@ -109,9 +110,17 @@ export function startDesk() {
       process.exit(143);
     });
     run('scripts/demo', 'start');
-    const lighttpd = readFileSync(`${state}/lighttpd.pid`, 'utf8').trim();
-    for (const line of readFileSync(`/proc/${lighttpd}/environ`, 'utf8').split('\0'))
-      if (line) env[line.split('=')[0]] = line.slice(line.indexOf('=') + 1);
+    // Of lighttpd's environment, only the settings nginx's configuration names.
+    const lighttpd = readFileSync(`${state}/lighttpd.pid`, 'utf8').trim(),
+      given = Object.fromEntries(
+        readFileSync(`/proc/${lighttpd}/environ`, 'utf8')
+          .split('\0')
+          .map((line) => line.split(/=(.*)/s)),
+      );
+    for (const [, name] of readFileSync(`${source}/deploy/nginx.conf`, 'utf8').matchAll(
+      /@([A-Z_]+)@/g,
+    ))
+      if (name in given) (secret.includes(name) ? secrets : env)[name] = given[name];
     return `http://127.0.0.1:${env.PORT}`;
   })();
   return started;
@@ -131,10 +140,18 @@ export function stopDesk() {
 }
 
 // A server in a process group of its own, ended with the whole group when the desk stops; its pid.
+// Of them, the worker pool alone is given the secrets (its database password and key).
 const served = [];
 export const serve = (command, ...args) =>
   served[
-    served.push(spawn(command, args, { cwd: source, env, detached: true, stdio: 'ignore' }).pid) - 1
+    served.push(
+      spawn(command, args, {
+        cwd: source,
+        env: args.includes(pool) ? { ...env, ...secrets } : env,
+        detached: true,
+        stdio: 'ignore',
+      }).pid,
+    ) - 1
   ];
 
 // POSTs `body` with `headers`; the status, the content type and the body as text.

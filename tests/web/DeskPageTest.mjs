@@ -1,27 +1,32 @@
 // The desk page in a real browser (Debian's chromium, driven by
 // playwright-core) against the end-to-end tests' demo desk, which runs
 // these too. Every expected value is read here from the demo's database or
-// boards, never copied in. The browser runs in a zone with daylight saving
-// other than the desk's, so that only times shown in the desk's zone pass.
+// boards, never copied in, but for the desk's zone (`zone`). The browser
+// runs in a zone with daylight saving other than the desk's, so that only
+// times shown in the desk's zone pass.
 import assert from 'node:assert/strict';
-import { mkdirSync } from 'node:fs';
+import { mkdirSync, readFileSync } from 'node:fs';
+import { createServer } from 'node:http';
 import { after, afterEach, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import config from '../../web/config.js';
 import {
   board,
   closedTrades,
-  env,
   plan,
+  request,
   skip,
   sql,
   startDesk,
+  state,
   stillOffers,
   stopDesk,
   writeBoard,
 } from '../support/desk.mjs';
 
 const build = process.env.ZELVORA_BUILD_DIR;
+// The zone the desk and its page are configured with.
+const zone = 'Asia/Tokyo';
 const amount = (text) => Number(text.replaceAll(',', ''));
 let browser, page, origin;
 const pageErrors = [],
@@ -197,7 +202,7 @@ test('the chart holds a candle for every bar on the board', { skip }, async () =
     )[0];
     // The chart's times are the desk's.
     await waitFor(
-      `#chart[data-candles="${bars}"] .chart-area[aria-label*="${first} to ${last} (${env.TZ})"]`,
+      `#chart[data-candles="${bars}"] .chart-area[aria-label*="${first} to ${last} (${zone})"]`,
     );
   }
   // A change of period whose bars cannot be had.
@@ -222,7 +227,7 @@ test('trades and reports agree with the database, totals included', { skip }, as
   assert.deepEqual(
     [
       (await rows('closed-trades')).map((r) => [r[0], amount(r[6]), r[8]]),
-      (await page.locator('#closed-trades thead th').nth(8).textContent()).includes(env.TZ),
+      (await page.locator('#closed-trades thead th').nth(8).textContent()).includes(zone),
       foot[2],
       amount(foot[5]),
     ],
@@ -674,6 +679,46 @@ test(
     );
     await alice.close();
     await bob.close();
+  },
+);
+
+test(
+  'a page of another origin cannot write a plan, by a form or by a fetch',
+  { skip },
+  async () => {
+    const refused = () =>
+        readFileSync(`${state}/zelvora-stderr.log`, 'utf8').split(
+          'setImplPlan of user desk without X-Zelvora-Request',
+        ).length,
+      before = [plan(1001), refused()],
+      url = `${origin}/zelvora.cgi`;
+    // A text/plain form sends "name=value": the "=" lands in the loginid, which the program reads as text.
+    const [name, value] = request(
+      'setImplPlan',
+      '<accountid>1001</accountid><param><symbol>EURUSD</symbol><ip1>666</ip1><loginid>x=y</loginid></param>',
+    ).split('=');
+    const server = createServer((_, response) =>
+      response.writeHead(200, { 'Content-Type': 'text/html' }).end(
+        `<form method="post" enctype="text/plain" action="${url}"><input type="hidden" name='${name}' value='${value}'></form>
+      <script>fetch('${url}', { method: 'POST', mode: 'no-cors', credentials: 'include', body: '${name}=${value}' })
+        .finally(() => document.forms[0].submit())</script>`,
+      ),
+    ).listen(0, '127.0.0.1');
+    const attacker = await browser.newPage({
+      httpCredentials: { username: 'desk', password: 'demo' },
+    });
+    try {
+      await attacker.goto(`http://127.0.0.1:${server.address().port}/`);
+      await attacker.waitForURL(url);
+      assert.deepEqual(
+        [plan(1001), refused()],
+        [before[0], before[1] + 2],
+        'both reached the program and were refused for the missing header, not as bodies it could not read',
+      );
+    } finally {
+      await attacker.close();
+      server.close();
+    }
   },
 );
 
