@@ -1,6 +1,6 @@
 // The record classes on rows built in memory (TZ=Asia/Tokyo, nine hours
-// ahead of UTC): their statements and JSON byte for byte, the text dump and
-// markup writers they share once, and the rule for values in SQL.
+// ahead of UTC): their statements, JSON, text dumps and markup byte for byte,
+// and the rule for values in SQL.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,6 +14,7 @@
 #include "db/TblTrade.h"
 #include "db/TblTsContext.h"
 #include "records/Md5.h"
+#include "records/TblMessage.h"
 #include "records/TblOrder.h"
 #include "records/TblPoint.h"
 #include "records/TblTsContextTitle.h"
@@ -71,6 +72,7 @@ TEST(Records, EveryFormOfEveryClass) {
   const std::string orderKey = " WHERE `OrderID`='o9' AND `AccountID`='1001'";
   const std::string pointKey =
       " WHERE `Symbol`='EURUSD' AND `SrcKbn`=2 AND `Time`='2020/01/02 00:00:00'";
+  const CTblMessage message("desk@example.invalid", "ops@example.invalid", "", "Closed", "PL 10");
   const struct {
     const char* what;
     Lines got, want;  // in the order of kForms; "*" or past the end: not compared
@@ -93,7 +95,12 @@ TEST(Records, EveryFormOfEveryClass) {
         "One',`Reserve`='r',`upd_user_id`='ops',`upd_datetime`='NOW' WHERE `AccountID`='1001'",
         "{\"AccountID\":\"1001\",\"Balance\":100000.500000,\"Equity\":100250.250000,\"DayPL\":-12."
         "500000,\"UsedMargin\":4000.000000,\"UsableMargin\":96250.250000,\"GrossPL\":249.750000,"
-        "\"Hedging\":\"Y\"}"}},
+        "\"Hedging\":\"Y\"}",
+        "\n>>>> [Account] <<<<\nAccountID: 1001\nAccountName: Desk A\nBalance: "
+        "100000.500000\nGrossPL: 249.750000\nUsedMargin: 4000.000000\nUsableMargin: "
+        "96250.250000\nMarginRate: 0.040000\nHedging: Y\nCurrency: JPY",
+        "<account><AccountID>1001</AccountID><Balance>100000.500000</Balance><DayPL>-12.500000</"
+        "DayPL><UsedMargin>4000.000000</UsedMargin><GrossPL>249.750000</GrossPL></account>"}},
       {"account: missing columns, odd numbers, the first of two names, a refused value",
        FormsOf<CTblAccount>("AccountID=A1;Balance=1000;Equity=1e3;DayPL=abc;accountid=lower;"
                             "UsedMargin=;UsableMargin=12abc;AccountID=second;AccountName=back\\"),
@@ -133,8 +140,16 @@ TEST(Records, EveryFormOfEveryClass) {
         "\"MaxSumPL\":40.000000,\"MaxSumPLCount\":3,\"MaxSumPLTime\":\"2020/01/01 "
         "20:00:00\",\"CurSumPL\":30.000000,\"CurSumPLCount\":4,\"TradeMethodPeriod\":\"H1\","
         "\"TradeMethodName\":\"MA\",\"TrailStopPeriod\":\"M5\",\"TrailStopName\":\"ATR\","
-        "\"TrailMoveTsName\":\"Step\"}"}},
-      // The text dump and markup writers are shared by every class: the offer's stand for all.
+        "\"TrailMoveTsName\":\"Step\"}",
+        "\n>>>> [Trade] <<<<\nTradeID: 77\nAccountID: 1001\nOfferID: 1\nSymbol: EURUSD\nBS: "
+        "S(Sell)\nAmount: 10000.000000\nOpen: 1.084200\nClose: 1.081200\nStop: 1.090000\nLimit: "
+        "1.070000\nHigh: 1.085000\nLow: 1.080000\nPL: 30.000000\nGrossPL: 31.500000\nCommission: "
+        "1.000000\nInterest: 0.500000"
+        "\nOpenTime: 2020/01/02 03:04:05\nCloseTime: 2020/01/02 10:00:00\nOpenOrderID: "
+        "o1\nCloseOrderID: c1\nStopOrderID: s1\nLimitOrderID: l1",
+        "<trade><TradeID>77</TradeID><Open>1.084200</Open><Stop>1.090000</Stop><Limit>1.070000</"
+        "Limit><High>1.085000</High><Low>1.080000</Low><PL>30.000000</PL><GrossPL>31.500000</"
+        "GrossPL></trade>"}},
       {"offer",
        FormsOf<CTblOffer>(
            "OfferID=3;Symbol=USD/JPY;SymbolType=1;Bid=151.32;Ask=151.34;High=152;"
@@ -205,7 +220,20 @@ TEST(Records, EveryFormOfEveryClass) {
         "B',`Stage`='C',`OrderType`='SE',`OrderStatus`='W',`Amount`=10000.000000,`Rate`=1.080000,`"
         "Stop`=1.070000,`Limit`=1.100000,`Time`='2020/01/02 "
         "03:04:05',`Reserve`='',`upd_user_id`='ops',`upd_datetime`='NOW'" +
-            orderKey}},
+            orderKey,
+        "",
+        "\n>>>> [Order] <<<<\nOrderID: o9\nRequestID: r1\nAccountID: 1001\nOfferID: 1\nSymbol: "
+        "EURUSD\nTradeID: 77\nBS: B(Buy)\nStage: C(Close the position)\nOrderType: SE(Entry "
+        "Stop)\nOrderStatus: W\nAmount: 10000.000000\nRate: 1.080000\nStop: 1.070000\nLimit: "
+        "1.100000\nTime: 2020/01/02 03:04:05",
+        ""}},
+      {"message",
+       {"", "", "", "", "", MaskNow(message.ToText()), message.ToMarkup()},
+       {"*", "*", "*", "*", "*",
+        "\n>>>> [Message] <<<<\nContentType: 9(Email.)\nType: 4(SMTP.)\nFrom: "
+        "desk@example.invalid\nTO: ops@example.invalid\nCC: \nBCC: \nSubject: Closed\nTime: "
+        "NOW\nText: PL 10",
+        ""}},
       // R1 at 0 is no level: NULL in the statements, left out of the dump's list.
       {"pivot point",
        FormsOf<CTblPoint>("Symbol=EURUSD;SrcKbn=2;Time=2020-01-02 00:00:00;R5=1.15;R4=1.14;"
@@ -254,11 +282,11 @@ TEST(Md5, MatchesKnownDigests) {
 }
 
 TEST(SqlText, ValuesThatCouldEndTheirLiteralAreRefused) {
-  for (const char* value : {"", "EUR/USD 09:00", "\xE3\x83\x89", "a\"b%_--/*;"})
+  for (const char* value : {"", " ", "EUR/USD 09:00", "\xE3\x83\x89", "a\"b%_--/*;"})
     EXPECT_TRUE(IsSqlValue(value)) << value;
   for (const std::string& value :
        {std::string("1' OR '1'='1"), std::string("abc\\"), std::string("a\0b", 3),
-        std::string("a\nb"), std::string("\x7f")})
+        std::string("a\nb"), std::string("\x1a"), std::string("\x1f"), std::string("\x7f")})
     EXPECT_FALSE(IsSqlValue(value)) << ::testing::PrintToString(value);
   for (const char* number : {"-1", "+2", ".5", "5."}) EXPECT_TRUE(IsSqlNumber(number)) << number;
   for (const char* text : {"", "-", ".", "1.2.3", "1 OR 1=1", "--1"})
