@@ -23,7 +23,12 @@ const key = 'stream-key-'.padEnd(40, 'x');
 const dir = mkdtempSync('/tmp/zelvora-stream-');
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const children = [];
-after(() => children.forEach((child) => child.kill('SIGKILL')));
+// nginx ends its workers only when asked (a killed master leaves them serving).
+after(() =>
+  children.forEach((child) =>
+    child.kill(child.spawnfile.endsWith('nginx') ? 'SIGTERM' : 'SIGKILL'),
+  ),
+);
 
 const offer = (symbol, bid, pad = '') =>
   `{"OfferID":"${symbol.length}","Symbol":"${symbol}", "Bid":${bid},"Ask":${bid + 0.0002}${pad}}`;
