@@ -84,7 +84,7 @@ size_t CSubscriber::Send(const std::string& text) {
   }
   const size_t total = parts[0].iov_len + parts[1].iov_len + parts[2].iov_len;
   if (sent == total) return 0;
-  const bool first = evbuffer_get_length(output_) == 0;
+  const bool first = !queued_;  // queued_ is fresh: false means the buffer is empty
   for (const iovec& part : parts) {
     const size_t skip = std::min(sent, part.iov_len);
     sent -= skip;
