@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "util/OwnFolder.h"
 #include "util/StringUtil.h"
 
 const char* const kMetricMethodNames[kMetricMethods] = {
@@ -41,16 +42,6 @@ bool ScoreboardPath(const std::string& path) {
   return path.find_first_not_of(
              "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/") ==
          std::string::npos;
-}
-
-// The reason folder `descriptor` may not hold the scoreboard, or null: a
-// folder anyone else may write lets them make the file first.
-const char* UnfitFolder(int descriptor) {
-  struct stat status;
-  if (fstat(descriptor, &status) != 0) return "has a folder that cannot be examined";
-  if (status.st_uid != geteuid() && status.st_uid != 0) return "has a folder of another user";
-  if ((status.st_mode & 0022) != 0) return "has a folder others may write";
-  return nullptr;
 }
 
 // The reason `descriptor` may not serve as the scoreboard, or null; a file

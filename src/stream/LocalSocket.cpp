@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "util/OwnFolder.h"
+
 int TakeGivenSocket(std::string& error) {
   int accepting = 0, domain = 0;
   socklen_t size = sizeof accepting;
@@ -43,12 +45,14 @@ int ListenAt(const std::string& path, std::string& error) {
   const std::string folder = slash == std::string::npos ? "."
                              : slash == 0               ? "/"
                                                         : path.substr(0, slash);
-  struct stat there;
-  if (stat(folder.c_str(), &there) != 0 || !S_ISDIR(there.st_mode) ||
-      (there.st_uid != 0 && there.st_uid != geteuid()) || (there.st_mode & 022) != 0) {
+  const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool unfit = folderFd < 0 || UnfitFolder(folderFd) != nullptr;
+  if (folderFd >= 0) close(folderFd);
+  if (unfit) {
     error = "the socket's folder " + folder + " is not root's or this user's alone to write";
     return -1;
   }
+  struct stat there;
   const std::string lockPath = path + ".lock";
   const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lock < 0 || flock(lock, LOCK_EX | LOCK_NB) != 0) {
