@@ -52,11 +52,6 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
        "zelvora{method=\"getAccount\" params{accountid=\"12\"}}"},
       {"<Root><METHOD>x</METHOD>y</Root>", "root=\"y\"{method=\"x\"}"},
       {"<a\tb>t</a\tb>", "a\tb=\"t\""},
-      {"<R\x82"
-       "A>t</R\x82"
-       "A>",
-       "r\x82"
-       "A=\"t\""},
       {"<?xml version=\"1.0\"?>\n<zelvora>\n  <method>getOffer</method>\n</zelvora>\n",
        "zelvora{method=\"getOffer\"}"},
       {"<!DOCTYPE html><html>x</html>", "html=\"x\""},
@@ -65,20 +60,17 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"<html><head><meta><link><title>x</title></head><body>y</body></html>",
        "html{head{meta link title=\"x\"} body=\"y\"}"},
       // Unclosed and stray tags, and what lies outside the root.
-      {"<r>x</r><s>y</s>", "r=\"x\""},
+      {"hello<r>x</r>tail<s>y</s>", "r=\"x\""},
       {"<r><a>x</a ><b>y</b></r>", "r{a=\"x\"{b=\"y\"}}"},
       {"<r><p>a<p>b</r>", "r{p=\"a\" p=\"b\"}"},
-      {"hello<r>x</r>", "r=\"x\""},
       {"<r>a>b</r>", "r=\"b\""},
       {"<r><a <b>t</b></r>", "r{b=\"t\"}"},
-      {"<r>x</r>tail", "r=\"x\""},
       {"<r><>t</r>", "r{=\"t\"}"},
       {"<r><script> if (a<b) x; </script></r>", "r{script=\" if (a\"}"},
       // Comments and CDATA.
       {"<!-- note --><r>t</r>", "r=\"t\"{comment=\"note\"}"},
       {"<r><!-- a <b>x</b> --></r>", "r{comment=\"a <b>x</b>\"}"},
       {"<r><!----></r>", "r{comment}"},
-      {"<r><a>x</a><!-- cut <b>y</b>", "r{a=\"x\"}"},
       {"<r><!---></r><b>x</b>", "r"},
       {"<r><!x--y>t</r>", "r{!x--y=\"t\"}"},
       {"<r><![CDATA[x]]></r>", "r{![cdata[x]]}"},
@@ -90,11 +82,10 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"<r href=\"x\" HREF=\"y\"/>", "r[href=\"y\"]"},
       {"<r a=\"x>", "r[a=\"x\"]"},
       {"<r a='y' b=2 checked>", "r[a=\"'y'\",b=\"2\"]"},
-      {"<r a=\"x&amp;y\" B = \"v\">", "r[a=\"x&y\",b=\"v\"]"},
+      {"<r a=\"x&amp;y\"\n\tB\t= \"v\">", "r[a=\"x&y\",b=\"v\"]"},
       {"<r a=1/>", "r[a=\"1/\"]"},
       {"<r a=>", "r[a=\"\"]"},
       {"<r x y=1>", "r[x y=\"1\"]"},
-      {"<r \n\ta\t=1>", "r[a=\"1\"]"},
       {"<r a=\"1\"b=2>", "r[a=\"1\",b=\"2\"]"},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseDump(c[0]), c[1]) << "body: " << c[0];
