@@ -65,6 +65,12 @@ class Methods : public ::testing::Test {
               0)
         << key;
   }
+  // The test account's rows of `table`: `columns` joined by "|".
+  Lines Rows(const std::string& columns, const std::string& table = "ImplPlan",
+             const char* order = "Symbol") {
+    return QueryRows("SELECT " + columns + " FROM `" + table + "` WHERE AccountID='" + id_ +
+                     "' ORDER BY " + order);
+  }
   // One accountid element for each blank-separated suffix of the test's id ("-": none).
   std::string Accounts(const std::string& suffixes) {
     std::string params, suffix;
@@ -210,10 +216,8 @@ TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
        "ok"},
   });
   const Lines written = {"EURUSD|2.5|60|30|trader7", "USDJPY|0.4|0.8|20|"};
-  const std::string plans =
-      "SELECT Symbol, IP1, IP2, IP3, upd_user_id FROM `ImplPlan` WHERE AccountID='" + id_ +
-      "' ORDER BY Symbol";
-  EXPECT_EQ(QueryRows(plans), written);
+  const std::string plans = "Symbol, IP1, IP2, IP3, upd_user_id";
+  EXPECT_EQ(Rows(plans), written);
   // A plan deleted meanwhile refuses the whole write; a plan written with the values it holds is
   // there all the same.
   const std::string same = Param("EURUSD", "<ip1>2.5</ip1><ip2>60</ip2><loginid>trader7</loginid>");
@@ -223,12 +227,12 @@ TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
   EXPECT_NE(refused.result.err.find("account " + id_ + " symbol GONE"), std::string::npos)
       << refused.result.err;
   Expect({{{"setImplPlan", (a + same + same)}, "ok"}});
-  EXPECT_EQ(QueryRows(plans), written);
+  EXPECT_EQ(Rows(plans), written);
   // The columns hold 64 characters: the second statement fails, the first is rolled back.
   Expect({{{"setImplPlan", (a + Param("EURUSD", "<ip1>1.1</ip1>") +
                             Param("USDJPY", "<ip1>" + std::string(70, '9') + "</ip1>"))},
            "(banner)"}});
-  EXPECT_EQ(QueryRows(plans), written);
+  EXPECT_EQ(Rows(plans), written);
   // Values come back as stored, whatever they hold: none can forge a member.
   Expect(
       {{{"setImplPlan", (a + Param("USDJPY", "<ip1>x\",\"IP3\":\"injected</ip1><ip2>0.8</ip2>"))},
@@ -259,13 +263,11 @@ TEST_F(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
                        const char* selDb = "1", const std::string& host = "") {
     return Ask({method, params, selDb, Call::kServer, host, "", "", env, &guarded});
   };
-  const std::string plans =
-      "SELECT Symbol, IP1, IP2, upd_user_id FROM `ImplPlan` WHERE AccountID='" + id_ +
-      "' ORDER BY Symbol";
-  const std::string audit =
-      "SELECT ChangedBy, Symbol, OldValues, NewValues FROM `ImplPlanAudit` WHERE AccountID='" +
-      id_ + "' ORDER BY AuditID";
-  const Lines before = QueryRows(plans),
+  const std::string plans = "Symbol, IP1, IP2, upd_user_id";
+  const auto audit = [&] {
+    return Rows("ChangedBy, Symbol, OldValues, NewValues", "ImplPlanAudit", "AuditID");
+  };
+  const Lines before = Rows(plans),
               fromPage = {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=https://desk.example:8443",
                           "HTTP_HOST=desk.example:8443"};
   const std::string write =
@@ -276,14 +278,14 @@ TEST_F(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
                 as("alice", fromPage))
                 .answer,
             "(banner)");
-  EXPECT_EQ(QueryRows(plans), before);
-  EXPECT_EQ(QueryRows(audit), Lines());
+  EXPECT_EQ(Rows(plans), before);
+  EXPECT_EQ(audit(), Lines());
   // An accepted write records its caller, not the request's updater, and one audit row per plan
   // with what changed.
   EXPECT_EQ(ask("setImplPlan", write, as("alice", fromPage)).answer, "ok");
-  EXPECT_EQ(QueryRows(plans), Lines({"EURUSD|0.5|2.0|alice", "USDJPY|0.4|0.8|alice"}));
-  EXPECT_EQ(QueryRows(audit), Lines({"alice|EURUSD|{\"IP2\":\"1.0\"}|{\"IP2\":\"2.0\"}",
-                                     "alice|USDJPY|{\"IP1\":\"0.3\"}|{\"IP1\":\"0.4\"}"}));
+  EXPECT_EQ(Rows(plans), Lines({"EURUSD|0.5|2.0|alice", "USDJPY|0.4|0.8|alice"}));
+  EXPECT_EQ(audit(), Lines({"alice|EURUSD|{\"IP2\":\"1.0\"}|{\"IP2\":\"2.0\"}",
+                            "alice|USDJPY|{\"IP1\":\"0.3\"}|{\"IP1\":\"0.4\"}"}));
   // Without access rules the updater is the request's (ImplPlans above) and nothing is audited
   // (StatementsTest: the transaction's exact statements).
   // The id and the time are the server's: the time is checked for its form only.
@@ -306,12 +308,12 @@ TEST_F(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   // exist, with the database standing in for boards, not standing in, and out of reach.
   for (const auto& [selDb, host] :
        {std::pair<const char*, std::string>{"1", ""}, {nullptr, ""}, {"1", "127.0.0.1:1"}}) {
-    for (const char* method : {"getAccount", "getOpenTrade", "getOpenTradeA", "getClosedTrade",
-                               "getReport", "getImplPlan", "getPlanHistory"}) {
-      const std::string report = std::string(method) == "getReport" ? "<rpttype>2</rpttype>" : "",
-                        suffix = std::string(method) == "getAccount" ? "a" : "";
-      const std::string what =
-          std::string(method) + " SHM_SEL_DB=" + (selDb ? selDb : "(unset)") + " " + host;
+    for (const std::string method :
+         {"getAccount", "getOpenTrade", "getOpenTradeA", "getClosedTrade", "getReport",
+          "getImplPlan", "getPlanHistory"}) {
+      const std::string report = method == "getReport" ? "<rpttype>2</rpttype>" : "",
+                        suffix = method == "getAccount" ? "a" : "",
+                        what = method + " " + (selDb ? selDb : "(unset)") + " " + host;
       const std::string mine = "<accountid>" + id_ + suffix + "</accountid>" + report;
       const Reply hidden = ask(method, mine, as("mallory"), selDb, host);
       const std::string missing =

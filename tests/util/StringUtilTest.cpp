@@ -21,10 +21,8 @@ TEST(StringUtil, EdgesTheRequestsDoNotReach) {
   std::vector<std::string> any{"stale"};
   SplitAny("2024/01/02 03:04,", "/ :,", any);
   EXPECT_EQ(any, (std::vector<std::string>{"2024", "01", "02", "03", "04", ""}));
-  const std::string huge = DoubleToText(1e300);
-  EXPECT_EQ(huge.substr(0, 4) + huge.substr(huge.size() - 7) + std::to_string(huge.size()) +
-                IntToText(INT32_MIN),
-            "1000.000000308-2147483648");
+  // A number longer than the small buffer: 1e300 below, among printf's texts.
+  EXPECT_EQ(IntToText(INT32_MIN), "-2147483648");
   // Octal escapes: a hex escape would take the letter after it.
   const std::string folds[][2] = {
       {"ABC xYz-09[]", "abc xyz-09[]"}, {"\202A", "\202A"},         {"\340ZQ", "\340Zq"},
