@@ -134,6 +134,7 @@ TEST_F(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
   // No board and no database (unset, unreachable): StatementsTest.
   Expect({
       {{"getAccount", Accounts("7")}, "[{\"status\":0, \"data\":" + seven + "}]"},
+      {{"getAccount", Accounts("-")}, "[]"},  // neither board nor row
       {{"getAccount", Accounts("c")},
        "[]"},  // a readable board without the record: the table is not asked
       {{"getAccount", Accounts("a")}, "[" + table + "]"},

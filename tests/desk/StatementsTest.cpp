@@ -64,15 +64,22 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
   const std::string offers = "select SELECT * FROM `Offer` where `Symbol` in (",
                     two = kAccount + "<accountid>" + kId + "b</accountid>",
                     account = "select SELECT * FROM `Account` WHERE `AccountId`='" + kId;
+  const std::string fromRow =
+      "{\"AccountID\":\"X1\",\"Balance\":5.000000,\"Equity\":0.000000,\"DayPL\":0.000000,"
+      "\"UsedMargin\":0.000000,\"UsableMargin\":0.000000,\"GrossPL\":0.000000,\"Hedging\":\"\"}";
   const std::string context =
       "select SELECT Ts.*   FROM `Trade` T, `TsContext` Ts  WHERE T.AccountId=Ts.AccountId    AND "
       "T.TradeID=Ts.TradeID    AND T.AccountId='" +
       kId + "'    AND T.CloseOrderID=''    AND Ts.AccountId='" + kId +
       "'    AND Ts.TradeMethodName!=''";
   Expect({
-      // The statements of one request share its connection, with no round trip between them (the
-      // answer from the table: MethodsTest).
-      {"getAccount", two, {account + "'", account + "b'"}, "*", "AccountID\nX1\n"},
+      // The statements of one request share its connection, with no round trip between them;
+      // columns the table lacks are 0 and "".
+      {"getAccount",
+       two,
+       {account + "'", account + "b'"},
+       "[{\"status\":0, \"data\":" + fromRow + "},{\"status\":0, \"data\":" + fromRow + "}]",
+       "AccountID\tBalance\nX1\t5\n"},
       // A refused statement keeps the connection; one that found it gone ends the request's use of
       // it.
       {"getAccount",

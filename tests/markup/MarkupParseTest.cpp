@@ -60,6 +60,7 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"<html><head><meta><link><title>x</title></head><body>y</body></html>",
        "html{head{meta link title=\"x\"} body=\"y\"}"},
       // Unclosed and stray tags, and what lies outside the root.
+      {"<zelvora ><method> getAccount </method>", "zelvora{method=\"getAccount\"}"},
       {"hello<r>x</r>tail<s>y</s>", "r=\"x\""},
       {"<r><a>x</a ><b>y</b></r>", "r{a=\"x\"{b=\"y\"}}"},
       {"<r><p>a<p>b</r>", "r{p=\"a\" p=\"b\"}"},
@@ -71,6 +72,7 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"<!-- note --><r>t</r>", "r=\"t\"{comment=\"note\"}"},
       {"<r><!-- a <b>x</b> --></r>", "r{comment=\"a <b>x</b>\"}"},
       {"<r><!----></r>", "r{comment}"},
+      {"<r><a>x</a><!-- cut <b>y</b>", "r{a=\"x\"}"},
       {"<r><!---></r><b>x</b>", "r"},
       {"<r><!x--y>t</r>", "r{!x--y=\"t\"}"},
       {"<r><![CDATA[x]]></r>", "r{![cdata[x]]}"},
