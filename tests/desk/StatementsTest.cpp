@@ -104,10 +104,6 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
        {trades + " AND `OpenTime`>='2026/12/01 00:00:00' AND `CloseTime`<='2026/12/05 23:59:59' "
                  "ORDER BY `TradeID`"},
        kNoRows},
-      {"getOpenTrade",
-       (kAccount + "<x><enddate>2026/12/05</enddate></x><startdate></startdate>"),
-       {trades + " AND `CloseTime`<='2026/12/05' ORDER BY `TradeID`"},
-       kNoRows},
       {"getOpenTradeA",
        kAccount,
        {trades + " ORDER BY `TradeID`", context},
