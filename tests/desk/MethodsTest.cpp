@@ -210,7 +210,6 @@ TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
       {{"getImplPlan", a},
        "[" + PlanJson("EURUSD", {"0.5", "1.0", "30"}) + "," +
            PlanJson("USDJPY", {"0.3", "0.8", "20"}) + "]"},
-      {{"getImplPlan", Accounts("x")}, "[]"},
       {{"setImplPlan",
         (a + Param("EURUSD", "<ip2>2.5</ip2><ip5>60</ip5><loginid>trader7</loginid>") +
          "<param><loginid>no symbol</loginid></param>" + Param("USDJPY", "<ip1>0.4</ip1>"))},
