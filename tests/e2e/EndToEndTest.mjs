@@ -98,13 +98,15 @@ test(
 );
 
 test('the page and the answers carry the security headers', { skip }, async () => {
-  const expected = {
-    'content-security-policy':
-      "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'self'",
-    'x-content-type-options': 'nosniff',
-    'x-frame-options': 'DENY',
-    'referrer-policy': 'no-referrer',
-  };
+  const names = [
+      'content-security-policy',
+      'x-content-type-options',
+      'x-frame-options',
+      'referrer-policy',
+      'cache-control',
+    ],
+    policy =
+      "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'self'";
   for (const url of new Set(endpoints.flatMap((e) => [e.url, `${e.origin}/`])))
     // Signed in, and not: the server's own refusal carries them too (all but the answers' cache-control).
     for (const headers of [desk, {}]) {
@@ -114,13 +116,10 @@ test('the page and the answers carry the security headers', { skip }, async () =
           body: page ? undefined : request('getOffer', ''),
           headers,
         }),
-        want = {
-          ...expected,
-          ...(headers.Authorization && { 'cache-control': page ? null : 'no-store' }),
-        };
+        checked = headers.Authorization ? 5 : 4;
       assert.deepEqual(
-        Object.fromEntries(Object.keys(want).map((name) => [name, response.headers.get(name)])),
-        want,
+        names.slice(0, checked).map((name) => response.headers.get(name)),
+        [policy, 'nosniff', 'DENY', 'no-referrer', page ? null : 'no-store'].slice(0, checked),
         `${url} ${response.status}`,
       );
     }
