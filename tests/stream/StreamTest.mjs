@@ -31,6 +31,10 @@ async function until(check, ms = 5000) {
 const offer = (symbol, bid, pad = '') => `{"Symbol":"${symbol}", "Bid":${bid}${pad}}`;
 // 40 offers of some 1.3 KB each: a few changes fill a socket's buffers.
 const big = (bid) => [...Array(40).keys()].map((i) => offer(`S${i}`, bid, ' '.repeat(1300)));
+// Ten changes of the 40 offers, 60 ms apart.
+async function flood() {
+  for (let bid = 2; bid < 12; ++bid) (write('offer', big(bid)), await sleep(60));
+}
 const write = (board, lines) =>
   execFileSync(`${build}/zelvora-board`, ['write', board], { input: lines.join('\n') + '\n' });
 // The offers' records as getOffer writes them: the stream sends a record's text as the program does.
@@ -327,7 +331,7 @@ test('a reader behind gets every event, whole and in order', { skip }, async () 
   const stream = await open(socket, '/stream/offers');
   const first = +(await next(stream, 'snapshot')).id.split('-')[1];
   stream.pause();
-  for (let bid = 2; bid < 12; ++bid) (write('offer', big(bid)), await sleep(60));
+  await flood();
   stream.resume();
   for (let bid = 2; bid < 12; ++bid) {
     const { id, data } = await next(stream, 'change');
@@ -347,7 +351,7 @@ test('a client that takes nothing is closed at the write timeout', { skip }, asy
   });
   write('offer', big(1));
   await stall(socket);
-  for (let bid = 2; bid < 12; ++bid) (write('offer', big(bid)), await sleep(60));
+  await flood();
   const freed = await until(async () => (await open(socket, '/stream/offers')).statusCode === 200);
   assert.ok(freed, 'a stream that takes nothing stays open under heartbeats');
 });
