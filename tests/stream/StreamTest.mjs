@@ -53,11 +53,12 @@ const python = (code) => [
 process.umask(0o022);
 let servers = 0;
 // Starts the server (or `command`, which execs it) and waits until it listens, or, with `expect`
-// [status, words], until it exits with that status having said those words.
+// [status, words], until it exits with that status having said those words; a failure names `concern`.
 async function start(
   env = {},
   expect = [null, 'listening'],
   command = [`${build}/zelvora-stream`],
+  concern = 'started',
 ) {
   const socket = env.ZELVORA_STREAM_SOCKET ?? `${dir}/stream${++servers}.sock`;
   const child = spawn(command[0], command[1], {
@@ -69,7 +70,11 @@ async function start(
     child.stderr.on('data', (text) => (said += text).includes('listening') && resolve(null));
     child.on('exit', resolve);
   });
-  assert.deepEqual([code, said.includes(expect[1])], [expect[0], true], `it said: ${said}`);
+  assert.deepEqual(
+    [code, said.includes(expect[1])],
+    [expect[0], true],
+    `${concern}: it said ${said}`,
+  );
   return { socket, child };
 }
 
@@ -316,9 +321,7 @@ test('the server starts only on a socket and with a key of its own', async () =>
         `s=socket.socket(socket.${family})\ns.bind(${address})\ns.listen()\nos.dup2(s.fileno(),0)\n` +
           `os.execv("${build}/zelvora-stream",["s"])`,
       );
-    await start({ ZELVORA_STREAM_SOCKET: family ? '' : path, ...env }, expect, command).catch((e) =>
-      assert.fail(`${concern}: ${e.message}`),
-    );
+    await start({ ZELVORA_STREAM_SOCKET: family ? '' : path, ...env }, expect, command, concern);
     if (!expect) assert.equal((await open(path, '/stream/offers')).statusCode, 200, concern);
   }
   assert.equal(statSync(`${dir}/stale.sock`).mode & 0o777, 0o600, 'the socket opens to others');
