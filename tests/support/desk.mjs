@@ -75,11 +75,7 @@ export const plan = (account, column = 'IP1') =>
 export const closedTrades = (columns, account) =>
   `SELECT ${columns} FROM \`Trade\` WHERE AccountID='${account}' AND CloseOrderID!='' ORDER BY TradeID`;
 // A board's records, each as the text it holds.
-export const records = (key) =>
-  run(boardTool, 'dump', key)
-    .split('\n')
-    .filter((line) => /^\d+ \{/.test(line))
-    .map((line) => line.replace(/^\d+ /, ''));
+export const records = (key) => run(boardTool, 'dump', key).match(/(?<=^\d+ )\{.*/gm) ?? [];
 export const board = (key) => records(key).map((text) => JSON.parse(text));
 export const writeBoard = (key, rows) =>
   execFileSync(boardTool, ['write', key], {
