@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <regex>
 
 #include "shm/ShareMemory.h"
 #include "support/Desk.h"
@@ -21,8 +22,7 @@ namespace {
 
 const std::string kBars = RequestBody("getPriceBar", "<symbol>{T}</symbol><period>1</period>"),
                   kNoBars = "{\"status\":1, \"data\":[]}",
-                  kMissing = "1] open failed.\n[2] No such file or directory\n",
-                  kBarsMissing = "ShareMemory[pricebar.{T}" + kMissing;
+                  kMissing = "] open failed.\n[2] No such file or directory\n";
 
 struct ProgramCase {
   const char* what;
@@ -32,7 +32,6 @@ struct ProgramCase {
   std::string err, body = kBars;
   Lines args;            // a CGI program's arguments; such a case has no FastCGI form
   bool limited = false;  // run with kAddressLimit bytes of address space (a worker of its own)
-  long withinMs = 0;     // when set, the answer must come within this time
 };
 
 #ifdef ZELVORA_SANITIZED
@@ -45,31 +44,30 @@ const Lines kLimit = {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536"};
 Lines Limit(const std::string& more) { return {kLimit[0], kLimit[1], more}; }
 // Price bars of a board nobody made: the request was read and served.
 ProgramCase Bars(const char* what, const Lines& env, const Lines& args = {}, bool limited = false) {
-  return {what, env, kNoBars, kBarsMissing, kBars, args, limited};
+  return {what, env, kNoBars, "ShareMemory[pricebar.{T}1" + kMissing, kBars, args, limited};
 }
-// getAccount naming account.{T}<suffix> for each suffix, and its answer when those boards cannot
-// be read.
-std::string Accounts(const Lines& suffixes) {
+// getAccount naming account.{T}<suffix> for each suffix; with `unread`, its answer when those
+// boards cannot be read.
+std::string Accounts(const Lines& suffixes, bool unread = false) {
   std::string params;
-  for (const std::string& suffix : suffixes) params += "<accountid>{T}" + suffix + "</accountid>";
-  return RequestBody("getAccount", params);
-}
-std::string Unread(const Lines& suffixes) {
   Lines ids;
-  for (const std::string& suffix : suffixes) ids.push_back("{T}" + suffix);
-  return NoAccount(ids);
+  for (const std::string& suffix : suffixes) {
+    params += "<accountid>{T}" + suffix + "</accountid>";
+    ids.push_back("{T}" + suffix);
+  }
+  return unread ? NoAccount(ids) : RequestBody("getAccount", params);
 }
 ProgramCase Unreadable(const char* what, const Lines& env, const std::string& suffix,
                        const std::string& why, const std::string& reader = "ShareMemory") {
-  return {what, env, Unread({suffix}), reader + "[account.{T}" + suffix + "] " + why + "\n",
+  return {what, env, Accounts({suffix}, true), reader + "[account.{T}" + suffix + "] " + why + "\n",
           Accounts({suffix})};
 }
-ProgramCase TooMany(const char* what, const char* max, const std::string& body,
-                    const std::string& counted) {
-  return {what, Limit("MAX_REQUEST_IDS=" + std::string(max)), "{B}",
-          "Request refused: " + counted + ", over MAX_REQUEST_IDS (" + max + ")\n", body};
+// Two symbols, or two plans, over MAX_REQUEST_IDS=1.
+ProgramCase TooMany(const char* method, const std::string& params, const std::string& counted) {
+  return {method, Limit("MAX_REQUEST_IDS=1"), "{B}",
+          "Request refused: 2 " + counted + ", over MAX_REQUEST_IDS (1)\n",
+          RequestBody(method, params)};
 }
-const Lines k30Held(30, "H");
 // A request of `user` under the grants file {A}, which holds `grants` (written by rename, mode
 // 0640, before the request when it differs from the last one; "{GRANTS0660}" writes it
 // group-writable). A worker serves such requests with ZELVORA_ACCESS={A} of its own.
@@ -83,8 +81,7 @@ Lines Access(const std::string& user, const Lines& more = {}, const std::string&
 }
 std::string Plan(const std::string& account) {
   return RequestBody("setImplPlan",
-                     "<accountid>{T}" + account +
-                         "</accountid><param><symbol>EURUSD</symbol><ip1>1</ip1></param>");
+                     "<accountid>{T}" + account + "</accountid>" + Param("EURUSD", "<ip1>1</ip1>"));
 }
 // alice's plan for her account, refused for `why`.
 ProgramCase Unwritten(const char* what, const Lines& more, const std::string& why) {
@@ -144,7 +141,7 @@ const ProgramCase kCases[] = {
     {"a body longer than announced, cut",
      {"CONTENT_LENGTH={L-28}", kLimit[1]},
      kNoBars,
-     "ShareMemory[pricebar.{T}" + kMissing.substr(1)},
+     "ShareMemory[pricebar.{T}" + kMissing},
     {"a body that cannot be allocated",
      {"CONTENT_LENGTH=1500000000", "MAX_CONTENT_LENGTH=2000000000"},
      "{B}",
@@ -170,16 +167,11 @@ const ProgramCase kCases[] = {
     {"the first method in document order", kLimit, "[]", "",
      "<zelvora><params><x><method>getAccount</method></x></params><method>getOrder</method></"
      "zelvora>"},
-    {"unclosed, blanks", kLimit, "[]", "", "<zelvora ><method> getAccount </method>"},
     // A key that cannot name a board is refused before any system call, and shown with its control
     // bytes escaped.
     {"a control byte in a key", kLimit, kNoBars,
      "Semaphore[pricebar.{T}\\x1B[2J1] open failed.\n[22] Invalid argument\n",
      RequestBody("getPriceBar", "<symbol>{T}\x1b[2J\n</symbol><period>1</period>")},
-    {"a key longer than a name", kLimit, kNoBars,
-     "Semaphore[pricebar.{T}" + std::string(250, 'x') + "1] open failed.\n[22] Invalid argument\n",
-     RequestBody("getPriceBar",
-                 "<symbol>{T}" + std::string(250, 'x') + "</symbol><period>1</period>")},
     // Boards that cannot be read, each with its reason.
     Unreadable("a board anyone may write", Limit("SHM_OWNER={U}"), "W",
                "refused: segment writable by others (SHM_OWNER)"),
@@ -187,8 +179,6 @@ const ProgramCase kCases[] = {
                "refused: segment writable by its group (SHM_OWNER)"),
     Unreadable("a semaphore of another user", Limit("SHM_OWNER={U}"), "O",
                "refused: semaphore owned by uid {V}, not {U} (SHM_OWNER)"),
-    Unreadable("an owner that is no user", Limit("SHM_OWNER=no-such-user"), "A",
-               "refused: SHM_OWNER names no user"),
     Unreadable("the largest uid", Limit("SHM_OWNER=4294967294"), "A",
                "refused: segment owned by uid {U}, not 4294967294 (SHM_OWNER)"),
     Unreadable("uid -1 is no uid", Limit("SHM_OWNER=4294967295"), "A",
@@ -196,41 +186,24 @@ const ProgramCase kCases[] = {
     Unreadable("a lock held past SHM_LOCK_MS", Limit("SHM_LOCK_MS=150"), "H",
                "lock held for more than 150 ms: board not read"),
     // What one request may cost is bounded; over a bound it is refused whole.
-    {"a held board named 30 times, waited for once",
-     Limit("SHM_LOCK_MS=150"),
-     Unread(k30Held),
-     "ShareMemory[account.{T}H] lock held for more than 150 ms: board not read\n",
-     Accounts(k30Held),
-     {},
-     false,
-     1000},
     {"SHM_LOCK_TOTAL_MS",
      {kLimit[0], kLimit[1], "SHM_LOCK_MS=150", "SHM_LOCK_TOTAL_MS=100"},
-     Unread({"H", "G", "H"}),
+     Accounts({"H", "G", "H"}, true),
      "ShareMemory[account.{T}H] lock held, and the request had 100 ms left of SHM_LOCK_TOTAL_MS: "
      "board not read\n"
      "ShareMemory[account.{T}G] lock held, and the request had 0 ms left of SHM_LOCK_TOTAL_MS: "
      "board not read\n",
-     Accounts({"H", "G", "H"}),
-     {},
-     false,
-     1000},
-    TooMany("MAX_REQUEST_IDS: ids", "2", Accounts({"A", "A", "A"}), "3 ids"),
-    TooMany("MAX_REQUEST_IDS: symbols", "1",
-            RequestBody("getOffer", "<symbol>A</symbol><symbol>B</symbol>"), "2 ids"),
-    TooMany("MAX_REQUEST_IDS: plans", "1",
-            RequestBody("setImplPlan",
-                        "<accountid>1</accountid><param><symbol>A</symbol></"
-                        "param><param><symbol>B</symbol></param>"),
-            "2 plans"),
+     Accounts({"H", "G", "H"})},
+    TooMany("getOffer", "<symbol>A</symbol><symbol>B</symbol>", "ids"),
+    TooMany("setImplPlan", "<accountid>1</accountid>" + Param("A") + Param("B"), "plans"),
     {"diagnostics past MAX_LOG_BYTES counted", Limit("MAX_LOG_BYTES=100"),
-     Unread({"M1", "M2", "M3"}),
-     "ShareMemory[account.{T}M" + kMissing +
+     Accounts({"M1", "M2", "M3"}, true),
+     "ShareMemory[account.{T}M1" + kMissing +
          "zelvora: 2 more diagnostics of this request dropped\n",
      Accounts({"M1", "M2", "M3"})},
     Unreadable("a board without its semaphore", kLimit, "S",
                "open failed.\n[2] No such file or directory", "Semaphore"),
-    {"a board shorter than its size", kLimit, Unread({"R"}),
+    {"a board shorter than its size", kLimit, Accounts({"R"}, true),
      "filename[src/desk/Zelvora], line[63] read error. [22] Invalid argument\n", Accounts({"R"})},
     Unreadable("a count that does not fit", kLimit, "B",
                "broken board: count 19 of 100 bytes does not fit 1812"),
@@ -242,7 +215,7 @@ const ProgramCase kCases[] = {
      "ShareMemory[account.{T}J] left out, not a JSON object: record 1, 2\n", Accounts({"J"})},
     {"request bytes not UTF-8", kLimit,
      "[{\"status\":1, \"data\":{\"AccountID\":\"{T}\\ufffd\xc3\xa9\"}}]",
-     "ShareMemory[account.{T}\\xFF\xc3\xa9" + kMissing.substr(1), Accounts({"\xff\xc3\xa9"})},
+     "ShareMemory[account.{T}\\xFF\xc3\xa9" + kMissing, Accounts({"\xff\xc3\xa9"})},
     // Who may see and change what: the grants file names each trader's accounts.
     {"access: a reader", Access("bob"), "{\"status\":0, \"data\":[{\"x\":\"%d %s %n 100%\"}]}", "",
      RequestBody("getPriceBar", "<symbol>{T}P</symbol><period>1</period>")},
@@ -269,7 +242,7 @@ const ProgramCase kCases[] = {
     {"health by HEAD",
      {"REQUEST_METHOD=HEAD", "ZELVORA_PROBE=health"},
      kNoOffers,
-     "ShareMemory[offer" + kMissing.substr(1),
+     "ShareMemory[offer" + kMissing,
      ""},
     {"metrics: grants", Access("carol", {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics"}),
      "Status: 403 Forbidden\n{B}", "Access refused: user carol is not in {A}\n", ""},
@@ -330,15 +303,14 @@ class Program : public ::testing::Test {
                   chmod(("/dev/shm/shm." + account_ + "Q").c_str(), 0660) +
                   chown(CShareMemory::SemaphorePath(account_ + "O").c_str(), geteuid() + 10, -1),
               0);
-    ASSERT_EQ(mkdir(stats_.c_str(), 0700), 0);  // as a pool's folder of its own
-    for (const auto& [name, size, mode, owner] : {std::tuple{"/open", 4096, 0666, 0},
-                                                  {"/small", 100, 0600, 0},
-                                                  {"/other", 4096, 0600, 10}}) {  // not scoreboards
-      std::ofstream(stats_ + name) << std::string(size, '\0');
-      ASSERT_EQ(chmod((stats_ + name).c_str(), mode) +
-                    chown((stats_ + name).c_str(), geteuid() + owner, -1),
-                0);
-    }
+    // A pool's folder of its own, with files that are no scoreboards.
+    ASSERT_EQ(
+        RunShell("umask 077 && mkdir " + stats_ + " && cd " + stats_ +
+                 " && truncate -s 4096 open other && truncate -s 100 small && chmod 0666 open "
+                 "&& chown " +
+                 Tagged("{V} other", tag_))
+            .status,
+        0);
     for (int i = 0; i < 2; ++i)  // as by a writer that died holding it
       ASSERT_EQ(
           held_[i].Open(account_ + "HG"[i], kAccountBoard.size, false, false) + held_[i].Lock(), 0);
@@ -377,7 +349,6 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
           ASSERT_EQ(std::rename((access + ".new").c_str(), access.c_str()), 0);
         }
       }
-      const auto start = std::chrono::steady_clock::now();
       const bool guarded = mode != nullptr && c.env.size() > 2 && c.env[2] == "ZELVORA_ACCESS={A}";
       const ProcessResult result = c.limited && !mode
                                        ? RunProcess({ZELVORA_CGI, c.args, env, body, kAddressLimit})
@@ -385,8 +356,6 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
                                                     c.limited ? &limitedWorker
                                                     : guarded ? &guardedWorker
                                                               : mode);
-      const long took = MsSince(start);
-      EXPECT_TRUE(c.withinMs == 0 || took < c.withinMs) << what << " took " << took << " ms";
       const auto banner = c.out.find("{B}");
       const std::string out = c.out.rfind("{RAW}", 0) == 0 ? c.out.substr(5)
                               : banner == std::string::npos
@@ -413,18 +382,17 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
 // make the host unavailable, the next change ends it; a verdict stands for a second, so a crowd of
 // checks waits for a held lock once; a database that does not answer within a second is a 503.
 TEST_F(Program, HealthSeesTheOffersStandStill) {
-  const Lines env = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health", "OFFER_STALE_SECONDS=1",
-                     "SHM_LOCK_MS=300"};
+  Lines env = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health", "OFFER_STALE_SECONDS=1",
+               "SHM_LOCK_MS=300"};
   const auto offers = [](const std::string& bid) {
     return WriteBoard("offer", BoardImage(kOfferBoard.size, "     1   100", kOfferBoard.indexSize,
                                           "", 100, {"{\"Bid\":" + bid + "}"}));
   };
   long took = 0;
-  // The answer after its header, and in `took` how long it took.
-  const auto health = [&took](const CWorker* worker, const Lines& env,
-                              const std::string& body = "") {
+  // The check's answer after its header (a request's with `body`), and in `took` how long it took.
+  const auto health = [&](const CWorker* worker, const std::string& body = "") {
     const auto start = std::chrono::steady_clock::now();
-    const std::string out = RunProgram(env, body, {}, worker).out;
+    const std::string out = RunProgram(body.empty() ? env : RequestEnv(body), body, {}, worker).out;
     took = MsSince(start);
     return out.substr(std::min(out.size(), out.find("\n\n") + 2));
   };
@@ -435,32 +403,29 @@ TEST_F(Program, HealthSeesTheOffersStandStill) {
       "{\"status\":\"ok\",\"offers_unchanged_s\":0,\"database\":\"unused\"}\n";
   CWorker worker, locked;
   ASSERT_EQ(offers("1.1"), 0);
-  EXPECT_EQ(health(&worker, env), fresh) << "a first check finds the offers changed";
+  EXPECT_EQ(health(&worker), fresh) << "a first check finds the offers changed";
   usleep(2100000);
-  EXPECT_EQ(health(&worker, env), unavailable("offer board unchanged for 2 s"));
+  EXPECT_EQ(health(&worker), unavailable("offer board unchanged for 2 s"));
   ASSERT_EQ(offers("1.2"), 0);
   usleep(1000000);
-  EXPECT_EQ(health(&worker, env), fresh) << "offers that moved again";
+  EXPECT_EQ(health(&worker), fresh) << "offers that moved again";
   CShareMemory held;  // as by a writer that died holding it
   ASSERT_EQ(held.Open("offer", kOfferBoard.size, false, false) + held.Lock(), 0);
   for (const bool again : {false, true}) {
-    EXPECT_EQ(health(&locked, env), unavailable("offer board locked longer than SHM_LOCK_MS"));
+    EXPECT_EQ(health(&locked), unavailable("offer board locked longer than SHM_LOCK_MS"));
     EXPECT_TRUE(again ? took < 200 : took >= 300 && took < 800)
         << (again ? "the last verdict, unwaited: " : "waits SHM_LOCK_MS, no longer: ") << took
         << " ms";
   }
   ASSERT_EQ(held.Unlock(), 0);
   int silent = -1;  // takes connections, never says a word
-  const std::string host = "MYSQL_HOST=127.0.0.1:" + std::to_string(FreePort(&silent)),
-                    ask = RequestBody("getAccount", "<accountid>1</accountid>");
-  Lines database = env;
-  database.push_back(host);
-  EXPECT_EQ(health(nullptr, database), unavailable("database not answering"));
+  env.push_back("MYSQL_HOST=127.0.0.1:" + std::to_string(FreePort(&silent)));
+  EXPECT_EQ(health(nullptr), unavailable("database not answering"));
   EXPECT_LT(took, 2500) << "a second for the database's answer";
   CWorker patient({"MYSQL_CONNECT_TIMEOUT=2", "MYSQL_TIMEOUT=2", "SHM_SEL_DB=1", "MYSQL_USER=desk",
-                   "MYSQL_DB=desk", host});
-  EXPECT_EQ(health(&patient, env), unavailable("database not answering"));
-  const std::string asked = health(&patient, RequestEnv(ask), ask);
+                   "MYSQL_DB=desk", env.back()});
+  EXPECT_EQ(health(&patient), unavailable("database not answering"));
+  const std::string asked = health(&patient, RequestBody("getAccount", "<accountid>1</accountid>"));
   EXPECT_GE(took, 1800) << "a check leaves a worker's own database timeouts to its requests: "
                         << asked;
   close(silent);
@@ -490,18 +455,11 @@ TEST_F(Program, LogsOneLineARequestThatNoRequestForges) {
                         "REMOTE_USER=mallory"};
   const std::string forged =
       "time= user=\"x\\x22 method=setImplPlan\\x0Atime=0\\x5C\" method=getAccount ids=1 "
-      "outcome=answered boards=answered db=none";
-  const auto lines =
-      [](const std::string& file) {  // time and duration vary; every other field is fixed
-        std::vector<std::string> fields;
-        std::ifstream in(file);
-        for (std::string line; std::getline(in, line);) {
-          const size_t user = line.find(" user="), us = line.find(" us="),
-                       after = line.find(' ', us + 1);
-          fields.push_back(line.substr(0, 5) + line.substr(user, us - user) + line.substr(after));
-        }
-        return fields;
-      };
+      "outcome=answered boards=answered db=none\n";
+  const auto lines = [](const std::string& file) {  // time and duration vary; nothing else
+    return std::regex_replace(RunShell("cat " + file).out, std::regex("(^|\n)(time=)\\S+| us=\\d+"),
+                              "$1$2");
+  };
   CWorker worker;
   RunProgram(env, body);
   RunProgram(env, body, {}, &worker);
@@ -510,11 +468,10 @@ TEST_F(Program, LogsOneLineARequestThatNoRequestForges) {
   usleep(1100000);
   RunProgram(env, body, {}, &worker);
   EXPECT_EQ(lines(log + ".1"),
-            (std::vector<std::string>{
-                forged, forged,
-                "time= user=- method=health ids=0 outcome=unavailable boards=failed db=none"}))
+            forged + forged +
+                "time= user=- method=health ids=0 outcome=unavailable boards=failed db=none\n")
       << "CGI, worker, health";
-  EXPECT_EQ(lines(log), std::vector<std::string>{forged}) << "after the rotation";
+  EXPECT_EQ(lines(log), forged) << "after the rotation";
   std::remove(log.c_str());
   std::remove((log + ".1").c_str());
 }
