@@ -97,9 +97,6 @@ ProgramCase BadGrants(const char* what, const std::string& grants, const std::st
   return {what, Access("carol", {}, grants), "Status: 500 Internal Server Error\n{B}",
           "zelvora: access file {A} " + why + ": every request refused\n", Accounts({"A"})};
 }
-const std::string kNoOffers =
-    "{RAW}Status: 503 Service Unavailable\nContent-Type: application/json\nCache-Control: "
-    "no-store\n\n{\"status\":\"unavailable\",\"reason\":\"offer board missing\"}\n";
 Lines Stats(const std::string& name) {
   return {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics", "ZELVORA_STATS=" + name};
 }
@@ -241,7 +238,8 @@ const ProgramCase kCases[] = {
     // The web server's probes: ZELVORA_PROBE, set per location, with a GET (or a HEAD).
     {"health by HEAD",
      {"REQUEST_METHOD=HEAD", "ZELVORA_PROBE=health"},
-     kNoOffers,
+     "{RAW}Status: 503 Service Unavailable\nContent-Type: application/json\nCache-Control: "
+     "no-store\n\n{\"status\":\"unavailable\",\"reason\":\"offer board missing\"}\n",
      "ShareMemory[offer" + kMissing,
      ""},
     {"metrics: grants", Access("carol", {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics"}),
