@@ -182,6 +182,9 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
                     "lock held for more than 150 ms: board not read"),
          Unreadable("a board without its semaphore", kLimit, "S",
                     "open failed.\n[2] No such file or directory", "Semaphore"),
+         {"a board shorter than its size", kLimit, Accounts({"R"}, true),
+          "filename[src/desk/Zelvora], line[63] read error. [22] Invalid argument\n",
+          Accounts({"R"})},
      }},
     // What one request may cost is bounded; over a bound it is refused whole.
     {"bounds",
@@ -194,7 +197,11 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
           "ShareMemory[account.{T}G] lock held, and the request had 0 ms left of "
           "SHM_LOCK_TOTAL_MS: board not read\n",
           Accounts({"H", "G", "H"})},
-         {"MAX_REQUEST_IDS", Limit("MAX_REQUEST_IDS=1"), "{B}",
+         // Each method counts what it was asked for (getAccount's: FastCgiTest).
+         {"MAX_REQUEST_IDS of getOffer", Limit("MAX_REQUEST_IDS=1"), "{B}",
+          "Request refused: 2 ids, over MAX_REQUEST_IDS (1)\n",
+          RequestBody("getOffer", "<symbol>A</symbol><symbol>B</symbol>")},
+         {"MAX_REQUEST_IDS of setImplPlan", Limit("MAX_REQUEST_IDS=1"), "{B}",
           "Request refused: 2 plans, over MAX_REQUEST_IDS (1)\n",
           RequestBody("setImplPlan", "<accountid>1</accountid>" + Param("A") + Param("B"))},
          {"diagnostics past MAX_LOG_BYTES counted", Limit("MAX_LOG_BYTES=100"),
@@ -249,12 +256,11 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
 };
 
 // `var` with "{L}", "{L+N}" or "{L-N}" replaced by `length` plus N.
-std::string WithLength(std::string var, size_t length) {
-  const auto at = var.find("{L");
-  if (at == std::string::npos) return var;
-  const auto end = var.find('}', at);
-  const long change = end > at + 2 ? std::stol(var.substr(at + 2, end - at - 2)) : 0;
-  return var.replace(at, end - at + 1, std::to_string(static_cast<long>(length) + change));
+std::string WithLength(std::string var, long length) {
+  std::smatch n;
+  if (!std::regex_search(var, n, std::regex("\\{L([-+]\\d+)?\\}"))) return var;
+  return var.replace(n.position(), n.length(),
+                     std::to_string(length + (n[1].matched ? std::stol(n[1]) : 0)));
 }
 
 std::string Tagged(std::string text, const std::string& tag) {
@@ -279,12 +285,13 @@ class Program : public ::testing::Test {
         WriteBoard("pricebar." + tag_ + "P1", BoardImage(kPriceBarBoard.size, "     1    40", 0, "",
                                                          40, {"{\"x\":\"%d %s %n 100%\"}"})),
         0);
-    for (const char* suffix : {"A", "H", "G", "S", "W", "O", "Q"})
+    for (const char* suffix : {"A", "H", "G", "S", "W", "O", "Q", "R"})
       ASSERT_EQ(
           WriteBoard(account_ + suffix, BoardImage(kAccountBoard.size, "     1    60", 0, "", 60,
                                                    {"{\"AccountID\":\"" + tag_ + "A\"}"})),
           0);
     ASSERT_EQ(sem_unlink((account_ + "S").c_str()) +
+                  truncate(("/dev/shm/shm." + account_ + "R").c_str(), 600) +
                   chmod(("/dev/shm/shm." + account_ + "Q").c_str(), 0660) +
                   chown(CShareMemory::SemaphorePath(account_ + "O").c_str(), geteuid() + 10, -1),
               0);
