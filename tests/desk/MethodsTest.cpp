@@ -185,8 +185,6 @@ TEST_F(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
   const std::string both = trade1_ + "," + trade2_;
   Expect({
       {{"getOpenTrade", account}, Envelope("0", both)},
-      {{"getOpenTrade", (account + "<startdate>2026-12-02 00:00:00</startdate>")},
-       Envelope("0", trade2_)},
       {{"getOpenTrade", ("<symbol>EURUSD</symbol>" + account)}, Envelope("1")},
       {{"getOpenTrade", ""}, "(banner)"},
       {{"getOpenTradeA", account}, "{\"status\":0, \"data\":[" + both + "]" + context_},

@@ -3,7 +3,6 @@
 // would overflow a recursive parser or read past the end.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 
 #include "markup/MarkupDoc.h"
@@ -11,30 +10,15 @@
 
 namespace {
 
-// Text in double quotes, with escapes for what would not show.
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, c < 0x20 || c >= 0x7F ? "\\x%02X" : "%c", c);
-    out += c == '\n'   ? "\\n"
-           : c == '\r' ? "\\r"
-           : c == '\t' ? "\\t"
-           : c == '"'  ? "\\\""
-           : c == '\\' ? "\\\\"
-                       : hex;
-  }
-  return out + "\"";
-}
-
 // name[attr="v",...]="text"{child child}
 std::string Dump(const CMarkupNode& node) {
   std::string out = node.name, attributes, children;
   for (const auto& attribute : node.attributes)
-    attributes += (attributes.empty() ? "" : ",") + attribute.first + "=" + Quote(attribute.second);
+    attributes += (attributes.empty() ? "" : ",") + attribute.first + "=" +
+                  ::testing::PrintToString(attribute.second);
   for (const auto& child : node.children) children += (children.empty() ? "" : " ") + Dump(*child);
   return out + (attributes.empty() ? "" : "[" + attributes + "]") +
-         (node.text.empty() ? "" : "=" + Quote(node.text)) +
+         (node.text.empty() ? "" : "=" + ::testing::PrintToString(node.text)) +
          (children.empty() ? "" : "{" + children + "}");
 }
 
