@@ -3,7 +3,6 @@
 // would overflow a recursive parser or read past the end.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 
 #include "markup/MarkupDoc.h"
@@ -11,30 +10,15 @@
 
 namespace {
 
-// Text in double quotes, with escapes for what would not show.
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, c < 0x20 || c >= 0x7F ? "\\x%02X" : "%c", c);
-    out += c == '\n'   ? "\\n"
-           : c == '\r' ? "\\r"
-           : c == '\t' ? "\\t"
-           : c == '"'  ? "\\\""
-           : c == '\\' ? "\\\\"
-                       : hex;
-  }
-  return out + "\"";
-}
-
 // name[attr="v",...]="text"{child child}
 std::string Dump(const CMarkupNode& node) {
   std::string out = node.name, attributes, children;
   for (const auto& attribute : node.attributes)
-    attributes += (attributes.empty() ? "" : ",") + attribute.first + "=" + Quote(attribute.second);
+    attributes += (attributes.empty() ? "" : ",") + attribute.first + "=" +
+                  ::testing::PrintToString(attribute.second);
   for (const auto& child : node.children) children += (children.empty() ? "" : " ") + Dump(*child);
   return out + (attributes.empty() ? "" : "[" + attributes + "]") +
-         (node.text.empty() ? "" : "=" + Quote(node.text)) +
+         (node.text.empty() ? "" : "=" + ::testing::PrintToString(node.text)) +
          (children.empty() ? "" : "{" + children + "}");
 }
 
@@ -57,8 +41,6 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"<!DOCTYPE html><html>x</html>", "html=\"x\""},
       // Empty elements: <br> is a line break; none takes children.
       {"<r><br><m>t</m></r>", "r{br{m=\"t\"}}"},
-      {"<html><head><meta><link><title>x</title></head><body>y</body></html>",
-       "html{head{meta link title=\"x\"} body=\"y\"}"},
       // Unclosed and stray tags, and what lies outside the root.
       {"<zelvora ><method> getAccount </method>", "zelvora{method=\"getAccount\"}"},
       {"hello<r>x</r>tail<s>y</s>", "r=\"x\""},
@@ -71,21 +53,17 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       // Comments and CDATA.
       {"<!-- note --><r>t</r>", "r=\"t\"{comment=\"note\"}"},
       {"<r><!-- a <b>x</b> --></r>", "r{comment=\"a <b>x</b>\"}"},
-      {"<r><!----></r>", "r{comment}"},
       {"<r><a>x</a><!-- cut <b>y</b>", "r{a=\"x\"}"},
       {"<r><!---></r><b>x</b>", "r"},
       {"<r><!x--y>t</r>", "r{!x--y=\"t\"}"},
       {"<r><![CDATA[x]]></r>", "r{![cdata[x]]}"},
-      {"<r><comment> a  </comment></r>", "r{comment=\" a  \"}"},
       // Entities: the named ones the desk uses, decoded once.
       {"<a>A&amp;B &lt;C&gt;</a>", "a=\"A&B &lt;C&gt;\""},
-      {"<a>1&nbsp;2</a>", "a=\"1 2\""},
       // Attributes.
       {"<r href=\"x\" HREF=\"y\"/>", "r[href=\"y\"]"},
       {"<r a=\"x>", "r[a=\"x\"]"},
       {"<r a='y' b=2 checked>", "r[a=\"'y'\",b=\"2\"]"},
       {"<r a=\"x&amp;y\"\n\tB\t= \"v\"c=2>", "r[a=\"x&y\",b=\"v\",c=\"2\"]"},
-      {"<r a=1/>", "r[a=\"1/\"]"},
       {"<r a=>", "r[a=\"\"]"},
       {"<r x y=1>", "r[x y=\"1\"]"},
   };
@@ -95,27 +73,20 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       // Empty elements and a stray end tag.
       {"x<br>y", "=\"x\\ny\"{br}"},
       {"<x/>t", "=\"t\"{x}"},
-      {"<x />t", "=\"t\"{x}"},
       {"<img src=x>t", "=\"t\"{img[src=\"x\"]}"},
       {"x</b>y", "=\"xy\""},
       // Blanks: a text is trimmed of blanks and line ends on both sides, one line end at a time.
       {"\n  abc  \n", "=\"  abc  \""},
       {"\r\nx\n", "=\"x\\n\""},
-      {" \r\n x \r\n ", "=\" x \""},
       {"\tx\t\t", "=\"x\""},
-      {"x\ny", "=\"x\\ny\""},
       {"\r\r\n\n", "=\"\\r\\r\\n\\n\""},
       {"  ", ""},
       // Entities.
       {"C:&yen;x", "=\"C:\\\\x\""},
       {"&quot;q&#34;", "=\"\\\"q&#34;\""},
-      {"&amp;times;|&amp;quot;", "=\"X|&quot;\""},
       {"&#38;|&#160;&#215;", "=\"&| X\""},
-      {"&amp;&#38;", "=\"&&#38;\""},
       {"&AMP;&#x26;", "=\"&AMP;&#x26;\""},
       {"&amp;amp;", "=\"&amp;\""},
-      {"&amp;amp;<b/>x", "=\"&x\"{b}"},
-      {"&am<b/>p;x", "=\"&x\"{b}"},
   };
   for (const auto& c : inA)
     EXPECT_EQ(ParseDump(std::string("<r><a>") + c[0] + "</a></r>"), std::string("r{a") + c[1] + "}")

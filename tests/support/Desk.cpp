@@ -2,8 +2,6 @@
 
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -151,19 +149,10 @@ CWorker::CWorker(const Lines& env, long addressLimit, int port) {
            : Lines{"-n", "-s", socket_, "--", ZELVORA_CGI};
   pid_ = StartProcess({"/usr/bin/spawn-fcgi", args, WithLibraryPath(env), "", addressLimit},
                       port ? "/dev/null" : socket_ + ".log");
-  // The socket's file exists from its bind; it takes connections only from its listen.
-  const std::string probe = "ss -Hltn 'sport = :" + std::to_string(port) + "' | grep -q .";
-  const auto listening = [&] {
-    if (port) return RunShell(probe).status == 0;
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_.c_str());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool taken = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return taken;
-  };
-  for (int i = 0; i < 500 && !listening(); ++i) usleep(10000);
+  // A unix socket's file exists from its bind: either socket takes connections only from its
+  // listen.
+  const std::string listening = "ss -Hlnxt | grep -qF -- '" + socket_ + " '";
+  for (int i = 0; i < 500 && RunShell(listening).status != 0; ++i) usleep(10000);
 }
 
 CWorker::~CWorker() { Stop(); }

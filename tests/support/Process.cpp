@@ -18,6 +18,7 @@ namespace {
 // A file under /tmp that is gone once every descriptor to it is closed.
 int AnonymousFile() { return open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }
 
+// Every byte of `fd` from its start, which is closed then; "" for -1.
 std::string ReadAll(int fd) {
   std::string text;
   char buffer[65536];
@@ -28,11 +29,13 @@ std::string ReadAll(int fd) {
   return text;
 }
 
+// The exit status of a waited child, 128 + signal when killed.
+int Status(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+
 // Replaces the child with the launch's program, under its address limit; never returns.
 [[noreturn]] void Exec(const ProcessLaunch& launch) {
-  const rlim_t bytes = launch.addressLimit;
-  const struct rlimit limit = {bytes, bytes};
-  if (bytes > 0) setrlimit(RLIMIT_AS, &limit);
+  const struct rlimit limit = {rlim_t(launch.addressLimit), rlim_t(launch.addressLimit)};
+  if (launch.addressLimit > 0) setrlimit(RLIMIT_AS, &limit);
   std::vector<char*> argv{const_cast<char*>(launch.program.c_str())}, envp;
   for (const auto& arg : launch.args) argv.push_back(const_cast<char*>(arg.c_str()));
   for (const auto& var : launch.env) envp.push_back(const_cast<char*>(var.c_str()));
@@ -50,7 +53,6 @@ std::string ReadAll(int fd) {
 // The streams are files, not pipes: nothing can block however much the
 // child writes or leaves unread.
 ProcessResult RunProcess(const ProcessLaunch& launch) {
-  ProcessResult result;
   const int fds[3] = {AnonymousFile(), AnonymousFile(), AnonymousFile()};
   const bool ready = fds[0] >= 0 && fds[1] >= 0 && fds[2] >= 0 &&
                      write(fds[0], launch.input.data(), launch.input.size()) ==
@@ -65,11 +67,8 @@ ProcessResult RunProcess(const ProcessLaunch& launch) {
   int status = 0;
   while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (pid > 0) result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  if (fds[0] >= 0) close(fds[0]);
-  result.out = fds[1] >= 0 ? ReadAll(fds[1]) : "";
-  result.err = fds[2] >= 0 ? ReadAll(fds[2]) : "";
-  return result;
+  close(fds[0]);  // a descriptor that failed (-1) closes nothing
+  return {ReadAll(fds[1]), ReadAll(fds[2]), pid <= 0 ? -1 : Status(status)};
 }
 
 pid_t StartProcess(const ProcessLaunch& launch, const std::string& log) {
@@ -93,7 +92,7 @@ int StopProcess(pid_t pid, int graceMs, bool signal) {
     usleep(10000);
   }
   kill(-pid, SIGKILL);  // whatever of the group is left
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return Status(status);
 }
 
 int FreePort(int* listener) {

@@ -24,10 +24,7 @@ struct ZoneCase {
 
 const ZoneCase kZoneCases[] = {
     {"2020/01/02 03:04:05", {9, 0, 0, -5}},
-    // London kept summer time all year until late 1971.
-    {"1970/01/01 00:00:00", {9, 0, 1, -5}},
     {"2024/07/01 12:00:00", {9, 0, 1, -4}},
-    {"2040/07/01 12:00:00", {9, 0, 1, -4}},
     // New York's clocks go forward at 02:00 on 10 March 2024, London's at 01:00 on 31 March: the
     // last second before, a skipped time, the first after (the reading knows no zone: one zone's
     // edges stand for every zone's).
@@ -80,7 +77,6 @@ TEST_F(TimeTexts, FillsMissingPiecesFromTheStartOfTheYear) {
   // An empty hour piece and month 13 (2021-01-01) are placed.
   const std::pair<const char*, int64_t> cases[] = {{"2020/1/2", midnight},
                                                    {"2020", midnight - 86400},
-                                                   {"2020-01", midnight - 86400},
                                                    {"2020-01-02T03:04:05.123", kUtc},
                                                    {"2020-01-02  03:04", midnight + 3 * 60 + 4},
                                                    {"2020-13-01", 1609459200},
@@ -121,9 +117,7 @@ TEST_F(TimeTexts, WritesUtcText) {
   ASSERT_EQ(SplitTimeText("2020-01-02T03:04:05.999", f), 0);
   EXPECT_EQ(std::vector<int>({f.tm_year, f.tm_mon, f.tm_mday, f.tm_hour, f.tm_min, f.tm_sec}),
             std::vector<int>({120, 0, 2, 3, 4, 5}));
-  EXPECT_EQ(TimeText(0, 0), "1970/01/01 00:00:00");
   EXPECT_EQ(TimeText(-1, 0), "1969/12/31 23:59:59");
-  EXPECT_EQ(TimeText(kUtc, 0, "%Y%m%d"), "20200102");
   EXPECT_EQ(TimeText(kUtc, 0, std::string(127, 'x')), std::string(127, 'x'));
   EXPECT_EQ(TimeText(kUtc, 0, std::string(128, 'x')), "") << "128 bytes do not fit";
 }
