@@ -6,6 +6,7 @@ import { execFileSync, spawn } from 'node:child_process';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { userInfo } from 'node:os';
+import { test } from 'node:test';
 
 export const source = process.env.ZELVORA_SOURCE_DIR;
 const build = process.env.ZELVORA_BUILD_DIR;
@@ -23,6 +24,8 @@ export const skip = process.env.ZELVORA_PRIVATE_SHM
   ? false
   : "no /dev/shm of the tests' own here (run through scripts/private-shm): the demo desk writes boards";
 if (skip) console.log(`# skipped: ${skip}`);
+// A test of the desk's, skipped with the reason where no desk can run.
+export const it = (name, work) => test(name, { skip }, work);
 
 export const freePort = () =>
   new Promise((resolve) => {
