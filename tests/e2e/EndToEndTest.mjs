@@ -354,7 +354,7 @@ it("a crowd of idle connections leaves the traders served, past the servers' cap
   );
 });
 
-it("a balancer's check needs no password, and the pool's counters pass promtool", async () => {
+it("a balancer's check needs no password, and a real Prometheus reads the pool's counters", async () => {
   const origins = [endpoints[0].origin, endpoints[2].origin];
   for (const origin of origins) {
     // Any name may come with the check: it is nobody's, and the request log names nobody.
@@ -389,7 +389,26 @@ it("a balancer's check needs no password, and the pool's counters pass promtool"
   const metrics = await fetch(`${origins[0]}/metrics`, { headers: desk }).then((r) => r.text());
   writeFileSync(`${state}/metrics.txt`, metrics);
   run('sh', '-c', `promtool check metrics <${state}/metrics.txt`);
-  assert.match(metrics, /^zelvora_requests_total\{method="health",outcome="answered"\} [1-9]/m);
+  // A real Prometheus scrapes the pool with the desk's password and answers the counter back.
+  const port = await freePort();
+  writeFileSync(
+    `${state}/prometheus.yml`,
+    `scrape_configs:\n  - job_name: zelvora\n    scrape_interval: 1s\n    basic_auth: {username: desk, password: demo}\n    static_configs: [{targets: ["${origins[0].slice(7)}"]}]\n`,
+  );
+  serve(
+    '/usr/bin/prometheus',
+    `--config.file=${state}/prometheus.yml`,
+    `--storage.tsdb.path=${state}/prometheus`,
+    `--web.listen-address=127.0.0.1:${port}`,
+  );
+  const query = `http://127.0.0.1:${port}/api/v1/query?query=${encodeURIComponent('zelvora_requests_total{method="health",outcome="answered"}')}`;
+  let value;
+  for (let i = 0; i < 200 && value === undefined; ++i)
+    value = await fetch(query)
+      .then((r) => r.json())
+      .then((r) => r.data.result[0].value[1])
+      .catch(() => sleep(100));
+  assert.ok(Number(value) >= 1, `zelvora_requests_total as Prometheus scraped it: ${value}`);
 });
 
 it('the stream through lighttpd, to the user lighttpd names alone', () => {
