@@ -229,6 +229,10 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
          Foreign("another site", "http://evil.example", {"HTTP_HOST=desk.example"}),
          Foreign("http Origin to an https site", "http://desk.example",
                  {"HTTP_HOST=desk.example", "HTTPS=on"}),
+         {"no Host", Access("alice", {"HTTP_X_ZELVORA_REQUEST=1", "HTTP_ORIGIN=http://"}), "{B}",
+          "Access refused: setImplPlan of user alice from Origin http://, not this site (no "
+          "Host): nothing written\n",
+          Plan("A")},
          {"a renamed file", Access("carol", {}, "carol read {T}A\n"),
           "[{\"status\":0, \"data\":{\"AccountID\":\"{T}A\"}}]", "", Accounts({"A"})},
          {"writable by others", Access("carol", {}, "{GRANTS0660}carol read {T}A\n"),
@@ -248,6 +252,8 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
           ""},
          {"metrics: grants", Access("carol", {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics"}),
           "Status: 403 Forbidden\n{B}", "Access refused: user carol is not in {A}\n", ""},
+         NoStats("metrics: writable", "{S}/open", "may be written by others"),
+         NoStats("metrics: relative path", "{T}", "is no absolute path of a file"),
          NoStats("metrics: owner", "{S}/other", "belongs to another user"),
          NoStats("metrics: size", "{S}/small", "is not a scoreboard (its size)"),
          NoStats("metrics: a folder others may write", "/dev/shm/{T}-stats",
@@ -296,11 +302,13 @@ class Program : public ::testing::Test {
                   chown(CShareMemory::SemaphorePath(account_ + "O").c_str(), geteuid() + 10, -1),
               0);
     // A pool's folder of its own, with files that are no scoreboards.
-    ASSERT_EQ(RunShell("umask 077 && mkdir " + stats_ + " && cd " + stats_ +
-                       " && truncate -s 4096 other && truncate -s 100 small && chown " +
-                       Tagged("{V} other", tag_))
-                  .status,
-              0);
+    ASSERT_EQ(
+        RunShell(
+            "umask 077 && mkdir " + stats_ + " && cd " + stats_ +
+            " && truncate -s 4096 other open && truncate -s 100 small && chmod 666 open && chown " +
+            Tagged("{V} other", tag_))
+            .status,
+        0);
     for (int i = 0; i < 2; ++i)  // as by a writer that died holding it
       ASSERT_EQ(
           held_[i].Open(account_ + "HG"[i], kAccountBoard.size, false, false) + held_[i].Lock(), 0);

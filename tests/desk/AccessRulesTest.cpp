@@ -38,6 +38,7 @@ const RulesCase kRulesCases[] = {
     {"bob read *\n", "", "bo", "1"},
     {"bob read 1\nalice\n", "line 2" + kExpected.substr(6), "bob", "1"},
     {"alice trade\n", kExpected},
+    {"alice write 1\n", kExpected},  // the verb is read or trade, in that case
     {"# a\n\nal!ce read 1\n", "line 3" + kUser.substr(6)},
     // Users and accounts share one length bound (at most 32).
     {std::string(33, 'u') + " read 1\n", kUser},

@@ -144,6 +144,7 @@ test('a resume: what the client missed, or a snapshot', { skip }, async () => {
   const { socket } = await start();
   // Without grants, only the name's own rule stands between a caller and the log lines.
   assert.equal((await open(socket, '/', { user: 'al,ice' })).statusCode, 403, 'a comma in a user');
+  assert.equal((await open(socket, '/', { user: '' })).statusCode, 403, 'an empty user');
   write('offer', [offer('EUR/USD', 1.1)]);
   await open(socket, '/stream/desk?accounts=A1'); // keeps the boards read
   const first = await open(socket, '/stream/offers');

@@ -315,6 +315,7 @@ it("times and chart labels follow a desk zone's daylight saving, whatever the br
       [
         [86400, 'desk', '03/29 00:00:00', '03/29 23:30:00', '03/29 23:00:00'],
         [86400, 'utc', '10/25 00:00:00', '10/26 00:30:00', '10/26 00:00:00'],
+        [14400, 'desk', '10/24 23:00:00', '10/25 03:30:00', '10/24 23:00:00'],
         [3600, 'desk', '10/25 00:00:00', '10/25 01:10:00', '10/25 01:00:00'],
         [60, 'desk', '10/20 00:00:00', '10/21 09:20:30', '10/21 09:20:00'],
       ],
@@ -461,8 +462,8 @@ it('a server that stops answering turns offers stale and says so once; a hidden 
     return route.fulfill({ response, body: JSON.stringify(answer) });
   };
   // Each row: what the server does with getOffer, and what the panel says.
-  // (A server that cannot be reached is silent the same way; its words are the failures' test's.)
   for (const [server, said] of [
+    [(route) => route.abort('connectionrefused'), 'cannot be reached'],
     [behind, 'No offer has moved'], // a board going back and forth in time does not move
     [(route) => hung.push(route), 'not answering'],
   ]) {
