@@ -326,13 +326,22 @@ TEST(FastCgiWorker, ReadsBoardsAfreshSurvivesOneShrunkAndEndsOnAStopSignal) {
   EXPECT_EQ(failed, "") << "each request answered";
   std::ofstream(segment) << image;  // whole again
   EXPECT_EQ(Post(worker, body), envelope + "{}]}|") << "served again, the lock free";
-  int kept = -1;                  // the worker's maps of boards after the first request
-  for (int n = 1; n <= 5; ++n) {  // rewritten in place, or (3 and 4) removed and made anew
-    if (n == 3 || n == 4) RemoveBoardsMarked(key);
+  int kept = -1;  // the worker's maps of boards after the first request
+  // Rewritten in place, or (3 and 4) removed and made anew; 4 while the worker waits for a
+  // request's first byte on a connection it took.
+  for (int n = 1; n <= 5; ++n) {
     const std::string record = "{\"n\":" + std::to_string(n) + "}";
-    ASSERT_EQ(WriteBoard(key, BoardImage(kPriceBarBoard.size, "     1    20", 0, "", 20, {record})),
-              0);
-    EXPECT_EQ(Post(worker, body), envelope + record + "]}|") << record;
+    const auto remake = [&](int) {
+      if (n == 4) usleep(100000);
+      if (n == 3 || n == 4) RemoveBoardsMarked(key);
+      EXPECT_EQ(
+          WriteBoard(key, BoardImage(kPriceBarBoard.size, "     1    20", 0, "", 20, {record})), 0);
+      if (n == 4) usleep(100000);
+    };
+    if (n != 4) remake(-1);
+    EXPECT_EQ(n == 4 ? Send(worker, {RequestEnv(body), body, 0, remake}) : Post(worker, body),
+              envelope + record + "]}|")
+        << record;
     if (kept < 0) kept = ShmMaps(worker.Pid());
   }
   EXPECT_EQ(ShmMaps(worker.Pid()), kept) << "the maps of a board made anew replace the old ones";
