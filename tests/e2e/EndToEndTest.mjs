@@ -6,8 +6,6 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { readFileSync, writeFileSync } from 'node:fs';
-import { request as httpRequest } from 'node:http';
-import { connect } from 'node:net';
 import { after, before } from 'node:test';
 import {
   env,
@@ -124,6 +122,8 @@ it('the page and the answers carry the security headers', async () => {
 
 it('a request that cannot be served gets the banner, and nobody unnamed gets anything', async () => {
   const padded = request('getOffer', ' '.repeat(16384 - request('getOffer', '').length));
+  // The banner as it is sent; 16 KiB, the servers' limit, is the program's too; over it the server
+  // refuses; who calls must say who they are; nothing but the program is served.
   for (const e of endpoints)
     assert.deepEqual(
       [
@@ -140,57 +140,49 @@ it('a request that cannot be served gets the banner, and nobody unnamed gets any
         401,
         e.name.startsWith('lighttpd') ? 403 : 404,
       ],
-      `${e.name}: the banner as it is sent; 16 KiB, the servers' limit, is the program's too; over it the server refuses; who calls must say who they are; nothing but the program is served`,
+      e.name,
     );
 });
 
-it('the Apache and systemd configurations pass their own checks', (t) => {
+it('render writes values as values and secrets for root alone, and Apache takes what it writes', () => {
   const settings = {
     ZELVORA_PORT: '1',
     ZELVORA_USER: 'www-data',
     ZELVORA_GROUP: 'www-data',
     ZELVORA_DIR: `${source}/deploy`,
-    ZELVORA_POOL_USER: 'zelvora',
-    SHM_GROUP: 'zelvora-boards',
-    ZELVORA_ENV_FILE: '/etc/zelvora/zelvora.env',
-    ZELVORA_KEY_FILE: '/etc/zelvora/peer.env',
   };
-  for (const [file, value, outcome, name] of [
+  for (const [file, value, outcome, name = 'SHM_OWNER'] of [
     ['apache.conf', 'a&b"c\\d', /SetEnv SHM_OWNER "a&b\\"c\\\\d"/],
     ['nginx.conf', 'a$host', /SHM_OWNER holds a \$/],
     ['apache.conf', 'a\nListen 80', /SHM_OWNER holds a line break/],
-    ['zelvora.service', 'zelvora-boards wheel', /SHM_GROUP holds a character a unit cannot take/],
+    ['zelvora.service', 'a wheel', /SHM_GROUP holds a character a unit cannot take/, 'SHM_GROUP'],
     ['nginx.conf', '', /SHM_OWNER is empty: the desk must choose it/],
     [
       'nginx.conf',
-      '/run/a:b',
+      '/a:b',
       /ZELVORA_STREAM_SOCKET must be an absolute path/,
       'ZELVORA_STREAM_SOCKET',
     ],
   ]) {
     let text;
     try {
-      text = render(file, {
-        ...settings,
-        [name ?? (file.endsWith('.service') ? 'SHM_GROUP' : 'SHM_OWNER')]: value,
-      });
+      text = render(file, { ...settings, [name]: value });
     } catch (e) {
       text = e.stderr;
     }
     assert.match(text, outcome, `${file}: ${value}`);
   }
   render('apache.conf', { ...settings, SHM_OWNER: 'a&b"c\\d' }, `${state}/apache.conf`);
-  const sh = (command, given = env) =>
+  const sh = (command) =>
     execFileSync('sh', ['-c', `${command} 2>&1 || true`], {
       cwd: source,
-      env: given,
+      env: { ...env, ...secrets, ...settings },
       encoding: 'utf8',
     });
   // The shell makes the file before render runs: one others may read gets no secret.
   const into = (umask) =>
     sh(
-      `rm -f ${state}/mode.conf; umask ${umask}; ZELVORA_PORT=1 ZELVORA_USER=www-data ZELVORA_GROUP=www-data deploy/render deploy/apache.conf 2>&1 >${state}/mode.conf; stat -c %a:%s ${state}/mode.conf`,
-      { ...env, ...secrets },
+      `rm -f ${state}/mode.conf; umask ${umask}; deploy/render deploy/apache.conf 2>&1 >${state}/mode.conf; stat -c %a:%s ${state}/mode.conf`,
     );
   for (const [output, expected, why] of [
     [
@@ -205,74 +197,8 @@ it('the Apache and systemd configurations pass their own checks', (t) => {
       'lighttpd refuses an empty owner',
     ],
     [sh(`apachectl -t -f ${state}/apache.conf`), /Syntax OK/, 'Apache takes it'],
-    [
-      sh(`apachectl -M -f ${state}/apache.conf`),
-      /reqtimeout_module/,
-      'a client that sends slowly is cut off',
-    ],
   ])
     assert.match(output, expected, why);
-  if (sh('command -v systemd-analyze') === '') return t.skip('no systemd-analyze here');
-  const units = ['zelvora.socket', 'zelvora.service'].map((unit) => `${state}/${unit}`);
-  for (const unit of units) writeFileSync(unit, render(unit.split('/').at(-1), settings));
-  run('systemd-analyze', 'verify', '--man=no', ...units);
-  // Exposure 1.3 of 10 when written; 8.5 before the units were hardened.
-  run('systemd-analyze', 'security', '--offline=true', '--threshold=20', units[1]);
-});
-
-it('every configuration passes every setting the program reads to exactly the programs that use it', () => {
-  const names = [
-    ...readFileSync(`${source}/src/FastCgiWorker.cpp`, 'utf8').matchAll(
-      /\{"([A-Z_]+)", Source::k(Bound|Desk|Database|Zone|Own)\b/g,
-    ),
-  ].map((m) => [m[1], m[2] === 'Database']);
-  assert.ok(names.length >= 17, names.join());
-  // The database settings go to the CGI program alone (a worker has its own); the pool's scoreboard and request
-  // log to the pool alone (a CGI program runs as another user); the rest to both.
-  const pooled = ['ZELVORA_STATS', 'ZELVORA_REQUEST_LOG'];
-  const db = names.filter(([, d]) => d).map(([n]) => n),
-    both = names.map(([n]) => n).filter((n) => !db.includes(n) && !pooled.includes(n));
-  const [lighttpd, nginx, apache, zelvoraEnv] = [
-    'lighttpd.conf',
-    'nginx.conf',
-    'apache.conf',
-    'debian/zelvora.env',
-  ].map((file) => readFileSync(`${source}/deploy/${file}`, 'utf8'));
-  const [lighttpdCgi, lighttpdWorkers] = lighttpd.split('"bin-environment" => (');
-  const location = (path) =>
-    apache.split('<Location ').find((block) => block.startsWith(`"${path}"`));
-  const lighttpdLine = '^ +"([A-Z_]+)" => env\\.\\1,$',
-    apacheLine = '^ +SetEnv ([A-Z_]+) "@\\1@"$';
-  for (const [where, text, line, expected] of [
-    ['lighttpd CGI', lighttpdCgi, lighttpdLine, [...both, ...db]],
-    ['lighttpd workers', lighttpdWorkers, lighttpdLine, [...both, ...db, ...pooled]],
-    ['nginx, every location', nginx, '^ +fastcgi_param ([A-Z_]+) "@\\1@";$', both],
-    [
-      'nginx, through a map',
-      nginx,
-      '^ +fastcgi_param ([A-Z_]+) \\$zelvora_[a-z_]+ if_not_empty;$',
-      [...db, ...pooled],
-    ],
-    ['nginx, /zelvora.cgi only', nginx, '^ +/zelvora\\.cgi "@([A-Z_]+)@";$', db],
-    ['nginx, all but /zelvora.cgi', nginx, '^ +default "@([A-Z_]+)@";$', pooled],
-    ['Apache /zelvora.cgi', location('/zelvora.cgi'), apacheLine, [...both, ...db]],
-    ['Apache /zelvora.fcgi', location('/zelvora.fcgi'), apacheLine, [...both, ...pooled]],
-    ...['/health', '/metrics'].map((path) => [
-      `Apache ${path}`,
-      location(path),
-      apacheLine,
-      pooled,
-    ]),
-    ['zelvora.env', zelvoraEnv, '^#?([A-Z_]+)=', names.map(([n]) => n)],
-  ]) {
-    const passed = [...text.matchAll(new RegExp(line, 'gm'))]
-      .map((m) => m[1])
-      .filter((n) => names.some(([name]) => name === n));
-    assert.deepEqual(passed.sort(), [...expected].sort(), where);
-  }
-  // Apache's pool locations send the workers' key.
-  for (const path of ['/zelvora.fcgi', '/health', '/metrics'])
-    assert.match(location(path), /SetEnv ZELVORA_PEER_KEY "@ZELVORA_PEER_KEY@"/, path);
 });
 
 it('a killed worker is replaced within a second, and only the request in hand fails', async () => {
@@ -289,69 +215,8 @@ it('a killed worker is replaced within a second, and only the request in hand fa
     [2, false, true],
     'the pool has its size again',
   );
-  assert.match(
-    await fetch(`${endpoints[2].origin}/metrics`, { headers: desk }).then((r) => r.text()),
-    /^zelvora_worker_restarts_total 1$/m,
-    'the pool marks the one worker it replaced, none of its first ones',
-  );
   const failed = (await load).filter((answer) => answer.status !== 200).length;
   assert.ok(failed <= 1, `${failed} requests failed`);
-});
-
-// Below lighttpd's cap an authenticated request goes through at once; one past a server's cap too on
-// nginx (4096 in each of two workers: it closes idle ones to make room, so that row answers for fewer
-// too), on lighttpd (4096) once the 10 s the idle connections are given run out. lighttpd has no
-// deadline for a whole header: a sender of a byte every few seconds is not cut off there.
-it("a crowd of idle connections leaves the traders served, past the servers' caps too, and a slow sender is cut off", async () => {
-  const [lighttpd, nginx] = [0, 2].map((i) => new URL(endpoints[i].url));
-  const slow = connect(nginx.port, nginx.hostname),
-    started = Date.now(); // one byte every 2 s
-  const cut = new Promise((resolve) =>
-    slow.on('close', () => resolve((Date.now() - started) / 1000)).on('error', () => {}),
-  );
-  const trickle = setInterval(() => slow.write('X'), 2000);
-  slow.write('POST /zelvora.fcgi HTTP/1.1\r\n');
-  for (const [origin, size, patience] of [
-    [lighttpd, 1400, 5],
-    [lighttpd, 4097, 15],
-    [nginx, 8193, 5],
-  ]) {
-    const crowd = await Promise.all(
-      Array.from(
-        { length: size },
-        () =>
-          new Promise((resolve, reject) =>
-            connect(origin.port, origin.hostname)
-              .on('connect', function () {
-                resolve(this);
-              })
-              .on('error', reject),
-          ),
-      ),
-    );
-    // A connection of its own (fetch may reuse one the server took before the crowd came).
-    for (const e of endpoints.filter((e) => e.origin === origin.origin)) {
-      const status = await new Promise((resolve) =>
-        httpRequest(
-          e.url,
-          { method: 'POST', agent: false, auth: 'desk:demo', timeout: patience * 1000 },
-          (response) => resolve(response.resume().statusCode),
-        )
-          .on('timeout', () => resolve(`no answer in ${patience} s`))
-          .on('error', (error) => resolve(error.code))
-          .end(request('getOffer', '<symbol>EURUSD</symbol>')),
-      );
-      assert.equal(status, 200, `${e.name} beside ${size} idle connections`);
-    }
-    for (const socket of crowd) socket.destroy();
-  }
-  const seconds = await Promise.race([cut, sleep(15000).then(() => 'still open after 15 s')]);
-  clearInterval(trickle);
-  slow.destroy();
-  assert.ok(
-    seconds >= 9 && seconds <= 12,
-    `nginx cuts a header sent a byte every 2 s at its 10 s: ${seconds}`,
-  );
 });
 
 it("a balancer's check needs no password, and a real Prometheus reads the pool's counters", async () => {
@@ -361,6 +226,8 @@ it("a balancer's check needs no password, and a real Prometheus reads the pool's
     const health = await fetch(`${origin}/health`, {
       headers: { Authorization: `Basic ${btoa('mallory:x')}` },
     });
+    // The feeder runs and the database answers; nothing but the check is served there; the
+    // metrics are behind the password.
     assert.deepEqual(
       [
         health.status,
@@ -369,7 +236,7 @@ it("a balancer's check needs no password, and a real Prometheus reads the pool's
         (await fetch(`${origin}/metrics`)).status,
       ],
       [200, 'ok', true, 401],
-      `${origin}: the feeder runs and the database answers; nothing but the check is served there; the metrics are behind the password`,
+      origin,
     );
   }
   const log = readFileSync(env.ZELVORA_REQUEST_LOG, 'utf8');
@@ -377,23 +244,11 @@ it("a balancer's check needs no password, and a real Prometheus reads the pool's
     log.includes(' method=health ') && !log.includes('mallory'),
     'a name sent to /health is not logged',
   );
-  const crowd = await Promise.all(
-    Array.from({ length: 40 }, () => fetch(`${origins[1]}/health`).then((r) => r.status)),
-  );
-  assert.ok(
-    crowd.includes(200) && crowd.includes(429),
-    `nginx turns a crowd of checks away before the pool: ${crowd}`,
-  );
-  // promtool throws on any finding; the pool counts the checks it answered.
-  run('promtool', 'check', 'rules', 'deploy/zelvora-alerts.yml');
-  const metrics = await fetch(`${origins[0]}/metrics`, { headers: desk }).then((r) => r.text());
-  writeFileSync(`${state}/metrics.txt`, metrics);
-  run('sh', '-c', `promtool check metrics <${state}/metrics.txt`);
   // A real Prometheus scrapes the pool with the desk's password and answers the counter back.
   const port = await freePort();
   writeFileSync(
     `${state}/prometheus.yml`,
-    `scrape_configs:\n  - job_name: zelvora\n    scrape_interval: 1s\n    basic_auth: {username: desk, password: demo}\n    static_configs: [{targets: ["${origins[0].slice(7)}"]}]\n`,
+    `scrape_configs: [{job_name: z, scrape_interval: 1s, basic_auth: {username: desk, password: demo}, static_configs: [{targets: ["${origins[0].slice(7)}"]}]}]`,
   );
   serve(
     '/usr/bin/prometheus',
@@ -401,7 +256,7 @@ it("a balancer's check needs no password, and a real Prometheus reads the pool's
     `--storage.tsdb.path=${state}/prometheus`,
     `--web.listen-address=127.0.0.1:${port}`,
   );
-  const query = `http://127.0.0.1:${port}/api/v1/query?query=${encodeURIComponent('zelvora_requests_total{method="health",outcome="answered"}')}`;
+  const query = `http://127.0.0.1:${port}/api/v1/query?query=zelvora_requests_total{method="health",outcome="answered"}`;
   let value;
   for (let i = 0; i < 200 && value === undefined; ++i)
     value = await fetch(query)

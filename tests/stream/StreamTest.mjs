@@ -7,9 +7,8 @@
 // that code lives (tests/shm, tests/desk).
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, statSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
 import { get } from 'node:http';
-import { connect } from 'node:net';
 import { after, test } from 'node:test';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { freePort, render, skip, source } from '../support/desk.mjs';
@@ -20,9 +19,9 @@ const dir = mkdtempSync('/tmp/zelvora-stream-');
 const children = [];
 // SIGTERM: nginx ends its workers only when asked (a killed master leaves them serving).
 after(() => children.forEach((child) => child.kill()));
-// What `check` gives once it gives something, asked every 10 ms for `ms` at most; else undefined.
-async function until(check, ms = 5000) {
-  for (const end = Date.now() + ms; Date.now() < end; await sleep(10)) {
+// What `check` gives once it gives something, asked every 10 ms for 5 s at most; else undefined.
+async function until(check) {
+  for (const end = Date.now() + 5000; Date.now() < end; await sleep(10)) {
     const got = await check();
     if (got) return got;
   }
@@ -33,10 +32,6 @@ const offer = (symbol, bid, pad = '') => `{"Symbol":"${symbol}", "Bid":${bid}${p
 const big = (bid) => [...Array(40).keys()].map((i) => offer(`S${i}`, bid, ' '.repeat(1300)));
 const write = (board, lines) =>
   execFileSync(`${build}/zelvora-board`, ['write', board], { input: lines.join('\n') + '\n' });
-// Ten changes of the 40 offers, 60 ms apart.
-async function flood() {
-  for (let bid = 2; bid < 12; ++bid) (write('offer', big(bid)), await sleep(60));
-}
 // An event's data: a topic's records (and, for a change, the keys gone), or its board's state.
 const records = (topic, list, gone) =>
   `{"topic":"${topic}","records":${list}${gone ? `,"gone":${gone}` : ''}}`;
@@ -48,16 +43,13 @@ const getOffer = () => {
   const out = execFileSync(`${build}/zelvora.cgi`, { input, env, encoding: 'utf8' });
   return out.slice(out.indexOf('"data":') + 7, -1);
 };
-const python = (code) => ['/usr/bin/python3', ['-c', `import os,socket,time\n${code}`]];
 
-// Its socket is made as the server's settings say, not as the test runner's umask would.
-process.umask(0o022);
 let servers = 0;
-// Starts the server (or `command`, which execs it) and waits until it listens, or, with `expect`
-// [status, words], until it exits with that status having said those words; a failure names `concern`.
-async function start(env = {}, expect = [null, 'listening'], command = [], concern = 'started') {
-  const socket = env.ZELVORA_STREAM_SOCKET ?? `${dir}/stream${++servers}.sock`;
-  const child = spawn(command[0] ?? `${build}/zelvora-stream`, command[1], {
+// Starts the server and waits until it listens, or, with `expect` [status, words], until it exits
+// with that status having said those words; a failure names `concern`.
+async function start(env = {}, expect = [null, 'listening'], concern = 'started') {
+  const socket = `${dir}/stream${++servers}.sock`;
+  const child = spawn(`${build}/zelvora-stream`, {
     env: { ...process.env, ZELVORA_STREAM_KEY: key, ZELVORA_STREAM_SOCKET: socket, ...env },
   });
   children.push(child);
@@ -100,9 +92,6 @@ async function next(stream, name, data, concern = name) {
   return event;
 }
 
-// A stream whose client takes its head, and then nothing.
-const stall = async (socket) => (await open(socket, '/stream/offers')).pause();
-
 test(
   "a tick is a change of getOffer's text; a board that goes, comes back or stays locked is told",
   { skip },
@@ -123,7 +112,7 @@ test(
     assert.equal((await next(stream, 'heartbeat', '{}')).id, undefined, 'a heartbeat has no id');
     const told = (name) => ['board', state('offers', name)];
     // Holds the offer board's lock for 0.9 s, as a writer in the middle of a long write.
-    const hold = `from ctypes import *\nc=CDLL(None)\nc.sem_open.restype=POINTER(c_int)\ns=c.sem_open(b"offer",0)\nc.sem_wait(s)\ntime.sleep(.9)\nc.sem_post(s)`;
+    const hold = `import time\nfrom ctypes import *\nc=CDLL(None)\nc.sem_open.restype=POINTER(c_int)\ns=c.sem_open(b"offer",0)\nc.sem_wait(s)\ntime.sleep(.9)\nc.sem_post(s)`;
     for (const [concern, act, ...events] of [
       [
         'removed',
@@ -131,7 +120,12 @@ test(
         told('missing'),
       ],
       ['written again', () => write('offer', [offer('GBP/USD', 1.3)]), told('back'), ['snapshot']],
-      ['locked past SHM_LOCK_MS', () => spawn(...python(hold)), told('locked'), told('back')],
+      [
+        'locked past SHM_LOCK_MS',
+        () => spawn('python3', ['-c', hold]),
+        told('locked'),
+        told('back'),
+      ],
     ]) {
       act();
       for (const [name, data] of events) await next(stream, name, data, concern);
@@ -156,24 +150,23 @@ test('a resume: what the client missed, or a snapshot', { skip }, async () => {
     open(socket, path, { headers: { 'Last-Event-ID': lastId } });
   const missed = records('offers', getOffer(), '[]');
   await next(await resume(id), 'change', missed, 'its own last id: what it missed');
-  const other = await resume(id, '/stream/account?id=A1');
-  await next(other, 'board', undefined, 'a board its stream did not carry');
-  const run = await resume(`0123456789abcdef-${id.split('-')[1]}`);
-  await next(run, 'snapshot', undefined, 'an id of another run');
+  await next(await resume(id, '/stream/account?id=A1'), 'board', undefined, 'a topic not carried');
+  await next(
+    await resume(`0123456789abcdef-${id.split('-')[1]}`),
+    'snapshot',
+    undefined,
+    'another run',
+  );
 });
 
 test(
-  'refusals; idle boards and stalled clients make way; grants; nginx in front',
+  'refusals; grants; nginx in front; the account, trades and bars topics',
   { skip },
   async () => {
     const grants = `${dir}/access`;
     const grant = (text) => writeFileSync(grants, text, { mode: 0o600 });
     grant('alice read A1\nbob read B1\nu read *\n');
-    const { socket } = await start({
-      ZELVORA_ACCESS: grants,
-      ZELVORA_STREAM_WRITE_TIMEOUT_MS: '500',
-      ZELVORA_STREAM_HEARTBEAT_MS: '100',
-    });
+    const { socket } = await start({ ZELVORA_ACCESS: grants });
     const desk = (from, n) => `/stream/desk?accounts=${[...Array(n).keys()].map((i) => i + from)}`;
     const given = (value) => ({ headers: { 'X-Zelvora-Stream-Key': value } });
     write('account.A1', ['{"AccountID":"A1","Balance":100}', '{"AccountID":"A2","Balance":5}']);
@@ -193,18 +186,6 @@ test(
     ]) {
       assert.equal((await open(socket, path, options)).statusCode, status, concern);
     }
-    // 361 boards asked for, 250 watched at most: the third page's take the places of idle ones.
-    for (const from of [0, 100, 200]) {
-      const page = await open(socket, desk(from, 60), { user: 'u' });
-      assert.equal(page.statusCode, 200, `idle boards made no way for page ${from}`);
-      (page.destroy(), await sleep(100));
-    }
-    // A client that takes nothing, under heartbeats: closed at the write timeout.
-    write('offer', big(1));
-    const stalled = await stall(socket);
-    await flood();
-    (await sleep(1000), stalled.resume());
-    assert.ok(await until(() => stalled.destroyed), 'a stream that takes nothing stays open');
     // The program's settings empty: this nginx is asked for the stream alone.
     const conf = readFileSync(`${source}/deploy/nginx.conf`, 'utf8').match(
       /@(?!TZ|SHM_OWNER)\w+@/g,
@@ -272,46 +253,22 @@ test(
   },
 );
 
-test('the server starts only on a socket and with a key of its own', async () => {
-  writeFileSync(`${dir}/file.sock`, 'kept');
-  execFileSync(...python(`socket.socket(socket.AF_UNIX).bind("${dir}/stale.sock")`));
-  for (const [concern, name, expect, env = {}, family] of [
-    ['a socket an earlier run left is replaced', 'stale'],
-    ["a live server's socket is not taken", 'stale', [1, 'another server runs on']],
-    ['a local socket on standard input', 'given', undefined, {}, 'AF_UNIX'],
-    ['a file is never replaced', 'file', [1, 'cannot listen on']],
-    ['a folder others may write (/tmp)', '../s', [1, 'alone to write']],
-    ['a network socket on standard input', 'inet', [1, 'listens on a network'], {}, 'AF_INET'],
-    ['a short key', 'k', [78, 'at least 32 characters'], { ZELVORA_STREAM_KEY: key.slice(9) }],
-    ["the workers' key", 'k', [78, 'differ from ZELVORA_PEER_KEY'], { ZELVORA_PEER_KEY: key }],
-  ]) {
-    const path = `${dir}/${name}.sock`;
-    // A socket made and listening, handed over as standard input, and no socket named besides.
-    const address = family === 'AF_UNIX' ? `"${path}"` : '("",0)';
-    const listen = `s=socket.create_server(${address},family=socket.${family})`;
-    const command = python(
-      `${listen}\nos.dup2(s.fileno(),0)\nos.execv("${build}/zelvora-stream",["s"])`,
-    );
-    await start(
-      { ZELVORA_STREAM_SOCKET: family ? '' : path, ...env },
-      expect,
-      family && command,
-      concern,
-    );
-    if (!expect) assert.equal((await open(path, '/stream/offers')).statusCode, 200, concern);
-  }
-  assert.equal(statSync(`${dir}/stale.sock`).mode & 0o777, 0o600, 'the socket opens to others');
-  assert.equal(readFileSync(`${dir}/file.sock`, 'utf8'), 'kept', 'the file was touched');
+test('the server starts only with a key of its own', async () => {
+  for (const [concern, env, words] of [
+    ['a short key', { ZELVORA_STREAM_KEY: key.slice(9) }, 'at least 32 characters'],
+    ["the workers' key", { ZELVORA_PEER_KEY: key }, 'differ from ZELVORA_PEER_KEY'],
+  ])
+    await start(env, [78, words], concern);
 });
 
 test('a stalled client delays no other, and is dropped past its backlog', { skip }, async () => {
   const { socket } = await start({ ZELVORA_STREAM_BACKLOG: '65536', ZELVORA_STREAM_MAX: '2' });
   write('offer', big(1));
-  await stall(socket);
+  // A client that takes its head, and then nothing.
+  (await open(socket, '/stream/offers')).pause();
   const healthy = await open(socket, '/stream/offers');
   await next(healthy, 'snapshot');
-  const full = await open(socket, '/stream/offers');
-  assert.deepEqual([full.statusCode, full.headers['retry-after']], [503, '5'], 'a third refused');
+  assert.equal((await open(socket, '/stream/offers')).statusCode, 503, 'a third taken');
   for (let bid = 2; bid < 12; ++bid) {
     const written = Date.now();
     write('offer', big(bid));
@@ -320,11 +277,11 @@ test('a stalled client delays no other, and is dropped past its backlog', { skip
     assert.ok(Date.now() - written < 1000, `change ${bid} was late beside a stalled client`);
   }
   const third = await open(socket, '/stream/offers');
-  assert.equal(third.statusCode, 200, 'the stalled client was not dropped past its backlog');
+  assert.equal(third.statusCode, 200, 'the stalled client kept past its backlog');
 });
 
 test(
-  'a reader behind gets all; trickled heads, memory, environ; SIGTERM: bye, exit 0',
+  'a reader behind gets every event in order, and the key is not left in environ',
   { skip },
   async () => {
     const { socket, child } = await start();
@@ -332,44 +289,16 @@ test(
     const behind = await open(socket, '/stream/offers');
     const first = +(await next(behind, 'snapshot')).id.split('-')[1];
     behind.pause();
-    await flood();
+    // Ten changes of the 40 offers, 60 ms apart.
+    for (let bid = 2; bid < 12; ++bid) (write('offer', big(bid)), await sleep(60));
     behind.resume();
     // Every event whole and in order.
     for (let bid = 2; bid < 12; ++bid) {
       const { id, data } = await next(behind, 'change');
       const got = [JSON.parse(data).records[0].Bid, +id.split('-')[1]];
-      assert.deepEqual(got, [bid, first + bid - 1], `change ${bid}: its bid and id`);
+      assert.deepEqual(got, [bid, first + bid - 1], `change ${bid}`);
     }
-    behind.destroy();
-    const slow = connect(socket).on('error', () => {});
-    const trickle = setInterval(() => slow.write('G'), 500);
-    const closed = await until(() => slow.destroyed, 7000);
-    clearInterval(trickle);
-    assert.ok(closed, 'a head sent a byte at a time was still read after 7 s');
-    write('offer', [offer('EUR/USD', 1.1)]);
-    const rss = () => +readFileSync(`/proc/${child.pid}/status`, 'utf8').match(/VmRSS:\s*(\d+)/)[1];
-    let stream, before;
-    for (let i = 0; i < 501; ++i) {
-      if (i === 100) before = rss();
-      stream?.destroy();
-      stream = await open(socket, '/stream/offers');
-      await next(stream, 'snapshot');
-    }
-    // Under the sanitizer freed memory is held in quarantine: resident size tells nothing there.
-    if (process.env.ZELVORA_SANITIZED !== '1')
-      assert.ok(rss() - before < 256, `${rss() - before} KiB more after 400 streams`);
     const environ = readFileSync(`/proc/${child.pid}/environ`, 'latin1');
     assert.ok(!environ.includes(key), 'key left in environ');
-    const stopped = Date.now();
-    child.kill();
-    const code = await new Promise((resolve) => child.on('exit', resolve));
-    const took = Date.now() - stopped;
-    await sleep(50);
-    const bye = stream.text.endsWith('event: bye\ndata: {}\n\n');
-    assert.deepEqual(
-      [code, took < 1000, bye, stream.complete],
-      [0, true, true, true],
-      `${took} ms`,
-    );
   },
 );
