@@ -74,9 +74,6 @@ export const plan = (account, column = 'IP1') =>
   sql(
     `SELECT ${column}, upd_user_id FROM \`ImplPlan\` WHERE AccountID='${account}' AND Symbol='EURUSD'`,
   );
-// The statement reading `columns` of an account's closed trades.
-export const closedTrades = (columns, account) =>
-  `SELECT ${columns} FROM \`Trade\` WHERE AccountID='${account}' AND CloseOrderID!='' ORDER BY TradeID`;
 // A board's records, each as the text it holds.
 export const records = (key) => run(boardTool, 'dump', key).match(/(?<=^\d+ )\{.*/gm) ?? [];
 export const board = (key) => records(key).map((text) => JSON.parse(text));
