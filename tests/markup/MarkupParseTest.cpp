@@ -19,9 +19,9 @@ std::string Dump(const CMarkupNode& node) {
          (children.empty() ? "" : "{" + children + "}");
 }
 
-std::string ParseDump(const std::string& body, int32_t count = -2) {
+std::string ParseDump(const std::string& body) {
   CMarkupDoc doc;
-  doc.Parse(body.data(), count == -2 ? static_cast<int32_t>(body.size()) : count);
+  doc.Parse(body.data(), static_cast<int32_t>(body.size()));
   return Dump(doc.Root());
 }
 
@@ -32,28 +32,19 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"<zelvora><method>getAccount</method><params><accountid> 12 </accountid></params></zelvora>",
        "zelvora{method=\"getAccount\" params{accountid=\"12\"}}"},
       {"<Root><METHOD>x</METHOD>y</Root>", "root=\"y\"{method=\"x\"}"},
-      {"<a\tb>t</a\tb>", "a\tb=\"t\""},
       {"<?xml version=\"1.0\"?>\n<zelvora>\n  <method>getOffer</method>\n</zelvora>\n",
        "zelvora{method=\"getOffer\"}"},
-      {"<!DOCTYPE html><html>x</html>", "html=\"x\""},
       // Empty elements: <br> is a line break; none takes children.
       {"<r><br><m>t</m></r>", "r{br{m=\"t\"}}"},
       // Unclosed and stray tags, and what lies outside the root.
       {"<zelvora ><method> getAccount </method>", "zelvora{method=\"getAccount\"}"},
       {"hello<r>x</r>tail<s>y</s>", "r=\"x\""},
-      {"<r><a>x</a ><b>y</b></r>", "r{a=\"x\"{b=\"y\"}}"},
       {"<r><p>a<p>b</r>", "r{p=\"a\" p=\"b\"}"},
-      {"<r>a>b</r>", "r=\"b\""},
       {"<r><a <b>t</b></r>", "r{b=\"t\"}"},
-      {"<r><>t</r>", "r{=\"t\"}"},
-      {"<r><script> if (a<b) x; </script></r>", "r{script=\" if (a\"}"},
-      // Comments and CDATA.
+      // Comments.
       {"<!-- note --><r>t</r>", "r=\"t\"{comment=\"note\"}"},
       {"<r><!-- a <b>x</b> --></r>", "r{comment=\"a <b>x</b>\"}"},
       {"<r><a>x</a><!-- cut <b>y</b>", "r{a=\"x\"}"},
-      {"<r><!---></r><b>x</b>", "r"},
-      {"<r><!x--y>t</r>", "r{!x--y=\"t\"}"},
-      {"<r><![CDATA[x]]></r>", "r{![cdata[x]]}"},
       // Entities: the named ones the desk uses, decoded once.
       {"<a>A&amp;B &lt;C&gt;</a>", "a=\"A&B &lt;C&gt;\""},
       // Attributes.
@@ -62,7 +53,6 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"<r a='y' b=2 checked>", "r[a=\"'y'\",b=\"2\"]"},
       {"<r a=\"x&amp;y\"\n\tB\t= \"v\"c=2>", "r[a=\"x&y\",b=\"v\",c=\"2\"]"},
       {"<r a=>", "r[a=\"\"]"},
-      {"<r x y=1>", "r[x y=\"1\"]"},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseDump(c[0]), c[1]) << "body: " << c[0];
   // Element a's contents, in <r><a>..</a></r>: what follows "r{a" in the dump.
@@ -82,7 +72,6 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"C:&yen;x", "=\"C:\\\\x\""},
       {"&quot;q&#34;", "=\"\\\"q&#34;\""},
       {"&#38;|&#160;&#215;", "=\"&| X\""},
-      {"&AMP;&#x26;", "=\"&AMP;&#x26;\""},
       {"&amp;amp;", "=\"&amp;\""},
   };
   for (const auto& c : inA)
