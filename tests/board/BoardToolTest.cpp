@@ -107,22 +107,23 @@ TEST_F(BoardTool, WritesDumpsAndRemovesBoardsTheReadersRead) {
 
 TEST_F(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
   const std::string key = UniqueKey("account");
-  Expect(key,
-         {
-             // One byte more than the board holds (the one row with the refusal's words).
-             {"write KEY --record-size 1801", "{}\n",
-              "1 |zelvora-board: 1 records of 1801 bytes need 1813 bytes; board KEY holds 1812\n"},
-             // A record over the record size; a line not an object.
-             {"write KEY --record-size 5", "{\"a\":1}\n", "1 |*"},
-             {"write KEY", "{\"a\":1}\n[1,2]\n", "1 |*"},
-             // An index: a symbol twice, an index over its area, an area over the board (a record
-             // without a symbol: the offer board's row above).
-             {"write KEY --index 10", "{\"Symbol\":\"EURUSD\"}\n{\"Symbol\":\"EURUSD\"}\n", "1 |*"},
-             {"write KEY --index 10", "{\"Symbol\":\"EURUSDX\"}\n", "1 |*"},
-             {"write KEY --size 100 --index 90", "{}\n", "1 |*"},
-             // A key of no known board, without --size.
-             {"write ledger.1", "{}\n", "1 |*"},
-         });
+  Expect(
+      key,
+      {
+          // One byte more than the board holds (the one row with the refusal's words).
+          {"write KEY --record-size 1801", "{}\n",
+           "1 |zelvora-board: 1 records of 1801 bytes need 1813 bytes; board KEY holds 1812\n"},
+          // A record over the record size; a line not an object.
+          {"write KEY --record-size 5", "{\"a\":1}\n", "1 |*"},
+          {"write KEY", "{\"a\":1}\n[1,2]\n", "1 |*"},
+          // An index: a symbol twice, an index over its area, an area over the board (a record
+          // without a symbol: the offer board's row above).
+          {"write KEY --index 100", "{\"Symbol\":\"EURUSD\"}\n{\"Symbol\":\"EURUSD\"}\n", "1 |*"},
+          {"write KEY --index 10", "{\"Symbol\":\"EURUSDX\"}\n", "1 |*"},
+          {"write KEY --size 100 --index 90", "{}\n", "1 |*"},
+          // A key of no known board, without --size.
+          {"write ledger.1", "{}\n", "1 |*"},
+      });
   EXPECT_TRUE(BoardGone(key)) << "a refused write leaves nothing";
 }
 
@@ -138,7 +139,6 @@ TEST_F(BoardTool, ShowsBoardsAndFreesOnlyALockThatStaysHeld) {
   if (fork() == 0) sem_wait(sem_open(key.c_str(), 0)), _exit(0);  // a writer that died holding it
   wait(nullptr);
   Expect(key, {
-                  {"dump KEY", "", "1 |*"},
                   {"write KEY", "{\"b\":2}\n", "1 |*", "", {"SHM_LOCK_MS=100"}},
                   {"status KEY", "", status + "0 (taken), mode 0660, owner OWNER\n|"},
                   {"unlock KEY --held 200", "", "0 *", "{\"a\":1}"},

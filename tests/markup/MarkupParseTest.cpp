@@ -57,7 +57,6 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       // Empty elements and a stray end tag.
       {"x<br>y", "=\"x\\ny\"{br}"},
       {"<x/>t", "=\"t\"{x}"},
-      {"<img src=x>t", "=\"t\"{img[src=\"x\"]}"},
       {"x</b>y", "=\"xy\""},
       // Blanks: a text is trimmed of blanks and line ends on both sides, one line end at a time.
       {"\n  abc  \n", "=\"  abc  \""},
