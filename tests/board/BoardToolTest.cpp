@@ -116,8 +116,9 @@ TEST_F(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
           // A record over the record size; a line not an object.
           {"write KEY --record-size 5", "{\"a\":1}\n", "1 |*"},
           {"write KEY", "{\"a\":1}\n[1,2]\n", "1 |*"},
-          // An index: a symbol twice, an index over its area, an area over the board (a record
-          // without a symbol: the offer board's row above).
+          // An index: a symbol twice (in an area that holds both, so that the refusal is the
+          // duplicate's), an index over its area, an area over the board (a record without a
+          // symbol: the offer board's row above).
           {"write KEY --index 100", "{\"Symbol\":\"EURUSD\"}\n{\"Symbol\":\"EURUSD\"}\n", "1 |*"},
           {"write KEY --index 10", "{\"Symbol\":\"EURUSDX\"}\n", "1 |*"},
           {"write KEY --size 100 --index 90", "{}\n", "1 |*"},
