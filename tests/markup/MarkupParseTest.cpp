@@ -1,12 +1,9 @@
 // The tolerant parser: each request shape with a readable dump of the tree
-// it must give, the repair rule against a naive version, and inputs that
-// would overflow a recursive parser or read past the end.
+// it must give, and inputs that would overflow a recursive parser or read
+// past the end.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "markup/MarkupDoc.h"
-#include "markup/MarkupParser.h"
 
 namespace {
 
@@ -22,9 +19,9 @@ std::string Dump(const CMarkupNode& node) {
          (children.empty() ? "" : "{" + children + "}");
 }
 
-std::string ParseDump(const std::string& body, int32_t count = -2) {
+std::string ParseDump(const std::string& body) {
   CMarkupDoc doc;
-  doc.Parse(body.data(), count == -2 ? static_cast<int32_t>(body.size()) : count);
+  doc.Parse(body.data(), static_cast<int32_t>(body.size()));
   return Dump(doc.Root());
 }
 
@@ -35,37 +32,24 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"<zelvora><method>getAccount</method><params><accountid> 12 </accountid></params></zelvora>",
        "zelvora{method=\"getAccount\" params{accountid=\"12\"}}"},
       {"<Root><METHOD>x</METHOD>y</Root>", "root=\"y\"{method=\"x\"}"},
-      {"<a\tb>t</a\tb>", "a\tb=\"t\""},
       {"<?xml version=\"1.0\"?>\n<zelvora>\n  <method>getOffer</method>\n</zelvora>\n",
        "zelvora{method=\"getOffer\"}"},
-      {"<!DOCTYPE html><html>x</html>", "html=\"x\""},
       // Empty elements: <br> is a line break; none takes children.
       {"<r><br><m>t</m></r>", "r{br{m=\"t\"}}"},
       // Unclosed and stray tags, and what lies outside the root.
       {"<zelvora ><method> getAccount </method>", "zelvora{method=\"getAccount\"}"},
       {"hello<r>x</r>tail<s>y</s>", "r=\"x\""},
-      {"<r><a>x</a ><b>y</b></r>", "r{a=\"x\"{b=\"y\"}}"},
       {"<r><p>a<p>b</r>", "r{p=\"a\" p=\"b\"}"},
-      {"<r>a>b</r>", "r=\"b\""},
       {"<r><a <b>t</b></r>", "r{b=\"t\"}"},
-      {"<r><>t</r>", "r{=\"t\"}"},
-      {"<r><script> if (a<b) x; </script></r>", "r{script=\" if (a\"}"},
-      // Comments and CDATA.
+      // Comments.
       {"<!-- note --><r>t</r>", "r=\"t\"{comment=\"note\"}"},
       {"<r><!-- a <b>x</b> --></r>", "r{comment=\"a <b>x</b>\"}"},
       {"<r><a>x</a><!-- cut <b>y</b>", "r{a=\"x\"}"},
-      {"<r><!---></r><b>x</b>", "r"},
-      {"<r><!x--y>t</r>", "r{!x--y=\"t\"}"},
-      {"<r><![CDATA[x]]></r>", "r{![cdata[x]]}"},
       // Entities: the named ones the desk uses, decoded once.
       {"<a>A&amp;B &lt;C&gt;</a>", "a=\"A&B &lt;C&gt;\""},
-      // Attributes.
-      {"<r href=\"x\" HREF=\"y\"/>", "r[href=\"y\"]"},
+      // Attributes (no request has any): an unclosed value; entities, blanks and case.
       {"<r a=\"x>", "r[a=\"x\"]"},
-      {"<r a='y' b=2 checked>", "r[a=\"'y'\",b=\"2\"]"},
       {"<r a=\"x&amp;y\"\n\tB\t= \"v\"c=2>", "r[a=\"x&y\",b=\"v\",c=\"2\"]"},
-      {"<r a=>", "r[a=\"\"]"},
-      {"<r x y=1>", "r[x y=\"1\"]"},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseDump(c[0]), c[1]) << "body: " << c[0];
   // Element a's contents, in <r><a>..</a></r>: what follows "r{a" in the dump.
@@ -73,7 +57,6 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       // Empty elements and a stray end tag.
       {"x<br>y", "=\"x\\ny\"{br}"},
       {"<x/>t", "=\"t\"{x}"},
-      {"<img src=x>t", "=\"t\"{img[src=\"x\"]}"},
       {"x</b>y", "=\"xy\""},
       // Blanks: a text is trimmed of blanks and line ends on both sides, one line end at a time.
       {"\n  abc  \n", "=\"  abc  \""},
@@ -85,7 +68,6 @@ TEST(Parse, BuildsTheTreeEveryRequestShapeGives) {
       {"C:&yen;x", "=\"C:\\\\x\""},
       {"&quot;q&#34;", "=\"\\\"q&#34;\""},
       {"&#38;|&#160;&#215;", "=\"&| X\""},
-      {"&AMP;&#x26;", "=\"&AMP;&#x26;\""},
       {"&amp;amp;", "=\"&amp;\""},
   };
   for (const auto& c : inA)
@@ -104,44 +86,6 @@ TEST(Parse, SurvivesDeepNestingAndLongUnclosedChainsAndFreesDeepTrees) {
   EXPECT_EQ(deepDoc.Root().FindNode("m")->text, "deep");
   chainDoc.Parse(chain.data(), static_cast<int32_t>(chain.size()));
   EXPECT_EQ(chainDoc.Root().children.size(), 50000u);
-}
-
-// The repair rule as written: restart from the root after every move.
-void NaiveRepair(CMarkupNode& root) {
-  for (;;) {
-    std::vector<CMarkupNode*> order{&root};
-    CMarkupNode* found = nullptr;
-    while (!order.empty() && found == nullptr) {
-      CMarkupNode* node = order.back();
-      order.pop_back();
-      if (node->parent != nullptr && node->parent->parent != nullptr && !node->closed &&
-          node->name == node->parent->name)
-        found = node;
-      for (auto it = node->children.rbegin(); it != node->children.rend(); ++it)
-        order.push_back(it->get());
-    }
-    if (found == nullptr) return;
-    CMarkupNode* parent = found->parent;
-    size_t i = 0;
-    while (parent->children[i].get() != found) ++i;
-    parent->parent->AddChild(parent->TakeChild(i));
-  }
-}
-
-TEST(Parse, OnePassRepairMatchesRestartingFromTheRoot) {
-  const char* const tokens[] = {"<a>",  "<a>", "<b>",  "</a>",   "</b>",    "<p>",  "<p>",
-                                "</p>", "x",   "<br>", "<head>", "</head>", "<a/>", "<r>"};
-  std::mt19937 random(20261205);
-  std::uniform_int_distribution<size_t> pick(0, sizeof tokens / sizeof tokens[0] - 1);
-  std::uniform_int_distribution<int> length(1, 40);
-  for (int round = 0; round < 3000; ++round) {
-    std::string body = "<r>";
-    for (int n = length(random); n > 0; --n) body += tokens[pick(random)];
-    CMarkupDoc scanned;
-    CMarkupParser(scanned).Scan(body.data(), body.size());
-    NaiveRepair(scanned.Root());
-    ASSERT_EQ(ParseDump(body), Dump(scanned.Root())) << "body: " << body;
-  }
 }
 
 }  // namespace

@@ -19,9 +19,8 @@ namespace {
 const int32_t kSize = kTradeBoard.size, kRecordSize = 1000;
 const int kRecords = 100, kReaders = 3, kReadsEach = 1000;
 
-std::string Record(long generation, int index) {
-  const std::string text =
-      "{\"gen\":" + std::to_string(generation) + ",\"i\":" + std::to_string(index) + ",\"pad\":\"";
+std::string Record(long generation) {
+  const std::string text = "{\"gen\":" + std::to_string(generation) + ",\"pad\":\"";
   return text + std::string(static_cast<size_t>(kRecordSize) - text.size() - 2, 'x') + "\"}";
 }
 
@@ -31,10 +30,11 @@ std::string Record(long generation, int index) {
   CShareMemory memory;
   if (memory.Open(key, kSize, false, false) != 0) _exit(3);
   for (long generation = 1;; ++generation) {
+    const std::string record = Record(generation);
     memory.Lock();
     for (int i = 0; i < kRecords; ++i)
-      memory.Write(kBoardHeaderSize + static_cast<int64_t>(i) * kRecordSize,
-                   Record(generation, i).data(), kRecordSize, false);
+      memory.Write(kBoardHeaderSize + static_cast<int64_t>(i) * kRecordSize, record.data(),
+                   kRecordSize, false);
     memory.Unlock();
     usleep(50);  // a semaphore is not fair: let waiting readers in between passes
   }
@@ -66,10 +66,8 @@ std::string Record(long generation, int index) {
 TEST(BoardConcurrency, ReadersNeverSeeTwoGenerationsInOneCopy) {
   REQUIRE_PRIVATE_SHM();
   const std::string key = UniqueKey("trade");
-  Lines first;
-  for (int i = 0; i < kRecords; ++i) first.push_back(Record(0, i));
   ASSERT_EQ(WriteBoard(key, BoardImage(kSize, FormatBoardHeader(kRecords, kRecordSize), 0, "",
-                                       kRecordSize, first)),
+                                       kRecordSize, Lines(kRecords, Record(0)))),
             0);
   std::fflush(nullptr);
   pid_t pids[1 + kReaders];
