@@ -147,7 +147,6 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
   const std::string key = UniqueKey("account"), id = key.substr(8),
                     other = std::to_string(geteuid() + 10),
                     peer = "127.0.0.1:" + std::to_string(peers),
-                    two = "<accountid>a</accountid><accountid>b</accountid>",
                     unreached = "Connection failed: Can't connect to server on '127.0.0.1' (n)\n";
   ASSERT_EQ(WriteBoard(key, BoardImage(kAccountBoard.size, "     1    60", 0, "", 60, {"{}"})), 0);
   CWorker worker({"MAX_REQUEST_IDS=2", "SHM_OWNER=" + other,
@@ -160,11 +159,11 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
   } cases[] = {
       {"MAX_REQUEST_IDS raised by a request",
        {"MAX_REQUEST_IDS=10000"},
-       RequestBody("getAccount", two + "<accountid>c</accountid>"),
+       RequestBody("getOffer", "<symbol>a</symbol><symbol>b</symbol><symbol>c</symbol>"),
        kRefused + "Request refused: 3 ids, over MAX_REQUEST_IDS (n)\n"},
       {"MAX_REQUEST_IDS lowered by a request",
        {"MAX_REQUEST_IDS=1"},
-       RequestBody("getAccount", two),
+       RequestBody("getAccount", "<accountid>a</accountid><accountid>b</accountid>"),
        kRefused + "Request refused: 2 ids, over MAX_REQUEST_IDS (n)\n"},
       {"SHM_OWNER emptied by a request",
        {"SHM_OWNER="},
