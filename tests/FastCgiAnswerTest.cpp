@@ -9,15 +9,9 @@
 #include <future>
 
 #include "FastCgiAnswer.h"
+#include "support/Process.h"
 
 namespace {
-
-std::string ReadAll(int fd) {
-  std::string wire;
-  char buffer[65536];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) wire.append(buffer, n);
-  return close(fd), wire;
-}
 
 TEST(FastCgiAnswer, WritesBothStreamsWholeAndEndsEachOnce) {
   std::string out, err;

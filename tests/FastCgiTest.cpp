@@ -1,6 +1,6 @@
 // The persistent worker as a web server uses it, through a small FastCGI
-// client of the tests' own: what clients do to it, SIGTERM, and its one
-// database connection across requests on the real server.
+// client of the tests' own: what clients do to it, its own settings, its
+// peers, its maps of boards, and the stop signals.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -44,17 +44,14 @@ bool Sent(int fd, const std::string& bytes) {
 }
 
 // One request on a fresh connection; the answer's output and error streams as "out|err", "(no end)"
-// when it never ended.
+// when it never ended. Names and values of its parameters are under 128 bytes each.
 std::string Send(const CWorker& worker, const Exchange& exchange) {
   std::string request = Record(1, {0, 1, exchange.requests > 1, 0, 0, 0, 0, 0}),
               pairs;  // a responder, FCGI_KEEP_CONN when more follow
   for (const std::string& var : exchange.env) {
     const size_t is = var.find('=');
-    for (size_t length : {is, var.size() - is - 1})
-      pairs += length < 128 ? std::string(1, char(length))
-                            : std::string{char(0x80 | length >> 24), char(length >> 16),
-                                          char(length >> 8), char(length)};
-    pairs += var.substr(0, is) + var.substr(is + 1);
+    pairs +=
+        std::string{char(is), char(var.size() - is - 1)} + var.substr(0, is) + var.substr(is + 1);
   }
   request += Record(4, pairs) + Record(4, "");
   for (size_t at = 0; at < exchange.body.size(); at += 65535)
@@ -129,48 +126,20 @@ TEST(FastCgiWorker, SurvivesWhatClientsDoAndAnswersTheNextRequest) {
       {"a client that trickles its records past FCGI_TIMEOUT",
        {env, kAccounts, 3, nullptr, 1, 500},
        "|"},
-      // The client hangs up unless the answer comes while it still sends the body, and its end
-      // only after: the next request follows the end at once.
-      {"bodies over the limit on a kept connection: answered first, the rest read before the end",
-       {{"CONTENT_LENGTH=100000", "MAX_CONTENT_LENGTH=65536"},
-        big,
-        2000,
-        [](int fd) {
-          pollfd answer = {fd, POLLIN, 0};
-          char seen[4096];
-          ssize_t got = poll(&answer, 1, 500) == 1 ? 0 : -1;
-          if (got == 0) usleep(100000), got = recv(fd, seen, sizeof seen, MSG_PEEK);
-          for (ssize_t at = 0; got < 0 || at + 8 <= got;
-               at +=
-               8 + (seen[at + 4] & 0xff) * 256 + (seen[at + 5] & 0xff) + (seen[at + 6] & 0xff))
-            if (got < 0 || seen[at + 1] == 3) return (void)shutdown(fd, SHUT_RDWR);
-        },
-        2},
+      // Refused at once, the rest of the body read and dropped: the next request on the kept
+      // connection starts after it.
+      {"bodies over the limit on a kept connection",
+       {{"CONTENT_LENGTH=100000", "MAX_CONTENT_LENGTH=65536"}, big, size_t(-1), nullptr, 2},
        kRefused + kRefused},
   };
   for (const auto& abuse : abuses) {
     EXPECT_EQ(Send(worker, abuse.exchange), abuse.answer) << abuse.what;
     EXPECT_EQ(Post(worker, kAccounts), kServed) << "after " << abuse.what;
   }
-  [[maybe_unused]] const auto resident = [&] {
-    return std::stol(
-        RunShell("awk '/^VmRSS/ {print $2}' /proc/" + std::to_string(worker.Pid()) + "/status")
-            .out);
-  };
-  [[maybe_unused]] const long before = resident();
-  for (int n = 1; n <= 10000; ++n) {
-    const Lines env = {"MYSQL_PWD=" + std::string(2000, 'p') + std::to_string(n),
-                       "TZ=<" + std::string(2000, 'z') + std::to_string(n) + ">-3"};
-    ASSERT_EQ(Post(worker, kAccounts, env).rfind(kServed, 0), 0u) << "request " << n;
-  }
-#ifndef ZELVORA_SANITIZED  // the address sanitizer holds freed memory back on purpose
-  EXPECT_LT(resident() - before, 4096)
-      << "kB kept of 10000 distinct 2 kB values of a password and of a zone";
-#endif
 }
 
 // A worker started with the desk's settings keeps them: a request may lower a bound, and
-// changes no other setting the worker has, nor takes a zone that is no zone file.
+// changes no other setting the worker has.
 TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
   REQUIRE_PRIVATE_SHM();
   int listener = -1;  // a server of the peer's choice, which takes connections and never answers
@@ -178,7 +147,6 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
   const std::string key = UniqueKey("account"), id = key.substr(8),
                     other = std::to_string(geteuid() + 10),
                     peer = "127.0.0.1:" + std::to_string(peers),
-                    two = "<accountid>a</accountid><accountid>b</accountid>",
                     unreached = "Connection failed: Can't connect to server on '127.0.0.1' (n)\n";
   ASSERT_EQ(WriteBoard(key, BoardImage(kAccountBoard.size, "     1    60", 0, "", 60, {"{}"})), 0);
   CWorker worker({"MAX_REQUEST_IDS=2", "SHM_OWNER=" + other,
@@ -191,11 +159,11 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
   } cases[] = {
       {"MAX_REQUEST_IDS raised by a request",
        {"MAX_REQUEST_IDS=10000"},
-       RequestBody("getAccount", two + "<accountid>c</accountid>"),
+       RequestBody("getOffer", "<symbol>a</symbol><symbol>b</symbol><symbol>c</symbol>"),
        kRefused + "Request refused: 3 ids, over MAX_REQUEST_IDS (n)\n"},
       {"MAX_REQUEST_IDS lowered by a request",
        {"MAX_REQUEST_IDS=1"},
-       RequestBody("getAccount", two),
+       RequestBody("getAccount", "<accountid>a</accountid><accountid>b</accountid>"),
        kRefused + "Request refused: 2 ids, over MAX_REQUEST_IDS (n)\n"},
       {"SHM_OWNER emptied by a request",
        {"SHM_OWNER="},
@@ -211,15 +179,6 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
        {"MYSQL_WRITE_HOST=" + peer},
        RequestBody("setImplPlan", "<accountid>1</accountid>" + Param("A")),
        kRefused + unreached},
-      {"a TZ that names no zone file",
-       {"TZ=<" + std::string(50, 'z') + ">-3"},
-       kAccounts,
-       kServed + "zelvora: TZ \"<" + std::string(50, 'z') +
-           ">-3\" of the request names no zone of /usr/share/zoneinfo: not taken\n"},
-      {"a value over 4096 bytes",
-       {"MYSQL_PWD=" + std::string(4097, 'p')},
-       kAccounts,
-       kServed + "zelvora: MYSQL_PWD of the request is longer than 4096 bytes: not taken\n"},
       {"ZELVORA_ACCESS of a request, the worker having none",
        {"ZELVORA_ACCESS=/dev/null", "REMOTE_USER=desk"},
        kAccounts,
@@ -235,34 +194,14 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
   RemoveBoardsMarked(key);
 }
 
-// Over TCP: the peers FCGI_WEB_SERVER_ADDRS lets in, and answers with a diagnostic (two writes)
-// on a kept connection without waiting for the peer's delayed acknowledgement (about 40 ms
-// a request: twenty take 800 ms with it).
-TEST(FastCgiWorker, ServesTheWebServersListedOverTcpWithoutDelay) {
-  const std::string key = UniqueKey("account"), id = key.substr(8),
-                    missing = RequestBody("getAccount", "<accountid>" + id + "</accountid>");
-  const struct {
-    const char* what;
-    std::string addresses;  // "-": unset
-    int requests;
-    std::string answer;  // of each request
-  } cases[] = {
-      {"unset: any peer, 20 answers with a diagnostic on a kept connection", "-", 20,
-       kAnswerHeader + NoAccount({id}) + "|ShareMemory[" + key +
-           "] open failed.\n[2] No such file or directory\n"},
-      {"another address: closed unread", "127.0.0.2", 1, "(no end)"},
-      {"listed among blanks", " 10.0.0.1 , 127.0.0.1 ", 1, kServed},
-  };
-  for (const auto& c : cases) {
-    CWorker worker(c.addresses == "-" ? Lines{} : Lines{"FCGI_WEB_SERVER_ADDRS=" + c.addresses}, 0,
+// Over TCP: only the peers FCGI_WEB_SERVER_ADDRS lists, when it is set.
+TEST(FastCgiWorker, ServesTheWebServersListedOverTcp) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", kServed}, {"127.0.0.2", "(no end)"}, {" 10.0.0.1 , 127.0.0.1 ", kServed}};
+  for (const auto& [addresses, answer] : cases) {
+    CWorker worker(addresses.empty() ? Lines{} : Lines{"FCGI_WEB_SERVER_ADDRS=" + addresses}, 0,
                    FreePort());
-    const std::string& body = c.requests > 1 ? missing : kAccounts;
-    const auto start = std::chrono::steady_clock::now();
-    std::string expected;
-    for (int n = 0; n < c.requests; ++n) expected += c.answer;
-    EXPECT_EQ(Send(worker, {RequestEnv(body), body, size_t(-1), nullptr, c.requests}), expected)
-        << c.what;
-    EXPECT_LT(MsSince(start), 600) << c.what;
+    EXPECT_EQ(Post(worker, kAccounts), answer) << "FCGI_WEB_SERVER_ADDRS=" << addresses;
   }
 }
 
@@ -315,15 +254,11 @@ TEST(FastCgiWorker, ReadsBoardsAfreshSurvivesOneShrunkAndEndsOnAStopSignal) {
   std::thread shrinker([&] {
     while (!done) truncate(segment.c_str(), 4096), truncate(segment.c_str(), 176128);
   });
-  std::string failed;
-  for (int n = 0; n < 2000 && failed.empty(); ++n) {
-    const std::string answer = Post(worker, body);
-    if (answer.rfind(kAnswerHeader, 0) != 0)
-      failed = "request " + std::to_string(n) + ": " + answer;
-  }
+  int answered = 0;
+  while (answered < 2000 && Post(worker, body).rfind(kAnswerHeader, 0) == 0) ++answered;
   done = true;
   shrinker.join();
-  EXPECT_EQ(failed, "") << "each request answered";
+  EXPECT_EQ(answered, 2000) << "each request answered";
   std::ofstream(segment) << image;  // whole again
   EXPECT_EQ(Post(worker, body), envelope + "{}]}|") << "served again, the lock free";
   int kept = -1;  // the worker's maps of boards after the first request
@@ -376,73 +311,6 @@ TEST(FastCgiWorker, ReadsBoardsAfreshSurvivesOneShrunkAndEndsOnAStopSignal) {
         << strsignal(signal) << " in the second request: both answered";
     EXPECT_EQ(ending.Stop(false), 0) << strsignal(signal) << " in a request: it ends by itself";
   }
-}
-
-TEST(FastCgiWorker, KeepsBoundedMapsAndLetsRemovedBoardsGo) {
-  REQUIRE_PRIVATE_SHM();
-  CWorker worker;
-  const std::string marker = UniqueKey("account").substr(8);
-  for (int n = 0; n < 300; ++n) {
-    const std::string id = marker + "-" + std::to_string(n),
-                      record = "{\"AccountID\":\"" + id + "\"}";
-    ASSERT_EQ(WriteBoard("account." + id,
-                         BoardImage(kAccountBoard.size, "     1    60", 0, "", 60, {record})),
-              0);
-    ASSERT_EQ(Post(worker, RequestBody("getAccount", "<accountid>" + id + "</accountid>")),
-              kAnswerHeader + ("[{\"status\":0, \"data\":" + record + "}]|"))
-        << n;
-  }
-  EXPECT_EQ(ShmMaps(worker.Pid()), 2 * 256)
-      << "a segment and a semaphore for each of the boards read last";
-  RemoveBoardsMarked(marker);
-  for (int n = 0; n < 300; ++n)
-    Post(worker, RequestBody("getAccount",
-                             "<accountid>" + marker + "-" + std::to_string(n) + "</accountid>"));
-  EXPECT_EQ(ShmMaps(worker.Pid()), 0) << "boards removed are let go";
-}
-
-// A database server of the test's own, whose connection count no other test moves.
-TEST(FastCgiWorker, KeepsOneConnectionAcrossRequests) {
-  REQUIRE_PRIVATE_SHM();
-  const std::string port = std::to_string(FreePort()),
-                    db = "ZELVORA_DB_DIR=/tmp/zelvora-fcgi-db-" + port +
-                         " ZELVORA_DB_PORT=" + port + " " ZELVORA_SOURCE_DIR "/scripts/db-local ",
-                    body = RequestBody("getImplPlan", "<accountid>7</accountid>"),
-                    write =
-                        RequestBody("setImplPlan", "<accountid>7</accountid>" + Param("EURUSD")),
-                    plan = kAnswerHeader + ("[" + PlanJson("EURUSD", {"0.5"}) + "]|"),
-                    ok = kAnswerHeader + std::string("ok|");
-  const struct Removed {
-    std::string db;
-    ~Removed() { RunShell(db + "remove"); }
-  } removed{db};  // however the test ends
-  ASSERT_EQ(RunShell(db + "start && " + db +
-                     "sql -e \"INSERT INTO \\`ImplPlan\\` (AccountID, Symbol, IP1) VALUES ('7', "
-                     "'EURUSD', '0.5')\"")
-                .status,
-            0);
-  const auto ask = [&](const CWorker& worker, const std::string& request) {
-    return Post(worker, request,
-                {"MYSQL_HOST=127.0.0.1:" + port, "MYSQL_USER=zelvora", "MYSQL_PWD=zelvora-local",
-                 "MYSQL_DB=zelvora"});
-  };
-  const auto connections = [&] {
-    return std::stol(
-        RunShell(db + "sql -N -e \"SHOW GLOBAL STATUS LIKE 'Connections'\" | cut -f2").out);
-  };
-  CWorker workers[2];
-  const long before = connections();
-  for (int n = 0; n < 1000; ++n) ASSERT_EQ(ask(workers[n % 2], body), plan) << "request " << n;
-  EXPECT_LE(connections() - before, 3) << "two workers' connections and the count's own";
-  // Restarted between two requests, the server gets one new connection from each of them, and no
-  // request fails.
-  ASSERT_EQ(ask(workers[0], write), ok);
-  ASSERT_EQ(RunShell(db + "stop && " + db + "start").status, 0);
-  const long restarted = connections();
-  EXPECT_EQ(ask(workers[0], body) + ask(workers[1], body) + ask(workers[0], write),
-            plan + plan + ok);
-  EXPECT_EQ(connections() - restarted, 4)
-      << "each worker's reads, one worker's writes, and the count's own";
 }
 
 }  // namespace

@@ -3,14 +3,13 @@
 // answer and of the diagnostics, the same in both modes. In every text of
 // the table "{T}" stands for a tag of this run, so board keys are the
 // test's own, "{U}" for this user's uid and "{V}" for another (ten more),
-// "{A}" for the path of the test's grants file, "{S}" for a folder of its own.
+// "{A}" for the path of the test's grants file.
 #include <gtest/gtest.h>
 #include <semaphore.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <regex>
@@ -27,10 +26,8 @@ const std::string kBars = RequestBody("getPriceBar", "<symbol>{T}</symbol><perio
 struct ProgramCase {
   const char* what;
   Lines env;  // the whole environment; "{L}", "{L+N}", "{L-N}": the body's length (plus N)
-  std::string out =
-      "{B}";  // "{B}" stands for the banner answer, header included; "{RAW}" no header
+  std::string out = "{B}";  // "{B}" stands for the banner answer, header included
   std::string err, body = kBars;
-  Lines args;            // a CGI program's arguments; such a case has no FastCGI form
   bool limited = false;  // run by a worker of kAddressLimit bytes of address space
 };
 
@@ -43,8 +40,8 @@ const long kAddressLimit = 128L << 20;
 const Lines kLimit = {"CONTENT_LENGTH={L}", "MAX_CONTENT_LENGTH=65536"};
 Lines Limit(const std::string& more) { return {kLimit[0], kLimit[1], more}; }
 // Price bars of a board nobody made: the request was read and served.
-ProgramCase Bars(const char* what, const Lines& env, const Lines& args = {}, bool limited = false) {
-  return {what, env, kNoBars, "ShareMemory[pricebar.{T}1" + kMissing, kBars, args, limited};
+ProgramCase Bars(const char* what, const Lines& env, bool limited = false) {
+  return {what, env, kNoBars, "ShareMemory[pricebar.{T}1" + kMissing, kBars, limited};
 }
 // getAccount naming account.{T}<suffix> for each suffix; with `unread`, its answer when those
 // boards cannot be read.
@@ -66,7 +63,7 @@ ProgramCase Unreadable(const char* what, const Lines& env, const std::string& su
 // 0640, before the request when it differs from the last one; "{GRANTS0660}" writes it
 // group-writable). A worker serves such requests with ZELVORA_ACCESS={A} of its own.
 const std::string kGrants =
-    "# the desk's traders\nalice trade {T}A {T}G\n\nbob read {T}W\ndesk trade *\n";
+    "# the desk's traders\nalice trade {T}A\n\nbob read {T}W\ndesk trade *\n";
 Lines Access(const std::string& user, const Lines& more = {}, const std::string& grants = kGrants) {
   Lines env = {kLimit[0], kLimit[1], "ZELVORA_ACCESS={A}", "{GRANTS}" + grants,
                "REMOTE_USER=" + user};
@@ -86,24 +83,8 @@ ProgramCase Foreign(const char* what, const std::string& origin, Lines more,
               site + "): nothing written\n",
           Plan("A")};
 }
-Lines Stats(const std::string& name) {
-  return {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics", "ZELVORA_STATS=" + name};
-}
-ProgramCase NoStats(const char* what, const std::string& name, const std::string& why) {
-  return {what, Access("desk", Stats(name)),
-          "{RAW}Status: 503 Service Unavailable\nContent-Type: text/plain\n\nno scoreboard: "
-          "ZELVORA_STATS names none, or it was refused\n",
-          "zelvora: ZELVORA_STATS " + name + " " + why + ": nothing counted\n", ""};
-}
-
 // The cases by concern; a failing row is named "concern: row (mode)".
 const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
-    {"arguments",
-     {
-         {"-v: the request unread", kLimit, "{B}", "", kBars, {"-v"}},
-         Bars("-v and another argument", kLimit, {"-v", "x"}),
-         Bars("no dash", kLimit, {"v"}),
-     }},
     // CONTENT_LENGTH against MAX_CONTENT_LENGTH, each compared whole (64 bits); a body is served
     // only when it is all there.
     {"body",
@@ -113,10 +94,6 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
           {"CONTENT_LENGTH={L}"},
           "{B}",
           "zelvora: MAX_CONTENT_LENGTH is not set: every body is refused\n"},
-         {"a limit that is no number",
-          {kLimit[0], "MAX_CONTENT_LENGTH=64k\x1b"},
-          "{B}",
-          "zelvora: MAX_CONTENT_LENGTH \"64k\\x1B\" is not a number above 0: read as 64\n"},
          {"a length past 32 bits", {"CONTENT_LENGTH=4294967386", kLimit[1]}},
          Bars("a limit past 32 bits", {kLimit[0], "MAX_CONTENT_LENGTH=4294967396"}),
          {"length equal to the limit", {kLimit[0], "MAX_CONTENT_LENGTH={L}"}},
@@ -142,16 +119,14 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
           "{B}",
           "filename[src/Main], line[90] malloc error. [12] Cannot allocate memory\n",
           "",
-          {},
           true},
          {"a text past memory",
           {kLimit[0], "MAX_CONTENT_LENGTH=100000000"},
           "{B}",
           "zelvora: request not served: std::bad_alloc\n",
           "<zelvora><method>getOrder</method><params><a>" + std::string(70 << 20, 'x') + "</a>",
-          {},
           true},
-         Bars("the next request, same worker", kLimit, {}, true),
+         Bars("the next request, same worker", kLimit, true),
      }},
     {"request",
      {
@@ -187,30 +162,6 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
           "filename[src/desk/Zelvora], line[63] read error. [22] Invalid argument\n",
           Accounts({"R"})},
      }},
-    // What one request may cost is bounded; over a bound it is refused whole.
-    {"bounds",
-     {
-         {"SHM_LOCK_TOTAL_MS",
-          {kLimit[0], kLimit[1], "SHM_LOCK_MS=150", "SHM_LOCK_TOTAL_MS=100"},
-          Accounts({"H", "G", "H"}, true),
-          "ShareMemory[account.{T}H] lock held, and the request had 100 ms left of "
-          "SHM_LOCK_TOTAL_MS: board not read\n"
-          "ShareMemory[account.{T}G] lock held, and the request had 0 ms left of "
-          "SHM_LOCK_TOTAL_MS: board not read\n",
-          Accounts({"H", "G", "H"})},
-         // Each method counts what it was asked for (getAccount's: FastCgiTest).
-         {"MAX_REQUEST_IDS of getOffer", Limit("MAX_REQUEST_IDS=1"), "{B}",
-          "Request refused: 2 ids, over MAX_REQUEST_IDS (1)\n",
-          RequestBody("getOffer", "<symbol>A</symbol><symbol>B</symbol>")},
-         {"MAX_REQUEST_IDS of setImplPlan", Limit("MAX_REQUEST_IDS=1"), "{B}",
-          "Request refused: 2 plans, over MAX_REQUEST_IDS (1)\n",
-          RequestBody("setImplPlan", "<accountid>1</accountid>" + Param("A") + Param("B"))},
-         {"diagnostics past MAX_LOG_BYTES counted", Limit("MAX_LOG_BYTES=100"),
-          Accounts({"M1", "M2", "M3"}, true),
-          "ShareMemory[account.{T}M1" + kMissing +
-              "zelvora: 2 more diagnostics of this request dropped\n",
-          Accounts({"M1", "M2", "M3"})},
-     }},
     // Who may see and change what: the grants file names each trader's accounts.
     {"access",
      {
@@ -238,24 +189,10 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
           "zelvora: access file {A} may be written by others than its owner: every request "
           "refused\n",
           Accounts({"A"})},
-     }},
-    // The web server's probes: ZELVORA_PROBE, set per location, with a GET (or a HEAD).
-    {"probes",
-     {
-         {"health by HEAD",
-          {"REQUEST_METHOD=HEAD", "ZELVORA_PROBE=health"},
-          "{RAW}Status: 503 Service Unavailable\nContent-Type: application/json\nCache-Control: "
-          "no-store\n\n{\"status\":\"unavailable\",\"reason\":\"offer board missing\"}\n",
-          "ShareMemory[offer" + kMissing,
-          ""},
-         {"metrics: grants", Access("carol", {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics"}),
+         // The metrics probe answers the desk's own users only.
+         {"metrics of a user not granted",
+          Access("carol", {"REQUEST_METHOD=GET", "ZELVORA_PROBE=metrics"}),
           "Status: 403 Forbidden\n{B}", "Access refused: user carol is not in {A}\n", ""},
-         NoStats("metrics: writable", "{S}/open", "may be written by others"),
-         NoStats("metrics: relative path", "{T}", "is no absolute path of a file"),
-         NoStats("metrics: owner", "{S}/other", "belongs to another user"),
-         NoStats("metrics: size", "{S}/small", "is not a scoreboard (its size)"),
-         NoStats("metrics: a folder others may write", "/dev/shm/{T}-stats",
-                 "has a folder others may write"),
      }},
 };
 
@@ -271,8 +208,7 @@ std::string Tagged(std::string text, const std::string& tag) {
   for (const auto& [name, value] : {std::pair<std::string, std::string>{"{T}", tag},
                                     {"{U}", std::to_string(geteuid())},
                                     {"{V}", std::to_string(geteuid() + 10)},
-                                    {"{A}", "/tmp/zelvora-access-" + tag},
-                                    {"{S}", "/tmp/zelvora-stats-" + tag}}) {
+                                    {"{A}", "/tmp/zelvora-access-" + tag}}) {
     for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at))
       text.replace(at, 3, value);
   }
@@ -289,7 +225,7 @@ class Program : public ::testing::Test {
         WriteBoard("pricebar." + tag_ + "P1", BoardImage(kPriceBarBoard.size, "     1    40", 0, "",
                                                          40, {"{\"x\":\"%d %s %n 100%\"}"})),
         0);
-    for (const char* suffix : {"A", "H", "G", "S", "W", "O", "Q", "R"})
+    for (const char* suffix : {"A", "H", "S", "W", "O", "Q", "R"})
       ASSERT_EQ(
           WriteBoard(account_ + suffix, BoardImage(kAccountBoard.size, "     1    60", 0, "", 60,
                                                    {"{\"AccountID\":\"" + tag_ + "A\"}"})),
@@ -299,26 +235,15 @@ class Program : public ::testing::Test {
                   chmod(("/dev/shm/shm." + account_ + "Q").c_str(), 0660) +
                   chown(CShareMemory::SemaphorePath(account_ + "O").c_str(), geteuid() + 10, -1),
               0);
-    // A pool's folder of its own, with files that are no scoreboards.
-    ASSERT_EQ(
-        RunShell(
-            "umask 077 && mkdir " + stats_ + " && cd " + stats_ +
-            " && truncate -s 4096 other open && truncate -s 100 small && chmod 666 open && chown " +
-            Tagged("{V} other", tag_))
-            .status,
-        0);
-    for (int i = 0; i < 2; ++i)  // as by a writer that died holding it
-      ASSERT_EQ(
-          held_[i].Open(account_ + "HG"[i], kAccountBoard.size, false, false) + held_[i].Lock(), 0);
+    // As by a writer that died holding it.
+    ASSERT_EQ(held_.Open(account_ + "H", kAccountBoard.size, false, false) + held_.Lock(), 0);
   }
   void TearDown() override {
     RemoveBoardsMarked(tag_);
-    RunShell("rm -rf " + stats_);
     std::remove(Tagged("{A}", tag_).c_str());
   }
-  const std::string tag_ = "zt" + std::to_string(getpid()), account_ = "account." + tag_,
-                    stats_ = Tagged("{S}", tag_);
-  CShareMemory held_[2];
+  const std::string tag_ = "zt" + std::to_string(getpid()), account_ = "account." + tag_;
+  CShareMemory held_;
 };
 
 TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
@@ -332,7 +257,7 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
     for (const auto& [concern, cases] : kConcerns) {
       for (const ProgramCase& c : cases) {
         // A worker of its own runs the rows that run out of memory (as a CGI program would).
-        if ((mode && !c.args.empty()) || (c.limited && (!mode || kAddressLimit == 0))) continue;
+        if (c.limited && (!mode || kAddressLimit == 0)) continue;
         const std::string body = Tagged(c.body, tag_), what = std::string(concern) + ": " + c.what +
                                                               (mode ? " (FastCGI)" : " (CGI)");
         Lines env;
@@ -349,13 +274,12 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
         }
         const bool guarded =
             mode != nullptr && c.env.size() > 2 && c.env[2] == "ZELVORA_ACCESS={A}";
-        const ProcessResult result = RunProgram(env, body, c.args,
+        const ProcessResult result = RunProgram(env, body, {},
                                                 c.limited ? &limitedWorker
                                                 : guarded ? &guardedWorker
                                                           : mode);
         const auto banner = c.out.find("{B}");
-        const std::string out = c.out.rfind("{RAW}", 0) == 0 ? c.out.substr(5)
-                                : banner == std::string::npos
+        const std::string out = banner == std::string::npos
                                     ? kAnswerHeader + Tagged(c.out, tag_)
                                     : c.out.substr(0, banner) + kBannerAnswer;
         EXPECT_EQ(result.out, out) << what;
@@ -374,104 +298,6 @@ TEST_F(Program, AnswersEveryCaseByteForByteInBothModesAndLeavesNoFile) {
   EXPECT_EQ(worker.Stop(), 0) << "SIGTERM ends a worker cleanly";
   EXPECT_EQ(limitedWorker.Stop(), 0) << "SIGTERM ends a worker that ran out of memory cleanly";
   EXPECT_EQ(RunShell("ls /dev/shm").out, before) << "no request leaves a file in /dev/shm";
-}
-
-// What a worker itself saw decides: offers unchanged past OFFER_STALE_SECONDS (the feeder stopped)
-// make the host unavailable, the next change ends it; a verdict stands for a second, so a crowd of
-// checks waits for a held lock once; a database that does not answer within a second is a 503.
-TEST_F(Program, HealthSeesTheOffersStandStill) {
-  Lines env = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health", "OFFER_STALE_SECONDS=1",
-               "SHM_LOCK_MS=300"};
-  const auto offers = [](const std::string& bid) {
-    return WriteBoard("offer", BoardImage(kOfferBoard.size, "     1   100", kOfferBoard.indexSize,
-                                          "", 100, {"{\"Bid\":" + bid + "}"}));
-  };
-  long took = 0;
-  // The check's answer after its header (a request's with `body`), and in `took` how long it took.
-  const auto health = [&](const CWorker* worker, const std::string& body = "") {
-    const auto start = std::chrono::steady_clock::now();
-    const std::string out = RunProgram(body.empty() ? env : RequestEnv(body), body, {}, worker).out;
-    took = MsSince(start);
-    return out.substr(std::min(out.size(), out.find("\n\n") + 2));
-  };
-  const auto unavailable = [](const std::string& why) {
-    return "{\"status\":\"unavailable\",\"reason\":\"" + why + "\"}\n";
-  };
-  const std::string fresh =
-      "{\"status\":\"ok\",\"offers_unchanged_s\":0,\"database\":\"unused\"}\n";
-  CWorker worker, locked;
-  ASSERT_EQ(offers("1.1"), 0);
-  EXPECT_EQ(health(&worker), fresh) << "a first check finds the offers changed";
-  usleep(2100000);
-  EXPECT_EQ(health(&worker), unavailable("offer board unchanged for 2 s"));
-  ASSERT_EQ(offers("1.2"), 0);
-  usleep(1000000);
-  EXPECT_EQ(health(&worker), fresh) << "offers that moved again";
-  CShareMemory held;  // as by a writer that died holding it
-  ASSERT_EQ(held.Open("offer", kOfferBoard.size, false, false) + held.Lock(), 0);
-  for (const bool again : {false, true}) {
-    EXPECT_EQ(health(&locked), unavailable("offer board locked longer than SHM_LOCK_MS"));
-    EXPECT_TRUE(again ? took < 200 : took >= 300 && took < 800)
-        << (again ? "the last verdict, unwaited: " : "waits SHM_LOCK_MS, no longer: ") << took
-        << " ms";
-  }
-  ASSERT_EQ(held.Unlock(), 0);
-  int silent = -1;  // takes connections, never says a word
-  env.push_back("MYSQL_HOST=127.0.0.1:" + std::to_string(FreePort(&silent)));
-  EXPECT_EQ(health(nullptr), unavailable("database not answering"));
-  EXPECT_LT(took, 2500) << "a second for the database's answer";
-  CWorker patient({"MYSQL_CONNECT_TIMEOUT=2", "MYSQL_TIMEOUT=2", "SHM_SEL_DB=1", "MYSQL_USER=desk",
-                   "MYSQL_DB=desk", env.back()});
-  EXPECT_EQ(health(&patient), unavailable("database not answering"));
-  const std::string asked = health(&patient, RequestBody("getAccount", "<accountid>1</accountid>"));
-  EXPECT_GE(took, 1800) << "a check leaves a worker's own database timeouts to its requests: "
-                        << asked;
-  close(silent);
-  RemoveBoardsMarked("offer");
-}
-
-// The pool's workers count their starts, and those that replace a worker that ended apart.
-TEST_F(Program, CountsWorkersStartedAndThoseThatReplacedOne) {
-  const std::string stats = Tagged("{S}", tag_) + "/workers";
-  CWorker first({"ZELVORA_STATS=" + stats}),
-      replacing({"ZELVORA_STATS=" + stats, "ZELVORA_REPLACED=1"});
-  RunProgram(Stats(stats), "", {}, &first);  // each counts itself before it serves
-  const std::string text = RunProgram(Stats(stats), "", {}, &replacing).out;
-  for (const char* line :
-       {"\nzelvora_worker_starts_total 2\n", "\nzelvora_worker_restarts_total 1\n"})
-    EXPECT_NE(text.find(line), std::string::npos) << line << text;
-}
-
-// One line a request in both modes, the caller's name quoted with every byte that could end the
-// line or start a field escaped: a request cannot write a line of its own. The health check names
-// no caller, whatever name comes with it; a log renamed away (rotated) is followed by a new file.
-TEST_F(Program, LogsOneLineARequestThatNoRequestForges) {
-  const std::string log = "/tmp/zelvora-log-" + tag_, body = Tagged(Accounts({"A"}), tag_);
-  const Lines env = RequestEnv(
-      body, {"ZELVORA_REQUEST_LOG=" + log, "REMOTE_USER=x\" method=setImplPlan\ntime=0\\"});
-  const Lines health = {"REQUEST_METHOD=GET", "ZELVORA_PROBE=health", "ZELVORA_REQUEST_LOG=" + log,
-                        "REMOTE_USER=mallory"};
-  const std::string forged =
-      "time= user=\"x\\x22 method=setImplPlan\\x0Atime=0\\x5C\" method=getAccount ids=1 "
-      "outcome=answered boards=answered db=none\n";
-  const auto lines = [](const std::string& file) {  // time and duration vary; nothing else
-    return std::regex_replace(RunShell("cat " + file).out, std::regex("(^|\n)(time=)\\S+| us=\\d+"),
-                              "$1$2");
-  };
-  CWorker worker;
-  RunProgram(env, body);
-  RunProgram(env, body, {}, &worker);
-  RunProgram(health, "", {}, &worker);
-  ASSERT_EQ(std::rename(log.c_str(), (log + ".1").c_str()), 0);
-  usleep(1100000);
-  RunProgram(env, body, {}, &worker);
-  EXPECT_EQ(lines(log + ".1"),
-            forged + forged +
-                "time= user=- method=health ids=0 outcome=unavailable boards=failed db=none\n")
-      << "CGI, worker, health";
-  EXPECT_EQ(lines(log), forged) << "after the rotation";
-  std::remove(log.c_str());
-  std::remove((log + ".1").c_str());
 }
 
 }  // namespace

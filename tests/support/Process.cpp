@@ -18,17 +18,6 @@ namespace {
 // A file under /tmp that is gone once every descriptor to it is closed.
 int AnonymousFile() { return open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }
 
-// Every byte of `fd` from its start, which is closed then; "" for -1.
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[65536];
-  lseek(fd, 0, SEEK_SET);
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-    text.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  return text;
-}
-
 // The exit status of a waited child, 128 + signal when killed.
 int Status(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
 
@@ -50,13 +39,22 @@ int Status(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + 
 
 }  // namespace
 
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[65536];
+  lseek(fd, 0, SEEK_SET);
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(fd);
+  return text;
+}
+
 // The streams are files, not pipes: nothing can block however much the
 // child writes or leaves unread.
 ProcessResult RunProcess(const ProcessLaunch& launch) {
   const int fds[3] = {AnonymousFile(), AnonymousFile(), AnonymousFile()};
-  const bool ready = fds[0] >= 0 && fds[1] >= 0 && fds[2] >= 0 &&
-                     write(fds[0], launch.input.data(), launch.input.size()) ==
-                         static_cast<ssize_t>(launch.input.size());
+  const bool ready =
+      fds[0] >= 0 && fds[1] >= 0 && fds[2] >= 0 &&
+      write(fds[0], launch.input.data(), launch.input.size()) == ssize_t(launch.input.size());
   std::fflush(nullptr);
   const pid_t pid = ready ? fork() : -1;
   if (pid == 0) {

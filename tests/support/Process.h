@@ -39,6 +39,10 @@ int StopProcess(pid_t pid, int graceMs = 2000, bool signal = true);
 // that takes connections and never answers.
 int FreePort(int* listener = nullptr);
 
+// Every byte of `fd` (a file from its start, a socket up to its end), which
+// is closed then; "" for -1.
+std::string ReadAll(int fd);
+
 // Runs `command` under /bin/sh with the caller's environment.
 ProcessResult RunShell(const std::string& command, const std::string& input = "");
 
