@@ -6,9 +6,7 @@
 // names and every further line one row, cells separated by tabs: every
 // select answers those rows. ZELVORA_FAKE_FAIL set to "connect", "select" or
 // "trans" makes that call fail; "lost" makes every select fail and
-// myw_isConnected answer 0 (a connection gone away). Built once more with
-// OMIT_INIT (no myw_init) and with OMIT_QUERIES (no myw_select, myw_exec,
-// myw_isConnected, myw_close), for the client's failure paths.
+// myw_isConnected answer 0 (a connection gone away).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -37,12 +35,10 @@ static MywResult Answer(int32_t code, int64_t count, const char* message) {
   return result;
 }
 
-#ifndef OMIT_INIT
 void* myw_init(void) {
   static int context;
   return &context;
 }
-#endif
 
 MywResult myw_connect(void* context, const char* database, const char* host, const char* user,
                       const char* password) {
@@ -52,7 +48,6 @@ MywResult myw_connect(void* context, const char* database, const char* host, con
   return Failing("connect") ? Answer(-1, 0, "fake: connection refused") : Answer(0, 0, "");
 }
 
-#ifndef OMIT_QUERIES
 // Fills `set` from the ZELVORA_FAKE_ROWS file, as one malloc block like the
 // real library's: the cell pointers, then the texts. A row shorter than the
 // names line gets empty cells; a longer one is cut.
@@ -110,7 +105,6 @@ void myw_close(void* context) {
   (void)context;
   Record("%sclose\n", "");
 }
-#endif
 
 MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) {
   (void)context;
