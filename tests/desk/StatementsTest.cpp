@@ -104,11 +104,6 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
        {trades + " AND `OpenTime`>='2026/12/01 00:00:00' AND `CloseTime`<='2026/12/05 23:59:59' "
                  "ORDER BY `TradeID`"},
        kNoRows},
-      {"getOpenTradeA",
-       kAccount,
-       {trades + " ORDER BY `TradeID`", context},
-       "*",
-       "TradeID\tTradeMethodName\n9\tMA\n"},
       // A value that could end its literal is never sent, whatever the method.
       {"getAccount", "<accountid>1' OR '1'='1</accountid>", {}, "[]", "AccountID\nX\n"},
       {"getOffer", "<symbol>EURUSD</symbol><symbol>1\\</symbol>", {}, kNoRows, "OfferID\n1\n"},
@@ -195,9 +190,8 @@ TEST_F(Statements, DatabaseMethods) {
       // the refused profit bound above).
       {"getReport", Report("2"), {"*"}, "msg_counts_over", "counts\n201\n"},
       {"getReport", Report("2") + "<maxcounts>201</maxcounts>", {"*"}, "[*", "counts\n201\n"},
-      // A limit above MAX_ANSWER_RECORDS (-1 among them) answers up to that bound and refuses past
-      // it.
-      {"getReport", Report("3") + "<maxcounts>-1</maxcounts>", {"*"}, "[]", "counts\n10000\n"},
+      // A limit above MAX_ANSWER_RECORDS (-1 among them) answers up to that bound (10000 rows) and
+      // refuses past it.
       {"getReport",
        Report("3") + "<maxcounts>-1</maxcounts>",
        {"*"},
@@ -211,11 +205,6 @@ TEST_F(Statements, DatabaseMethods) {
        "msg_counts_over",
        "counts\n2\n"},
       {"getReport", Report("1"), {}, "(banner)", "", "connect"},
-      {"getImplPlan",
-       kA1001 + "<symbol>x</symbol>",
-       {"select SELECT * FROM `ImplPlan` WHERE `AccountId`='1001' ORDER BY `Symbol`"},
-       "[" + PlanJson("EURUSD", {"0.5"}) + "]",
-       "Symbol\tIP1\nEURUSD\t0.5\n"},
       {"getImplPlan", "<symbol>x</symbol>" + kA1001, kUnloaded, "[]"},
       {"setImplPlan",
        kA1001 + Param("EURUSD", "<ip2>a</ip2><ip5>b</ip5><ip21>z</ip21><loginid>ops</loginid>") +
