@@ -21,18 +21,15 @@ struct StatementCase {
   std::string fail;    // the recording library's failing call
   Lines env;
   const char* selDb = "1";  // null: unset
-  std::string host;         // "-": no MYSQL_HOST
 };
 
 // Runs each case through the CGI program with the recording library.
 void Expect(const std::vector<StatementCase>& cases) {
   for (const StatementCase& c : cases) {
-    const Reply reply =
-        Ask({c.method, c.params, c.selDb, Call::kFake, c.host, c.rows, c.fail, c.env});
+    const Reply reply = Ask({c.method, c.params, c.selDb, Call::kFake, "", c.rows, c.fail, c.env});
     Lines log = c.log, masked = reply.log.empty() ? kUnloaded : Lines();
     if (log != kUnloaded && log != Lines{"*"}) {
-      log.insert(log.begin(), std::string("connect deskdb|") +
-                                  (c.host == "-" ? "(null)" : "fakehost:1") + "|desk|secret");
+      log.insert(log.begin(), "connect deskdb|fakehost:1|desk|secret");
       log.push_back("close");
     }
     for (const std::string& line : reply.log) masked.push_back(MaskNow(line));
@@ -91,8 +88,6 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
       {"getAccount", two, {account + "'", "isConnected"}, NoAccount({kId + "b"}), "", "lost"},
       // A failed connect is never retried.
       {"getAccount", two, {}, NoAccount({kId, kId + "b"}), "", "connect"},
-      // Without MYSQL_HOST the library is asked with no host at all.
-      {"getAccount", kAccount, {account + "'"}, "[]", "", "", {}, "1", "-"},
       {"getOffer",
        "<accountid>7</accountid><!-- c --><symbol>EUR/USD,)</symbol>",
        {offers + "'7','c','EUR/USD,)') ORDER BY `OfferID`"},
@@ -112,8 +107,7 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
        {context},
        "*",
        "TradeID\n1\n"},
-      // Board-only methods and a fallback that is not allowed never load the library.
-      {"getPriceBar", "<symbol>EUR/USD</symbol><period>1</period>", kUnloaded, kNoRows},
+      // A fallback that is not allowed never loads the library.
       {"getOpenTrade", kAccount, kUnloaded, kNoRows, "", "", {}, "10"},
       {"getAccount", kAccount, kUnloaded, NoAccount({kId}), "", "", {}, nullptr},
   });
@@ -190,13 +184,7 @@ TEST_F(Statements, DatabaseMethods) {
       // the refused profit bound above).
       {"getReport", Report("2"), {"*"}, "msg_counts_over", "counts\n201\n"},
       {"getReport", Report("2") + "<maxcounts>201</maxcounts>", {"*"}, "[*", "counts\n201\n"},
-      // A limit above MAX_ANSWER_RECORDS (-1 among them) answers up to that bound (10000 rows) and
-      // refuses past it.
-      {"getReport",
-       Report("3") + "<maxcounts>-1</maxcounts>",
-       {"*"},
-       "(banner)",
-       "counts\n10001\n"},
+      // An answer past MAX_ANSWER_RECORDS is refused whole.
       {"getClosedTrade", kA1, {"*"}, "(banner)", "TradeID\n1\n2\n", "", {"MAX_ANSWER_RECORDS=1"}},
       {"getClosedTrade", kA1, {"*"}, "[*", "TradeID\n1\n2\n", "", {"MAX_ANSWER_RECORDS=2"}},
       {"getReport",
