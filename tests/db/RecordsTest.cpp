@@ -18,7 +18,6 @@ namespace {
 
 // The UPDATE of a record of `cells` ("Name=value", ";" between) made from a one-row set as the
 // library hands rows over, updated by "ops".
-template <typename T>
 std::string Update(const std::string& cells) {
   Lines texts;
   std::istringstream in(cells);
@@ -31,7 +30,7 @@ std::string Update(const std::string& cells) {
   }
   const MywRecordSet set{static_cast<int32_t>(texts.size()), 1, names.data(), values.data(),
                          nullptr};
-  T record{MywRow(set, 0)};
+  CTblTsContext record{MywRow(set, 0)};
   record.SetUpdateUser("ops");
   return MaskNow(record.UpdateSql());
 }
@@ -46,27 +45,22 @@ std::string CellsOf(const std::string& update) {
   return cells;
 }
 
-// The strategy context's C1 to C40 as its UPDATE lists them: C2 1.5, C40 -2, the rest 0.
-std::string ContextValues() {
-  std::string list;
-  for (int i = 1; i <= 40; ++i)
-    list += (i > 1 ? ",`C" : "`C") + std::to_string(i) + "`=" +
-            (i == 2    ? "1.500000"
-             : i == 40 ? "-2.000000"
-                       : "0.000000");
-  return list;
-}
-
 // Every column of a context row read into its member and written back where it belongs: the
 // forty values by their loop. (The rows' columns that answers show are held byte for byte by the
 // method tests' tables; no request writes the other classes' rows.)
 TEST(Records, EveryContextColumnIsReadIntoItsMemberAndWrittenBack) {
+  std::string values;  // C1 to C40: C2 1.5, C40 -2, the rest 0
+  for (int i = 1; i <= 40; ++i)
+    values += ",`C" + std::to_string(i) + "`=" +
+              (i == 2    ? "1.500000"
+               : i == 40 ? "-2.000000"
+                         : "0.000000");
   const std::string update =
-      "UPDATE `TsContext` SET `TitleSeq`=0," + ContextValues() +
+      "UPDATE `TsContext` SET `TitleSeq`=0" + values +
       ",`StatusKbn`=0,`TradeMethodPeriod`='',`TradeMethodName`='MA',`TrailStopPeriod`='',`"
       "TrailStopName`='',`TrailMoveTsName`='Step',`upd_user_id`='ops',`upd_datetime`='NOW'" +
       " WHERE `OrderID`='o1' AND `AccountId`='1001' AND `Class`='S'";
-  EXPECT_EQ(Update<CTblTsContext>(CellsOf(update) + "TradeID=7"), update);
+  EXPECT_EQ(Update(CellsOf(update) + "TradeID=7"), update);
 }
 
 // A million bytes, and 56 bytes (whose padding takes a block of its own).

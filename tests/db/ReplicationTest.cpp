@@ -105,9 +105,7 @@ TEST_P(Replication, ReadsFromWhicheverAnswersWritesOnlyWhereAcceptedAndFailsOver
   script("synced");
   const std::string hosts = pair.primary + "," + pair.replica;
   script("stop-primary");
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Run("getImplPlan", kPlan, hosts).answer, Shown("3"));
-  EXPECT_LT(MsSince(start), 1000) << "within one connect timeout";
   script("start-primary");
   EXPECT_EQ(Run("setImplPlan", Plan("1"), hosts).answer, "ok") << "writes go to the primary again";
   script("synced");  // for the other mode's first row

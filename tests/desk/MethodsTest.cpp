@@ -54,8 +54,8 @@ class Methods : public ::testing::Test {
   void Expect(const std::vector<MethodCase>& cases) {
     for (const MethodCase& c : cases) {
       EXPECT_EQ(Run(c.call).answer, c.answer)
-          << c.call.method << " " << c.call.params.value_or("(no params)")
-          << " SHM_SEL_DB=" << (c.call.selDb ? c.call.selDb : "(unset)") << " " << c.call.host;
+          << RequestBody(c.call.method, c.call.params)
+          << " SHM_SEL_DB=" << (c.call.selDb ? c.call.selDb : "unset") << c.call.host;
     }
   }
   void Board(const std::string& key, const std::string& header, const Lines& records,
@@ -202,7 +202,7 @@ TEST_F(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
 }
 
 TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
-  const std::string a = "<accountid>" + id_ + "</accountid>";
+  const std::string a = Accounts("-");
   // (The last getImplPlan below reads both plans in their order.)
   Expect({
       {{"setImplPlan",
@@ -237,7 +237,7 @@ TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
 }
 
 TEST_F(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
-  const std::string path = "/tmp/zelvora-access-" + id_, a = "<accountid>" + id_ + "</accountid>";
+  const std::string path = "/tmp/zelvora-access-" + id_, a = Accounts("-");
   std::ofstream(path) << "alice trade " + id_ + " " + id_ + "a\nbob read " + id_ +
                              "\nmallory read elsewhere\ndesk trade *\n";
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);

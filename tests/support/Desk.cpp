@@ -219,7 +219,7 @@ Reply Ask(const Call& call) {
   }
   for (std::string var : db) {
     if (!call.host.empty() && var.rfind("MYSQL_HOST=", 0) == 0) var = "MYSQL_HOST=" + call.host;
-    if (var != "MYSQL_HOST=-") env.push_back(var);
+    env.push_back(var);
   }
   env.insert(env.begin(), call.env.begin(), call.env.end());  // the first of a name counts
   Reply reply;

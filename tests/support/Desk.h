@@ -130,7 +130,7 @@ struct Call {
   std::optional<std::string> params = std::string();  // nullopt: no params element
   const char* selDb = "1";                            // null: unset
   Db db = kServer;
-  std::string host;  // replaces the server's MYSQL_HOST when set; "-" unsets it
+  std::string host;  // replaces the server's MYSQL_HOST when set
   std::string rows;  // the recording library's rows: names line, then rows, tab-separated
   std::string fail;  // the recording library's failing call
   Lines env;
