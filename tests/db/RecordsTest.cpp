@@ -49,7 +49,8 @@ std::string CellsOf(const std::string& update) {
 // forty values by their loop. (The rows' columns that answers show are held byte for byte by the
 // method tests' tables; no request writes the other classes' rows.)
 TEST(Records, EveryContextColumnIsReadIntoItsMemberAndWrittenBack) {
-  std::string values;  // C1 to C40: C2 1.5, C40 -2, the rest 0
+  // C1 to C40: C2 1.5, C40 -2, the rest 0
+  std::string values;
   for (int i = 1; i <= 40; ++i)
     values += ",`C" + std::to_string(i) + "`=" +
               (i == 2    ? "1.500000"

@@ -7,9 +7,11 @@
 namespace {
 
 struct RulesCase {
-  std::string text, error;  // error: "" when the text is taken
+  // error: "" when the text is taken
+  std::string text, error;
   std::string user, account;
-  bool read = false, trade = false;  // what `user` may do with `account`
+  // what `user` may do with `account`
+  bool read = false, trade = false;
 };
 
 const std::string
@@ -30,7 +32,8 @@ const RulesCase kRulesCases[] = {
     {"bob read *\n", "", "bo", "1"},
     {"bob read 1\nalice\n", "line 2" + kExpected.substr(6), "bob", "1"},
     {"alice trade\n", kExpected},
-    {"alice write 1\n", kExpected},  // the verb is read or trade, in that case
+    // the verb is read or trade, in that case
+    {"alice write 1\n", kExpected},
     {"# a\n\nal!ce read 1\n", "line 3" + kUser.substr(6)},
 };
 

@@ -54,8 +54,8 @@ class Methods : public ::testing::Test {
   void Expect(const std::vector<MethodCase>& cases) {
     for (const MethodCase& c : cases) {
       EXPECT_EQ(Run(c.call).answer, c.answer)
-          << RequestBody(c.call.method, c.call.params)
-          << " SHM_SEL_DB=" << (c.call.selDb ? c.call.selDb : "unset") << c.call.host;
+          << RequestBody(c.call.method, c.call.params) << " "
+          << (c.call.selDb ? c.call.selDb : "unset") << c.call.host;
     }
   }
   void Board(const std::string& key, const std::string& header, const Lines& records,
@@ -134,9 +134,10 @@ TEST_F(Methods, GetAccountTakesTheBoardFirstThenTheTable) {
   // No board and no database (unset, unreachable): StatementsTest.
   Expect({
       {{"getAccount", Accounts("7")}, "[{\"status\":0, \"data\":" + seven + "}]"},
-      {{"getAccount", Accounts("-")}, "[]"},  // neither board nor row
-      {{"getAccount", Accounts("c")},
-       "[]"},  // a readable board without the record: the table is not asked
+      // neither board nor row
+      {{"getAccount", Accounts("-")}, "[]"},
+      // a readable board without the record: the table is not asked
+      {{"getAccount", Accounts("c")}, "[]"},
       {{"getAccount", Accounts("a")}, "[" + table + "]"},
       // An id that is a JSON number stays one; any other is a JSON string, however it is made.
       {{"getAccount",
@@ -170,12 +171,13 @@ TEST_F(Methods, GetOfferReadsTheIndexOrFallsBackToTheTable) {
       << "a broken index falls back like a missing board";
   EXPECT_EQ(broken.result.err.substr(0, 52),
             "filename[src/desk/Zelvora], line[115] malloc error. ");
-  Expect(
-      {{{"getOffer", std::nullopt}, Envelope("0", eur)}});  // without symbols the index is not read
+  // without symbols the index is not read
+  Expect({{{"getOffer", std::nullopt}, Envelope("0", eur)}});
   RemoveBoardsMarked("offer");
   Expect({
+      // by OfferID
       {{"getOffer", "<symbol>USDJPY</symbol><symbol>EURUSD</symbol>"},
-       Envelope("0", eurRow_ + "," + jpyRow_)},  // by OfferID
+       Envelope("0", eurRow_ + "," + jpyRow_)},
       {{"getOffer", "<symbol>EURUSD</symbol>", nullptr}, Envelope("1")},
   });
 }
@@ -197,8 +199,8 @@ TEST_F(Methods, GetOpenTradeTakesTheBoardOrOpenTradesAndTheContextAlways) {
   Expect({{{"getOpenTrade", account}, Envelope("0")},
           {{"getOpenTradeA", account, nullptr}, "{\"status\":0, \"data\":[]" + context_}});
   RunSql({"UPDATE `TsContext` SET TradeMethodName='' WHERE AccountId='" + id_ + "'"});
-  Expect({{{"getOpenTradeA", account, nullptr},
-           Envelope("0")}});  // no context with a method: no "data2"
+  // no context with a method: no "data2"
+  Expect({{{"getOpenTradeA", account, nullptr}, Envelope("0")}});
 }
 
 TEST_F(Methods, ImplPlansAreListedAndWrittenAllOrNothing) {
@@ -241,8 +243,8 @@ TEST_F(Methods, AccessRulesHideOthersAccountsAndRecordWhoChangedWhat) {
   std::ofstream(path) << "alice trade " + id_ + " " + id_ + "a\nbob read " + id_ +
                              "\nmallory read elsewhere\ndesk trade *\n";
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-  CWorker guarded(
-      {"ZELVORA_ACCESS=" + path});  // a worker takes the grants file from its own environment only
+  // a worker takes the grants file from its own environment only
+  CWorker guarded({"ZELVORA_ACCESS=" + path});
   const auto as = [&](const std::string& user, Lines more = {}) {
     more.push_back("REMOTE_USER=" + user);
     return more;

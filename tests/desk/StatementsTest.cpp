@@ -8,19 +8,25 @@
 
 namespace {
 
-const Lines kUnloaded = {"(the library is not loaded)"};
+// The log of a request that never loaded the library.
+const Lines kUnloaded = {"(not loaded)"};
 const std::string kNoRows = "{\"status\":1, \"data\":[]}";
 
 // A request to the CGI program with the recording library, what the library saw, and the answer.
 struct StatementCase {
   std::string method;
   std::string params;
-  Lines log;           // between connecting and closing; {"*"}: not compared; kUnloaded
-  std::string answer;  // "*" when any answer will do; ending in "*", its beginning
-  std::string rows;    // the recording library's rows: names line, then rows, tab-separated
-  std::string fail;    // the recording library's failing call
+  // between connecting and closing; {"*"}: not compared; kUnloaded
+  Lines log;
+  // "*" when any answer will do; ending in "*", its beginning
+  std::string answer;
+  // the recording library's rows: names line, then rows, tab-separated
+  std::string rows;
+  // the recording library's failing call
+  std::string fail;
   Lines env;
-  const char* selDb = "1";  // null: unset
+  // null: unset
+  const char* selDb = "1";
 };
 
 // Runs each case through the CGI program with the recording library.
@@ -113,8 +119,6 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
 }
 
 TEST_F(Statements, DatabaseMethods) {
-  const std::string closed =
-      "select SELECT * FROM `Trade` WHERE `AccountId`='1001' AND `CloseOrderID`!=''";
   const std::string join =
       " left outer join (select OrderID, TradeMethodPeriod, TradeMethodName, TrailStopPeriod, "
       "TrailStopName, TrailMoveTsName from `TsContext` where `AccountId`='1001' and `Class`='S') "
@@ -132,7 +136,8 @@ TEST_F(Statements, DatabaseMethods) {
   Expect({
       {"getClosedTrade",
        kA1001 + "<x><startdate>2020/01/01</startdate></x><enddate>2020/02/01</enddate>",
-       {closed + " AND `OpenTime`>='2020/01/01' AND `CloseTime`<='2020/02/01' ORDER BY `TradeID`"},
+       {"select SELECT * FROM `Trade` WHERE `AccountId`='1001' AND `CloseOrderID`!='' AND "
+        "`OpenTime`>='2020/01/01' AND `CloseTime`<='2020/02/01' ORDER BY `TradeID`"},
        "*",
        "TradeID\tSymbol\n1\tEURUSD\n"},
       {"getClosedTrade", "<symbol>x</symbol>", kUnloaded, "[]"},
@@ -192,6 +197,11 @@ TEST_F(Statements, DatabaseMethods) {
        "msg_counts_over",
        "counts\n2\n"},
       {"getReport", Report("1"), {}, "(banner)", "", "connect"},
+      // The plans' JSON: the method tests.
+      {"getImplPlan",
+       kA1001,
+       {"select SELECT * FROM `ImplPlan` WHERE `AccountId`='1001' ORDER BY `Symbol`"},
+       "[]"},
       {"getImplPlan", "<symbol>x</symbol>" + kA1001, kUnloaded, "[]"},
       {"setImplPlan",
        kA1001 + Param("EURUSD", "<ip2>a</ip2><ip5>b</ip5><ip21>z</ip21><loginid>ops</loginid>") +
