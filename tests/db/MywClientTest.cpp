@@ -62,9 +62,15 @@ TEST_F(MywClientTest, SelectsEveryCellAsTextAndFailuresAddNothing) {
   EXPECT_EQ(rows[1]->amount + rows[2]->amount, 1.5);
 }
 
-// A list of hosts is tried in turn; a port out of range is refused before any is tried.
+// A list of hosts (sixteen at most) is tried in turn; a malformed one is refused before any is
+// tried.
 TEST_F(MywClientTest, HostListsAreTriedInTurnAndAFailureLeavesItDisconnected) {
-  const std::string host = std::getenv("MYSQL_HOST");
+  const std::string host = std::getenv("MYSQL_HOST"), port = host.substr(host.rfind(':') + 1),
+                    bad =
+                        "Connection failed: bad MYSQL_HOST: expected host, host:port or /socket\n";
+  // Hosts that refuse at once.
+  std::string sixteen;
+  for (int i = 0; i < 16; ++i) sixteen += "127.0.0.1:1,";
   const struct {
     const char* password;
     // err: the diagnostic's beginning, "" for a connection made
@@ -72,8 +78,15 @@ TEST_F(MywClientTest, HostListsAreTriedInTurnAndAFailureLeavesItDisconnected) {
   } cases[] = {
       {"wrong", host, "Connection failed: Access denied"},
       {nullptr, "127.0.0.1:1," + host, ""},
-      {nullptr, "127.0.0.1:0",
-       "Connection failed: bad MYSQL_HOST: expected host, host:port or /socket\n"},
+      {nullptr, "[127.0.0.1]:" + port, ""},
+      {nullptr, "127.0.0.1:0", bad},
+      // six digits
+      {nullptr, "127.0.0.1:" + std::string(6 - port.size(), '0') + port, bad},
+      {nullptr, "[127.0.0.1", bad},
+      {nullptr, "a,,b", bad},
+      // sixteen hosts at most
+      {nullptr, sixteen.substr(12) + host, ""},
+      {nullptr, sixteen + host, bad},
   };
   for (const auto& c : cases) {
     CMywClient client;
