@@ -6,9 +6,7 @@
 // names and every further line one row, cells separated by tabs: every
 // select answers those rows. ZELVORA_FAKE_FAIL set to "connect", "select" or
 // "trans" makes that call fail; "lost" makes every select fail and
-// myw_isConnected answer 0 (a connection gone away). Built once more with
-// OMIT_INIT (no myw_init) and with OMIT_QUERIES (no myw_select, myw_exec,
-// myw_isConnected, myw_close), for the client's failure paths.
+// myw_isConnected answer 0 (a connection gone away).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -37,12 +35,10 @@ static MywResult Answer(int32_t code, int64_t count, const char* message) {
   return result;
 }
 
-#ifndef OMIT_INIT
 void* myw_init(void) {
   static int context;
   return &context;
 }
-#endif
 
 MywResult myw_connect(void* context, const char* database, const char* host, const char* user,
                       const char* password) {
@@ -52,30 +48,23 @@ MywResult myw_connect(void* context, const char* database, const char* host, con
   return Failing("connect") ? Answer(-1, 0, "fake: connection refused") : Answer(0, 0, "");
 }
 
-#ifndef OMIT_QUERIES
-// Fills `set` from the ZELVORA_FAKE_ROWS file, as one malloc block like the
-// real library's: the cell pointers, then the texts. A row shorter than the
-// names line gets empty cells; a longer one is cut.
+// Fills `set` from the ZELVORA_FAKE_ROWS file (at most 64 KiB, 64 columns, 254 rows), pointing into
+// buffers of its own that live until the next call; the block to free is none. A row shorter
+// than the names line gets empty cells; a longer one is cut.
 static int64_t LoadRows(MywRecordSet* set) {
   const char* path = getenv("ZELVORA_FAKE_ROWS");
   FILE* file = path != NULL ? fopen(path, "r") : NULL;
   if (file == NULL) return 0;
   static char text[1 << 16];
-  const size_t size = fread(text, 1, sizeof text - 1, file);
+  static const char* cells[1 << 14];
+  text[fread(text, 1, sizeof text - 1, file)] = '\0';
   fclose(file);
-  size_t lines = 1, cellsMost = 1;
-  for (size_t i = 0; i < size; ++i)
-    lines += text[i] == '\n', cellsMost += text[i] == '\n' || text[i] == '\t';
-  char* block = malloc(cellsMost * lines * sizeof(char*) + size + 1);
-  if (block == NULL) return 0;
-  const char** cells = (const char**)block;
-  char* texts = memcpy(block + cellsMost * lines * sizeof(char*), text, size);
-  texts[size] = '\0';
   int32_t columns = 0;
   int64_t rows = -1;
-  for (char* line = strtok(texts, "\n"); line != NULL; line = strtok(NULL, "\n"), ++rows) {
+  for (char* line = strtok(text, "\n"); line != NULL && rows < 254;
+       line = strtok(NULL, "\n"), ++rows) {
     int32_t count = 0;
-    for (char* cell = line; cell != NULL && (columns == 0 || count < columns); ++count) {
+    for (char* cell = line; cell != NULL && count < (columns == 0 ? 64 : columns); ++count) {
       cells[(rows + 1) * columns + count] = cell;
       cell = strchr(cell, '\t');
       if (cell != NULL) *cell++ = '\0';
@@ -83,7 +72,7 @@ static int64_t LoadRows(MywRecordSet* set) {
     if (columns == 0) columns = count;
     while (count < columns) cells[(rows + 1) * columns + count++] = "";
   }
-  *set = (MywRecordSet){columns, rows < 0 ? 0 : rows, cells, cells + columns, block};
+  *set = (MywRecordSet){columns, rows < 0 ? 0 : rows, cells, cells + columns, NULL};
   return set->rowCount;
 }
 
@@ -110,7 +99,6 @@ void myw_close(void* context) {
   (void)context;
   Record("%sclose\n", "");
 }
-#endif
 
 MywResult myw_exec_trans(void* context, const char* const* sqls, int32_t count) {
   (void)context;

@@ -55,8 +55,8 @@ std::string BoardImage(int32_t size, const std::string& header, int32_t indexSiz
 int WriteBoard(const std::string& key, const std::string& image) {
   CShareMemory memory;
   const int64_t size = static_cast<int64_t>(image.size());
-  memory.SetCreation(0640, 0660,
-                     static_cast<gid_t>(-1));  // as the project's own writers make boards
+  // as the project's own writers make boards
+  memory.SetCreation(0640, 0660, static_cast<gid_t>(-1));
   if (memory.Open(key, size, false, false) != 0) return -1;
   if (static_cast<int64_t>(memory.Available()) < size && memory.Resize(size, true) != 0) return -1;
   return memory.Write(0, image.data(), size, true);
@@ -219,9 +219,10 @@ Reply Ask(const Call& call) {
   }
   for (std::string var : db) {
     if (!call.host.empty() && var.rfind("MYSQL_HOST=", 0) == 0) var = "MYSQL_HOST=" + call.host;
-    if (var != "MYSQL_HOST=-") env.push_back(var);
+    env.push_back(var);
   }
-  env.insert(env.begin(), call.env.begin(), call.env.end());  // the first of a name counts
+  // the first of a name counts
+  env.insert(env.begin(), call.env.begin(), call.env.end());
   Reply reply;
   reply.result = RunProgram(env, body, {}, call.worker);
   std::ifstream log(stem + ".log");

@@ -19,8 +19,10 @@
 
 using Lines = std::vector<std::string>;
 
-extern const char kAnswerHeader[];  // "Content-Type: text/plain \n\n"
-extern const char kBannerAnswer[];  // the header and the banner line
+// "Content-Type: text/plain \n\n"
+extern const char kAnswerHeader[];
+// the header and the banner line
+extern const char kBannerAnswer[];
 
 // "PREFIX.zt<pid>-<n>": a key that no other test run uses.
 std::string UniqueKey(const std::string& prefix);
@@ -91,7 +93,8 @@ class CWorker {
   CWorker& operator=(const CWorker&) = delete;
   const std::string& Socket() const { return socket_; }
   pid_t Pid() const { return pid_; }
-  int Stop(bool signal = true);  // the worker's exit status; see StopProcess
+  // the worker's exit status; see StopProcess
+  int Stop(bool signal = true);
 
  private:
   std::string socket_;
@@ -127,20 +130,28 @@ std::string RequestBody(const std::string& method, const std::optional<std::stri
 struct Call {
   enum Db { kServer, kFake };
   std::string method;
-  std::optional<std::string> params = std::string();  // nullopt: no params element
-  const char* selDb = "1";                            // null: unset
+  // nullopt: no params element
+  std::optional<std::string> params = std::string();
+  // null: unset
+  const char* selDb = "1";
   Db db = kServer;
-  std::string host;  // replaces the server's MYSQL_HOST when set; "-" unsets it
-  std::string rows;  // the recording library's rows: names line, then rows, tab-separated
-  std::string fail;  // the recording library's failing call
+  // replaces the server's MYSQL_HOST when set
+  std::string host;
+  // the recording library's rows: names line, then rows, tab-separated
+  std::string rows;
+  // the recording library's failing call
+  std::string fail;
   Lines env;
-  const CWorker* worker = nullptr;  // null: CGI
+  // null: CGI
+  const CWorker* worker = nullptr;
 };
 
 struct Reply {
-  std::string answer;  // after the header; "(banner)", or "(no header)" for anything else
+  // after the header; "(banner)", or "(no header)" for anything else
+  std::string answer;
   ProcessResult result;
-  Lines log;  // what the recording library saw
+  // what the recording library saw
+  Lines log;
 };
 
 Reply Ask(const Call& call);
