@@ -139,18 +139,21 @@ export async function start() {
     area.setAttribute('aria-label', 'Candlestick chart');
   };
   const redraw = () => {
-    [bars, tick] = [new Map(), null];
+    [bars, ticks] = [new Map(), new Map()];
     empty();
     draw();
   };
   // The stream names bars by the symbol without its "/": EUR/USD and EURUSD are one board.
   const topic = () => `bars:${symbol.value.replaceAll('/', '')}:${period.value}`;
   let bars = new Map(); // the bars shown, by start
-  let tick = null; // the candle the streamed offers made after the last bar, if any
+  // The candles the streamed offers made after the last bar, by start: a
+  // redraw between two of them keeps both.
+  let ticks = new Map();
   const show = (run, asked) => {
     const shown = candles([...bars.values()], asked.side);
-    if (tick && !(tick.time <= shown.at(-1)?.time)) shown.push(tick);
-    else tick = null;
+    for (const [time, candle] of ticks)
+      if (!(time <= shown.at(-1)?.time)) shown.push(candle);
+      else ticks.delete(time);
     series.setData(shown);
     chart.root.dataset.candles = shown.length;
     chart.root.dataset.close = shown.at(-1)?.close ?? '';
@@ -178,7 +181,11 @@ export async function start() {
           kPeriodSeconds[period.value],
         );
       if (!next) return;
-      if (!(next.time <= Math.max(...[...bars.keys()].map(utcSeconds)))) tick = next;
+      if (!(next.time <= Math.max(...[...bars.keys()].map(utcSeconds)))) {
+        ticks.set(next.time, next);
+        // Bars the feeder writes replace them; a feeder that writes none leaves a day's at most.
+        if (ticks.size > 1440) ticks.delete(ticks.keys().next().value);
+      }
       series.update(next);
       chart.root.dataset.candles = series.data().length;
       chart.root.dataset.close = next.close;
@@ -221,7 +228,7 @@ export async function start() {
   for (const control of [symbol, period]) control.addEventListener('change', redraw);
   // The other side of the same bars: streamed ones are at hand.
   side.addEventListener('change', () => {
-    tick = null;
+    ticks = new Map();
     if (stream.live(topic())) chart.run(async (run) => show(run, selection()));
     else redraw();
   });
