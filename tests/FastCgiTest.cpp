@@ -171,8 +171,8 @@ TEST(FastCgiWorker, KeepsItsOwnSettingsAndLetsARequestOnlyLowerABound) {
        kAnswerHeader + NoAccount({id}) + "|ShareMemory[" + key +
            "] refused: segment owned by uid " + std::to_string(geteuid()) + ", not " + other +
            " (SHM_OWNER)\n"},
-      {"MYSQL_HOST and a longer MYSQL_CONNECT_TIMEOUT of a request",
-       {"MYSQL_HOST=" + peer, "MYSQL_CONNECT_TIMEOUT=3600"},
+      {"MYSQL_HOST of a request",
+       {"MYSQL_HOST=" + peer},
        RequestBody("getImplPlan", "<accountid>1</accountid>"),
        kServed + unreached},
       {"MYSQL_WRITE_HOST of a request, the worker having its own database but no write host",

@@ -156,6 +156,11 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
                     "refused: SHM_OWNER names no user"),
          Unreadable("a lock held past SHM_LOCK_MS", Limit("SHM_LOCK_MS=150"), "H",
                     "lock held for more than 150 ms: board not read"),
+         // The whole request's wait is bounded too: a board waits at most what is left of it.
+         Unreadable(
+             "SHM_LOCK_TOTAL_MS",
+             {kLimit[0], kLimit[1], "SHM_LOCK_MS=150", "SHM_LOCK_TOTAL_MS=100"}, "H",
+             "lock held, and the request had 100 ms left of SHM_LOCK_TOTAL_MS: board not read"),
          Unreadable("a board without its semaphore", kLimit, "S",
                     "open failed.\n[2] No such file or directory", "Semaphore"),
          {"a board shorter than its size", kLimit, Accounts({"R"}, true),
@@ -178,7 +183,7 @@ const std::pair<const char*, std::vector<ProgramCase>> kConcerns[] = {
           "Access refused: setImplPlan of user alice without X-Zelvora-Request: 1: nothing "
           "written\n",
           Plan("A")},
-         Foreign("another site", "http://evil.example", {"HTTP_HOST=desk.example"}),
+         Foreign("another site", "http://desk.example.evil", {"HTTP_HOST=desk.example"}),
          Foreign("http Origin to an https site", "http://desk.example",
                  {"HTTP_HOST=desk.example", "HTTPS=on"}),
          Foreign("no Host", "http://", {}, "no Host"),

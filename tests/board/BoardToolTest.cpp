@@ -110,7 +110,7 @@ TEST_F(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
   Expect(
       key,
       {
-          // One byte more than the board holds (the one row with the refusal's words).
+          // One byte more than the board holds.
           {"write KEY --record-size 1801", "{}\n",
            "1 |zelvora-board: 1 records of 1801 bytes need 1813 bytes; board KEY holds 1812\n"},
           // A record over the record size; a line not an object.
@@ -121,7 +121,8 @@ TEST_F(BoardTool, RefusesWhatDoesNotFitAndWritesNothing) {
           // symbol: the offer board's row above).
           {"write KEY --index 100", "{\"Symbol\":\"EURUSD\"}\n{\"Symbol\":\"EURUSD\"}\n", "1 |*"},
           {"write KEY --index 10", "{\"Symbol\":\"EURUSDX\"}\n", "1 |*"},
-          {"write KEY --size 100 --index 90", "{}\n", "1 |*"},
+          {"write KEY --size 100 --index 90", "{}\n",
+           "1 |zelvora-board: a 100-byte board cannot hold a 90-byte index\n"},
           // A key of no known board, without --size.
           {"write ledger.1", "{}\n", "1 |*"},
       });

@@ -113,8 +113,9 @@ TEST_F(Statements, LiveMethodsFallBackWithExactStatements) {
        {context},
        "*",
        "TradeID\n1\n"},
-      // A fallback that is not allowed never loads the library.
+      // A fallback that is not allowed (SHM_SEL_DB unset, or other than 1) never loads the library.
       {"getAccount", kAccount, kUnloaded, NoAccount({kId}), "", "", {}, nullptr},
+      {"getOpenTrade", kAccount, kUnloaded, kNoRows, "", "", {}, "10"},
   });
 }
 
@@ -231,8 +232,8 @@ TEST_F(Statements, DatabaseMethods) {
   });
 }
 
-// Database times are the desk's local times, answered as UTC, across both
-// daylight-saving changes of the year.
+// Database times are the desk's local times, answered as UTC; one its clocks
+// skip is no time at all.
 TEST_F(Statements, DatabaseTimesFollowTheZonesDaylightSaving) {
   // A zone that is not the default, at a local time its clocks skip (TimeTextTest holds every
   // zone's changes): refused (written as -1, as the open trades' close times in the method
@@ -245,6 +246,8 @@ TEST_F(Statements, DatabaseTimesFollowTheZonesDaylightSaving) {
                            "TradeID\tOpenTime\n1\t2024-03-31 01:30:00\n",
                            "",
                            {"TZ=Europe/London"}});
+  EXPECT_NE(reply.answer.find("\"OpenTime\":\"1969/12/31 23:59:59\""), std::string::npos)
+      << reply.answer;
   EXPECT_EQ(reply.result.err,
             "OpenTime[2024-03-31 01:30:00] refused: no such local time in TZ=Europe/London (clocks "
             "skip it)\n");

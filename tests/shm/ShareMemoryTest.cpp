@@ -30,11 +30,21 @@ TEST_F(ShareMemory, ReadersCreateNothingAndWritersCreateWithTheirMode) {
   ASSERT_EQ(stat(("/dev/shm/shm." + key_).c_str(), &segment), 0);
   EXPECT_EQ(segment.st_size, (114012 / getpagesize() + 1) * getpagesize())
       << "one page more than the whole pages";
-  // (The tool's modes and group are its status rows' and the neighbours' test's.)
   struct stat semaphore;
   ASSERT_EQ(stat(CShareMemory::SemaphorePath(key_).c_str(), &semaphore), 0);
   EXPECT_EQ((segment.st_mode & 0777) * 01000 + (semaphore.st_mode & 0777), 0666666u)
       << "the desk's feeders' way";
+  // The modes and group of a feeder and a web server (group 4: not the test's own).
+  const std::string other = UniqueKey("account");
+  CShareMemory owned;
+  owned.SetCreation(0640, 0660, 4);
+  ASSERT_EQ(owned.Open(other, 1812, false, false), 0);
+  ASSERT_EQ(stat(("/dev/shm/shm." + other).c_str(), &segment) +
+                stat(CShareMemory::SemaphorePath(other).c_str(), &semaphore),
+            0);
+  EXPECT_EQ(std::make_tuple(segment.st_mode & 0777, semaphore.st_mode & 0777, segment.st_gid,
+                            semaphore.st_gid),
+            std::make_tuple(0640u, 0660u, 4u, 4u));
   // Keys that cannot name a board are refused before anything is asked of the system.
   for (const std::string& key : {std::string("account.bad/key"), std::string("account.\x7f"),
                                  std::string(), "account." + std::string(244, '7')}) {

@@ -7,7 +7,7 @@
 // that code lives (tests/shm, tests/desk).
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, statSync, writeFileSync } from 'node:fs';
 import { get } from 'node:http';
 import { after, test } from 'node:test';
 import { setTimeout as sleep } from 'node:timers/promises';
@@ -253,12 +253,21 @@ test(
   },
 );
 
-test('the server starts only with a key of its own', async () => {
-  for (const [concern, env, words] of [
-    ['a short key', { ZELVORA_STREAM_KEY: key.slice(9) }, 'at least 32 characters'],
-    ["the workers' key", { ZELVORA_PEER_KEY: key }, 'differ from ZELVORA_PEER_KEY'],
+// A socket in a folder others may write could be put there first by one of them, and be handed the
+// web server's key and its callers.
+test('the server starts only with a key and a socket of its own', async () => {
+  for (const [concern, env, expect] of [
+    ['a short key', { ZELVORA_STREAM_KEY: key.slice(9) }, [78, 'at least 32 characters']],
+    ["the workers' key", { ZELVORA_PEER_KEY: key }, [78, 'differ from ZELVORA_PEER_KEY']],
+    [
+      'a folder others may write',
+      { ZELVORA_STREAM_SOCKET: `${dir}/../s.sock` },
+      [1, 'alone to write'],
+    ],
   ])
-    await start(env, [78, words], concern);
+    await start(env, expect, concern);
+  const { socket } = await start();
+  assert.equal(statSync(socket).mode & 0o777, 0o600, 'the socket opens to others');
 });
 
 test('a stalled client delays no other, and is dropped past its backlog', { skip }, async () => {

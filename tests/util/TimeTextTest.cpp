@@ -32,9 +32,12 @@ const ZoneCase kZoneCases[] = {
     {"2024/03/10 02:30:00", {9, 0, 0, kSkip}},
     {"2024/03/10 03:00:00", {9, 0, 0, -4}},
     {"2024/03/31 01:30:00", {9, 0, kSkip, -4}},
-    // London back at 02:00 summer time: 01:00 to 01:59 come twice, the first is taken.
+    // London back at 02:00 summer time on 27 October, New York on 3 November: 01:00 to 01:59
+    // come twice, the first is taken.
     {"2024/10/27 01:30:00", {9, 0, 1, -4}},
     {"2024/10/27 02:00:00", {9, 0, 0, -4}},
+    {"2024/11/03 01:30:00", {9, 0, 0, -4}},
+    {"2024/11/03 02:00:00", {9, 0, 0, -5}},
 };
 
 // The UTC value of a "Y/m/d H:M:S" text, by the C library.

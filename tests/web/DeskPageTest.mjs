@@ -179,17 +179,24 @@ it('trades and reports agree with the database, totals included', async () => {
   await waitFor('#closed-trades tbody td');
   const foot = await page.locator('#closed-trades tfoot td').allTextContents(),
     closed = sql(
-      "SELECT TradeID, PL, DATE_FORMAT(OpenTime, '%Y/%m/%d %H:%i:%s') FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID",
-    );
+      "SELECT TradeID, PL, DATE_FORMAT(OpenTime, '%Y/%m/%d %H:%i:%s'), Symbol, Open FROM `Trade` WHERE AccountID='1001' AND CloseOrderID!='' ORDER BY TradeID",
+    ),
+    // A price shows one digit past its symbol's point size.
+    size = new Map(board('offer').map((o) => [o.Symbol, o.PointSize]));
   assert.deepEqual(
     [
-      (await rows('closed-trades')).map((r) => [r[0], amount(r[6]), r[8]]),
+      (await rows('closed-trades')).map((r) => [r[0], amount(r[6]), r[8], r[4]]),
       (await page.locator('#closed-trades thead th').nth(8).textContent()).includes(zone),
       foot[2],
       amount(foot[5]),
     ],
     [
-      closed.map((r) => [r[0], Number(r[1]), r[2]]),
+      closed.map(([id, pl, time, symbol, open]) => [
+        id,
+        Number(pl),
+        time,
+        Number(open).toFixed(Math.round(1 - Math.log10(size.get(symbol)))),
+      ]),
       true,
       '',
       Math.round(closed.reduce((total, r) => total + r[1] * 100, 0)) / 100,
@@ -446,6 +453,11 @@ it('offers and the chart follow the stream', () =>
       await tick(minute + seconds, bid).catch(() => bid === close && assert.fail(what));
       assert.deepEqual(await chartEnd(), [String(+candles + added), String(close)], what);
     }
+    // Bars written anew redraw the chart: the candles of both ticks' periods stay.
+    const bars = board('pricebar.EURUSDM1');
+    writeBoard('pricebar.EURUSDM1', [...bars.slice(0, -1), { ...bars.at(-1), BidClose: 1.1 }]);
+    await page.waitForTimeout(1500);
+    assert.deepEqual(await chartEnd(), [String(+candles + 1), '1.13333'], 'a redraw');
   }));
 
 // Run last, over every page the tests opened. The page runs under its own origin's policy (the security
