@@ -296,6 +296,18 @@ TEST(FastCgiWorker, ReadsBoardsAfreshSurvivesOneShrunkAndEndsOnAStopSignal) {
   ASSERT_EQ(chown(segment.c_str(), geteuid() + 10, -1), 0);
   EXPECT_NE(Post(worker, body, owned).find("refused: segment owned by uid"), std::string::npos)
       << "a kept board is looked at anew once its file changed hands";
+  const auto ask = [&](int n) {
+    std::string asked = body;
+    return Post(worker, asked.insert(asked.find("</symbol>"), std::to_string(n)));
+  };
+  for (int n = 0; n < 300; ++n) {
+    ASSERT_EQ(WriteBoard(key + std::to_string(n), image), 0);
+    ASSERT_EQ(ask(n), envelope + "{}]}|") << n;
+  }
+  EXPECT_EQ(ShmMaps(worker.Pid()), 2 * 256) << "a segment and a lock for each board read last";
+  RemoveBoardsMarked(key.substr(9));
+  for (int n = 0; n < 300; ++n) ask(n);
+  EXPECT_EQ(ShmMaps(worker.Pid()), 0) << "boards removed are let go";
   // A stop signal ends a worker after the request in hand: on a kept connection, sent within
   // the second request's parameters.
   for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {

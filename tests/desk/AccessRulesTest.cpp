@@ -35,6 +35,7 @@ const RulesCase kRulesCases[] = {
     // the verb is read or trade, in that case
     {"alice write 1\n", kExpected},
     {"# a\n\nal!ce read 1\n", "line 3" + kUser.substr(6)},
+    {std::string(CAccessRules::kMaxBytes + 1, '#'), "larger than 4194304 bytes"},
 };
 
 TEST(AccessRules, GrantWhatTheLinesSayAndRefuseAWholeFileForOneBadLine) {

@@ -47,9 +47,9 @@ const getOffer = () => {
 let servers = 0;
 // Starts the server and waits until it listens, or, with `expect` [status, words], until it exits
 // with that status having said those words; a failure names `concern`.
-async function start(env = {}, expect = [null, 'listening'], concern = 'started') {
+async function start(env = {}, expect = [null, 'listening'], concern = 'started', command) {
   const socket = `${dir}/stream${++servers}.sock`;
-  const child = spawn(`${build}/zelvora-stream`, {
+  const child = spawn(...(command ?? [`${build}/zelvora-stream`]), {
     env: { ...process.env, ZELVORA_STREAM_KEY: key, ZELVORA_STREAM_SOCKET: socket, ...env },
   });
   children.push(child);
@@ -96,7 +96,7 @@ test(
   "a tick is a change of getOffer's text; a board that goes, comes back or stays locked is told",
   { skip },
   async () => {
-    const { socket } = await start({ ZELVORA_STREAM_HEARTBEAT_MS: '400', SHM_LOCK_MS: '300' });
+    const { socket } = await start({ ZELVORA_STREAM_HEARTBEAT_MS: '100', SHM_LOCK_MS: '300' });
     write('offer', [offer('EUR/USD', 1.1), offer('USD/JPY', 150.1)]);
     const stream = await open(socket, '/stream/offers');
     assert.deepEqual(
@@ -256,7 +256,7 @@ test(
 // A socket in a folder others may write could be put there first by one of them, and be handed the
 // web server's key and its callers.
 test('the server starts only with a key and a socket of its own', async () => {
-  for (const [concern, env, expect] of [
+  for (const [concern, env, expect, command] of [
     ['a short key', { ZELVORA_STREAM_KEY: key.slice(9) }, [78, 'at least 32 characters']],
     ["the workers' key", { ZELVORA_PEER_KEY: key }, [78, 'differ from ZELVORA_PEER_KEY']],
     [
@@ -264,8 +264,21 @@ test('the server starts only with a key and a socket of its own', async () => {
       { ZELVORA_STREAM_SOCKET: `${dir}/../s.sock` },
       [1, 'alone to write'],
     ],
+    // as a socket unit could hand it over
+    [
+      'a network socket on standard input',
+      { ZELVORA_STREAM_SOCKET: '' },
+      [1, 'listens on a network'],
+      [
+        'python3',
+        [
+          '-c',
+          `import os,socket as s\nc=s.create_server(('',0))\nos.dup2(c.fileno(),0)\nos.execv("${build}/zelvora-stream",['s'])`,
+        ],
+      ],
+    ],
   ])
-    await start(env, expect, concern);
+    await start(env, expect, concern, command);
   const { socket } = await start();
   assert.equal(statSync(socket).mode & 0o777, 0o600, 'the socket opens to others');
 });
