@@ -197,7 +197,10 @@ long MsSince(std::chrono::steady_clock::time_point start) {
 }
 
 int ShmMaps(pid_t pid) {
-  return std::stoi(RunShell("grep -c /dev/shm/ /proc/" + std::to_string(pid) + "/maps").out);
+  return std::stoi(
+             RunShell("grep -c -e /dev/shm/ -e '\\[stack]' /proc/" + std::to_string(pid) + "/maps")
+                 .out) -
+         1;
 }
 
 Reply Ask(const Call& call) {

@@ -117,7 +117,8 @@ std::string NoAccount(const Lines& ids);
 // Milliseconds since `start`.
 long MsSince(std::chrono::steady_clock::time_point start);
 
-// How many of the maps of process `pid` are of /dev/shm.
+// How many of the maps of process `pid` are of /dev/shm; -1 for a process that is gone (a
+// zombie has no maps, and must not pass for one that let its boards go).
 int ShmMaps(pid_t pid);
 
 // <zelvora><method>M</method><params>P</params></zelvora>, every byte of P
